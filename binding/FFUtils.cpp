@@ -1,0 +1,57 @@
+#include "binding/FFUtils.h"
+
+#include "binding/EntryPoints.h"
+#include "util/StringUtils.h"
+
+namespace zembra {
+
+namespace {
+
+// Contexts no longer carry a codec-name field; the codec descriptor's name stands in for it.
+std::string DescriptorName(AVCodecID Id) {
+    const AVCodecDescriptor* Descriptor = lavc.avcodec_descriptor_get(Id);
+    return Descriptor && Descriptor->name ? Descriptor->name : "";
+}
+
+std::string Describe(AVCodecID Id, uint32_t Tag, bool Encoder) {
+    const AVCodec* Codec = Encoder ? lavc.avcodec_find_encoder(Id) : lavc.avcodec_find_decoder(Id);
+    if (Codec) {
+        std::string Result = Codec->name ? Codec->name : "";
+        const std::string Long = Codec->long_name ? Trim(Codec->long_name) : std::string();
+        if (!Long.empty()) Result = Format("%s(%s)", Result.c_str(), Long.c_str());
+        return Result;
+    }
+    if (Id == 0x20000) return "mpeg2ts";
+    const std::string Name = Trim(DescriptorName(Id));
+    if (!Name.empty()) return Name;
+    const unsigned char C0 = Tag & 0xFF, C1 = (Tag >> 8) & 0xFF, C2 = (Tag >> 16) & 0xFF, C3 = (Tag >> 24) & 0xFF;
+    if (IsPrintableChar(C0) && IsPrintableChar(C1) && IsPrintableChar(C2) && IsPrintableChar(C3))
+        return Format("%c%c%c%c / 0x%04X", C0, C1, C2, C3, Tag);
+    return Format("0x%04x", Tag);
+}
+
+}  // namespace
+
+std::string CodecDescription(const AVCodecContext* Context, bool Encoder) {
+    if (!Context) return {};
+    return Describe(Context->codec_id, Context->codec_tag, Encoder);
+}
+
+std::string CodecDescription(const AVCodecParameters* Parameters, bool Encoder) {
+    if (!Parameters) return {};
+    return Describe(Parameters->codec_id, Parameters->codec_tag, Encoder);
+}
+
+std::string GetMetadataValue(const AVDictionary* Metadata, const std::string& Key, const std::string& Default) {
+    if (!Metadata) return Default;
+    const AVDictionaryEntry* Entry = lavu.av_dict_get(Metadata, Key.c_str(), nullptr, AV_DICT_MATCH_CASE);
+    return Entry && Entry->value ? std::string(Entry->value) : Default;
+}
+
+std::string ErrorText(int Code) {
+    char Buf[AV_ERROR_MAX_STRING_SIZE] = {0};
+    if (lavu.av_strerror(Code, Buf, sizeof(Buf)) < 0) return Format("Error number %d occurred", Code);
+    return Buf;
+}
+
+}  // namespace zembra

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace zembra {
+
+// The main thread is the thread that loaded the program (static initialisation), unless the
+// program says otherwise before any worker starts.
+void SetMainThread(std::thread::id Id = std::this_thread::get_id());
+bool IsMainThread();
+
+// Calls Proc at once on the main thread. From any other thread the call is queued, the main
+// thread is woken through the wake-up hook, and the caller waits until Proc has run there.
+// An exception thrown by Proc reaches the caller.
+void RunInMainThread(const std::function<void()>& Proc);
+
+// Called (from the queuing thread) whenever a call is queued, so that an event loop can
+// schedule a pump. Pass an empty function to remove it.
+void SetMainThreadWakeUp(std::function<void()> WakeUp);
+
+// Runs every queued call; returns how many ran. Only the main thread pumps; elsewhere it does
+// nothing and returns 0.
+int PumpMainThreadQueue();
+
+// Wakes a main thread blocked in WaitInMainThread so it re-checks its condition (a worker
+// calls this when it finishes).
+void NotifyMainThread();
+
+// Waits until Done() holds. On the main thread it keeps pumping the queue while it waits, so a
+// worker that needs the main thread cannot deadlock it; elsewhere it simply polls.
+// With a timeout, returns false when the time ran out first.
+bool WaitInMainThread(const std::function<bool()>& Done,
+                      std::chrono::milliseconds Timeout = std::chrono::milliseconds::max());
+
+}  // namespace zembra

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace zembra {
+
+enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal };
+
+// A thread object created suspended: Resume starts Execute on a new thread. With
+// FreeOnTerminate set the object deletes itself once Execute has returned (it must then be
+// created with new, and nobody may touch it after Resume).
+class TThread {
+public:
+    explicit TThread(bool CreateSuspended = true);
+    virtual ~TThread();
+
+    TThread(const TThread&) = delete;
+    TThread& operator=(const TThread&) = delete;
+
+    // Starts the thread the first time; later calls do nothing.
+    void Resume();
+    bool Started() const { return FStarted.load(); }
+    bool Finished() const { return FFinished.load(); }
+
+    // Asks Execute to finish; Execute polls Terminated().
+    void Terminate() { FTerminated.store(true); }
+    bool Terminated() const { return FTerminated.load(); }
+
+    // Waits until Execute has returned. On the main thread the run-on-main-thread queue is
+    // pumped while waiting. Not allowed with FreeOnTerminate.
+    void WaitFor();
+
+    void SetFreeOnTerminate(bool Value) { FFreeOnTerminate = Value; }
+    bool FreeOnTerminate() const { return FFreeOnTerminate; }
+
+    // Takes effect when the thread starts.
+    void SetPriority(TThreadPriority Value) { FPriority = Value; }
+    TThreadPriority Priority() const { return FPriority; }
+
+protected:
+    virtual void Execute() = 0;
+
+private:
+    void ThreadMain(bool Free);
+
+    std::thread FHandle;
+    std::atomic<bool> FStarted{false};
+    std::atomic<bool> FFinished{false};
+    std::atomic<bool> FTerminated{false};
+    bool FFreeOnTerminate = false;
+    TThreadPriority FPriority = TThreadPriority::tpNormal;
+};
+
+// Applies a priority to the calling thread (SCHED_IDLE, or a nice value for the thread).
+void ApplyThreadPriority(TThreadPriority Priority);
+
+// The cooperative pause: a worker passes Wait() once per iteration and stays there while the
+// gate is closed.
+class TPauseGate {
+public:
+    void Close();
+    void Open();
+    bool IsClosed() const;
+    // Returns at once while open; blocks while closed.
+    void Wait();
+
+private:
+    mutable std::mutex FLock;
+    std::condition_variable FOpened;
+    bool FClosed = false;
+};
+
+// Id of the calling thread as the kernel knows it (what the log shows).
+uint32_t CurrentThreadId();
+
+}  // namespace zembra
