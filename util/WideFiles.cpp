@@ -133,7 +133,7 @@ int ReadMatching(TSearchRecW& Rec) {
         dirent* E = ::readdir(S.Dir);
         if (!E) return errno ? errno : ENOENT;
         const std::string Name = E->d_name;
-        if (::fnmatch(S.Pattern.c_str(), Name.c_str(), FNM_PERIOD) != 0) continue;
+        if (::fnmatch(S.Pattern.c_str(), Name.c_str(), 0) != 0) continue;
         struct stat St {};
         if (::lstat((S.Folder + Name).c_str(), &St) != 0) continue;
         if (S_ISLNK(St.st_mode)) ::stat((S.Folder + Name).c_str(), &St);

@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include "binding/EntryPoints.h"
+#include "binding/FFUtils.h"
+#include "binding/FFmpegHolders.h"
+#include "binding/FFmpegLoader.h"
+
+namespace zembra {
+namespace {
+
+class FFUtilsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FFLoader().SetLibraryPath(DefaultLibraryFolder());
+        ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
+        Context.reset(lavc.avcodec_alloc_context3(nullptr));
+        ASSERT_TRUE(Context);
+    }
+    TCodecContextPtr Context;
+};
+
+TEST_F(FFUtilsTest, CodecDescriptionNamesDecoderOrEncoder) {
+    Context->codec_id = AV_CODEC_ID_PCM_S16LE;
+    EXPECT_EQ(CodecDescription(Context.get(), false), "pcm_s16le(PCM signed 16-bit little-endian)");
+    Context->codec_id = AV_CODEC_ID_MP3;
+    const AVCodec* Encoder = lavc.avcodec_find_encoder(AV_CODEC_ID_MP3);
+    ASSERT_NE(Encoder, nullptr);
+    EXPECT_EQ(CodecDescription(Context.get(), true), std::string(Encoder->name) + "(" + Encoder->long_name + ")");
+}
+
+TEST_F(FFUtilsTest, CodecDescriptionFallbacks) {
+    Context->codec_id = static_cast<AVCodecID>(0x20000);
+    EXPECT_EQ(CodecDescription(Context.get(), false), "mpeg2ts");
+    // No codec for the id: a printable tag is spelled out, lowest byte first.
+    Context->codec_id = AV_CODEC_ID_NONE;
+    Context->codec_tag = MKTAG('X', 'V', 'I', 'D');
+    EXPECT_EQ(CodecDescription(Context.get(), false), "XVID / 0x44495658");
+    Context->codec_tag = 0x0001;
+    EXPECT_EQ(CodecDescription(Context.get(), false), "0x0001");
+    // A known codec without an encoder here still has its descriptor name.
+    Context->codec_id = AV_CODEC_ID_VP6;
+    Context->codec_tag = 0;
+    EXPECT_EQ(CodecDescription(Context.get(), true), "vp6");
+    EXPECT_EQ(CodecDescription(static_cast<const AVCodecContext*>(nullptr), false), "");
+}
+
+TEST_F(FFUtilsTest, MetadataLookupIsExactWithDefault) {
+    TDictionary Dict;
+    ASSERT_GE(Dict.Set("title", "Song"), 0);
+    ASSERT_GE(Dict.Set("Title", "Other", AV_DICT_MATCH_CASE), 0);
+    EXPECT_EQ(GetMetadataValue(Dict.Get(), "title", "-"), "Song");
+    EXPECT_EQ(GetMetadataValue(Dict.Get(), "Title", "-"), "Other");
+    EXPECT_EQ(GetMetadataValue(Dict.Get(), "tit", "-"), "-");
+    EXPECT_EQ(GetMetadataValue(nullptr, "title", "none"), "none");
+    EXPECT_EQ(Dict.Count(), 2);
+}
+
+TEST_F(FFUtilsTest, ErrorTextComesFromTheLibrary) {
+    EXPECT_EQ(ErrorText(AVERROR(ENOENT)), "No such file or directory");
+    EXPECT_EQ(ErrorText(AVERROR_EOF), "End of file");
+}
+
+}  // namespace
+}  // namespace zembra
