@@ -15,6 +15,10 @@ void TFormatOutputDeleter::operator()(AVFormatContext* P) const {
     lavf.avformat_free_context(P);
 }
 
+void TFormatContextDeleter::operator()(AVFormatContext* P) const {
+    if (P) lavf.avformat_free_context(P);
+}
+
 void TCodecContextDeleter::operator()(AVCodecContext* P) const {
     if (P) lavc.avcodec_free_context(&P);
 }

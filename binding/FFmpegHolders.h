@@ -16,6 +16,10 @@ struct TFormatInputDeleter {
 struct TFormatOutputDeleter {
     void operator()(AVFormatContext* P) const;
 };
+// A context that was never opened (an option context, say).
+struct TFormatContextDeleter {
+    void operator()(AVFormatContext* P) const;
+};
 struct TCodecContextDeleter {
     void operator()(AVCodecContext* P) const;
 };
@@ -65,6 +69,7 @@ struct TSubtitleDeleter {
 
 using TFormatInputPtr = std::unique_ptr<AVFormatContext, TFormatInputDeleter>;
 using TFormatOutputPtr = std::unique_ptr<AVFormatContext, TFormatOutputDeleter>;
+using TFormatContextPtr = std::unique_ptr<AVFormatContext, TFormatContextDeleter>;
 using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextDeleter>;
 using TCodecParametersPtr = std::unique_ptr<AVCodecParameters, TCodecParametersDeleter>;
 using TFramePtr = std::unique_ptr<AVFrame, TFrameDeleter>;

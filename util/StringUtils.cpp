@@ -183,6 +183,20 @@ std::optional<std::u16string> LocaleToWide(std::string_view Text) { return Local
 std::string WideToLocaleLossy(std::u16string_view Text) { return *WideToLocaleImpl(Text, true); }
 std::u16string LocaleToWideLossy(std::string_view Text) { return *LocaleToWideImpl(Text, true); }
 
+std::string NormaliseLineEnds(std::string_view Text) {
+    std::string Out;
+    Out.reserve(Text.size());
+    for (size_t I = 0; I < Text.size(); ++I) {
+        if (Text[I] == '\r') {
+            Out.push_back('\n');
+            if (I + 1 < Text.size() && Text[I + 1] == '\n') ++I;
+        } else {
+            Out.push_back(Text[I]);
+        }
+    }
+    return Out;
+}
+
 std::string Trim(std::string_view Text) {
     size_t B = 0, E = Text.size();
     while (B < E && static_cast<unsigned char>(Text[B]) <= ' ') ++B;

@@ -27,6 +27,9 @@ std::optional<std::u16string> LocaleToWide(std::string_view Text);
 std::string WideToLocaleLossy(std::u16string_view Text);
 std::u16string LocaleToWideLossy(std::string_view Text);
 
+// CR LF and lone CR become LF.
+std::string NormaliseLineEnds(std::string_view Text);
+
 std::string Trim(std::string_view Text);
 std::string UpperCase(std::string_view Text);
 std::string LowerCase(std::string_view Text);

@@ -42,6 +42,7 @@ void TThread::Resume() {
 }
 
 void TThread::ThreadMain(bool Free) {
+    FRunningOn.store(std::this_thread::get_id());
     ApplyThreadPriority(FPriority);
     try {
         Execute();
@@ -59,7 +60,7 @@ void TThread::ThreadMain(bool Free) {
 }
 
 void TThread::WaitFor() {
-    if (!FStarted.load() || FHandle.get_id() == std::this_thread::get_id()) return;
+    if (!FStarted.load() || IsCurrentThread()) return;
     WaitInMainThread([this] { return FFinished.load(); });
     if (FHandle.joinable()) FHandle.join();
 }

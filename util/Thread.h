@@ -25,6 +25,8 @@ public:
     void Resume();
     bool Started() const { return FStarted.load(); }
     bool Finished() const { return FFinished.load(); }
+    // True when called from this object's own thread.
+    bool IsCurrentThread() const { return FRunningOn.load() == std::this_thread::get_id(); }
 
     // Asks Execute to finish; Execute polls Terminated().
     void Terminate() { FTerminated.store(true); }
@@ -51,6 +53,7 @@ private:
     std::atomic<bool> FStarted{false};
     std::atomic<bool> FFinished{false};
     std::atomic<bool> FTerminated{false};
+    std::atomic<std::thread::id> FRunningOn{};
     bool FFreeOnTerminate = false;
     TThreadPriority FPriority = TThreadPriority::tpNormal;
 };

@@ -1,0 +1,221 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "binding/FFmpegHolders.h"
+#include "engine/EngineTypes.h"
+#include "engine/FFmpegException.h"
+#include "util/CriticalSection.h"
+#include "util/Thread.h"
+
+namespace zembra {
+
+class TCustomFFmpeg;
+class TConvertThread;
+class TDoTerminateThread;
+
+using TTerminateCallback = std::function<void(TCustomFFmpeg& AJob)>;
+
+// Option-line phases.
+constexpr int kPhaseExtraStreams = 0;
+constexpr int kPhasePresets = 1;
+constexpr int kPhaseOrdinary = 2;
+
+// Held while preview frames are delivered and while a job's preview flags change.
+TCriticalSection& PreviewLock();
+
+// A codec the run opened (or tried to), closed by the run's epilogue.
+struct TCodecNode {
+    TCodecContextPtr Context;
+    bool Opened = false;
+    TAvBufferPtr StatsIn;  // two-pass statistics handed to the encoder
+};
+
+// One conversion job: options, files, and the run on the caller's thread or a worker.
+class TCustomFFmpeg {
+public:
+    TCustomFFmpeg();
+    virtual ~TCustomFFmpeg();
+    TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+    TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
+
+    // --- life cycle ---
+    void ResetJob();
+    void CleanUp();
+    // Returns the worker (created suspended; the caller resumes it) or nullptr.
+    TThread* Start(bool InBackground, TThreadPriority Priority = TThreadPriority::tpNormal);
+    void Run();
+    void DoTerminated();
+    void Stop(bool Wait);
+    void StopOrNotify(bool Wait);
+    void Pause();
+    void Resume();
+
+    // --- option lines ---
+    void ApplyOptionLines(const std::string& Text, int Phase);
+    void ApplyOption(const std::string& Name, const std::string& Value);
+    bool SetGenericOption(const std::string& Name, const std::string& Value);
+    // Copies each stored generic option whose flags hold all of Mask from Source to Target.
+    void ApplyStoredOptions(void* Target, void* Source, int Mask);
+    void LoadPreset(const std::string& OptionName, const std::string& PresetName);
+
+    // --- setters used outside option lines ---
+    void SetVerbose(int32_t Value) { FSettings.Verbose = Value; }
+    void SetPreviewFlags(uint8_t Value);
+    void SetStartTime(int64_t Microseconds);
+    void SetProgramId(int32_t Value);
+    void SetRecordingTimeMs(int64_t Milliseconds);
+    void SetRecordingTime(int64_t Microseconds);
+    void SetAudioVolume(int32_t Value);
+    void SetAudioSyncMethod(int32_t Value) { FSettings.AudioSyncMethod = Value; }
+    void SetVideoSyncMethod(int32_t Value) { FSettings.VideoSyncMethod = Value; }
+    void SetMuxMaxDelay(float Seconds);
+    void SetMuxPreload(float Seconds);
+    void SetPadColor(int32_t RGB);
+    void AddMetadata(const std::string& Name, const std::string& Value);
+    void SetCodecOptionInt(const std::string& Name, int32_t Value);
+    void SetPTSPeriods(const std::vector<TPTSPeriod>& Periods);
+    void SetInputFormat(const std::string& Name);
+    void SetOutputFormat(const std::string& Name);
+
+    void SetOnTerminate(TTerminateCallback Callback) { FOnTerminate = std::move(Callback); }
+
+    // --- state ---
+    bool Running() const { return FRunning.load(); }
+    bool Terminated() const { return FTerminated.load(); }
+    bool Finished() const { return FFinished.load(); }
+    bool StopRequested() const { return FStopRequested.load(); }
+    bool ErrorOccurred() const { return FErrorOccurred; }
+    const std::string& ErrorMessage() const { return FErrorMessage; }
+    const std::string& LastError() const { return FLastError; }
+    int32_t TotalDuration() const { return FTotalDuration; }
+    bool Joined() const { return FJoined; }
+    uint8_t PreviewFlags() const { return FPreviewFlags.load(); }
+    bool Paused() const { return FPauseGate.IsClosed(); }
+    int64_t ProgressInterval() const { return FProgressInterval; }
+    void SetProgressInterval(int64_t Microseconds) { FProgressInterval = Microseconds; }
+
+    const TJobSettings& Settings() const { return FSettings; }
+    const std::vector<TPTSPeriod>& PTSPeriods() const { return FPTSPeriods; }
+    const std::vector<TStreamMapEntry>& StreamMaps() const { return FStreamMaps; }
+    const std::vector<TMetaDataMap>& MetaDataMaps() const { return FMetaDataMaps; }
+    const std::vector<std::string>& StoredOptionNames() const { return FOptionNames; }
+    int InputFileCount() const { return FInputFileCount; }
+    int OutputFileCount() const { return FOutputFileCount; }
+    double InputTsScale(int File, int Stream) const { return FInputTsScale[File][Stream]; }
+
+    // The option contexts (nullptr before ResetJob or after CleanUp).
+    AVCodecContext* CodecOptions(TOptionMediaType Type) const { return FCodecOpts[Type].get(); }
+    AVFormatContext* FormatOptions() const { return FFormatOpts.get(); }
+    SwsContext* ScalerOptions() const { return FSwsOpts.get(); }
+    // Options private to an encoder or decoder (x264's "crf", say), by media type; handed to
+    // the codec when it is opened.
+    AVDictionary* PrivateCodecOptions(TOptionMediaType Type) const { return FPrivateOpts[Type].Get(); }
+
+protected:
+    // The run's work between setup and teardown; raises on failure.
+    virtual void Transcode();
+    // The packet loop passes this once per iteration; it blocks while the job is paused.
+    void PauseCheckpoint() { FPauseGate.Wait(); }
+
+    void Log(int Level, const std::string& Message);
+    void ResetDefaults();
+    void CreateOptionContexts();
+    void ReleaseOptionContexts();
+    void CloseRegisteredCodecs();
+    void CloseOutputFiles();
+    void CloseInputFiles();
+    void AddStreamMap(const std::string& Value);
+    void AddMetaDataMap(const std::string& Value);
+    void SetFrameSize(const std::string& Value);
+    void SetAspect(const std::string& Value);
+    void SetPixelFormat(const std::string& Value);
+    void SetSampleFormat(const std::string& Value);
+    void SetCrop(const std::string& Name, const std::string& Value);
+    void SetCodecName(const std::string& Name, const std::string& Value);
+    void SetCodecTag(const std::string& Name, const std::string& Value);
+    void SetMatrix(const std::string& Name, const std::string& Value);
+    void SetBitrate(const std::string& Name, const std::string& Value);
+    void SetBitstreamFilter(const std::string& Name, const std::string& Value);
+    void SetVStats();
+    void SetFormat(const std::string& Value);
+    void SetITSScale(const std::string& Value);
+    void SetMetadataOption(const std::string& Value);
+    void SetTimeOption(const std::string& Name, const std::string& Value);
+    void AddExtraStream(const std::string& Name);
+    void SetTarget(const std::string& Value);
+    void AddFrameHook(const std::string& Value);
+    bool SetPrivateCodecOption(const std::string& Name, const std::string& Value, bool& Found);
+
+    TJobSettings FSettings;
+
+    // Run state.
+    bool FJoined = false;
+    std::atomic<bool> FRunning{false};
+    std::atomic<bool> FStopRequested{false};
+    std::atomic<bool> FFinished{false};
+    std::atomic<bool> FTerminated{false};
+    bool FErrorOccurred = false;
+    std::string FErrorMessage;
+    std::string FLastError;
+    int32_t FTotalDuration = -1;
+    // The running worker ("assigned" while it runs) and its owner, kept until the next run so
+    // that a late Stop never touches a freed thread.
+    std::atomic<TThread*> FThread{nullptr};
+    std::unique_ptr<TThread> FWorkerThread;
+    // Threads that may still touch the job (a worker until its terminate callback returned, a
+    // pending end notification): a waiting stop and the destructor wait for them.
+    std::atomic<int> FActiveThreads{0};
+    std::atomic<bool> FNotifyPending{false};
+    friend class TConvertThread;
+    friend class TDoTerminateThread;
+    void WaitForActiveThreads();
+    int64_t FProgressInterval = 500000;
+    int64_t FPreviewInterval = 100000;
+    std::atomic<uint8_t> FPreviewFlags{0};
+    std::vector<TPTSPeriod> FPTSPeriods;
+    TPauseGate FPauseGate;
+    TTerminateCallback FOnTerminate;
+
+    // File tables.
+    std::array<AVFormatContext*, kMaxFiles> FInputFiles{};
+    std::array<int64_t, kMaxFiles> FInputFilesTsOffset{};
+    std::array<std::array<double, kMaxStreams>, kMaxFiles> FInputTsScale{};
+    int FInputFileCount = 0;
+    std::vector<const AVCodec*> FInputDecoders;
+    std::array<AVFormatContext*, kMaxFiles> FOutputFiles{};
+    std::array<std::u16string, kMaxFiles> FOutputFileNames;
+    int FOutputFileCount = 0;
+    std::vector<const AVCodec*> FOutputEncoders;
+    std::vector<TStreamMapEntry> FStreamMaps;
+    std::vector<TMetaDataMap> FMetaDataMaps;
+    std::array<std::array<TBitstreamFilterChain, kMaxStreams>, kMaxFiles> FBitstreamFilters;
+    std::vector<TCodecNode> FEncoders;
+    std::vector<TCodecNode> FDecoders;
+
+    // Option contexts.
+    std::array<TCodecContextPtr, kOptionMediaTypes> FCodecOpts;
+    TFormatContextPtr FFormatOpts;
+    TSwsPtr FSwsOpts;
+    std::array<TDictionary, kOptionMediaTypes> FPrivateOpts;
+    std::vector<std::string> FOptionNames;
+};
+
+// The job of one task: the engine plus the task's index.
+class TFFmpeg : public TCustomFFmpeg {
+public:
+    TFFmpeg() = default;
+    int32_t Index() const { return FIndex; }
+    void SetIndex(int32_t Value) { FIndex = Value; }
+
+private:
+    int32_t FIndex = -1;
+};
+
+}  // namespace zembra

@@ -1,0 +1,362 @@
+// The job's life cycle: reset, start on the caller's thread or a worker, stop, pause, clean-up.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "binding/EntryPoints.h"
+#include "binding/FFmpegLoader.h"
+#include "engine/FFmpeg.h"
+#include "logging/FFmpegLogger.h"
+#include "util/MainThread.h"
+#include "util/WideFiles.h"
+
+namespace zembra {
+
+// Runs the job on a worker thread.
+class TConvertThread : public TThread {
+public:
+    explicit TConvertThread(TCustomFFmpeg& Job) : FJob(Job) {}
+
+protected:
+    void Execute() override {
+        FJob.Run();
+        FJob.FActiveThreads.fetch_sub(1);
+        NotifyMainThread();
+    }
+
+private:
+    TCustomFFmpeg& FJob;
+};
+
+// Waits until the job's worker has ended, sleeping 10 ms between checks.
+class TWaitThread : public TThread {
+public:
+    explicit TWaitThread(std::function<bool()> Busy) : FBusy(std::move(Busy)) {}
+
+protected:
+    void Execute() override {
+        while (FBusy()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+
+private:
+    std::function<bool()> FBusy;
+};
+
+// Reports the end of a job that never ran.
+class TDoTerminateThread : public TThread {
+public:
+    explicit TDoTerminateThread(TCustomFFmpeg& Job) : FJob(Job) {}
+
+protected:
+    void Execute() override {
+        FJob.DoTerminated();
+        FJob.FActiveThreads.fetch_sub(1);
+        NotifyMainThread();
+    }
+
+private:
+    TCustomFFmpeg& FJob;
+};
+
+TCriticalSection& PreviewLock() {
+    static TCriticalSection Lock;
+    return Lock;
+}
+
+namespace {
+
+bool LibrariesLoaded() { return FFLoader().AllLoaded(kDefaultLibrarySet); }
+
+}  // namespace
+
+TCustomFFmpeg::TCustomFFmpeg() { ResetDefaults(); }
+
+TCustomFFmpeg::~TCustomFFmpeg() {
+    Stop(true);
+    WaitForActiveThreads();
+    if (FWorkerThread) FWorkerThread->WaitFor();
+    CleanUp();
+}
+
+void TCustomFFmpeg::Log(int Level, const std::string& Message) {
+    GetLogger().Log(this, static_cast<TLogLevel>(Level), Message);
+}
+
+void TCustomFFmpeg::WaitForActiveThreads() {
+    WaitInMainThread([this] { return FActiveThreads.load() == 0; });
+}
+
+void TCustomFFmpeg::ResetDefaults() {
+    FSettings = TJobSettings{};
+    FStreamMaps.clear();
+    FMetaDataMaps.clear();
+    for (auto& File : FInputTsScale) File.fill(0.0);
+    for (auto& File : FBitstreamFilters)
+        for (auto& Chain : File) Chain.clear();
+}
+
+void TCustomFFmpeg::ResetJob() {
+    if (!LibrariesLoaded()) return;
+    if (FWorkerThread && !FThread.load()) {
+        FWorkerThread->WaitFor();
+        FWorkerThread.reset();
+    }
+    CleanUp();
+    ResetDefaults();
+    FJoined = false;
+    FRunning = false;
+    FStopRequested = false;
+    FFinished = false;
+    FTerminated = false;
+    FNotifyPending = false;
+    FErrorOccurred = false;
+    FErrorMessage.clear();
+    FLastError.clear();
+    FTotalDuration = -1;
+    CreateOptionContexts();
+}
+
+void TCustomFFmpeg::CreateOptionContexts() {
+    for (int Type = 0; Type < kOptionMediaTypes; ++Type) {
+        FCodecOpts[Type].reset(lavc.avcodec_alloc_context3(nullptr));
+        if (!FCodecOpts[Type]) throw FFmpegException("Cannot allocate the codec option context");
+        FCodecOpts[Type]->codec_type = static_cast<AVMediaType>(Type);
+    }
+    FFormatOpts.reset(lavf.avformat_alloc_context());
+    if (!FFormatOpts) throw FFmpegException("Cannot allocate the format option context");
+    FSwsOpts.reset(lsws.sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P, FSettings.ScalerFlags,
+                                       nullptr, nullptr, nullptr));
+    if (!FSwsOpts) throw FFmpegException("Cannot allocate the scaler option context");
+}
+
+void TCustomFFmpeg::ReleaseOptionContexts() {
+    for (auto& Context : FCodecOpts) Context.reset();
+    FFormatOpts.reset();
+    FSwsOpts.reset();
+    for (auto& Dict : FPrivateOpts) Dict.Clear();
+    FOptionNames.clear();
+}
+
+void TCustomFFmpeg::CloseOutputFiles() {
+    for (int I = 0; I < FOutputFileCount; ++I) {
+        AVFormatContext* Oc = FOutputFiles[I];
+        FOutputFiles[I] = nullptr;
+        if (!Oc) continue;
+        if (Oc->pb) {
+            if (Oc->flags & AVFMT_FLAG_CUSTOM_IO) {
+                TIOContextPtr Owned(Oc->pb);
+                Oc->pb = nullptr;
+            } else if (Oc->oformat && !(Oc->oformat->flags & AVFMT_NOFILE)) {
+                lavf.avio_closep(&Oc->pb);
+            }
+        }
+        lavf.avformat_free_context(Oc);
+        // An output that never got a byte is no output: it goes.
+        const std::u16string Name = FOutputFileNames[I];
+        FOutputFileNames[I].clear();
+        if (!Name.empty() && FileSizeW(Name) == 0) ::unlink(FileSystemName(Name).c_str());
+        if (FJoined) {
+            for (int J = I + 1; J < FOutputFileCount; ++J) {
+                FOutputFiles[J] = nullptr;
+                FOutputFileNames[J].clear();
+            }
+            break;
+        }
+    }
+    FOutputFileCount = 0;
+    FOutputEncoders.clear();
+}
+
+void TCustomFFmpeg::CloseInputFiles() {
+    for (int I = 0; I < FInputFileCount; ++I) {
+        AVFormatContext* Ic = FInputFiles[I];
+        FInputFiles[I] = nullptr;
+        if (!Ic) continue;
+        // The library never frees an I/O context it did not open.
+        AVIOContext* CustomIO = (Ic->flags & AVFMT_FLAG_CUSTOM_IO) ? Ic->pb : nullptr;
+        lavf.avformat_close_input(&Ic);
+        TIOContextPtr Owned(CustomIO);
+    }
+    FInputFileCount = 0;
+    FInputDecoders.clear();
+}
+
+void TCustomFFmpeg::CleanUp() {
+    if (!LibrariesLoaded()) return;
+    ReleaseOptionContexts();
+    CloseOutputFiles();
+    CloseInputFiles();
+    FSettings.IntraMatrix.clear();
+    FSettings.InterMatrix.clear();
+    FSettings.VStatsFileName.clear();
+    FSettings.VideoCodecName.clear();
+    FSettings.AudioCodecName.clear();
+    FSettings.SubtitleCodecName.clear();
+    FSettings.VideoStandard.clear();
+    FSettings.RcOverride.clear();
+    FSettings.AudioLanguage.clear();
+    FSettings.SubtitleLanguage.clear();
+    FSettings.SubtitleCodecTag = 0;
+    FSettings.VideoHooks.clear();
+}
+
+TThread* TCustomFFmpeg::Start(bool InBackground, TThreadPriority Priority) {
+    if (FRunning.load() || FTerminated.load()) return nullptr;
+    try {
+        if (FOutputFileCount <= 0) {
+            CleanUp();
+            throw FFmpegException("At least one output file must be specified");
+        }
+        if (FInputFileCount == 0) {
+            CleanUp();
+            throw FFmpegException("At least one input file must be specified");
+        }
+    } catch (const std::exception& E) {
+        Log(llQuiet, E.what());
+        FErrorOccurred = true;
+        FErrorMessage = E.what();
+        DoTerminated();
+        return nullptr;
+    }
+    FRunning = true;
+    FStopRequested = false;
+    FFinished = false;
+    FTerminated = false;
+    if (!InBackground) {
+        Run();
+        return nullptr;
+    }
+    if (FWorkerThread) FWorkerThread->WaitFor();  // the previous run's worker has ended
+    FWorkerThread = std::make_unique<TConvertThread>(*this);
+    FWorkerThread->SetPriority(Priority);
+    FActiveThreads.fetch_add(1);
+    FThread = FWorkerThread.get();
+    return FWorkerThread.get();
+}
+
+void TCustomFFmpeg::Transcode() { throw FFmpegException("Transcoding is not available in this build yet"); }
+
+void TCustomFFmpeg::Run() {
+    FFinished = false;
+    try {
+        Transcode();
+    } catch (const std::exception& E) {
+        Log(llQuiet, E.what());
+        FErrorOccurred = true;
+        FErrorMessage = E.what();
+    }
+    CloseRegisteredCodecs();
+    CleanUp();
+    DoTerminated();
+}
+
+void TCustomFFmpeg::CloseRegisteredCodecs() {
+    for (std::vector<TCodecNode>* List : {&FEncoders, &FDecoders}) {
+        for (TCodecNode& Node : *List) {
+            {
+                std::lock_guard<TCriticalSection> G(CodecLock());
+                Node.Context.reset();
+            }
+            // The encoder does not own its statistics input: it goes after the encoder.
+            Node.StatsIn.reset();
+        }
+        List->clear();
+    }
+}
+
+void TCustomFFmpeg::DoTerminated() {
+    FRunning = false;
+    FTerminated = true;
+    FThread = nullptr;
+    if (FOnTerminate) FOnTerminate(*this);
+}
+
+void TCustomFFmpeg::Stop(bool Wait) {
+    FStopRequested = true;
+    FPauseGate.Open();  // a paused worker must reach its next stop check
+    if (!FThread.load()) return;
+    if (FWorkerThread) FWorkerThread->Resume();
+    // A stop from the worker itself (its terminate handler, say) cannot wait for itself.
+    if (!Wait || (FWorkerThread && FWorkerThread->IsCurrentThread())) return;
+    TWaitThread Waiter([this] { return FActiveThreads.load() != 0; });
+    Waiter.Resume();
+    Waiter.WaitFor();
+}
+
+void TCustomFFmpeg::StopOrNotify(bool Wait) {
+    if (FRunning.load()) {
+        Stop(Wait);
+        return;
+    }
+    if (FTerminated.load()) return;
+    bool Expected = false;
+    if (!FNotifyPending.compare_exchange_strong(Expected, true)) return;  // already on its way
+    FActiveThreads.fetch_add(1);
+    if (Wait) {
+        TDoTerminateThread Notifier(*this);
+        Notifier.Resume();
+        Notifier.WaitFor();
+    } else {
+        auto* Notifier = new TDoTerminateThread(*this);
+        Notifier->SetFreeOnTerminate(true);
+        Notifier->Resume();
+    }
+}
+
+void TCustomFFmpeg::Pause() {
+    if (FThread.load()) FPauseGate.Close();
+}
+
+void TCustomFFmpeg::Resume() {
+    if (FThread.load()) FPauseGate.Open();
+}
+
+void TCustomFFmpeg::SetPreviewFlags(uint8_t Value) {
+    std::lock_guard<TCriticalSection> G(PreviewLock());
+    if (FPreviewFlags.load() == Value) return;
+    FPreviewFlags = Value;
+}
+
+void TCustomFFmpeg::SetStartTime(int64_t Microseconds) {
+    if (Microseconds > 0) FSettings.StartTime = Microseconds;
+}
+
+void TCustomFFmpeg::SetProgramId(int32_t Value) {
+    if (Value >= 0) FSettings.ProgramId = Value;
+}
+
+void TCustomFFmpeg::SetRecordingTimeMs(int64_t Milliseconds) {
+    if (Milliseconds <= 0) return;
+    FSettings.RecordingTime = Milliseconds * 1000;
+    FTotalDuration = static_cast<int32_t>(std::min<int64_t>(Milliseconds, INT32_MAX));
+}
+
+void TCustomFFmpeg::SetRecordingTime(int64_t Microseconds) {
+    if (Microseconds <= 0) return;
+    FSettings.RecordingTime = Microseconds;
+    FTotalDuration = static_cast<int32_t>(std::min<int64_t>(Microseconds / 1000, INT32_MAX));
+}
+
+void TCustomFFmpeg::SetAudioVolume(int32_t Value) {
+    if (Value >= 0) FSettings.AudioVolume = Value;
+}
+
+void TCustomFFmpeg::SetMuxMaxDelay(float Seconds) {
+    if (Seconds > 0) FSettings.MuxMaxDelay = Seconds;
+}
+
+void TCustomFFmpeg::SetMuxPreload(float Seconds) {
+    if (Seconds > 0) FSettings.MuxPreload = Seconds;
+}
+
+void TCustomFFmpeg::SetPTSPeriods(const std::vector<TPTSPeriod>& Periods) {
+    FPTSPeriods = Periods;
+    std::sort(FPTSPeriods.begin(), FPTSPeriods.end(),
+              [](const TPTSPeriod& A, const TPTSPeriod& B) { return A.End < B.End; });
+}
+
+}  // namespace zembra
