@@ -119,7 +119,11 @@
     X(avio_size)                        \
     X(avio_seek)                        \
     X(avio_feof)                        \
-    X(avio_enum_protocols)
+    X(avio_write)                       \
+    X(avio_read)                        \
+    X(avio_enum_protocols)              \
+    X(av_program_add_stream_index)      \
+    X(av_get_frame_filename2)
 
 #define ZEMBRA_AVUTIL_ENTRY_POINTS(X)  \
     X(avutil_version)                  \
