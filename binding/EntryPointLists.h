@@ -98,6 +98,7 @@
     X(av_seek_frame)                    \
     X(avformat_seek_file)               \
     X(av_find_input_format)             \
+    X(av_probe_input_buffer2)           \
     X(av_guess_format)                  \
     X(av_guess_codec)                   \
     X(av_guess_frame_rate)              \

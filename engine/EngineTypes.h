@@ -122,6 +122,7 @@ struct TJobSettings {
     float FrameAspectRatio = 0.0f; // aspect
     int32_t FramePixFmt = -1;      // pix_fmt
     int32_t AudioSampleFmt = -1;   // sample_fmt
+    uint64_t AudioChannelLayout = 0;  // adopted from the last opened input (0: unknown)
     int32_t CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
     std::array<int32_t, 3> PadColor{16, 128, 128};  // Y, U, V
     std::string VideoCodecName, AudioCodecName, SubtitleCodecName;  // vcodec, acodec, scodec

@@ -37,6 +37,29 @@ struct TCodecNode {
     TAvBufferPtr StatsIn;  // two-pass statistics handed to the encoder
 };
 
+// An output stream as stream creation leaves it for the run: its encoder context (or the
+// copy flag), the encoder chosen, its quality and its bitstream filters.
+struct TOutputStreamSetup {
+    AVStream* Stream = nullptr;  // owned by the output container
+    TCodecContextPtr Codec;
+    const AVCodec* Encoder = nullptr;
+    bool StreamCopy = false;
+    float Quality = 0.0f;
+    TBitstreamFilterChain Filters;
+};
+
+// Texts for a file that cannot be opened, by the classic error numbers (-42 unknown format,
+// -33 image-number syntax, -22 header, -12 memory, -5 I/O, -2 missing); see LegacyOpenError.
+std::string OpenErrorText(const std::u16string& FileName, int LegacyCode);
+// The classic number for a present-day library error code.
+int LegacyOpenError(int AVErrorCode);
+constexpr int kErrorUnknownFormat = -42;
+// Closes an input container and the I/O context the job opened for it.
+void CloseInputContext(AVFormatContext*& Context);
+// Closes an output container's file (a custom I/O context of ours or the library's).
+void CloseOutputIO(AVFormatContext* Container);
+constexpr int kErrorImageNumber = -33;
+
 // One conversion job: options, files, and the run on the caller's thread or a worker.
 class TCustomFFmpeg {
 public:
@@ -56,6 +79,17 @@ public:
     void StopOrNotify(bool Wait);
     void Pause();
     void Resume();
+
+    // --- files ---
+    bool OpenInputFile(const std::u16string& FileName);
+    // The new number of output files, or -1 with LastError set.
+    int32_t OpenOutputFile(const std::u16string& FileName, bool Join);
+    // Type: "vcd", "svcd", "dvd", "dv" or "dv50"; Norm: "pal", "ntsc", "film" or anything else
+    // for automatic detection falling back to DefaultNorm.
+    void SetTarget(const std::string& Type, const std::string& Norm, const std::string& DefaultNorm);
+    // Looks a codec up by name. An empty name succeeds with no codec; otherwise LastError gets
+    // "Unknown %s '%s'" or "Invalid %s type '%s'" on failure.
+    bool FindCodecByName(const std::string& Name, AVMediaType Type, bool Encoder, const AVCodec*& Codec);
 
     // --- option lines ---
     void ApplyOptionLines(const std::string& Text, int Phase);
@@ -107,6 +141,15 @@ public:
     const std::vector<TMetaDataMap>& MetaDataMaps() const { return FMetaDataMaps; }
     const std::vector<std::string>& StoredOptionNames() const { return FOptionNames; }
     int InputFileCount() const { return FInputFileCount; }
+    AVFormatContext* InputFile(int Index) const { return FInputFiles[Index]; }
+    int64_t InputFileTsOffset(int Index) const { return FInputFilesTsOffset[Index]; }
+    AVCodecContext* InputCodec(int File, int Stream) const;
+    const std::vector<const AVCodec*>& InputDecoders() const { return FInputDecoders; }
+    AVFormatContext* OutputFile(int Index) const { return FOutputFiles[Index]; }
+    const std::vector<TOutputStreamSetup>& OutputStreams(int File) const { return FOutputStreams[File]; }
+    const std::vector<const AVCodec*>& OutputEncoders() const { return FOutputEncoders; }
+    bool FiltersEnabled() const { return FFiltersEnabled; }
+    AVDictionary* PrivateFormatOptions() const { return FPrivateFormatOpts.Get(); }
     int OutputFileCount() const { return FOutputFileCount; }
     double InputTsScale(int File, int Stream) const { return FInputTsScale[File][Stream]; }
 
@@ -149,9 +192,17 @@ protected:
     void SetMetadataOption(const std::string& Value);
     void SetTimeOption(const std::string& Name, const std::string& Value);
     void AddExtraStream(const std::string& Name);
-    void SetTarget(const std::string& Value);
+    void SetTargetOption(const std::string& Value);
+    void AddVideoStream(AVFormatContext* Container, int FileIndex);
+    void AddAudioStream(AVFormatContext* Container, int FileIndex);
+    void AddSubtitleStream(AVFormatContext* Container, int FileIndex);
+    AVStream* NewStream(AVFormatContext* Container, int FileIndex, AVMediaType Type, TOutputStreamSetup*& Setup);
+    AVRational StreamAspect(int Width, int Height) const;
+    void OpenOutputIO(AVFormatContext* Container, const std::u16string& FileName, const std::string& URL);
+    void ClearForcedFormats();
     void AddFrameHook(const std::string& Value);
     bool SetPrivateCodecOption(const std::string& Name, const std::string& Value, bool& Found);
+    bool SetPrivateFormatOption(const std::string& Name, const std::string& Value, bool& Found);
 
     TJobSettings FSettings;
 
@@ -187,10 +238,14 @@ protected:
     std::array<AVFormatContext*, kMaxFiles> FInputFiles{};
     std::array<int64_t, kMaxFiles> FInputFilesTsOffset{};
     std::array<std::array<double, kMaxStreams>, kMaxFiles> FInputTsScale{};
+    // Per input stream its decoder context, as the stream information filled it.
+    std::array<std::vector<TCodecContextPtr>, kMaxFiles> FInputCodecs;
     int FInputFileCount = 0;
     std::vector<const AVCodec*> FInputDecoders;
     std::array<AVFormatContext*, kMaxFiles> FOutputFiles{};
     std::array<std::u16string, kMaxFiles> FOutputFileNames;
+    std::array<std::vector<TOutputStreamSetup>, kMaxFiles> FOutputStreams;
+    bool FFiltersEnabled = false;
     int FOutputFileCount = 0;
     std::vector<const AVCodec*> FOutputEncoders;
     std::vector<TStreamMapEntry> FStreamMaps;
@@ -204,6 +259,7 @@ protected:
     TFormatContextPtr FFormatOpts;
     TSwsPtr FSwsOpts;
     std::array<TDictionary, kOptionMediaTypes> FPrivateOpts;
+    TDictionary FPrivateFormatOpts;
     std::vector<std::string> FOptionNames;
 };
 

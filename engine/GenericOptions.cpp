@@ -75,7 +75,8 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& RawName, const std::stri
     }
     bool PrivateFound = false;
     if (!Found) {
-        const bool Ok = SetPrivateCodecOption(Name, Value, PrivateFound);
+        bool Ok = SetPrivateCodecOption(Name, Value, PrivateFound);
+        if (!PrivateFound) Ok = SetPrivateFormatOption(Name, Value, PrivateFound);
         if (!PrivateFound) return false;
         if (Ok) return true;
         Result = -1;
@@ -121,6 +122,40 @@ bool TCustomFFmpeg::SetPrivateCodecOption(const std::string& Name, const std::st
     if (!Probe || !Probe->priv_data) return false;
     if (lavu.av_opt_set(Probe->priv_data, Name.c_str(), Value.c_str(), 0) < 0) return false;
     return FPrivateOpts[Owner->type].Set(Name.c_str(), Value.c_str()) >= 0;
+}
+
+// Likewise for options that moved into individual muxers and demuxers ("muxrate", say).
+bool TCustomFFmpeg::SetPrivateFormatOption(const std::string& Name, const std::string& Value, bool& Found) {
+    Found = false;
+    auto Has = [&](const AVClass* Class) {
+        return Class && lavu.av_opt_find2(&Class, Name.c_str(), nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ, nullptr) != nullptr;
+    };
+    const AVOutputFormat* Muxer = nullptr;
+    if (!FSettings.OutputFormatName.empty()) {
+        const AVOutputFormat* F = lavf.av_guess_format(FSettings.OutputFormatName.c_str(), nullptr, nullptr);
+        if (F && Has(F->priv_class)) Muxer = F;
+    }
+    void* Iterator = nullptr;
+    while (!Muxer) {
+        const AVOutputFormat* F = lavf.av_muxer_iterate(&Iterator);
+        if (!F) break;
+        if (Has(F->priv_class)) Muxer = F;
+    }
+    if (Muxer) {
+        Found = true;
+        AVFormatContext* Raw = nullptr;
+        if (lavf.avformat_alloc_output_context2(&Raw, Muxer, nullptr, nullptr) < 0 || !Raw) return false;
+        TFormatContextPtr Probe(Raw);
+        if (!Probe->priv_data || lavu.av_opt_set(Probe->priv_data, Name.c_str(), Value.c_str(), 0) < 0) return false;
+        return FPrivateFormatOpts.Set(Name.c_str(), Value.c_str()) >= 0;
+    }
+    Iterator = nullptr;
+    while (const AVInputFormat* F = lavf.av_demuxer_iterate(&Iterator)) {
+        if (!Has(F->priv_class)) continue;
+        Found = true;
+        return FPrivateFormatOpts.Set(Name.c_str(), Value.c_str()) >= 0;
+    }
+    return false;
 }
 
 void TCustomFFmpeg::ApplyStoredOptions(void* Target, void* Source, int Mask) {

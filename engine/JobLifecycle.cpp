@@ -138,6 +138,7 @@ void TCustomFFmpeg::ReleaseOptionContexts() {
     FFormatOpts.reset();
     FSwsOpts.reset();
     for (auto& Dict : FPrivateOpts) Dict.Clear();
+    FPrivateFormatOpts.Clear();
     FOptionNames.clear();
 }
 
@@ -146,23 +147,18 @@ void TCustomFFmpeg::CloseOutputFiles() {
         AVFormatContext* Oc = FOutputFiles[I];
         FOutputFiles[I] = nullptr;
         if (!Oc) continue;
-        if (Oc->pb) {
-            if (Oc->flags & AVFMT_FLAG_CUSTOM_IO) {
-                TIOContextPtr Owned(Oc->pb);
-                Oc->pb = nullptr;
-            } else if (Oc->oformat && !(Oc->oformat->flags & AVFMT_NOFILE)) {
-                lavf.avio_closep(&Oc->pb);
-            }
-        }
+        CloseOutputIO(Oc);
         lavf.avformat_free_context(Oc);
         // An output that never got a byte is no output: it goes.
         const std::u16string Name = FOutputFileNames[I];
         FOutputFileNames[I].clear();
         if (!Name.empty() && FileSizeW(Name) == 0) ::unlink(FileSystemName(Name).c_str());
+        FOutputStreams[I].clear();
         if (FJoined) {
             for (int J = I + 1; J < FOutputFileCount; ++J) {
                 FOutputFiles[J] = nullptr;
                 FOutputFileNames[J].clear();
+                FOutputStreams[J].clear();
             }
             break;
         }
@@ -173,13 +169,8 @@ void TCustomFFmpeg::CloseOutputFiles() {
 
 void TCustomFFmpeg::CloseInputFiles() {
     for (int I = 0; I < FInputFileCount; ++I) {
-        AVFormatContext* Ic = FInputFiles[I];
-        FInputFiles[I] = nullptr;
-        if (!Ic) continue;
-        // The library never frees an I/O context it did not open.
-        AVIOContext* CustomIO = (Ic->flags & AVFMT_FLAG_CUSTOM_IO) ? Ic->pb : nullptr;
-        lavf.avformat_close_input(&Ic);
-        TIOContextPtr Owned(CustomIO);
+        FInputCodecs[I].clear();
+        CloseInputContext(FInputFiles[I]);
     }
     FInputFileCount = 0;
     FInputDecoders.clear();

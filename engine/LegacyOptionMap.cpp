@@ -33,6 +33,7 @@ const TLegacyFlag kLegacyFlags[] = {
     {"flags2", "mbtree", "mbtree", "1", "0"},
     {"flags2", "aud", "aud", "1", "0"},
     {"flags2", "psy", "psy", "1", "0"},
+    {"flags", "scan_offset", "scan_offset", "1", "0"},
     {"partitions", "parti4x4", "partitions", "i4x4", nullptr},
     {"partitions", "parti8x8", "partitions", "i8x8", nullptr},
     {"partitions", "partp4x4", "partitions", "p4x4", nullptr},

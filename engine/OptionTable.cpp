@@ -201,7 +201,7 @@ void TCustomFFmpeg::ApplyOption(const std::string& Name, const std::string& Valu
     if (Name == "vtag" || Name == "atag" || Name == "stag") return SetCodecTag(Name, Value);
     if (Name == "intra_matrix" || Name == "inter_matrix") return SetMatrix(Name, Value);
     if (Name == "b" || Name == "vb" || Name == "ab") return SetBitrate(Name, Value);
-    if (Name == "target") return SetTarget(Value);
+    if (Name == "target") return SetTargetOption(Value);
     if (Name == "vstats") return SetVStats();
     if (Name == "vhook") return AddFrameHook(Value);
     if (Name == "absf" || Name == "vbsf" || Name == "sbsf") return SetBitstreamFilter(Name, Value);
@@ -459,13 +459,15 @@ void TCustomFFmpeg::SetCodecOptionInt(const std::string& Name, int32_t Value) {
 }
 
 void TCustomFFmpeg::AddExtraStream(const std::string& Name) {
-    (void)Name;
     if (FOutputFileCount < 1) throw FFmpegException("At least one output file must be specified");
-    throw FFmpegException("Adding streams to an open output is not available in this build yet");
-}
-
-void TCustomFFmpeg::SetTarget(const std::string& Value) {
-    throw FFmpegException("Target presets are not available in this build yet: " + Value);
+    const int File = FOutputFileCount - 1;
+    AVFormatContext* Container = FOutputFiles[File];
+    if (Name == "newvideo")
+        AddVideoStream(Container, File);
+    else if (Name == "newaudio")
+        AddAudioStream(Container, File);
+    else
+        AddSubtitleStream(Container, File);
 }
 
 void TCustomFFmpeg::AddFrameHook(const std::string& Value) {

@@ -1,0 +1,287 @@
+// Opening input files: probing, stream information, the start position, and the settings the
+// job adopts from the input.
+
+#include <cmath>
+
+#include "binding/EntryPoints.h"
+#include "binding/FFmpegLoader.h"
+#include "engine/FFmpeg.h"
+#include "logging/FFmpegLogger.h"
+#include "protocol/UnicodeProtocol.h"
+#include "util/StringUtils.h"
+#include "util/WideFiles.h"
+
+namespace zembra {
+
+std::string OpenErrorText(const std::u16string& FileName, int LegacyCode) {
+    const std::string Name = WideToLocaleLossy(FileName);
+    const char* N = Name.c_str();
+    switch (LegacyCode) {
+        case -42: return Format("%s: Unknown format", N);
+        case -33:
+            return Format(
+                "%s: Incorrect image filename syntax.\r\nUse '%%d' to specify the image number:\r\n"
+                "  for img1.jpg, img2.jpg, ..., use 'img%%d.jpg';\r\n"
+                "  for img001.jpg, img002.jpg, ..., use 'img%%03d.jpg'.",
+                N);
+        case -22: return Format("%s: Error while parsing header", N);
+        case -12: return Format("%s: memory allocation error occurred", N);
+        case -5: return Format("%s: I/O error occurred\r\nUsually that means that input file is truncated and/or corrupted.", N);
+        case -2: return Format("%s: no such file or directory", N);
+        default: return Format("%s: Error while opening file", N);
+    }
+}
+
+int LegacyOpenError(int Code) {
+    if (Code == AVERROR(ENOENT)) return -2;
+    if (Code == AVERROR(EIO) || Code == AVERROR_EOF) return -5;
+    if (Code == AVERROR(ENOMEM)) return -12;
+    if (Code == AVERROR_INVALIDDATA || Code == AVERROR(EINVAL)) return -22;
+    return Code < 0 ? Code : -1;
+}
+
+namespace {
+
+// An input's I/O: ours for unicode names, the library's file protocol otherwise.
+AVIOContext* OpenInputIO(const std::string& URL, int& Error) {
+    if (IsUnicodeURL(URL)) return OpenUnicodeIO(URL, 0, Error);
+    AVIOContext* Pb = nullptr;
+    Error = lavf.avio_open2(&Pb, URL.c_str(), AVIO_FLAG_READ, nullptr, nullptr);
+    return Error < 0 ? nullptr : Pb;
+}
+
+void CloseInputIO(AVIOContext*& Pb) {
+    if (!Pb) return;
+    if (IsUnicodeIO(Pb))
+        CloseUnicodeIO(Pb);
+    else
+        lavf.avio_closep(&Pb);
+}
+
+}  // namespace
+
+void CloseInputContext(AVFormatContext*& Ic) {
+    if (!Ic) return;
+    // The library never closes an I/O context it did not open itself.
+    AVIOContext* Pb = (Ic->flags & AVFMT_FLAG_CUSTOM_IO) ? Ic->pb : nullptr;
+    lavf.avformat_close_input(&Ic);
+    CloseInputIO(Pb);
+}
+
+bool TCustomFFmpeg::FindCodecByName(const std::string& Name, AVMediaType Type, bool Encoder, const AVCodec*& Codec) {
+    Codec = nullptr;
+    if (Name.empty()) return true;
+    const AVCodec* C = Encoder ? lavc.avcodec_find_encoder_by_name(Name.c_str())
+                               : lavc.avcodec_find_decoder_by_name(Name.c_str());
+    const char* Kind = Encoder ? "encoder" : "decoder";
+    if (!C) {
+        FLastError = Format("Unknown %s '%s'", Kind, Name.c_str());
+        return false;
+    }
+    if (C->type != Type) {
+        FLastError = Format("Invalid %s type '%s'", Kind, Name.c_str());
+        return false;
+    }
+    Codec = C;
+    return true;
+}
+
+AVCodecContext* TCustomFFmpeg::InputCodec(int File, int Stream) const {
+    if (File < 0 || File >= FInputFileCount || Stream < 0 || Stream >= static_cast<int>(FInputCodecs[File].size()))
+        return nullptr;
+    return FInputCodecs[File][Stream].get();
+}
+
+void TCustomFFmpeg::ClearForcedFormats() {
+    FSettings.InputFormatName.clear();
+    FSettings.OutputFormatName.clear();
+}
+
+bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
+    TJobSettings& S = FSettings;
+    AVFormatContext* Ic = nullptr;
+    AVIOContext* Pb = nullptr;
+    std::vector<TCodecContextPtr> Codecs;
+    auto Fail = [&](const std::string& Error) {
+        FLastError = Error;
+        S.VideoCodecName.clear();
+        S.AudioCodecName.clear();
+        S.SubtitleCodecName.clear();
+        ClearForcedFormats();
+        S.VideoChannel = 0;
+        if (Ic) lavf.avformat_close_input(&Ic);
+        CloseInputIO(Pb);
+        return false;
+    };
+    if (FInputFileCount >= kMaxFiles) return Fail(Format("Too many input files (at most %d)", kMaxFiles));
+    if (!FCodecOpts[omtVideo]) return Fail("The job was not reset before opening an input");
+
+    // Forced decoders, checked before anything is opened.
+    const AVCodec* VideoDecoder = nullptr;
+    const AVCodec* AudioDecoder = nullptr;
+    const AVCodec* SubtitleDecoder = nullptr;
+    if (!FindCodecByName(S.VideoCodecName, AVMEDIA_TYPE_VIDEO, false, VideoDecoder) ||
+        !FindCodecByName(S.AudioCodecName, AVMEDIA_TYPE_AUDIO, false, AudioDecoder) ||
+        !FindCodecByName(S.SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false, SubtitleDecoder))
+        return Fail(FLastError);
+
+    const std::string URL = FileNameToURL(FileName);
+    if (DirectoryExistsW(FileName)) return Fail(OpenErrorText(FileName, LegacyOpenError(AVERROR(EISDIR))));
+    int Error = 0;
+    Pb = OpenInputIO(URL, Error);
+    if (!Pb) return Fail(OpenErrorText(FileName, LegacyOpenError(Error)));
+
+    const AVInputFormat* InputFormat = nullptr;
+    if (!S.InputFormatName.empty()) InputFormat = lavf.av_find_input_format(S.InputFormatName.c_str());
+    if (!InputFormat) {
+        // Probing apart from opening tells an unknown container from a broken known one.
+        const int R = lavf.av_probe_input_buffer2(Pb, &InputFormat, URL.c_str(), nullptr, 0, 0);
+        if (R < 0 || !InputFormat)
+            return Fail(OpenErrorText(FileName, R == AVERROR_EOF || R == AVERROR(EIO) ? -5 : kErrorUnknownFormat));
+    }
+
+    Ic = lavf.avformat_alloc_context();
+    if (!Ic) {
+        CloseInputIO(Pb);
+        throw FFmpegException("avformat_alloc_context failed");
+    }
+    // Pb stays ours until the input is in the table: the library never frees it.
+    Ic->pb = Pb;
+    Ic->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_NONBLOCK;
+    ApplyStoredOptions(Ic, FFormatOpts.get(), AV_OPT_FLAG_DECODING_PARAM);
+    Ic->video_codec_id = S.PgmYuv ? AV_CODEC_ID_PGMYUV : (VideoDecoder ? VideoDecoder->id : AV_CODEC_ID_NONE);
+    Ic->audio_codec_id = AudioDecoder ? AudioDecoder->id : AV_CODEC_ID_NONE;
+    Ic->subtitle_codec_id = SubtitleDecoder ? SubtitleDecoder->id : AV_CODEC_ID_NONE;
+    Ic->video_codec = VideoDecoder;
+    Ic->audio_codec = AudioDecoder;
+    Ic->subtitle_codec = SubtitleDecoder;
+
+    // The old open parameters are demuxer options today; a demuxer takes those it knows.
+    TDictionary Options;
+    lavu.av_dict_copy(Options.Slot(), FPrivateFormatOpts.Get(), 0);
+    Options.Set("sample_rate", std::to_string(S.AudioSampleRate).c_str());
+    Options.Set("channels", std::to_string(S.AudioChannels).c_str());
+    const int Width = S.FrameWidth + S.PadLeft + S.PadRight;
+    const int Height = S.FrameHeight + S.PadTop + S.PadBottom;
+    if (Width > 0 && Height > 0) Options.Set("video_size", Format("%dx%d", Width, Height).c_str());
+    if (S.FrameRate.num > 0 && S.FrameRate.den > 0)
+        Options.Set("framerate", Format("%d/%d", S.FrameRate.num, S.FrameRate.den).c_str());
+    if (S.FramePixFmt >= 0)
+        if (const char* Name = lavu.av_get_pix_fmt_name(static_cast<AVPixelFormat>(S.FramePixFmt)))
+            Options.Set("pixel_format", Name);
+    if (S.VideoChannel != 0) Options.Set("channel", std::to_string(S.VideoChannel).c_str());
+    if (!S.VideoStandard.empty()) Options.Set("standard", S.VideoStandard.c_str());
+    if (S.LoopInput) Options.Set("loop", "1");
+
+    const int OpenResult = lavf.avformat_open_input(&Ic, URL.c_str(), InputFormat, Options.Slot());
+    if (OpenResult < 0) return Fail(OpenErrorText(FileName, LegacyOpenError(OpenResult)));
+
+    if (S.ProgramId != 0)
+        for (unsigned I = 0; I < Ic->nb_programs; ++I)
+            if (Ic->programs[I]->id != S.ProgramId) Ic->programs[I]->discard = AVDISCARD_ALL;
+
+    int InfoResult;
+    {
+        std::lock_guard<TCriticalSection> G(CodecLock());
+        InfoResult = lavf.avformat_find_stream_info(Ic, nullptr);
+    }
+    if (InfoResult < 0 && S.Verbose >= 0) {
+        const std::string Error = Format("%s: could not find codec parameters", Utf16ToUtf8(FileName).c_str());
+        Log(llVerbose, Error);
+        return Fail(Error);
+    }
+
+    int64_t Timestamp = S.StartTime;
+    if (Ic->start_time != AV_NOPTS_VALUE) Timestamp += Ic->start_time;
+    if (S.StartTime != 0) {
+        // A failed seek leaves the file where the library left it.
+        (void)lavf.av_seek_frame(Ic, -1, Timestamp, AVSEEK_FLAG_BACKWARD);
+        S.StartTime = 0;
+    }
+
+    std::vector<const AVCodec*> Decoders;
+    for (unsigned I = 0; I < Ic->nb_streams; ++I) {
+        AVStream* St = Ic->streams[I];
+        TCodecContextPtr Ctx(lavc.avcodec_alloc_context3(nullptr));
+        if (!Ctx || lavc.avcodec_parameters_to_context(Ctx.get(), St->codecpar) < 0)
+            return Fail(OpenErrorText(FileName, -12));
+        Ctx->pkt_timebase = St->time_base;
+        Ctx->thread_count = 1;
+        switch (St->codecpar->codec_type) {
+            case AVMEDIA_TYPE_AUDIO:
+                ApplyStoredOptions(Ctx.get(), FCodecOpts[omtAudio].get(),
+                                   AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+                S.AudioChannelLayout =
+                    Ctx->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? Ctx->ch_layout.u.mask : 0;
+                S.AudioChannels = Ctx->ch_layout.nb_channels;
+                S.AudioSampleRate = Ctx->sample_rate;
+                S.AudioSampleFmt = Ctx->sample_fmt;
+                Decoders.push_back(AudioDecoder);
+                if (S.AudioDisable) St->discard = AVDISCARD_ALL;
+                break;
+            case AVMEDIA_TYPE_VIDEO: {
+                ApplyStoredOptions(Ctx.get(), FCodecOpts[omtVideo].get(),
+                                   AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+                S.FrameWidth = Ctx->width;
+                S.FrameHeight = Ctx->height;
+                const AVRational Sar = St->sample_aspect_ratio.num ? St->sample_aspect_ratio : Ctx->sample_aspect_ratio;
+                const double Ratio = Sar.den ? av_q2d(Sar) : 0.0;
+                if (Ctx->width * Ctx->height != 0)
+                    S.FrameAspectRatio = static_cast<float>(Ratio == 0.0 ? double(Ctx->width) / Ctx->height
+                                                                         : Ratio * Ctx->width / Ctx->height);
+                else if (Ratio == 0.0)
+                    S.FrameAspectRatio = 4.0f / 3.0f;
+                if (Ctx->pix_fmt == AV_PIX_FMT_NONE) Ctx->pix_fmt = static_cast<AVPixelFormat>(0);
+                S.FramePixFmt = Ctx->pix_fmt;
+                const AVRational Real = St->r_frame_rate;
+                const AVRational Average = St->avg_frame_rate;
+                // The stream's average rate stands for what the codec itself declares.
+                if (Average.num && Real.num && (Average.num != Real.num || Average.den != Real.den) && S.Verbose >= 0)
+                    Log(llInfo, Format("Seems stream %d codec frame rate differs from container frame rate: "
+                                       "%2.2f (%d/%d) -> %2.2f (%d/%d)",
+                                       static_cast<int>(I), double(Average.num) / Average.den, Average.num,
+                                       Average.den, double(Real.num) / Real.den, Real.num, Real.den));
+                S.FrameRate = Real;
+                Decoders.push_back(VideoDecoder);
+                if (S.VideoDisable)
+                    St->discard = AVDISCARD_ALL;
+                else if (S.VideoDiscard)
+                    St->discard = static_cast<AVDiscard>(S.VideoDiscard);
+                break;
+            }
+            case AVMEDIA_TYPE_SUBTITLE:
+                Decoders.push_back(SubtitleDecoder);
+                if (S.SubtitleDisable) St->discard = AVDISCARD_ALL;
+                break;
+            case AVMEDIA_TYPE_DATA:
+                break;
+            case AVMEDIA_TYPE_ATTACHMENT:
+            case AVMEDIA_TYPE_UNKNOWN:
+                Decoders.push_back(nullptr);
+                break;
+            default:
+                Fail("invalid codec_type");
+                throw FFmpegException("invalid codec_type");
+        }
+        Codecs.push_back(std::move(Ctx));
+    }
+
+    Pb = nullptr;  // from here the input table owns it, through the context
+    if (Ic->duration != AV_NOPTS_VALUE && Ic->duration / 1000 > FTotalDuration)
+        FTotalDuration = static_cast<int32_t>(std::min<int64_t>(Ic->duration / 1000, INT32_MAX));
+    const int Index = FInputFileCount;
+    FInputFiles[Index] = Ic;
+    FInputFilesTsOffset[Index] = S.InputTsOffset - (S.CopyTs ? 0 : Timestamp);
+    FInputCodecs[Index] = std::move(Codecs);
+    FInputDecoders.insert(FInputDecoders.end(), Decoders.begin(), Decoders.end());
+    if (S.Verbose >= 0) lavf.av_dump_format(Ic, Index, URL.c_str(), 0);
+    FInputFileCount += 1;
+    ClearForcedFormats();
+    S.VideoChannel = 0;
+    S.VideoCodecName.clear();
+    S.AudioCodecName.clear();
+    S.SubtitleCodecName.clear();
+    return true;
+}
+
+}  // namespace zembra

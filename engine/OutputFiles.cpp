@@ -1,0 +1,341 @@
+// Creating output files: format choice, the kinds of stream wanted, metadata, opening the file
+// for writing, muxing parameters and joining.
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "binding/EntryPoints.h"
+#include "binding/FFmpegLoader.h"
+#include "engine/FFmpeg.h"
+#include "logging/FFmpegLogger.h"
+#include "protocol/UnicodeProtocol.h"
+#include "util/StringUtils.h"
+#include "util/WideFiles.h"
+
+namespace zembra {
+
+namespace {
+
+bool IsResizingFilter(const std::string& Filters) {
+    std::string Rest = LowerCase(Filters);
+    while (!Rest.empty()) {
+        std::string Element = SplitFirst(Rest, ",", true);
+        const std::string Name = Trim(SplitFirst(Element, "=", true));
+        if (Name == "crop" || Name == "rotate" || Name == "scale" || Name == "transpose") return true;
+    }
+    return false;
+}
+
+// Audio muxers whose default video codec only carries cover art (mp3, flac: png) do not make
+// video wanted, just as they did not when they had no default video codec.
+bool DefaultVideoIsCoverArt(const AVOutputFormat* Format) {
+    return Format->mime_type && std::string(Format->mime_type).rfind("audio/", 0) == 0;
+}
+
+// Whether two names are the same file on disk.
+bool SameFile(const std::u16string& A, const std::u16string& B) {
+    struct stat SA {}, SB {};
+    if (::stat(FileSystemName(A).c_str(), &SA) != 0 || ::stat(FileSystemName(B).c_str(), &SB) != 0) return false;
+    return SA.st_dev == SB.st_dev && SA.st_ino == SB.st_ino;
+}
+
+std::u16string InputName(AVFormatContext* Ic) { return Ic && Ic->url ? URLToFileName(Ic->url) : u""; }
+
+}  // namespace
+
+void CloseOutputIO(AVFormatContext* Oc) {
+    if (!Oc || !Oc->pb) return;
+    if (IsUnicodeIO(Oc->pb))
+        CloseUnicodeIO(Oc->pb);
+    else if (!(Oc->flags & AVFMT_FLAG_CUSTOM_IO) && Oc->oformat && !(Oc->oformat->flags & AVFMT_NOFILE))
+        lavf.avio_closep(&Oc->pb);
+}
+
+void TCustomFFmpeg::OpenOutputIO(AVFormatContext* Oc, const std::u16string& FileName, const std::string& URL) {
+    if (IsUnicodeURL(URL)) {
+        int Error = 0;
+        Oc->pb = OpenUnicodeIO(URL, 1, Error);
+        if (!Oc->pb) throw FFmpegException(Format("Could not open '%s'", Utf16ToUtf8(FileName).c_str()));
+        Oc->flags |= AVFMT_FLAG_CUSTOM_IO;
+        return;
+    }
+    if (lavf.avio_open2(&Oc->pb, URL.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0)
+        throw FFmpegException(Format("Could not open '%s'", Utf16ToUtf8(FileName).c_str()));
+}
+
+int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join) {
+    TJobSettings& S = FSettings;
+    AVFormatContext* Oc = nullptr;
+    bool InTable = false;
+    auto Fail = [&](const std::string& Error) -> int32_t {
+        FLastError = Error;
+        if (InTable) {
+            FOutputFileCount -= 1;
+            FOutputFiles[FOutputFileCount] = nullptr;
+            FOutputStreams[FOutputFileCount].clear();
+            FOutputFileNames[FOutputFileCount].clear();
+        }
+        if (Oc) {
+            const bool Opened = Oc->pb != nullptr;
+            CloseOutputIO(Oc);
+            lavf.avformat_free_context(Oc);
+            // A file this call created and left empty goes again.
+            if (Opened && FileSizeW(FileName) == 0) ::unlink(FileSystemName(FileName).c_str());
+        }
+        ClearForcedFormats();
+        return -1;
+    };
+    if (FJoined) return Fail("Cannot join more than one output file.");
+    if (FOutputFileCount >= kMaxFiles) return Fail(Format("Too many output files (at most %d)", kMaxFiles));
+    if (!FCodecOpts[omtVideo]) return Fail("The job was not reset before opening an output");
+    if (!S.VideoFilters.empty() && S.CropTop + S.CropBottom + S.CropLeft + S.CropRight != 0)
+        return Fail("Cannot enable crop options and filters at the same time.");
+    if (S.PadTop + S.PadBottom + S.PadLeft + S.PadRight != 0 && IsResizingFilter(S.VideoFilters))
+        return Fail(
+            "Cannot enable pad options and the filters which resize frame at the same time. "
+            "(crop, rotate, scale, transpose, etc.)");
+    FFiltersEnabled = !S.VideoFilters.empty();
+    // Writing over an input would destroy it before it is read.
+    for (int I = 0; I < FInputFileCount; ++I)
+        if (SameFile(FileName, InputName(FInputFiles[I])))
+            return Fail(Format("Output file '%s' is the same as an input file", Utf16ToUtf8(FileName).c_str()));
+
+    const std::string URL = FileNameToURL(FileName);
+    const AVOutputFormat* Fmt = nullptr;
+    if (!S.OutputFormatName.empty()) Fmt = lavf.av_guess_format(S.OutputFormatName.c_str(), nullptr, nullptr);
+    if (!Fmt) Fmt = lavf.av_guess_format(nullptr, URL.c_str(), nullptr);
+    if (!Fmt)
+        return Fail(Format("Unable to find a suitable output format for '%s'", Utf16ToUtf8(FileName).c_str()));
+    if (lavf.avformat_alloc_output_context2(&Oc, Fmt, nullptr, URL.c_str()) < 0 || !Oc) {
+        ClearForcedFormats();
+        throw FFmpegException("avformat_alloc_context failed");
+    }
+
+    bool UseVideo = (Fmt->video_codec != AV_CODEC_ID_NONE && !DefaultVideoIsCoverArt(Fmt)) || S.VideoStreamCopy ||
+                    !S.VideoCodecName.empty();
+    bool UseAudio = Fmt->audio_codec != AV_CODEC_ID_NONE || S.AudioStreamCopy || !S.AudioCodecName.empty();
+    bool UseSubtitle = Fmt->subtitle_codec != AV_CODEC_ID_NONE || S.SubtitleStreamCopy || !S.SubtitleCodecName.empty();
+    if (FInputFileCount > 0) {
+        bool HasVideo = false, HasAudio = false, HasSubtitle = false;
+        const int Examined = Join ? 1 : FInputFileCount;
+        for (int F = 0; F < Examined; ++F) {
+            AVFormatContext* Ic = FInputFiles[F];
+            for (unsigned I = 0; I < Ic->nb_streams; ++I) {
+                switch (Ic->streams[I]->codecpar->codec_type) {
+                    case AVMEDIA_TYPE_VIDEO: HasVideo = true; break;
+                    case AVMEDIA_TYPE_AUDIO: HasAudio = true; break;
+                    case AVMEDIA_TYPE_SUBTITLE: HasSubtitle = true; break;
+                    case AVMEDIA_TYPE_DATA:
+                    case AVMEDIA_TYPE_ATTACHMENT:
+                    case AVMEDIA_TYPE_UNKNOWN: break;
+                    default: return Fail("check_audio_video_sub_inputs fail: invalid codec_type of input file");
+                }
+            }
+        }
+        UseVideo = UseVideo && HasVideo;
+        UseAudio = UseAudio && HasAudio;
+        UseSubtitle = UseSubtitle && HasSubtitle;
+    }
+    if (S.VideoDisable) UseVideo = false;
+    if (S.AudioDisable) UseAudio = false;
+    if (S.SubtitleDisable) UseSubtitle = false;
+
+    // The container takes the next slot while its streams are made, so that the streams'
+    // settings land beside it; a failure takes the slot back.
+    const int Index = FOutputFileCount;
+    FOutputFiles[Index] = Oc;
+    FOutputFileNames[Index].clear();
+    FOutputStreams[Index].clear();
+    FOutputFileCount += 1;
+    InTable = true;
+    try {
+        if (UseVideo) AddVideoStream(Oc, Index);
+    } catch (const std::exception& E) {
+        return Fail(Format("new_video_stream fail: %s", E.what()));
+    }
+    try {
+        if (UseAudio) AddAudioStream(Oc, Index);
+    } catch (const std::exception& E) {
+        return Fail(Format("new_audio_stream fail: %s", E.what()));
+    }
+    try {
+        if (UseSubtitle) AddSubtitleStream(Oc, Index);
+    } catch (const std::exception& E) {
+        return Fail(Format("new_subtitle_stream fail: %s", E.what()));
+    }
+
+    if (S.RecordingTimestamp != 0) {
+        // The container's recording time is its creation time today.
+        const std::time_t T = static_cast<std::time_t>(S.RecordingTimestamp);
+        std::tm Utc{};
+        gmtime_r(&T, &Utc);
+        char Text[32];
+        std::strftime(Text, sizeof(Text), "%Y-%m-%dT%H:%M:%S.000000Z", &Utc);
+        lavu.av_dict_set(&Oc->metadata, "creation_time", Text, 0);
+    }
+    for (auto It = S.Metadata.rbegin(); It != S.Metadata.rend(); ++It)
+        lavu.av_dict_set(&Oc->metadata, It->first.c_str(), It->second.c_str(), 0);
+    S.Metadata.clear();
+
+    if ((Fmt->flags & AVFMT_NEEDNUMBER) && !lavf.av_filename_number_test(Oc->url))
+        return Fail(OpenErrorText(URLToFileName(Oc->url), kErrorImageNumber));
+    if (!(Fmt->flags & AVFMT_NOFILE)) {
+        try {
+            OpenOutputIO(Oc, FileName, URL);
+        } catch (const std::exception& E) {
+            return Fail(E.what());
+        }
+        FOutputFileNames[Index] = FileName;
+    }
+
+    Oc->max_delay = static_cast<int>(S.MuxMaxDelay * 1000000);
+    // Preload and loop count are options of the muxers that use them today.
+    lavu.av_opt_set_int(Oc, "preload", static_cast<int64_t>(S.MuxPreload * 1000000), AV_OPT_SEARCH_CHILDREN);
+    if (S.LoopOutput >= 0) lavu.av_opt_set_int(Oc, "loop", S.LoopOutput, AV_OPT_SEARCH_CHILDREN);
+    Oc->flags |= AVFMT_FLAG_NONBLOCK;
+    ApplyStoredOptions(Oc, FFormatOpts.get(), AV_OPT_FLAG_ENCODING_PARAM);
+    for (const AVDictionaryEntry* E = nullptr;
+         (E = lavu.av_dict_get(FPrivateFormatOpts.Get(), "", E, AV_DICT_IGNORE_SUFFIX)) != nullptr;)
+        lavu.av_opt_set(Oc, E->key, E->value, AV_OPT_SEARCH_CHILDREN);
+
+    if (Join && FInputFileCount > 1) {
+        FJoined = true;
+        int64_t Total = 0;
+        for (int I = 0; I < FInputFileCount; ++I)
+            if (FInputFiles[I]->duration != AV_NOPTS_VALUE) Total += FInputFiles[I]->duration / 1000;
+        FTotalDuration = Total == 0 ? -1 : static_cast<int32_t>(std::min<int64_t>(Total, INT32_MAX));
+        for (int I = 1; I < FInputFileCount && FOutputFileCount < kMaxFiles; ++I) {
+            FOutputFiles[FOutputFileCount] = Oc;
+            FOutputFileCount += 1;
+        }
+    }
+    ClearForcedFormats();
+    return FOutputFileCount;
+}
+
+void TCustomFFmpeg::SetTargetOption(const std::string& Value) {
+    std::string Type = Trim(Value);
+    std::string Norm;
+    for (const char* Prefix : {"pal-", "ntsc-", "film-"}) {
+        if (Type.rfind(Prefix, 0) == 0) {
+            Norm = std::string(Prefix, std::strlen(Prefix) - 1);
+            Type = Type.substr(std::strlen(Prefix));
+            break;
+        }
+    }
+    SetTarget(Type, Norm, "ntsc");
+}
+
+void TCustomFFmpeg::SetTarget(const std::string& Type, const std::string& NormText, const std::string& DefaultNorm) {
+    enum { PAL, NTSC, FILM } Norm = PAL;
+    if (NormText == "pal") {
+        Norm = PAL;
+    } else if (NormText == "ntsc") {
+        Norm = NTSC;
+    } else if (NormText == "film") {
+        Norm = FILM;
+    } else {
+        const AVRational Rate = FSettings.FrameRate;
+        if (Rate.den == 0) throw FFmpegException("frame_rate is invalid.");
+        auto Classify = [](long R, int& Out) {
+            if (R == 25000) return Out = PAL, true;
+            if (R == 29970 || R == 23976) return Out = NTSC, true;
+            return false;
+        };
+        int Found = -1;
+        bool Decided = Classify(std::lround(double(Rate.num) * 1000.0 / Rate.den), Found);
+        for (int F = 0; F < FInputFileCount && !Decided; ++F) {
+            AVFormatContext* Ic = FInputFiles[F];
+            for (unsigned I = 0; I < Ic->nb_streams && !Decided; ++I) {
+                const AVStream* St = Ic->streams[I];
+                if (St->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+                const AVRational R = St->r_frame_rate.num ? St->r_frame_rate : St->avg_frame_rate;
+                if (R.den) Decided = Classify(std::lround(double(R.num) * 1000.0 / R.den), Found);
+            }
+        }
+        if (Decided)
+            Norm = Found == NTSC ? NTSC : PAL;
+        else
+            Norm = DefaultNorm == "film" ? FILM : DefaultNorm == "ntsc" ? NTSC : PAL;
+        if (FSettings.Verbose > 0) Log(llVerbose, Format("Assuming %s for target.", Norm == PAL ? "PAL" : "NTSC"));
+    }
+    auto ByNorm = [&](const char* Pal, const char* Ntsc, const char* Film) {
+        return std::string(Norm == PAL ? Pal : Norm == NTSC ? Ntsc : Film);
+    };
+    const std::string Rate = ByNorm("25", "30000/1001", "24000/1001");
+    const std::string Gop = ByNorm("15", "18", "18");
+    auto Generic = [&](const char* Name, const std::string& Value) { SetGenericOption(Name, Value); };
+    auto Aspect = [&](const char* Text) {
+        if (FSettings.FrameAspectRatio != 0.0f) return;
+        Log(llInfo, Format("Assuming %s for aspect ratio", Text));
+        ApplyOption("aspect", Text);
+    };
+
+    if (Type == "vcd") {
+        ApplyOption("vcodec", "mpeg1video");
+        ApplyOption("acodec", "mp2");
+        SetOutputFormat("vcd");
+        ApplyOption("s", ByNorm("352x288", "352x240", "352x240"));
+        ApplyOption("r", Rate);
+        Generic("g", Gop);
+        Generic("b", "1150000");
+        Generic("maxrate", "1150000");
+        Generic("minrate", "1150000");
+        Generic("bufsize", "327680");
+        Generic("ab", "224000");
+        FSettings.AudioSampleRate = 44100;
+        FSettings.AudioChannels = 2;
+        Generic("packetsize", "2324");
+        Generic("muxrate", "1411200");
+        FSettings.MuxPreload = 0.44f;
+        Aspect("4:3");
+    } else if (Type == "svcd") {
+        ApplyOption("vcodec", "mpeg2video");
+        ApplyOption("acodec", "mp2");
+        SetOutputFormat("svcd");
+        ApplyOption("s", ByNorm("480x576", "480x480", "480x480"));
+        ApplyOption("r", Rate);
+        Generic("g", Gop);
+        Generic("b", "2040000");
+        Generic("maxrate", "2516000");
+        Generic("minrate", "0");
+        Generic("bufsize", "1835008");
+        Generic("flags", "+scan_offset");
+        Generic("ab", "224000");
+        FSettings.AudioSampleRate = 44100;
+        if (FSettings.AudioChannels == 1) FSettings.AudioChannels = 2;
+        Generic("packetsize", "2324");
+        Aspect("4:3");
+    } else if (Type == "dvd") {
+        ApplyOption("vcodec", "mpeg2video");
+        ApplyOption("acodec", "ac3");
+        SetOutputFormat("dvd");
+        ApplyOption("s", ByNorm("720x576", "720x480", "720x480"));
+        ApplyOption("r", Rate);
+        Generic("g", Gop);
+        Generic("b", "6000000");
+        Generic("maxrate", "9000000");
+        Generic("minrate", "0");
+        Generic("bufsize", "1835008");
+        Generic("ab", "448000");
+        FSettings.AudioSampleRate = 48000;
+        if (FSettings.AudioChannels == 1) FSettings.AudioChannels = 2;
+        Generic("packetsize", "2048");
+        Generic("muxrate", "10080000");
+        Aspect("16:9");
+    } else if (Type == "dv" || Type == "dv50") {
+        SetOutputFormat("dv");
+        ApplyOption("s", ByNorm("720x576", "720x480", "720x480"));
+        ApplyOption("pix_fmt", Type == "dv50" ? "yuv422p" : ByNorm("yuv420p", "yuv411p", "yuv411p"));
+        ApplyOption("r", Rate);
+        FSettings.AudioSampleRate = 48000;
+        FSettings.AudioChannels = 2;
+    } else {
+        throw FFmpegException("Unknown target type");
+    }
+}
+
+}  // namespace zembra

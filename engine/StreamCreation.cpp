@@ -1,0 +1,244 @@
+// Output streams: each takes the job's current settings of its kind, which it then resets.
+
+#include <cctype>
+#include <cmath>
+
+#include "binding/EntryPoints.h"
+#include "binding/FFmpegLoader.h"
+#include "engine/FFmpeg.h"
+#include "engine/RcOverride.h"
+#include "util/StringUtils.h"
+
+namespace zembra {
+
+namespace {
+
+constexpr float kLambdaPerQuantiser = 118.0f;  // FF_QP2LAMBDA
+
+template <typename T>
+bool Lists(const T* List, T Terminator, T Value) {
+    for (; List && *List != Terminator; ++List)
+        if (*List == Value) return true;
+    return false;
+}
+
+// A 64-entry quantiser matrix the codec context owns (the library frees it with the context).
+uint16_t* CopyMatrix(const std::vector<uint16_t>& Matrix) {
+    auto* Out = static_cast<uint16_t*>(lavu.av_malloc(64 * sizeof(uint16_t)));
+    if (!Out) throw FFmpegException("Could not allocate a quantiser matrix");
+    std::copy(Matrix.begin(), Matrix.begin() + 64, Out);
+    return Out;
+}
+
+}  // namespace
+
+AVRational TCustomFFmpeg::StreamAspect(int Width, int Height) const {
+    const double Aspect = FSettings.FrameAspectRatio;
+    if (Width * Height == 0) return DoubleToRational(Aspect * 3.0 / 4.0, 255);
+    return DoubleToRational(Aspect * Height / Width, 255);
+}
+
+AVStream* TCustomFFmpeg::NewStream(AVFormatContext* Container, int FileIndex, AVMediaType Type,
+                                   TOutputStreamSetup*& Setup) {
+    if (FOutputStreams[FileIndex].size() >= static_cast<size_t>(kMaxStreams))
+        throw FFmpegException(Format("Too many streams in one output (at most %d)", kMaxStreams));
+    AVStream* St = lavf.avformat_new_stream(Container, nullptr);
+    if (!St) throw FFmpegException("Could not alloc stream");
+    St->id = static_cast<int>(Container->nb_streams) - 1;
+    St->codecpar->codec_type = Type;
+    TOutputStreamSetup NewSetup;
+    NewSetup.Stream = St;
+    NewSetup.Codec.reset(lavc.avcodec_alloc_context3(nullptr));
+    if (!NewSetup.Codec) throw FFmpegException("Could not alloc stream");
+    NewSetup.Codec->codec_type = Type;
+    FOutputStreams[FileIndex].push_back(std::move(NewSetup));
+    Setup = &FOutputStreams[FileIndex].back();
+    return St;
+}
+
+void TCustomFFmpeg::AddVideoStream(AVFormatContext* Container, int FileIndex) {
+    TJobSettings& S = FSettings;
+    // Whatever happens, the next video stream starts from clean kind settings.
+    struct TResetKind {
+        TJobSettings& S;
+        ~TResetKind() {
+            S.VideoDisable = false;
+            S.VideoCodecName.clear();
+            S.VideoStreamCopy = false;
+        }
+    } Reset{S};
+
+    TOutputStreamSetup* Setup = nullptr;
+    AVStream* St = NewStream(Container, FileIndex, AVMEDIA_TYPE_VIDEO, Setup);
+    AVCodecContext* Codec = Setup->Codec.get();
+    Setup->Filters = std::move(S.VideoBitstreamFilters);
+    S.VideoBitstreamFilters.clear();
+    if (S.VideoCodecTag) Codec->codec_tag = S.VideoCodecTag;
+    AVCodecContext* Options = FCodecOpts[omtVideo].get();
+    if ((S.VideoGlobalHeader & 1) || (S.VideoGlobalHeader == 0 && (Container->oformat->flags & AVFMT_GLOBALHEADER))) {
+        Codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        Options->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if (S.VideoGlobalHeader & 2) {
+        Codec->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+        Options->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+    }
+
+    if (S.VideoStreamCopy) {
+        Setup->StreamCopy = true;
+        Codec->sample_aspect_ratio = St->sample_aspect_ratio = StreamAspect(S.FrameWidth, S.FrameHeight);
+        FOutputEncoders.push_back(nullptr);
+        return;
+    }
+
+    AVRational Rate = S.FrameRate.num ? S.FrameRate : AVRational{25, 1};
+    const AVCodec* Encoder = nullptr;
+    if (!S.VideoCodecName.empty()) {
+        if (!FindCodecByName(S.VideoCodecName, AVMEDIA_TYPE_VIDEO, true, Encoder)) throw FFmpegException(FLastError);
+    } else {
+        const AVCodecID Id =
+            lavf.av_guess_codec(Container->oformat, nullptr, Container->url, nullptr, AVMEDIA_TYPE_VIDEO);
+        Encoder = lavc.avcodec_find_encoder(Id);
+        Codec->codec_id = Id;
+    }
+    if (Encoder) Codec->codec_id = Encoder->id;
+    Setup->Encoder = Encoder;
+    FOutputEncoders.push_back(S.VideoCodecName.empty() ? nullptr : Encoder);
+    ApplyStoredOptions(Codec, Options, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+
+    if (Encoder && Encoder->supported_framerates && !S.ForceFps) {
+        const int Nearest = lavu.av_find_nearest_q_idx(Rate, Encoder->supported_framerates);
+        Rate = Encoder->supported_framerates[Nearest];
+    }
+    Codec->time_base = AVRational{Rate.den, Rate.num};
+    Codec->framerate = Rate;
+    St->avg_frame_rate = Rate;
+    Codec->width = S.FrameWidth + S.PadRight + S.PadLeft;
+    Codec->height = S.FrameHeight + S.PadTop + S.PadBottom;
+    Codec->sample_aspect_ratio = St->sample_aspect_ratio = StreamAspect(Codec->width, Codec->height);
+    Codec->pix_fmt = static_cast<AVPixelFormat>(S.FramePixFmt);
+    if (Encoder && Encoder->pix_fmts &&
+        !Lists(Encoder->pix_fmts, AV_PIX_FMT_NONE, static_cast<AVPixelFormat>(S.FramePixFmt)))
+        Codec->pix_fmt = Encoder->pix_fmts[0];
+    if (S.IntraOnly) Codec->gop_size = 0;
+    if (S.VideoQScale != 0.0f || S.SameQuality) {
+        Codec->flags |= AV_CODEC_FLAG_QSCALE;
+        Setup->Quality = kLambdaPerQuantiser * S.VideoQScale;
+        Codec->global_quality = static_cast<int>(Setup->Quality);
+    }
+    if (S.IntraMatrix.size() == 64) Codec->intra_matrix = CopyMatrix(S.IntraMatrix);
+    if (S.InterMatrix.size() == 64) Codec->inter_matrix = CopyMatrix(S.InterMatrix);
+    Codec->thread_count = S.ThreadCount;
+
+    if (!S.RcOverride.empty()) {
+        const std::vector<RcOverride> Entries = ParseRcOverride(S.RcOverride);
+        auto* Table = static_cast<RcOverride*>(lavu.av_mallocz(Entries.size() * sizeof(RcOverride)));
+        if (!Table) throw FFmpegException("Could not allocate the rate-control override");
+        std::copy(Entries.begin(), Entries.end(), Table);
+        Codec->rc_override = Table;
+        Codec->rc_override_count = static_cast<int>(Entries.size());
+    }
+    if (Codec->rc_initial_buffer_occupancy == 0) Codec->rc_initial_buffer_occupancy = Codec->rc_buffer_size * 3 / 4;
+    Codec->intra_dc_precision = S.IntraDcPrecision - 8;
+    if (S.DoPSNR) Codec->flags |= AV_CODEC_FLAG_PSNR;
+    if (S.DoPass == 1) Codec->flags |= AV_CODEC_FLAG_PASS1;
+    if (S.DoPass == 2) Codec->flags |= AV_CODEC_FLAG_PASS2;
+}
+
+void TCustomFFmpeg::AddAudioStream(AVFormatContext* Container, int FileIndex) {
+    TJobSettings& S = FSettings;
+    struct TResetKind {
+        TJobSettings& S;
+        ~TResetKind() {
+            S.AudioDisable = false;
+            S.AudioCodecName.clear();
+            S.AudioStreamCopy = false;
+            S.AudioLanguage.clear();
+        }
+    } Reset{S};
+
+    TOutputStreamSetup* Setup = nullptr;
+    AVStream* St = NewStream(Container, FileIndex, AVMEDIA_TYPE_AUDIO, Setup);
+    AVCodecContext* Codec = Setup->Codec.get();
+    Setup->Filters = std::move(S.AudioBitstreamFilters);
+    S.AudioBitstreamFilters.clear();
+    if (S.AudioCodecTag) Codec->codec_tag = S.AudioCodecTag;
+    if (Container->oformat->flags & AVFMT_GLOBALHEADER) {
+        Codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        FCodecOpts[omtAudio]->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if (S.AudioStreamCopy) {
+        Setup->StreamCopy = true;
+        lavu.av_channel_layout_uninit(&Codec->ch_layout);
+        lavu.av_channel_layout_default(&Codec->ch_layout, S.AudioChannels);
+        FOutputEncoders.push_back(nullptr);
+    } else {
+        ApplyStoredOptions(Codec, FCodecOpts[omtAudio].get(), AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        const AVCodec* Encoder = nullptr;
+        if (!S.AudioCodecName.empty()) {
+            if (!FindCodecByName(S.AudioCodecName, AVMEDIA_TYPE_AUDIO, true, Encoder)) throw FFmpegException(FLastError);
+        } else {
+            const AVCodecID Id =
+                lavf.av_guess_codec(Container->oformat, nullptr, Container->url, nullptr, AVMEDIA_TYPE_AUDIO);
+            Encoder = lavc.avcodec_find_encoder(Id);
+            Codec->codec_id = Id;
+        }
+        if (Encoder) Codec->codec_id = Encoder->id;
+        Setup->Encoder = Encoder;
+        FOutputEncoders.push_back(S.AudioCodecName.empty() ? nullptr : Encoder);
+        if (S.AudioQScale > -99999.0f) {
+            Codec->flags |= AV_CODEC_FLAG_QSCALE;
+            Setup->Quality = kLambdaPerQuantiser * S.AudioQScale;
+            Codec->global_quality = static_cast<int>(Setup->Quality);
+        }
+        Codec->thread_count = S.ThreadCount;
+        lavu.av_channel_layout_uninit(&Codec->ch_layout);
+        // The input's layout, unless the channel count asked for differs from it.
+        if (S.AudioChannelLayout && __builtin_popcountll(S.AudioChannelLayout) == S.AudioChannels)
+            lavu.av_channel_layout_from_mask(&Codec->ch_layout, S.AudioChannelLayout);
+        else
+            lavu.av_channel_layout_default(&Codec->ch_layout, S.AudioChannels);
+        Codec->sample_fmt = static_cast<AVSampleFormat>(S.AudioSampleFmt);
+        if (Encoder && Encoder->sample_fmts && !Lists(Encoder->sample_fmts, AV_SAMPLE_FMT_NONE, Codec->sample_fmt))
+            Codec->sample_fmt = Encoder->sample_fmts[0];
+    }
+    Codec->sample_rate = S.AudioSampleRate;
+    Codec->time_base = AVRational{1, S.AudioSampleRate};
+    if (!S.AudioLanguage.empty()) lavu.av_dict_set(&St->metadata, "language", S.AudioLanguage.c_str(), 0);
+}
+
+void TCustomFFmpeg::AddSubtitleStream(AVFormatContext* Container, int FileIndex) {
+    TJobSettings& S = FSettings;
+    struct TResetKind {
+        TJobSettings& S;
+        ~TResetKind() {
+            S.SubtitleDisable = false;
+            S.SubtitleCodecName.clear();
+            S.SubtitleStreamCopy = false;
+            S.SubtitleLanguage.clear();
+        }
+    } Reset{S};
+
+    TOutputStreamSetup* Setup = nullptr;
+    AVStream* St = NewStream(Container, FileIndex, AVMEDIA_TYPE_SUBTITLE, Setup);
+    AVCodecContext* Codec = Setup->Codec.get();
+    Setup->Filters = std::move(S.SubtitleBitstreamFilters);
+    S.SubtitleBitstreamFilters.clear();
+    if (S.SubtitleCodecTag) Codec->codec_tag = S.SubtitleCodecTag;
+    if (S.SubtitleStreamCopy) {
+        Setup->StreamCopy = true;
+        FOutputEncoders.push_back(nullptr);
+    } else {
+        ApplyStoredOptions(Codec, FCodecOpts[omtSubtitle].get(),
+                           AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        const AVCodec* Encoder = nullptr;
+        if (!FindCodecByName(S.SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true, Encoder))
+            throw FFmpegException(FLastError);
+        if (Encoder) Codec->codec_id = Encoder->id;
+        Setup->Encoder = Encoder;
+        FOutputEncoders.push_back(Encoder);
+    }
+    if (!S.SubtitleLanguage.empty()) lavu.av_dict_set(&St->metadata, "language", S.SubtitleLanguage.c_str(), 0);
+}
+
+}  // namespace zembra
