@@ -135,9 +135,11 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
     if (!S.InputFormatName.empty()) InputFormat = lavf.av_find_input_format(S.InputFormatName.c_str());
     if (!InputFormat) {
         // Probing apart from opening tells an unknown container from a broken known one.
-        const int R = lavf.av_probe_input_buffer2(Pb, &InputFormat, URL.c_str(), nullptr, 0, 0);
-        if (R < 0 || !InputFormat)
-            return Fail(OpenErrorText(FileName, R == AVERROR_EOF || R == AVERROR(EIO) ? -5 : kErrorUnknownFormat));
+        // A score of 1 means only the file name's suffix matched: the content is no known
+        // container, whatever the name says.
+        const int Score = lavf.av_probe_input_buffer2(Pb, &InputFormat, URL.c_str(), nullptr, 0, 0);
+        if (Score < 0 || !InputFormat || Score <= 1)
+            return Fail(OpenErrorText(FileName, Score == AVERROR(EIO) ? -5 : kErrorUnknownFormat));
     }
 
     Ic = lavf.avformat_alloc_context();

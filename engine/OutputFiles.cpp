@@ -70,8 +70,11 @@ int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join)
     TJobSettings& S = FSettings;
     AVFormatContext* Oc = nullptr;
     bool InTable = false;
+    // Entries of streams that a failed output made must not shift the later streams' entries.
+    const size_t EncodersBefore = FOutputEncoders.size();
     auto Fail = [&](const std::string& Error) -> int32_t {
         FLastError = Error;
+        FOutputEncoders.resize(std::min(FOutputEncoders.size(), EncodersBefore));
         if (InTable) {
             FOutputFileCount -= 1;
             FOutputFiles[FOutputFileCount] = nullptr;
@@ -180,7 +183,10 @@ int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join)
         lavu.av_dict_set(&Oc->metadata, It->first.c_str(), It->second.c_str(), 0);
     S.Metadata.clear();
 
-    if ((Fmt->flags & AVFMT_NEEDNUMBER) && !lavf.av_filename_number_test(Oc->url))
+    // The image muxer no longer demands a number (it can rewrite one picture), but a sequence
+    // written to a name without one would fail only at its second picture.
+    const bool NeedsNumber = (Fmt->flags & AVFMT_NEEDNUMBER) || std::string(Fmt->name) == "image2";
+    if (NeedsNumber && !lavf.av_filename_number_test(Oc->url))
         return Fail(OpenErrorText(URLToFileName(Oc->url), kErrorImageNumber));
     if (!(Fmt->flags & AVFMT_NOFILE)) {
         try {

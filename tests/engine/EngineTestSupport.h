@@ -61,6 +61,11 @@ protected:
         return E ? E->value : "<unset>";
     }
 
+    std::string PrivateOptionOfFormat(const char* Name) const {
+        const AVDictionaryEntry* E = lavu.av_dict_get(Job.PrivateFormatOptions(), Name, nullptr, AV_DICT_MATCH_CASE);
+        return E ? E->value : "<unset>";
+    }
+
     TTestJob Job;
     std::vector<std::string> LogLines;
     std::vector<TLogLevel> LogLevels;
