@@ -11,6 +11,7 @@
 #include "binding/FFmpegHolders.h"
 #include "engine/EngineTypes.h"
 #include "engine/FFmpegException.h"
+#include "util/Bitmap.h"
 #include "util/CriticalSection.h"
 #include "util/Thread.h"
 
@@ -21,6 +22,21 @@ class TConvertThread;
 class TDoTerminateThread;
 
 using TTerminateCallback = std::function<void(TCustomFFmpeg& AJob)>;
+
+enum THookAction : int32_t { haContinue, haIgnore, haStop };
+
+// Progress: frames of the first video stream (-1 without video), frames per second (-1
+// without video), output time reached in ms, quality (-1.0 without encoded video), bit rate in
+// kbit/s, bytes written, and the job's total duration in ms (-1 when unknown).
+using TProgressCallback = std::function<void(TCustomFFmpeg& Sender, int32_t FrameNumber, int32_t FPS,
+                                             int32_t CurrentDuration, float Quality, float BitRate,
+                                             int64_t CurrentSize, int32_t TotalOutputDuration)>;
+// Called on the worker thread for each decoded picture; PTS in microseconds.
+using TBeforeHookCallback = std::function<void(TCustomFFmpeg& Sender, int64_t PTS, THookAction& Action)>;
+using TCustomHookCallback = std::function<void(TCustomFFmpeg& Sender, TBitmap& Bitmap, int32_t FrameNumber,
+                                               int64_t PTS, bool& Update, bool& StopHook)>;
+using TPreviewBitmapCallback =
+    std::function<void(TCustomFFmpeg& Sender, TBitmap& Bitmap, int32_t FrameNumber, int64_t PTS)>;
 
 // Option-line phases.
 constexpr int kPhaseExtraStreams = 0;
@@ -119,6 +135,10 @@ public:
     void SetOutputFormat(const std::string& Name);
 
     void SetOnTerminate(TTerminateCallback Callback) { FOnTerminate = std::move(Callback); }
+    void SetOnProgress(TProgressCallback Callback) { FOnProgress = std::move(Callback); }
+    void SetOnBeforeHook(TBeforeHookCallback Callback) { FOnBeforeHook = std::move(Callback); }
+    void SetOnCustomHook(TCustomHookCallback Callback) { FOnCustomHook = std::move(Callback); }
+    void SetOnPreviewBitmap(TPreviewBitmapCallback Callback) { FOnPreviewBitmap = std::move(Callback); }
 
     // --- state ---
     bool Running() const { return FRunning.load(); }
@@ -233,6 +253,10 @@ protected:
     std::vector<TPTSPeriod> FPTSPeriods;
     TPauseGate FPauseGate;
     TTerminateCallback FOnTerminate;
+    TProgressCallback FOnProgress;
+    TBeforeHookCallback FOnBeforeHook;
+    TCustomHookCallback FOnCustomHook;
+    TPreviewBitmapCallback FOnPreviewBitmap;
 
     // File tables.
     std::array<AVFormatContext*, kMaxFiles> FInputFiles{};
