@@ -19,6 +19,7 @@ namespace zembra {
 
 class TCustomFFmpeg;
 class TConvertThread;
+class TTranscoder;
 class TDoTerminateThread;
 
 using TTerminateCallback = std::function<void(TCustomFFmpeg& AJob)>;
@@ -216,7 +217,8 @@ protected:
     void AddVideoStream(AVFormatContext* Container, int FileIndex);
     void AddAudioStream(AVFormatContext* Container, int FileIndex);
     void AddSubtitleStream(AVFormatContext* Container, int FileIndex);
-    AVStream* NewStream(AVFormatContext* Container, int FileIndex, AVMediaType Type, TOutputStreamSetup*& Setup);
+    AVStream* NewStream(AVFormatContext* Container, int FileIndex, AVMediaType Type, const AVCodec* Encoder,
+                        TOutputStreamSetup*& Setup);
     AVRational StreamAspect(int Width, int Height) const;
     void OpenOutputIO(AVFormatContext* Container, const std::u16string& FileName, const std::string& URL);
     void ClearForcedFormats();
@@ -245,6 +247,7 @@ protected:
     std::atomic<int> FActiveThreads{0};
     std::atomic<bool> FNotifyPending{false};
     friend class TConvertThread;
+    friend class TTranscoder;
     friend class TDoTerminateThread;
     void WaitForActiveThreads();
     int64_t FProgressInterval = 500000;
@@ -277,6 +280,8 @@ protected:
     std::array<std::array<TBitstreamFilterChain, kMaxStreams>, kMaxFiles> FBitstreamFilters;
     std::vector<TCodecNode> FEncoders;
     std::vector<TCodecNode> FDecoders;
+    // Set when a run failed after its outputs got data: such half-written files go at clean-up.
+    bool FDiscardOutputs = false;
 
     // Option contexts.
     std::array<TCodecContextPtr, kOptionMediaTypes> FCodecOpts;

@@ -152,7 +152,7 @@ void TCustomFFmpeg::CloseOutputFiles() {
         // An output that never got a byte is no output: it goes.
         const std::u16string Name = FOutputFileNames[I];
         FOutputFileNames[I].clear();
-        if (!Name.empty() && FileSizeW(Name) == 0) ::unlink(FileSystemName(Name).c_str());
+        if (!Name.empty() && (FDiscardOutputs || FileSizeW(Name) == 0)) ::unlink(FileSystemName(Name).c_str());
         FOutputStreams[I].clear();
         if (FJoined) {
             for (int J = I + 1; J < FOutputFileCount; ++J) {
@@ -165,6 +165,7 @@ void TCustomFFmpeg::CloseOutputFiles() {
     }
     FOutputFileCount = 0;
     FOutputEncoders.clear();
+    FDiscardOutputs = false;
 }
 
 void TCustomFFmpeg::CloseInputFiles() {
@@ -229,8 +230,6 @@ TThread* TCustomFFmpeg::Start(bool InBackground, TThreadPriority Priority) {
     return FWorkerThread.get();
 }
 
-void TCustomFFmpeg::Transcode() { throw FFmpegException("Transcoding is not available in this build yet"); }
-
 void TCustomFFmpeg::Run() {
     FFinished = false;
     try {
@@ -239,6 +238,8 @@ void TCustomFFmpeg::Run() {
         Log(llQuiet, E.what());
         FErrorOccurred = true;
         FErrorMessage = E.what();
+        // A run that failed has no trailer: what it wrote must not pass for a finished file.
+        FDiscardOutputs = true;
     }
     CloseRegisteredCodecs();
     CleanUp();

@@ -39,7 +39,7 @@ AVRational TCustomFFmpeg::StreamAspect(int Width, int Height) const {
 }
 
 AVStream* TCustomFFmpeg::NewStream(AVFormatContext* Container, int FileIndex, AVMediaType Type,
-                                   TOutputStreamSetup*& Setup) {
+                                   const AVCodec* Encoder, TOutputStreamSetup*& Setup) {
     if (FOutputStreams[FileIndex].size() >= static_cast<size_t>(kMaxStreams))
         throw FFmpegException(Format("Too many streams in one output (at most %d)", kMaxStreams));
     AVStream* St = lavf.avformat_new_stream(Container, nullptr);
@@ -48,7 +48,8 @@ AVStream* TCustomFFmpeg::NewStream(AVFormatContext* Container, int FileIndex, AV
     St->codecpar->codec_type = Type;
     TOutputStreamSetup NewSetup;
     NewSetup.Stream = St;
-    NewSetup.Codec.reset(lavc.avcodec_alloc_context3(nullptr));
+    // With the encoder known, its own defaults apply (x264 refuses the generic ones).
+    NewSetup.Codec.reset(lavc.avcodec_alloc_context3(Encoder));
     if (!NewSetup.Codec) throw FFmpegException("Could not alloc stream");
     NewSetup.Codec->codec_type = Type;
     FOutputStreams[FileIndex].push_back(std::move(NewSetup));
@@ -68,8 +69,18 @@ void TCustomFFmpeg::AddVideoStream(AVFormatContext* Container, int FileIndex) {
         }
     } Reset{S};
 
+    const AVCodec* Encoder = nullptr;
+    AVCodecID GuessedId = AV_CODEC_ID_NONE;
+    if (!S.VideoStreamCopy) {
+        if (!S.VideoCodecName.empty()) {
+            if (!FindCodecByName(S.VideoCodecName, AVMEDIA_TYPE_VIDEO, true, Encoder)) throw FFmpegException(FLastError);
+        } else {
+            GuessedId = lavf.av_guess_codec(Container->oformat, nullptr, Container->url, nullptr, AVMEDIA_TYPE_VIDEO);
+            Encoder = lavc.avcodec_find_encoder(GuessedId);
+        }
+    }
     TOutputStreamSetup* Setup = nullptr;
-    AVStream* St = NewStream(Container, FileIndex, AVMEDIA_TYPE_VIDEO, Setup);
+    AVStream* St = NewStream(Container, FileIndex, AVMEDIA_TYPE_VIDEO, Encoder, Setup);
     AVCodecContext* Codec = Setup->Codec.get();
     Setup->Filters = std::move(S.VideoBitstreamFilters);
     S.VideoBitstreamFilters.clear();
@@ -92,16 +103,7 @@ void TCustomFFmpeg::AddVideoStream(AVFormatContext* Container, int FileIndex) {
     }
 
     AVRational Rate = S.FrameRate.num ? S.FrameRate : AVRational{25, 1};
-    const AVCodec* Encoder = nullptr;
-    if (!S.VideoCodecName.empty()) {
-        if (!FindCodecByName(S.VideoCodecName, AVMEDIA_TYPE_VIDEO, true, Encoder)) throw FFmpegException(FLastError);
-    } else {
-        const AVCodecID Id =
-            lavf.av_guess_codec(Container->oformat, nullptr, Container->url, nullptr, AVMEDIA_TYPE_VIDEO);
-        Encoder = lavc.avcodec_find_encoder(Id);
-        Codec->codec_id = Id;
-    }
-    if (Encoder) Codec->codec_id = Encoder->id;
+    Codec->codec_id = Encoder ? Encoder->id : GuessedId;
     Setup->Encoder = Encoder;
     FOutputEncoders.push_back(S.VideoCodecName.empty() ? nullptr : Encoder);
     ApplyStoredOptions(Codec, Options, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
@@ -157,8 +159,18 @@ void TCustomFFmpeg::AddAudioStream(AVFormatContext* Container, int FileIndex) {
         }
     } Reset{S};
 
+    const AVCodec* Encoder = nullptr;
+    AVCodecID GuessedId = AV_CODEC_ID_NONE;
+    if (!S.AudioStreamCopy) {
+        if (!S.AudioCodecName.empty()) {
+            if (!FindCodecByName(S.AudioCodecName, AVMEDIA_TYPE_AUDIO, true, Encoder)) throw FFmpegException(FLastError);
+        } else {
+            GuessedId = lavf.av_guess_codec(Container->oformat, nullptr, Container->url, nullptr, AVMEDIA_TYPE_AUDIO);
+            Encoder = lavc.avcodec_find_encoder(GuessedId);
+        }
+    }
     TOutputStreamSetup* Setup = nullptr;
-    AVStream* St = NewStream(Container, FileIndex, AVMEDIA_TYPE_AUDIO, Setup);
+    AVStream* St = NewStream(Container, FileIndex, AVMEDIA_TYPE_AUDIO, Encoder, Setup);
     AVCodecContext* Codec = Setup->Codec.get();
     Setup->Filters = std::move(S.AudioBitstreamFilters);
     S.AudioBitstreamFilters.clear();
@@ -174,16 +186,7 @@ void TCustomFFmpeg::AddAudioStream(AVFormatContext* Container, int FileIndex) {
         FOutputEncoders.push_back(nullptr);
     } else {
         ApplyStoredOptions(Codec, FCodecOpts[omtAudio].get(), AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        const AVCodec* Encoder = nullptr;
-        if (!S.AudioCodecName.empty()) {
-            if (!FindCodecByName(S.AudioCodecName, AVMEDIA_TYPE_AUDIO, true, Encoder)) throw FFmpegException(FLastError);
-        } else {
-            const AVCodecID Id =
-                lavf.av_guess_codec(Container->oformat, nullptr, Container->url, nullptr, AVMEDIA_TYPE_AUDIO);
-            Encoder = lavc.avcodec_find_encoder(Id);
-            Codec->codec_id = Id;
-        }
-        if (Encoder) Codec->codec_id = Encoder->id;
+        Codec->codec_id = Encoder ? Encoder->id : GuessedId;
         Setup->Encoder = Encoder;
         FOutputEncoders.push_back(S.AudioCodecName.empty() ? nullptr : Encoder);
         if (S.AudioQScale > -99999.0f) {
@@ -219,8 +222,11 @@ void TCustomFFmpeg::AddSubtitleStream(AVFormatContext* Container, int FileIndex)
         }
     } Reset{S};
 
+    const AVCodec* Encoder = nullptr;
+    if (!S.SubtitleStreamCopy && !FindCodecByName(S.SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true, Encoder))
+        throw FFmpegException(FLastError);
     TOutputStreamSetup* Setup = nullptr;
-    AVStream* St = NewStream(Container, FileIndex, AVMEDIA_TYPE_SUBTITLE, Setup);
+    AVStream* St = NewStream(Container, FileIndex, AVMEDIA_TYPE_SUBTITLE, Encoder, Setup);
     AVCodecContext* Codec = Setup->Codec.get();
     Setup->Filters = std::move(S.SubtitleBitstreamFilters);
     S.SubtitleBitstreamFilters.clear();
@@ -231,9 +237,6 @@ void TCustomFFmpeg::AddSubtitleStream(AVFormatContext* Container, int FileIndex)
     } else {
         ApplyStoredOptions(Codec, FCodecOpts[omtSubtitle].get(),
                            AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        const AVCodec* Encoder = nullptr;
-        if (!FindCodecByName(S.SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true, Encoder))
-            throw FFmpegException(FLastError);
         if (Encoder) Codec->codec_id = Encoder->id;
         Setup->Encoder = Encoder;
         FOutputEncoders.push_back(Encoder);

@@ -1,0 +1,334 @@
+// The packet loop: choose an input, read, correct timestamps, decode and hand the result to
+// every output stream it feeds; then flush and write the trailers.
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "binding/EntryPoints.h"
+#include "binding/FFmpegLoader.h"
+#include "engine/Transcoder.h"
+#include "logging/FFmpegLogger.h"
+#include "util/Formatting.h"
+#include "util/StringUtils.h"
+
+namespace zembra {
+
+namespace {
+
+int LimitIndex(AVMediaType Type) {
+    switch (Type) {
+        case AVMEDIA_TYPE_VIDEO: return 0;
+        case AVMEDIA_TYPE_AUDIO: return 1;
+        case AVMEDIA_TYPE_SUBTITLE: return 3;
+        default: return 2;
+    }
+}
+
+}  // namespace
+
+double TTranscoder::OutputPosition(const TOutputStreamState& Ost) const {
+    const TEncoderState& Enc = *Ost.Enc;
+    if (Ost.St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && Ost.EncodingNeeded && Enc.Codec)
+        return static_cast<double>(Ost.SyncOpts) * av_q2d(Enc.Codec->time_base);
+    return Enc.EndSeconds;
+}
+
+// The input file whose outputs are furthest behind (or, with "isync", whose input is); -1 when
+// none can be read or a frame limit was reached.
+int TTranscoder::SelectInputFile() {
+    double MinInput = 1e100, MinOutput = 1e100;
+    int File = -1;
+    int First = 0, Last = OutputStreamCount();
+    if (FJob.FJoined) {
+        First = FCurrentJoinFile * FStreamsPerFile;
+        Last = First + FStreamsPerFile;
+        File = FCurrentJoinFile;
+    }
+    for (int N = First; N < Last; ++N) {
+        const TOutputStreamState& Ost = FOutputs[N];
+        const TInputStreamState& Ist = FInputs[Ost.SourceIndex];
+        if (!FJob.FJoined) {
+            if (NoPacket[Ist.FileIndex]) continue;
+            if (!FInputFiles[Ist.FileIndex].Ended) {
+                const double InPos = static_cast<double>(Ist.Pts);
+                const double OutPos = OutputPosition(Ost);
+                if (InPos < MinInput) {
+                    MinInput = InPos;
+                    if (S.InputSync) File = Ist.FileIndex;
+                }
+                if (OutPos < MinOutput) {
+                    MinOutput = OutPos;
+                    if (!S.InputSync) File = Ist.FileIndex;
+                }
+            }
+        } else {
+            MinOutput = std::min(MinOutput, OutputPosition(Ost));
+        }
+        if (Ost.FrameNumber >= S.MaxFrames[LimitIndex(Ost.St->codecpar->codec_type)]) return -1;
+    }
+    FMinOutputPosition = MinOutput;
+    return File;
+}
+
+void TTranscoder::PacketLoop() {
+    int64_t LastReport = FRunStart;
+    while (!FJob.StopRequested()) {
+        FJob.PauseCheckpoint();
+        if (FJob.StopRequested()) break;
+        const int File = SelectInputFile();
+        if (File < 0) {
+            if (FJob.FJoined || NoPacketCount == 0) break;
+            NoPacket.fill(false);
+            NoPacketCount = 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        if (S.RecordingTime != INT64_MAX && static_cast<double>(S.RecordingTime) / 1000000.0 <= FMinOutputPosition)
+            break;
+        if (S.LimitFileSize != 0) {
+            AVIOContext* Pb = FJob.FOutputFiles[0]->pb;
+            if (Pb && lavf.avio_seek(Pb, 0, SEEK_CUR) > S.LimitFileSize) break;
+        }
+        AVFormatContext* Ic = FJob.FInputFiles[File];
+        AVPacket* Pkt = FPacket.get();
+        const int ReadResult = lavf.av_read_frame(Ic, Pkt);
+        if (ReadResult == AVERROR(EAGAIN)) {
+            NoPacket[File] = true;
+            ++NoPacketCount;
+            continue;
+        }
+        if (ReadResult < 0) {
+            FInputFiles[File].Ended = true;
+            if (FJob.FJoined) {
+                if (FinishJoinedFile(File)) break;
+                continue;
+            }
+            if (S.Shortest) break;
+            continue;
+        }
+        NoPacket.fill(false);
+        NoPacketCount = 0;
+        if (S.DoPktDump)
+            lavf.av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, Pkt, S.DoHexDump ? 1 : 0, Ic->streams[Pkt->stream_index]);
+
+        const TInputFileState& FileState = FInputFiles[File];
+        if (Pkt->stream_index < FileState.StreamCount &&
+            !FInputs[FileState.FirstIndex + Pkt->stream_index].Discard) {
+            TInputStreamState& Ist = FInputs[FileState.FirstIndex + Pkt->stream_index];
+            const AVRational Tb = Ist.St->time_base;
+            int64_t& Offset = FJob.FInputFilesTsOffset[File];
+            const int64_t OffsetTicks = lavu.av_rescale_q(Offset, AV_TIME_BASE_Q, Tb);
+            if (Pkt->dts != AV_NOPTS_VALUE) Pkt->dts += OffsetTicks;
+            if (Pkt->pts != AV_NOPTS_VALUE) Pkt->pts += OffsetTicks;
+            const double Scale = Pkt->stream_index < kMaxStreams ? FJob.FInputTsScale[File][Pkt->stream_index] : 0.0;
+            if (Scale != 0.0) {
+                if (Pkt->dts != AV_NOPTS_VALUE) Pkt->dts = std::llround(static_cast<double>(Pkt->dts) * Scale);
+                if (Pkt->pts != AV_NOPTS_VALUE) Pkt->pts = std::llround(static_cast<double>(Pkt->pts) * Scale);
+            }
+            if (Pkt->dts != AV_NOPTS_VALUE && Ist.NextPts != AV_NOPTS_VALUE && (Ic->iformat->flags & AVFMT_TS_DISCONT)) {
+                const int64_t PktTime = lavu.av_rescale_q(Pkt->dts, Tb, AV_TIME_BASE_Q);
+                const int64_t Delta = PktTime - Ist.NextPts;
+                if ((std::llabs(Delta) > static_cast<int64_t>(S.DtsDeltaThreshold * 1000000.0f) || PktTime + 1 < Ist.Pts) &&
+                    !S.CopyTs) {
+                    Offset -= Delta;
+                    if (S.Verbose >= 3)
+                        GetLogger().Log(&FJob, llVerbose,
+                                        Format("timestamp discontinuity %lld, new offset= %lld",
+                                               static_cast<long long>(Delta), static_cast<long long>(Offset)));
+                    const int64_t DeltaTicks = lavu.av_rescale_q(Delta, AV_TIME_BASE_Q, Tb);
+                    Pkt->dts -= DeltaTicks;
+                    if (Pkt->pts != AV_NOPTS_VALUE) Pkt->pts -= DeltaTicks;
+                }
+            }
+            if (ProcessInputPacket(Ist, Pkt) < 0) {
+                const std::string Error = Format("Error while decoding stream #%d.%d (%s)", Ist.FileIndex,
+                                                 Ist.StreamIndex, MediaTypeName(Ist.St->codecpar->codec_type).c_str());
+                lavc.av_packet_unref(Pkt);
+                if (S.ExitOnError) throw FFmpegException(Error);
+                if (S.Verbose >= 0) GetLogger().Log(&FJob, llVerbose, Error);
+                continue;
+            }
+        }
+        lavc.av_packet_unref(Pkt);
+        const int64_t Now = lavu.av_gettime_relative();
+        if (Now - LastReport > FJob.FProgressInterval) {
+            LastReport = Now;
+            ReportProgress(false);
+        }
+    }
+}
+
+// Join mode: file G has ended. Its decoders give up what they hold, the next file's timestamps
+// continue where this one's output ended, and the encoders simply go on (a present-day encoder
+// cannot be reopened, and going on keeps every delayed sample). True when it was the last file.
+bool TTranscoder::FinishJoinedFile(int G) {
+    const TInputFileState& File = FInputFiles[G];
+    for (int I = File.FirstIndex; I < File.FirstIndex + File.StreamCount; ++I) {
+        TInputStreamState& Ist = FInputs[I];
+        if (!Ist.DecodingNeeded || Ist.Flushed) continue;
+        DrainDecoder(Ist);
+        Ist.Flushed = true;
+    }
+    const int K = FStreamsPerFile;
+    for (int N = (G + 1) * K; N < OutputStreamCount(); ++N) {
+        FOutputs[N].SyncOpts = FOutputs[N - K].SyncOpts;
+        FOutputs[N].FrameNumber = FOutputs[N - K].FrameNumber;
+    }
+    double Position = 0.0;
+    for (int N = G * K; N < G * K + K; ++N) Position = std::max(Position, OutputPosition(FOutputs[N]));
+    if (G + 1 >= FJob.FInputFileCount) return true;
+    FJob.FInputFilesTsOffset[G + 1] += std::llround(Position * 1000000.0);
+    FCurrentJoinFile = G + 1;
+    return false;
+}
+
+int TTranscoder::ProcessInputPacket(TInputStreamState& Ist, const AVPacket* Packet) {
+    if (Ist.NextPts == AV_NOPTS_VALUE) Ist.NextPts = Ist.Pts;
+    if (Packet && Packet->dts != AV_NOPTS_VALUE)
+        Ist.NextPts = Ist.Pts = lavu.av_rescale_q(Packet->dts, Ist.St->time_base, AV_TIME_BASE_Q);
+    const AVMediaType Type = Ist.St->codecpar->codec_type;
+    if (Ist.DecodingNeeded) {
+        const int Result = Type == AVMEDIA_TYPE_SUBTITLE ? DecodeSubtitle(Ist, Packet) : DecodeAudioOrVideo(Ist, Packet);
+        if (Result < 0) return Result;
+    } else if (Packet) {
+        Ist.Pts = Ist.NextPts;
+        if (Packet->duration > 0)
+            Ist.NextPts += lavu.av_rescale_q(Packet->duration, Ist.St->time_base, AV_TIME_BASE_Q);
+        else if (Type == AVMEDIA_TYPE_AUDIO && Ist.St->codecpar->frame_size > 0 && Ist.St->codecpar->sample_rate > 0)
+            Ist.NextPts += 1000000LL * Ist.St->codecpar->frame_size / Ist.St->codecpar->sample_rate;
+    }
+    if (Packet && (S.StartTime == 0 || Ist.Pts >= S.StartTime)) {
+        for (TOutputStreamState& Ost : FOutputs)
+            if (&FInputs[Ost.SourceIndex] == &Ist && !Ost.EncodingNeeded) CopyPacket(Ost, Ist, Packet);
+    }
+    return 0;
+}
+
+void TTranscoder::DrainDecoder(TInputStreamState& Ist) {
+    if (Ist.St->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE)
+        DecodeSubtitle(Ist, nullptr);
+    else
+        DecodeAudioOrVideo(Ist, nullptr);
+}
+
+int TTranscoder::DecodeAudioOrVideo(TInputStreamState& Ist, const AVPacket* Packet) {
+    AVCodecContext* Dec = Ist.Decoder;
+    if (!Dec) return -1;
+    int Sent = lavc.avcodec_send_packet(Dec, Packet);
+    if (Sent < 0 && Sent != AVERROR_EOF && Sent != AVERROR(EAGAIN)) return -1;
+    for (;;) {
+        AVFrame* Frame = Ist.Frame.get();
+        const int Result = lavc.avcodec_receive_frame(Dec, Frame);
+        if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF) break;
+        if (Result < 0) return -1;
+        const int64_t Ts = Frame->best_effort_timestamp;
+        if (Ts != AV_NOPTS_VALUE) Ist.Pts = lavu.av_rescale_q(Ts, Ist.St->time_base, AV_TIME_BASE_Q);
+        else Ist.Pts = Ist.NextPts;
+        if (Dec->codec_type == AVMEDIA_TYPE_AUDIO && Frame->sample_rate > 0)
+            Ist.NextPts = Ist.Pts + 1000000LL * Frame->nb_samples / Frame->sample_rate;
+        else if (Frame->pkt_duration > 0)
+            Ist.NextPts = Ist.Pts + lavu.av_rescale_q(Frame->pkt_duration, Ist.St->time_base, AV_TIME_BASE_Q);
+        HandleDecodedFrame(Ist, Frame);
+        lavu.av_frame_unref(Frame);
+        // The decoder had no room for the packet while it held frames: offer it again.
+        if (Sent == AVERROR(EAGAIN)) {
+            Sent = lavc.avcodec_send_packet(Dec, Packet);
+            if (Sent < 0 && Sent != AVERROR_EOF && Sent != AVERROR(EAGAIN)) return -1;
+        }
+    }
+    return 0;
+}
+
+void TTranscoder::HandleDecodedFrame(TInputStreamState& Ist, AVFrame* Frame) {
+    const AVMediaType Type = Ist.St->codecpar->codec_type;
+    if (Type == AVMEDIA_TYPE_AUDIO && S.AudioVolume != 256) ScaleVolume(Frame);
+    if (S.RateEmu) {
+        const int64_t Elapsed = lavu.av_gettime_relative() - Ist.StartWall;
+        if (Ist.Pts > Elapsed + 1000)
+            std::this_thread::sleep_for(std::chrono::milliseconds((Ist.Pts - Elapsed) / 1000));
+    }
+    if (S.StartTime != 0 && Ist.Pts < S.StartTime) return;
+    for (TOutputStreamState& Ost : FOutputs) {
+        if (&FInputs[Ost.SourceIndex] != &Ist || !Ost.EncodingNeeded) continue;
+        switch (Ost.St->codecpar->codec_type) {
+            case AVMEDIA_TYPE_AUDIO: EncodeAudio(Ost, Ist, Frame); break;
+            case AVMEDIA_TYPE_VIDEO: EncodeVideo(Ost, Ist, Frame); break;
+            default: throw FFmpegException("invalid codec_type");
+        }
+    }
+}
+
+int TTranscoder::DecodeSubtitle(TInputStreamState& Ist, const AVPacket* Packet) {
+    AVCodecContext* Dec = Ist.Decoder;
+    if (!Dec) return -1;
+    TPacketPtr Empty;
+    if (!Packet) {
+        Empty = MakePacket();
+        if (!Empty) return -1;
+        Packet = Empty.get();
+    }
+    for (;;) {
+        AVSubtitle Subtitle{};
+        int Got = 0;
+        const int Result = lavc.avcodec_decode_subtitle2(Dec, &Subtitle, &Got, const_cast<AVPacket*>(Packet));
+        if (Result < 0) return -1;
+        if (!Got) break;
+        std::unique_ptr<AVSubtitle, void (*)(AVSubtitle*)> Owned(&Subtitle, [](AVSubtitle* P) {
+            lavc.avsubtitle_free(P);
+        });
+        const int64_t Pts = Packet->pts != AV_NOPTS_VALUE ? Packet->pts : AV_NOPTS_VALUE;
+        if (S.StartTime == 0 || Ist.Pts >= S.StartTime)
+            for (TOutputStreamState& Ost : FOutputs)
+                if (&FInputs[Ost.SourceIndex] == &Ist && Ost.EncodingNeeded) EncodeSubtitle(Ost, Ist, Pts, Subtitle);
+        if (Packet->size > 0) break;  // a real packet decodes once; flushing repeats until empty
+    }
+    return 0;
+}
+
+void TTranscoder::CopyPacket(TOutputStreamState& Ost, TInputStreamState& Ist, const AVPacket* Packet) {
+    if (Ost.FrameNumber == 0 && !(Packet->flags & AV_PKT_FLAG_KEY) && !S.CopyInitialNonKeyFrames) return;
+    const AVMediaType Type = Ost.St->codecpar->codec_type;
+    if (Type == AVMEDIA_TYPE_AUDIO)
+        FAudioBytes += Packet->size;
+    else if (Type == AVMEDIA_TYPE_VIDEO) {
+        FVideoBytes += Packet->size;
+        Ost.SyncOpts += 1;
+    }
+    AVPacket* Out = FOutPacket.get();
+    if (lavc.av_packet_ref(Out, Packet) < 0) throw FFmpegException("av_mallocz fail");
+    const AVRational InTb = Ist.St->time_base;
+    const AVRational OutTb = Ost.Enc->PacketTimeBase;
+    Ost.CopyStartOffset = lavu.av_rescale_q(S.StartTime, AV_TIME_BASE_Q, OutTb);
+    Out->stream_index = Ost.Index;
+    Out->pts = Packet->pts != AV_NOPTS_VALUE ? lavu.av_rescale_q(Packet->pts, InTb, OutTb) - Ost.CopyStartOffset
+                                             : AV_NOPTS_VALUE;
+    Out->dts = (Packet->dts != AV_NOPTS_VALUE ? lavu.av_rescale_q(Packet->dts, InTb, OutTb)
+                                              : lavu.av_rescale_q(Ist.Pts, AV_TIME_BASE_Q, OutTb)) -
+               Ost.CopyStartOffset;
+    Out->duration = lavu.av_rescale_q(Packet->duration, InTb, OutTb);
+    WritePacket(Ost, Out, OutTb);
+    Ost.FrameNumber += 1;
+}
+
+
+void TTranscoder::Teardown() {
+    // Nothing a decoder or an encoder still holds is lost, after a stop request too.
+    for (TInputStreamState& Ist : FInputs) {
+        if (!Ist.DecodingNeeded || Ist.Flushed) continue;
+        Ist.Flushed = true;
+        DrainDecoder(Ist);
+    }
+    for (TOutputStreamState& Ost : FOutputs)
+        if (Ost.EncodingNeeded) DrainEncoder(Ost);
+    for (int F = 0; F < FOutputFileCount; ++F) {
+        const int Result = lavf.av_write_trailer(FJob.FOutputFiles[F]);
+        if (Result < 0)
+            throw FFmpegException(OpenErrorText(u"av_write_trailer()", LegacyOpenError(Result)));
+    }
+    ReportProgress(true);
+    FJob.CloseRegisteredCodecs();
+    FJob.FFinished = !FJob.StopRequested();
+}
+
+}  // namespace zembra

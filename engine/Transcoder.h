@@ -1,0 +1,172 @@
+#pragma once
+
+// One run of a job: the per-run tables, setup, the packet loop, the audio path, muxing and
+// reporting. Lives on the worker thread for the length of Transcode.
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "binding/FFmpegHolders.h"
+#include "engine/FFmpeg.h"
+
+namespace zembra {
+
+struct TInputFileState {
+    bool Ended = false;
+    int FirstIndex = 0;
+    int StreamCount = 0;
+};
+
+struct TInputStreamState {
+    int FileIndex = 0;
+    int StreamIndex = 0;
+    AVStream* St = nullptr;
+    bool Discard = true;  // no output uses it yet
+    bool DecodingNeeded = false;
+    int64_t StartWall = 0;
+    int64_t NextPts = AV_NOPTS_VALUE;  // microseconds
+    int64_t Pts = 0;                   // microseconds
+    bool IsStart = true;
+    bool Flushed = false;
+    AVCodecContext* Decoder = nullptr;  // owned by the job's decoder registry
+    TFramePtr Frame;
+};
+
+// What belongs to one output stream of the container, shared by the join entries that write
+// to it: the encoder, its sample FIFO, its bitstream filters and where the stream has got to.
+struct TEncoderState {
+    AVStream* St = nullptr;
+    TOutputStreamSetup* Setup = nullptr;
+    AVCodecContext* Codec = nullptr;  // owned by the job's encoder registry once opened
+    TAudioFifoPtr Fifo;
+    TFramePtr EncodeFrame;
+    int64_t NextSamplePts = 0;  // encoder time base (1 / sample rate)
+    std::vector<TBsfPtr> Filters;
+    std::vector<std::string> FilterNames;
+    AVRational PacketTimeBase{0, 1};  // of the packets handed to WritePacket
+    int64_t LastDts = AV_NOPTS_VALUE;
+    double EndSeconds = 0.0;  // end of the last packet written
+    float Quality = -1.0f;    // of the last coded video frame, lambda units
+    std::FILE* PassLog = nullptr;
+    TAvBufferPtr StatsIn;  // pass-2 statistics, handed to the encoder's registry entry
+    bool Drained = false;
+};
+
+struct TOutputStreamState {
+    int FileIndex = 0;
+    int Index = 0;
+    int SourceIndex = 0;
+    int SyncIndex = 0;
+    AVStream* St = nullptr;
+    bool EncodingNeeded = false;
+    int64_t FrameNumber = 0;
+    int64_t SyncOpts = 0;
+    TEncoderState* Enc = nullptr;
+    // Audio conversion from the decoder's format to the encoder's.
+    TSwrPtr Swr;
+    AVSampleFormat SwrInFormat = AV_SAMPLE_FMT_NONE;
+    int SwrInRate = 0;
+    AVChannelLayout SwrInLayout{};
+    bool ResampleFlag = false;
+    // The converted samples on their way into the FIFO, grown as needed.
+    TAvBufferPtr ConvertData;
+    std::vector<uint8_t*> ConvertPlanes;
+    int ConvertCapacity = 0;
+    int64_t CopyStartOffset = 0;  // output time base
+    // Video conversion to the encoder's size and pixel format.
+    TSwsPtr Scaler;
+    TFramePtr Scaled;
+    int ScalerFlags = SWS_BICUBIC;
+};
+
+class TTranscoder {
+public:
+    explicit TTranscoder(TCustomFFmpeg& Job);
+    ~TTranscoder();
+    TTranscoder(const TTranscoder&) = delete;
+    TTranscoder& operator=(const TTranscoder&) = delete;
+
+    void Run();
+
+private:
+    // Setup.
+    void BuildInputTables();
+    void BuildOutputTables();
+    void MapStreams();
+    void PrepareCodecParameters();
+    void PrepareStreamCopy(TOutputStreamState& Ost, TInputStreamState& Ist);
+    void PrepareEncoding(TOutputStreamState& Ost, TInputStreamState& Ist, int Number);
+    void PrepareVideoEncoding(TOutputStreamState& Ost, TInputStreamState& Ist);
+    void OpenEncoders();
+    void OpenDecoders();
+    void InitBitstreamFilters(TEncoderState& Enc, const AVCodecParameters* Source, AVRational TimeBase);
+    void MapMetadata();
+    void WriteHeaders();
+    void ReportMapping();
+    void DumpOutput(int File);
+    [[noreturn]] void Fail(const std::string& Message, bool WithMapping = false);
+
+    // The packet loop.
+    void PacketLoop();
+    int SelectInputFile();
+    int ProcessInputPacket(TInputStreamState& Ist, const AVPacket* Packet);
+    int DecodeAudioOrVideo(TInputStreamState& Ist, const AVPacket* Packet);
+    int DecodeSubtitle(TInputStreamState& Ist, const AVPacket* Packet);
+    void HandleDecodedFrame(TInputStreamState& Ist, AVFrame* Frame);
+    void CopyPacket(TOutputStreamState& Ost, TInputStreamState& Ist, const AVPacket* Packet);
+    bool FinishJoinedFile(int File);
+    void DrainDecoder(TInputStreamState& Ist);
+    void Teardown();
+
+    // Audio.
+    void ScaleVolume(AVFrame* Frame) const;
+    void EncodeAudio(TOutputStreamState& Ost, TInputStreamState& Ist, const AVFrame* Frame);
+    void ConvertIntoFifo(TOutputStreamState& Ost, const uint8_t* const* Data, int Samples);
+    void EnsureResampler(TOutputStreamState& Ost, const AVFrame* Frame);
+    void EncodeFifo(TOutputStreamState& Ost, bool Final);
+    void SendAudioFrame(TOutputStreamState& Ost, int Samples, int FrameSamples);
+    void FlushResampler(TOutputStreamState& Ost);
+    static int AllocResampler(SwrContext** Swr, const AVCodecContext* C, const AVChannelLayout& InLayout,
+                            AVSampleFormat InFormat, int InRate);
+    void DrainEncoder(TOutputStreamState& Ost);
+    void ReceivePackets(TOutputStreamState& Ost);
+
+    // Video.
+    void EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, const AVFrame* Picture);
+
+    // Muxing and reporting.
+    void WritePacket(TOutputStreamState& Ost, AVPacket* Packet, AVRational TimeBase);
+    void FilterAndWrite(TOutputStreamState& Ost, AVPacket* Packet, size_t Filter);
+    void Mux(TOutputStreamState& Ost, AVPacket* Packet);
+    void EncodeSubtitle(TOutputStreamState& Ost, TInputStreamState& Ist, int64_t Pts, AVSubtitle& Subtitle);
+    void ReportProgress(bool Last);
+    void OpenPassLog(int Number, TOutputStreamState& Ost);
+    double OutputPosition(const TOutputStreamState& Ost) const;
+    int OutputStreamCount() const { return static_cast<int>(FOutputs.size()); }
+
+    TCustomFFmpeg& FJob;
+    const TJobSettings& S;
+    std::vector<TInputFileState> FInputFiles;
+    std::vector<TInputStreamState> FInputs;
+    std::vector<TOutputStreamState> FOutputs;
+    std::vector<std::unique_ptr<TEncoderState>> FEncoders;
+    int FOutputFileCount = 0;  // distinct containers (1 when joined)
+    int FStreamsPerFile = 0;   // k of join mode
+    int FCurrentJoinFile = 0;
+    bool FHeadersWritten = false;
+    int64_t FRunStart = 0;
+    int64_t FVideoBytes = 0, FAudioBytes = 0, FHeaderBytes = 0;
+    int FDupFrames = 0, FDropFrames = 0;
+    TPacketPtr FPacket;
+    TPacketPtr FOutPacket;
+    std::vector<uint8_t> FSubtitleBuffer;
+    TFramePtr FSilenceFrame;
+    std::array<bool, kMaxFiles> NoPacket{};
+    int NoPacketCount = 0;
+    double FMinOutputPosition = 0.0;
+};
+
+}  // namespace zembra
