@@ -215,6 +215,15 @@ void TTranscoder::EncodeAudio(TOutputStreamState& Ost, TInputStreamState& Ist, c
     } else {
         Ost.SyncOpts = std::llround(T * Rate) - FifoSamples;
     }
+    // Samples beyond the recording time are not encoded, so a cut ends where it was asked to
+    // rather than a few encoder frames later.
+    if (S.RecordingTime != INT64_MAX) {
+        const double Left = static_cast<double>(S.RecordingTime) / 1000000.0 - T;
+        const int64_t Allowed = static_cast<int64_t>(std::llround(Left * Frame->sample_rate)) +
+                                (Samples - Frame->nb_samples);  // inserted silence counts before T
+        if (Allowed <= 0) return;
+        Samples = static_cast<int>(std::min<int64_t>(Samples, Allowed));
+    }
     ConvertIntoFifo(Ost, Data.data(), Samples);
     EncodeFifo(Ost, false);
 }

@@ -225,6 +225,10 @@ void TCustomFFmpeg::AddSubtitleStream(AVFormatContext* Container, int FileIndex)
     const AVCodec* Encoder = nullptr;
     if (!S.SubtitleStreamCopy && !FindCodecByName(S.SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true, Encoder))
         throw FFmpegException(FLastError);
+    // Without a name the container's own subtitle codec serves, as for audio and video.
+    if (!S.SubtitleStreamCopy && !Encoder)
+        Encoder = lavc.avcodec_find_encoder(
+            lavf.av_guess_codec(Container->oformat, nullptr, Container->url, nullptr, AVMEDIA_TYPE_SUBTITLE));
     TOutputStreamSetup* Setup = nullptr;
     AVStream* St = NewStream(Container, FileIndex, AVMEDIA_TYPE_SUBTITLE, Encoder, Setup);
     AVCodecContext* Codec = Setup->Codec.get();

@@ -43,8 +43,9 @@ void TTranscoder::Run() {
     BuildOutputTables();
     MapStreams();
     PrepareCodecParameters();
-    OpenEncoders();
+    // Decoders open first: a text subtitle encoder needs the style header its decoder makes.
     OpenDecoders();
+    OpenEncoders();
     for (TInputStreamState& Ist : FInputs) {
         Ist.Pts = 0;
         Ist.NextPts = AV_NOPTS_VALUE;
@@ -318,8 +319,7 @@ void TTranscoder::OpenEncoders() {
                                                                                  : omtVideo;
         if (Ctx->codec_type == AVMEDIA_TYPE_SUBTITLE) {
             // Text encoders want the input's style header; the decoder left it there.
-            const AVCodecContext* Dec = FJob.InputCodec(FInputs[Ost.SourceIndex].FileIndex,
-                                                        FInputs[Ost.SourceIndex].StreamIndex);
+            const AVCodecContext* Dec = FInputs[Ost.SourceIndex].Decoder;
             if (Dec && Dec->subtitle_header && !Ctx->subtitle_header) {
                 Ctx->subtitle_header = static_cast<uint8_t*>(lavu.av_mallocz(Dec->subtitle_header_size + 1));
                 if (Ctx->subtitle_header) {

@@ -65,6 +65,12 @@ void TTranscoder::EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, c
         }
     }
     Frames = std::min(Frames, S.MaxFrames[0] - static_cast<int>(Ost.FrameNumber));
+    if (S.RecordingTime != INT64_MAX) {
+        // No frame starts at or after the recording time.
+        const int64_t Last = static_cast<int64_t>(
+            std::ceil(static_cast<double>(S.RecordingTime) / 1000000.0 / av_q2d(C->time_base)));
+        Frames = static_cast<int>(std::min<int64_t>(Frames, Last - Ost.SyncOpts));
+    }
     if (Frames <= 0) return;
 
     const AVFrame* Source = Picture;
