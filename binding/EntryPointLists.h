@@ -89,6 +89,7 @@
     X(avformat_new_stream)              \
     X(avformat_query_codec)             \
     X(avformat_write_header)            \
+    X(avformat_init_output)             \
     X(av_write_trailer)                 \
     X(av_interleaved_write_frame)       \
     X(av_write_frame)                   \
@@ -205,6 +206,8 @@
     X(av_get_packed_sample_fmt)        \
     X(av_samples_alloc)                \
     X(av_samples_set_silence)          \
+    X(av_samples_copy)                 \
+    X(av_audio_fifo_space)             \
     X(av_audio_fifo_alloc)             \
     X(av_audio_fifo_free)              \
     X(av_audio_fifo_write)             \
