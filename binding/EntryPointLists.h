@@ -89,7 +89,6 @@
     X(avformat_new_stream)              \
     X(avformat_query_codec)             \
     X(avformat_write_header)            \
-    X(avformat_init_output)             \
     X(av_write_trailer)                 \
     X(av_interleaved_write_frame)       \
     X(av_write_frame)                   \
@@ -189,6 +188,7 @@
     X(av_frame_make_writable)          \
     X(av_frame_copy)                   \
     X(av_frame_copy_props)             \
+    X(av_frame_apply_cropping)         \
     X(av_image_alloc)                  \
     X(av_image_fill_arrays)            \
     X(av_image_get_buffer_size)        \
@@ -207,7 +207,6 @@
     X(av_samples_alloc)                \
     X(av_samples_set_silence)          \
     X(av_samples_copy)                 \
-    X(av_audio_fifo_space)             \
     X(av_audio_fifo_alloc)             \
     X(av_audio_fifo_free)              \
     X(av_audio_fifo_write)             \

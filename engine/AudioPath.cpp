@@ -290,11 +290,19 @@ void TTranscoder::ReceivePackets(TOutputStreamState& Ost) {
         if (Result < 0) throw FFmpegException(Audio ? "Audio encoding failed" : "Video encoding failed");
         (Audio ? FAudioBytes : FVideoBytes) += Pkt->size;
         size_t StatsSize = 0;
-        if (const uint8_t* Stats = lavc.av_packet_get_side_data(Pkt, AV_PKT_DATA_QUALITY_STATS, &StatsSize))
+        if (const uint8_t* Stats = lavc.av_packet_get_side_data(Pkt, AV_PKT_DATA_QUALITY_STATS, &StatsSize)) {
+            // Quality (lambda), picture type, error count, then the squared errors per plane.
             if (StatsSize >= 4) Enc.Quality = static_cast<float>(AV_RL32(Stats));
+            if (StatsSize >= 5) Enc.PictureType = Stats[4];
+            const int Count = StatsSize >= 6 ? Stats[5] : 0;
+            for (int I = 0; I < std::min(Count, 3) && StatsSize >= size_t(8 + 8 * (I + 1)); ++I)
+                Enc.Errors[I] = AV_RL64(Stats + 8 + 8 * I);
+        }
         if (Enc.PassLog && C->stats_out) myutil.my_fprintf(Enc.PassLog, "%s", C->stats_out);
         Pkt->stream_index = Ost.Index;
+        const int Size = Pkt->size;
         WritePacket(Ost, Pkt, C->time_base);
+        if (!Audio && !S.VStatsFileName.empty()) WriteVideoStats(Ost, Size);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "binding/FFmpegHolders.h"
 #include "engine/EngineTypes.h"
 #include "engine/FFmpegException.h"
+#include "engine/PreviewWindow.h"
 #include "util/Bitmap.h"
 #include "util/CriticalSection.h"
 #include "util/Thread.h"
@@ -153,6 +154,8 @@ public:
     bool Joined() const { return FJoined; }
     uint8_t PreviewFlags() const { return FPreviewFlags.load(); }
     bool Paused() const { return FPauseGate.IsClosed(); }
+    // Whether hook modules were added for the next run.
+    bool FrameHooksActive() const { return false; }
     int64_t ProgressInterval() const { return FProgressInterval; }
     void SetProgressInterval(int64_t Microseconds) { FProgressInterval = Microseconds; }
 
@@ -280,6 +283,9 @@ protected:
     std::array<std::array<TBitstreamFilterChain, kMaxStreams>, kMaxFiles> FBitstreamFilters;
     std::vector<TCodecNode> FEncoders;
     std::vector<TCodecNode> FDecoders;
+    // The realtime preview window of this job; shared so that a worker showing a frame keeps
+    // it alive while the main thread switches previews off.
+    std::shared_ptr<IPreviewWindow> FPreviewer;
     // Set when a run failed after its outputs got data: such half-written files go at clean-up.
     bool FDiscardOutputs = false;
 

@@ -194,6 +194,7 @@ void TCustomFFmpeg::CleanUp() {
     FSettings.SubtitleLanguage.clear();
     FSettings.SubtitleCodecTag = 0;
     FSettings.VideoHooks.clear();
+    FPreviewer.reset();
 }
 
 TThread* TCustomFFmpeg::Start(bool InBackground, TThreadPriority Priority) {
@@ -308,9 +309,15 @@ void TCustomFFmpeg::Resume() {
 }
 
 void TCustomFFmpeg::SetPreviewFlags(uint8_t Value) {
-    std::lock_guard<TCriticalSection> G(PreviewLock());
-    if (FPreviewFlags.load() == Value) return;
-    FPreviewFlags = Value;
+    std::shared_ptr<IPreviewWindow> Closing;
+    {
+        std::lock_guard<TCriticalSection> G(PreviewLock());
+        const uint8_t Old = FPreviewFlags.load();
+        if (Old == Value) return;
+        if ((Old & 1) && !(Value & 1)) Closing = std::move(FPreviewer);
+        FPreviewFlags = Value;
+    }
+    // The window goes outside the lock: closing it needs the main thread.
 }
 
 void TCustomFFmpeg::SetStartTime(int64_t Microseconds) {

@@ -206,10 +206,23 @@ int TTranscoder::ProcessInputPacket(TInputStreamState& Ist, const AVPacket* Pack
 }
 
 void TTranscoder::DrainDecoder(TInputStreamState& Ist) {
-    if (Ist.St->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE)
+    if (Ist.St->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
         DecodeSubtitle(Ist, nullptr);
-    else
-        DecodeAudioOrVideo(Ist, nullptr);
+        return;
+    }
+    DecodeAudioOrVideo(Ist, nullptr);
+    // The filter graph gives up the pictures it still holds.
+    if (Ist.Graph && lavfi.av_buffersrc_add_frame_flags(Ist.FilterSource, nullptr, 0) >= 0) {
+        const AVRational SinkTb = lavfi.av_buffersink_get_time_base(Ist.FilterSink);
+        for (;;) {
+            AVFrame* Out = Ist.Filtered.get();
+            if (lavfi.av_buffersink_get_frame(Ist.FilterSink, Out) < 0) break;
+            const int64_t Pts = Out->pts != AV_NOPTS_VALUE ? lavu.av_rescale_q(Out->pts, SinkTb, AV_TIME_BASE_Q) : Ist.Pts;
+            for (TOutputStreamState& Ost : FOutputs)
+                if (&FInputs[Ost.SourceIndex] == &Ist && Ost.EncodingNeeded) EncodeVideo(Ost, Ist, Out, Pts);
+            lavu.av_frame_unref(Out);
+        }
+    }
 }
 
 int TTranscoder::DecodeAudioOrVideo(TInputStreamState& Ist, const AVPacket* Packet) {
@@ -242,6 +255,7 @@ int TTranscoder::DecodeAudioOrVideo(TInputStreamState& Ist, const AVPacket* Pack
 
 void TTranscoder::HandleDecodedFrame(TInputStreamState& Ist, AVFrame* Frame) {
     const AVMediaType Type = Ist.St->codecpar->codec_type;
+    if (Type == AVMEDIA_TYPE_VIDEO) PrepareVideoFrame(Ist, Frame);
     if (Type == AVMEDIA_TYPE_AUDIO && S.AudioVolume != 256) ScaleVolume(Frame);
     if (S.RateEmu) {
         const int64_t Elapsed = lavu.av_gettime_relative() - Ist.StartWall;
@@ -249,13 +263,14 @@ void TTranscoder::HandleDecodedFrame(TInputStreamState& Ist, AVFrame* Frame) {
             std::this_thread::sleep_for(std::chrono::milliseconds((Ist.Pts - Elapsed) / 1000));
     }
     if (S.StartTime != 0 && Ist.Pts < S.StartTime) return;
+    if (Type == AVMEDIA_TYPE_VIDEO) {
+        FilterAndEncode(Ist, Frame);
+        return;
+    }
     for (TOutputStreamState& Ost : FOutputs) {
         if (&FInputs[Ost.SourceIndex] != &Ist || !Ost.EncodingNeeded) continue;
-        switch (Ost.St->codecpar->codec_type) {
-            case AVMEDIA_TYPE_AUDIO: EncodeAudio(Ost, Ist, Frame); break;
-            case AVMEDIA_TYPE_VIDEO: EncodeVideo(Ost, Ist, Frame); break;
-            default: throw FFmpegException("invalid codec_type");
-        }
+        if (Ost.St->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) throw FFmpegException("invalid codec_type");
+        EncodeAudio(Ost, Ist, Frame);
     }
 }
 

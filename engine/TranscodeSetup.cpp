@@ -20,6 +20,7 @@ std::string TypeName(const AVStream* St) { return MediaTypeName(St->codecpar->co
 TTranscoder::TTranscoder(TCustomFFmpeg& Job) : FJob(Job), S(Job.FSettings) {}
 
 TTranscoder::~TTranscoder() {
+    if (FVStats) myutil.my_fclose(FVStats);
     for (auto& Enc : FEncoders)
         if (Enc->PassLog) myutil.my_fclose(Enc->PassLog);
     for (auto& Ost : FOutputs) lavu.av_channel_layout_uninit(&Ost.SwrInLayout);
@@ -55,6 +56,8 @@ void TTranscoder::Run() {
     WriteHeaders();
     ReportMapping();
     FRunStart = lavu.av_gettime_relative();
+    FCustomHookOn = static_cast<bool>(FJob.FOnCustomHook);
+    FHooksActive = FJob.FrameHooksActive();
     PacketLoop();
     Teardown();
 }

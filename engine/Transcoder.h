@@ -11,6 +11,7 @@
 
 #include "binding/FFmpegHolders.h"
 #include "engine/FFmpeg.h"
+#include "engine/PictureConverter.h"
 
 namespace zembra {
 
@@ -33,6 +34,12 @@ struct TInputStreamState {
     bool Flushed = false;
     AVCodecContext* Decoder = nullptr;  // owned by the job's decoder registry
     TFramePtr Frame;
+    // Video filters ("vfilters"): the graph fed by this input, and the frame taken out of it.
+    TFilterGraphPtr Graph;
+    AVFilterContext* FilterSource = nullptr;
+    AVFilterContext* FilterSink = nullptr;
+    TFramePtr Filtered;
+    TFramePtr Deinterlaced;
 };
 
 // What belongs to one output stream of the container, shared by the join entries that write
@@ -50,6 +57,8 @@ struct TEncoderState {
     int64_t LastDts = AV_NOPTS_VALUE;
     double EndSeconds = 0.0;  // end of the last packet written
     float Quality = -1.0f;    // of the last coded video frame, lambda units
+    int PictureType = 0;
+    uint64_t Errors[3] = {0, 0, 0};  // squared errors of the last coded frame, with PSNR on
     std::FILE* PassLog = nullptr;
     TAvBufferPtr StatsIn;  // pass-2 statistics, handed to the encoder's registry entry
     bool Drained = false;
@@ -76,10 +85,18 @@ struct TOutputStreamState {
     std::vector<uint8_t*> ConvertPlanes;
     int ConvertCapacity = 0;
     int64_t CopyStartOffset = 0;  // output time base
-    // Video conversion to the encoder's size and pixel format.
+    // Video: crop bands, scaling to the encoder's size and format, pad borders.
     TSwsPtr Scaler;
-    TFramePtr Scaled;
+    TFramePtr Scaled;  // the temporary picture the encoder gets
+    TFramePtr Cropped;
     int ScalerFlags = SWS_BICUBIC;
+    bool CropFlag = false, PadFlag = false;
+    int CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
+    int FirstCropTop = 0, FirstCropBottom = 0, FirstCropLeft = 0, FirstCropRight = 0;
+    int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+    int FirstWidth = 0, FirstHeight = 0;
+    int ScaledWidth = 0, ScaledHeight = 0;
+    AVPixelFormat ScaledFormat = AV_PIX_FMT_NONE;
 };
 
 class TTranscoder {
@@ -135,7 +152,15 @@ private:
     void ReceivePackets(TOutputStreamState& Ost);
 
     // Video.
-    void EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, const AVFrame* Picture);
+    void PrepareVideoFrame(TInputStreamState& Ist, AVFrame* Frame);
+    void RunCustomHook(AVFrame* Frame, int64_t PTS);
+    void RunFrameHooks(AVFrame* Frame, int64_t PTS);
+    bool ConfigureFilters(TOutputStreamState& Ost, TInputStreamState& Ist);
+    void FilterAndEncode(TInputStreamState& Ist, AVFrame* Frame);
+    void EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, const AVFrame* Picture, int64_t PTS);
+    const AVFrame* CropScalePad(TOutputStreamState& Ost, TInputStreamState& Ist, const AVFrame* Picture);
+    void DeliverPreview(const AVFrame* Picture, int64_t PTS);
+    void WriteVideoStats(TOutputStreamState& Ost, int FrameSize);
 
     // Muxing and reporting.
     void WritePacket(TOutputStreamState& Ost, AVPacket* Packet, AVRational TimeBase);
@@ -164,6 +189,18 @@ private:
     TPacketPtr FOutPacket;
     std::vector<uint8_t> FSubtitleBuffer;
     TFramePtr FSilenceFrame;
+    // Hooks and previews of this run.
+    int32_t FHookFrame = 0;
+    THookAction FHookAction = haContinue;
+    size_t FPeriodIndex = 0;
+    bool FHooksActive = false;
+    bool FCustomHookOn = false;
+    TPictureConverter FHookConverter;
+    TPictureConverter FPreviewConverter;
+    int64_t FLastPreview = 0;
+    std::string FFilterError;
+    std::array<int, 52> FQpHistogram{};
+    std::FILE* FVStats = nullptr;
     std::array<bool, kMaxFiles> NoPacket{};
     int NoPacketCount = 0;
     double FMinOutputPosition = 0.0;
