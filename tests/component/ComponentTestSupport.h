@@ -27,6 +27,10 @@ namespace zembra::testing {
 
 using namespace std::chrono_literals;
 
+// Set on the threads that run a simulated conversion. Thread ids are reused once a thread has
+// ended, thread-local storage is not.
+inline thread_local bool tOnWorker = false;
+
 // How the simulated conversions behave; shared by every task of a component.
 struct TLoopControl {
     std::atomic<int> Limit{-1};  // iterations until a task ends by itself; -1: until stopped
@@ -53,19 +57,20 @@ struct TLoopControl {
 // A task whose run is a loop that honours pause and stop as the packet loop does and reports
 // progress (and preview bitmaps) on the way.
 class TLoopTask : public TTaskFFmpeg {
-public:
+  public:
     explicit TLoopTask(TLoopControl& Control) : FControl(Control) {}
     using TCustomFFmpeg::FOnBeforeHook;
     using TCustomFFmpeg::FOnCustomHook;
     using TCustomFFmpeg::FOnPreviewBitmap;
     using TCustomFFmpeg::FOnProgress;
 
-protected:
+  protected:
     void Transcode() override {
         {
             std::lock_guard<std::mutex> G(FControl.Lock);
             FControl.WorkerOf[this] = std::this_thread::get_id();
         }
+        tOnWorker = true;
         ++FControl.Started;
         const int Now = ++FControl.Running;
         int Max = FControl.MaxRunning.load();
@@ -81,7 +86,8 @@ protected:
                 std::lock_guard<std::mutex> G(FControl.Lock);
                 FControl.IterationsOf[this] = I;
             }
-            if (FControl.EmitProgress && FOnProgress) FOnProgress(*this, I, 25, I * 40, 2.0f, 128.0f, I * 1000, 4000);
+            if (FControl.EmitProgress && FOnProgress)
+                FOnProgress(*this, I, 25, I * 40, 2.0f, 128.0f, I * 1000, 4000);
             if (FControl.EmitPreview && FOnPreviewBitmap) {
                 std::lock_guard<TCriticalSection> P(PreviewLock());
                 FOnPreviewBitmap(*this, Picture, I, int64_t(I) * 40000);
@@ -93,22 +99,25 @@ protected:
         FFinished = !StopRequested();
     }
 
-private:
+  private:
     TLoopControl& FControl;
 };
 
 // A component whose tasks are simulated unless Simulate is cleared.
 class TTestComponent : public TRUvivoVOV {
-public:
+  public:
     TLoopControl Control;
     bool Simulate = true;
     // Called at the start of each terminate report, on the reporting thread.
     std::function<void(TCustomFFmpeg&)> BeforeTerminate;
 
+    // The tasks use Control: they go before it does.
+    ~TTestComponent() override { ClearTasks(); }
+
     TEventLock& Lock() { return EventLock(); }
     void ReportEnd(TCustomFFmpeg& Sender) { TRUvivoVOV::DoTerminate(Sender); }
 
-protected:
+  protected:
     TTaskPtr CreateTask() override {
         if (!Simulate) return TRUvivoVOV::CreateTask();
         return std::make_unique<TLoopTask>(Control);
@@ -126,6 +135,7 @@ struct TTerminateRecord {
     std::string Message;
     std::thread::id Thread;
     bool OnMain = false;
+    bool OnWorker = false;
 };
 
 struct TProgressRecord {
@@ -136,24 +146,27 @@ struct TProgressRecord {
 
 // Records the component's events from whatever thread raises them.
 class TEventRecorder {
-public:
+  public:
     void Attach(TRUvivoVOV& C) {
-        C.SetOnTerminate([this](int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-            std::lock_guard<std::mutex> G(FLock);
-            FTerminates.push_back({AIndex, AFinished, AException, AMessage, std::this_thread::get_id(), IsMainThread()});
-        });
-        C.SetOnProgress([this](int32_t AIndex, int32_t AFrame, int32_t, int32_t, float, float, int64_t, int32_t) {
-            const int Inside = ++FInsideProgress;
-            int Max = FMaxInsideProgress.load();
-            while (Inside > Max && !FMaxInsideProgress.compare_exchange_weak(Max, Inside)) {
-            }
-            {
+        C.SetOnTerminate(
+            [this](int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
                 std::lock_guard<std::mutex> G(FLock);
-                FProgress.push_back({AIndex, AFrame, std::this_thread::get_id()});
-            }
-            if (ProgressDelay.count() > 0) std::this_thread::sleep_for(ProgressDelay);
-            --FInsideProgress;
-        });
+                FTerminates.push_back(
+                    {AIndex, AFinished, AException, AMessage, std::this_thread::get_id(), IsMainThread()});
+            });
+        C.SetOnProgress(
+            [this](int32_t AIndex, int32_t AFrame, int32_t, int32_t, float, float, int64_t, int32_t) {
+                const int Inside = ++FInsideProgress;
+                int Max = FMaxInsideProgress.load();
+                while (Inside > Max && !FMaxInsideProgress.compare_exchange_weak(Max, Inside)) {
+                }
+                {
+                    std::lock_guard<std::mutex> G(FLock);
+                    FProgress.push_back({AIndex, AFrame, std::this_thread::get_id()});
+                }
+                if (ProgressDelay.count() > 0) std::this_thread::sleep_for(ProgressDelay);
+                --FInsideProgress;
+            });
     }
     std::vector<TTerminateRecord> Terminates() {
         std::lock_guard<std::mutex> G(FLock);
@@ -169,7 +182,8 @@ public:
     }
     bool FinalSeen() {
         std::lock_guard<std::mutex> G(FLock);
-        return std::any_of(FTerminates.begin(), FTerminates.end(), [](const auto& R) { return R.Index == -1; });
+        return std::any_of(FTerminates.begin(), FTerminates.end(),
+                           [](const auto& R) { return R.Index == -1; });
     }
     // Waits (pumping) for N terminate events; false after 20 s.
     bool WaitForTerminates(size_t N) {
@@ -179,7 +193,7 @@ public:
 
     std::chrono::milliseconds ProgressDelay{0};
 
-private:
+  private:
     std::mutex FLock;
     std::vector<TTerminateRecord> FTerminates;
     std::vector<TProgressRecord> FProgress;
@@ -189,7 +203,7 @@ private:
 
 // Ends the process when a test hangs: a deadlock must fail fast, not stall the suite.
 class TWatchdog {
-public:
+  public:
     explicit TWatchdog(std::chrono::seconds Limit) {
         FThread = std::thread([this, Limit] {
             std::unique_lock<std::mutex> L(FLock);
@@ -208,7 +222,7 @@ public:
         FThread.join();
     }
 
-private:
+  private:
     std::mutex FLock;
     std::condition_variable FDisarmed;
     bool FDone = false;
@@ -217,7 +231,7 @@ private:
 
 // Loads the libraries, keeps a temporary folder and a short generated sound file.
 class ComponentTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         FFLoader().SetLibraryPath(DefaultLibraryFolder());
         ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();

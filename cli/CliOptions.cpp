@@ -1,0 +1,198 @@
+#include "cli/CliOptions.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace zembra::cli {
+
+namespace {
+
+bool ReadInt(const std::string& Text, int32_t Low, int32_t& Value) {
+    if (Text.empty()) return false;
+    char* End = nullptr;
+    errno = 0;
+    const long V = std::strtol(Text.c_str(), &End, 10);
+    if (*End != '\0' || errno == ERANGE || V < Low || V > INT32_MAX) return false;
+    Value = static_cast<int32_t>(V);
+    return true;
+}
+
+bool ReadSeconds(const std::string& Text, double& Value) {
+    if (Text.empty()) return false;
+    char* End = nullptr;
+    const double V = std::strtod(Text.c_str(), &End);
+    if (*End != '\0' || !std::isfinite(V) || V < 0) return false;
+    Value = V;
+    return true;
+}
+
+bool IsOptionLine(const std::string& Text) {
+    const size_t Eq = Text.find('=');
+    return Eq != std::string::npos && Eq > 0 && Text.find_first_of("\r\n") == std::string::npos;
+}
+
+}  // namespace
+
+const char* UsageText() {
+    return "usage: zembra-cli [OPTIONS] FILE...\n"
+           "Converts each FILE; by default extracts its sound into an mp3 file beside it, named\n"
+           "NAME_(new).mp3 (NAME_(new_1).mp3 and so on when that exists).\n"
+           "\n"
+           "  -f, --format FORMAT        mp3 (default), mp2, wma, ogg, aac, m4a, flac, ac3, wav, au, ra,\n"
+           "                             or any other suffix the libraries can write (mp4, mkv, avi, "
+           "mpg...)\n"
+           "  -o, --output-dir DIR       write the outputs into DIR (default: beside each input)\n"
+           "  -j, --threads N            tasks at once (default 1); 0 runs them one after another\n"
+           "                             in the main thread\n"
+           "      --rate HZ              audio sample rate\n"
+           "      --channels N           audio channels\n"
+           "      --volume N             audio volume (256 = unchanged)\n"
+           "      --bitrate KBPS         audio bit rate in kbit/s\n"
+           "      --cut START-END        convert only this piece (seconds)\n"
+           "      --overwrite            write over an existing NAME_(new) file instead of numbering\n"
+           "      --input-option NAME=VALUE   an option line for the input (repeatable)\n"
+           "      --output-option NAME=VALUE  an option line for the output (repeatable)\n"
+           "      --info                 print each file's information and exit\n"
+           "      --log-level LEVEL      quiet, panic, fatal, error (default), warning, info, verbose, "
+           "debug\n"
+           "  -q, --quiet                no progress display and no log lines\n"
+           "  -h, --help                 this text\n"
+           "\n"
+           "Prints the path of each output that was finished. Ctrl+C stops the running tasks and waits\n"
+           "for them. Exit status: 0 when every task finished, 1 when any failed or was stopped, 2 for\n"
+           "a usage error.\n";
+}
+
+bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& O, std::string& Error) {
+    bool OptionsEnded = false;
+    for (size_t I = 0; I < Arguments.size(); ++I) {
+        const std::string& Arg = Arguments[I];
+        if (OptionsEnded || Arg.empty() || Arg[0] != '-' || Arg == "-") {
+            O.Files.push_back(Arg);
+            continue;
+        }
+        if (Arg == "--") {
+            OptionsEnded = true;
+            continue;
+        }
+        // "--name=value", "--name value", "-x value" and "-xvalue".
+        std::string Name = Arg, Inline;
+        bool HasInline = false;
+        if (Arg.rfind("--", 0) == 0) {
+            const size_t Eq = Arg.find('=');
+            if (Eq != std::string::npos) {
+                Name = Arg.substr(0, Eq);
+                Inline = Arg.substr(Eq + 1);
+                HasInline = true;
+            }
+        } else if (Arg.size() > 2) {
+            Name = Arg.substr(0, 2);
+            Inline = Arg.substr(2);
+            HasInline = true;
+        }
+        auto Value = [&](std::string& Out) {
+            if (HasInline) {
+                Out = Inline;
+                return true;
+            }
+            if (I + 1 >= Arguments.size()) {
+                Error = "option " + Name + " needs a value";
+                return false;
+            }
+            Out = Arguments[++I];
+            return true;
+        };
+        auto Flag = [&](bool& Out) {
+            if (HasInline) {
+                Error = "option " + Name + " takes no value";
+                return false;
+            }
+            Out = true;
+            return true;
+        };
+        auto Number = [&](std::optional<int32_t>& Out, int32_t Low) {
+            std::string Text;
+            if (!Value(Text)) return false;
+            int32_t V = 0;
+            if (!ReadInt(Text, Low, V)) {
+                Error = "invalid value for " + Name + ": '" + Text + "'";
+                return false;
+            }
+            Out = V;
+            return true;
+        };
+        auto Line = [&](std::vector<std::string>& Out) {
+            std::string Text;
+            if (!Value(Text)) return false;
+            if (!IsOptionLine(Text)) {
+                Error = "option " + Name + " takes NAME=VALUE, not '" + Text + "'";
+                return false;
+            }
+            Out.push_back(Text);
+            return true;
+        };
+
+        bool Ok = true;
+        if (Name == "-f" || Name == "--format") {
+            Ok = Value(O.Format);
+            if (Ok && (O.Format.empty() || O.Format.find_first_of("./ ") != std::string::npos)) {
+                Error = "invalid format '" + O.Format + "'";
+                Ok = false;
+            }
+        } else if (Name == "-o" || Name == "--output-dir") {
+            Ok = Value(O.OutputDir);
+            if (Ok && O.OutputDir.empty()) {
+                Error = "empty output folder";
+                Ok = false;
+            }
+        } else if (Name == "-j" || Name == "--threads") {
+            std::optional<int32_t> N;
+            Ok = Number(N, 0);
+            if (Ok) O.Threads = *N;
+        } else if (Name == "--rate") {
+            Ok = Number(O.Rate, 1);
+        } else if (Name == "--channels") {
+            Ok = Number(O.Channels, 1);
+        } else if (Name == "--volume") {
+            Ok = Number(O.Volume, 0);
+        } else if (Name == "--bitrate") {
+            Ok = Number(O.Bitrate, 1);
+        } else if (Name == "--cut") {
+            std::string Text;
+            Ok = Value(Text);
+            const size_t Dash = Ok ? Text.find('-') : std::string::npos;
+            if (Ok && (Dash == std::string::npos || !ReadSeconds(Text.substr(0, Dash), O.CutStart) ||
+                       !ReadSeconds(Text.substr(Dash + 1), O.CutEnd) || O.CutEnd <= O.CutStart)) {
+                Error = "invalid cut range '" + Text + "' (START-END in seconds, END after START)";
+                Ok = false;
+            }
+            O.Cut = Ok;
+        } else if (Name == "--overwrite") {
+            Ok = Flag(O.Overwrite);
+        } else if (Name == "--input-option") {
+            Ok = Line(O.InputOptions);
+        } else if (Name == "--output-option") {
+            Ok = Line(O.OutputOptions);
+        } else if (Name == "--info") {
+            Ok = Flag(O.Info);
+        } else if (Name == "--log-level") {
+            Ok = Value(O.LogLevel);
+        } else if (Name == "-q" || Name == "--quiet") {
+            Ok = Flag(O.Quiet);
+        } else if (Name == "-h" || Name == "--help") {
+            Ok = Flag(O.Help);
+        } else {
+            Error = "unknown option " + Name;
+            Ok = false;
+        }
+        if (!Ok) return false;
+    }
+    if (!O.Help && O.Files.empty()) {
+        Error = "no input file";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace zembra::cli

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace zembra::cli {
+
+struct TTaskProgress {
+    int32_t FPS = -1;
+    int32_t CurrentDuration = 0;  // ms
+    int64_t CurrentSize = 0;
+    int32_t TotalDuration = -1;  // ms
+};
+
+// The progress of the running tasks on standard error: on a terminal one line per task,
+// redrawn in place; otherwise one plain line per report. Messages printed through it appear
+// above the live lines. Safe to use from any thread.
+class TProgressDisplay {
+  public:
+    TProgressDisplay(bool Enabled, bool Live);
+
+    void Update(int32_t Index, const std::string& Name, const TTaskProgress& Progress);
+    void Remove(int32_t Index);
+    // A whole line (without its line end) on Stream, above the live block.
+    void Print(FILE* Stream, const std::string& Line);
+
+    // "NAME  45% [#########           ] 25 fps 00:00:12.345 1.23 MB" (no bar without Bar,
+    // no fps without video), cut to Width columns when Width is above 0.
+    static std::string ProgressText(const std::string& Name, const TTaskProgress& Progress, int Width,
+                                    bool Bar);
+
+  private:
+    void EraseBlock();
+    void DrawBlock();
+
+    std::mutex FLock;
+    const bool FEnabled;
+    const bool FLive;
+    struct TLine {
+        std::string Name;
+        TTaskProgress Progress;
+    };
+    std::map<int32_t, TLine> FLines;
+    int FDrawn = 0;  // live lines on the screen
+};
+
+}  // namespace zembra::cli

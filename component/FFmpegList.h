@@ -1,0 +1,87 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "component/OptionRecords.h"
+#include "engine/FFmpeg.h"
+#include "probe/AVProbe.h"
+#include "util/CriticalSection.h"
+
+namespace zembra {
+
+class TCustomRUvivoVOV;
+
+// One task: the engine, the records it was configured with, and a probe describing its input.
+class TTaskFFmpeg : public TFFmpeg {
+  public:
+    TTaskFFmpeg();
+    ~TTaskFFmpeg() override;
+
+    const TInputOptions& InputOptions() const { return FInputOptions; }
+    const TOutputOptions& OutputOptions() const { return FOutputOptions; }
+    // Describes the opened input until the task starts; the run releases that input, so the
+    // probe is closed first.
+    TAVProbe& Probe() { return *FProbe; }
+
+  private:
+    friend class TCustomRUvivoVOV;
+
+    TInputOptions FInputOptions;
+    TOutputOptions FOutputOptions;
+    std::unique_ptr<TAVProbe> FProbe;
+    // Guarded by the component's event lock: whether the end of this task was counted in the
+    // current run, and whether the task left the list (its reports then go nowhere).
+    bool FCounted = false;
+    bool FDetached = false;
+};
+
+using TTaskPtr = std::unique_ptr<TTaskFFmpeg>;
+
+// The task list. Every operation but Count runs under the list's lock; Count is a copy kept
+// beside the list so that a worker can read it while a waiting stop holds the lock.
+class TFFmpegList {
+  public:
+    TFFmpegList() = default;
+    ~TFFmpegList();
+    TFFmpegList(const TFFmpegList&) = delete;
+    TFFmpegList& operator=(const TFFmpegList&) = delete;
+
+    // nullptr outside the list.
+    TTaskFFmpeg* Items(int32_t Index);
+    int32_t Count() const { return FCount.load(); }
+    // Gives the engine its position as its index.
+    int32_t Add(TTaskPtr Engine);
+    // Frees the engine; the ones behind move down and are renumbered.
+    void Delete(int32_t Index);
+    void Clear();
+    // The same, handing the engines back instead of freeing them: freeing a running engine
+    // waits for it, and that wait must not happen under the list's lock.
+    TTaskPtr Extract(int32_t Index);
+    std::vector<TTaskPtr> ExtractAll();
+
+    void StopAll(bool Wait);
+    void PauseAll();
+    void ResumeAll();
+    void SetPreviewAll(bool On);
+    void SetPreviewBitmapAll(bool On);
+
+    // The lockable list itself.
+    std::vector<TTaskPtr>& LockList();
+    void UnlockList();
+
+  private:
+    void SetPreviewBit(uint8_t Bit, bool On);
+    void Renumber(size_t From);
+
+    TCriticalSection FLock;
+    std::vector<TTaskPtr> FList;
+    std::atomic<int32_t> FCount{0};
+};
+
+// Takes a lock; on the main thread the run-on-main-thread queue is pumped while it waits,
+// because the holder may be a worker waiting for the main thread.
+void EnterPumping(TCriticalSection& Lock);
+
+}  // namespace zembra

@@ -1,0 +1,662 @@
+#include "component/RUvivoVOV.h"
+
+#include <cmath>
+#include <ctime>
+
+#include "binding/FFmpegLoader.h"
+#include "engine/OptionValues.h"
+#include "logging/FFmpegLogger.h"
+#include "util/MainThread.h"
+#include "util/StringUtils.h"
+
+namespace zembra {
+
+namespace events {
+
+// Raises one terminate event on a thread of its own, so that the reporting thread goes on with
+// the end-of-task steps (which may start the next task) while the handler runs.
+class TDoTerminateThread : public TThread {
+  public:
+    TDoTerminateThread(TTerminateEvent Handler, int32_t AIndex, bool AFinished, bool AException,
+                       std::string AMessage, std::atomic<int>& Outstanding)
+        : FOnTerminate(std::move(Handler)),
+          FIndex(AIndex),
+          FFinished(AFinished),
+          FException(AException),
+          FMessage(std::move(AMessage)),
+          FOutstanding(Outstanding) {}
+
+  protected:
+    void Execute() override {
+        try {
+            FOnTerminate(FIndex, FFinished, FException, FMessage);
+        } catch (const std::exception& E) {
+            GetLogger().Log(nullptr, llError, "Error occurs OnTerminate: " + std::string(E.what()));
+        }
+        // The component may be gone right after this: nothing of it is touched afterwards.
+        FOutstanding.fetch_sub(1);
+    }
+
+  private:
+    TTerminateEvent FOnTerminate;
+    int32_t FIndex;
+    bool FFinished;
+    bool FException;
+    std::string FMessage;
+    std::atomic<int>& FOutstanding;
+};
+
+}  // namespace events
+
+// ---------------------------------------------------------------------------------------------
+// Helpers
+
+std::string TargetTypeName(int32_t Target) {
+    switch (Target) {
+        case 1:
+            return "vcd";
+        case 2:
+            return "svcd";
+        case 3:
+            return "dvd";
+        default:
+            return "";
+    }
+}
+
+std::string TargetNormName(int32_t Norm) {
+    switch (Norm) {
+        case 1:
+            return "pal";
+        case 2:
+            return "ntsc";
+        default:
+            return "auto";
+    }
+}
+
+std::string TargetDefaultNormName(int32_t Norm) {
+    return Norm == 1 ? "pal" : "ntsc";
+}
+
+namespace {
+
+int64_t ReadMilliseconds(const std::string& Text) {
+    try {
+        return StrToInt64(Text);
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+// The libraries' date syntax, in UTC.
+std::string UnixSecondsToDateText(int64_t Seconds) {
+    const std::time_t T = static_cast<std::time_t>(Seconds);
+    std::tm Utc{};
+    gmtime_r(&T, &Utc);
+    char Text[40];
+    std::strftime(Text, sizeof(Text), "%Y-%m-%dT%H:%M:%SZ", &Utc);
+    return Text;
+}
+
+// Reads the handler under the handler lock: handlers may be rebound while tasks run.
+template <typename T>
+T Copy(std::mutex& Lock, const T& Handler) {
+    std::lock_guard<std::mutex> G(Lock);
+    return Handler;
+}
+
+template <typename T>
+void Store(std::mutex& Lock, T& Handler, T Value) {
+    std::lock_guard<std::mutex> G(Lock);
+    Handler = std::move(Value);
+}
+
+}  // namespace
+
+std::vector<TPTSPeriod> ParsePTSPeriods(const std::string& Text) {
+    std::string Rest = Trim(Text);
+    size_t Slots = 1;
+    for (char C : Rest)
+        if (C == ',') ++Slots;
+    std::vector<TPTSPeriod> Periods;
+    Periods.reserve(Slots);
+    for (size_t I = 0; I < Slots; ++I) {
+        std::string Item = Trim(SplitFirst(Rest, ",", true));
+        const std::string Start = Trim(SplitFirst(Item, "-", true));
+        const std::string End = Trim(Item);
+        const int64_t StartUs = ReadMilliseconds(Start) * 1000;
+        const int64_t EndUs = ReadMilliseconds(End) * 1000;
+        if (EndUs >= StartUs && EndUs >= 0) Periods.push_back({StartUs, EndUs});
+    }
+    return Periods;
+}
+
+int64_t DateTimeToUnixSeconds(double DayCount) {
+    const std::time_t Now = std::time(nullptr);
+    std::tm Local{};
+    localtime_r(&Now, &Local);
+    const double BiasMinutes = -static_cast<double>(Local.tm_gmtoff) / 60.0;  // UTC = local + bias
+    return static_cast<int64_t>(std::llround((DayCount - 25569.0 + BiasMinutes / 1440.0) * 86400.0));
+}
+
+// ---------------------------------------------------------------------------------------------
+// TEventLock
+
+void TEventLock::Enter() {
+    EnterPumping(FLock);
+    FOwner = std::this_thread::get_id();
+    ++FDepth;
+}
+
+void TEventLock::Leave() {
+    if (--FDepth == 0) FOwner = std::thread::id();
+    FLock.Leave();
+    // A main thread waiting for the lock polls; this lets it look at once.
+    NotifyMainThread();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TCustomRUvivoVOV
+
+TCustomRUvivoVOV::TCustomRUvivoVOV() : FProbe(std::make_unique<TAVProbe>()) {}
+
+TCustomRUvivoVOV::~TCustomRUvivoVOV() {
+    {
+        // A handler still running finishes first, and no task starts while the list goes.
+        std::lock_guard<TEventLock> G(FEventLock);
+        FPendingCount = 0;
+    }
+    std::vector<TTaskPtr> All = FTasks.ExtractAll();
+    {
+        std::lock_guard<TEventLock> G(FEventLock);
+        for (TTaskPtr& Engine : All) Engine->FDetached = true;
+    }
+    All.clear();
+    FlushDisposed();
+    WaitForEventThreads();
+    FProbe->Close();
+}
+
+bool TCustomRUvivoVOV::WaitForEventThreads(std::chrono::milliseconds Timeout) {
+    return WaitInMainThread([this] { return FEventThreads.load() == 0; }, Timeout);
+}
+
+TTaskPtr TCustomRUvivoVOV::CreateTask() {
+    return std::make_unique<TTaskFFmpeg>();
+}
+
+bool TCustomRUvivoVOV::LoadLibraries(const std::u16string& ALibraryFolder) {
+    TFFmpegLoader& Loader = FFLoader();
+    Loader.SetLibraryPath(ALibraryFolder);
+    const bool Ok = Loader.LoadLibrarySet(kDefaultLibrarySet);
+    if (!Ok) FLastError = Loader.LastError();
+    return Ok;
+}
+
+void TCustomRUvivoVOV::UnloadLibraries() {
+    FFLoader().UnloadLibrarySet(kDefaultLibrarySet);
+}
+
+void TCustomRUvivoVOV::SetPreview(bool Value) {
+    FTasks.SetPreviewAll(Value);
+    FPreview = Value;
+}
+
+void TCustomRUvivoVOV::SetPreviewBitmap(bool Value) {
+    FTasks.SetPreviewBitmapAll(Value);
+    FPreviewBitmap = Value;
+}
+
+TProgressEvent TCustomRUvivoVOV::GetOnProgress() const {
+    return Copy(FHandlerLock, FOnProgress);
+}
+TTerminateEvent TCustomRUvivoVOV::GetOnTerminate() const {
+    return Copy(FHandlerLock, FOnTerminate);
+}
+TPreviewBitmapEvent TCustomRUvivoVOV::GetOnPreviewBitmap() const {
+    return Copy(FHandlerLock, FOnPreviewBitmap);
+}
+TBeforeHookEvent TCustomRUvivoVOV::GetOnBeforeHook() const {
+    return Copy(FHandlerLock, FOnBeforeHook);
+}
+TCustomHookEvent TCustomRUvivoVOV::GetOnCustomHook() const {
+    return Copy(FHandlerLock, FOnCustomHook);
+}
+void TCustomRUvivoVOV::SetOnProgress(TProgressEvent Value) {
+    Store(FHandlerLock, FOnProgress, std::move(Value));
+}
+void TCustomRUvivoVOV::SetOnTerminate(TTerminateEvent Value) {
+    Store(FHandlerLock, FOnTerminate, std::move(Value));
+}
+void TCustomRUvivoVOV::SetOnPreviewBitmap(TPreviewBitmapEvent Value) {
+    Store(FHandlerLock, FOnPreviewBitmap, std::move(Value));
+}
+void TCustomRUvivoVOV::SetOnBeforeHook(TBeforeHookEvent Value) {
+    Store(FHandlerLock, FOnBeforeHook, std::move(Value));
+}
+void TCustomRUvivoVOV::SetOnCustomHook(TCustomHookEvent Value) {
+    Store(FHandlerLock, FOnCustomHook, std::move(Value));
+}
+
+// --- tasks -----------------------------------------------------------------------------------
+
+int32_t TCustomRUvivoVOV::NewTask(const std::u16string& AFileName, const TInputOptions* AOptions) {
+    FlushDisposed();
+    TTaskPtr Engine;
+    try {
+        Engine = CreateTask();
+        Engine->ResetJob();
+        Engine->SetVerbose(FVerbosity);
+        {
+            EnterPumping(PreviewLock());
+            std::lock_guard<TCriticalSection> P(PreviewLock(), std::adopt_lock);
+            Engine->SetPreviewFlags(static_cast<uint8_t>((FPreview ? 1 : 0) | (FPreviewBitmap ? 2 : 0)));
+        }
+        Engine->SetOnPreviewBitmap([this](TCustomFFmpeg& Sender, TBitmap& Bitmap, int32_t Frame,
+                                          int64_t PTS) { DoPreviewBitmap(Sender, Bitmap, Frame, PTS); });
+        if (AOptions) {
+            Engine->FInputOptions = *AOptions;
+            TInputOptions& O = Engine->FInputOptions;
+            if (O.FileName.empty()) O.FileName = AFileName;
+            Engine->ApplyOptionLines(O.OptionLines, kPhaseOrdinary);
+            if (!O.ForceFormat.empty()) Engine->SetInputFormat(O.ForceFormat);
+            if (O.StartTimeMs > 0) Engine->SetStartTime(static_cast<int64_t>(O.StartTimeMs) * 1000);
+            if (O.StartTime > 0) Engine->SetStartTime(O.StartTime);
+            Engine->SetProgramId(O.ProgramId);
+        } else {
+            Engine->FInputOptions = TInputOptions{};
+        }
+        if (!Engine->OpenInputFile(AFileName)) {
+            FLastError = Engine->LastError();
+            return -1;
+        }
+        Engine->Probe().AttachContext(Engine->InputFile(Engine->InputFileCount() - 1));
+        Engine->SetOnProgress([this](TCustomFFmpeg& Sender, int32_t Frame, int32_t FPS, int32_t Duration,
+                                     float Quality, float BitRate, int64_t Size, int32_t Total) {
+            DoProgress(Sender, Frame, FPS, Duration, Quality, BitRate, Size, Total);
+        });
+        Engine->SetOnTerminate([this](TCustomFFmpeg& Sender) { DoTerminate(Sender); });
+        std::lock_guard<TEventLock> G(FEventLock);
+        // A task added after a run's end takes part in the next end.
+        FFinalRaised = false;
+        return FTasks.Add(std::move(Engine));
+    } catch (const std::exception& E) {
+        FLastError = E.what();
+        return -1;
+    }
+}
+
+void TCustomRUvivoVOV::ApplyStreamInfo(TTaskFFmpeg& Engine, const TStreamInfo& Info) {
+    if (Info.TimeStamp == 0.0)
+        Engine.ApplyOption("timestamp", UnixSecondsToDateText(static_cast<int64_t>(std::time(nullptr))));
+    else if (Info.TimeStamp > 0.0)
+        Engine.ApplyOption("timestamp", UnixSecondsToDateText(DateTimeToUnixSeconds(Info.TimeStamp)));
+    if (Info.Year > 0) Engine.AddMetadata("year", std::to_string(Info.Year));
+    if (Info.Track > 0) Engine.AddMetadata("track", std::to_string(Info.Track));
+    const std::pair<const char*, const std::string*> Texts[] = {
+        {"title", &Info.Title},     {"author", &Info.Author}, {"copyright", &Info.Copyright},
+        {"comment", &Info.Comment}, {"album", &Info.Album},   {"genre", &Info.Genre},
+    };
+    for (const auto& [Name, Value] : Texts)
+        if (!Value->empty()) Engine.AddMetadata(Name, *Value);
+}
+
+namespace {
+
+// A system colour (negative) has no fixed value without a desktop; black stands in for it.
+int32_t ColorToRGB(TColor Color) {
+    return Color < 0 ? 0 : (Color & 0xFFFFFF);
+}
+
+}  // namespace
+
+// The record's fields in table order; each skips its "not set" value, except the ones written
+// as they stand.
+void TCustomRUvivoVOV::ApplyOutputFields(TTaskFFmpeg& Engine, const TOutputOptions& O) {
+    auto Text = [&](const char* Name, const std::string& Value) {
+        if (!Value.empty()) Engine.ApplyOption(Name, Value);
+    };
+    auto Number = [&](const char* Name, int64_t Value) { Engine.ApplyOption(Name, std::to_string(Value)); };
+    auto Flag = [&](const char* Name, bool Value) { Engine.ApplyOption(Name, Value ? "1" : "0"); };
+    auto Generic = [&](const char* Name, int32_t Value) {
+        if (Value > 0) Engine.SetCodecOptionInt(Name, Value);
+    };
+
+    if (!O.ForceFormat.empty()) Engine.SetOutputFormat(O.ForceFormat);
+    Generic("packetsize", O.PacketSize);
+    Generic("muxrate", O.MuxRate);
+    if (O.MuxDelay > 0) Engine.SetMuxMaxDelay(O.MuxDelay);
+    if (O.MuxPreload > 0) Engine.SetMuxPreload(O.MuxPreload);
+    Text("acodec", O.AudioCodec);
+    if (!O.AudioPreset.empty()) Engine.LoadPreset("apre", O.AudioPreset);
+    Flag("an", O.DisableAudio);
+    if (O.AudioVolume >= 0) Number("vol", O.AudioVolume);
+    Number("ac", O.AudioChannels);
+    Number("ar", O.AudioSampleRate);
+    Generic("ab", O.AudioBitrate);
+    Generic("abt", O.AudioBitrateTolerance);
+    Engine.ApplyOption("alang", O.AudioLanguage);
+    Number("async", O.AudioSync);
+    Text("atag", O.AudioTag);
+    Text("vcodec", O.VideoCodec);
+    if (!O.VideoPreset.empty()) Engine.LoadPreset("vpre", O.VideoPreset);
+    Flag("vn", O.DisableVideo);
+    Text("r", O.FrameRate);
+    Text("s", O.FrameSize);
+    Text("aspect", O.FrameAspectRatio);
+    Number("croptop", O.CropTop);
+    Number("cropbottom", O.CropBottom);
+    Number("cropleft", O.CropLeft);
+    Number("cropright", O.CropRight);
+    Number("padtop", O.PadTop);
+    Number("padbottom", O.PadBottom);
+    Number("padleft", O.PadLeft);
+    Number("padright", O.PadRight);
+    Engine.SetPadColor(ColorToRGB(O.PadColor));
+    Generic("gop", O.GopSize);
+    Generic("vb", O.VideoBitrate);
+    Generic("maxrate", O.VideoMaxRate);
+    Generic("minrate", O.VideoMinRate);
+    Generic("bt", O.VideoBitrateTolerance);
+    Generic("bufsize", O.VideoBufferSize);
+    Number("vsync", O.VideoSync);
+    Text("vtag", O.VideoTag);
+    Text("vfilters", O.VideoFilters);
+    Text("scodec", O.SubtitleCodec);
+    if (!O.SubtitlePreset.empty()) Engine.LoadPreset("spre", O.SubtitlePreset);
+    Flag("sn", O.DisableSubtitle);
+    Engine.ApplyOption("slang", O.SubtitleLanguage);
+    Flag("copyts", O.CopyTimestamp);
+    if (O.StartTimeMs > 0) Engine.SetStartTime(static_cast<int64_t>(O.StartTimeMs) * 1000);
+    if (O.StartTime > 0) Engine.SetStartTime(O.StartTime);
+    if (O.RecordingTimeMs > 0) Engine.SetRecordingTimeMs(O.RecordingTimeMs);
+    if (O.RecordingTime > 0) Engine.SetRecordingTime(O.RecordingTime);
+    ApplyStreamInfo(Engine, O.Metadata);
+}
+
+bool TCustomRUvivoVOV::SetTaskOutput(int32_t AIndex, const std::u16string& AFileName,
+                                     const TOutputOptions* AOptions) {
+    FlushDisposed();
+    try {
+        TTaskFFmpeg* Engine = FTasks.Items(AIndex);
+        if (!Engine) throw std::out_of_range(Format("List index out of bounds (%d)", AIndex));
+        bool Join = false;
+        std::string Lines;
+        if (AOptions) {
+            Engine->FOutputOptions = *AOptions;
+            TOutputOptions& O = Engine->FOutputOptions;
+            if (O.FileName.empty()) O.FileName = AFileName;
+            if (O.Target >= 1 && O.Target <= 3)
+                Engine->SetTarget(TargetTypeName(O.Target), TargetNormName(O.TargetNorm),
+                                  TargetDefaultNormName(O.TargetDefaultNorm));
+            Engine->ApplyOptionLines(O.OptionLines, kPhaseOrdinary);
+            ApplyOutputFields(*Engine, O);
+            Engine->ApplyOptionLines(O.OptionLines, kPhasePresets);
+            if (O.CustomHook) {
+                Engine->SetOnCustomHook(
+                    [this](TCustomFFmpeg& Sender, TBitmap& Bitmap, int32_t Frame, int64_t PTS, bool& Update,
+                           bool& StopHook) { DoCustomHook(Sender, Bitmap, Frame, PTS, Update, StopHook); });
+            } else if (O.BeforeHook) {
+                Engine->SetOnBeforeHook([this](TCustomFFmpeg& Sender, int64_t PTS, THookAction& Action) {
+                    DoBeforeHook(Sender, PTS, Action);
+                });
+            } else {
+                Engine->SetPTSPeriods(ParsePTSPeriods(O.HookPTSPeriods));
+            }
+            Join = O.JoinFlag;
+            Lines = O.OptionLines;
+        } else {
+            Engine->FOutputOptions = TOutputOptions{};
+        }
+        if (Engine->OpenOutputFile(AFileName, Join) < 0) {
+            FLastError = Engine->LastError();
+            return false;
+        }
+        Engine->ApplyOptionLines(Lines, kPhaseExtraStreams);
+        return true;
+    } catch (const std::exception& E) {
+        FLastError = E.what();
+        return false;
+    }
+}
+
+void TCustomRUvivoVOV::Dispose(std::vector<TTaskPtr> Engines) {
+    if (Engines.empty()) return;
+    if (FEventLock.HeldByCurrentThread()) {
+        std::lock_guard<std::mutex> G(FDisposedLock);
+        for (TTaskPtr& Engine : Engines) FDisposed.push_back(std::move(Engine));
+        return;
+    }
+    Engines.clear();
+}
+
+void TCustomRUvivoVOV::FlushDisposed() {
+    if (FEventLock.HeldByCurrentThread()) return;
+    std::vector<TTaskPtr> Engines;
+    {
+        std::lock_guard<std::mutex> G(FDisposedLock);
+        Engines.swap(FDisposed);
+    }
+    Engines.clear();
+}
+
+void TCustomRUvivoVOV::DeleteTask(int32_t AIndex) {
+    std::vector<TTaskPtr> Removed;
+    {
+        std::lock_guard<TEventLock> G(FEventLock);
+        TTaskFFmpeg* Engine = FTasks.Items(AIndex);
+        if (!Engine) return;
+        Engine->FDetached = true;
+        if (FRunActive) {
+            if (AIndex >= FNextIndex) {
+                if (FPendingCount > 0) --FPendingCount;  // it will not be started
+            } else {
+                --FNextIndex;  // the next task moves down with the others
+            }
+        }
+        if (Engine->FCounted && FFinishedCount > 0) --FFinishedCount;
+        Removed.push_back(FTasks.Extract(AIndex));
+    }
+    Dispose(std::move(Removed));
+    std::lock_guard<TEventLock> G(FEventLock);
+    if (FRunActive) CheckRunEnd();
+}
+
+void TCustomRUvivoVOV::ClearTasks() {
+    std::vector<TTaskPtr> Removed;
+    {
+        std::lock_guard<TEventLock> G(FEventLock);
+        FPendingCount = 0;
+        Removed = FTasks.ExtractAll();
+        for (TTaskPtr& Engine : Removed) Engine->FDetached = true;
+        FFinishedCount = 0;
+        FFinalRaised = false;
+        FRunActive = false;
+        FThreadMode = false;
+        FLastError.clear();
+    }
+    Dispose(std::move(Removed));
+    FlushDisposed();
+}
+
+// --- running ---------------------------------------------------------------------------------
+
+void TCustomRUvivoVOV::StartTasks(int32_t AThreadCount) {
+    FlushDisposed();
+    {
+        std::lock_guard<TEventLock> G(FEventLock);
+        // One run at a time: a second start would recount tasks that are still running.
+        if (FRunActive) return;
+        FNextIndex = 0;
+        FFinishedCount = 0;
+        FFinalRaised = false;
+        FThreadMode = AThreadCount > 0;
+        FPendingCount = TaskCount();
+        {
+            std::vector<TTaskPtr>& List = FTasks.LockList();
+            for (TTaskPtr& Engine : List) Engine->FCounted = false;
+            FTasks.UnlockList();
+        }
+        if (FPendingCount <= 0) return;
+        FRunActive = true;
+        if (FThreadMode) {
+            // Held while starting, so that a task ending meanwhile waits to start the next one.
+            int32_t Count = AThreadCount;
+            while (FPendingCount > 0) {
+                StartNextTask();
+                if (--Count == 0) break;
+            }
+            return;
+        }
+    }
+    for (;;) {
+        TTaskFFmpeg* Engine = nullptr;
+        {
+            std::lock_guard<TEventLock> G(FEventLock);
+            if (FPendingCount <= 0) break;
+            --FPendingCount;
+            Engine = FTasks.Items(FNextIndex++);
+        }
+        if (Engine) StartOneTask(*Engine);
+    }
+    // Tasks stopped from inside a handler report from their notification threads.
+    WaitInMainThread([this] { return !FRunActive.load(); });
+    FlushDisposed();
+}
+
+void TCustomRUvivoVOV::StartNextTask() {
+    if (FPendingCount <= 0) return;
+    --FPendingCount;
+    TTaskFFmpeg* Engine = FTasks.Items(FNextIndex++);
+    if (Engine)
+        StartOneTask(*Engine);
+    else
+        CheckRunEnd();
+}
+
+void TCustomRUvivoVOV::StartOneTask(TTaskFFmpeg& Engine) {
+    // The run releases the input the probe describes.
+    Engine.Probe().Close();
+    if (Engine.Terminated() || Engine.Running()) {
+        // An engine runs once; it reports its earlier end again so that the run still ends.
+        DoTerminate(Engine);
+        return;
+    }
+    Engine.SetProgressInterval(static_cast<int64_t>(FProgressInterval.load()) * 1000);
+    if (FThreadMode) {
+        if (TThread* Worker = Engine.Start(true, FThreadPriority.load())) Worker->Resume();
+    } else {
+        Engine.Start(false);
+    }
+}
+
+void TCustomRUvivoVOV::StopTasks(bool AWait) {
+    // From inside a handler the threads to wait for may need the event lock this thread holds.
+    const bool InEvent = FEventLock.HeldByCurrentThread();
+    {
+        // Taken so that a task ending right now finishes starting its successor first; the
+        // stop below then stops that one too instead of racing its start.
+        std::lock_guard<TEventLock> G(FEventLock);
+        FPendingCount = 0;
+    }
+    FTasks.StopAll(AWait && !InEvent);
+}
+
+void TCustomRUvivoVOV::PauseTasks() {
+    FTasks.PauseAll();
+}
+
+void TCustomRUvivoVOV::ResumeTasks() {
+    FTasks.ResumeAll();
+}
+
+// --- events ----------------------------------------------------------------------------------
+
+int32_t TCustomRUvivoVOV::IndexOf(TCustomFFmpeg& Sender) {
+    auto* Engine = dynamic_cast<TFFmpeg*>(&Sender);
+    return Engine ? Engine->Index() : -1;
+}
+
+void TCustomRUvivoVOV::DoBeforeHook(TCustomFFmpeg& Sender, int64_t APTS, THookAction& AHookAction) {
+    if (TBeforeHookEvent Handler = GetOnBeforeHook()) Handler(IndexOf(Sender), APTS, AHookAction);
+}
+
+void TCustomRUvivoVOV::DoCustomHook(TCustomFFmpeg& Sender, TBitmap& ABitmap, int32_t AFrameNumber,
+                                    int64_t APTS, bool& AUpdate, bool& AStopHook) {
+    if (TCustomHookEvent Handler = GetOnCustomHook())
+        Handler(IndexOf(Sender), ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
+}
+
+void TCustomRUvivoVOV::DoPreviewBitmap(TCustomFFmpeg& Sender, TBitmap& ABitmap, int32_t AFrameNumber,
+                                       int64_t APTS) {
+    if (!GetOnPreviewBitmap()) return;
+    // The engine calls this under its preview lock, which keeps tasks' pending values apart.
+    FPendingPreview = {IndexOf(Sender), &ABitmap, AFrameNumber, APTS};
+    RunInMainThread([this] { FirePreviewBitmap(); });
+}
+
+void TCustomRUvivoVOV::FirePreviewBitmap() {
+    const TPendingPreview P = FPendingPreview;
+    if (TPreviewBitmapEvent Handler = GetOnPreviewBitmap()) Handler(P.Index, *P.Bitmap, P.FrameNumber, P.PTS);
+}
+
+void TCustomRUvivoVOV::DoProgress(TCustomFFmpeg& Sender, int32_t AFrameNumber, int32_t AFPS,
+                                  int32_t ACurrentDuration, float AQuality, float ABitRate,
+                                  int64_t ACurrentSize, int32_t ATotalOutputDuration) {
+    TProgressEvent Handler = GetOnProgress();
+    if (!Handler) return;
+    std::lock_guard<TEventLock> G(FEventLock);
+    Handler(IndexOf(Sender), AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize,
+            ATotalOutputDuration);
+}
+
+void TCustomRUvivoVOV::RaiseTerminate(int32_t AIndex, bool AFinished, bool AException,
+                                      const std::string& AMessage) {
+    TTerminateEvent Handler = GetOnTerminate();
+    if (!Handler) return;
+    if (FThreadMode) {
+        FEventThreads.fetch_add(1);
+        auto* Thread = new events::TDoTerminateThread(std::move(Handler), AIndex, AFinished, AException,
+                                                      AMessage, FEventThreads);
+        Thread->SetFreeOnTerminate(true);
+        Thread->Resume();
+        return;
+    }
+    // A failing handler must not keep the run from its end.
+    try {
+        Handler(AIndex, AFinished, AException, AMessage);
+    } catch (const std::exception& E) {
+        GetLogger().Log(this, llError, "Error occurs OnTerminate: " + std::string(E.what()));
+    }
+}
+
+void TCustomRUvivoVOV::DoTerminate(TCustomFFmpeg& Sender) {
+    auto* Engine = dynamic_cast<TTaskFFmpeg*>(&Sender);
+    if (!Engine) return;
+    std::lock_guard<TEventLock> G(FEventLock);
+    // A task that left the list reports to nobody; a second report of one run counts once.
+    if (Engine->FDetached || Engine->FCounted) return;
+    Engine->FCounted = true;
+    RaiseTerminate(Engine->Index(), Engine->Finished(), Engine->ErrorOccurred(), Engine->ErrorMessage());
+    EndOfTask();
+}
+
+void TCustomRUvivoVOV::EndOfTask() {
+    ++FFinishedCount;
+    if (FPendingCount > 0) {
+        // Sequential mode goes on in the StartTasks loop.
+        if (FThreadMode) StartNextTask();
+        return;
+    }
+    CheckRunEnd();
+}
+
+void TCustomRUvivoVOV::CheckRunEnd() {
+    if (FFinalRaised || FPendingCount > 0 || FFinishedCount < TaskCount()) return;
+    FFinalRaised = true;
+    FRunActive = false;
+    RaiseTerminate(-1, true, false, "");
+}
+
+}  // namespace zembra

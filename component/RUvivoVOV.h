@@ -1,0 +1,237 @@
+#pragma once
+
+// The task manager: a list of conversion tasks (one engine each), run one after another in the
+// caller's thread or several at once on worker threads, with the engines' reports turned into
+// five events that carry the task's index.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "component/FFmpegList.h"
+#include "component/OptionRecords.h"
+#include "engine/FFmpeg.h"
+#include "probe/AVProbe.h"
+#include "util/Bitmap.h"
+#include "util/CriticalSection.h"
+#include "util/Thread.h"
+
+namespace zembra {
+
+using TConvertPriority = TThreadPriority;
+using TThreadPriority::tpIdle;
+using TThreadPriority::tpLower;
+using TThreadPriority::tpLowest;
+using TThreadPriority::tpNormal;
+
+using TProgressEvent =
+    std::function<void(int32_t AIndex, int32_t AFrameNumber, int32_t AFPS, int32_t ACurrentDuration,
+                       float AQuality, float ABitRate, int64_t ACurrentSize, int32_t ATotalOutputDuration)>;
+// AIndex -1: the final event of a run (AFinished true, AException false, AMessage empty).
+using TTerminateEvent =
+    std::function<void(int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage)>;
+using TPreviewBitmapEvent =
+    std::function<void(int32_t AIndex, TBitmap& ABitmap, int32_t AFrameNumber, int64_t APTS)>;
+using TBeforeHookEvent = std::function<void(int32_t AIndex, int64_t APTS, THookAction& AHookAction)>;
+using TCustomHookEvent = std::function<void(int32_t AIndex, TBitmap& ABitmap, int32_t AFrameNumber,
+                                            int64_t APTS, bool& AUpdate, bool& AStopHook)>;
+
+// The recursive event lock, knowing which thread holds it: a call made from inside an event
+// handler must not wait for threads that need this lock.
+class TEventLock {
+  public:
+    // On the main thread the run-on-main-thread queue is pumped while waiting.
+    void Enter();
+    void Leave();
+    bool HeldByCurrentThread() const { return FOwner.load() == std::this_thread::get_id(); }
+
+    void lock() { Enter(); }
+    void unlock() { Leave(); }
+
+  private:
+    TCriticalSection FLock;
+    std::atomic<std::thread::id> FOwner{};
+    int FDepth = 0;  // changed by the owner only
+};
+
+class TCustomRUvivoVOV {
+  public:
+    TCustomRUvivoVOV();
+    virtual ~TCustomRUvivoVOV();
+    TCustomRUvivoVOV(const TCustomRUvivoVOV&) = delete;
+    TCustomRUvivoVOV& operator=(const TCustomRUvivoVOV&) = delete;
+
+    // The public operations belong to the thread that created the component (the main thread).
+    bool LoadLibraries(const std::u16string& ALibraryFolder);
+    void UnloadLibraries();
+    // The task's index, or -1 with LastError set.
+    int32_t NewTask(const std::u16string& AFileName, const TInputOptions* AOptions = nullptr);
+    bool SetTaskOutput(int32_t AIndex, const std::u16string& AFileName,
+                       const TOutputOptions* AOptions = nullptr);
+    void DeleteTask(int32_t AIndex);
+    void ClearTasks();
+    // Above 0: that many tasks at once on worker threads, returning at once. 0 or less: one
+    // after another in the caller's thread, returning after the final terminate event.
+    void StartTasks(int32_t AThreadCount);
+    void StopTasks(bool AWait);
+    void PauseTasks();
+    void ResumeTasks();
+
+    const std::string& LastError() const { return FLastError; }
+    TAVProbe& Probe() { return *FProbe; }
+    int32_t TaskCount() const { return FTasks.Count(); }
+    // The engine of a task (nullptr outside the list), for reading its records and probe.
+    TTaskFFmpeg* Task(int32_t AIndex) { return FTasks.Items(AIndex); }
+
+    // True from StartTasks until the run's final terminate event.
+    bool RunActive() const { return FRunActive.load(); }
+    bool ThreadMode() const { return FThreadMode.load(); }
+
+    // Waits (pumping on the main thread) until no terminate-event thread of this component is
+    // left; false when the time ran out.
+    bool WaitForEventThreads(std::chrono::milliseconds Timeout = std::chrono::milliseconds::max());
+
+  protected:
+    // Creates the engine of a new task; a subclass may hand out its own kind of engine.
+    virtual TTaskPtr CreateTask();
+
+    // The engines' callbacks.
+    virtual void DoBeforeHook(TCustomFFmpeg& Sender, int64_t APTS, THookAction& AHookAction);
+    virtual void DoCustomHook(TCustomFFmpeg& Sender, TBitmap& ABitmap, int32_t AFrameNumber, int64_t APTS,
+                              bool& AUpdate, bool& AStopHook);
+    virtual void DoPreviewBitmap(TCustomFFmpeg& Sender, TBitmap& ABitmap, int32_t AFrameNumber, int64_t APTS);
+    virtual void DoProgress(TCustomFFmpeg& Sender, int32_t AFrameNumber, int32_t AFPS,
+                            int32_t ACurrentDuration, float AQuality, float ABitRate, int64_t ACurrentSize,
+                            int32_t ATotalOutputDuration);
+    virtual void DoTerminate(TCustomFFmpeg& Sender);
+
+    // Published through TRUvivoVOV.
+    int32_t GetProgressInterval() const { return FProgressInterval.load(); }
+    void SetProgressInterval(int32_t Value) { FProgressInterval = Value <= 100 ? 100 : Value; }
+    TConvertPriority GetThreadPriority() const { return FThreadPriority.load(); }
+    void SetThreadPriority(TConvertPriority Value) { FThreadPriority = Value; }
+    bool GetPreview() const { return FPreview.load(); }
+    void SetPreview(bool Value);
+    bool GetPreviewBitmap() const { return FPreviewBitmap.load(); }
+    void SetPreviewBitmap(bool Value);
+    int32_t GetVerbosity() const { return FVerbosity; }
+    void SetVerbosity(int32_t Value) { FVerbosity = Value; }
+
+    TProgressEvent GetOnProgress() const;
+    TTerminateEvent GetOnTerminate() const;
+    TPreviewBitmapEvent GetOnPreviewBitmap() const;
+    TBeforeHookEvent GetOnBeforeHook() const;
+    TCustomHookEvent GetOnCustomHook() const;
+    void SetOnProgress(TProgressEvent Value);
+    void SetOnTerminate(TTerminateEvent Value);
+    void SetOnPreviewBitmap(TPreviewBitmapEvent Value);
+    void SetOnBeforeHook(TBeforeHookEvent Value);
+    void SetOnCustomHook(TCustomHookEvent Value);
+
+    // For subclasses that take part in the event handling.
+    TEventLock& EventLock() { return FEventLock; }
+
+    std::string About;
+
+  private:
+    struct TPendingPreview {
+        int32_t Index = -1;
+        TBitmap* Bitmap = nullptr;
+        int32_t FrameNumber = 0;
+        int64_t PTS = 0;
+    };
+
+    static int32_t IndexOf(TCustomFFmpeg& Sender);
+    void ApplyOutputFields(TTaskFFmpeg& Engine, const TOutputOptions& Options);
+    void ApplyStreamInfo(TTaskFFmpeg& Engine, const TStreamInfo& Info);
+    void FirePreviewBitmap();
+    // Under FEventLock.
+    void StartNextTask();
+    void StartOneTask(TTaskFFmpeg& Engine);
+    void EndOfTask();
+    void CheckRunEnd();
+    void RaiseTerminate(int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage);
+    // Frees engines, or keeps them for later when called from inside an event: the engine may
+    // be the one whose report is being handled.
+    void Dispose(std::vector<TTaskPtr> Engines);
+    void FlushDisposed();
+
+    std::string FLastError;
+    int32_t FNextIndex = -1;  // under FEventLock
+    std::atomic<bool> FThreadMode{false};
+    std::atomic<int32_t> FProgressInterval{500};
+    std::atomic<TConvertPriority> FThreadPriority{tpNormal};
+    std::atomic<bool> FPreview{false};
+    std::atomic<bool> FPreviewBitmap{false};
+    TPendingPreview FPendingPreview;
+    int32_t FVerbosity = 1;
+
+    mutable std::mutex FHandlerLock;
+    TBeforeHookEvent FOnBeforeHook;
+    TCustomHookEvent FOnCustomHook;
+    TPreviewBitmapEvent FOnPreviewBitmap;
+    TProgressEvent FOnProgress;
+    TTerminateEvent FOnTerminate;
+
+    std::unique_ptr<TAVProbe> FProbe;
+    TFFmpegList FTasks;
+    TEventLock FEventLock;
+    int32_t FFinishedCount = 0;             // under FEventLock
+    std::atomic<int32_t> FPendingCount{0};  // changed under FEventLock
+    bool FFinalRaised = false;              // under FEventLock
+    std::atomic<bool> FRunActive{false};
+
+    std::atomic<int> FEventThreads{0};
+    std::mutex FDisposedLock;
+    std::vector<TTaskPtr> FDisposed;
+};
+
+// The component as the window uses it: the published properties.
+class TRUvivoVOV : public TCustomRUvivoVOV {
+  public:
+    using TCustomRUvivoVOV::About;
+
+    int32_t ProgressInterval() const { return GetProgressInterval(); }
+    // 100 or less is stored as 100.
+    void SetProgressInterval(int32_t Value) { TCustomRUvivoVOV::SetProgressInterval(Value); }
+    TConvertPriority ThreadPriority() const { return GetThreadPriority(); }
+    void SetThreadPriority(TConvertPriority Value) { TCustomRUvivoVOV::SetThreadPriority(Value); }
+    bool Preview() const { return GetPreview(); }
+    void SetPreview(bool Value) { TCustomRUvivoVOV::SetPreview(Value); }
+    bool PreviewBitmap() const { return GetPreviewBitmap(); }
+    void SetPreviewBitmap(bool Value) { TCustomRUvivoVOV::SetPreviewBitmap(Value); }
+    // The engines' log verbosity (option "v") for tasks created later.
+    int32_t Verbosity() const { return GetVerbosity(); }
+    void SetVerbosity(int32_t Value) { TCustomRUvivoVOV::SetVerbosity(Value); }
+    std::string Version() const { return "2.5"; }
+
+    TProgressEvent OnProgress() const { return GetOnProgress(); }
+    TTerminateEvent OnTerminate() const { return GetOnTerminate(); }
+    TPreviewBitmapEvent OnPreviewBitmap() const { return GetOnPreviewBitmap(); }
+    TBeforeHookEvent OnBeforeHook() const { return GetOnBeforeHook(); }
+    TCustomHookEvent OnCustomHook() const { return GetOnCustomHook(); }
+    void SetOnProgress(TProgressEvent Value) { TCustomRUvivoVOV::SetOnProgress(std::move(Value)); }
+    void SetOnTerminate(TTerminateEvent Value) { TCustomRUvivoVOV::SetOnTerminate(std::move(Value)); }
+    void SetOnPreviewBitmap(TPreviewBitmapEvent Value) {
+        TCustomRUvivoVOV::SetOnPreviewBitmap(std::move(Value));
+    }
+    void SetOnBeforeHook(TBeforeHookEvent Value) { TCustomRUvivoVOV::SetOnBeforeHook(std::move(Value)); }
+    void SetOnCustomHook(TCustomHookEvent Value) { TCustomRUvivoVOV::SetOnCustomHook(std::move(Value)); }
+};
+
+// "vcd", "svcd", "dvd" for 1 to 3, else empty; "pal" / "ntsc" / "auto"; "pal" / "ntsc".
+std::string TargetTypeName(int32_t Target);
+std::string TargetNormName(int32_t Norm);
+std::string TargetDefaultNormName(int32_t Norm);
+// Hook time ranges from "start-end,start-end" (milliseconds) in microseconds; a range is kept
+// only when its end is not below its start and not negative.
+std::vector<TPTSPeriod> ParsePTSPeriods(const std::string& Text);
+// Seconds since 1970-01-01 UTC for a local date-time given as a day count.
+int64_t DateTimeToUnixSeconds(double DayCount);
+
+}  // namespace zembra
