@@ -18,13 +18,12 @@ namespace events {
 class TDoTerminateThread : public TThread {
   public:
     TDoTerminateThread(TTerminateEvent Handler, int32_t AIndex, bool AFinished, bool AException,
-                       std::string AMessage, std::atomic<int>& Outstanding)
+                       std::string AMessage)
         : FOnTerminate(std::move(Handler)),
           FIndex(AIndex),
           FFinished(AFinished),
           FException(AException),
-          FMessage(std::move(AMessage)),
-          FOutstanding(Outstanding) {}
+          FMessage(std::move(AMessage)) {}
 
   protected:
     void Execute() override {
@@ -33,8 +32,6 @@ class TDoTerminateThread : public TThread {
         } catch (const std::exception& E) {
             GetLogger().Log(nullptr, llError, "Error occurs OnTerminate: " + std::string(E.what()));
         }
-        // The component may be gone right after this: nothing of it is touched afterwards.
-        FOutstanding.fetch_sub(1);
     }
 
   private:
@@ -43,7 +40,6 @@ class TDoTerminateThread : public TThread {
     bool FFinished;
     bool FException;
     std::string FMessage;
-    std::atomic<int>& FOutstanding;
 };
 
 }  // namespace events
@@ -179,7 +175,33 @@ TCustomRUvivoVOV::~TCustomRUvivoVOV() {
 }
 
 bool TCustomRUvivoVOV::WaitForEventThreads(std::chrono::milliseconds Timeout) {
-    return WaitInMainThread([this] { return FEventThreads.load() == 0; }, Timeout);
+    const bool Done = WaitInMainThread(
+        [this] {
+            std::lock_guard<std::mutex> G(FEventThreadLock);
+            for (const auto& Thread : FEventThreads)
+                if (!Thread->Finished() && !Thread->IsCurrentThread()) return false;
+            return true;
+        },
+        Timeout);
+    ReapEventThreads();
+    return Done;
+}
+
+void TCustomRUvivoVOV::ReapEventThreads() {
+    std::vector<std::unique_ptr<TThread>> Ended;
+    {
+        std::lock_guard<std::mutex> G(FEventThreadLock);
+        for (auto It = FEventThreads.begin(); It != FEventThreads.end();) {
+            if ((*It)->Finished() && !(*It)->IsCurrentThread()) {
+                Ended.push_back(std::move(*It));
+                It = FEventThreads.erase(It);
+            } else {
+                ++It;
+            }
+        }
+    }
+    // Freeing joins each thread, so none is left running code once it is gone.
+    Ended.clear();
 }
 
 TTaskPtr TCustomRUvivoVOV::CreateTask() {
@@ -616,11 +638,15 @@ void TCustomRUvivoVOV::RaiseTerminate(int32_t AIndex, bool AFinished, bool AExce
     TTerminateEvent Handler = GetOnTerminate();
     if (!Handler) return;
     if (FThreadMode) {
-        FEventThreads.fetch_add(1);
-        auto* Thread = new events::TDoTerminateThread(std::move(Handler), AIndex, AFinished, AException,
-                                                      AMessage, FEventThreads);
-        Thread->SetFreeOnTerminate(true);
+        // The thread lives for this one event. The component frees it once it has ended (here
+        // for earlier ones, at the latest in its destructor) instead of letting it free itself,
+        // so that no such thread still runs when the component or the program goes away.
+        ReapEventThreads();
+        auto Thread = std::make_unique<events::TDoTerminateThread>(std::move(Handler), AIndex, AFinished,
+                                                                   AException, AMessage);
         Thread->Resume();
+        std::lock_guard<std::mutex> G(FEventThreadLock);
+        FEventThreads.push_back(std::move(Thread));
         return;
     }
     // A failing handler must not keep the run from its end.

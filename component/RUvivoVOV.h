@@ -159,6 +159,8 @@ class TCustomRUvivoVOV {
     // Frees engines, or keeps them for later when called from inside an event: the engine may
     // be the one whose report is being handled.
     void Dispose(std::vector<TTaskPtr> Engines);
+    // Frees the terminate-event threads that have ended.
+    void ReapEventThreads();
     void FlushDisposed();
 
     std::string FLastError;
@@ -186,7 +188,8 @@ class TCustomRUvivoVOV {
     bool FFinalRaised = false;              // under FEventLock
     std::atomic<bool> FRunActive{false};
 
-    std::atomic<int> FEventThreads{0};
+    std::mutex FEventThreadLock;
+    std::vector<std::unique_ptr<TThread>> FEventThreads;  // terminate-event threads
     std::mutex FDisposedLock;
     std::vector<TTaskPtr> FDisposed;
 };
