@@ -125,6 +125,21 @@ std::u16string DefaultHookFolder() {
     return ExtractFilePathW(Utf8ToUtf16(std::string(Buf, static_cast<size_t>(N)))) + u"vhook/";
 }
 
+TSourceInfo SourceInfoOf(TCustomAVProbe& Probe) {
+    TSourceInfo Source;
+    if (!Probe.Loaded()) return Source;
+    Source.FileName = Probe.GetFileName();
+    Source.ForcedFormat = Probe.ForcedFormatName();
+    TFileStreamInfo File;
+    if (Probe.GetFileStreamInfo(File)) Source.Duration = File.Duration;
+    TVideoStreamInfo Video;
+    if (Probe.VideoStreamCount() > 0 && Probe.GetVideoStreamInfo(-1, Video)) {
+        Source.VideoWidth = Video.Width;
+        Source.VideoHeight = Video.Height;
+    }
+    return Source;
+}
+
 bool IsDialogFormat(const std::string& Format) {
     for (const char* Item : kOutputFormats)
         if (SameText(Item, Format)) return true;

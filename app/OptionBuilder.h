@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "component/OptionRecords.h"
+#include "probe/AVProbe.h"
 
 namespace zembra {
 
@@ -87,6 +88,9 @@ struct TSourceInfo {
     int32_t VideoWidth = -1;   // of the first video stream
     int32_t VideoHeight = -1;
 };
+
+// What a probe that has loaded the source tells the builder.
+TSourceInfo SourceInfoOf(TCustomAVProbe& Probe);
 
 // The enabled states the hook folder's contents give the hook controls.
 struct THookAvailability {

@@ -59,17 +59,14 @@ struct TTaskEntry {
 
 // What the probe knows of the file, for the option builder.
 TSourceInfo Inspect(TAVProbe& Probe, const std::u16string& FileName) {
-    TSourceInfo Source;
-    Source.FileName = FileName;
-    if (!Probe.LoadFile(FileName)) return Source;
-    TFileStreamInfo File;
-    if (Probe.GetFileStreamInfo(File)) Source.Duration = File.Duration;
-    TVideoStreamInfo Video;
-    if (Probe.VideoStreamCount() > 0 && Probe.GetVideoStreamInfo(-1, Video)) {
-        Source.VideoWidth = Video.Width;
-        Source.VideoHeight = Video.Height;
+    if (!Probe.LoadFile(FileName)) {
+        TSourceInfo Unknown;
+        Unknown.FileName = FileName;
+        return Unknown;
     }
+    TSourceInfo Source = SourceInfoOf(Probe);
     Probe.Close();
+    Source.FileName = FileName;
     return Source;
 }
 

@@ -7,6 +7,8 @@
 #include <set>
 
 #include "app/OptionBuilder.h"
+#include "binding/FFmpegLoader.h"
+#include "tests/media/SampleClips.h"
 #include "util/StringUtils.h"
 
 namespace zembra::testing {
@@ -415,6 +417,27 @@ TEST_F(HookLines, BehaviourChoices) {
     EXPECT_FALSE(O.BeforeHook);
     EXPECT_EQ(O.HookPTSPeriods, "");
     EXPECT_FALSE(HookAvailability(Choices, Context).WaterMark);
+}
+
+TEST_F(OptionBuilder, TheSourceAsTheProbeSeesIt) {
+    FFLoader().SetLibraryPath(DefaultLibraryFolder());
+    ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
+    const std::string Clip = Dir + "/clip.avi";
+    ASSERT_EQ(testmedia::WriteClip(testmedia::SampleClip(testmedia::TSampleKind::Avi, Clip)), "");
+    TAVProbe Probe;
+    EXPECT_EQ(SourceInfoOf(Probe).Duration, -1);  // nothing loaded
+    ASSERT_TRUE(Probe.LoadFile(Utf8ToUtf16(Clip))) << Probe.LastError();
+    TSourceInfo S = SourceInfoOf(Probe);
+    EXPECT_EQ(Utf16ToUtf8(S.FileName), Clip);
+    EXPECT_EQ(S.ForcedFormat, "");
+    EXPECT_EQ(S.VideoWidth, 160);
+    EXPECT_EQ(S.VideoHeight, 120);
+    EXPECT_NEAR(double(S.Duration), 1000000.0, 100000.0);
+    Probe.Close();
+    ASSERT_TRUE(Probe.LoadFile(Utf8ToUtf16(Clip), "avi"));
+    S = SourceInfoOf(Probe);
+    EXPECT_EQ(S.ForcedFormat, "avi");
+    EXPECT_EQ(BuildInputOptions(Choices, S).ForceFormat, "avi");
 }
 
 }  // namespace
