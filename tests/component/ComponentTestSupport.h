@@ -39,6 +39,8 @@ struct TLoopControl {
     std::atomic<int> Running{0};
     std::atomic<int> MaxRunning{0};
     std::atomic<int> Started{0};
+    // When above 0, each run waits (up to 10 s) until that many runs have started.
+    std::atomic<int> Rendezvous{0};
     std::mutex Lock;
     std::map<const void*, std::thread::id> WorkerOf;  // engine -> thread of its run
     std::map<const void*, int> IterationsOf;
@@ -72,6 +74,8 @@ class TLoopTask : public TTaskFFmpeg {
         }
         tOnWorker = true;
         ++FControl.Started;
+        for (int Waited = 0; FControl.Started.load() < FControl.Rendezvous.load() && Waited < 10000; ++Waited)
+            std::this_thread::sleep_for(1ms);
         const int Now = ++FControl.Running;
         int Max = FControl.MaxRunning.load();
         while (Now > Max && !FControl.MaxRunning.compare_exchange_weak(Max, Now)) {

@@ -230,6 +230,7 @@ TEST_F(Run, ASecondStartDuringARunIsIgnored) {
 TEST_F(Run, ProgressHandlersNeverOverlap) {
     TTestComponent C;
     C.Control.Limit = 15;
+    C.Control.Rendezvous = 3;
     Events.ProgressDelay = 1ms;
     Build(C, 3);
     C.StartTasks(3);
@@ -237,7 +238,7 @@ TEST_F(Run, ProgressHandlersNeverOverlap) {
     EXPECT_TRUE(C.WaitForEventThreads(20s));
     EXPECT_EQ(Events.Progress().size(), 45u);
     EXPECT_EQ(Events.MaxInsideProgress(), 1);
-    EXPECT_GE(C.Control.MaxRunning.load(), 2);  // they did run at the same time
+    EXPECT_EQ(C.Control.MaxRunning.load(), 3);  // they did run at the same time
 }
 
 TEST_F(Run, WithoutAProgressHandlerTheRunStillCompletes) {
