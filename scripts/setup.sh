@@ -8,6 +8,7 @@ ZEMBRA_PACKAGES=(
   libgtest-dev
   libavcodec-dev libavformat-dev libavutil-dev libavfilter-dev libswscale-dev libswresample-dev libavdevice-dev
   qt6-base-dev
+  libimlib2-dev libgif-dev libfreetype-dev fonts-dejavu-core
 )
 
 zembra_missing_packages() {
