@@ -331,6 +331,12 @@ const AVFrame* TTranscoder::CropScalePad(TOutputStreamState& Ost, TInputStreamSt
         }
         Picture = Cropped;
     }
+    // A picture that no longer fits the encoder (the decoder changed its size mid-stream) is
+    // scaled from now on, so the output keeps its size.
+    if (!Filters && !Ost.ResampleFlag &&
+        (Picture->width != C->width - Ost.PadLeft - Ost.PadRight ||
+         Picture->height != C->height - Ost.PadTop - Ost.PadBottom || Picture->format != C->pix_fmt))
+        Ost.ResampleFlag = true;
     if (!Ost.ResampleFlag && !Ost.PadFlag) return Picture;
 
     if (!Ost.Scaled) Ost.Scaled = MakeFrame();

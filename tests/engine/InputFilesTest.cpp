@@ -154,7 +154,7 @@ TEST_F(InputFiles, NamesOutsideTheLocaleOpenThroughTheProtocol) {
 
 TEST_F(InputFiles, TheInputTableHasABound) {
     const std::string One = Wav("one.wav", 0.2);
-    for (int I = 0; I < kMaxFiles; ++I) ASSERT_TRUE(Open(One)) << I;
+    for (int I = 0; I < kMaxFiles; ++I) ASSERT_TRUE(Open(One)) << I << ": " << Job.LastError();
     EXPECT_FALSE(Open(One));
     EXPECT_EQ(Job.LastError(), "Too many input files (at most 20)");
     EXPECT_EQ(Job.InputFileCount(), kMaxFiles);
