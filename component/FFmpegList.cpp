@@ -63,12 +63,24 @@ std::vector<TTaskPtr> TFFmpegList::ExtractAll() {
     return All;
 }
 
+namespace {
+
+// The conversion ends before the engine goes, so that it never runs on a half-destroyed engine.
+void Free(TTaskPtr& Engine) {
+    if (!Engine) return;
+    Engine->Stop(true);
+    Engine.reset();
+}
+
+}  // namespace
+
 void TFFmpegList::Delete(int32_t Index) {
-    Extract(Index).reset();
+    TTaskPtr Engine = Extract(Index);
+    Free(Engine);
 }
 
 void TFFmpegList::Clear() {
-    ExtractAll().clear();
+    for (TTaskPtr& Engine : ExtractAll()) Free(Engine);
 }
 
 void TFFmpegList::StopAll(bool Wait) {

@@ -168,7 +168,7 @@ TCustomRUvivoVOV::~TCustomRUvivoVOV() {
         std::lock_guard<TEventLock> G(FEventLock);
         for (TTaskPtr& Engine : All) Engine->FDetached = true;
     }
-    All.clear();
+    FreeEngines(All);
     FlushDisposed();
     WaitForEventThreads();
     FProbe->Close();
@@ -450,6 +450,13 @@ void TCustomRUvivoVOV::Dispose(std::vector<TTaskPtr> Engines) {
         for (TTaskPtr& Engine : Engines) FDisposed.push_back(std::move(Engine));
         return;
     }
+    FreeEngines(Engines);
+}
+
+void TCustomRUvivoVOV::FreeEngines(std::vector<TTaskPtr>& Engines) {
+    // A running conversion ends before its engine goes: the engine's own destructor would stop
+    // it only after the engine's more derived parts were gone.
+    for (TTaskPtr& Engine : Engines) Engine->Stop(true);
     Engines.clear();
 }
 
@@ -460,7 +467,7 @@ void TCustomRUvivoVOV::FlushDisposed() {
         std::lock_guard<std::mutex> G(FDisposedLock);
         Engines.swap(FDisposed);
     }
-    Engines.clear();
+    FreeEngines(Engines);
 }
 
 void TCustomRUvivoVOV::DeleteTask(int32_t AIndex) {

@@ -162,6 +162,7 @@ class TCustomRUvivoVOV {
     // Frees the terminate-event threads that have ended.
     void ReapEventThreads();
     void FlushDisposed();
+    void FreeEngines(std::vector<TTaskPtr>& Engines);
 
     std::string FLastError;
     int32_t FNextIndex = -1;  // under FEventLock
