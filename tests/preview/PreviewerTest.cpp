@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPointer>
+#include <QScreen>
+#include <QThread>
+#include <QTimer>
+#include <QWidget>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+#include "engine/PreviewWindow.h"
+#include "preview/Previewer.h"
+#include "util/MainThread.h"
+
+extern "C" {
+#include <libavutil/avutil.h>
+}
+
+namespace zembra {
+namespace {
+
+using namespace std::chrono_literals;
+
+// One application object for the whole program, on the offscreen platform unless told otherwise.
+class TQtEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        static int ArgCount = 1;
+        static char Name[] = "preview_tests";
+        static char* Args[] = {Name, nullptr};
+        FApp = std::make_unique<QApplication>(ArgCount, Args);
+    }
+    void TearDown() override { FApp.reset(); }
+
+  private:
+    std::unique_ptr<QApplication> FApp;
+};
+const auto* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+
+TBitmap Filled(int W, int H, uint8_t B, uint8_t G, uint8_t R) {
+    TBitmap Bitmap(W, H);
+    Bitmap.Fill(B, G, R);
+    return Bitmap;
+}
+
+QColor PixelOf(QWidget* W, int X, int Y) {
+    return W->grab().toImage().pixelColor(X, Y);
+}
+
+constexpr int64_t kOneHourTwoMinutes = ((1 * 60 + 2) * 60 + 3) * 1000000LL + 456000;  // 01:02:03.456
+
+TEST(Previewer, FirstPictureOpensASmallToolWindowOnTopTitledWithItsTime) {
+    TPreviewer P;
+    EXPECT_EQ(P.Window(), nullptr);
+    const TBitmap Picture = Filled(160, 120, 10, 20, 200);
+    ASSERT_TRUE(P.ShowFrame(Picture, 1, kOneHourTwoMinutes));
+    QWidget* W = P.Window();
+    ASSERT_NE(W, nullptr);
+    EXPECT_TRUE(W->isVisible());
+    EXPECT_EQ(W->windowTitle(), "01:02:03.456");
+    EXPECT_EQ(W->size(), QSize(160, 120));
+    EXPECT_TRUE(W->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(W->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
+    EXPECT_FALSE(W->windowFlags() & Qt::WindowMinMaxButtonsHint);
+    EXPECT_EQ(P.FrameNumber(), 1);
+    if (QScreen* Screen = QGuiApplication::primaryScreen()) {
+        const QPoint Centre = Screen->availableGeometry().center();
+        EXPECT_LE(std::abs(W->geometry().center().x() - Centre.x()), 2);
+        EXPECT_LE(std::abs(W->geometry().center().y() - Centre.y()), 2);
+    }
+}
+
+TEST(Previewer, PicturesAreDrawnAtTheTopLeftAndTheWindowKeepsItsSize) {
+    TPreviewer P;
+    TBitmap First = Filled(160, 120, 10, 20, 200);
+    First.ScanLine(0)[0] = 0;  // the top left pixel green: rows are not flipped
+    First.ScanLine(0)[1] = 255;
+    First.ScanLine(0)[2] = 0;
+    ASSERT_TRUE(P.ShowFrame(First, 1, 0));
+    QWidget* W = P.Window();
+    ASSERT_NE(W, nullptr);
+    EXPECT_EQ(PixelOf(W, 0, 0), QColor(0, 255, 0));
+    EXPECT_EQ(PixelOf(W, 5, 5), QColor(200, 20, 10));
+    EXPECT_EQ(PixelOf(W, 159, 119), QColor(200, 20, 10));
+
+    ASSERT_TRUE(P.ShowFrame(Filled(80, 60, 255, 0, 0), 2, 40000));
+    EXPECT_EQ(W->size(), QSize(160, 120));
+    EXPECT_EQ(PixelOf(W, 10, 10), QColor(0, 0, 255));
+    EXPECT_EQ(PixelOf(W, 100, 100), QColor(200, 20, 10));  // the earlier picture beyond the smaller one
+    EXPECT_EQ(W->windowTitle(), "00:00:00.040");
+}
+
+TEST(Previewer, UnknownTimeIsShownAsNotAvailable) {
+    TPreviewer P;
+    ASSERT_TRUE(P.ShowFrame(Filled(32, 24, 0, 0, 0), 1, AV_NOPTS_VALUE));
+    ASSERT_NE(P.Window(), nullptr);
+    EXPECT_EQ(P.Window()->windowTitle(), "N/A");
+    EXPECT_EQ(PreviewCaption(AV_NOPTS_VALUE), "N/A");
+    EXPECT_EQ(PreviewCaption(0), "00:00:00.000");
+    EXPECT_EQ(PreviewCaption(kOneHourTwoMinutes), "01:02:03.456");
+}
+
+TEST(Previewer, ClosingMakesTheNextPictureAnswerFalseWithoutTouchingTheWindow) {
+    TPreviewer P;
+    ASSERT_TRUE(P.ShowFrame(Filled(32, 24, 0, 0, 0), 1, 1000000));
+    QWidget* W = P.Window();
+    ASSERT_NE(W, nullptr);
+    EXPECT_FALSE(P.Closed());
+    EXPECT_TRUE(W->close());
+    EXPECT_TRUE(P.Closed());
+    EXPECT_FALSE(W->isVisible());
+    EXPECT_FALSE(P.ShowFrame(Filled(32, 24, 255, 255, 255), 2, 2000000));
+    EXPECT_FALSE(W->isVisible());
+    EXPECT_EQ(W->windowTitle(), "00:00:01.000");
+    EXPECT_EQ(P.FrameNumber(), 1);
+    EXPECT_FALSE(P.ShowFrame(Filled(32, 24, 255, 255, 255), 3, 3000000));
+}
+
+TEST(Previewer, TheWindowIsDraggedByItsPicture) {
+    TPreviewer P;
+    ASSERT_TRUE(P.ShowFrame(Filled(100, 80, 0, 0, 0), 1, 0));
+    QWidget* W = P.Window();
+    ASSERT_NE(W, nullptr);
+    const QPoint Start = W->pos();
+    const QPoint Grip(10, 10);
+    const QPoint GlobalGrip = W->mapToGlobal(Grip);
+    auto Send = [&](QEvent::Type Type, QPoint Global, Qt::MouseButton Button, Qt::MouseButtons Buttons) {
+        QMouseEvent E(Type, QPointF(W->mapFromGlobal(Global)), QPointF(Global), Button, Buttons,
+                      Qt::NoModifier);
+        QApplication::sendEvent(W, &E);
+    };
+    // The right button does not move it.
+    Send(QEvent::MouseButtonPress, GlobalGrip, Qt::RightButton, Qt::RightButton);
+    Send(QEvent::MouseMove, GlobalGrip + QPoint(40, 30), Qt::NoButton, Qt::RightButton);
+    Send(QEvent::MouseButtonRelease, GlobalGrip + QPoint(40, 30), Qt::RightButton, Qt::NoButton);
+    EXPECT_EQ(W->pos(), Start);
+    // The left button drags it like a caption.
+    Send(QEvent::MouseButtonPress, GlobalGrip, Qt::LeftButton, Qt::LeftButton);
+    Send(QEvent::MouseMove, GlobalGrip + QPoint(40, 30), Qt::NoButton, Qt::LeftButton);
+    Send(QEvent::MouseButtonRelease, GlobalGrip + QPoint(40, 30), Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(W->pos(), Start + QPoint(40, 30));
+    // Moving without a button held leaves it where it is.
+    Send(QEvent::MouseMove, GlobalGrip + QPoint(90, 90), Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(W->pos(), Start + QPoint(40, 30));
+}
+
+TEST(Previewer, WorkerThreadWaitsWhileTheMainThreadShowsThePicture) {
+    TPreviewer P;
+    const TBitmap Picture = Filled(64, 48, 0, 0, 255);
+    std::atomic<bool> Done{false}, Result{false};
+    std::thread Worker([&] {
+        Result = P.ShowFrame(Picture, 7, 5000000);
+        Done = true;
+        NotifyMainThread();
+    });
+    const bool Finished = WaitInMainThread([&] { return Done.load(); }, 20s);
+    Worker.join();
+    ASSERT_TRUE(Finished);
+    EXPECT_TRUE(Result);
+    QWidget* W = P.Window();
+    ASSERT_NE(W, nullptr);
+    EXPECT_EQ(W->thread(), QThread::currentThread());
+    EXPECT_EQ(W->windowTitle(), "00:00:05.000");
+    EXPECT_EQ(PixelOf(W, 3, 3), QColor(255, 0, 0));
+}
+
+// The application's way: the main thread runs Qt's event loop, and a queued call wakes it.
+class PreviewerInEventLoop : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SetMainThreadWakeUp([] {
+            QMetaObject::invokeMethod(
+                qApp, [] { PumpMainThreadQueue(); }, Qt::QueuedConnection);
+        });
+    }
+    void TearDown() override { SetMainThreadWakeUp(nullptr); }
+
+    // Runs the event loop until Done holds or the time is up.
+    static bool RunLoopUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit) {
+        const auto Deadline = std::chrono::steady_clock::now() + Limit;
+        while (!Done() && std::chrono::steady_clock::now() < Deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+        return Done();
+    }
+};
+
+TEST_F(PreviewerInEventLoop, WorkerShowsUntilTheUserClosesTheWindow) {
+    TPreviewer P;
+    std::atomic<int> Shown{0};
+    std::atomic<bool> Done{false};
+    std::thread Worker([&] {
+        TBitmap Picture = Filled(48, 32, 0, 128, 0);
+        for (int N = 1; N <= 100000; ++N) {
+            if (!P.ShowFrame(Picture, N, N * 40000LL)) break;
+            ++Shown;
+        }
+        Done = true;
+    });
+    // The user closes the window once a few pictures were shown.
+    ASSERT_TRUE(RunLoopUntil([&] { return Shown.load() >= 5; }, 20s));
+    ASSERT_NE(P.Window(), nullptr);
+    P.Window()->close();
+    const bool Finished = RunLoopUntil([&] { return Done.load(); }, 20s);
+    Worker.join();
+    ASSERT_TRUE(Finished);
+    EXPECT_TRUE(P.Closed());
+    EXPECT_GE(Shown.load(), 5);
+    EXPECT_LT(Shown.load(), 100000);
+}
+
+TEST_F(PreviewerInEventLoop, DestroyedOnAWorkerTheWindowGoesOnTheMainThread) {
+    auto P = std::make_unique<TPreviewer>();
+    ASSERT_TRUE(P->ShowFrame(Filled(16, 16, 0, 0, 0), 1, 0));
+    QPointer<QWidget> W = P->Window();
+    ASSERT_FALSE(W.isNull());
+    std::atomic<bool> Done{false};
+    std::thread Worker([&] {
+        P.reset();
+        Done = true;
+    });
+    const bool Finished = RunLoopUntil([&] { return Done.load(); }, 20s);
+    Worker.join();
+    ASSERT_TRUE(Finished);
+    EXPECT_TRUE(W.isNull());
+}
+
+TEST(Previewer, WithoutAPictureNoWindowIsMadeAndNothingWaits) {
+    // Destroying a previewer that never showed anything must not need the main thread.
+    std::thread Worker([] { TPreviewer P; });
+    Worker.join();
+    SUCCEED();
+}
+
+TEST(Previewer, InstalledFactoryMakesPreviewers) {
+    InstallPreviewerFactory();
+    std::unique_ptr<IPreviewWindow> Window = CreatePreviewWindow();
+    SetPreviewWindowFactory(nullptr);
+    ASSERT_NE(Window, nullptr);
+    EXPECT_NE(dynamic_cast<TPreviewer*>(Window.get()), nullptr);
+    EXPECT_EQ(CreatePreviewWindow(), nullptr);
+}
+
+}  // namespace
+}  // namespace zembra
