@@ -10,6 +10,7 @@
 
 #include "binding/EntryPointTables.h"
 #include "binding/EntryPoints.h"
+#include "util/MainThread.h"
 #include "util/StringUtils.h"
 #include "util/WideFiles.h"
 
@@ -140,6 +141,15 @@ TCriticalSection& CodecLock() {
     static TCriticalSection Lock;
     return Lock;
 }
+
+TCodecLockGuard::TCodecLockGuard() {
+    if (IsMainThread())
+        WaitInMainThread([] { return CodecLock().TryEnter(); });
+    else
+        CodecLock().Enter();
+}
+
+TCodecLockGuard::~TCodecLockGuard() { CodecLock().Leave(); }
 
 void* LoadEntryPoint(const std::string& LibraryFileName, void* Module, const char* Name) {
     ::dlerror();

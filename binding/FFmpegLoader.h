@@ -100,6 +100,17 @@ std::u16string DefaultLibraryFolder();
 // Held around every codec open and close and around stream-information probing.
 TCriticalSection& CodecLock();
 
+// Holds the codec lock for its lifetime. On the main thread it keeps running the queued
+// main-thread calls while it waits: a worker that holds the lock may itself be waiting for the
+// main thread to deliver one of its library's log lines.
+class TCodecLockGuard {
+public:
+    TCodecLockGuard();
+    ~TCodecLockGuard();
+    TCodecLockGuard(const TCodecLockGuard&) = delete;
+    TCodecLockGuard& operator=(const TCodecLockGuard&) = delete;
+};
+
 // Looks Name up in Module; raises FFmpegLoadError "Load function %s@%s error: %s" when absent.
 void* LoadEntryPoint(const std::string& LibraryFileName, void* Module, const char* Name);
 

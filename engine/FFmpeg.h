@@ -11,6 +11,7 @@
 #include "binding/FFmpegHolders.h"
 #include "engine/EngineTypes.h"
 #include "engine/FFmpegException.h"
+#include "engine/FrameHook.h"
 #include "engine/PreviewWindow.h"
 #include "util/Bitmap.h"
 #include "util/CriticalSection.h"
@@ -155,7 +156,8 @@ public:
     uint8_t PreviewFlags() const { return FPreviewFlags.load(); }
     bool Paused() const { return FPauseGate.IsClosed(); }
     // Whether hook modules were added for the next run.
-    bool FrameHooksActive() const { return false; }
+    bool FrameHooksActive() const { return !FFrameHooks.Empty(); }
+    int FrameHookCount() const { return FFrameHooks.Count(); }
     int64_t ProgressInterval() const { return FProgressInterval; }
     void SetProgressInterval(int64_t Microseconds) { FProgressInterval = Microseconds; }
 
@@ -286,6 +288,8 @@ protected:
     // The realtime preview window of this job; shared so that a worker showing a frame keeps
     // it alive while the main thread switches previews off.
     std::shared_ptr<IPreviewWindow> FPreviewer;
+    // The hook modules added by "vhook", in order.
+    TFrameHookChain FFrameHooks;
     // Set when a run failed after its outputs got data: such half-written files go at clean-up.
     bool FDiscardOutputs = false;
 
@@ -302,11 +306,12 @@ protected:
 class TFFmpeg : public TCustomFFmpeg {
 public:
     TFFmpeg() = default;
-    int32_t Index() const { return FIndex; }
-    void SetIndex(int32_t Value) { FIndex = Value; }
+    // Read by the worker for every event while the component may renumber the task.
+    int32_t Index() const { return FIndex.load(); }
+    void SetIndex(int32_t Value) { FIndex.store(Value); }
 
 private:
-    int32_t FIndex = -1;
+    std::atomic<int32_t> FIndex{-1};
 };
 
 }  // namespace zembra

@@ -184,7 +184,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
 
     int InfoResult;
     {
-        std::lock_guard<TCriticalSection> G(CodecLock());
+        TCodecLockGuard G;
         InfoResult = lavf.avformat_find_stream_info(Ic, nullptr);
     }
     if (InfoResult < 0 && S.Verbose >= 0) {

@@ -194,6 +194,7 @@ void TCustomFFmpeg::CleanUp() {
     FSettings.SubtitleLanguage.clear();
     FSettings.SubtitleCodecTag = 0;
     FSettings.VideoHooks.clear();
+    ReleaseFrameHooks(FFrameHooks);
     FPreviewer.reset();
 }
 
@@ -251,7 +252,7 @@ void TCustomFFmpeg::CloseRegisteredCodecs() {
     for (std::vector<TCodecNode>* List : {&FEncoders, &FDecoders}) {
         for (TCodecNode& Node : *List) {
             {
-                std::lock_guard<TCriticalSection> G(CodecLock());
+                TCodecLockGuard G;
                 Node.Context.reset();
             }
             // The encoder does not own its statistics input: it goes after the encoder.

@@ -471,8 +471,10 @@ void TCustomFFmpeg::AddExtraStream(const std::string& Name) {
 }
 
 void TCustomFFmpeg::AddFrameHook(const std::string& Value) {
-    Log(llError, "Video hook modules are not available in this build yet");
-    throw FFmpegException("Failed to add video hook function: " + Value);
+    const std::vector<std::string> Arguments = SplitHookOptionText(Value);
+    if (zembra::AddFrameHook(FFrameHooks, Arguments) != kFrameHookOk)
+        throw FFmpegException("Failed to add video hook function: " + Value);
+    FSettings.VideoHooks.push_back(Value);
 }
 
 }  // namespace zembra

@@ -336,7 +336,7 @@ void TTranscoder::OpenEncoders() {
         lavu.av_dict_copy(Options.Slot(), FJob.PrivateCodecOptions(Kind), 0);
         int Result;
         {
-            std::lock_guard<TCriticalSection> G(CodecLock());
+            TCodecLockGuard G;
             Result = lavc.avcodec_open2(Ctx, Codec, Options.Slot());
             if (Result >= 0) {
                 TCodecNode Node;
@@ -385,7 +385,7 @@ void TTranscoder::OpenDecoders() {
         Ctx->pkt_timebase = Ist.St->time_base;
         int Result;
         {
-            std::lock_guard<TCriticalSection> G(CodecLock());
+            TCodecLockGuard G;
             Result = lavc.avcodec_open2(Ctx, Codec, nullptr);
             if (Result >= 0) {
                 TCodecNode Node;

@@ -284,8 +284,7 @@ void TTranscoder::RunCustomHook(AVFrame* Frame, int64_t Pts) {
 }
 
 void TTranscoder::RunFrameHooks(AVFrame* Frame, int64_t Pts) {
-    (void)Frame;
-    (void)Pts;
+    ProcessFrameHooks(FJob.FFrameHooks, Frame->data, Frame->linesize, Frame->format, Frame->width, Frame->height, Pts);
 }
 
 void TTranscoder::FilterAndEncode(TInputStreamState& Ist, AVFrame* Frame) {

@@ -304,7 +304,7 @@ bool TCustomAVProbe::LoadFile(const std::u16string& FileName, const std::string&
 
     int InfoResult;
     {
-        std::lock_guard<TCriticalSection> Guard(CodecLock());
+        TCodecLockGuard Guard;
         InfoResult = lavf.avformat_find_stream_info(Ic, nullptr);
     }
     if (InfoResult < 0) {

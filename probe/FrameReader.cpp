@@ -59,7 +59,7 @@ void TAVProbe::Close() {
 
 void TAVProbe::CloseDecoder() {
     if (FDecoder) {
-        std::lock_guard<TCriticalSection> Guard(CodecLock());
+        TCodecLockGuard Guard;
         FDecoder.reset();
     }
     FDecoderStream = -1;
@@ -168,7 +168,7 @@ bool TAVProbe::OpenDecoder(int StreamIndex) {
         Context->pkt_timebase = St->time_base;
         // One picture at a time: frame threads would only hold pictures back.
         Context->thread_count = 1;
-        std::lock_guard<TCriticalSection> Guard(CodecLock());
+        TCodecLockGuard Guard;
         Result = lavc.avcodec_open2(Context.get(), Codec, nullptr);
         if (Result < 0) Context.reset();
     }

@@ -51,8 +51,10 @@ void TThread::ThreadMain(bool Free) {
         // failures through its owner.
     }
     if (Free) {
-        delete this;
+        // Woken first: after the delete nothing of this thread may touch shared state, which a
+        // process at its end may already be tearing down.
         NotifyMainThread();
+        delete this;
         return;
     }
     FFinished.store(true);
