@@ -60,9 +60,11 @@ int Configure(void** Context, int ArgCount, char* ArgVector[]) {
     while (Args.Next(Name, Value, Error)) {
         if (Name == "-i")
             PictureName = Value;
-        else if (Name == "-t")
-            TextValue = Value, WantText = true;
-        else if (Name == "-x")
+        else if (Name == "-t") {
+            TextValue = Value;
+            Args.JoinWords(TextValue);
+            WantText = true;
+        } else if (Name == "-x")
             XText = Value;
         else if (Name == "-y")
             YText = Value;

@@ -67,9 +67,11 @@ int Configure(void** Context, int ArgCount, char* ArgVector[]) {
             Ok = ParsePosition(Name, Value, C->PictureY);
         else if (Name == "-mc")
             Ok = HasKey = ParseColour(Name, Value, Key);
-        else if (Name == "-t")
-            TextValue = Value, WantText = true;
-        else if (Name == "-tx")
+        else if (Name == "-t") {
+            TextValue = Value;
+            Args.JoinWords(TextValue);
+            WantText = true;
+        } else if (Name == "-tx")
             Ok = ParsePosition(Name, Value, C->TextX);
         else if (Name == "-ty")
             Ok = ParsePosition(Name, Value, C->TextY);

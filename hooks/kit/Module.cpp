@@ -23,6 +23,13 @@ bool TArgReader::Next(std::string& Name, std::string& Value, std::string& Error)
     return true;
 }
 
+void TArgReader::JoinWords(std::string& Value) {
+    while (FVector && FIndex < FCount && FVector[FIndex] && FVector[FIndex][0] != '-') {
+        Value += ' ';
+        Value += FVector[FIndex++];
+    }
+}
+
 bool ParseInteger(const std::string& Text, long long& Value) {
     const char* First = Text.data();
     const char* Last = First + Text.size();

@@ -18,6 +18,9 @@ class TArgReader {
     TArgReader(int Count, char* const* Vector) : FCount(Count), FVector(Vector) {}
     // False at the end, or with Error set when an argument is not an option or lacks its value.
     bool Next(std::string& Name, std::string& Value, std::string& Error);
+    // A text value split at its blanks (an option line separated by blanks cannot keep them):
+    // the words up to the next option are joined back with one blank each.
+    void JoinWords(std::string& Value);
 
   private:
     int FCount;

@@ -162,6 +162,27 @@ TEST_F(HookModules, OverlayTextScrollingLineOfTheDialog) {
     EXPECT_LE(Top, 101);
 }
 
+TEST_F(HookModules, TextSplitAtItsBlanksIsJoinedAgain) {
+    // A hook line separated by blanks splits a text with blanks into words.
+    for (const std::string& Module : {kOverlayModule, kDemoModule}) {
+        const bool Overlay = Module == kOverlayModule;
+        const std::string X = Overlay ? "-x" : "-tx", Y = Overlay ? "-y" : "-ty";
+        TFrameHookChain Whole, Words;
+        ASSERT_EQ(
+            AddFrameHook(Whole, std::vector<std::string>{Module, "-t", "Hello big world", X, "4", Y, "4"}),
+            0);
+        ASSERT_EQ(
+            AddFrameHook(Words, SplitHookOptionText(Module + " -t Hello big world " + X + " 4 " + Y + " 4")),
+            0)
+            << AllLogLines();
+        TTestFrame A(AV_PIX_FMT_BGR24, 240, 40, 0, 0, 0), B = A;
+        A.Run(Whole);
+        B.Run(Words);
+        EXPECT_EQ(A.Differences(B), 0u) << Module;
+        EXPECT_GT(ChangedPixels(A).MaxX, 100) << Module;  // all three words are there
+    }
+}
+
 // ---- the overlay module: frames it must not harm ----------------------------------------
 
 TEST_F(HookModules, PositionsOutsideTheFrameChangeNothing) {
