@@ -24,7 +24,9 @@ TSwResampleTable lswr;
         TableType Table;                                               \
         List(ZEMBRA_FILL_ENTRY) Global = Table;                        \
     }                                                                  \
-    void Clear##Suffix() { Global = TableType{}; }
+    void Clear##Suffix() {                                             \
+        Global = TableType{};                                          \
+    }
 
 ZEMBRA_DEFINE_TABLE_FUNCTIONS(AVCodec, TAVCodecTable, lavc, ZEMBRA_AVCODEC_ENTRY_POINTS)
 ZEMBRA_DEFINE_TABLE_FUNCTIONS(AVFilter, TAVFilterTable, lavfi, ZEMBRA_AVFILTER_ENTRY_POINTS)
@@ -41,7 +43,9 @@ void FillAVDevice(const std::string& FileName, void* Module) {
     Table.avdevice_register_all();
     lavd = Table;
 }
-void ClearAVDevice() { lavd = TAVDeviceTable{}; }
+void ClearAVDevice() {
+    lavd = TAVDeviceTable{};
+}
 
 // SDL is bound by name only; nothing of it is ever called.
 void FillSDL(const std::string& FileName, void* Module) {

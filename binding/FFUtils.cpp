@@ -24,7 +24,8 @@ std::string Describe(AVCodecID Id, uint32_t Tag, bool Encoder) {
     if (Id == 0x20000) return "mpeg2ts";
     const std::string Name = Trim(DescriptorName(Id));
     if (!Name.empty()) return Name;
-    const unsigned char C0 = Tag & 0xFF, C1 = (Tag >> 8) & 0xFF, C2 = (Tag >> 16) & 0xFF, C3 = (Tag >> 24) & 0xFF;
+    const unsigned char C0 = Tag & 0xFF, C1 = (Tag >> 8) & 0xFF, C2 = (Tag >> 16) & 0xFF,
+                        C3 = (Tag >> 24) & 0xFF;
     if (IsPrintableChar(C0) && IsPrintableChar(C1) && IsPrintableChar(C2) && IsPrintableChar(C3))
         return Format("%c%c%c%c / 0x%04X", C0, C1, C2, C3, Tag);
     return Format("0x%04x", Tag);
@@ -42,7 +43,8 @@ std::string CodecDescription(const AVCodecParameters* Parameters, bool Encoder) 
     return Describe(Parameters->codec_id, Parameters->codec_tag, Encoder);
 }
 
-std::string GetMetadataValue(const AVDictionary* Metadata, const std::string& Key, const std::string& Default) {
+std::string GetMetadataValue(const AVDictionary* Metadata, const std::string& Key,
+                             const std::string& Default) {
     if (!Metadata) return Default;
     const AVDictionaryEntry* Entry = lavu.av_dict_get(Metadata, Key.c_str(), nullptr, AV_DICT_MATCH_CASE);
     return Entry && Entry->value ? std::string(Entry->value) : Default;

@@ -14,7 +14,8 @@ std::string CodecDescription(const AVCodecContext* Context, bool Encoder);
 std::string CodecDescription(const AVCodecParameters* Parameters, bool Encoder);
 
 // The value stored under Key (exact match), or Default when absent.
-std::string GetMetadataValue(const AVDictionary* Metadata, const std::string& Key, const std::string& Default);
+std::string GetMetadataValue(const AVDictionary* Metadata, const std::string& Key,
+                             const std::string& Default);
 
 // The library's text for an error code.
 std::string ErrorText(int Code);

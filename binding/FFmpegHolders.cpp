@@ -84,10 +84,16 @@ void TSubtitleDeleter::operator()(AVSubtitle* P) const {
     delete P;
 }
 
-TFramePtr MakeFrame() { return TFramePtr(lavu.av_frame_alloc()); }
-TPacketPtr MakePacket() { return TPacketPtr(lavc.av_packet_alloc()); }
+TFramePtr MakeFrame() {
+    return TFramePtr(lavu.av_frame_alloc());
+}
+TPacketPtr MakePacket() {
+    return TPacketPtr(lavc.av_packet_alloc());
+}
 
-TDictionary::~TDictionary() { Clear(); }
+TDictionary::~TDictionary() {
+    Clear();
+}
 
 TDictionary& TDictionary::operator=(TDictionary&& Other) noexcept {
     if (this != &Other) {
@@ -98,9 +104,13 @@ TDictionary& TDictionary::operator=(TDictionary&& Other) noexcept {
     return *this;
 }
 
-int TDictionary::Set(const char* Key, const char* Value, int Flags) { return lavu.av_dict_set(&FDict, Key, Value, Flags); }
+int TDictionary::Set(const char* Key, const char* Value, int Flags) {
+    return lavu.av_dict_set(&FDict, Key, Value, Flags);
+}
 
-int TDictionary::Count() const { return FDict ? lavu.av_dict_count(FDict) : 0; }
+int TDictionary::Count() const {
+    return FDict ? lavu.av_dict_count(FDict) : 0;
+}
 
 void TDictionary::Clear() {
     if (FDict) lavu.av_dict_free(&FDict);

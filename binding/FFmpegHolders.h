@@ -93,7 +93,7 @@ TPacketPtr MakePacket();
 // A dictionary that functions taking AVDictionary** can fill: Dict.Slot() hands the pointer's
 // address over and the holder keeps ownership.
 class TDictionary {
-public:
+  public:
     TDictionary() = default;
     ~TDictionary();
     TDictionary(const TDictionary&) = delete;
@@ -108,7 +108,7 @@ public:
     int Count() const;
     void Clear();
 
-private:
+  private:
     AVDictionary* FDict = nullptr;
 };
 

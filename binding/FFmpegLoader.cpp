@@ -30,7 +30,9 @@ const TLibraryItem kLibraries[kLibraryCount] = {
     {libSwResample, u"swresample", LIBSWRESAMPLE_VERSION_MAJOR, FillSwResample, ClearSwResample},
 };
 
-bool ValidIndex(int Index) { return Index >= 0 && Index < kLibraryCount; }
+bool ValidIndex(int Index) {
+    return Index >= 0 && Index < kLibraryCount;
+}
 
 }  // namespace
 
@@ -58,7 +60,8 @@ bool TFFmpegLoader::LoadLibraryItem(int Index) {
         std::string ErrorText;
         void* Module = OpenLibraryFile(Folder, File, ErrorText);
         if (!Module) {
-            FLastError = Format("Load library %s error: %s", Utf16ToUtf8(Folder + File).c_str(), ErrorText.c_str());
+            FLastError =
+                Format("Load library %s error: %s", Utf16ToUtf8(Folder + File).c_str(), ErrorText.c_str());
             return false;
         }
         Status.Module = Module;
@@ -122,7 +125,9 @@ void TFFmpegLoader::UnloadLibrarySet(TLibrarySet Set) {
         if (Set & (TLibrarySet(1) << I)) UnloadLibraryItem(I);
 }
 
-std::string TFFmpegLoader::LoadedFrom(int Index) const { return ValidIndex(Index) ? FStatus[Index].Path : ""; }
+std::string TFFmpegLoader::LoadedFrom(int Index) const {
+    return ValidIndex(Index) ? FStatus[Index].Path : "";
+}
 
 TFFmpegLoader& FFLoader() {
     static TFFmpegLoader Loader;
@@ -149,15 +154,17 @@ TCodecLockGuard::TCodecLockGuard() {
         CodecLock().Enter();
 }
 
-TCodecLockGuard::~TCodecLockGuard() { CodecLock().Leave(); }
+TCodecLockGuard::~TCodecLockGuard() {
+    CodecLock().Leave();
+}
 
 void* LoadEntryPoint(const std::string& LibraryFileName, void* Module, const char* Name) {
     ::dlerror();
     void* Address = ::dlsym(Module, Name);
     if (!Address) {
         const char* Error = ::dlerror();
-        throw FFmpegLoadError(
-            Format("Load function %s@%s error: %s", Name, LibraryFileName.c_str(), Error ? Error : "not found"));
+        throw FFmpegLoadError(Format("Load function %s@%s error: %s", Name, LibraryFileName.c_str(),
+                                     Error ? Error : "not found"));
     }
     return Address;
 }
@@ -168,7 +175,8 @@ void* OpenLibraryFile(const std::u16string& Folder, const std::u16string& FileNa
     // A file in the folder is loaded by its full path; its own dependencies resolve to the
     // libraries already loaded or through the default search.
     if (!Folder.empty() && FileExistsW(IncludeTrailingPathDelimiterW(Folder) + FileName))
-        Module = ::dlopen(FileSystemName(IncludeTrailingPathDelimiterW(Folder) + FileName).c_str(), RTLD_NOW | RTLD_LOCAL);
+        Module = ::dlopen(FileSystemName(IncludeTrailingPathDelimiterW(Folder) + FileName).c_str(),
+                          RTLD_NOW | RTLD_LOCAL);
     else
         Module = ::dlopen(FileSystemName(FileName).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!Module) {

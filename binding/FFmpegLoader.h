@@ -25,13 +25,14 @@ enum TLibraryID : int {
 constexpr int kLibraryCount = 9;
 
 using TLibrarySet = uint32_t;
-constexpr TLibrarySet LibraryBit(TLibraryID Id) { return TLibrarySet(1) << Id; }
+constexpr TLibrarySet LibraryBit(TLibraryID Id) {
+    return TLibrarySet(1) << Id;
+}
 // avcodec, avfilter, avformat, avutil, swscale, myutil and swresample. avdevice and SDL are
 // never loaded by this program.
-constexpr TLibrarySet kDefaultLibrarySet = LibraryBit(libAVCodec) | LibraryBit(libAVFilter) |
-                                           LibraryBit(libAVFormat) | LibraryBit(libAVUtil) |
-                                           LibraryBit(libSwScale) | LibraryBit(libMyUtil) |
-                                           LibraryBit(libSwResample);
+constexpr TLibrarySet kDefaultLibrarySet =
+    LibraryBit(libAVCodec) | LibraryBit(libAVFilter) | LibraryBit(libAVFormat) | LibraryBit(libAVUtil) |
+    LibraryBit(libSwScale) | LibraryBit(libMyUtil) | LibraryBit(libSwResample);
 
 struct TLibraryItem {
     TLibraryID Id;
@@ -44,7 +45,7 @@ struct TLibraryItem {
 // The process-wide loader: opens the libraries at run time and fills their entry-point tables.
 // Loading and unloading happen on the main thread, before tasks run or after they end.
 class TFFmpegLoader {
-public:
+  public:
     TFFmpegLoader();
     TFFmpegLoader(const TFFmpegLoader&) = delete;
     TFFmpegLoader& operator=(const TFFmpegLoader&) = delete;
@@ -72,11 +73,15 @@ public:
     bool LogHook() const { return FLogHook; }
 
     // Installed by the logger: puts its callback into avutil.
-    void SetLogCallbackInstaller(std::function<void()> Installer) { FLogCallbackInstaller = std::move(Installer); }
+    void SetLogCallbackInstaller(std::function<void()> Installer) {
+        FLogCallbackInstaller = std::move(Installer);
+    }
     // Installed by the unicode protocol: its registration, run each time avformat loads.
-    void SetProtocolRegistration(std::function<void()> Registration) { FProtocolRegistration = std::move(Registration); }
+    void SetProtocolRegistration(std::function<void()> Registration) {
+        FProtocolRegistration = std::move(Registration);
+    }
 
-private:
+  private:
     struct TLibraryStatus {
         void* Module = nullptr;
         bool Filled = false;
@@ -104,7 +109,7 @@ TCriticalSection& CodecLock();
 // main-thread calls while it waits: a worker that holds the lock may itself be waiting for the
 // main thread to deliver one of its library's log lines.
 class TCodecLockGuard {
-public:
+  public:
     TCodecLockGuard();
     ~TCodecLockGuard();
     TCodecLockGuard(const TCodecLockGuard&) = delete;
@@ -115,7 +120,7 @@ public:
 void* LoadEntryPoint(const std::string& LibraryFileName, void* Module, const char* Name);
 
 class FFmpegLoadError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -19,7 +19,8 @@ void ScaleIntegers(uint8_t* Data, size_t Count, int Volume) {
     auto* P = reinterpret_cast<T*>(Data);
     for (size_t I = 0; I < Count; ++I) {
         const Wide V = (static_cast<Wide>(P[I]) * Volume + 128) >> 8;
-        P[I] = static_cast<T>(std::clamp<Wide>(V, std::numeric_limits<T>::min(), std::numeric_limits<T>::max()));
+        P[I] =
+            static_cast<T>(std::clamp<Wide>(V, std::numeric_limits<T>::min(), std::numeric_limits<T>::max()));
     }
 }
 
@@ -49,18 +50,29 @@ void TTranscoder::ScaleVolume(AVFrame* Frame) const {
     for (int P = 0; P < Planes; ++P) {
         uint8_t* Data = Frame->extended_data[P];
         switch (lavu.av_get_packed_sample_fmt(Format)) {
-            case AV_SAMPLE_FMT_S16: ScaleIntegers<int16_t, int32_t>(Data, Count, Volume); break;
-            case AV_SAMPLE_FMT_S32: ScaleIntegers<int32_t, int64_t>(Data, Count, Volume); break;
-            case AV_SAMPLE_FMT_S64: ScaleIntegers<int64_t, __int128>(Data, Count, Volume); break;
-            case AV_SAMPLE_FMT_FLT: ScaleFloats<float>(Data, Count, Volume); break;
-            case AV_SAMPLE_FMT_DBL: ScaleFloats<double>(Data, Count, Volume); break;
+            case AV_SAMPLE_FMT_S16:
+                ScaleIntegers<int16_t, int32_t>(Data, Count, Volume);
+                break;
+            case AV_SAMPLE_FMT_S32:
+                ScaleIntegers<int32_t, int64_t>(Data, Count, Volume);
+                break;
+            case AV_SAMPLE_FMT_S64:
+                ScaleIntegers<int64_t, __int128>(Data, Count, Volume);
+                break;
+            case AV_SAMPLE_FMT_FLT:
+                ScaleFloats<float>(Data, Count, Volume);
+                break;
+            case AV_SAMPLE_FMT_DBL:
+                ScaleFloats<double>(Data, Count, Volume);
+                break;
             case AV_SAMPLE_FMT_U8:
                 for (size_t I = 0; I < Count; ++I) {
                     const int V = (((Data[I] - 128) * Volume + 128) >> 8) + 128;
                     Data[I] = static_cast<uint8_t>(std::clamp(V, 0, 255));
                 }
                 break;
-            default: break;
+            default:
+                break;
         }
     }
 }
@@ -102,10 +114,11 @@ void TTranscoder::EnsureResampler(TOutputStreamState& Ost, const AVFrame* Frame)
 }
 
 int TTranscoder::AllocResampler(SwrContext** Swr, const AVCodecContext* C, const AVChannelLayout& InLayout,
-                              AVSampleFormat InFormat, int InRate) {
+                                AVSampleFormat InFormat, int InRate) {
     // The 5.1 signature takes non-const layouts that it only reads.
-    return lswr.swr_alloc_set_opts2(Swr, const_cast<AVChannelLayout*>(&C->ch_layout), C->sample_fmt, C->sample_rate,
-                                    const_cast<AVChannelLayout*>(&InLayout), InFormat, InRate, 0, nullptr);
+    return lswr.swr_alloc_set_opts2(Swr, const_cast<AVChannelLayout*>(&C->ch_layout), C->sample_fmt,
+                                    C->sample_rate, const_cast<AVChannelLayout*>(&InLayout), InFormat, InRate,
+                                    0, nullptr);
 }
 
 void TTranscoder::ConvertIntoFifo(TOutputStreamState& Ost, const uint8_t* const* Data, int Samples) {
@@ -116,7 +129,8 @@ void TTranscoder::ConvertIntoFifo(TOutputStreamState& Ost, const uint8_t* const*
         const int Planes = lavu.av_sample_fmt_is_planar(C->sample_fmt) ? Channels : 1;
         Ost.ConvertPlanes.assign(static_cast<size_t>(Planes), nullptr);
         Ost.ConvertData.reset();
-        if (lavu.av_samples_alloc(Ost.ConvertPlanes.data(), nullptr, Channels, Capacity, C->sample_fmt, 0) < 0)
+        if (lavu.av_samples_alloc(Ost.ConvertPlanes.data(), nullptr, Channels, Capacity, C->sample_fmt, 0) <
+            0)
             throw FFmpegException("av_malloc failed");
         Ost.ConvertData.reset(Ost.ConvertPlanes[0]);
         Ost.ConvertCapacity = Capacity;
@@ -128,8 +142,8 @@ void TTranscoder::ConvertIntoFifo(TOutputStreamState& Ost, const uint8_t* const*
         GetLogger().Log(&FJob, llError, "av_audio_convert() failed");
         return;
     }
-    if (Out > 0 &&
-        lavu.av_audio_fifo_write(Ost.Enc->Fifo.get(), reinterpret_cast<void**>(Ost.ConvertPlanes.data()), Out) < Out)
+    if (Out > 0 && lavu.av_audio_fifo_write(Ost.Enc->Fifo.get(),
+                                            reinterpret_cast<void**>(Ost.ConvertPlanes.data()), Out) < Out)
         throw FFmpegException("av_fifo_realloc2() failed");
 }
 
@@ -193,22 +207,23 @@ void TTranscoder::EncodeAudio(TOutputStreamState& Ost, TInputStreamState& Ist, c
                     if (!Silence || lavu.av_channel_layout_copy(&Silence->ch_layout, &Frame->ch_layout) < 0 ||
                         lavu.av_frame_get_buffer(Silence, 0) < 0)
                         throw FFmpegException("av_malloc failed");
-                    lavu.av_samples_set_silence(Silence->extended_data, 0, static_cast<int>(SampleDelta), InChannels,
-                                                InFormat);
+                    lavu.av_samples_set_silence(Silence->extended_data, 0, static_cast<int>(SampleDelta),
+                                                InChannels, InFormat);
                     lavu.av_samples_copy(Silence->extended_data, const_cast<uint8_t* const*>(Data.data()),
                                          static_cast<int>(SampleDelta), 0, Samples, InChannels, InFormat);
                     Data.assign(Silence->extended_data, Silence->extended_data + Planes);
                     Samples = Silence->nb_samples;
                     if (S.Verbose > 2)
-                        GetLogger().Log(&FJob, llVerbose,
-                                        Format("adding %d audio samples of silence", static_cast<int>(Delta)));
+                        GetLogger().Log(
+                            &FJob, llVerbose,
+                            Format("adding %d audio samples of silence", static_cast<int>(Delta)));
                 }
             } else if (S.AudioSyncMethod > 1) {
                 const int Comp = std::clamp(static_cast<int>(Delta), -S.AudioSyncMethod, S.AudioSyncMethod);
                 if (S.Verbose > 2)
                     GetLogger().Log(&FJob, llVerbose,
-                                    Format("compensating audio timestamp drift:%f compensation:%d in:%d", Delta,
-                                           Comp, Rate));
+                                    Format("compensating audio timestamp drift:%f compensation:%d in:%d",
+                                           Delta, Comp, Rate));
                 lswr.swr_set_compensation(Ost.Swr.get(), Comp, Rate);
             }
         }
@@ -268,11 +283,12 @@ void TTranscoder::SendAudioFrame(TOutputStreamState& Ost, int Samples, int Frame
     F->sample_rate = C->sample_rate;
     if (lavu.av_channel_layout_copy(&F->ch_layout, &C->ch_layout) < 0 || lavu.av_frame_get_buffer(F, 0) < 0)
         throw FFmpegException("frame_bytes invalid.");
-    if (lavu.av_audio_fifo_read(Enc.Fifo.get(), reinterpret_cast<void**>(F->extended_data), Samples) < Samples)
+    if (lavu.av_audio_fifo_read(Enc.Fifo.get(), reinterpret_cast<void**>(F->extended_data), Samples) <
+        Samples)
         throw FFmpegException("frame_bytes invalid.");
     if (FrameSamples > Samples)
-        lavu.av_samples_set_silence(F->extended_data, Samples, FrameSamples - Samples, C->ch_layout.nb_channels,
-                                    C->sample_fmt);
+        lavu.av_samples_set_silence(F->extended_data, Samples, FrameSamples - Samples,
+                                    C->ch_layout.nb_channels, C->sample_fmt);
     F->pts = Enc.NextSamplePts;
     Enc.NextSamplePts += FrameSamples;
     if (lavc.avcodec_send_frame(C, F) < 0) throw FFmpegException("Audio encoding failed");

@@ -31,9 +31,9 @@ enum THookAction : int32_t { haContinue, haIgnore, haStop };
 // Progress: frames of the first video stream (-1 without video), frames per second (-1
 // without video), output time reached in ms, quality (-1.0 without encoded video), bit rate in
 // kbit/s, bytes written, and the job's total duration in ms (-1 when unknown).
-using TProgressCallback = std::function<void(TCustomFFmpeg& Sender, int32_t FrameNumber, int32_t FPS,
-                                             int32_t CurrentDuration, float Quality, float BitRate,
-                                             int64_t CurrentSize, int32_t TotalOutputDuration)>;
+using TProgressCallback =
+    std::function<void(TCustomFFmpeg& Sender, int32_t FrameNumber, int32_t FPS, int32_t CurrentDuration,
+                       float Quality, float BitRate, int64_t CurrentSize, int32_t TotalOutputDuration)>;
 // Called on the worker thread for each decoded picture; PTS in microseconds.
 using TBeforeHookCallback = std::function<void(TCustomFFmpeg& Sender, int64_t PTS, THookAction& Action)>;
 using TCustomHookCallback = std::function<void(TCustomFFmpeg& Sender, TBitmap& Bitmap, int32_t FrameNumber,
@@ -81,7 +81,7 @@ constexpr int kErrorImageNumber = -33;
 
 // One conversion job: options, files, and the run on the caller's thread or a worker.
 class TCustomFFmpeg {
-public:
+  public:
     TCustomFFmpeg();
     virtual ~TCustomFFmpeg();
     TCustomFFmpeg(const TCustomFFmpeg&) = delete;
@@ -187,7 +187,7 @@ public:
     // the codec when it is opened.
     AVDictionary* PrivateCodecOptions(TOptionMediaType Type) const { return FPrivateOpts[Type].Get(); }
 
-protected:
+  protected:
     // The run's work between setup and teardown; raises on failure.
     virtual void Transcode();
     // The packet loop passes this once per iteration; it blocks while the job is paused.
@@ -304,13 +304,13 @@ protected:
 
 // The job of one task: the engine plus the task's index.
 class TFFmpeg : public TCustomFFmpeg {
-public:
+  public:
     TFFmpeg() = default;
     // Read by the worker for every event while the component may renumber the task.
     int32_t Index() const { return FIndex.load(); }
     void SetIndex(int32_t Value) { FIndex.store(Value); }
 
-private:
+  private:
     std::atomic<int32_t> FIndex{-1};
 };
 

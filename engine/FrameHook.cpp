@@ -68,7 +68,7 @@ std::string CurrentFolder() {
 // Enters a folder for the lifetime of the object and then returns to the folder that was
 // current before, by descriptor so that even a folder that cannot be named again is found.
 class TFolderChange {
-public:
+  public:
     explicit TFolderChange(const std::string& Folder) {
         FPrevious = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (FPrevious >= 0 && chdir(Folder.c_str()) != 0) {
@@ -84,11 +84,13 @@ public:
     TFolderChange(const TFolderChange&) = delete;
     TFolderChange& operator=(const TFolderChange&) = delete;
 
-private:
+  private:
     int FPrevious = -1;
 };
 
-void FreeEntry(TFrameHookEntry* Entry) { delete Entry; }
+void FreeEntry(TFrameHookEntry* Entry) {
+    delete Entry;
+}
 
 }  // namespace
 
@@ -101,7 +103,9 @@ TFrameHookChain& TFrameHookChain::operator=(TFrameHookChain&& Other) noexcept {
     return *this;
 }
 
-TFrameHookChain::~TFrameHookChain() { ReleaseFrameHooks(*this); }
+TFrameHookChain::~TFrameHookChain() {
+    ReleaseFrameHooks(*this);
+}
 
 int TFrameHookChain::Count() const {
     int N = 0;
@@ -130,7 +134,8 @@ int AddFrameHook(TFrameHookChain& Chain, int ArgCount, char* const* ArgVector) {
     if (Slash != std::string::npos) {
         if (Path[0] != '/') LoadPath = CurrentFolder() + "/" + Path;
         const size_t LoadSlash = LoadPath.rfind('/');
-        Folder = std::make_unique<TFolderChange>(LoadSlash == 0 ? std::string("/") : LoadPath.substr(0, LoadSlash));
+        Folder = std::make_unique<TFolderChange>(LoadSlash == 0 ? std::string("/")
+                                                                : LoadPath.substr(0, LoadSlash));
     }
 
     void* Module = nullptr;
@@ -153,7 +158,7 @@ int AddFrameHook(TFrameHookChain& Chain, int ArgCount, char* const* ArgVector) {
     }
 
     std::unique_ptr<TFrameHookEntry, void (*)(TFrameHookEntry*)> Entry(new (std::nothrow) TFrameHookEntry(),
-                                                                        FreeEntry);
+                                                                       FreeEntry);
     if (!Entry) return kFrameHookNoMemory;
     try {
         Entry->Arguments.reserve(ArgCount);

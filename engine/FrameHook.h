@@ -31,7 +31,7 @@ struct TFrameHookEntry {
 // The chain an engine owns. Destroying it releases every entry, so a chain cannot leak a
 // module's context whichever way the run ends.
 class TFrameHookChain {
-public:
+  public:
     TFrameHookChain() = default;
     TFrameHookChain(const TFrameHookChain&) = delete;
     TFrameHookChain& operator=(const TFrameHookChain&) = delete;
@@ -43,7 +43,7 @@ public:
     int Count() const;
     const TFrameHookEntry* Head() const { return FHead; }
 
-private:
+  private:
     friend int AddFrameHook(TFrameHookChain&, int, char* const*);
     friend void ReleaseFrameHooks(TFrameHookChain&);
     TFrameHookEntry* FHead = nullptr;
@@ -51,10 +51,10 @@ private:
 
 // Result codes of AddFrameHook.
 constexpr int kFrameHookOk = 0;
-constexpr int kFrameHookNotLoadable = -1;    // the module could not be loaded
-constexpr int kFrameHookNoEntryPoint = -2;   // missing entry point, or an empty vector
-constexpr int kFrameHookNoMemory = -12;      // the entry could not be allocated
-constexpr int kFrameHookInvalid = -22;       // Configure failed, or more than 64 arguments
+constexpr int kFrameHookNotLoadable = -1;   // the module could not be loaded
+constexpr int kFrameHookNoEntryPoint = -2;  // missing entry point, or an empty vector
+constexpr int kFrameHookNoMemory = -12;     // the entry could not be allocated
+constexpr int kFrameHookInvalid = -22;      // Configure failed, or more than 64 arguments
 
 // Loads the module named by ArgVector[0] (once per process), configures a new entry with the
 // whole vector and appends it to the chain. While the module loads and configures, the current

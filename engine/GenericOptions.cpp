@@ -66,7 +66,10 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& RawName, const std::stri
         }
     }
     if (!Found && Name.size() > 1 && (Name[0] == 'a' || Name[0] == 'v' || Name[0] == 's')) {
-        AVCodecContext* Ctx = FCodecOpts[Name[0] == 'a' ? omtAudio : Name[0] == 'v' ? omtVideo : omtSubtitle].get();
+        AVCodecContext* Ctx = FCodecOpts[Name[0] == 'a'   ? omtAudio
+                                         : Name[0] == 'v' ? omtVideo
+                                                          : omtSubtitle]
+                                  .get();
         const std::string Rest = Name.substr(1);
         if (const AVOption* O = FindOption(Ctx, Rest)) {
             Found = O;
@@ -82,7 +85,8 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& RawName, const std::stri
         Result = -1;
     }
     if (Result < 0) {
-        lavu.av_log(nullptr, AV_LOG_ERROR, "Invalid value \"%s\" for option \"%s\"\n", Value.c_str(), Name.c_str());
+        lavu.av_log(nullptr, AV_LOG_ERROR, "Invalid value \"%s\" for option \"%s\"\n", Value.c_str(),
+                    Name.c_str());
         return false;
     }
     if (std::find(FOptionNames.begin(), FOptionNames.end(), Found->name) == FOptionNames.end())
@@ -101,7 +105,8 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& RawName, const std::stri
 bool TCustomFFmpeg::SetPrivateCodecOption(const std::string& Name, const std::string& Value, bool& Found) {
     Found = false;
     const AVCodec* Owner = nullptr;
-    for (const std::string* Forced : {&FSettings.VideoCodecName, &FSettings.AudioCodecName, &FSettings.SubtitleCodecName}) {
+    for (const std::string* Forced :
+         {&FSettings.VideoCodecName, &FSettings.AudioCodecName, &FSettings.SubtitleCodecName}) {
         if (Forced->empty()) continue;
         const AVCodec* C = lavc.avcodec_find_encoder_by_name(Forced->c_str());
         if (!C) C = lavc.avcodec_find_decoder_by_name(Forced->c_str());
@@ -128,7 +133,8 @@ bool TCustomFFmpeg::SetPrivateCodecOption(const std::string& Name, const std::st
 bool TCustomFFmpeg::SetPrivateFormatOption(const std::string& Name, const std::string& Value, bool& Found) {
     Found = false;
     auto Has = [&](const AVClass* Class) {
-        return Class && lavu.av_opt_find2(&Class, Name.c_str(), nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ, nullptr) != nullptr;
+        return Class && lavu.av_opt_find2(&Class, Name.c_str(), nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ,
+                                          nullptr) != nullptr;
     };
     const AVOutputFormat* Muxer = nullptr;
     if (!FSettings.OutputFormatName.empty()) {
@@ -146,7 +152,8 @@ bool TCustomFFmpeg::SetPrivateFormatOption(const std::string& Name, const std::s
         AVFormatContext* Raw = nullptr;
         if (lavf.avformat_alloc_output_context2(&Raw, Muxer, nullptr, nullptr) < 0 || !Raw) return false;
         TFormatContextPtr Probe(Raw);
-        if (!Probe->priv_data || lavu.av_opt_set(Probe->priv_data, Name.c_str(), Value.c_str(), 0) < 0) return false;
+        if (!Probe->priv_data || lavu.av_opt_set(Probe->priv_data, Name.c_str(), Value.c_str(), 0) < 0)
+            return false;
         return FPrivateFormatOpts.Set(Name.c_str(), Value.c_str()) >= 0;
     }
     Iterator = nullptr;
@@ -167,7 +174,8 @@ void TCustomFFmpeg::ApplyStoredOptions(void* Target, void* Source, int Mask) {
         const AVOption* O = FindOption(Source, Name);
         if (!O || (O->flags & Mask) != Mask) continue;
         if (lavu.av_opt_set(Target, Name.c_str(), reinterpret_cast<const char*>(Text), 0) < 0)
-            Log(llWarning, Format("Cannot apply option \"%s\" = \"%s\"", Name.c_str(), reinterpret_cast<const char*>(Text)));
+            Log(llWarning, Format("Cannot apply option \"%s\" = \"%s\"", Name.c_str(),
+                                  reinterpret_cast<const char*>(Text)));
     }
 }
 
@@ -176,9 +184,10 @@ void TCustomFFmpeg::LoadPreset(const std::string& OptionName, const std::string&
     const char* BuiltIn = FindBuiltInPreset(PresetName);
     if (!BuiltIn) {
         const TJobSettings& S = FSettings;
-        const std::string& Codec = (OptionName == "vpre" && !S.VideoCodecName.empty())   ? S.VideoCodecName
-                                   : (OptionName == "apre" && !S.AudioCodecName.empty()) ? S.AudioCodecName
-                                                                                          : S.SubtitleCodecName;
+        const std::string& Codec = (OptionName == "vpre" && !S.VideoCodecName.empty()) ? S.VideoCodecName
+                                   : (OptionName == "apre" && !S.AudioCodecName.empty())
+                                       ? S.AudioCodecName
+                                       : S.SubtitleCodecName;
         if (!Codec.empty()) LookedUp = Codec + "-" + PresetName;
         BuiltIn = FindBuiltInPreset(LookedUp);
     }

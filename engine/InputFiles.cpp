@@ -17,18 +17,26 @@ std::string OpenErrorText(const std::u16string& FileName, int LegacyCode) {
     const std::string Name = WideToLocaleLossy(FileName);
     const char* N = Name.c_str();
     switch (LegacyCode) {
-        case -42: return Format("%s: Unknown format", N);
+        case -42:
+            return Format("%s: Unknown format", N);
         case -33:
             return Format(
                 "%s: Incorrect image filename syntax.\r\nUse '%%d' to specify the image number:\r\n"
                 "  for img1.jpg, img2.jpg, ..., use 'img%%d.jpg';\r\n"
                 "  for img001.jpg, img002.jpg, ..., use 'img%%03d.jpg'.",
                 N);
-        case -22: return Format("%s: Error while parsing header", N);
-        case -12: return Format("%s: memory allocation error occurred", N);
-        case -5: return Format("%s: I/O error occurred\r\nUsually that means that input file is truncated and/or corrupted.", N);
-        case -2: return Format("%s: no such file or directory", N);
-        default: return Format("%s: Error while opening file", N);
+        case -22:
+            return Format("%s: Error while parsing header", N);
+        case -12:
+            return Format("%s: memory allocation error occurred", N);
+        case -5:
+            return Format(
+                "%s: I/O error occurred\r\nUsually that means that input file is truncated and/or corrupted.",
+                N);
+        case -2:
+            return Format("%s: no such file or directory", N);
+        default:
+            return Format("%s: Error while opening file", N);
     }
 }
 
@@ -68,7 +76,8 @@ void CloseInputContext(AVFormatContext*& Ic) {
     CloseInputIO(Pb);
 }
 
-bool TCustomFFmpeg::FindCodecByName(const std::string& Name, AVMediaType Type, bool Encoder, const AVCodec*& Codec) {
+bool TCustomFFmpeg::FindCodecByName(const std::string& Name, AVMediaType Type, bool Encoder,
+                                    const AVCodec*& Codec) {
     Codec = nullptr;
     if (Name.empty()) return true;
     const AVCodec* C = Encoder ? lavc.avcodec_find_encoder_by_name(Name.c_str())
@@ -87,7 +96,8 @@ bool TCustomFFmpeg::FindCodecByName(const std::string& Name, AVMediaType Type, b
 }
 
 AVCodecContext* TCustomFFmpeg::InputCodec(int File, int Stream) const {
-    if (File < 0 || File >= FInputFileCount || Stream < 0 || Stream >= static_cast<int>(FInputCodecs[File].size()))
+    if (File < 0 || File >= FInputFileCount || Stream < 0 ||
+        Stream >= static_cast<int>(FInputCodecs[File].size()))
         return nullptr;
     return FInputCodecs[File][Stream].get();
 }
@@ -188,7 +198,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
         InfoResult = lavf.avformat_find_stream_info(Ic, nullptr);
     }
     if (InfoResult < 0 && S.Verbose >= 0) {
-        const std::string Error = Format("%s: could not find codec parameters", Utf16ToUtf8(FileName).c_str());
+        const std::string Error =
+            Format("%s: could not find codec parameters", Utf16ToUtf8(FileName).c_str());
         Log(llVerbose, Error);
         return Fail(Error);
     }
@@ -226,7 +237,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
                                    AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
                 S.FrameWidth = Ctx->width;
                 S.FrameHeight = Ctx->height;
-                const AVRational Sar = St->sample_aspect_ratio.num ? St->sample_aspect_ratio : Ctx->sample_aspect_ratio;
+                const AVRational Sar =
+                    St->sample_aspect_ratio.num ? St->sample_aspect_ratio : Ctx->sample_aspect_ratio;
                 const double Ratio = Sar.den ? av_q2d(Sar) : 0.0;
                 if (Ctx->width * Ctx->height != 0)
                     S.FrameAspectRatio = static_cast<float>(Ratio == 0.0 ? double(Ctx->width) / Ctx->height
@@ -238,7 +250,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
                 const AVRational Real = St->r_frame_rate;
                 const AVRational Average = St->avg_frame_rate;
                 // The stream's average rate stands for what the codec itself declares.
-                if (Average.num && Real.num && (Average.num != Real.num || Average.den != Real.den) && S.Verbose >= 0)
+                if (Average.num && Real.num && (Average.num != Real.num || Average.den != Real.den) &&
+                    S.Verbose >= 0)
                     Log(llInfo, Format("Seems stream %d codec frame rate differs from container frame rate: "
                                        "%2.2f (%d/%d) -> %2.2f (%d/%d)",
                                        static_cast<int>(I), double(Average.num) / Average.den, Average.num,

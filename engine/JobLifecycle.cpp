@@ -18,47 +18,47 @@ namespace zembra {
 
 // Runs the job on a worker thread.
 class TConvertThread : public TThread {
-public:
+  public:
     explicit TConvertThread(TCustomFFmpeg& Job) : FJob(Job) {}
 
-protected:
+  protected:
     void Execute() override {
         FJob.Run();
         FJob.FActiveThreads.fetch_sub(1);
         NotifyMainThread();
     }
 
-private:
+  private:
     TCustomFFmpeg& FJob;
 };
 
 // Waits until the job's worker has ended, sleeping 10 ms between checks.
 class TWaitThread : public TThread {
-public:
+  public:
     explicit TWaitThread(std::function<bool()> Busy) : FBusy(std::move(Busy)) {}
 
-protected:
+  protected:
     void Execute() override {
         while (FBusy()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 
-private:
+  private:
     std::function<bool()> FBusy;
 };
 
 // Reports the end of a job that never ran.
 class TDoTerminateThread : public TThread {
-public:
+  public:
     explicit TDoTerminateThread(TCustomFFmpeg& Job) : FJob(Job) {}
 
-protected:
+  protected:
     void Execute() override {
         FJob.DoTerminated();
         FJob.FActiveThreads.fetch_sub(1);
         NotifyMainThread();
     }
 
-private:
+  private:
     TCustomFFmpeg& FJob;
 };
 
@@ -69,11 +69,15 @@ TCriticalSection& PreviewLock() {
 
 namespace {
 
-bool LibrariesLoaded() { return FFLoader().AllLoaded(kDefaultLibrarySet); }
+bool LibrariesLoaded() {
+    return FFLoader().AllLoaded(kDefaultLibrarySet);
+}
 
 }  // namespace
 
-TCustomFFmpeg::TCustomFFmpeg() { ResetDefaults(); }
+TCustomFFmpeg::TCustomFFmpeg() {
+    ResetDefaults();
+}
 
 TCustomFFmpeg::~TCustomFFmpeg() {
     Stop(true);
@@ -128,8 +132,8 @@ void TCustomFFmpeg::CreateOptionContexts() {
     }
     FFormatOpts.reset(lavf.avformat_alloc_context());
     if (!FFormatOpts) throw FFmpegException("Cannot allocate the format option context");
-    FSwsOpts.reset(lsws.sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P, FSettings.ScalerFlags,
-                                       nullptr, nullptr, nullptr));
+    FSwsOpts.reset(lsws.sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P,
+                                       FSettings.ScalerFlags, nullptr, nullptr, nullptr));
     if (!FSwsOpts) throw FFmpegException("Cannot allocate the scaler option context");
 }
 
@@ -152,7 +156,8 @@ void TCustomFFmpeg::CloseOutputFiles() {
         // An output that never got a byte is no output: it goes.
         const std::u16string Name = FOutputFileNames[I];
         FOutputFileNames[I].clear();
-        if (!Name.empty() && (FDiscardOutputs || FileSizeW(Name) == 0)) ::unlink(FileSystemName(Name).c_str());
+        if (!Name.empty() && (FDiscardOutputs || FileSizeW(Name) == 0))
+            ::unlink(FileSystemName(Name).c_str());
         FOutputStreams[I].clear();
         if (FJoined) {
             for (int J = I + 1; J < FOutputFileCount; ++J) {

@@ -78,8 +78,8 @@ bool IsFlagListOption(const std::string& Name) {
 
 std::optional<std::vector<TOptionSetting>> TranslateFlags(const std::string& Name, const std::string& Value) {
     const std::vector<TFlagToken> Tokens = SplitFlags(Value);
-    const bool AnyLegacy = std::any_of(Tokens.begin(), Tokens.end(),
-                                       [&](const TFlagToken& T) { return FindFlag(Name, T.Name) != nullptr; });
+    const bool AnyLegacy = std::any_of(
+        Tokens.begin(), Tokens.end(), [&](const TFlagToken& T) { return FindFlag(Name, T.Name) != nullptr; });
     if (!AnyLegacy) return std::nullopt;
 
     std::vector<TOptionSetting> Out;
@@ -116,7 +116,8 @@ std::optional<std::vector<TOptionSetting>> TranslateFlags(const std::string& Nam
 
 }  // namespace
 
-std::optional<std::vector<TOptionSetting>> TranslateLegacyOption(const std::string& Name, const std::string& Value) {
+std::optional<std::vector<TOptionSetting>> TranslateLegacyOption(const std::string& Name,
+                                                                 const std::string& Value) {
     for (const TLegacyRename& R : kLegacyRenames) {
         if (Name != R.Option) continue;
         if (R.Values.empty()) return std::vector<TOptionSetting>{{R.Target, Value}};

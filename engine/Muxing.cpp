@@ -88,14 +88,16 @@ void TTranscoder::Mux(TOutputStreamState& Ost, AVPacket* Packet) {
     if (Packet->dts != AV_NOPTS_VALUE) Enc.LastDts = Packet->dts;
     const int64_t Start = Packet->pts != AV_NOPTS_VALUE ? Packet->pts : Packet->dts;
     if (Start != AV_NOPTS_VALUE)
-        Enc.EndSeconds = std::max(Enc.EndSeconds,
-                                  static_cast<double>(Start + std::max<int64_t>(Packet->duration, 0)) *
-                                      av_q2d(Ost.St->time_base));
+        Enc.EndSeconds =
+            std::max(Enc.EndSeconds, static_cast<double>(Start + std::max<int64_t>(Packet->duration, 0)) *
+                                         av_q2d(Ost.St->time_base));
     const int Result = lavf.av_interleaved_write_frame(Oc, Packet);
-    if (Result < 0) throw FFmpegException(OpenErrorText(u"av_interleaved_write_frame()", LegacyOpenError(Result)));
+    if (Result < 0)
+        throw FFmpegException(OpenErrorText(u"av_interleaved_write_frame()", LegacyOpenError(Result)));
 }
 
-void TTranscoder::EncodeSubtitle(TOutputStreamState& Ost, TInputStreamState& Ist, int64_t Pts, AVSubtitle& Sub) {
+void TTranscoder::EncodeSubtitle(TOutputStreamState& Ost, TInputStreamState& Ist, int64_t Pts,
+                                 AVSubtitle& Sub) {
     if (Pts == AV_NOPTS_VALUE) {
         if (S.ExitOnError) throw FFmpegException("Subtitle packets must have a pts");
         GetLogger().Log(&FJob, llError, "Subtitle packets must have a pts");
@@ -120,7 +122,8 @@ void TTranscoder::EncodeSubtitle(TOutputStreamState& Ost, TInputStreamState& Ist
         AVPacket* Pkt = FOutPacket.get();
         if (lavc.av_new_packet(Pkt, Size) < 0) throw FFmpegException("av_mallocz fail");
         std::memcpy(Pkt->data, FSubtitleBuffer.data(), static_cast<size_t>(Size));
-        if (Dvb) SubPts += static_cast<int64_t>(I == 0 ? Sub.start_display_time : Sub.end_display_time) * 1000;
+        if (Dvb)
+            SubPts += static_cast<int64_t>(I == 0 ? Sub.start_display_time : Sub.end_display_time) * 1000;
         Pkt->pts = Pkt->dts = SubPts;
         Pkt->duration = static_cast<int64_t>(Sub.end_display_time) * 1000;
         Pkt->stream_index = Ost.Index;
@@ -152,7 +155,8 @@ void TTranscoder::ReportProgress(bool Last) {
                 Line += Format("q=%2.1f ", Q);
             } else {
                 SeenVideo = true;
-                const double Elapsed = static_cast<double>(lavu.av_gettime_relative() - FRunStart) / 1000000.0;
+                const double Elapsed =
+                    static_cast<double>(lavu.av_gettime_relative() - FRunStart) / 1000000.0;
                 FrameNumber = static_cast<int32_t>(Ost.FrameNumber);
                 if (FrameNumber < 1) return;
                 Fps = Elapsed > 1 ? static_cast<int32_t>(FrameNumber / Elapsed + 0.5) : 0;
@@ -167,8 +171,8 @@ void TTranscoder::ReportProgress(bool Last) {
     T1 = std::max(T1, 0.01);
     if (FJob.FOnProgress || S.Verbose > 0 || Last) {
         const double Bitrate = static_cast<double>(TotalSize) * 8.0 / T1 / 1000.0;
-        Line += Format("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", static_cast<double>(TotalSize) / 1024.0, T1,
-                       Bitrate);
+        Line += Format("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s",
+                       static_cast<double>(TotalSize) / 1024.0, T1, Bitrate);
         if (S.Verbose > 1) Line += Format(" dup=%d drop=%d", FDupFrames, FDropFrames);
         if (FJob.FOnProgress)
             FJob.FOnProgress(FJob, FrameNumber, Fps, static_cast<int32_t>(T1 * 1000.0), Quality,
@@ -180,10 +184,11 @@ void TTranscoder::ReportProgress(bool Last) {
         const double Raw = static_cast<double>(FVideoBytes + FAudioBytes + FHeaderBytes);
         // Nothing encoded: no overhead to speak of rather than a division by zero.
         const double Overhead = Raw > 0 ? (static_cast<double>(TotalSize) - Raw) * 100.0 / Raw : 0.0;
-        GetLogger().Log(&FJob, llVerbose,
-                        Format("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %f%%\r\n",
-                               static_cast<double>(FVideoBytes) / 1024.0, static_cast<double>(FAudioBytes) / 1024.0,
-                               static_cast<double>(FHeaderBytes) / 1024.0, Overhead));
+        GetLogger().Log(
+            &FJob, llVerbose,
+            Format("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %f%%\r\n",
+                   static_cast<double>(FVideoBytes) / 1024.0, static_cast<double>(FAudioBytes) / 1024.0,
+                   static_cast<double>(FHeaderBytes) / 1024.0, Overhead));
     }
 }
 
@@ -195,7 +200,8 @@ void TTranscoder::OpenPassLog(int Number, TOutputStreamState& Ost) {
     if (Name.size() > 1023) Name.resize(1023);
     if (C->flags & AV_CODEC_FLAG_PASS1) {
         Enc.PassLog = myutil.my_fopen(Name.c_str(), "wb");
-        if (!Enc.PassLog) throw FFmpegException(Format("Cannot write log file %s for pass-1 encoding", Name.c_str()));
+        if (!Enc.PassLog)
+            throw FFmpegException(Format("Cannot write log file %s for pass-1 encoding", Name.c_str()));
         return;
     }
     std::FILE* F = myutil.my_fopen(Name.c_str(), "rb");

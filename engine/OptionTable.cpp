@@ -31,13 +31,20 @@ using TFloatMember = float TJobSettings::*;
 using TTextMember = std::string TJobSettings::*;
 
 const std::unordered_map<std::string, TFlagMember> kFlags = {
-    {"dump", &TJobSettings::DoPktDump},      {"hex", &TJobSettings::DoHexDump},
-    {"re", &TJobSettings::RateEmu},          {"loop_input", &TJobSettings::LoopInput},
-    {"shortest", &TJobSettings::Shortest},   {"intra", &TJobSettings::IntraOnly},
-    {"vn", &TJobSettings::VideoDisable},     {"sameq", &TJobSettings::SameQuality},
-    {"deinterlace", &TJobSettings::DoDeinterlace}, {"psnr", &TJobSettings::DoPSNR},
-    {"qphist", &TJobSettings::QpHist},       {"force_fps", &TJobSettings::ForceFps},
-    {"an", &TJobSettings::AudioDisable},     {"sn", &TJobSettings::SubtitleDisable},
+    {"dump", &TJobSettings::DoPktDump},
+    {"hex", &TJobSettings::DoHexDump},
+    {"re", &TJobSettings::RateEmu},
+    {"loop_input", &TJobSettings::LoopInput},
+    {"shortest", &TJobSettings::Shortest},
+    {"intra", &TJobSettings::IntraOnly},
+    {"vn", &TJobSettings::VideoDisable},
+    {"sameq", &TJobSettings::SameQuality},
+    {"deinterlace", &TJobSettings::DoDeinterlace},
+    {"psnr", &TJobSettings::DoPSNR},
+    {"qphist", &TJobSettings::QpHist},
+    {"force_fps", &TJobSettings::ForceFps},
+    {"an", &TJobSettings::AudioDisable},
+    {"sn", &TJobSettings::SubtitleDisable},
     {"isync", &TJobSettings::InputSync},
 };
 
@@ -83,12 +90,9 @@ const std::unordered_map<std::string, TFloatMember> kFloats = {
 };
 
 const std::unordered_map<std::string, TTextMember> kTexts = {
-    {"passlogfile", &TJobSettings::PassLogFileName},
-    {"alang", &TJobSettings::AudioLanguage},
-    {"slang", &TJobSettings::SubtitleLanguage},
-    {"tvstd", &TJobSettings::VideoStandard},
-    {"vstats_file", &TJobSettings::VStatsFileName},
-    {"rc_override", &TJobSettings::RcOverride},
+    {"passlogfile", &TJobSettings::PassLogFileName}, {"alang", &TJobSettings::AudioLanguage},
+    {"slang", &TJobSettings::SubtitleLanguage},      {"tvstd", &TJobSettings::VideoStandard},
+    {"vstats_file", &TJobSettings::VStatsFileName},  {"rc_override", &TJobSettings::RcOverride},
 };
 
 const std::unordered_set<std::string> kLogOnly = {"L", "h", "version", "formats", "i", "y", "benchmark"};
@@ -195,7 +199,8 @@ void TCustomFFmpeg::ApplyOption(const std::string& Name, const std::string& Valu
     if (Name == "aspect") return SetAspect(Value);
     if (Name == "pix_fmt") return SetPixelFormat(Value);
     if (Name == "sample_fmt") return SetSampleFormat(Value);
-    if (Name == "croptop" || Name == "cropbottom" || Name == "cropleft" || Name == "cropright") return SetCrop(Name, Value);
+    if (Name == "croptop" || Name == "cropbottom" || Name == "cropleft" || Name == "cropright")
+        return SetCrop(Name, Value);
     if (Name == "padcolor") return SetPadColor(StrToInt(Value));
     if (Name == "vcodec" || Name == "acodec" || Name == "scodec") return SetCodecName(Name, Value);
     if (Name == "vtag" || Name == "atag" || Name == "stag") return SetCodecTag(Name, Value);
@@ -214,8 +219,8 @@ void TCustomFFmpeg::SetTimeOption(const std::string& Name, const std::string& Va
     const bool IsDate = Name == "timestamp";
     int64_t Us = 0;
     if (lavu.av_parse_time(&Us, Value.c_str(), IsDate ? 0 : 1) < 0)
-        throw FFmpegException(Format("Invalid %s specification for %s: %s", IsDate ? "date" : "duration", Name.c_str(),
-                                     Value.c_str()));
+        throw FFmpegException(Format("Invalid %s specification for %s: %s", IsDate ? "date" : "duration",
+                                     Name.c_str(), Value.c_str()));
     if (Name == "t") {
         if (Us > 0) SetRecordingTime(Us);
     } else if (Name == "ss") {
@@ -223,7 +228,8 @@ void TCustomFFmpeg::SetTimeOption(const std::string& Name, const std::string& Va
     } else if (Name == "itsoffset") {
         FSettings.InputTsOffset = Us;
     } else {
-        FSettings.RecordingTimestamp = static_cast<int64_t>(std::llround(static_cast<double>(Us) / 1000000.0));
+        FSettings.RecordingTimestamp =
+            static_cast<int64_t>(std::llround(static_cast<double>(Us) / 1000000.0));
     }
 }
 
@@ -250,7 +256,8 @@ void TCustomFFmpeg::SetInputFormat(const std::string& Name) {
 
 void TCustomFFmpeg::SetOutputFormat(const std::string& Name) {
     if (Name.empty()) return;
-    if (!lavf.av_guess_format(Name.c_str(), nullptr, nullptr)) throw FFmpegException("Unknown output format: " + Name);
+    if (!lavf.av_guess_format(Name.c_str(), nullptr, nullptr))
+        throw FFmpegException("Unknown output format: " + Name);
     FSettings.OutputFormatName = Name;
 }
 
@@ -291,8 +298,10 @@ void TCustomFFmpeg::SetITSScale(const std::string& Value) {
     if (P < Value.size()) ++P;
     const double Scale = ReadDouble(Value, P);
     // A negative index would write before the table just as a large one writes past it.
-    if (Stream >= kMaxStreams || Stream < 0) throw FFmpegException(Format("stream index over MAX_STREAMS(%d)", kMaxStreams));
-    if (FInputFileCount >= kMaxFiles) throw FFmpegException(Format("Too many input files (at most %d)", kMaxFiles));
+    if (Stream >= kMaxStreams || Stream < 0)
+        throw FFmpegException(Format("stream index over MAX_STREAMS(%d)", kMaxStreams));
+    if (FInputFileCount >= kMaxFiles)
+        throw FFmpegException(Format("Too many input files (at most %d)", kMaxFiles));
     FInputTsScale[FInputFileCount][Stream] = Scale;
 }
 
@@ -391,8 +400,12 @@ void TCustomFFmpeg::SetPadColor(int32_t RGB) {
 
 void TCustomFFmpeg::SetCodecName(const std::string& Name, const std::string& Value) {
     TJobSettings& S = FSettings;
-    std::string& Codec = Name == "vcodec" ? S.VideoCodecName : Name == "acodec" ? S.AudioCodecName : S.SubtitleCodecName;
-    bool& Copy = Name == "vcodec" ? S.VideoStreamCopy : Name == "acodec" ? S.AudioStreamCopy : S.SubtitleStreamCopy;
+    std::string& Codec = Name == "vcodec"   ? S.VideoCodecName
+                         : Name == "acodec" ? S.AudioCodecName
+                                            : S.SubtitleCodecName;
+    bool& Copy = Name == "vcodec"   ? S.VideoStreamCopy
+                 : Name == "acodec" ? S.AudioStreamCopy
+                                    : S.SubtitleStreamCopy;
     Codec.clear();
     if (Value == "copy")
         Copy = true;
@@ -406,7 +419,9 @@ void TCustomFFmpeg::SetCodecTag(const std::string& Name, const std::string& Valu
         throw FFmpegException(Format("%s tag parameter must be 4 chars", Kind));
     }
     const uint32_t Tag = MKTAG(Value[0], Value[1], Value[2], Value[3]);
-    (Name == "vtag" ? FSettings.VideoCodecTag : Name == "atag" ? FSettings.AudioCodecTag : FSettings.SubtitleCodecTag) = Tag;
+    (Name == "vtag"   ? FSettings.VideoCodecTag
+     : Name == "atag" ? FSettings.AudioCodecTag
+                      : FSettings.SubtitleCodecTag) = Tag;
 }
 
 void TCustomFFmpeg::SetMatrix(const std::string& Name, const std::string& Value) {
@@ -428,7 +443,8 @@ void TCustomFFmpeg::SetBitrate(const std::string& Name, const std::string& Value
     AVCodecContext* Ctx = FCodecOpts[Name[0] == 'a' ? omtAudio : omtVideo].get();
     int64_t Bitrate = 0;
     if (Ctx && lavu.av_opt_get_int(Ctx, "b", 0, &Bitrate) >= 0 && Bitrate < 1000)
-        Log(llWarning, "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s");
+        Log(llWarning,
+            "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s");
 }
 
 void TCustomFFmpeg::SetBitstreamFilter(const std::string& Name, const std::string& Value) {

@@ -17,7 +17,9 @@ double StrToFloat(const std::string& Text);
 int32_t StrToIntDef(const std::string& Text, int32_t Default);
 
 // Flag values: false only for exactly "0".
-inline bool FlagValue(const std::string& Value) { return Value != "0"; }
+inline bool FlagValue(const std::string& Value) {
+    return Value != "0";
+}
 
 // C-library strtol/strtod over a moving position: reads a number at Pos (base 0 for strtol)
 // and advances Pos past it. Text that holds no number reads as 0 and leaves Pos unchanged.

@@ -37,12 +37,16 @@ bool DefaultVideoIsCoverArt(const AVOutputFormat* Format) {
 
 // Whether two names are the same file on disk.
 bool SameFile(const std::u16string& A, const std::u16string& B) {
-    struct stat SA {}, SB {};
-    if (::stat(FileSystemName(A).c_str(), &SA) != 0 || ::stat(FileSystemName(B).c_str(), &SB) != 0) return false;
+    struct stat SA {
+    }, SB{};
+    if (::stat(FileSystemName(A).c_str(), &SA) != 0 || ::stat(FileSystemName(B).c_str(), &SB) != 0)
+        return false;
     return SA.st_dev == SB.st_dev && SA.st_ino == SB.st_ino;
 }
 
-std::u16string InputName(AVFormatContext* Ic) { return Ic && Ic->url ? URLToFileName(Ic->url) : u""; }
+std::u16string InputName(AVFormatContext* Ic) {
+    return Ic && Ic->url ? URLToFileName(Ic->url) : u"";
+}
 
 }  // namespace
 
@@ -54,7 +58,8 @@ void CloseOutputIO(AVFormatContext* Oc) {
         lavf.avio_closep(&Oc->pb);
 }
 
-void TCustomFFmpeg::OpenOutputIO(AVFormatContext* Oc, const std::u16string& FileName, const std::string& URL) {
+void TCustomFFmpeg::OpenOutputIO(AVFormatContext* Oc, const std::u16string& FileName,
+                                 const std::string& URL) {
     if (IsUnicodeURL(URL)) {
         int Error = 0;
         Oc->pb = OpenUnicodeIO(URL, 1, Error);
@@ -104,23 +109,26 @@ int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join)
     // Writing over an input would destroy it before it is read.
     for (int I = 0; I < FInputFileCount; ++I)
         if (SameFile(FileName, InputName(FInputFiles[I])))
-            return Fail(Format("Output file '%s' is the same as an input file", Utf16ToUtf8(FileName).c_str()));
+            return Fail(
+                Format("Output file '%s' is the same as an input file", Utf16ToUtf8(FileName).c_str()));
 
     const std::string URL = FileNameToURL(FileName);
     const AVOutputFormat* Fmt = nullptr;
     if (!S.OutputFormatName.empty()) Fmt = lavf.av_guess_format(S.OutputFormatName.c_str(), nullptr, nullptr);
     if (!Fmt) Fmt = lavf.av_guess_format(nullptr, URL.c_str(), nullptr);
     if (!Fmt)
-        return Fail(Format("Unable to find a suitable output format for '%s'", Utf16ToUtf8(FileName).c_str()));
+        return Fail(
+            Format("Unable to find a suitable output format for '%s'", Utf16ToUtf8(FileName).c_str()));
     if (lavf.avformat_alloc_output_context2(&Oc, Fmt, nullptr, URL.c_str()) < 0 || !Oc) {
         ClearForcedFormats();
         throw FFmpegException("avformat_alloc_context failed");
     }
 
-    bool UseVideo = (Fmt->video_codec != AV_CODEC_ID_NONE && !DefaultVideoIsCoverArt(Fmt)) || S.VideoStreamCopy ||
-                    !S.VideoCodecName.empty();
+    bool UseVideo = (Fmt->video_codec != AV_CODEC_ID_NONE && !DefaultVideoIsCoverArt(Fmt)) ||
+                    S.VideoStreamCopy || !S.VideoCodecName.empty();
     bool UseAudio = Fmt->audio_codec != AV_CODEC_ID_NONE || S.AudioStreamCopy || !S.AudioCodecName.empty();
-    bool UseSubtitle = Fmt->subtitle_codec != AV_CODEC_ID_NONE || S.SubtitleStreamCopy || !S.SubtitleCodecName.empty();
+    bool UseSubtitle =
+        Fmt->subtitle_codec != AV_CODEC_ID_NONE || S.SubtitleStreamCopy || !S.SubtitleCodecName.empty();
     if (FInputFileCount > 0) {
         bool HasVideo = false, HasAudio = false, HasSubtitle = false;
         const int Examined = Join ? 1 : FInputFileCount;
@@ -128,13 +136,21 @@ int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join)
             AVFormatContext* Ic = FInputFiles[F];
             for (unsigned I = 0; I < Ic->nb_streams; ++I) {
                 switch (Ic->streams[I]->codecpar->codec_type) {
-                    case AVMEDIA_TYPE_VIDEO: HasVideo = true; break;
-                    case AVMEDIA_TYPE_AUDIO: HasAudio = true; break;
-                    case AVMEDIA_TYPE_SUBTITLE: HasSubtitle = true; break;
+                    case AVMEDIA_TYPE_VIDEO:
+                        HasVideo = true;
+                        break;
+                    case AVMEDIA_TYPE_AUDIO:
+                        HasAudio = true;
+                        break;
+                    case AVMEDIA_TYPE_SUBTITLE:
+                        HasSubtitle = true;
+                        break;
                     case AVMEDIA_TYPE_DATA:
                     case AVMEDIA_TYPE_ATTACHMENT:
-                    case AVMEDIA_TYPE_UNKNOWN: break;
-                    default: return Fail("check_audio_video_sub_inputs fail: invalid codec_type of input file");
+                    case AVMEDIA_TYPE_UNKNOWN:
+                        break;
+                    default:
+                        return Fail("check_audio_video_sub_inputs fail: invalid codec_type of input file");
                 }
             }
         }
@@ -235,7 +251,8 @@ void TCustomFFmpeg::SetTargetOption(const std::string& Value) {
     SetTarget(Type, Norm, "ntsc");
 }
 
-void TCustomFFmpeg::SetTarget(const std::string& Type, const std::string& NormText, const std::string& DefaultNorm) {
+void TCustomFFmpeg::SetTarget(const std::string& Type, const std::string& NormText,
+                              const std::string& DefaultNorm) {
     enum { PAL, NTSC, FILM } Norm = PAL;
     if (NormText == "pal") {
         Norm = PAL;
@@ -266,7 +283,8 @@ void TCustomFFmpeg::SetTarget(const std::string& Type, const std::string& NormTe
             Norm = Found == NTSC ? NTSC : PAL;
         else
             Norm = DefaultNorm == "film" ? FILM : DefaultNorm == "ntsc" ? NTSC : PAL;
-        if (FSettings.Verbose > 0) Log(llVerbose, Format("Assuming %s for target.", Norm == PAL ? "PAL" : "NTSC"));
+        if (FSettings.Verbose > 0)
+            Log(llVerbose, Format("Assuming %s for target.", Norm == PAL ? "PAL" : "NTSC"));
     }
     auto ByNorm = [&](const char* Pal, const char* Ntsc, const char* Film) {
         return std::string(Norm == PAL ? Pal : Norm == NTSC ? Ntsc : Film);

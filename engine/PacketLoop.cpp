@@ -18,10 +18,14 @@ namespace {
 
 int LimitIndex(AVMediaType Type) {
     switch (Type) {
-        case AVMEDIA_TYPE_VIDEO: return 0;
-        case AVMEDIA_TYPE_AUDIO: return 1;
-        case AVMEDIA_TYPE_SUBTITLE: return 3;
-        default: return 2;
+        case AVMEDIA_TYPE_VIDEO:
+            return 0;
+        case AVMEDIA_TYPE_AUDIO:
+            return 1;
+        case AVMEDIA_TYPE_SUBTITLE:
+            return 3;
+        default:
+            return 2;
     }
 }
 
@@ -84,7 +88,8 @@ void TTranscoder::PacketLoop() {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
-        if (S.RecordingTime != INT64_MAX && static_cast<double>(S.RecordingTime) / 1000000.0 <= FMinOutputPosition)
+        if (S.RecordingTime != INT64_MAX &&
+            static_cast<double>(S.RecordingTime) / 1000000.0 <= FMinOutputPosition)
             break;
         if (S.LimitFileSize != 0) {
             AVIOContext* Pb = FJob.FOutputFiles[0]->pb;
@@ -110,7 +115,8 @@ void TTranscoder::PacketLoop() {
         NoPacket.fill(false);
         NoPacketCount = 0;
         if (S.DoPktDump)
-            lavf.av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, Pkt, S.DoHexDump ? 1 : 0, Ic->streams[Pkt->stream_index]);
+            lavf.av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, Pkt, S.DoHexDump ? 1 : 0,
+                                  Ic->streams[Pkt->stream_index]);
 
         const TInputFileState& FileState = FInputFiles[File];
         if (Pkt->stream_index < FileState.StreamCount &&
@@ -121,29 +127,36 @@ void TTranscoder::PacketLoop() {
             const int64_t OffsetTicks = lavu.av_rescale_q(Offset, AV_TIME_BASE_Q, Tb);
             if (Pkt->dts != AV_NOPTS_VALUE) Pkt->dts += OffsetTicks;
             if (Pkt->pts != AV_NOPTS_VALUE) Pkt->pts += OffsetTicks;
-            const double Scale = Pkt->stream_index < kMaxStreams ? FJob.FInputTsScale[File][Pkt->stream_index] : 0.0;
+            const double Scale =
+                Pkt->stream_index < kMaxStreams ? FJob.FInputTsScale[File][Pkt->stream_index] : 0.0;
             if (Scale != 0.0) {
-                if (Pkt->dts != AV_NOPTS_VALUE) Pkt->dts = std::llround(static_cast<double>(Pkt->dts) * Scale);
-                if (Pkt->pts != AV_NOPTS_VALUE) Pkt->pts = std::llround(static_cast<double>(Pkt->pts) * Scale);
+                if (Pkt->dts != AV_NOPTS_VALUE)
+                    Pkt->dts = std::llround(static_cast<double>(Pkt->dts) * Scale);
+                if (Pkt->pts != AV_NOPTS_VALUE)
+                    Pkt->pts = std::llround(static_cast<double>(Pkt->pts) * Scale);
             }
-            if (Pkt->dts != AV_NOPTS_VALUE && Ist.NextPts != AV_NOPTS_VALUE && (Ic->iformat->flags & AVFMT_TS_DISCONT)) {
+            if (Pkt->dts != AV_NOPTS_VALUE && Ist.NextPts != AV_NOPTS_VALUE &&
+                (Ic->iformat->flags & AVFMT_TS_DISCONT)) {
                 const int64_t PktTime = lavu.av_rescale_q(Pkt->dts, Tb, AV_TIME_BASE_Q);
                 const int64_t Delta = PktTime - Ist.NextPts;
-                if ((std::llabs(Delta) > static_cast<int64_t>(S.DtsDeltaThreshold * 1000000.0f) || PktTime + 1 < Ist.Pts) &&
+                if ((std::llabs(Delta) > static_cast<int64_t>(S.DtsDeltaThreshold * 1000000.0f) ||
+                     PktTime + 1 < Ist.Pts) &&
                     !S.CopyTs) {
                     Offset -= Delta;
                     if (S.Verbose >= 3)
-                        GetLogger().Log(&FJob, llVerbose,
-                                        Format("timestamp discontinuity %lld, new offset= %lld",
-                                               static_cast<long long>(Delta), static_cast<long long>(Offset)));
+                        GetLogger().Log(
+                            &FJob, llVerbose,
+                            Format("timestamp discontinuity %lld, new offset= %lld",
+                                   static_cast<long long>(Delta), static_cast<long long>(Offset)));
                     const int64_t DeltaTicks = lavu.av_rescale_q(Delta, AV_TIME_BASE_Q, Tb);
                     Pkt->dts -= DeltaTicks;
                     if (Pkt->pts != AV_NOPTS_VALUE) Pkt->pts -= DeltaTicks;
                 }
             }
             if (ProcessInputPacket(Ist, Pkt) < 0) {
-                const std::string Error = Format("Error while decoding stream #%d.%d (%s)", Ist.FileIndex,
-                                                 Ist.StreamIndex, MediaTypeName(Ist.St->codecpar->codec_type).c_str());
+                const std::string Error =
+                    Format("Error while decoding stream #%d.%d (%s)", Ist.FileIndex, Ist.StreamIndex,
+                           MediaTypeName(Ist.St->codecpar->codec_type).c_str());
                 lavc.av_packet_unref(Pkt);
                 if (S.ExitOnError) throw FFmpegException(Error);
                 if (S.Verbose >= 0) GetLogger().Log(&FJob, llVerbose, Error);
@@ -189,13 +202,15 @@ int TTranscoder::ProcessInputPacket(TInputStreamState& Ist, const AVPacket* Pack
         Ist.NextPts = Ist.Pts = lavu.av_rescale_q(Packet->dts, Ist.St->time_base, AV_TIME_BASE_Q);
     const AVMediaType Type = Ist.St->codecpar->codec_type;
     if (Ist.DecodingNeeded) {
-        const int Result = Type == AVMEDIA_TYPE_SUBTITLE ? DecodeSubtitle(Ist, Packet) : DecodeAudioOrVideo(Ist, Packet);
+        const int Result =
+            Type == AVMEDIA_TYPE_SUBTITLE ? DecodeSubtitle(Ist, Packet) : DecodeAudioOrVideo(Ist, Packet);
         if (Result < 0) return Result;
     } else if (Packet) {
         Ist.Pts = Ist.NextPts;
         if (Packet->duration > 0)
             Ist.NextPts += lavu.av_rescale_q(Packet->duration, Ist.St->time_base, AV_TIME_BASE_Q);
-        else if (Type == AVMEDIA_TYPE_AUDIO && Ist.St->codecpar->frame_size > 0 && Ist.St->codecpar->sample_rate > 0)
+        else if (Type == AVMEDIA_TYPE_AUDIO && Ist.St->codecpar->frame_size > 0 &&
+                 Ist.St->codecpar->sample_rate > 0)
             Ist.NextPts += 1000000LL * Ist.St->codecpar->frame_size / Ist.St->codecpar->sample_rate;
     }
     if (Packet && (S.StartTime == 0 || Ist.Pts >= S.StartTime)) {
@@ -217,7 +232,8 @@ void TTranscoder::DrainDecoder(TInputStreamState& Ist) {
         for (;;) {
             AVFrame* Out = Ist.Filtered.get();
             if (lavfi.av_buffersink_get_frame(Ist.FilterSink, Out) < 0) break;
-            const int64_t Pts = Out->pts != AV_NOPTS_VALUE ? lavu.av_rescale_q(Out->pts, SinkTb, AV_TIME_BASE_Q) : Ist.Pts;
+            const int64_t Pts =
+                Out->pts != AV_NOPTS_VALUE ? lavu.av_rescale_q(Out->pts, SinkTb, AV_TIME_BASE_Q) : Ist.Pts;
             for (TOutputStreamState& Ost : FOutputs)
                 if (&FInputs[Ost.SourceIndex] == &Ist && Ost.EncodingNeeded) EncodeVideo(Ost, Ist, Out, Pts);
             lavu.av_frame_unref(Out);
@@ -236,8 +252,10 @@ int TTranscoder::DecodeAudioOrVideo(TInputStreamState& Ist, const AVPacket* Pack
         if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF) break;
         if (Result < 0) return -1;
         const int64_t Ts = Frame->best_effort_timestamp;
-        if (Ts != AV_NOPTS_VALUE) Ist.Pts = lavu.av_rescale_q(Ts, Ist.St->time_base, AV_TIME_BASE_Q);
-        else Ist.Pts = Ist.NextPts;
+        if (Ts != AV_NOPTS_VALUE)
+            Ist.Pts = lavu.av_rescale_q(Ts, Ist.St->time_base, AV_TIME_BASE_Q);
+        else
+            Ist.Pts = Ist.NextPts;
         if (Dec->codec_type == AVMEDIA_TYPE_AUDIO && Frame->sample_rate > 0)
             Ist.NextPts = Ist.Pts + 1000000LL * Frame->nb_samples / Frame->sample_rate;
         else if (Frame->pkt_duration > 0)
@@ -289,13 +307,13 @@ int TTranscoder::DecodeSubtitle(TInputStreamState& Ist, const AVPacket* Packet) 
         const int Result = lavc.avcodec_decode_subtitle2(Dec, &Subtitle, &Got, const_cast<AVPacket*>(Packet));
         if (Result < 0) return -1;
         if (!Got) break;
-        std::unique_ptr<AVSubtitle, void (*)(AVSubtitle*)> Owned(&Subtitle, [](AVSubtitle* P) {
-            lavc.avsubtitle_free(P);
-        });
+        std::unique_ptr<AVSubtitle, void (*)(AVSubtitle*)> Owned(
+            &Subtitle, [](AVSubtitle* P) { lavc.avsubtitle_free(P); });
         const int64_t Pts = Packet->pts != AV_NOPTS_VALUE ? Packet->pts : AV_NOPTS_VALUE;
         if (S.StartTime == 0 || Ist.Pts >= S.StartTime)
             for (TOutputStreamState& Ost : FOutputs)
-                if (&FInputs[Ost.SourceIndex] == &Ist && Ost.EncodingNeeded) EncodeSubtitle(Ost, Ist, Pts, Subtitle);
+                if (&FInputs[Ost.SourceIndex] == &Ist && Ost.EncodingNeeded)
+                    EncodeSubtitle(Ost, Ist, Pts, Subtitle);
         if (Packet->size > 0) break;  // a real packet decodes once; flushing repeats until empty
     }
     return 0;
@@ -316,8 +334,9 @@ void TTranscoder::CopyPacket(TOutputStreamState& Ost, TInputStreamState& Ist, co
     const AVRational OutTb = Ost.Enc->PacketTimeBase;
     Ost.CopyStartOffset = lavu.av_rescale_q(S.StartTime, AV_TIME_BASE_Q, OutTb);
     Out->stream_index = Ost.Index;
-    Out->pts = Packet->pts != AV_NOPTS_VALUE ? lavu.av_rescale_q(Packet->pts, InTb, OutTb) - Ost.CopyStartOffset
-                                             : AV_NOPTS_VALUE;
+    Out->pts = Packet->pts != AV_NOPTS_VALUE
+                   ? lavu.av_rescale_q(Packet->pts, InTb, OutTb) - Ost.CopyStartOffset
+                   : AV_NOPTS_VALUE;
     Out->dts = (Packet->dts != AV_NOPTS_VALUE ? lavu.av_rescale_q(Packet->dts, InTb, OutTb)
                                               : lavu.av_rescale_q(Ist.Pts, AV_TIME_BASE_Q, OutTb)) -
                Ost.CopyStartOffset;
@@ -325,7 +344,6 @@ void TTranscoder::CopyPacket(TOutputStreamState& Ost, TInputStreamState& Ist, co
     WritePacket(Ost, Out, OutTb);
     Ost.FrameNumber += 1;
 }
-
 
 void TTranscoder::Teardown() {
     // Nothing a decoder or an encoder still holds is lost, after a stop request too.
@@ -338,8 +356,7 @@ void TTranscoder::Teardown() {
         if (Ost.EncodingNeeded) DrainEncoder(Ost);
     for (int F = 0; F < FOutputFileCount; ++F) {
         const int Result = lavf.av_write_trailer(FJob.FOutputFiles[F]);
-        if (Result < 0)
-            throw FFmpegException(OpenErrorText(u"av_write_trailer()", LegacyOpenError(Result)));
+        if (Result < 0) throw FFmpegException(OpenErrorText(u"av_write_trailer()", LegacyOpenError(Result)));
     }
     ReportProgress(true);
     FJob.CloseRegisteredCodecs();

@@ -22,11 +22,12 @@ bool TPictureConverter::Render(const AVFrame* Picture) {
         // Already in the bitmap's layout: rows are copied, each within the bitmap's row.
         const size_t Row = static_cast<size_t>(W) * 3;
         for (int Y = 0; Y < H; ++Y)
-            std::memcpy(FBitmap.ScanLine(Y), Picture->data[0] + static_cast<ptrdiff_t>(Y) * Picture->linesize[0], Row);
+            std::memcpy(FBitmap.ScanLine(Y),
+                        Picture->data[0] + static_cast<ptrdiff_t>(Y) * Picture->linesize[0], Row);
         return true;
     }
-    FToRGB.reset(lsws.sws_getCachedContext(FToRGB.release(), W, H, Format, W, H, AV_PIX_FMT_BGR24, SWS_BICUBIC,
-                                           nullptr, nullptr, nullptr));
+    FToRGB.reset(lsws.sws_getCachedContext(FToRGB.release(), W, H, Format, W, H, AV_PIX_FMT_BGR24,
+                                           SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!FToRGB) return false;
     uint8_t* Dst[4] = {FBitmap.Bits(), nullptr, nullptr, nullptr};
     int DstStride[4] = {FBitmap.Stride(), 0, 0, 0};
@@ -41,11 +42,12 @@ bool TPictureConverter::WriteBack(AVFrame* Picture) {
     if (Format == AV_PIX_FMT_BGR24) {
         const size_t Row = static_cast<size_t>(W) * 3;
         for (int Y = 0; Y < H; ++Y)
-            std::memcpy(Picture->data[0] + static_cast<ptrdiff_t>(Y) * Picture->linesize[0], FBitmap.ScanLine(Y), Row);
+            std::memcpy(Picture->data[0] + static_cast<ptrdiff_t>(Y) * Picture->linesize[0],
+                        FBitmap.ScanLine(Y), Row);
         return true;
     }
-    FFromRGB.reset(lsws.sws_getCachedContext(FFromRGB.release(), W, H, AV_PIX_FMT_BGR24, W, H, Format, SWS_BICUBIC,
-                                             nullptr, nullptr, nullptr));
+    FFromRGB.reset(lsws.sws_getCachedContext(FFromRGB.release(), W, H, AV_PIX_FMT_BGR24, W, H, Format,
+                                             SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!FFromRGB) return false;
     const uint8_t* Src[4] = {FBitmap.Bits(), nullptr, nullptr, nullptr};
     const int SrcStride[4] = {FBitmap.Stride(), 0, 0, 0};

@@ -9,7 +9,7 @@
 namespace zembra {
 
 class TPictureConverter {
-public:
+  public:
     // Renders the picture into the bitmap (sized to the picture). False when no scaler to BGR
     // can be made for its format.
     bool Render(const AVFrame* Picture);
@@ -19,7 +19,7 @@ public:
     TBitmap& Bitmap() { return FBitmap; }
     void Reset();
 
-private:
+  private:
     TBitmap FBitmap;
     TSwsPtr FToRGB;
     TSwsPtr FFromRGB;

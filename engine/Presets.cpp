@@ -221,8 +221,7 @@ const TBuiltInPreset kBuiltInPresets[] = {
      "directpred=1\n"
      "flags2=+fastpskip\n"
      "cqp=0\n"},
-    {"libx264-main",
-     "flags2=-dct8x8\n"},
+    {"libx264-main", "flags2=-dct8x8\n"},
     {"libx264-max",
      "coder=1\n"
      "flags=+loop\n"
@@ -299,6 +298,8 @@ const char* FindBuiltInPreset(const std::string& Name) {
     return nullptr;
 }
 
-int BuiltInPresetCount() { return static_cast<int>(sizeof(kBuiltInPresets) / sizeof(kBuiltInPresets[0])); }
+int BuiltInPresetCount() {
+    return static_cast<int>(sizeof(kBuiltInPresets) / sizeof(kBuiltInPresets[0]));
+}
 
 }  // namespace zembra

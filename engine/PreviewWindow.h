@@ -13,7 +13,7 @@
 namespace zembra {
 
 class IPreviewWindow {
-public:
+  public:
     virtual ~IPreviewWindow() = default;
     // Shows the picture (called on a worker thread; the window work happens on the main
     // thread). False once the user has closed the window: the engine then stops previewing.

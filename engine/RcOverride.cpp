@@ -33,9 +33,11 @@ std::vector<RcOverride> ParseRcOverride(const std::string& Text) {
     for (;;) {
         int Start = 0, End = 0, Q = 0;
         // The first two numbers are each followed by one separator, which must not end the text.
-        if (!ReadInt(Text, Pos, Start) || Pos >= Text.size()) throw FFmpegException("error parsing rc_override");
+        if (!ReadInt(Text, Pos, Start) || Pos >= Text.size())
+            throw FFmpegException("error parsing rc_override");
         ++Pos;
-        if (!ReadInt(Text, Pos, End) || Pos >= Text.size()) throw FFmpegException("error parsing rc_override");
+        if (!ReadInt(Text, Pos, End) || Pos >= Text.size())
+            throw FFmpegException("error parsing rc_override");
         ++Pos;
         if (!ReadInt(Text, Pos, Q)) throw FFmpegException("error parsing rc_override");
         RcOverride E{};

@@ -73,9 +73,11 @@ void TCustomFFmpeg::AddVideoStream(AVFormatContext* Container, int FileIndex) {
     AVCodecID GuessedId = AV_CODEC_ID_NONE;
     if (!S.VideoStreamCopy) {
         if (!S.VideoCodecName.empty()) {
-            if (!FindCodecByName(S.VideoCodecName, AVMEDIA_TYPE_VIDEO, true, Encoder)) throw FFmpegException(FLastError);
+            if (!FindCodecByName(S.VideoCodecName, AVMEDIA_TYPE_VIDEO, true, Encoder))
+                throw FFmpegException(FLastError);
         } else {
-            GuessedId = lavf.av_guess_codec(Container->oformat, nullptr, Container->url, nullptr, AVMEDIA_TYPE_VIDEO);
+            GuessedId =
+                lavf.av_guess_codec(Container->oformat, nullptr, Container->url, nullptr, AVMEDIA_TYPE_VIDEO);
             Encoder = lavc.avcodec_find_encoder(GuessedId);
         }
     }
@@ -86,7 +88,8 @@ void TCustomFFmpeg::AddVideoStream(AVFormatContext* Container, int FileIndex) {
     S.VideoBitstreamFilters.clear();
     if (S.VideoCodecTag) Codec->codec_tag = S.VideoCodecTag;
     AVCodecContext* Options = FCodecOpts[omtVideo].get();
-    if ((S.VideoGlobalHeader & 1) || (S.VideoGlobalHeader == 0 && (Container->oformat->flags & AVFMT_GLOBALHEADER))) {
+    if ((S.VideoGlobalHeader & 1) ||
+        (S.VideoGlobalHeader == 0 && (Container->oformat->flags & AVFMT_GLOBALHEADER))) {
         Codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         Options->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
@@ -140,7 +143,8 @@ void TCustomFFmpeg::AddVideoStream(AVFormatContext* Container, int FileIndex) {
         Codec->rc_override = Table;
         Codec->rc_override_count = static_cast<int>(Entries.size());
     }
-    if (Codec->rc_initial_buffer_occupancy == 0) Codec->rc_initial_buffer_occupancy = Codec->rc_buffer_size * 3 / 4;
+    if (Codec->rc_initial_buffer_occupancy == 0)
+        Codec->rc_initial_buffer_occupancy = Codec->rc_buffer_size * 3 / 4;
     Codec->intra_dc_precision = S.IntraDcPrecision - 8;
     if (S.DoPSNR) Codec->flags |= AV_CODEC_FLAG_PSNR;
     if (S.DoPass == 1) Codec->flags |= AV_CODEC_FLAG_PASS1;
@@ -163,9 +167,11 @@ void TCustomFFmpeg::AddAudioStream(AVFormatContext* Container, int FileIndex) {
     AVCodecID GuessedId = AV_CODEC_ID_NONE;
     if (!S.AudioStreamCopy) {
         if (!S.AudioCodecName.empty()) {
-            if (!FindCodecByName(S.AudioCodecName, AVMEDIA_TYPE_AUDIO, true, Encoder)) throw FFmpegException(FLastError);
+            if (!FindCodecByName(S.AudioCodecName, AVMEDIA_TYPE_AUDIO, true, Encoder))
+                throw FFmpegException(FLastError);
         } else {
-            GuessedId = lavf.av_guess_codec(Container->oformat, nullptr, Container->url, nullptr, AVMEDIA_TYPE_AUDIO);
+            GuessedId =
+                lavf.av_guess_codec(Container->oformat, nullptr, Container->url, nullptr, AVMEDIA_TYPE_AUDIO);
             Encoder = lavc.avcodec_find_encoder(GuessedId);
         }
     }
@@ -185,7 +191,8 @@ void TCustomFFmpeg::AddAudioStream(AVFormatContext* Container, int FileIndex) {
         lavu.av_channel_layout_default(&Codec->ch_layout, S.AudioChannels);
         FOutputEncoders.push_back(nullptr);
     } else {
-        ApplyStoredOptions(Codec, FCodecOpts[omtAudio].get(), AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        ApplyStoredOptions(Codec, FCodecOpts[omtAudio].get(),
+                           AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
         Codec->codec_id = Encoder ? Encoder->id : GuessedId;
         Setup->Encoder = Encoder;
         FOutputEncoders.push_back(S.AudioCodecName.empty() ? nullptr : Encoder);
@@ -202,7 +209,8 @@ void TCustomFFmpeg::AddAudioStream(AVFormatContext* Container, int FileIndex) {
         else
             lavu.av_channel_layout_default(&Codec->ch_layout, S.AudioChannels);
         Codec->sample_fmt = static_cast<AVSampleFormat>(S.AudioSampleFmt);
-        if (Encoder && Encoder->sample_fmts && !Lists(Encoder->sample_fmts, AV_SAMPLE_FMT_NONE, Codec->sample_fmt))
+        if (Encoder && Encoder->sample_fmts &&
+            !Lists(Encoder->sample_fmts, AV_SAMPLE_FMT_NONE, Codec->sample_fmt))
             Codec->sample_fmt = Encoder->sample_fmts[0];
     }
     Codec->sample_rate = S.AudioSampleRate;
@@ -245,7 +253,8 @@ void TCustomFFmpeg::AddSubtitleStream(AVFormatContext* Container, int FileIndex)
         Setup->Encoder = Encoder;
         FOutputEncoders.push_back(Encoder);
     }
-    if (!S.SubtitleLanguage.empty()) lavu.av_dict_set(&St->metadata, "language", S.SubtitleLanguage.c_str(), 0);
+    if (!S.SubtitleLanguage.empty())
+        lavu.av_dict_set(&St->metadata, "language", S.SubtitleLanguage.c_str(), 0);
 }
 
 }  // namespace zembra

@@ -13,7 +13,9 @@ namespace zembra {
 
 namespace {
 
-std::string TypeName(const AVStream* St) { return MediaTypeName(St->codecpar->codec_type); }
+std::string TypeName(const AVStream* St) {
+    return MediaTypeName(St->codecpar->codec_type);
+}
 
 }  // namespace
 
@@ -96,7 +98,8 @@ void TTranscoder::BuildOutputTables() {
     FStreamsPerFile = static_cast<int>(FJob.FOutputFiles[0]->nb_streams);
     const int Entries = FJob.FJoined ? FStreamsPerFile * FJob.FInputFileCount : Total;
     const int MapCount = static_cast<int>(FJob.FStreamMaps.size());
-    if (MapCount > 0 && MapCount != Entries) Fail("Number of stream maps must match number of output streams");
+    if (MapCount > 0 && MapCount != Entries)
+        Fail("Number of stream maps must match number of output streams");
     for (const TStreamMapEntry& M : FJob.FStreamMaps) {
         if (M.FileIndex < 0 || M.FileIndex >= FJob.FInputFileCount || M.StreamIndex < 0 ||
             M.StreamIndex >= FInputFiles[M.FileIndex].StreamCount)
@@ -145,8 +148,9 @@ void TTranscoder::MapStreams() {
             const AVMediaType InType = FInputs[Source].St->codecpar->codec_type;
             if (InType != Type) {
                 DumpOutput(Ost.FileIndex);
-                Fail(Format("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)", M.FileIndex, M.StreamIndex,
-                            MediaTypeName(InType).c_str(), Ost.FileIndex, Ost.Index, MediaTypeName(Type).c_str()));
+                Fail(Format("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)", M.FileIndex,
+                            M.StreamIndex, MediaTypeName(InType).c_str(), Ost.FileIndex, Ost.Index,
+                            MediaTypeName(Type).c_str()));
             }
             Ost.SyncIndex = FInputFiles[M.SyncFileIndex].FirstIndex + M.SyncStreamIndex;
         } else {
@@ -163,7 +167,8 @@ void TTranscoder::MapStreams() {
                         for (unsigned I = 0; I < Ic->programs[P]->nb_stream_indexes && Source < 0; ++I) {
                             const int Candidate = FInputFiles[F].FirstIndex +
                                                   static_cast<int>(Ic->programs[P]->stream_index[I]);
-                            if (Candidate < FInputFiles[F].FirstIndex + FInputFiles[F].StreamCount && Usable(Candidate))
+                            if (Candidate < FInputFiles[F].FirstIndex + FInputFiles[F].StreamCount &&
+                                Usable(Candidate))
                                 Source = Candidate;
                         }
                     }
@@ -223,12 +228,17 @@ void TTranscoder::PrepareStreamCopy(TOutputStreamState& Ost, TInputStreamState& 
             if (S.AudioVolume != 256) Fail("-acodec copy and -vol are incompatible (frames are not decoded)");
             break;
         case AVMEDIA_TYPE_VIDEO:
-            if (FJob.FOnCustomHook) Fail("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
-            if (!S.VideoHooks.empty()) Fail("-vcodec copy and -vhook are incompatible (frames are not decoded)");
-            if (FJob.PreviewFlags() & 3) Fail("-vcodec copy and PostHooks are incompatible (frames are not decoded)");
+            if (FJob.FOnCustomHook)
+                Fail("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+            if (!S.VideoHooks.empty())
+                Fail("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+            if (FJob.PreviewFlags() & 3)
+                Fail("-vcodec copy and PostHooks are incompatible (frames are not decoded)");
             break;
-        case AVMEDIA_TYPE_SUBTITLE: break;
-        default: Fail("invalid codec_type of output stream");
+        case AVMEDIA_TYPE_SUBTITLE:
+            break;
+        default:
+            Fail("invalid codec_type of output stream");
     }
     if (lavc.avcodec_parameters_copy(Out, In) < 0) Fail("av_mallocz fail");
     const AVOutputFormat* Fmt = FJob.FOutputFiles[Ost.FileIndex]->oformat;
@@ -261,7 +271,8 @@ void TTranscoder::PrepareEncoding(TOutputStreamState& Ost, TInputStreamState& Is
             break;
         case AVMEDIA_TYPE_AUDIO: {
             const AVCodecParameters* In = Ist.St->codecpar;
-            if (Enc->sample_fmt == AV_SAMPLE_FMT_NONE) Enc->sample_fmt = static_cast<AVSampleFormat>(In->format);
+            if (Enc->sample_fmt == AV_SAMPLE_FMT_NONE)
+                Enc->sample_fmt = static_cast<AVSampleFormat>(In->format);
             Ost.ResampleFlag = Enc->sample_rate != In->sample_rate || S.AudioSyncMethod > 1;
             Ost.EncodingNeeded = Ist.DecodingNeeded = true;
             break;
@@ -269,12 +280,14 @@ void TTranscoder::PrepareEncoding(TOutputStreamState& Ost, TInputStreamState& Is
         case AVMEDIA_TYPE_SUBTITLE:
             Ost.EncodingNeeded = Ist.DecodingNeeded = true;
             break;
-        default: Fail("invalid codec_type of output stream");
+        default:
+            Fail("invalid codec_type of output stream");
     }
     if (Enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) OpenPassLog(Number, Ost);
 }
 
-void TTranscoder::InitBitstreamFilters(TEncoderState& Enc, const AVCodecParameters* Source, AVRational TimeBase) {
+void TTranscoder::InitBitstreamFilters(TEncoderState& Enc, const AVCodecParameters* Source,
+                                       AVRational TimeBase) {
     Enc.PacketTimeBase = TimeBase;
     const AVCodecParameters* Params = Source;
     for (const TBitstreamFilterSpec& Spec : Enc.Setup->Filters) {
@@ -289,7 +302,8 @@ void TTranscoder::InitBitstreamFilters(TEncoderState& Enc, const AVCodecParamete
         while (!Rest.empty()) {
             std::string Pair = SplitFirst(Rest, ":", true);
             const std::string Key = SplitFirst(Pair, "=", true);
-            if (!Key.empty() && lavu.av_opt_set(Ctx->priv_data ? Ctx->priv_data : Ctx.get(), Key.c_str(), Pair.c_str(), 0) < 0)
+            if (!Key.empty() && lavu.av_opt_set(Ctx->priv_data ? Ctx->priv_data : Ctx.get(), Key.c_str(),
+                                                Pair.c_str(), 0) < 0)
                 Fail(Format("Invalid option %s for bitstream filter %s", Key.c_str(), Spec.Name.c_str()));
         }
         if (lavc.av_bsf_init(Ctx.get()) < 0) Fail("Unknown bitstream filter " + Spec.Name);
@@ -299,7 +313,8 @@ void TTranscoder::InitBitstreamFilters(TEncoderState& Enc, const AVCodecParamete
         Enc.Filters.push_back(std::move(Ctx));
     }
     // The muxer reads the stream parameters the last filter gives out.
-    if (Params != Source && lavc.avcodec_parameters_copy(Enc.St->codecpar, Params) < 0) Fail("av_mallocz fail");
+    if (Params != Source && lavc.avcodec_parameters_copy(Enc.St->codecpar, Params) < 0)
+        Fail("av_mallocz fail");
 }
 
 void TTranscoder::OpenEncoders() {
@@ -311,12 +326,13 @@ void TTranscoder::OpenEncoders() {
         const AVCodec* Codec = Enc.Setup->Encoder;
         if (!Codec) Codec = lavc.avcodec_find_encoder(Enc.Setup->Codec->codec_id);
         if (!Codec)
-            Fail(Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)", Enc.Setup->Codec->codec_id,
-                        Ost.FileIndex, Ost.Index, TypeName(Ost.St).c_str()),
+            Fail(Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)",
+                        Enc.Setup->Codec->codec_id, Ost.FileIndex, Ost.Index, TypeName(Ost.St).c_str()),
                  true);
         AVCodecContext* Ctx = Enc.Setup->Codec.get();
         Ctx->codec_id = Codec->id;
-        if (Codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL) Ctx->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
+        if (Codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL)
+            Ctx->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
         const TOptionMediaType Kind = Ctx->codec_type == AVMEDIA_TYPE_AUDIO      ? omtAudio
                                       : Ctx->codec_type == AVMEDIA_TYPE_SUBTITLE ? omtSubtitle
                                                                                  : omtVideo;
@@ -326,7 +342,8 @@ void TTranscoder::OpenEncoders() {
             if (Dec && Dec->subtitle_header && !Ctx->subtitle_header) {
                 Ctx->subtitle_header = static_cast<uint8_t*>(lavu.av_mallocz(Dec->subtitle_header_size + 1));
                 if (Ctx->subtitle_header) {
-                    std::copy(Dec->subtitle_header, Dec->subtitle_header + Dec->subtitle_header_size, Ctx->subtitle_header);
+                    std::copy(Dec->subtitle_header, Dec->subtitle_header + Dec->subtitle_header_size,
+                              Ctx->subtitle_header);
                     Ctx->subtitle_header_size = Dec->subtitle_header_size;
                 }
             }
@@ -347,7 +364,8 @@ void TTranscoder::OpenEncoders() {
             }
         }
         if (Result < 0)
-            Fail(Format("Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect parameters such "
+            Fail(Format("Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect "
+                        "parameters such "
                         "as bit_rate, rate, width or height",
                         Ost.FileIndex, Ost.Index, TypeName(Ost.St).c_str()),
                  true);
@@ -376,8 +394,8 @@ void TTranscoder::OpenDecoders() {
         if (!Ist.DecodingNeeded) continue;
         const AVCodec* Codec = Forced ? Forced : lavc.avcodec_find_decoder(Ist.St->codecpar->codec_id);
         if (!Codec)
-            Fail(Format("Decoder (codec id %d) not found for input stream #%d.%d (%s)", Ist.St->codecpar->codec_id,
-                        Ist.FileIndex, Ist.StreamIndex, TypeName(Ist.St).c_str()),
+            Fail(Format("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
+                        Ist.St->codecpar->codec_id, Ist.FileIndex, Ist.StreamIndex, TypeName(Ist.St).c_str()),
                  true);
         TCodecContextPtr& Slot = FJob.FInputCodecs[Ist.FileIndex][Ist.StreamIndex];
         if (!Slot) Fail("av_mallocz fail");
@@ -395,8 +413,8 @@ void TTranscoder::OpenDecoders() {
             }
         }
         if (Result < 0)
-            Fail(Format("Error while opening decoder for input stream #%d.%d (%s)", Ist.FileIndex, Ist.StreamIndex,
-                        TypeName(Ist.St).c_str()),
+            Fail(Format("Error while opening decoder for input stream #%d.%d (%s)", Ist.FileIndex,
+                        Ist.StreamIndex, TypeName(Ist.St).c_str()),
                  true);
         Ist.Decoder = Ctx;
     }
@@ -405,9 +423,11 @@ void TTranscoder::OpenDecoders() {
 void TTranscoder::MapMetadata() {
     for (const TMetaDataMap& M : FJob.FMetaDataMaps) {
         if (M.OutFile < 0 || M.OutFile >= FJob.FOutputFileCount)
-            Fail(Format("Invalid output file index %d map_meta_data(%d,%d)", M.OutFile, M.OutFile, M.InFile), true);
+            Fail(Format("Invalid output file index %d map_meta_data(%d,%d)", M.OutFile, M.OutFile, M.InFile),
+                 true);
         if (M.InFile < 0 || M.InFile >= FJob.FInputFileCount)
-            Fail(Format("Invalid input file index %d map_meta_data(%d,%d)", M.InFile, M.OutFile, M.InFile), true);
+            Fail(Format("Invalid input file index %d map_meta_data(%d,%d)", M.InFile, M.OutFile, M.InFile),
+                 true);
         AVFormatContext* Oc = FJob.FOutputFiles[M.OutFile];
         const AVDictionaryEntry* E = nullptr;
         while ((E = lavu.av_dict_get(FJob.FInputFiles[M.InFile]->metadata, "", E, AV_DICT_IGNORE_SUFFIX)))

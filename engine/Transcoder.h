@@ -100,7 +100,7 @@ struct TOutputStreamState {
 };
 
 class TTranscoder {
-public:
+  public:
     explicit TTranscoder(TCustomFFmpeg& Job);
     ~TTranscoder();
     TTranscoder(const TTranscoder&) = delete;
@@ -108,7 +108,7 @@ public:
 
     void Run();
 
-private:
+  private:
     // Setup.
     void BuildInputTables();
     void BuildOutputTables();
@@ -147,7 +147,7 @@ private:
     void SendAudioFrame(TOutputStreamState& Ost, int Samples, int FrameSamples);
     void FlushResampler(TOutputStreamState& Ost);
     static int AllocResampler(SwrContext** Swr, const AVCodecContext* C, const AVChannelLayout& InLayout,
-                            AVSampleFormat InFormat, int InRate);
+                              AVSampleFormat InFormat, int InRate);
     void DrainEncoder(TOutputStreamState& Ost);
     void ReceivePackets(TOutputStreamState& Ost);
 

@@ -42,8 +42,9 @@ ptrdiff_t PlaneOffset(const AVPixFmtDescriptor* D, const AVFrame* F, int P, int 
 }
 
 bool IsPlanarYuv8(const AVPixFmtDescriptor* D) {
-    return D && !(D->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
-                              AV_PIX_FMT_FLAG_HWACCEL)) &&
+    return D &&
+           !(D->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
+                         AV_PIX_FMT_FLAG_HWACCEL)) &&
            (D->flags & AV_PIX_FMT_FLAG_PLANAR) && D->comp[0].depth == 8;
 }
 
@@ -52,15 +53,16 @@ void FillPadColour(AVFrame* F, const std::array<int32_t, 3>& YUV) {
     const AVPixFmtDescriptor* D = lavu.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(F->format));
     if (!IsPlanarYuv8(D) || D->nb_components < 3) {
         ptrdiff_t Lines[4] = {F->linesize[0], F->linesize[1], F->linesize[2], F->linesize[3]};
-        lavu.av_image_fill_black(F->data, Lines, static_cast<AVPixelFormat>(F->format), AVCOL_RANGE_MPEG, F->width,
-                                 F->height);
+        lavu.av_image_fill_black(F->data, Lines, static_cast<AVPixelFormat>(F->format), AVCOL_RANGE_MPEG,
+                                 F->width, F->height);
         return;
     }
     for (int P = 0; P < 3; ++P) {
         const int H = P == 0 ? F->height : -((-F->height) >> D->log2_chroma_h);
         const int W = P == 0 ? F->width : -((-F->width) >> D->log2_chroma_w);
         for (int Y = 0; Y < H; ++Y)
-            std::memset(F->data[P] + static_cast<ptrdiff_t>(Y) * F->linesize[P], YUV[P], static_cast<size_t>(W));
+            std::memset(F->data[P] + static_cast<ptrdiff_t>(Y) * F->linesize[P], YUV[P],
+                        static_cast<size_t>(W));
     }
 }
 
@@ -74,7 +76,9 @@ bool Deinterlace(const AVFrame* In, AVFrame* Out) {
         const int W = P == 0 ? In->width : In->width >> D->log2_chroma_w;
         const int H = P == 0 ? In->height : In->height >> D->log2_chroma_h;
         for (int Y = 0; Y < H; ++Y) {
-            auto Row = [&](int R) { return In->data[P] + static_cast<ptrdiff_t>(std::clamp(R, 0, H - 1)) * In->linesize[P]; };
+            auto Row = [&](int R) {
+                return In->data[P] + static_cast<ptrdiff_t>(std::clamp(R, 0, H - 1)) * In->linesize[P];
+            };
             const uint8_t *A = Row(Y - 2), *B = Row(Y - 1), *C = Row(Y), *E = Row(Y + 1), *G = Row(Y + 2);
             uint8_t* Dst = Out->data[P] + static_cast<ptrdiff_t>(Y) * Out->linesize[P];
             for (int X = 0; X < W; ++X) {
@@ -123,8 +127,9 @@ void TTranscoder::PrepareVideoEncoding(TOutputStreamState& Ost, TInputStreamStat
         Ost.ResampleFlag = false;
         return;
     }
-    Ost.ResampleFlag = !(Ost.ScaledWidth + S.PadLeft + S.PadRight == Enc->width &&
-                         Ost.ScaledHeight + S.PadTop + S.PadBottom == Enc->height && In->format == Enc->pix_fmt);
+    Ost.ResampleFlag =
+        !(Ost.ScaledWidth + S.PadLeft + S.PadRight == Enc->width &&
+          Ost.ScaledHeight + S.PadTop + S.PadBottom == Enc->height && In->format == Enc->pix_fmt);
 }
 
 bool TTranscoder::ConfigureFilters(TOutputStreamState& Ost, TInputStreamState& Ist) {
@@ -140,9 +145,9 @@ bool TTranscoder::ConfigureFilters(TOutputStreamState& Ost, TInputStreamState& I
     if (!Ist.Graph) return Error("avfilter_graph_alloc", AVERROR(ENOMEM));
     AVFilterGraph* G = Ist.Graph.get();
     const AVRational Sar = In->sample_aspect_ratio.num ? In->sample_aspect_ratio : AVRational{1, 1};
-    const std::string SourceArgs = Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", In->width,
-                                          In->height, In->format, Ist.St->time_base.num, Ist.St->time_base.den,
-                                          Sar.num, Sar.den);
+    const std::string SourceArgs =
+        Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", In->width, In->height,
+               In->format, Ist.St->time_base.num, Ist.St->time_base.den, Sar.num, Sar.den);
     int R = lavfi.avfilter_graph_create_filter(&Ist.FilterSource, lavfi.avfilter_get_by_name("buffer"), "src",
                                                SourceArgs.c_str(), nullptr, G);
     if (R < 0) return Error("buffer", R);
@@ -150,8 +155,8 @@ bool TTranscoder::ConfigureFilters(TOutputStreamState& Ost, TInputStreamState& I
     if (!Ist.FilterSink) return Error("buffersink", AVERROR(ENOMEM));
     // The sink takes the encoder's pixel format only; the graph converts to it.
     const AVPixelFormat Formats[] = {Enc->pix_fmt};
-    R = lavu.av_opt_set_bin(Ist.FilterSink, "pix_fmts", reinterpret_cast<const uint8_t*>(Formats), sizeof(Formats),
-                            AV_OPT_SEARCH_CHILDREN);
+    R = lavu.av_opt_set_bin(Ist.FilterSink, "pix_fmts", reinterpret_cast<const uint8_t*>(Formats),
+                            sizeof(Formats), AV_OPT_SEARCH_CHILDREN);
     if (R >= 0) R = lavfi.avfilter_init_str(Ist.FilterSink, nullptr);
     if (R < 0) return Error("buffersink", R);
     AVFilterContext* Last = Ist.FilterSource;
@@ -160,8 +165,8 @@ bool TTranscoder::ConfigureFilters(TOutputStreamState& Ost, TInputStreamState& I
     if (Width != In->width || Height != In->height) {
         AVFilterContext* Scale = nullptr;
         const std::string Args = Format("w=%d:h=%d:flags=%s", Width, Height, ScalerFlagName(Ost.ScalerFlags));
-        R = lavfi.avfilter_graph_create_filter(&Scale, lavfi.avfilter_get_by_name("scale"), "scale", Args.c_str(),
-                                               nullptr, G);
+        R = lavfi.avfilter_graph_create_filter(&Scale, lavfi.avfilter_get_by_name("scale"), "scale",
+                                               Args.c_str(), nullptr, G);
         if (R >= 0) R = lavfi.avfilter_link(Last, 0, Scale, 0);
         if (R < 0) return Error("scale", R);
         Last = Scale;
@@ -189,8 +194,9 @@ bool TTranscoder::ConfigureFilters(TOutputStreamState& Ost, TInputStreamState& I
     if (Ost.PadFlag && (OutW != S.FrameWidth || OutH != S.FrameHeight)) {
         FFilterError.clear();
         Ist.Graph.reset();
-        Fail("Cannot enable pad options and the filters which resize frame at the same time. "
-             "(crop, rotate, scale, transpose, etc.)");
+        Fail(
+            "Cannot enable pad options and the filters which resize frame at the same time. "
+            "(crop, rotate, scale, transpose, etc.)");
     }
     Enc->width = OutW + S.PadLeft + S.PadRight;
     Enc->height = OutH + S.PadTop + S.PadBottom;
@@ -284,7 +290,8 @@ void TTranscoder::RunCustomHook(AVFrame* Frame, int64_t Pts) {
 }
 
 void TTranscoder::RunFrameHooks(AVFrame* Frame, int64_t Pts) {
-    ProcessFrameHooks(FJob.FFrameHooks, Frame->data, Frame->linesize, Frame->format, Frame->width, Frame->height, Pts);
+    ProcessFrameHooks(FJob.FFrameHooks, Frame->data, Frame->linesize, Frame->format, Frame->width,
+                      Frame->height, Pts);
 }
 
 void TTranscoder::FilterAndEncode(TInputStreamState& Ist, AVFrame* Frame) {
@@ -297,7 +304,8 @@ void TTranscoder::FilterAndEncode(TInputStreamState& Ist, AVFrame* Frame) {
             const int R = lavfi.av_buffersink_get_frame(Ist.FilterSink, Out);
             if (R == AVERROR(EAGAIN) || R == AVERROR_EOF) break;
             if (R < 0) throw FFmpegException("Error while filtering the video");
-            const int64_t Pts = Out->pts != AV_NOPTS_VALUE ? lavu.av_rescale_q(Out->pts, SinkTb, AV_TIME_BASE_Q) : Ist.Pts;
+            const int64_t Pts =
+                Out->pts != AV_NOPTS_VALUE ? lavu.av_rescale_q(Out->pts, SinkTb, AV_TIME_BASE_Q) : Ist.Pts;
             for (TOutputStreamState& Ost : FOutputs) {
                 if (&FInputs[Ost.SourceIndex] != &Ist || !Ost.EncodingNeeded) continue;
                 if (Ost.Enc->Codec) Ost.Enc->Codec->sample_aspect_ratio = Out->sample_aspect_ratio;
@@ -311,14 +319,16 @@ void TTranscoder::FilterAndEncode(TInputStreamState& Ist, AVFrame* Frame) {
         if (&FInputs[Ost.SourceIndex] == &Ist && Ost.EncodingNeeded) EncodeVideo(Ost, Ist, Frame, Ist.Pts);
 }
 
-const AVFrame* TTranscoder::CropScalePad(TOutputStreamState& Ost, TInputStreamState& Ist, const AVFrame* Picture) {
+const AVFrame* TTranscoder::CropScalePad(TOutputStreamState& Ost, TInputStreamState& Ist,
+                                         const AVFrame* Picture) {
     AVCodecContext* C = Ost.Enc->Codec;
     const bool Filters = static_cast<bool>(Ist.Graph);
     if (!Filters && Ost.CropFlag) {
         if (!Ost.Cropped) Ost.Cropped = MakeFrame();
         AVFrame* Cropped = Ost.Cropped.get();
         lavu.av_frame_unref(Cropped);
-        if (!Cropped || lavu.av_frame_ref(Cropped, Picture) < 0) throw FFmpegException("error cropping picture");
+        if (!Cropped || lavu.av_frame_ref(Cropped, Picture) < 0)
+            throw FFmpegException("error cropping picture");
         Cropped->crop_top = static_cast<size_t>(Ost.CropTop);
         Cropped->crop_bottom = static_cast<size_t>(Ost.CropBottom);
         Cropped->crop_left = static_cast<size_t>(Ost.CropLeft);
@@ -340,12 +350,14 @@ const AVFrame* TTranscoder::CropScalePad(TOutputStreamState& Ost, TInputStreamSt
 
     if (!Ost.Scaled) Ost.Scaled = MakeFrame();
     AVFrame* Temp = Ost.Scaled.get();
-    if (!Temp->data[0] || Temp->width != C->width || Temp->height != C->height || Temp->format != C->pix_fmt) {
+    if (!Temp->data[0] || Temp->width != C->width || Temp->height != C->height ||
+        Temp->format != C->pix_fmt) {
         lavu.av_frame_unref(Temp);
         Temp->width = C->width;
         Temp->height = C->height;
         Temp->format = C->pix_fmt;
-        if (lavu.av_frame_get_buffer(Temp, 0) < 0) throw FFmpegException("Cannot allocate temp picture, check pix fmt");
+        if (lavu.av_frame_get_buffer(Temp, 0) < 0)
+            throw FFmpegException("Cannot allocate temp picture, check pix fmt");
     } else if (lavu.av_frame_make_writable(Temp) < 0) {
         // The encoder still holds the last one: this frame gets a buffer of its own.
         throw FFmpegException("Cannot allocate temp picture, check pix fmt");
@@ -362,10 +374,10 @@ const AVFrame* TTranscoder::CropScalePad(TOutputStreamState& Ost, TInputStreamSt
             // The decoder's picture size changed: the bands follow it and the output keeps its size.
             const int FullW = Ost.CropFlag ? InW + Ost.CropLeft + Ost.CropRight : InW;
             const int FullH = Ost.CropFlag ? InH + Ost.CropTop + Ost.CropBottom : InH;
-            GetLogger().Log(&FJob, llQuiet,
-                            Format("Input Stream #%d.%d frame size changed to %dx%d, %s", Ist.FileIndex,
-                                   Ist.StreamIndex, FullW, FullH,
-                                   lavu.av_get_pix_fmt_name(static_cast<AVPixelFormat>(Picture->format))));
+            GetLogger().Log(
+                &FJob, llQuiet,
+                Format("Input Stream #%d.%d frame size changed to %dx%d, %s", Ist.FileIndex, Ist.StreamIndex,
+                       FullW, FullH, lavu.av_get_pix_fmt_name(static_cast<AVPixelFormat>(Picture->format))));
             Ost.ScaledWidth = InW;
             Ost.ScaledHeight = InH;
             Ost.ScaledFormat = static_cast<AVPixelFormat>(Picture->format);
@@ -389,7 +401,8 @@ const AVFrame* TTranscoder::CropScalePad(TOutputStreamState& Ost, TInputStreamSt
     return Temp;
 }
 
-void TTranscoder::EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, const AVFrame* Picture, int64_t Pts) {
+void TTranscoder::EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, const AVFrame* Picture,
+                              int64_t Pts) {
     TEncoderState& Enc = *Ost.Enc;
     AVCodecContext* C = Enc.Codec;
     if (!C) return;
@@ -423,7 +436,8 @@ void TTranscoder::EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, c
     Frames = std::min<int64_t>(Frames, S.MaxFrames[0] - Ost.FrameNumber);
     if (S.RecordingTime != INT64_MAX) {
         // No frame starts at or after the recording time.
-        const int64_t Last = static_cast<int64_t>(std::ceil(static_cast<double>(S.RecordingTime) / 1000000.0 / Tb));
+        const int64_t Last =
+            static_cast<int64_t>(std::ceil(static_cast<double>(S.RecordingTime) / 1000000.0 / Tb));
         Frames = static_cast<int>(std::min<int64_t>(Frames, Last - Ost.SyncOpts));
     }
     if (Frames <= 0) return;
@@ -436,12 +450,14 @@ void TTranscoder::EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, c
         if (!Frame) throw FFmpegException("Video encoding failed");
         Frame->pts = Ost.SyncOpts;
         Frame->interlaced_frame = Picture->interlaced_frame;
-        if (Interlaced) Frame->top_field_first = S.TopFieldFirst == -1 ? Picture->top_field_first : S.TopFieldFirst;
+        if (Interlaced)
+            Frame->top_field_first = S.TopFieldFirst == -1 ? Picture->top_field_first : S.TopFieldFirst;
         Frame->quality = S.SameQuality ? Picture->quality : static_cast<int>(Enc.Setup->Quality);
         if (!S.MeThreshold) Frame->pict_type = AV_PICTURE_TYPE_NONE;
         Frame->sample_aspect_ratio = C->sample_aspect_ratio;
         if (lavc.avcodec_send_frame(C, Frame.get()) < 0) throw FFmpegException("Video encoding failed");
-        if (FJob.PreviewFlags() & 3) DeliverPreview(Frame.get(), lavu.av_rescale_q(Ost.SyncOpts, C->time_base, AV_TIME_BASE_Q));
+        if (FJob.PreviewFlags() & 3)
+            DeliverPreview(Frame.get(), lavu.av_rescale_q(Ost.SyncOpts, C->time_base, AV_TIME_BASE_Q));
         ReceivePackets(Ost);
         Ost.SyncOpts += 1;
         Ost.FrameNumber += 1;

@@ -57,7 +57,9 @@ const bool kInstallerRegistered = [] {
 
 }  // namespace
 
-int LogLevelToNumeric(TLogLevel Level) { return (static_cast<int>(Level) - 1) * 8; }
+int LogLevelToNumeric(TLogLevel Level) {
+    return (static_cast<int>(Level) - 1) * 8;
+}
 
 TLogLevel NumericToLogLevel(int Numeric) {
     int Ordinal = Numeric / 8 + 1;
@@ -87,7 +89,8 @@ void TFFLogger::SetLogLevel(TLogLevel Value) {
 }
 
 void TFFLogger::SetLogLevelByName(const std::string& Name) {
-    static const char* const kNames[] = {"quiet", "panic", "fatal", "error", "warning", "info", "verbose", "debug"};
+    static const char* const kNames[] = {"quiet",   "panic", "fatal",   "error",
+                                         "warning", "info",  "verbose", "debug"};
     for (int I = 0; I < 8; ++I) {
         if (SameText(Name, kNames[I])) {
             SetLogLevel(static_cast<TLogLevel>(I));
@@ -122,7 +125,8 @@ void TFFLogger::Deliver(void* Sender, uint32_t ThreadId, TLogLevel Level, const 
 
 void TFFLogger::Log(void* Sender, TLogLevel Level, const std::string& Message) {
     const TLogLevel Filter = LogLevel();
-    if (Level <= Filter || (Level == llVerbose && Filter != llQuiet)) Deliver(Sender, CurrentThreadId(), Level, Message);
+    if (Level <= Filter || (Level == llVerbose && Filter != llQuiet))
+        Deliver(Sender, CurrentThreadId(), Level, Message);
 }
 
 void TFFLogger::InstallLibraryCallback() {
@@ -130,7 +134,9 @@ void TFFLogger::InstallLibraryCallback() {
     lavu.av_log_set_callback(&TFFLogger::LibraryCallback);
 }
 
-int TFFLogger::Threshold() { return gThreshold.load(); }
+int TFFLogger::Threshold() {
+    return gThreshold.load();
+}
 
 void TFFLogger::LibraryCallback(void* Context, int Level, const char* Fmt, va_list Args) {
     if (Level > gThreshold.load() || !Fmt) return;
@@ -178,7 +184,9 @@ TFFLogger& GetLogger() {
     return *Ownerless();
 }
 
-TFFLogger* CurrentLogger() { return gInstance.load(); }
+TFFLogger* CurrentLogger() {
+    return gInstance.load();
+}
 
 void ResetLoggerLineTable() {
     TLineTable& Table = LineTable();

@@ -22,7 +22,7 @@ using TLogEvent =
 // Where the libraries' log output and the engine's messages meet. At most one per process;
 // OnLog is always raised on the main thread, the logging thread waiting for the handler.
 class TFFLogger {
-public:
+  public:
     TFFLogger();  // fails with "Allow creating only one instance of TFFLogger." for a second one
     ~TFFLogger();
     TFFLogger(const TFFLogger&) = delete;
@@ -49,7 +49,7 @@ public:
     // The numeric threshold for library output (32 at start).
     static int Threshold();
 
-private:
+  private:
     void Deliver(void* Sender, uint32_t ThreadId, TLogLevel Level, const std::string& Message);
 
     std::atomic<TLogLevel> FLogLevel{llInfo};

@@ -76,7 +76,8 @@ std::string FileNameToURL(const std::u16string& FileName) {
 }
 
 bool IsUnicodeURL(const std::string& URL) {
-    return URL.size() > kUnicodeURLPrefixLength && URL.compare(0, kUnicodeURLPrefixLength, kUnicodeURLPrefix) == 0;
+    return URL.size() > kUnicodeURLPrefixLength &&
+           URL.compare(0, kUnicodeURLPrefixLength, kUnicodeURLPrefix) == 0;
 }
 
 std::u16string URLToFileName(const std::string& URL) {
@@ -147,10 +148,10 @@ AVIOContext* OpenUnicodeIO(const std::string& URL, int Flags, int& ErrorCode) {
         return nullptr;
     }
     auto* Buffer = static_cast<unsigned char*>(lavu.av_malloc(kIOBufferSize));
-    AVIOContext* Context =
-        Buffer ? lavf.avio_alloc_context(Buffer, kIOBufferSize, Flags != 0 ? 1 : 0, File, Flags != 0 ? nullptr : ReadPacket,
-                                         Flags != 0 ? WritePacket : nullptr, SeekPacket)
-               : nullptr;
+    AVIOContext* Context = Buffer ? lavf.avio_alloc_context(Buffer, kIOBufferSize, Flags != 0 ? 1 : 0, File,
+                                                            Flags != 0 ? nullptr : ReadPacket,
+                                                            Flags != 0 ? WritePacket : nullptr, SeekPacket)
+                                  : nullptr;
     if (!Context) {
         lavu.av_free(Buffer);
         UnicodeClose(*File);
@@ -177,7 +178,11 @@ void CloseUnicodeIO(AVIOContext*& Context) {
     }
 }
 
-void RegisterUnicodeProtocol() { gRegistered = true; }
-bool UnicodeProtocolRegistered() { return gRegistered.load(); }
+void RegisterUnicodeProtocol() {
+    gRegistered = true;
+}
+bool UnicodeProtocolRegistered() {
+    return gRegistered.load();
+}
 
 }  // namespace zembra

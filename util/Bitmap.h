@@ -8,7 +8,7 @@ namespace zembra {
 
 // A 24-bit picture: BGR byte order, each row padded to a multiple of 4 bytes.
 class TBitmap {
-public:
+  public:
     TBitmap() = default;
     TBitmap(int Width, int Height) { SetSize(Width, Height); }
 
@@ -28,7 +28,7 @@ public:
     // Fills every pixel with one colour.
     void Fill(uint8_t B, uint8_t G, uint8_t R);
 
-private:
+  private:
     int FWidth = 0;
     int FHeight = 0;
     int FStride = 0;

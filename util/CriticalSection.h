@@ -7,7 +7,7 @@ namespace zembra {
 // A recursive lock: the owning thread may enter again, as the codec lock and the engine's
 // locks are entered from nested calls on the same thread.
 class TCriticalSection {
-public:
+  public:
     void Enter() { FMutex.lock(); }
     void Leave() { FMutex.unlock(); }
     bool TryEnter() { return FMutex.try_lock(); }
@@ -17,7 +17,7 @@ public:
     void unlock() { Leave(); }
     bool try_lock() { return TryEnter(); }
 
-private:
+  private:
     std::recursive_mutex FMutex;
 };
 

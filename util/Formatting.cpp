@@ -19,8 +19,9 @@ std::string FormatDuration(int64_t T) {
     const int64_t Minutes = (T / 1000000 / 60) % 60;
     const int64_t Seconds = (T / 1000000) % 60;
     const int64_t Millis = (T % 1000000) * 1000 / 1000000;
-    return Format("%.2lld:%.2lld:%.2lld.%.3lld", static_cast<long long>(Hours), static_cast<long long>(Minutes),
-                  static_cast<long long>(Seconds), static_cast<long long>(Millis));
+    return Format("%.2lld:%.2lld:%.2lld.%.3lld", static_cast<long long>(Hours),
+                  static_cast<long long>(Minutes), static_cast<long long>(Seconds),
+                  static_cast<long long>(Millis));
 }
 
 double TimeZoneOffsetDays() {
@@ -139,16 +140,24 @@ std::string FormatDateTimeText(const std::string& Fmt, TDateTime Value) {
 
 std::string MediaTypeName(int CodecType) {
     switch (CodecType) {
-        case 0: return "Video";
-        case 1: return "Audio";
-        case 2: return "Data";
-        case 3: return "Subtitle";
-        case 4: return "Attachment";
-        default: return "Unknown";
+        case 0:
+            return "Video";
+        case 1:
+            return "Audio";
+        case 2:
+            return "Data";
+        case 3:
+            return "Subtitle";
+        case 4:
+            return "Attachment";
+        default:
+            return "Unknown";
     }
 }
 
-double RationalToDouble(AVRational R) { return static_cast<double>(R.num) / static_cast<double>(R.den); }
+double RationalToDouble(AVRational R) {
+    return static_cast<double>(R.num) / static_cast<double>(R.den);
+}
 
 int CompareRational(AVRational A, AVRational B) {
     const int64_t L = static_cast<int64_t>(A.num) * B.den;

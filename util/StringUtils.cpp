@@ -112,7 +112,9 @@ std::u16string SplitFirst(std::u16string& Source, std::u16string_view Separator,
     return SplitFirstImpl<std::u16string, std::u16string_view>(Source, Separator, Remove);
 }
 
-bool IsPrintableChar(unsigned char C) { return C >= 32 && C <= 126; }
+bool IsPrintableChar(unsigned char C) {
+    return C >= 32 && C <= 126;
+}
 
 std::string Utf16ToUtf8(std::u16string_view Text) {
     std::string Out;
@@ -178,10 +180,18 @@ std::u16string Utf8ToUtf16(std::string_view Text) {
     return Out;
 }
 
-std::optional<std::string> WideToLocale(std::u16string_view Text) { return WideToLocaleImpl(Text, false); }
-std::optional<std::u16string> LocaleToWide(std::string_view Text) { return LocaleToWideImpl(Text, false); }
-std::string WideToLocaleLossy(std::u16string_view Text) { return *WideToLocaleImpl(Text, true); }
-std::u16string LocaleToWideLossy(std::string_view Text) { return *LocaleToWideImpl(Text, true); }
+std::optional<std::string> WideToLocale(std::u16string_view Text) {
+    return WideToLocaleImpl(Text, false);
+}
+std::optional<std::u16string> LocaleToWide(std::string_view Text) {
+    return LocaleToWideImpl(Text, false);
+}
+std::string WideToLocaleLossy(std::u16string_view Text) {
+    return *WideToLocaleImpl(Text, true);
+}
+std::u16string LocaleToWideLossy(std::string_view Text) {
+    return *LocaleToWideImpl(Text, true);
+}
 
 std::string NormaliseLineEnds(std::string_view Text) {
     std::string Out;
@@ -218,7 +228,9 @@ std::string LowerCase(std::string_view Text) {
     return Out;
 }
 
-bool SameText(std::string_view A, std::string_view B) { return LowerCase(A) == LowerCase(B); }
+bool SameText(std::string_view A, std::string_view B) {
+    return LowerCase(A) == LowerCase(B);
+}
 
 std::string Format(const char* Fmt, ...) {
     va_list Args;

@@ -110,6 +110,8 @@ void TPauseGate::Wait() {
     FOpened.wait(L, [this] { return !FClosed; });
 }
 
-uint32_t CurrentThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
+uint32_t CurrentThreadId() {
+    return static_cast<uint32_t>(::syscall(SYS_gettid));
+}
 
 }  // namespace zembra

@@ -14,7 +14,7 @@ enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal };
 // FreeOnTerminate set the object deletes itself once Execute has returned (it must then be
 // created with new, and nobody may touch it after Resume).
 class TThread {
-public:
+  public:
     explicit TThread(bool CreateSuspended = true);
     virtual ~TThread();
 
@@ -43,10 +43,10 @@ public:
     void SetPriority(TThreadPriority Value) { FPriority = Value; }
     TThreadPriority Priority() const { return FPriority; }
 
-protected:
+  protected:
     virtual void Execute() = 0;
 
-private:
+  private:
     void ThreadMain(bool Free);
 
     std::thread FHandle;
@@ -64,14 +64,14 @@ void ApplyThreadPriority(TThreadPriority Priority);
 // The cooperative pause: a worker passes Wait() once per iteration and stays there while the
 // gate is closed.
 class TPauseGate {
-public:
+  public:
     void Close();
     void Open();
     bool IsClosed() const;
     // Returns at once while open; blocks while closed.
     void Wait();
 
-private:
+  private:
     mutable std::mutex FLock;
     std::condition_variable FOpened;
     bool FClosed = false;

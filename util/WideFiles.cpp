@@ -15,9 +15,13 @@
 
 namespace zembra {
 
-std::string FileSystemName(const std::u16string& FileName) { return Utf16ToUtf8(FileName); }
+std::string FileSystemName(const std::u16string& FileName) {
+    return Utf16ToUtf8(FileName);
+}
 
-bool IsSurrogate(char16_t Unit) { return Unit >= 0xD800 && Unit <= 0xDFFF; }
+bool IsSurrogate(char16_t Unit) {
+    return Unit >= 0xD800 && Unit <= 0xDFFF;
+}
 
 int SurrogateKind(const std::u16string& Text, size_t Position) {
     if (Position < 1 || Position > Text.size()) return 0;
@@ -51,7 +55,9 @@ std::u16string ExtractFileNameW(const std::u16string& FileName) {
     return FileName.substr(LastDelimiterW(u"/", FileName));
 }
 
-bool FileExistsW(const std::u16string& FileName) { return FileExists(FileSystemName(FileName)); }
+bool FileExistsW(const std::u16string& FileName) {
+    return FileExists(FileSystemName(FileName));
+}
 
 bool DirectoryExistsW(const std::u16string& Name) {
     struct stat St {};
@@ -67,7 +73,9 @@ std::u16string GetCurrentDirW() {
     return Utf8ToUtf16(Buf.data());
 }
 
-bool SetCurrentDirW(const std::u16string& Dir) { return ::chdir(FileSystemName(Dir).c_str()) == 0; }
+bool SetCurrentDirW(const std::u16string& Dir) {
+    return ::chdir(FileSystemName(Dir).c_str()) == 0;
+}
 
 std::u16string GetEnvironmentVariableW(const std::u16string& Name) {
     const char* V = std::getenv(FileSystemName(Name).c_str());
@@ -76,7 +84,8 @@ std::u16string GetEnvironmentVariableW(const std::u16string& Name) {
 
 std::u16string ExpandFileNameW(const std::u16string& FileName) {
     if (FileName.empty()) return {};
-    std::u16string Full = FileName[0] == u'/' ? FileName : IncludeTrailingPathDelimiterW(GetCurrentDirW()) + FileName;
+    std::u16string Full =
+        FileName[0] == u'/' ? FileName : IncludeTrailingPathDelimiterW(GetCurrentDirW()) + FileName;
     // Fold "." and ".." without touching the file system (the name need not exist).
     std::vector<std::u16string> Parts;
     std::u16string Rest = Full;
@@ -120,7 +129,8 @@ int32_t DosDateTime(time_t T) {
     localtime_r(&T, &Tm);
     const int Year = Tm.tm_year + 1900;
     if (Year < 1980) return (1 << 5) | 1;  // 1980-01-01, the earliest DOS date
-    const uint32_t Date = (uint32_t(Year - 1980) << 9) | (uint32_t(Tm.tm_mon + 1) << 5) | uint32_t(Tm.tm_mday);
+    const uint32_t Date =
+        (uint32_t(Year - 1980) << 9) | (uint32_t(Tm.tm_mon + 1) << 5) | uint32_t(Tm.tm_mday);
     const uint32_t Time = (uint32_t(Tm.tm_hour) << 11) | (uint32_t(Tm.tm_min) << 5) | uint32_t(Tm.tm_sec / 2);
     return static_cast<int32_t>((Date << 16) | Time);
 }
@@ -179,7 +189,9 @@ int FindNextW(TSearchRecW& Rec) {
     return ReadMatching(Rec);
 }
 
-void FindCloseW(TSearchRecW& Rec) { Rec.State.reset(); }
+void FindCloseW(TSearchRecW& Rec) {
+    Rec.State.reset();
+}
 
 std::string ExtractFilePath(const std::string& FileName) {
     const size_t Pos = FileName.rfind('/');

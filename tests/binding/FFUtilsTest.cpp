@@ -9,7 +9,7 @@ namespace zembra {
 namespace {
 
 class FFUtilsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         FFLoader().SetLibraryPath(DefaultLibraryFolder());
         ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
@@ -25,7 +25,8 @@ TEST_F(FFUtilsTest, CodecDescriptionNamesDecoderOrEncoder) {
     Context->codec_id = AV_CODEC_ID_MP3;
     const AVCodec* Encoder = lavc.avcodec_find_encoder(AV_CODEC_ID_MP3);
     ASSERT_NE(Encoder, nullptr);
-    EXPECT_EQ(CodecDescription(Context.get(), true), std::string(Encoder->name) + "(" + Encoder->long_name + ")");
+    EXPECT_EQ(CodecDescription(Context.get(), true),
+              std::string(Encoder->name) + "(" + Encoder->long_name + ")");
 }
 
 TEST_F(FFUtilsTest, CodecDescriptionFallbacks) {

@@ -12,9 +12,12 @@ namespace {
 
 TEST(LoaderFileNames, FollowTheSharedObjectRule) {
     TFFmpegLoader& L = FFLoader();
-    EXPECT_EQ(L.LibraryFileName(libAVCodec), u"libavcodec.so." + Utf8ToUtf16(std::to_string(LIBAVCODEC_VERSION_MAJOR)));
-    EXPECT_EQ(L.LibraryFileName(libAVUtil), u"libavutil.so." + Utf8ToUtf16(std::to_string(LIBAVUTIL_VERSION_MAJOR)));
-    EXPECT_EQ(L.LibraryFileName(libAVFilter), u"libavfilter.so." + Utf8ToUtf16(std::to_string(LIBAVFILTER_VERSION_MAJOR)));
+    EXPECT_EQ(L.LibraryFileName(libAVCodec),
+              u"libavcodec.so." + Utf8ToUtf16(std::to_string(LIBAVCODEC_VERSION_MAJOR)));
+    EXPECT_EQ(L.LibraryFileName(libAVUtil),
+              u"libavutil.so." + Utf8ToUtf16(std::to_string(LIBAVUTIL_VERSION_MAJOR)));
+    EXPECT_EQ(L.LibraryFileName(libAVFilter),
+              u"libavfilter.so." + Utf8ToUtf16(std::to_string(LIBAVFILTER_VERSION_MAJOR)));
     EXPECT_EQ(L.LibraryFileName(libMyUtil), u"libmyutil.so");
     EXPECT_EQ(L.LibraryFileName(libSDL), u"libSDL.so");
     EXPECT_EQ(L.LibraryFileName(libSwResample), u"libswresample.so.4");

@@ -14,16 +14,16 @@ namespace zembra::testing {
 
 // A job whose protected state the tests may reach.
 class TTestJob : public TFFmpeg {
-public:
+  public:
+    using TCustomFFmpeg::FFinished;
     using TCustomFFmpeg::FInputFileCount;
     using TCustomFFmpeg::FOutputFileCount;
-    using TCustomFFmpeg::FFinished;
     using TCustomFFmpeg::PauseCheckpoint;
 };
 
 // Loads the libraries, resets a job and records every log line.
 class EngineTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         FFLoader().SetLibraryPath(DefaultLibraryFolder());
         ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
@@ -57,12 +57,14 @@ protected:
         return V;
     }
     std::string PrivateOption(TOptionMediaType Type, const char* Name) const {
-        const AVDictionaryEntry* E = lavu.av_dict_get(Job.PrivateCodecOptions(Type), Name, nullptr, AV_DICT_MATCH_CASE);
+        const AVDictionaryEntry* E =
+            lavu.av_dict_get(Job.PrivateCodecOptions(Type), Name, nullptr, AV_DICT_MATCH_CASE);
         return E ? E->value : "<unset>";
     }
 
     std::string PrivateOptionOfFormat(const char* Name) const {
-        const AVDictionaryEntry* E = lavu.av_dict_get(Job.PrivateFormatOptions(), Name, nullptr, AV_DICT_MATCH_CASE);
+        const AVDictionaryEntry* E =
+            lavu.av_dict_get(Job.PrivateFormatOptions(), Name, nullptr, AV_DICT_MATCH_CASE);
         return E ? E->value : "<unset>";
     }
 

@@ -103,9 +103,22 @@ TEST(LegacyOptionMap, Translations) {
 }
 
 TEST_F(GenericOptions, EveryBuiltInPresetApplies) {
-    const char* Names[] = {"baseline", "default", "fastfirstpass", "hq", "ipod320", "ipod640",
-                           "lossless_fast", "lossless_max", "lossless_medium", "lossless_slow",
-                           "lossless_slower", "lossless_ultrafast", "main", "max", "normal", "slowfirstpass"};
+    const char* Names[] = {"baseline",
+                           "default",
+                           "fastfirstpass",
+                           "hq",
+                           "ipod320",
+                           "ipod640",
+                           "lossless_fast",
+                           "lossless_max",
+                           "lossless_medium",
+                           "lossless_slow",
+                           "lossless_slower",
+                           "lossless_ultrafast",
+                           "main",
+                           "max",
+                           "normal",
+                           "slowfirstpass"};
     EXPECT_EQ(BuiltInPresetCount(), 16);
     for (const char* Name : Names) {
         Job.ResetJob();
@@ -144,7 +157,7 @@ TEST_F(GenericOptions, PresetFailures) {
 }
 
 class PresetFiles : public EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         char Pattern[] = "/tmp/zembra-preset-XXXXXX";

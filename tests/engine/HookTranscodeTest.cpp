@@ -12,7 +12,7 @@ using testmedia::TSampleKind;
 
 // The recording test module notes every call; the tests read its notes through the module.
 class HookTranscode : public TranscodeTest {
-protected:
+  protected:
     void SetUp() override {
         TranscodeTest::SetUp();
         Module = std::string(ZEMBRA_TEST_HOOK_DIR) + "/RecorderHook.so";

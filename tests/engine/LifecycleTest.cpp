@@ -21,12 +21,12 @@ struct TTerminateRecord {
 
 // A job whose run is a loop that honours pause and stop like the packet loop does.
 class TLoopJob : public TTestJob {
-public:
+  public:
     std::atomic<int> Iterations{0};
     std::atomic<int> Limit{-1};  // end by itself after this many iterations (-1: never)
     bool LogEachIteration = false;
 
-protected:
+  protected:
     void Transcode() override {
         while (!StopRequested()) {
             PauseCheckpoint();
@@ -40,7 +40,7 @@ protected:
 };
 
 class Lifecycle : public EngineTest {
-protected:
+  protected:
     void Watch(TCustomFFmpeg& J) {
         J.SetOnTerminate([this](TCustomFFmpeg& Ended) {
             std::lock_guard<std::mutex> G(Lock);

@@ -17,7 +17,7 @@ namespace zembra::testing {
 
 // An engine test with a temporary folder and generated clips.
 class MediaEngineTest : public EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         char Pattern[] = "/tmp/zembra-engine-XXXXXX";

@@ -232,13 +232,15 @@ TEST_F(OptionLines, BitstreamFiltersAndLogOnlyOptions) {
     EXPECT_EQ(ErrorOf("y\nbenchmark=1"), "");
     EXPECT_TRUE(Logged("Do nothing: option - y"));
     EXPECT_TRUE(Logged("Do nothing: option - benchmark"));
-    EXPECT_EQ(ErrorOf("vhook=/nonexistent/hook.so"), "Failed to add video hook function: /nonexistent/hook.so");
+    EXPECT_EQ(ErrorOf("vhook=/nonexistent/hook.so"),
+              "Failed to add video hook function: /nonexistent/hook.so");
 }
 
 TEST_F(OptionLines, BitratesWarnWhenTooLow) {
     EXPECT_EQ(ErrorOf("b=64"), "");
     EXPECT_EQ(IntOption(Job.CodecOptions(omtVideo), "b"), 64);
-    EXPECT_TRUE(Logged("WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s"));
+    EXPECT_TRUE(
+        Logged("WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s"));
     LogLines.clear();
     EXPECT_EQ(ErrorOf("ab=128k\nvb=800000"), "");
     EXPECT_EQ(IntOption(Job.CodecOptions(omtAudio), "b"), 128000);

@@ -20,7 +20,8 @@ TEST_F(OutputFiles, AudioFormatsOfAVideoGetOneAudioStream) {
     ASSERT_TRUE(Open(Sample(TSampleKind::Avi))) << Job.LastError();
     for (const char* Name : {"out.mp3", "out.flac", "out.wav", "out.ac3"}) {
         ASSERT_GT(Job.OpenOutputFile(W(Path(Name)), false), 0) << Name << ": " << Job.LastError();
-        EXPECT_EQ(Kinds(Job, Job.OutputFileCount() - 1), std::vector<AVMediaType>{AVMEDIA_TYPE_AUDIO}) << Name;
+        EXPECT_EQ(Kinds(Job, Job.OutputFileCount() - 1), std::vector<AVMediaType>{AVMEDIA_TYPE_AUDIO})
+            << Name;
     }
     ASSERT_GT(Job.OpenOutputFile(W(Path("both.avi")), false), 0);
     EXPECT_EQ(Kinds(Job, Job.OutputFileCount() - 1),
@@ -161,7 +162,8 @@ TEST_F(OutputFiles, FileNameFailures) {
     EXPECT_EQ(Job.OpenOutputFile(W(Pictures), false), -1);
     EXPECT_EQ(Job.LastError(), OpenErrorText(W(Pictures), kErrorImageNumber));
     EXPECT_EQ(Job.OpenOutputFile(W(Path("x.unknownsuffix")), false), -1);
-    EXPECT_EQ(Job.LastError(), "Unable to find a suitable output format for '" + Path("x.unknownsuffix") + "'");
+    EXPECT_EQ(Job.LastError(),
+              "Unable to find a suitable output format for '" + Path("x.unknownsuffix") + "'");
     const std::string NoFolder = Path("no/such/folder/out.wav");
     ASSERT_TRUE(Open(Wav("in.wav", 0.2)));
     EXPECT_EQ(Job.OpenOutputFile(W(NoFolder), false), -1);
@@ -189,7 +191,9 @@ TEST_F(OutputFiles, ForcedEncodersAndKindSettings) {
     EXPECT_EQ(Job.OpenOutputFile(W(Path("b.avi")), false), -1);
     EXPECT_EQ(Job.LastError(), "new_video_stream fail: Invalid encoder type 'mp2'");
 
-    ASSERT_EQ(ErrorOf("vcodec=libx264\nacodec=copy\nalang=eng\nvtag=H264\nmetadata=title=Hi\nmetadata=artist=Me"), "");
+    ASSERT_EQ(
+        ErrorOf("vcodec=libx264\nacodec=copy\nalang=eng\nvtag=H264\nmetadata=title=Hi\nmetadata=artist=Me"),
+        "");
     ASSERT_EQ(Job.OpenOutputFile(W(Path("c.mkv")), false), 1) << Job.LastError();
     const auto& Streams = Job.OutputStreams(0);
     ASSERT_EQ(Streams.size(), 2u);

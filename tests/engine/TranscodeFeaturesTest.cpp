@@ -147,10 +147,12 @@ TEST_F(TranscodeFeatures, StreamMapFailures) {
     EXPECT_EQ(Convert({Avi}, Path("b.wav"), "", "map=0:1:3.0"), "Could not find sync stream #3.0");
     EXPECT_EQ(Convert({Avi}, Path("c.wav"), "", "map=0:1\nmap=0:1"),
               "Number of stream maps must match number of output streams");
-    EXPECT_EQ(Convert({Avi}, Path("d.wav"), "", "map=0:0"), "Codec type mismatch for mapping #0.0 (Video) -> #0.0 (Audio)");
+    EXPECT_EQ(Convert({Avi}, Path("d.wav"), "", "map=0:0"),
+              "Codec type mismatch for mapping #0.0 (Video) -> #0.0 (Audio)");
     ASSERT_EQ(Convert({Avi}, Path("e.wav"), "", "map=0:1"), "");
     EXPECT_TRUE(Logged("  Stream #0.1 -> #0.0 (Audio)"));
-    for (const char* Name : {"a.wav", "b.wav", "c.wav", "d.wav"}) EXPECT_FALSE(FileExistsW(W(Path(Name)))) << Name;
+    for (const char* Name : {"a.wav", "b.wav", "c.wav", "d.wav"})
+        EXPECT_FALSE(FileExistsW(W(Path(Name)))) << Name;
 }
 
 TEST_F(TranscodeFeatures, JoiningTwoInputs) {
@@ -164,15 +166,17 @@ TEST_F(TranscodeFeatures, JoiningTwoInputs) {
 }
 
 TEST_F(TranscodeFeatures, OutputWithoutStreams) {
-    EXPECT_EQ(Convert({Wav("a.wav", 0.2)}, Path("none.avi"), "", "an"), "Output file #0 does not contain any stream");
+    EXPECT_EQ(Convert({Wav("a.wav", 0.2)}, Path("none.avi"), "", "an"),
+              "Output file #0 does not contain any stream");
     EXPECT_FALSE(FileExistsW(W(Path("none.avi"))));
 }
 
 TEST_F(TranscodeFeatures, AFailedRunLeavesNoFile) {
     // The AC-3 encoder takes 32, 44.1 or 48 kHz only.
-    EXPECT_EQ(Convert({Wav("a.wav", 0.2)}, Path("bad.ac3"), "", "ar=22050"),
-              "Error while opening encoder for output stream #0.0 (Audio) - maybe incorrect parameters such as "
-              "bit_rate, rate, width or height");
+    EXPECT_EQ(
+        Convert({Wav("a.wav", 0.2)}, Path("bad.ac3"), "", "ar=22050"),
+        "Error while opening encoder for output stream #0.0 (Audio) - maybe incorrect parameters such as "
+        "bit_rate, rate, width or height");
     EXPECT_FALSE(FileExistsW(W(Path("bad.ac3"))));
     EXPECT_TRUE(Logged("Stream mapping:"));
 }
@@ -217,7 +221,8 @@ TEST_F(TranscodeFeatures, StopHalfWayLeavesAValidFile) {
     std::atomic<int> Reports{0};
     std::atomic<bool> Ended{false}, Finished{true};
     J.SetProgressInterval(1000);
-    J.SetOnProgress([&](TCustomFFmpeg&, int32_t, int32_t, int32_t, float, float, int64_t, int32_t) { ++Reports; });
+    J.SetOnProgress(
+        [&](TCustomFFmpeg&, int32_t, int32_t, int32_t, float, float, int64_t, int32_t) { ++Reports; });
     J.SetOnTerminate([&](TCustomFFmpeg& E) {
         Finished = E.Finished();
         Ended = true;

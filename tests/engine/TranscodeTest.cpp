@@ -17,10 +17,13 @@ struct TFormatCase {
 
 // Each format of the settings dialog, with the lines the dialog would give for a video source.
 const TFormatCase kDialogFormats[] = {
-    {"mp3", "vn=1", "sn=1", AV_CODEC_ID_MP3},      {"mp2", "vn=1", "sn=1", AV_CODEC_ID_MP2},
+    {"mp3", "vn=1", "sn=1", AV_CODEC_ID_MP3},
+    {"mp2", "vn=1", "sn=1", AV_CODEC_ID_MP2},
     {"wma", "vn=1", "vn=1\nacodec=wmav2\nsn=1", AV_CODEC_ID_WMAV2},
-    {"aac", "vn=1", "sn=1", AV_CODEC_ID_AAC},      {"ac3", "vn=1", "sn=1", AV_CODEC_ID_AC3},
-    {"wav", "vn=1", "sn=1", AV_CODEC_ID_PCM_S16LE}, {"au", "", "sn=1", AV_CODEC_ID_PCM_S16BE},
+    {"aac", "vn=1", "sn=1", AV_CODEC_ID_AAC},
+    {"ac3", "vn=1", "sn=1", AV_CODEC_ID_AC3},
+    {"wav", "vn=1", "sn=1", AV_CODEC_ID_PCM_S16LE},
+    {"au", "", "sn=1", AV_CODEC_ID_PCM_S16BE},
     {"flac", "", "sn=1", AV_CODEC_ID_FLAC},
 };
 
@@ -39,7 +42,8 @@ TEST_F(Transcode, EveryDialogFormatFromAVideo) {
         EXPECT_EQ(A.SampleRate, 44100) << Case.Suffix;
         EXPECT_EQ(A.Channels, 2) << Case.Suffix;
         // Within one encoder frame (and the encoder's priming) of the source.
-        EXPECT_NEAR(A.EndTime - A.FirstTime, In.Streams[1].EndTime - In.Streams[1].FirstTime, 0.08) << Case.Suffix;
+        EXPECT_NEAR(A.EndTime - A.FirstTime, In.Streams[1].EndTime - In.Streams[1].FirstTime, 0.08)
+            << Case.Suffix;
         EXPECT_TRUE(Result.Finished);
     }
 }

@@ -7,7 +7,7 @@ namespace zembra::testing {
 // Converts with a fresh job as the component would: input lines, open, output lines, open,
 // extra-stream lines, run on the caller's thread.
 class TranscodeTest : public MediaEngineTest {
-protected:
+  protected:
     struct TResult {
         bool Finished = false;
         bool Exception = false;
@@ -20,8 +20,8 @@ protected:
 
     // "" on success, else the failure (open error or run error).
     std::string Convert(const std::vector<std::string>& Inputs, const std::string& Output,
-                        const std::string& InputLines = "", const std::string& OutputLines = "", bool Join = false,
-                        TFFmpeg* UseJob = nullptr) {
+                        const std::string& InputLines = "", const std::string& OutputLines = "",
+                        bool Join = false, TFFmpeg* UseJob = nullptr) {
         TFFmpeg Local;
         TFFmpeg& J = UseJob ? *UseJob : Local;
         J.ResetJob();
@@ -31,8 +31,8 @@ protected:
             Result.Exception = Ended.ErrorOccurred();
             Result.Message = Ended.ErrorMessage();
         });
-        J.SetOnProgress([this](TCustomFFmpeg&, int32_t Frame, int32_t Fps, int32_t Duration, float Quality, float,
-                               int64_t Size, int32_t Total) {
+        J.SetOnProgress([this](TCustomFFmpeg&, int32_t Frame, int32_t Fps, int32_t Duration, float Quality,
+                               float, int64_t Size, int32_t Total) {
             ++Result.Progress;
             Result.LastFrame = Frame;
             Result.LastFps = Fps;

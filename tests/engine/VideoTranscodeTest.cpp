@@ -15,7 +15,9 @@ bool Near(TRgb A, TRgb B, int Tolerance) {
            std::abs(int(A.B) - B.B) <= Tolerance;
 }
 
-std::string Show(TRgb C) { return Format("(%d,%d,%d)", C.R, C.G, C.B); }
+std::string Show(TRgb C) {
+    return Format("(%d,%d,%d)", C.R, C.G, C.B);
+}
 
 testmedia::TRgbPicture FirstPicture(const std::string& File, int Stream = 0) {
     std::vector<testmedia::TRgbPicture> Pictures;
@@ -23,8 +25,8 @@ testmedia::TRgbPicture FirstPicture(const std::string& File, int Stream = 0) {
     return Pictures.empty() ? testmedia::TRgbPicture{} : Pictures[0];
 }
 
-constexpr TRgb kWhite{255, 255, 255}, kYellow{255, 255, 0}, kBlue{0, 0, 255}, kMagenta{255, 0, 255}, kRed{255, 0, 0},
-    kBlack{0, 0, 0};
+constexpr TRgb kWhite{255, 255, 255}, kYellow{255, 255, 0}, kBlue{0, 0, 255}, kMagenta{255, 0, 255},
+    kRed{255, 0, 0}, kBlack{0, 0, 0};
 
 TEST_F(VideoTranscode, CommonContainers) {
     const std::string Avi = Sample(TSampleKind::Avi);
@@ -155,7 +157,8 @@ TEST_F(VideoTranscode, CustomHookPaintsOrLeavesTheFrame) {
 
     TFFmpeg Job2;
     Job2.ResetJob();
-    Job2.SetOnCustomHook([&](TCustomFFmpeg&, TBitmap& B, int32_t, int64_t, bool&, bool&) { B.Fill(0, 0, 255); });
+    Job2.SetOnCustomHook(
+        [&](TCustomFFmpeg&, TBitmap& B, int32_t, int64_t, bool&, bool&) { B.Fill(0, 0, 255); });
     ASSERT_EQ(Convert({Avi}, Path("painted.avi"), "", "an\nqscale=2", false, &Job2), "");
     EXPECT_TRUE(Near(FirstPicture(Path("painted.avi")).At(5, 40), kRed, 48));
 

@@ -14,7 +14,9 @@
 namespace zembra {
 namespace {
 
-const char* ItemName(void*) { return "tester"; }
+const char* ItemName(void*) {
+    return "tester";
+}
 const AVClass kTestClass = {"TestClass", ItemName, nullptr, LIBAVUTIL_VERSION_INT};
 struct TTestContext {
     const AVClass* Class = &kTestClass;
@@ -35,7 +37,7 @@ struct TLine {
 };
 
 class LoggerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetLoggerLineTable();
         GetLogger().SetOnLog([this](void*, uint32_t Tid, TLogLevel Level, const std::string& Msg) {
@@ -203,7 +205,7 @@ TEST(LoggerInstance, OnlyOneAllowed) {
 }
 
 class LoggerWithLibrariesTest : public LoggerTest {
-protected:
+  protected:
     void SetUp() override {
         FFLoader().SetLibraryPath(DefaultLibraryFolder());
         ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();

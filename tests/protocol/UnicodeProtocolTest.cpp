@@ -58,7 +58,7 @@ TEST(UnicodeNames, UnderAUtf8LocaleNamesPassAsTheyAre) {
 }
 
 class UnicodeFiles : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char Pattern[] = "/tmp/zembra-proto-XXXXXX";
         ASSERT_NE(::mkdtemp(Pattern), nullptr);
@@ -115,7 +115,8 @@ TEST_F(UnicodeFiles, CustomIOContextsCarryTheData) {
     std::string Payload;
     for (int I = 0; I < 200000; ++I) Payload.push_back(static_cast<char>('a' + I % 26));
     // Larger than the context's buffer, so the handlers run more than once.
-    lavf.avio_write(Out, reinterpret_cast<const unsigned char*>(Payload.data()), static_cast<int>(Payload.size()));
+    lavf.avio_write(Out, reinterpret_cast<const unsigned char*>(Payload.data()),
+                    static_cast<int>(Payload.size()));
     CloseUnicodeIO(Out);  // flushes the rest
     EXPECT_EQ(Out, nullptr);
     EXPECT_EQ(FileSizeW(Name), int64_t(Payload.size()));

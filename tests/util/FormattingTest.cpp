@@ -29,7 +29,7 @@ TEST(FormatDuration, Fields) {
 }
 
 class TimeZoneTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const char* Old = std::getenv("TZ");
         FHadTZ = Old != nullptr;
@@ -47,7 +47,7 @@ protected:
         tzset();
     }
 
-private:
+  private:
     bool FHadTZ = false;
     std::string FOldTZ;
 };

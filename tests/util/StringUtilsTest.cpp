@@ -46,11 +46,15 @@ TEST(Utf, RoundTripsOutsideTheBasicPlane) {
 }
 
 TEST(Utf, MalformedInputBecomesReplacementCharacters) {
-    EXPECT_EQ(Utf8ToUtf16("a\xff" "b"), u"a\ufffdb");
+    EXPECT_EQ(Utf8ToUtf16("a\xff"
+                          "b"),
+              u"a\ufffdb");
     EXPECT_EQ(Utf8ToUtf16("\xc0\xaf"), u"\ufffd\ufffd");  // overlong '/'
-    EXPECT_EQ(Utf8ToUtf16("\xe6\xbc"), u"\ufffd\ufffd");   // cut short
+    EXPECT_EQ(Utf8ToUtf16("\xe6\xbc"), u"\ufffd\ufffd");  // cut short
     const std::u16string Lone = {u'a', char16_t(0xD800), u'b'};
-    EXPECT_EQ(Utf16ToUtf8(Lone), "a\xef\xbf\xbd" "b");
+    EXPECT_EQ(Utf16ToUtf8(Lone),
+              "a\xef\xbf\xbd"
+              "b");
 }
 
 TEST(Locale, CLocaleHoldsAsciiOnly) {

@@ -18,17 +18,17 @@ namespace {
 using namespace std::chrono_literals;
 
 class TLambdaThread : public TThread {
-public:
+  public:
     explicit TLambdaThread(std::function<void(TLambdaThread&)> Body, std::atomic<bool>* Destroyed = nullptr)
         : FBody(std::move(Body)), FDestroyed(Destroyed) {}
     ~TLambdaThread() override {
         if (FDestroyed) FDestroyed->store(true);
     }
 
-protected:
+  protected:
     void Execute() override { FBody(*this); }
 
-private:
+  private:
     std::function<void(TLambdaThread&)> FBody;
     std::atomic<bool>* FDestroyed;
 };

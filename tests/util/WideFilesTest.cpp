@@ -19,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string Pattern = (fs::temp_directory_path() / "zembra-wide-XXXXXX").string();
         FPath = ::mkdtemp(Pattern.data());
@@ -31,7 +31,7 @@ public:
     std::u16string W() const { return Utf8ToUtf16(FPath); }
     const std::string& Path() const { return FPath; }
 
-private:
+  private:
     std::string FPath;
 };
 
@@ -132,7 +132,8 @@ TEST(FindFiles, PatternAndAttributeFilter) {
     const std::u16string Base = IncludeTrailingPathDelimiterW(Dir.W());
 
     EXPECT_EQ(FindAll(Base + u"*.mp3", 0), (std::set<std::u16string>{u"a.mp3", u"b.mp3"}));
-    EXPECT_EQ(FindAll(Base + u"*.mp3", faDirectory), (std::set<std::u16string>{u"a.mp3", u"b.mp3", u"sub.mp3"}));
+    EXPECT_EQ(FindAll(Base + u"*.mp3", faDirectory),
+              (std::set<std::u16string>{u"a.mp3", u"b.mp3", u"sub.mp3"}));
     EXPECT_EQ(FindAll(Base + u"*", faHidden).count(u".hidden.mp3"), 1u);
     EXPECT_EQ(FindAll(Base + u"?.wav", 0), (std::set<std::u16string>{u"c.wav"}));
 
