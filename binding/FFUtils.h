@@ -17,6 +17,14 @@ std::string CodecDescription(const AVCodecParameters* Parameters, bool Encoder);
 std::string GetMetadataValue(const AVDictionary* Metadata, const std::string& Key,
                              const std::string& Default);
 
+// Texts for a file that cannot be opened, by the classic error numbers (-42 unknown format,
+// -33 image-number syntax, -22 header, -12 memory, -5 I/O, -2 missing); see LegacyOpenError.
+std::string OpenErrorText(const std::u16string& FileName, int LegacyCode);
+// The classic number for a present-day library error code.
+int LegacyOpenError(int AVErrorCode);
+constexpr int kErrorUnknownFormat = -42;
+constexpr int kErrorImageNumber = -33;
+
 // The library's text for an error code.
 std::string ErrorText(int Code);
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "binding/FFUtils.h"
 #include "binding/FFmpegHolders.h"
 #include "engine/EngineTypes.h"
 #include "engine/FFmpegException.h"
@@ -67,17 +68,10 @@ struct TOutputStreamSetup {
     TBitstreamFilterChain Filters;
 };
 
-// Texts for a file that cannot be opened, by the classic error numbers (-42 unknown format,
-// -33 image-number syntax, -22 header, -12 memory, -5 I/O, -2 missing); see LegacyOpenError.
-std::string OpenErrorText(const std::u16string& FileName, int LegacyCode);
-// The classic number for a present-day library error code.
-int LegacyOpenError(int AVErrorCode);
-constexpr int kErrorUnknownFormat = -42;
 // Closes an input container and the I/O context the job opened for it.
 void CloseInputContext(AVFormatContext*& Context);
 // Closes an output container's file (a custom I/O context of ours or the library's).
 void CloseOutputIO(AVFormatContext* Container);
-constexpr int kErrorImageNumber = -33;
 
 // One conversion job: options, files, and the run on the caller's thread or a worker.
 class TCustomFFmpeg {

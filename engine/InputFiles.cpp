@@ -13,41 +13,6 @@
 
 namespace zembra {
 
-std::string OpenErrorText(const std::u16string& FileName, int LegacyCode) {
-    const std::string Name = WideToLocaleLossy(FileName);
-    const char* N = Name.c_str();
-    switch (LegacyCode) {
-        case -42:
-            return Format("%s: Unknown format", N);
-        case -33:
-            return Format(
-                "%s: Incorrect image filename syntax.\r\nUse '%%d' to specify the image number:\r\n"
-                "  for img1.jpg, img2.jpg, ..., use 'img%%d.jpg';\r\n"
-                "  for img001.jpg, img002.jpg, ..., use 'img%%03d.jpg'.",
-                N);
-        case -22:
-            return Format("%s: Error while parsing header", N);
-        case -12:
-            return Format("%s: memory allocation error occurred", N);
-        case -5:
-            return Format(
-                "%s: I/O error occurred\r\nUsually that means that input file is truncated and/or corrupted.",
-                N);
-        case -2:
-            return Format("%s: no such file or directory", N);
-        default:
-            return Format("%s: Error while opening file", N);
-    }
-}
-
-int LegacyOpenError(int Code) {
-    if (Code == AVERROR(ENOENT)) return -2;
-    if (Code == AVERROR(EIO) || Code == AVERROR_EOF) return -5;
-    if (Code == AVERROR(ENOMEM)) return -12;
-    if (Code == AVERROR_INVALIDDATA || Code == AVERROR(EINVAL)) return -22;
-    return Code < 0 ? Code : -1;
-}
-
 namespace {
 
 // An input's I/O: ours for unicode names, the library's file protocol otherwise.

@@ -26,35 +26,6 @@ constexpr int kNotLoaded = -1;  // the value of every counter while nothing is o
 
 const char kFileNotLoaded[] = "file not loaded.";
 
-// The input-side open failures, by the codes of the library generation the texts were written
-// for: -42 unknown format, -33 image-number syntax, -22 header, -12 memory, -5 I/O, -2 missing.
-std::string OpenErrorMessage(const std::u16string& FileName, int LegacyCode) {
-    const std::string Name = WideToLocaleLossy(FileName);
-    const char* N = Name.c_str();
-    switch (LegacyCode) {
-        case -42:
-            return Format("%s: Unknown format", N);
-        case -33:
-            return Format(
-                "%s: Incorrect image filename syntax.\r\nUse '%%d' to specify the image number:\r\n"
-                "  for img1.jpg, img2.jpg, ..., use 'img%%d.jpg';\r\n"
-                "  for img001.jpg, img002.jpg, ..., use 'img%%03d.jpg'.",
-                N);
-        case -22:
-            return Format("%s: Error while parsing header", N);
-        case -12:
-            return Format("%s: memory allocation error occurred", N);
-        case -5:
-            return Format(
-                "%s: I/O error occurred\r\nUsually that means that input file is truncated and/or corrupted.",
-                N);
-        case -2:
-            return Format("%s: no such file or directory", N);
-        default:
-            return Format("%s: Error while opening file", N);
-    }
-}
-
 // Whether any demuxer recognises the data at URL. Today's library reports an unrecognised file
 // and a recognised one with a broken header with the same code; the old one told them apart.
 bool ContainerRecognised(const std::string& URL) {
@@ -256,7 +227,7 @@ std::string TCustomAVProbe::OpenFailureText(const std::u16string& FileName, cons
         Legacy = !Forced && !ContainerRecognised(URL) ? -42 : -22;
     else
         Legacy = 0;
-    return OpenErrorMessage(FileName, Legacy);
+    return OpenErrorText(FileName, Legacy);
 }
 
 bool TCustomAVProbe::LoadFile(const std::u16string& FileName, const std::string& FormatName) {
@@ -275,7 +246,7 @@ bool TCustomAVProbe::LoadFile(const std::u16string& FileName, const std::string&
     const std::string URL = FileNameToURL(FileName);
     AVFormatContext* Ic = lavf.avformat_alloc_context();
     if (!Ic) {
-        FLastError = OpenErrorMessage(FileName, -12);
+        FLastError = OpenErrorText(FileName, -12);
         return false;
     }
     // A container that opens its own files (image sequences) cannot take an I/O context.
