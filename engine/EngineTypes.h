@@ -15,6 +15,8 @@ namespace zembra {
 constexpr int kMaxFiles = 20;
 constexpr int kMaxStreams = 20;
 constexpr int kMaxStreamMaps = kMaxFiles * kMaxStreams;
+// Threads of a video codec: 0 lets the codec use what the machine has.
+constexpr int kVideoCodecThreads = 0;
 
 struct TStreamMapEntry {
     int32_t FileIndex = 0;

@@ -184,7 +184,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
         if (!Ctx || lavc.avcodec_parameters_to_context(Ctx.get(), St->codecpar) < 0)
             return Fail(OpenErrorText(FileName, -12));
         Ctx->pkt_timebase = St->time_base;
-        Ctx->thread_count = 1;
+        // Pictures are decoded on as many threads as the codec can use; sound on one.
+        Ctx->thread_count = St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? kVideoCodecThreads : 1;
         switch (St->codecpar->codec_type) {
             case AVMEDIA_TYPE_AUDIO:
                 ApplyStoredOptions(Ctx.get(), FCodecOpts[omtAudio].get(),

@@ -133,7 +133,9 @@ void TCustomFFmpeg::AddVideoStream(AVFormatContext* Container, int FileIndex) {
     }
     if (S.IntraMatrix.size() == 64) Codec->intra_matrix = CopyMatrix(S.IntraMatrix);
     if (S.InterMatrix.size() == 64) Codec->inter_matrix = CopyMatrix(S.InterMatrix);
-    Codec->thread_count = S.ThreadCount;
+    // Video encoders use every core (0 lets the codec choose); a single-threaded encoder would
+    // make one conversion several times slower than it needs to be.
+    Codec->thread_count = kVideoCodecThreads;
 
     if (!S.RcOverride.empty()) {
         const std::vector<RcOverride> Entries = ParseRcOverride(S.RcOverride);
