@@ -167,7 +167,12 @@ int Run(const TCliOptions& O) {
     std::u16string OutputDir;
     if (!O.OutputDir.empty()) {
         OutputDir = ExpandFileNameW(Utf8ToUtf16(O.OutputDir));
-        if (!DirectoryExistsW(OutputDir)) return UsageError("no such folder: " + O.OutputDir);
+        // A folder that is not there fails the run, as a missing input does; the command line
+        // itself was well formed.
+        if (!DirectoryExistsW(OutputDir)) {
+            std::fprintf(stderr, "zembra-cli: no such folder: %s\n", O.OutputDir.c_str());
+            return kExitFailed;
+        }
         OutputDir = IncludeTrailingPathDelimiterW(OutputDir);
     }
 

@@ -94,6 +94,7 @@ void TTranscoder::Mux(TOutputStreamState& Ost, AVPacket* Packet) {
     const int Result = lavf.av_interleaved_write_frame(Oc, Packet);
     if (Result < 0)
         throw FFmpegException(OpenErrorText(u"av_interleaved_write_frame()", LegacyOpenError(Result)));
+    ++FPacketsMuxed;
 }
 
 void TTranscoder::EncodeSubtitle(TOutputStreamState& Ost, TInputStreamState& Ist, int64_t Pts,
@@ -168,6 +169,9 @@ void TTranscoder::ReportProgress(bool Last) {
         const double T = Enc.EndSeconds;
         if (T > 0 && T < T1) T1 = T;
     }
+    // No stream has reached a time yet: the time reached is nought, not the search's start value
+    // (which overflows the callback's milliseconds).
+    if (T1 >= 1e10) T1 = 0.0;
     T1 = std::max(T1, 0.01);
     if (FJob.FOnProgress || S.Verbose > 0 || Last) {
         const double Bitrate = static_cast<double>(TotalSize) * 8.0 / T1 / 1000.0;

@@ -358,6 +358,10 @@ void TTranscoder::Teardown() {
         const int Result = lavf.av_write_trailer(FJob.FOutputFiles[F]);
         if (Result < 0) throw FFmpegException(OpenErrorText(u"av_write_trailer()", LegacyOpenError(Result)));
     }
+    // Headers and a trailer around no data (a source whose streams hold nothing) would pass for
+    // a finished file; a failed run's outputs are removed.
+    if (FPacketsMuxed == 0 && !FJob.StopRequested())
+        throw FFmpegException("Output file is empty, nothing was encoded");
     ReportProgress(true);
     FJob.CloseRegisteredCodecs();
     FJob.FFinished = !FJob.StopRequested();

@@ -305,7 +305,6 @@ TEST_F(Cli, UsageErrorsExitWith2) {
     EXPECT_EQ(RunCli({"--cut", "5-2", In}).Status, 2);
     EXPECT_EQ(RunCli({"--input-option", "novalue", In}).Status, 2);
     EXPECT_EQ(RunCli({"-f", "nosuchformat", In}).Status, 2);
-    EXPECT_EQ(RunCli({"-o", Path("nowhere"), In}).Status, 2);
     EXPECT_EQ(RunCli({"--log-level", "loud", In}).Status, 2);
     EXPECT_FALSE(fs::exists(Path("u_(new).mp3")));
     const TResult Help = RunCli({"--help"});

@@ -1,0 +1,318 @@
+// Hostile inputs through zembra-cli as a user runs it: files that are empty, random, cut short,
+// misnamed, not files at all or missing, sources without the sound asked for, output folders
+// that cannot be written or are not there, and names full of shell and path characters. Every
+// case ends within its time limit with a clear message or a valid output, never a crash; a
+// failed case leaves no file that looks like a finished output, and no input is touched.
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "binding/FFmpegLoader.h"
+#include "tests/media/ClipInspector.h"
+#include "tests/media/SampleClips.h"
+#include "tests/hostile/HostileSupport.h"
+#include "tests/media/TestMedia.h"
+
+extern char** environ;
+
+namespace zembra::testing {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+struct TResult {
+    int Status = -1;  // exit status; -1 when it did not exit by itself
+    int Signal = 0;   // the signal that ended it, if one did
+    bool TimedOut = false;
+    std::string Out;
+    std::string Err;
+};
+
+// Runs zembra-cli in the C locale (so that every name beyond ASCII is outside it), killing it
+// when it outlives Limit.
+TResult RunCli(const std::vector<std::string>& Arguments, std::chrono::seconds Limit = 60s) {
+    int OutPipe[2], ErrPipe[2];
+    TResult R;
+    if (::pipe2(OutPipe, O_CLOEXEC) != 0) return R;
+    if (::pipe2(ErrPipe, O_CLOEXEC) != 0) {
+        ::close(OutPipe[0]);
+        ::close(OutPipe[1]);
+        return R;
+    }
+    posix_spawn_file_actions_t Actions;
+    posix_spawn_file_actions_init(&Actions);
+    posix_spawn_file_actions_adddup2(&Actions, OutPipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&Actions, ErrPipe[1], STDERR_FILENO);
+    std::vector<std::string> Args = {ZEMBRA_CLI};
+    Args.insert(Args.end(), Arguments.begin(), Arguments.end());
+    std::vector<char*> Argv;
+    for (std::string& A : Args) Argv.push_back(A.data());
+    Argv.push_back(nullptr);
+    std::vector<std::string> Env;
+    for (char** E = environ; *E; ++E)
+        if (std::strncmp(*E, "LC_", 3) != 0 && std::strncmp(*E, "LANG", 4) != 0) Env.emplace_back(*E);
+    Env.emplace_back("LC_ALL=C");
+    std::vector<char*> Envp;
+    for (std::string& E : Env) Envp.push_back(E.data());
+    Envp.push_back(nullptr);
+    pid_t Pid = 0;
+    const int Spawned = posix_spawn(&Pid, ZEMBRA_CLI, &Actions, nullptr, Argv.data(), Envp.data());
+    posix_spawn_file_actions_destroy(&Actions);
+    ::close(OutPipe[1]);
+    ::close(ErrPipe[1]);
+    if (Spawned != 0) {
+        ::close(OutPipe[0]);
+        ::close(ErrPipe[0]);
+        R.Err = "spawn failed";
+        return R;
+    }
+    const auto Deadline = std::chrono::steady_clock::now() + Limit;
+    pollfd Fds[2] = {{OutPipe[0], POLLIN, 0}, {ErrPipe[0], POLLIN, 0}};
+    std::string* Sinks[2] = {&R.Out, &R.Err};
+    int Open = 2;
+    while (Open > 0 && std::chrono::steady_clock::now() < Deadline) {
+        if (::poll(Fds, 2, 100) < 0) break;
+        for (int I = 0; I < 2; ++I) {
+            pollfd& F = Fds[I];
+            if (F.fd < 0 || !(F.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char Buf[4096];
+            const ssize_t N = ::read(F.fd, Buf, sizeof(Buf));
+            if (N <= 0) {
+                ::close(F.fd);
+                F.fd = -1;
+                --Open;
+                continue;
+            }
+            Sinks[I]->append(Buf, static_cast<size_t>(N));
+        }
+    }
+    int Status = 0;
+    while (::waitpid(Pid, &Status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= Deadline) {
+            R.TimedOut = true;
+            ::kill(Pid, SIGKILL);
+            ::waitpid(Pid, &Status, 0);
+            break;
+        }
+        ::usleep(20000);
+    }
+    for (pollfd& F : Fds)
+        if (F.fd >= 0) ::close(F.fd);
+    if (WIFEXITED(Status) && !R.TimedOut) R.Status = WEXITSTATUS(Status);
+    if (WIFSIGNALED(Status) && !R.TimedOut) R.Signal = WTERMSIG(Status);
+    return R;
+}
+
+std::vector<std::string> Lines(const std::string& Text) {
+    std::vector<std::string> L;
+    std::istringstream In(Text);
+    for (std::string Line; std::getline(In, Line);)
+        if (!Line.empty()) L.push_back(Line);
+    return L;
+}
+
+class HostileInput : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        FFLoader().SetLibraryPath(DefaultLibraryFolder());
+        ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
+        char Pattern[] = "/tmp/zembra-hostile-XXXXXX";
+        ASSERT_NE(::mkdtemp(Pattern), nullptr);
+        Dir = Pattern;
+        Out = Path("out");
+        fs::create_directories(Out);
+    }
+    void TearDown() override {
+        MakeWritable(Out, OutImmutable);
+        std::error_code Ec;
+        fs::remove_all(Dir, Ec);
+    }
+    std::string Path(const std::string& Name) const { return Dir + "/" + Name; }
+
+    std::string Sample(testmedia::TSampleKind Kind, const std::string& Name) {
+        const std::string File = Path(Name);
+        EXPECT_EQ(testmedia::WriteClip(testmedia::SampleClip(Kind, File)), "");
+        return File;
+    }
+    std::string VideoOnly(const std::string& Name) {
+        testmedia::TClipSpec Spec;
+        Spec.Path = Path(Name);
+        Spec.Container = "avi";
+        testmedia::TVideoSpec Video;
+        Video.FrameCount = 10;
+        Spec.Videos.push_back(Video);
+        EXPECT_EQ(testmedia::WriteClip(Spec), "");
+        return Spec.Path;
+    }
+    std::string RandomBytes(const std::string& Name, size_t Size, unsigned Seed) {
+        std::mt19937 Rng(Seed);
+        std::string Bytes(Size, '\0');
+        for (char& C : Bytes) C = static_cast<char>(Rng() & 0xFF);
+        WriteAll(Path(Name), Bytes);
+        return Path(Name);
+    }
+
+    // The run failed alone and cleanly: exit status 1, Message about Input on standard error,
+    // no output listed and no file left in the output folder, the input as it was.
+    void ExpectCleanFailure(const TResult& R, const std::string& Input, const std::string& Message,
+                            const TFileState& Before, const std::set<std::string>& OutBefore) {
+        SCOPED_TRACE(Input);
+        EXPECT_FALSE(R.TimedOut) << "no end within its time limit";
+        EXPECT_EQ(R.Signal, 0) << "ended by a signal\n" << R.Err;
+        EXPECT_EQ(R.Status, 1) << R.Err;
+        EXPECT_NE(R.Err.find("zembra-cli: " + Input + ": " + Message), std::string::npos) << R.Err;
+        EXPECT_EQ(R.Out, "");
+        EXPECT_EQ(Listing(Out), OutBefore);
+        EXPECT_TRUE(TFileState::Of(Input) == Before) << "the input changed";
+    }
+    // The run finished: status 0, each listed output a valid mp3 in the output folder, nothing
+    // else new there, the input as it was.
+    void ExpectMp3Outputs(const TResult& R, const std::string& Input, const TFileState& Before) {
+        SCOPED_TRACE(Input);
+        EXPECT_FALSE(R.TimedOut);
+        EXPECT_EQ(R.Signal, 0) << R.Err;
+        ASSERT_EQ(R.Status, 0) << R.Err;
+        const std::vector<std::string> Listed = Lines(R.Out);
+        ASSERT_EQ(Listed.size(), 1u) << R.Out;
+        EXPECT_EQ(fs::path(Listed[0]).parent_path().string(), Out);
+        testmedia::TClipFacts Facts;
+        ASSERT_EQ(testmedia::InspectClip(Listed[0], Facts), "");
+        ASSERT_EQ(Facts.Streams.size(), 1u);
+        EXPECT_EQ(Facts.Streams[0].CodecId, AV_CODEC_ID_MP3);
+        EXPECT_GT(Facts.Streams[0].PacketCount, 0);
+        EXPECT_TRUE(TFileState::Of(Input) == Before) << "the input changed";
+    }
+    // Converts Input into Out and checks the clean failure.
+    void ExpectFailureOf(const std::string& Input, const std::string& Message) {
+        const TFileState Before = TFileState::Of(Input);
+        const std::set<std::string> OutBefore = Listing(Out);
+        ExpectCleanFailure(RunCli({"-q", "-o", Out, Input}), Input, Message, Before, OutBefore);
+    }
+
+    std::string Dir;
+    std::string Out;
+    bool OutImmutable = false;
+};
+
+TEST_F(HostileInput, AnEmptyFile) {
+    for (const char* Name : {"empty.mp4", "empty.avi", "empty.mp3", "empty"}) {
+        WriteAll(Path(Name), "");
+        ExpectFailureOf(Path(Name), Path(Name) + ": Unknown format");
+    }
+}
+
+TEST_F(HostileInput, RandomBytesWithAMediaSuffix) {
+    unsigned Seed = 1;
+    for (const char* Name : {"noise.avi", "noise.mp4", "noise.mkv", "noise.wav", "noise.ogg"}) {
+        const std::string File = RandomBytes(Name, 64 * 1024, Seed++);
+        ExpectFailureOf(File, File + ": Unknown format");
+    }
+}
+
+TEST_F(HostileInput, AVideoCutShortAtSeveralPoints) {
+    const std::string Whole = ReadAll(Sample(testmedia::TSampleKind::Avi, "whole.avi"));
+    ASSERT_GT(Whole.size(), 4096u);
+    // Inside the headers nothing can be read: a clean failure.
+    for (const size_t Cut : {size_t{12}, size_t{200}, size_t{1000}}) {
+        const std::string File = Path("cut" + std::to_string(Cut) + ".avi");
+        WriteAll(File, Whole.substr(0, Cut));
+        const TFileState Before = TFileState::Of(File);
+        const std::set<std::string> OutBefore = Listing(Out);
+        const TResult R = RunCli({"-q", "-o", Out, File});
+        ExpectCleanFailure(R, File, File + ": Error while parsing header", Before, OutBefore);
+    }
+    // Past them, what is there converts, as far as it goes.
+    for (const size_t Cut : {Whole.size() / 4, Whole.size() / 2, Whole.size() * 3 / 4, Whole.size() - 1}) {
+        const std::string File = Path("part" + std::to_string(Cut) + ".avi");
+        WriteAll(File, Whole.substr(0, Cut));
+        const TFileState Before = TFileState::Of(File);
+        ExpectMp3Outputs(RunCli({"-q", "-o", Out, File}), File, Before);
+    }
+}
+
+TEST_F(HostileInput, ASuffixThatLiesAboutTheContainer) {
+    // The libraries go by the contents: a readable file converts whatever its name says.
+    const std::string Wave = Sample(testmedia::TSampleKind::Wav, "sound.mp4");
+    const std::string Avi = Sample(testmedia::TSampleKind::Avi, "movie.wav");
+    for (const std::string& File : {Wave, Avi}) {
+        const TFileState Before = TFileState::Of(File);
+        ExpectMp3Outputs(RunCli({"-q", "-o", Out, File}), File, Before);
+    }
+    // Contents that are no container at all stay unreadable under any name.
+    WriteAll(Path("words.mp3"), std::string(20000, 'x'));
+    ExpectFailureOf(Path("words.mp3"), Path("words.mp3") + ": Unknown format");
+}
+
+TEST_F(HostileInput, AFolderGivenAsAFile) {
+    fs::create_directories(Path("folder.avi"));
+    ExpectFailureOf(Path("folder.avi"), Path("folder.avi") + ": Error while opening file");
+}
+
+TEST_F(HostileInput, AMissingFile) {
+    ExpectFailureOf(Path("missing.avi"), Path("missing.avi") + ": no such file or directory");
+}
+
+TEST_F(HostileInput, AFileWithoutSoundConvertedToMp3) {
+    ExpectFailureOf(VideoOnly("silent.avi"), "Output file #0 does not contain any stream");
+}
+
+TEST_F(HostileInput, AnAudioStreamWithoutSamples) {
+    WriteAll(Path("nothing.wav"), EmptyWave());
+    ExpectFailureOf(Path("nothing.wav"), "Output file is empty, nothing was encoded");
+}
+
+TEST_F(HostileInput, AnOutputFolderThatCannotBeWritten) {
+    const std::string Input = Sample(testmedia::TSampleKind::Avi, "clip.avi");
+    ASSERT_TRUE(MakeUnwritable(Out, OutImmutable)) << "no way to make a folder unwritable here";
+    ExpectFailureOf(Input, "Could not open '" + Out + "/clip_(new).mp3'");
+}
+
+TEST_F(HostileInput, AnOutputFolderThatDoesNotExist) {
+    const std::string Input = Sample(testmedia::TSampleKind::Avi, "clip.avi");
+    const TFileState Before = TFileState::Of(Input);
+    const TResult R = RunCli({"-q", "-o", Path("nowhere"), Input});
+    EXPECT_FALSE(R.TimedOut);
+    EXPECT_EQ(R.Status, 1) << R.Err;
+    EXPECT_NE(R.Err.find("zembra-cli: no such folder: " + Path("nowhere")), std::string::npos) << R.Err;
+    EXPECT_EQ(R.Out, "");
+    EXPECT_FALSE(fs::exists(Path("nowhere")));
+    EXPECT_TRUE(TFileState::Of(Input) == Before);
+}
+
+TEST_F(HostileInput, NamesWithShellAndPathCharacters) {
+    const std::string Clip = ReadAll(Sample(testmedia::TSampleKind::Avi, "plain.avi"));
+    for (const std::string Name :
+         {"it's.avi", "cost $1 $HOME.avi", "#1 #hash.avi", "a:b:c.avi", "(paren) (x).avi",
+          "  two  spaces .avi", "Grüße ñ 日本語 😀.avi", "mix 'q' $1 # : ( ) ß.avi"}) {
+        const std::string File = Path(Name);
+        WriteAll(File, Clip);
+        const TFileState Before = TFileState::Of(File);
+        const TResult R = RunCli({"-q", "-o", Out, File});
+        ExpectMp3Outputs(R, File, Before);
+        const std::string Stem = fs::path(Name).stem().string();
+        EXPECT_TRUE(fs::exists(Out + "/" + Stem + "_(new).mp3")) << R.Out;
+    }
+}
+
+}  // namespace
+}  // namespace zembra::testing
