@@ -26,8 +26,10 @@ struct TMainQueue {
     unsigned long Generation = 0;  // bumped by NotifyMainThread
 };
 
+// Never destroyed: a self-freeing worker's last act is to notify the main thread, and the
+// process may be running its exit handlers by then.
 TMainQueue& Queue() {
-    static TMainQueue Q;
+    static TMainQueue& Q = *new TMainQueue;
     return Q;
 }
 
