@@ -9,6 +9,7 @@ ZEMBRA_PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libavfilter-dev libswscale-dev libswresample-dev libavdevice-dev
   qt6-base-dev
   libimlib2-dev libgif-dev libfreetype-dev fonts-dejavu-core
+  clang libclang-rt-14-dev time
 )
 
 zembra_missing_packages() {

@@ -35,9 +35,10 @@ inline void LoadLibrariesOnce() {
 }
 
 // A folder of this process, in memory when the machine has one (every run writes a file), and
-// removed when the process ends normally.
+// removed when the process ends normally. The name is never freed: the removal at exit runs
+// after static objects are gone.
 inline const std::string& ScratchFolder() {
-    static const std::string Folder = [] {
+    static const std::string& Folder = *new std::string([] {
         std::error_code Ec;
         const std::filesystem::path Base = std::filesystem::is_directory("/dev/shm", Ec)
                                                ? "/dev/shm"
@@ -49,7 +50,7 @@ inline const std::string& ScratchFolder() {
             std::filesystem::remove_all(ScratchFolder(), Ignored);
         });
         return Dir.string();
-    }();
+    }());
     return Folder;
 }
 
