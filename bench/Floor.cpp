@@ -1,0 +1,324 @@
+// zembra-bench-floor: the least a conversion can cost on the same libraries, for bench/run to
+// hold the engine against, and the clips both convert.
+//
+//   zembra-bench-floor clips FOLDER         writes sound.avi (six minutes of 48 kHz stereo AAC
+//                                           beside small pictures) and video.avi (1500 pictures
+//                                           of 640x480 MPEG-4, no sound)
+//   zembra-bench-floor audio IN OUT RATE    decode -> resample to RATE -> MP3 at 128 kbit/s
+//   zembra-bench-floor video IN OUT WxH     decode -> scale (bicubic) -> MPEG-4 at 200 kbit/s in AVI
+//
+// The loops keep nothing but what the task needs: one stream, no options, no progress, no
+// checks beyond the libraries' return codes. They print the work done ("frames N").
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <system_error>
+
+#include "binding/EntryPoints.h"
+#include "binding/FFmpegHolders.h"
+#include "binding/FFmpegLoader.h"
+#include "tests/media/TestMedia.h"
+
+namespace {
+
+using namespace zembra;
+
+int Fail(const std::string& Message) {
+    std::fprintf(stderr, "zembra-bench-floor: %s\n", Message.c_str());
+    return 1;
+}
+
+std::string ErrorText(int Code) {
+    char Buf[128] = {0};
+    lavu.av_strerror(Code, Buf, sizeof(Buf));
+    return Buf;
+}
+
+#define CHECK(Expr)                                                                           \
+    do {                                                                                      \
+        const int CheckResult = (Expr);                                                       \
+        if (CheckResult < 0) return Fail(std::string(#Expr) + ": " + ErrorText(CheckResult)); \
+    } while (0)
+
+int WriteClips(const std::string& Folder) {
+    std::error_code Ec;
+    std::filesystem::create_directories(Folder, Ec);
+    if (Ec) return Fail("cannot create " + Folder + ": " + Ec.message());
+
+    testmedia::TClipSpec Sound;
+    Sound.Path = Folder + "/sound.avi";
+    Sound.Container = "avi";
+    testmedia::TVideoSpec Small;
+    Small.Width = 96;
+    Small.Height = 64;
+    Small.FrameRate = AVRational{5, 1};
+    Small.FrameCount = 1800;
+    Sound.Videos.push_back(Small);
+    testmedia::TAudioSpec Tone;
+    Tone.Encoder = "aac";
+    Tone.SampleRate = 48000;
+    Tone.Channels = 2;
+    Tone.Duration = 360.0;
+    Sound.Audios.push_back(Tone);
+
+    testmedia::TClipSpec Video;
+    Video.Path = Folder + "/video.avi";
+    Video.Container = "avi";
+    testmedia::TVideoSpec Pictures;
+    Pictures.Width = 640;
+    Pictures.Height = 480;
+    Pictures.FrameCount = 1500;
+    Pictures.Options = {{"b", "2000000"}};
+    Video.Videos.push_back(Pictures);
+
+    for (const testmedia::TClipSpec* Spec : {&Sound, &Video}) {
+        const std::string Error = testmedia::WriteClip(*Spec);
+        if (!Error.empty()) return Fail(Spec->Path + ": " + Error);
+    }
+    return 0;
+}
+
+struct TInput {
+    TFormatInputPtr Container;
+    TCodecContextPtr Decoder;
+    int Stream = -1;
+};
+
+int OpenInput(const std::string& File, AVMediaType Type, TInput& In) {
+    AVFormatContext* Ic = nullptr;
+    CHECK(lavf.avformat_open_input(&Ic, File.c_str(), nullptr, nullptr));
+    In.Container.reset(Ic);
+    CHECK(lavf.avformat_find_stream_info(Ic, nullptr));
+    for (unsigned I = 0; I < Ic->nb_streams; ++I)
+        if (Ic->streams[I]->codecpar->codec_type == Type) {
+            In.Stream = static_cast<int>(I);
+            break;
+        }
+    if (In.Stream < 0) return Fail(File + ": no stream of the kind asked for");
+    const AVCodecParameters* Par = Ic->streams[In.Stream]->codecpar;
+    const AVCodec* Codec = lavc.avcodec_find_decoder(Par->codec_id);
+    if (!Codec) return Fail(File + ": no decoder");
+    In.Decoder.reset(lavc.avcodec_alloc_context3(Codec));
+    CHECK(lavc.avcodec_parameters_to_context(In.Decoder.get(), Par));
+    In.Decoder->pkt_timebase = Ic->streams[In.Stream]->time_base;
+    CHECK(lavc.avcodec_open2(In.Decoder.get(), Codec, nullptr));
+    return 0;
+}
+
+struct TOutput {
+    TFormatOutputPtr Container;
+    TCodecContextPtr Encoder;
+    AVStream* Stream = nullptr;
+};
+
+int OpenOutput(const std::string& File, TOutput& Out, const std::function<int(AVCodecContext*)>& Setup,
+               const char* EncoderName) {
+    AVFormatContext* Oc = nullptr;
+    CHECK(lavf.avformat_alloc_output_context2(&Oc, nullptr, nullptr, File.c_str()));
+    Out.Container.reset(Oc);
+    const AVCodec* Codec = lavc.avcodec_find_encoder_by_name(EncoderName);
+    if (!Codec) return Fail(std::string("no encoder ") + EncoderName);
+    Out.Encoder.reset(lavc.avcodec_alloc_context3(Codec));
+    if (Setup(Out.Encoder.get()) != 0) return 1;
+    if (Oc->oformat->flags & AVFMT_GLOBALHEADER) Out.Encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    CHECK(lavc.avcodec_open2(Out.Encoder.get(), Codec, nullptr));
+    Out.Stream = lavf.avformat_new_stream(Oc, nullptr);
+    if (!Out.Stream) return Fail("no stream");
+    CHECK(lavc.avcodec_parameters_from_context(Out.Stream->codecpar, Out.Encoder.get()));
+    Out.Stream->time_base = Out.Encoder->time_base;
+    CHECK(lavf.avio_open2(&Oc->pb, File.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr));
+    CHECK(lavf.avformat_write_header(Oc, nullptr));
+    return 0;
+}
+
+// Sends Frame (nullptr: the end) to the encoder and writes what comes out.
+int Encode(TOutput& Out, AVFrame* Frame, AVPacket* Packet) {
+    CHECK(lavc.avcodec_send_frame(Out.Encoder.get(), Frame));
+    for (;;) {
+        const int R = lavc.avcodec_receive_packet(Out.Encoder.get(), Packet);
+        if (R == AVERROR(EAGAIN) || R == AVERROR_EOF) return 0;
+        CHECK(R);
+        lavc.av_packet_rescale_ts(Packet, Out.Encoder->time_base, Out.Stream->time_base);
+        Packet->stream_index = Out.Stream->index;
+        CHECK(lavf.av_interleaved_write_frame(Out.Container.get(), Packet));
+    }
+}
+
+// Reads the input stream's packets through its decoder, handing each frame (nullptr at the end)
+// to Consume.
+int DecodeAll(TInput& In, const std::function<int(AVFrame*)>& Consume) {
+    TPacketPtr Packet(lavc.av_packet_alloc());
+    TFramePtr Frame(lavu.av_frame_alloc());
+    bool Draining = false;
+    while (!Draining) {
+        const int Read = lavf.av_read_frame(In.Container.get(), Packet.get());
+        if (Read == AVERROR_EOF) {
+            Draining = true;
+            CHECK(lavc.avcodec_send_packet(In.Decoder.get(), nullptr));
+        } else {
+            CHECK(Read);
+            if (Packet->stream_index != In.Stream) {
+                lavc.av_packet_unref(Packet.get());
+                continue;
+            }
+            CHECK(lavc.avcodec_send_packet(In.Decoder.get(), Packet.get()));
+            lavc.av_packet_unref(Packet.get());
+        }
+        for (;;) {
+            const int R = lavc.avcodec_receive_frame(In.Decoder.get(), Frame.get());
+            if (R == AVERROR(EAGAIN) || R == AVERROR_EOF) break;
+            CHECK(R);
+            if (Consume(Frame.get()) != 0) return 1;
+            lavu.av_frame_unref(Frame.get());
+        }
+    }
+    return Consume(nullptr);
+}
+
+int FloorAudio(const std::string& InFile, const std::string& OutFile, int Rate) {
+    TInput In;
+    if (OpenInput(InFile, AVMEDIA_TYPE_AUDIO, In) != 0) return 1;
+    TOutput Out;
+    const int Opened = OpenOutput(
+        OutFile, Out,
+        [&](AVCodecContext* C) {
+            C->sample_rate = Rate;
+            C->sample_fmt = AV_SAMPLE_FMT_FLTP;
+            C->bit_rate = 128000;
+            C->time_base = AVRational{1, Rate};
+            return lavu.av_channel_layout_copy(&C->ch_layout, &In.Decoder->ch_layout) < 0 ? 1 : 0;
+        },
+        "libmp3lame");
+    if (Opened != 0) return 1;
+    AVCodecContext* Enc = Out.Encoder.get();
+    SwrContext* Swr = nullptr;
+    CHECK(lswr.swr_alloc_set_opts2(&Swr, &Enc->ch_layout, Enc->sample_fmt, Enc->sample_rate,
+                                   &In.Decoder->ch_layout, In.Decoder->sample_fmt, In.Decoder->sample_rate, 0,
+                                   nullptr));
+    TSwrPtr Resampler(Swr);
+    CHECK(lswr.swr_init(Swr));
+    TAudioFifoPtr Fifo(
+        lavu.av_audio_fifo_alloc(Enc->sample_fmt, Enc->ch_layout.nb_channels, Enc->frame_size * 4));
+    TPacketPtr Packet(lavc.av_packet_alloc());
+    TFramePtr Chunk(lavu.av_frame_alloc());
+    int64_t NextPts = 0;
+    int64_t Frames = 0;
+
+    // Resampled sound goes through a queue, since the encoder takes fixed-size frames.
+    auto Flush = [&](bool Final) -> int {
+        while (lavu.av_audio_fifo_size(Fifo.get()) >= Enc->frame_size ||
+               (Final && lavu.av_audio_fifo_size(Fifo.get()) > 0)) {
+            const int Samples = std::min(Enc->frame_size, lavu.av_audio_fifo_size(Fifo.get()));
+            lavu.av_frame_unref(Chunk.get());
+            Chunk->nb_samples = Samples;
+            Chunk->format = Enc->sample_fmt;
+            Chunk->sample_rate = Enc->sample_rate;
+            CHECK(lavu.av_channel_layout_copy(&Chunk->ch_layout, &Enc->ch_layout));
+            CHECK(lavu.av_frame_get_buffer(Chunk.get(), 0));
+            lavu.av_audio_fifo_read(Fifo.get(), reinterpret_cast<void**>(Chunk->extended_data), Samples);
+            Chunk->pts = NextPts;
+            NextPts += Samples;
+            if (Encode(Out, Chunk.get(), Packet.get()) != 0) return 1;
+            ++Frames;
+        }
+        return 0;
+    };
+    TFramePtr Converted(lavu.av_frame_alloc());
+    const int Decoded = DecodeAll(In, [&](AVFrame* Frame) -> int {
+        const int Wanted = lswr.swr_get_out_samples(Swr, Frame ? Frame->nb_samples : 0);
+        if (Wanted > Converted->nb_samples) {
+            lavu.av_frame_unref(Converted.get());
+            Converted->nb_samples = Wanted;
+            Converted->format = Enc->sample_fmt;
+            CHECK(lavu.av_channel_layout_copy(&Converted->ch_layout, &Enc->ch_layout));
+            CHECK(lavu.av_frame_get_buffer(Converted.get(), 0));
+        }
+        // At the end the resampler is drained of what it still holds.
+        int Got = 0;
+        do {
+            Got = lswr.swr_convert(Swr, Converted->extended_data, Converted->nb_samples,
+                                   Frame ? const_cast<const uint8_t**>(Frame->extended_data) : nullptr,
+                                   Frame ? Frame->nb_samples : 0);
+            CHECK(Got);
+            if (Got > 0)
+                lavu.av_audio_fifo_write(Fifo.get(), reinterpret_cast<void**>(Converted->extended_data), Got);
+        } while (!Frame && Got > 0);
+        return Flush(Frame == nullptr);
+    });
+    if (Decoded != 0) return 1;
+    if (Encode(Out, nullptr, Packet.get()) != 0) return 1;
+    CHECK(lavf.av_write_trailer(Out.Container.get()));
+    std::printf("frames %lld\n", static_cast<long long>(Frames));
+    return 0;
+}
+
+int FloorVideo(const std::string& InFile, const std::string& OutFile, const std::string& Size) {
+    int Width = 0, Height = 0;
+    CHECK(lavu.av_parse_video_size(&Width, &Height, Size.c_str()));
+    TInput In;
+    if (OpenInput(InFile, AVMEDIA_TYPE_VIDEO, In) != 0) return 1;
+    const AVRational Rate =
+        lavf.av_guess_frame_rate(In.Container.get(), In.Container->streams[In.Stream], nullptr);
+    TOutput Out;
+    const int Opened = OpenOutput(
+        OutFile, Out,
+        [&](AVCodecContext* C) {
+            C->width = Width;
+            C->height = Height;
+            C->pix_fmt = AV_PIX_FMT_YUV420P;
+            C->time_base = AVRational{Rate.den, Rate.num};
+            C->bit_rate = 200000;
+            return 0;
+        },
+        "mpeg4");
+    if (Opened != 0) return 1;
+    TSwsPtr Scaler;
+    TFramePtr Scaled(lavu.av_frame_alloc());
+    Scaled->width = Width;
+    Scaled->height = Height;
+    Scaled->format = AV_PIX_FMT_YUV420P;
+    CHECK(lavu.av_frame_get_buffer(Scaled.get(), 0));
+    TPacketPtr Packet(lavc.av_packet_alloc());
+    int64_t Frames = 0;
+    const int Decoded = DecodeAll(In, [&](AVFrame* Frame) -> int {
+        if (!Frame) return 0;
+        if (!Scaler)
+            Scaler.reset(lsws.sws_getContext(Frame->width, Frame->height,
+                                             static_cast<AVPixelFormat>(Frame->format), Width, Height,
+                                             AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
+        if (!Scaler) return Fail("no scaler");
+        CHECK(lavu.av_frame_make_writable(Scaled.get()));
+        lsws.sws_scale(Scaler.get(), Frame->data, Frame->linesize, 0, Frame->height, Scaled->data,
+                       Scaled->linesize);
+        Scaled->pts = Frames++;
+        return Encode(Out, Scaled.get(), Packet.get());
+    });
+    if (Decoded != 0) return 1;
+    if (Encode(Out, nullptr, Packet.get()) != 0) return 1;
+    CHECK(lavf.av_write_trailer(Out.Container.get()));
+    std::printf("frames %lld\n", static_cast<long long>(Frames));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string Mode = argc > 1 ? argv[1] : "";
+    if (!((Mode == "clips" && argc == 3) || ((Mode == "audio" || Mode == "video") && argc == 5))) {
+        std::fprintf(stderr,
+                     "usage: zembra-bench-floor clips FOLDER\n"
+                     "       zembra-bench-floor audio IN OUT RATE\n"
+                     "       zembra-bench-floor video IN OUT WxH\n");
+        return 2;
+    }
+    FFLoader().SetLibraryPath(DefaultLibraryFolder());
+    if (!FFLoader().LoadLibrarySet(kDefaultLibrarySet)) return Fail(FFLoader().LastError());
+    lavu.av_log_set_level(AV_LOG_ERROR);
+    if (Mode == "clips") return WriteClips(argv[2]);
+    if (Mode == "audio") return FloorAudio(argv[2], argv[3], std::atoi(argv[4]));
+    return FloorVideo(argv[2], argv[3], argv[4]);
+}
