@@ -425,17 +425,24 @@ void TCustomFFmpeg::SetCodecTag(const std::string& Name, const std::string& Valu
 }
 
 void TCustomFFmpeg::SetMatrix(const std::string& Name, const std::string& Value) {
-    std::vector<uint16_t>& Matrix = Name == "intra_matrix" ? FSettings.IntraMatrix : FSettings.InterMatrix;
-    Matrix.assign(64, 0);
+    // Filled aside: a refused text must not leave a half-read matrix for the encoder.
+    std::vector<uint16_t> Matrix(64, 0);
     size_t P = 0;
     for (int I = 0; I < 64; ++I) {
-        Matrix[static_cast<size_t>(I)] = static_cast<uint16_t>(std::atoi(Value.c_str() + P));
+        // The encoders divide by every coefficient and keep it in eight bits: a 0 (text that is
+        // no number reads as 0) stopped the process with a division by zero.
+        const int Coefficient = std::atoi(Value.c_str() + P);
+        if (Coefficient < 1 || Coefficient > 255)
+            throw FFmpegException(
+                Format("Invalid coefficient in matrix \"%s\" at coeff %d", Value.c_str(), I));
+        Matrix[static_cast<size_t>(I)] = static_cast<uint16_t>(Coefficient);
         if (I == 63) break;  // the 64th value needs no comma after it
         const size_t Comma = Value.find(',', P);
         if (Comma == std::string::npos)
             throw FFmpegException(Format("Syntax error in matrix \"%s\" at coeff %d", Value.c_str(), I));
         P = Comma + 1;
     }
+    (Name == "intra_matrix" ? FSettings.IntraMatrix : FSettings.InterMatrix) = std::move(Matrix);
 }
 
 void TCustomFFmpeg::SetBitrate(const std::string& Name, const std::string& Value) {

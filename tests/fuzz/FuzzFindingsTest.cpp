@@ -1,0 +1,117 @@
+// The inputs with which the fuzz targets found faults, replayed through the same calls as the
+// targets make, so that each fault stays fixed. The bytes are the fuzzer's own findings.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "binding/FFmpegLoader.h"
+#include "engine/FFmpeg.h"
+#include "logging/FFmpegLogger.h"
+#include "tests/media/ClipInspector.h"
+#include "tests/media/TestMedia.h"
+#include "util/StringUtils.h"
+
+namespace zembra::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// zembra-fuzz-optionrun: a quantiser matrix whose seventh coefficient is no number ("\354" and
+// a 9) read as 0 and reached the MPEG-4 encoder, which divided by it (SIGFPE).
+const char kZeroCoefficientMatrix[] =
+    "intra_matrix=8,16,19,22,26,27,\3549,34,16,16,22,24,27,29,34,37,19,22,26,27,29,34,34,38,22,22,26,27,2,3,"
+    "9473,40,22,26,27,29,32,35,40,48,26,27,29,32,35,40,48,58,26,27,29,34,38,46,56,69,27,29,35,38,46,56,69,83";
+
+class FuzzFindings : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        FFLoader().SetLibraryPath(DefaultLibraryFolder());
+        ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
+        GetLogger().SetLogLevel(llQuiet);
+        char Pattern[] = "/tmp/zembra-fuzz-findings-XXXXXX";
+        ASSERT_NE(::mkdtemp(Pattern), nullptr);
+        Dir = Pattern;
+        // The clip of zembra-fuzz-optionrun.
+        testmedia::TClipSpec Spec;
+        Spec.Path = Dir + "/clip.avi";
+        Spec.Container = "avi";
+        testmedia::TVideoSpec Video;
+        Video.Width = 64;
+        Video.Height = 48;
+        Video.FrameCount = 8;
+        Spec.Videos.push_back(Video);
+        testmedia::TAudioSpec Audio;
+        Audio.Encoder = "libmp3lame";
+        Audio.Duration = 0.3;
+        Spec.Audios.push_back(Audio);
+        ASSERT_EQ(testmedia::WriteClip(Spec), "");
+        Clip = Spec.Path;
+    }
+    void TearDown() override {
+        std::error_code Ec;
+        fs::remove_all(Dir, Ec);
+    }
+
+    // What zembra-fuzz-optionrun does with Text: "" when the run finished, else the refusal or
+    // the run's failure.
+    std::string OptionRun(const std::string& Text, const std::string& Output) {
+        TFFmpeg Job;
+        Job.ResetJob();
+        std::string Failure;
+        Job.SetOnTerminate([&Failure](TCustomFFmpeg& Ended) {
+            if (Ended.ErrorOccurred()) Failure = Ended.ErrorMessage();
+        });
+        try {
+            Job.ApplyOptionLines(Text, kPhaseOrdinary);
+            if (!Job.OpenInputFile(Utf8ToUtf16(Clip))) return Job.LastError();
+            Job.ApplyOptionLines(Text, kPhaseOrdinary);
+            Job.ApplyOptionLines(Text, kPhasePresets);
+            if (Job.OpenOutputFile(Utf8ToUtf16(Output), false) < 0) return Job.LastError();
+            Job.ApplyOptionLines(Text, kPhaseExtraStreams);
+        } catch (const std::exception& E) {
+            Job.CleanUp();
+            return E.what();
+        }
+        Job.Start(false);
+        return Failure;
+    }
+
+    std::string Dir;
+    std::string Clip;
+};
+
+TEST_F(FuzzFindings, AMatrixCoefficientThatIsNoNumberIsRefused) {
+    const std::string Text = std::string(kZeroCoefficientMatrix) + "\nt=0.5\n";
+    const std::string Error = OptionRun(Text, Dir + "/output.avi");
+    EXPECT_EQ(Error.rfind("Invalid coefficient in matrix \"8,16,19,22,26,27,\3549,", 0), 0u) << Error;
+    EXPECT_NE(Error.find("\" at coeff 6"), std::string::npos) << Error;
+    EXPECT_FALSE(fs::exists(Dir + "/output.avi"));
+
+    // Zero and values past eight bits are refused as such; a refused matrix leaves none behind.
+    TFFmpeg Job;
+    Job.ResetJob();
+    std::string Matrix;
+    for (int I = 1; I <= 64; ++I) Matrix += (I == 1 ? "" : ",") + std::to_string(I == 5 ? 0 : I);
+    EXPECT_THROW(Job.ApplyOptionLines("inter_matrix=" + Matrix, kPhaseOrdinary), std::exception);
+    EXPECT_TRUE(Job.Settings().InterMatrix.empty());
+    EXPECT_THROW(Job.ApplyOptionLines("intra_matrix=256" + Matrix.substr(1), kPhaseOrdinary), std::exception);
+    EXPECT_TRUE(Job.Settings().IntraMatrix.empty());
+    Job.CleanUp();
+}
+
+TEST_F(FuzzFindings, AValidMatrixStillConverts) {
+    std::string Matrix;
+    for (int I = 0; I < 64; ++I) Matrix += (I ? "," : "") + std::to_string(8 + I);
+    const std::string Output = Dir + "/matrix.avi";
+    EXPECT_EQ(OptionRun("intra_matrix=" + Matrix + "\ninter_matrix=" + Matrix + "\nt=0.5\n", Output), "");
+    testmedia::TClipFacts Facts;
+    ASSERT_EQ(testmedia::InspectClip(Output, Facts), "");
+    EXPECT_FALSE(Facts.Streams.empty());
+}
+
+}  // namespace
+}  // namespace zembra::testing
