@@ -209,9 +209,10 @@ TEST_F(HostileEngine, OutputFoldersThatCannotTakeTheFile) {
     TRun R = Convert(Input, Path("nowhere") + "/x.mp3");
     EXPECT_EQ(R.OpenError, "Could not open '" + Path("nowhere") + "/x.mp3'");
     EXPECT_FALSE(fs::exists(Path("nowhere")));
-    ASSERT_TRUE(MakeUnwritable(Out, OutImmutable)) << "no way to make a folder unwritable here";
-    R = Convert(Input, Out + "/x.mp3");
-    EXPECT_EQ(R.OpenError, "Could not open '" + Out + "/x.mp3'");
+    const std::string Folder = UnwritableFolder(Out, OutImmutable);
+    R = Convert(Input, Folder + "/x.mp3");
+    EXPECT_EQ(R.OpenError, "Could not open '" + Folder + "/x.mp3'");
+    EXPECT_FALSE(fs::exists(Folder + "/x.mp3"));
     EXPECT_TRUE(Listing(Out).empty());
     EXPECT_TRUE(TFileState::Of(Input) == Before);
 }

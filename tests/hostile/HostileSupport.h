@@ -108,6 +108,12 @@ inline bool MakeUnwritable(const std::string& Folder, bool& Immutable) {
     return !CanCreateIn(Folder);
 }
 
+// Folder made unwritable, or where that is impossible (root on a file system without the
+// immutable flag, such as tmpfs) /proc, in which no one can create a file.
+inline std::string UnwritableFolder(const std::string& Folder, bool& Immutable) {
+    return MakeUnwritable(Folder, Immutable) ? Folder : "/proc";
+}
+
 // Undoes MakeUnwritable, so that the folder can be removed.
 inline void MakeWritable(const std::string& Folder, bool Immutable) {
     namespace fs = std::filesystem;
