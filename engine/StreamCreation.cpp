@@ -133,8 +133,7 @@ void TCustomFFmpeg::AddVideoStream(AVFormatContext* Container, int FileIndex) {
     }
     if (S.IntraMatrix.size() == 64) Codec->intra_matrix = CopyMatrix(S.IntraMatrix);
     if (S.InterMatrix.size() == 64) Codec->inter_matrix = CopyMatrix(S.InterMatrix);
-    // Video encoders use every core (0 lets the codec choose); a single-threaded encoder would
-    // make one conversion several times slower than it needs to be.
+    // Settled again when the encoder opens and its picture size is known (VideoEncoderThreadCount).
     Codec->thread_count = kVideoCodecThreads;
 
     if (!S.RcOverride.empty()) {

@@ -4,6 +4,7 @@
 
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegLoader.h"
+#include "engine/CodecThreads.h"
 #include "engine/Transcoder.h"
 #include "logging/FFmpegLogger.h"
 #include "util/Formatting.h"
@@ -349,6 +350,8 @@ void TTranscoder::OpenEncoders() {
             }
             Ctx->time_base = AV_TIME_BASE_Q;
         }
+        if (Ctx->codec_type == AVMEDIA_TYPE_VIDEO)
+            Ctx->thread_count = VideoEncoderThreadCount(Codec, Ctx->width, Ctx->height);
         TDictionary Options;
         lavu.av_dict_copy(Options.Slot(), FJob.PrivateCodecOptions(Kind), 0);
         int Result;

@@ -1,6 +1,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "engine/CodecThreads.h"
 #include "tests/engine/TranscodeTestSupport.h"
 
 namespace zembra::testing {
@@ -196,6 +197,22 @@ TEST_F(VideoTranscode, PreviewBitmapsAndAMissingWindow) {
     ASSERT_EQ(Convert({Avi}, Path("window.avi"), "", "an", false, &Job2), "");
     EXPECT_EQ(Job2.PreviewFlags(), 0);
     EXPECT_EQ(Facts(Path("window.avi")).Streams[0].PacketCount, 25);
+}
+
+// Slice threads are kept for pictures large enough to pay for them; frame- and self-threaded
+// encoders always get every core.
+TEST_F(VideoTranscode, EncoderThreadsFollowThePictureSize) {
+    const AVCodec* Mpeg4 = lavc.avcodec_find_encoder_by_name("mpeg4");
+    ASSERT_TRUE(Mpeg4);
+    ASSERT_FALSE(Mpeg4->capabilities & (AV_CODEC_CAP_FRAME_THREADS | AV_CODEC_CAP_OTHER_THREADS));
+    EXPECT_EQ(VideoEncoderThreadCount(Mpeg4, 480, 360), 1);
+    EXPECT_EQ(VideoEncoderThreadCount(Mpeg4, 1279, 720), 1);
+    EXPECT_EQ(VideoEncoderThreadCount(Mpeg4, 1280, 720), 0);
+    EXPECT_EQ(VideoEncoderThreadCount(Mpeg4, 1920, 1080), 0);
+    EXPECT_EQ(VideoEncoderThreadCount(Mpeg4, 65536, 65536), 0);  // no overflow
+    const AVCodec* X264 = lavc.avcodec_find_encoder_by_name("libx264");
+    ASSERT_TRUE(X264);
+    EXPECT_EQ(VideoEncoderThreadCount(X264, 320, 240), 0);
 }
 
 }  // namespace
