@@ -1,5 +1,7 @@
 #include "binding/FFmpegHolders.h"
 
+#include <new>
+
 #include "binding/EntryPoints.h"
 
 namespace zembra {
@@ -85,10 +87,14 @@ void TSubtitleDeleter::operator()(AVSubtitle* P) const {
 }
 
 TFramePtr MakeFrame() {
-    return TFramePtr(lavu.av_frame_alloc());
+    TFramePtr Frame(lavu.av_frame_alloc());
+    if (!Frame) throw std::bad_alloc();
+    return Frame;
 }
 TPacketPtr MakePacket() {
-    return TPacketPtr(lavc.av_packet_alloc());
+    TPacketPtr Packet(lavc.av_packet_alloc());
+    if (!Packet) throw std::bad_alloc();
+    return Packet;
 }
 
 TDictionary::~TDictionary() {
@@ -106,6 +112,10 @@ TDictionary& TDictionary::operator=(TDictionary&& Other) noexcept {
 
 int TDictionary::Set(const char* Key, const char* Value, int Flags) {
     return lavu.av_dict_set(&FDict, Key, Value, Flags);
+}
+
+int TDictionary::CopyFrom(const AVDictionary* Source) {
+    return Source ? lavu.av_dict_copy(&FDict, Source, 0) : 0;
 }
 
 int TDictionary::Count() const {

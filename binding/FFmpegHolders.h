@@ -105,6 +105,8 @@ class TDictionary {
     AVDictionary* Get() const { return FDict; }
     // 0 or a negative error code.
     int Set(const char* Key, const char* Value, int Flags = 0);
+    // Adds Source's entries; 0 or a negative error code.
+    int CopyFrom(const AVDictionary* Source);
     int Count() const;
     void Clear();
 

@@ -96,21 +96,22 @@ void TTranscoder::EnsureResampler(TOutputStreamState& Ost, const AVFrame* Frame)
     int Result = AllocResampler(&Raw, C, InLayout, InFormat, Frame->sample_rate);
     TSwrPtr Swr(Raw);
     if (Result >= 0 && Ost.ResampleFlag) {
-        lavu.av_opt_set_int(Swr.get(), "filter_size", 16, 0);
-        lavu.av_opt_set_int(Swr.get(), "phase_shift", 10, 0);
-        lavu.av_opt_set_int(Swr.get(), "linear_interp", 0, 0);
-        lavu.av_opt_set_double(Swr.get(), "cutoff", 0.8, 0);
+        Result = lavu.av_opt_set_int(Swr.get(), "filter_size", 16, 0);
+        if (Result >= 0) Result = lavu.av_opt_set_int(Swr.get(), "phase_shift", 10, 0);
+        if (Result >= 0) Result = lavu.av_opt_set_int(Swr.get(), "linear_interp", 0, 0);
+        if (Result >= 0) Result = lavu.av_opt_set_double(Swr.get(), "cutoff", 0.8, 0);
     }
     if (Result >= 0) Result = lswr.swr_init(Swr.get());
     if (Result < 0)
         throw FFmpegException(Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
                                      InLayout.nb_channels, Frame->sample_rate, C->ch_layout.nb_channels,
                                      C->sample_rate));
+    lavu.av_channel_layout_uninit(&Ost.SwrInLayout);
+    if (lavu.av_channel_layout_copy(&Ost.SwrInLayout, &InLayout) < 0)
+        throw FFmpegException("av_malloc failed");
     Ost.Swr = std::move(Swr);
     Ost.SwrInFormat = InFormat;
     Ost.SwrInRate = Frame->sample_rate;
-    lavu.av_channel_layout_uninit(&Ost.SwrInLayout);
-    lavu.av_channel_layout_copy(&Ost.SwrInLayout, &InLayout);
 }
 
 int TTranscoder::AllocResampler(SwrContext** Swr, const AVCodecContext* C, const AVChannelLayout& InLayout,
@@ -224,7 +225,8 @@ void TTranscoder::EncodeAudio(TOutputStreamState& Ost, TInputStreamState& Ist, c
                     GetLogger().Log(&FJob, llVerbose,
                                     Format("compensating audio timestamp drift:%f compensation:%d in:%d",
                                            Delta, Comp, Rate));
-                lswr.swr_set_compensation(Ost.Swr.get(), Comp, Rate);
+                if (lswr.swr_set_compensation(Ost.Swr.get(), Comp, Rate) < 0)
+                    GetLogger().Log(&FJob, llWarning, "Could not compensate the audio timestamp drift");
             }
         }
     } else {

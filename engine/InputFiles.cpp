@@ -135,20 +135,24 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
 
     // The old open parameters are demuxer options today; a demuxer takes those it knows.
     TDictionary Options;
-    lavu.av_dict_copy(Options.Slot(), FPrivateFormatOpts.Get(), 0);
-    Options.Set("sample_rate", std::to_string(S.AudioSampleRate).c_str());
-    Options.Set("channels", std::to_string(S.AudioChannels).c_str());
+    int Filled = Options.CopyFrom(FPrivateFormatOpts.Get());
+    auto Put = [&](const char* Key, const std::string& Value) {
+        if (Filled >= 0) Filled = Options.Set(Key, Value.c_str());
+    };
+    Put("sample_rate", std::to_string(S.AudioSampleRate));
+    Put("channels", std::to_string(S.AudioChannels));
     const int Width = S.FrameWidth + S.PadLeft + S.PadRight;
     const int Height = S.FrameHeight + S.PadTop + S.PadBottom;
-    if (Width > 0 && Height > 0) Options.Set("video_size", Format("%dx%d", Width, Height).c_str());
+    if (Width > 0 && Height > 0) Put("video_size", Format("%dx%d", Width, Height));
     if (S.FrameRate.num > 0 && S.FrameRate.den > 0)
-        Options.Set("framerate", Format("%d/%d", S.FrameRate.num, S.FrameRate.den).c_str());
+        Put("framerate", Format("%d/%d", S.FrameRate.num, S.FrameRate.den));
     if (S.FramePixFmt >= 0)
         if (const char* Name = lavu.av_get_pix_fmt_name(static_cast<AVPixelFormat>(S.FramePixFmt)))
-            Options.Set("pixel_format", Name);
-    if (S.VideoChannel != 0) Options.Set("channel", std::to_string(S.VideoChannel).c_str());
-    if (!S.VideoStandard.empty()) Options.Set("standard", S.VideoStandard.c_str());
-    if (S.LoopInput) Options.Set("loop", "1");
+            Put("pixel_format", Name);
+    if (S.VideoChannel != 0) Put("channel", std::to_string(S.VideoChannel));
+    if (!S.VideoStandard.empty()) Put("standard", S.VideoStandard);
+    if (S.LoopInput) Put("loop", "1");
+    if (Filled < 0) return Fail(OpenErrorText(FileName, -12));
 
     const int OpenResult = lavf.avformat_open_input(&Ic, URL.c_str(), InputFormat, Options.Slot());
     if (OpenResult < 0) return Fail(OpenErrorText(FileName, LegacyOpenError(OpenResult)));

@@ -193,10 +193,12 @@ int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join)
         gmtime_r(&T, &Utc);
         char Text[32];
         std::strftime(Text, sizeof(Text), "%Y-%m-%dT%H:%M:%S.000000Z", &Utc);
-        lavu.av_dict_set(&Oc->metadata, "creation_time", Text, 0);
+        if (lavu.av_dict_set(&Oc->metadata, "creation_time", Text, 0) < 0)
+            return Fail(ErrorText(AVERROR(ENOMEM)));
     }
     for (auto It = S.Metadata.rbegin(); It != S.Metadata.rend(); ++It)
-        lavu.av_dict_set(&Oc->metadata, It->first.c_str(), It->second.c_str(), 0);
+        if (lavu.av_dict_set(&Oc->metadata, It->first.c_str(), It->second.c_str(), 0) < 0)
+            return Fail(ErrorText(AVERROR(ENOMEM)));
     S.Metadata.clear();
 
     // The image muxer no longer demands a number (it can rewrite one picture), but a sequence
@@ -214,14 +216,23 @@ int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join)
     }
 
     Oc->max_delay = static_cast<int>(S.MuxMaxDelay * 1000000);
-    // Preload and loop count are options of the muxers that use them today.
-    lavu.av_opt_set_int(Oc, "preload", static_cast<int64_t>(S.MuxPreload * 1000000), AV_OPT_SEARCH_CHILDREN);
-    if (S.LoopOutput >= 0) lavu.av_opt_set_int(Oc, "loop", S.LoopOutput, AV_OPT_SEARCH_CHILDREN);
+    // Preload, loop count and the other muxer options belong to the muxers that have them; a
+    // muxer without one goes on without it, a value its muxer refuses is said.
+    auto Refused = [&](const char* Name, int Result) {
+        if (Result < 0 && Result != AVERROR_OPTION_NOT_FOUND)
+            GetLogger().Log(
+                this, llWarning,
+                Format("Option '%s' not applied to '%s': %s", Name, Fmt->name, ErrorText(Result).c_str()));
+    };
+    Refused("preload", lavu.av_opt_set_int(Oc, "preload", static_cast<int64_t>(S.MuxPreload * 1000000),
+                                           AV_OPT_SEARCH_CHILDREN));
+    if (S.LoopOutput >= 0)
+        Refused("loop", lavu.av_opt_set_int(Oc, "loop", S.LoopOutput, AV_OPT_SEARCH_CHILDREN));
     Oc->flags |= AVFMT_FLAG_NONBLOCK;
     ApplyStoredOptions(Oc, FFormatOpts.get(), AV_OPT_FLAG_ENCODING_PARAM);
     for (const AVDictionaryEntry* E = nullptr;
          (E = lavu.av_dict_get(FPrivateFormatOpts.Get(), "", E, AV_DICT_IGNORE_SUFFIX)) != nullptr;)
-        lavu.av_opt_set(Oc, E->key, E->value, AV_OPT_SEARCH_CHILDREN);
+        Refused(E->key, lavu.av_opt_set(Oc, E->key, E->value, AV_OPT_SEARCH_CHILDREN));
 
     if (Join && FInputFileCount > 1) {
         FJoined = true;

@@ -31,8 +31,7 @@ bool TPictureConverter::Render(const AVFrame* Picture) {
     if (!FToRGB) return false;
     uint8_t* Dst[4] = {FBitmap.Bits(), nullptr, nullptr, nullptr};
     int DstStride[4] = {FBitmap.Stride(), 0, 0, 0};
-    lsws.sws_scale(FToRGB.get(), Picture->data, Picture->linesize, 0, H, Dst, DstStride);
-    return true;
+    return lsws.sws_scale(FToRGB.get(), Picture->data, Picture->linesize, 0, H, Dst, DstStride) >= 0;
 }
 
 bool TPictureConverter::WriteBack(AVFrame* Picture) {
@@ -51,8 +50,7 @@ bool TPictureConverter::WriteBack(AVFrame* Picture) {
     if (!FFromRGB) return false;
     const uint8_t* Src[4] = {FBitmap.Bits(), nullptr, nullptr, nullptr};
     const int SrcStride[4] = {FBitmap.Stride(), 0, 0, 0};
-    lsws.sws_scale(FFromRGB.get(), Src, SrcStride, 0, H, Picture->data, Picture->linesize);
-    return true;
+    return lsws.sws_scale(FFromRGB.get(), Src, SrcStride, 0, H, Picture->data, Picture->linesize) >= 0;
 }
 
 }  // namespace zembra

@@ -353,7 +353,7 @@ void TTranscoder::OpenEncoders() {
         if (Ctx->codec_type == AVMEDIA_TYPE_VIDEO)
             Ctx->thread_count = VideoEncoderThreadCount(Codec, Ctx->width, Ctx->height);
         TDictionary Options;
-        lavu.av_dict_copy(Options.Slot(), FJob.PrivateCodecOptions(Kind), 0);
+        if (Options.CopyFrom(FJob.PrivateCodecOptions(Kind)) < 0) throw FFmpegException("av_malloc failed");
         int Result;
         {
             TCodecLockGuard G;
@@ -442,7 +442,7 @@ void TTranscoder::WriteHeaders() {
     for (int F = 0; F < FOutputFileCount; ++F) {
         AVFormatContext* Oc = FJob.FOutputFiles[F];
         TDictionary Options;
-        lavu.av_dict_copy(Options.Slot(), FJob.PrivateFormatOptions(), 0);
+        if (Options.CopyFrom(FJob.PrivateFormatOptions()) < 0) throw FFmpegException("av_malloc failed");
         if (lavf.avformat_write_header(Oc, Options.Slot()) < 0) {
             ReportMapping();
             const std::string Error =
@@ -457,8 +457,10 @@ void TTranscoder::WriteHeaders() {
         AllRtp = AllRtp && std::string(FJob.FOutputFiles[F]->oformat->name) == "rtp";
     if (AllRtp) {
         char Sdp[2048] = {0};
-        lavf.av_sdp_create(FJob.FOutputFiles.data(), FOutputFileCount, Sdp, sizeof(Sdp));
-        GetLogger().Log(&FJob, llInfo, "SDP:\r\n" + Trim(Sdp));
+        if (lavf.av_sdp_create(FJob.FOutputFiles.data(), FOutputFileCount, Sdp, sizeof(Sdp)) < 0)
+            GetLogger().Log(&FJob, llWarning, "Could not create the SDP description");
+        else
+            GetLogger().Log(&FJob, llInfo, "SDP:\r\n" + Trim(Sdp));
     }
 }
 

@@ -245,10 +245,9 @@ void TTranscoder::PrepareVideoFrame(TInputStreamState& Ist, AVFrame* Frame) {
             GetLogger().Log(&FJob, llError, "hook buf malloc error.");
             return;
         }
-        if (Deinterlace(Frame, Out)) {
-            lavu.av_frame_copy_props(Out, Frame);
+        if (Deinterlace(Frame, Out) && lavu.av_frame_copy_props(Out, Frame) >= 0) {
             lavu.av_frame_unref(Frame);
-            lavu.av_frame_ref(Frame, Out);
+            lavu.av_frame_move_ref(Frame, Out);
         } else {
             GetLogger().Log(&FJob, llError, "Deinterlacing failed.");
         }
@@ -389,7 +388,9 @@ const AVFrame* TTranscoder::CropScalePad(TOutputStreamState& Ost, TInputStreamSt
                                                    static_cast<AVPixelFormat>(Picture->format), OutW, OutH,
                                                    C->pix_fmt, Ost.ScalerFlags, nullptr, nullptr, nullptr));
         if (!Ost.Scaler) throw FFmpegException("Cannot get resampling context");
-        lsws.sws_scale(Ost.Scaler.get(), Picture->data, Picture->linesize, 0, InH, Target, Temp->linesize);
+        if (lsws.sws_scale(Ost.Scaler.get(), Picture->data, Picture->linesize, 0, InH, Target,
+                           Temp->linesize) < 0)
+            throw FFmpegException("Cannot scale the picture");
     } else {
         // Same size and format: the picture goes into the middle of the padded one.
         const uint8_t* Source[4] = {Picture->data[0], Picture->data[1], Picture->data[2], Picture->data[3]};
@@ -397,7 +398,7 @@ const AVFrame* TTranscoder::CropScalePad(TOutputStreamState& Ost, TInputStreamSt
         const int Height = std::min(Picture->height, C->height - Ost.PadTop - Ost.PadBottom);
         lavu.av_image_copy(Target, Temp->linesize, Source, Picture->linesize, C->pix_fmt, Width, Height);
     }
-    lavu.av_frame_copy_props(Temp, Picture);
+    if (lavu.av_frame_copy_props(Temp, Picture) < 0) throw FFmpegException("av_malloc failed");
     return Temp;
 }
 

@@ -220,7 +220,11 @@ bool TAVProbe::StorePicture(const AVFrame* Frame) {
         FFrameBitmap.Fill(0, 0, 0);
         return false;
     }
-    lsws.sws_scale(FScaler.get(), Frame->data, Frame->linesize, 0, Height, Planes, Lines);
+    if (lsws.sws_scale(FScaler.get(), Frame->data, Frame->linesize, 0, Height, Planes, Lines) < 0) {
+        Fail(kLogError, "Cannot convert the picture to RGB");
+        FFrameBitmap.Fill(0, 0, 0);
+        return false;
+    }
     const size_t RowBytes = static_cast<size_t>(Width) * 3;
     for (int Y = 0; Y < Height; ++Y)
         std::memcpy(FFrameBitmap.ScanLine(Y), Planes[0] + static_cast<ptrdiff_t>(Y) * Lines[0], RowBytes);
@@ -307,8 +311,9 @@ const TBitmap& TAVProbe::ReadFrame(int StreamIndex, int64_t Target) {
         Result = lavf.av_read_frame(FContext, FPacket.get());
         if (Result < 0) {
             if (FDecoderDrained) return EndOfStream(StreamIndex, Target);
-            // The pictures the decoder still holds come out once it knows nothing follows.
-            lavc.avcodec_send_packet(FDecoder.get(), nullptr);
+            // The pictures the decoder still holds come out once it knows nothing follows. A
+            // decoder that refuses the end has nothing more to give: the next turn ends the stream.
+            (void)lavc.avcodec_send_packet(FDecoder.get(), nullptr);
             FDecoderDrained = true;
             continue;
         }

@@ -181,6 +181,17 @@ TEST_F(TranscodeFeatures, AFailedRunLeavesNoFile) {
     EXPECT_TRUE(Logged("Stream mapping:"));
 }
 
+// A muxer option goes to the muxers that have it: the others go on without it, and a value the
+// muxer refuses is said without failing the conversion.
+TEST_F(TranscodeFeatures, MuxerOptionsReachOnlyTheMuxersThatHaveThem) {
+    const std::string Avi = Sample(testmedia::TSampleKind::Avi);
+    ASSERT_EQ(Convert({Avi}, Path("once.mp4"), "", "loop_output=2"), "");
+    EXPECT_FALSE(Logged("not applied"));
+    ASSERT_EQ(Convert({Avi}, Path("wide.gif"), "", "loop_output=70000"), "");
+    EXPECT_TRUE(Logged("Option 'loop' not applied to 'gif'"));
+    EXPECT_GT(Facts(Path("wide.gif")).Streams.size(), 0u);
+}
+
 TEST_F(TranscodeFeatures, AudioOnlyProgressAndFinalStatistics) {
     ASSERT_EQ(Convert({Wav("a.wav", 1.0)}, Path("p.mp3"), "", ""), "");
     EXPECT_GE(Result.Progress, 1);
