@@ -153,10 +153,11 @@ void TCustomFFmpeg::CloseOutputFiles() {
         if (!Oc) continue;
         CloseOutputIO(Oc);
         lavf.avformat_free_context(Oc);
-        // An output that never got a byte is no output: it goes.
+        // An output that never got a byte is no output: it goes. Only a plain file goes: a device
+        // (a first pass written to /dev/null), a pipe or a link named as the output stays.
         const std::u16string Name = FOutputFileNames[I];
         FOutputFileNames[I].clear();
-        if (!Name.empty() && (FDiscardOutputs || FileSizeW(Name) == 0))
+        if (IsRegularFileW(Name) && (FDiscardOutputs || FileSizeW(Name) == 0))
             ::unlink(FileSystemName(Name).c_str());
         FOutputStreams[I].clear();
         if (FJoined) {

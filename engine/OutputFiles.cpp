@@ -91,7 +91,8 @@ int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join)
             CloseOutputIO(Oc);
             lavf.avformat_free_context(Oc);
             // A file this call created and left empty goes again.
-            if (Opened && FileSizeW(FileName) == 0) ::unlink(FileSystemName(FileName).c_str());
+            if (Opened && IsRegularFileW(FileName) && FileSizeW(FileName) == 0)
+                ::unlink(FileSystemName(FileName).c_str());
         }
         ClearForcedFormats();
         return -1;

@@ -112,6 +112,12 @@ int64_t FileSizeW(const std::u16string& FileName) {
     return static_cast<int64_t>(St.st_size);
 }
 
+bool IsRegularFileW(const std::u16string& FileName) {
+    struct stat St {};
+    return !FileName.empty() && ::lstat(FileSystemName(ExpandFileNameW(FileName)).c_str(), &St) == 0 &&
+           S_ISREG(St.st_mode);
+}
+
 struct TSearchRecW::TState {
     DIR* Dir = nullptr;
     std::string Folder;   // with a trailing '/'

@@ -26,6 +26,8 @@ std::u16string GetEnvironmentVariableW(const std::u16string& Name);
 std::u16string ExpandFileNameW(const std::u16string& FileName);
 // The size in bytes, 64-bit; -1 for a missing file or a folder.
 int64_t FileSizeW(const std::u16string& FileName);
+// A plain file itself: not a link, a folder, a device or a pipe.
+bool IsRegularFileW(const std::u16string& FileName);
 
 // The name as the file system takes it.
 std::string FileSystemName(const std::u16string& FileName);

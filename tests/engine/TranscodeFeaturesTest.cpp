@@ -1,3 +1,7 @@
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -190,6 +194,37 @@ TEST_F(TranscodeFeatures, MuxerOptionsReachOnlyTheMuxersThatHaveThem) {
     ASSERT_EQ(Convert({Avi}, Path("wide.gif"), "", "loop_output=70000"), "");
     EXPECT_TRUE(Logged("Option 'loop' not applied to 'gif'"));
     EXPECT_GT(Facts(Path("wide.gif")).Streams.size(), 0u);
+}
+
+bool IsLink(const std::string& Name) {
+    struct stat St {};
+    return ::lstat(Name.c_str(), &St) == 0 && S_ISLNK(St.st_mode);
+}
+
+// Outputs that are not plain files (a first pass thrown into /dev/null, a pipe, a link) read
+// as empty, but they are the user's and are never removed, after a finished or a failed run.
+TEST_F(TranscodeFeatures, AnOutputThatIsNoPlainFileIsNeverRemoved) {
+    const std::string Wave = Wav("a.wav", 0.2);
+    const std::string Link = Path("into-null.wav");
+    ASSERT_EQ(::symlink("/dev/null", Link.c_str()), 0);
+    ASSERT_EQ(Convert({Wave}, Link), "");
+    EXPECT_TRUE(IsLink(Link));
+    const std::string FailingLink = Path("into-null.ac3");
+    ASSERT_EQ(::symlink("/dev/null", FailingLink.c_str()), 0);
+    EXPECT_NE(Convert({Wave}, FailingLink, "", "ar=22050"), "");  // the AC-3 encoder refuses the rate
+    EXPECT_TRUE(IsLink(FailingLink));
+
+    // A null device of the test's own, where the machine lets us make one.
+    const std::string Device = Path("null-device.wav");
+    if (::mknod(Device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        ASSERT_EQ(Convert({Wave}, Device), "");
+        struct stat St {};
+        ASSERT_EQ(::lstat(Device.c_str(), &St), 0);
+        EXPECT_TRUE(S_ISCHR(St.st_mode));
+    }
+    // A plain empty output still goes.
+    EXPECT_NE(Convert({Wave}, Path("plain.ac3"), "", "ar=22050"), "");
+    EXPECT_FALSE(FileExistsW(W(Path("plain.ac3"))));
 }
 
 TEST_F(TranscodeFeatures, AudioOnlyProgressAndFinalStatistics) {
