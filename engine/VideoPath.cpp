@@ -35,17 +35,27 @@ ptrdiff_t PlaneOffset(const AVPixFmtDescriptor* D, const AVFrame* F, int P, int 
     const bool Chroma = (P == 1 || P == 2) && !(D->flags & AV_PIX_FMT_FLAG_RGB);
     const int Px = Chroma ? (X >> D->log2_chroma_w) : X;
     const int Py = Chroma ? (Y >> D->log2_chroma_h) : Y;
+    // The step of the plane's first component: in packed 4:2:2 (YUYV) a pixel is luma's two
+    // bytes, while the chroma components step over the four bytes of a pixel pair.
     int Step = 1;
     for (int C = 0; C < D->nb_components; ++C)
-        if (D->comp[C].plane == P) Step = D->comp[C].step;
+        if (D->comp[C].plane == P) {
+            Step = D->comp[C].step;
+            break;
+        }
     return static_cast<ptrdiff_t>(Py) * F->linesize[P] + static_cast<ptrdiff_t>(Px) * Step;
 }
 
+// Each of Y, U and V alone on its own plane, a byte a sample (not NV12's shared chroma plane).
 bool IsPlanarYuv8(const AVPixFmtDescriptor* D) {
-    return D &&
-           !(D->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
-                         AV_PIX_FMT_FLAG_HWACCEL)) &&
-           (D->flags & AV_PIX_FMT_FLAG_PLANAR) && D->comp[0].depth == 8;
+    if (!D ||
+        (D->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
+                     AV_PIX_FMT_FLAG_HWACCEL)) ||
+        !(D->flags & AV_PIX_FMT_FLAG_PLANAR))
+        return false;
+    for (int C = 0; C < std::min<int>(D->nb_components, 3); ++C)
+        if (D->comp[C].plane != C || D->comp[C].step != 1 || D->comp[C].depth != 8) return false;
+    return true;
 }
 
 // The pad colour over the whole picture (black for formats that are not 8-bit planar YUV).
@@ -133,8 +143,18 @@ void TTranscoder::PrepareVideoEncoding(TOutputStreamState& Ost, TInputStreamStat
 }
 
 bool TTranscoder::ConfigureFilters(TOutputStreamState& Ost, TInputStreamState& Ist) {
-    if (Ist.Graph) return true;  // another output of this input set it up
     AVCodecContext* Enc = Ost.Enc->Setup->Codec.get();
+    if (Ist.Graph) {
+        // Another output of this input set the graph up: this one gets the same pictures, so its
+        // encoder takes their size, and it must take their pixel format.
+        if (lavfi.av_buffersink_get_format(Ist.FilterSink) != Enc->pix_fmt) {
+            FFilterError = "the outputs of one filtered input must use the same pixel format";
+            return false;
+        }
+        Enc->width = lavfi.av_buffersink_get_w(Ist.FilterSink) + S.PadLeft + S.PadRight;
+        Enc->height = lavfi.av_buffersink_get_h(Ist.FilterSink) + S.PadTop + S.PadBottom;
+        return true;
+    }
     const AVCodecParameters* In = Ist.St->codecpar;
     auto Error = [&](const char* Where, int Code) {
         FFilterError = Format("%s: %s", Where, ErrorText(Code).c_str());

@@ -95,6 +95,51 @@ TEST_F(VideoTranscode, PadWithAColour) {
     EXPECT_TRUE(Near(P.At(90, 60), kMagenta, 48)) << Show(P.At(90, 60));
 }
 
+// Pad and deinterlace on pictures whose planes are not one a component: packed 4:2:2 puts a
+// pixel in two bytes, NV12 shares one plane between both chroma components.
+TEST_F(VideoTranscode, PackedAndSemiPlanarPictures) {
+    const std::string Avi = Sample(TSampleKind::Avi);
+    ASSERT_EQ(Convert({Avi}, Path("yuyv.avi"), "", "an\nvcodec=rawvideo\npix_fmt=yuyv422\npadleft=100"), "");
+    testmedia::TRgbPicture P = FirstPicture(Path("yuyv.avi"));
+    ASSERT_EQ(P.Width, 260);
+    EXPECT_TRUE(Near(P.At(50, 60), kBlack, 48)) << Show(P.At(50, 60));
+    EXPECT_TRUE(Near(P.At(105, 60), kWhite, 48)) << Show(P.At(105, 60));
+    EXPECT_TRUE(Near(P.At(130, 60), kYellow, 48)) << Show(P.At(130, 60));
+
+    // Scaled into the padded picture: every row stays inside its buffer.
+    ASSERT_EQ(Convert({Avi}, Path("yuyv-scaled.avi"), "",
+                      "an\nvcodec=rawvideo\npix_fmt=uyvy422\ns=80x60\npadleft=100"),
+              "");
+    P = FirstPicture(Path("yuyv-scaled.avi"));
+    ASSERT_EQ(P.Width, 180);
+    EXPECT_TRUE(Near(P.At(103, 30), kWhite, 48)) << Show(P.At(103, 30));
+    EXPECT_TRUE(Near(P.At(115, 30), kYellow, 48)) << Show(P.At(115, 30));
+
+    ASSERT_EQ(Convert({Avi}, Path("nv12.avi"), "", "an\nvcodec=rawvideo\npix_fmt=nv12\npadleft=16"), "");
+    P = FirstPicture(Path("nv12.avi"));
+    ASSERT_EQ(P.Width, 176);
+    EXPECT_TRUE(Near(P.At(8, 60), kBlack, 48)) << Show(P.At(8, 60));
+    EXPECT_TRUE(Near(P.At(20, 60), kWhite, 48)) << Show(P.At(20, 60));
+    // An NV12 source cannot be deinterlaced by our filter: said, and the pictures go on as they are.
+    ASSERT_EQ(Convert({Path("nv12.avi")}, Path("nv12-deint.avi"), "", "deinterlace=1\nqscale=2"), "");
+    EXPECT_TRUE(Logged("Deinterlacing failed."));
+    EXPECT_EQ(Facts(Path("nv12-deint.avi")).Streams[0].PacketCount, 25);
+}
+
+// A filtered input feeding two video outputs gives both the filtered pictures' size.
+TEST_F(VideoTranscode, TwoOutputsOfAFilteredInput) {
+    ASSERT_EQ(Convert({Sample(TSampleKind::Avi)}, Path("twice.avi"), "", "an\nvfilters=scale=80:60\nnewvideo=1"),
+              "");
+    const testmedia::TClipFacts F = Facts(Path("twice.avi"));
+    ASSERT_EQ(F.Streams.size(), 2u);
+    for (const auto& St : F.Streams) {
+        EXPECT_EQ(St.Width, 80);
+        EXPECT_EQ(St.Height, 60);
+        EXPECT_EQ(St.PacketCount, 25);
+    }
+    EXPECT_EQ(FirstPicture(Path("twice.avi"), 1).Width, 80);
+}
+
 TEST_F(VideoTranscode, VideoFilters) {
     const std::string Avi = Sample(TSampleKind::Avi);
     ASSERT_EQ(Convert({Avi}, Path("hflip.avi"), "", "an\nvfilters=hflip\nqscale=2"), "");
