@@ -73,6 +73,7 @@ struct TOutputStreamState {
     bool EncodingNeeded = false;
     int64_t FrameNumber = 0;
     int64_t SyncOpts = 0;
+    double SyncShift = 0;  // frames of input time skipped at broken timestamps
     TEncoderState* Enc = nullptr;
     // Audio conversion from the decoder's format to the encoder's.
     TSwrPtr Swr;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "binding/EntryPoints.h"
 #include "binding/FFUtils.h"
@@ -49,8 +50,8 @@ ptrdiff_t PlaneOffset(const AVPixFmtDescriptor* D, const AVFrame* F, int P, int 
 // Each of Y, U and V alone on its own plane, a byte a sample (not NV12's shared chroma plane).
 bool IsPlanarYuv8(const AVPixFmtDescriptor* D) {
     if (!D ||
-        (D->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
-                     AV_PIX_FMT_FLAG_HWACCEL)) ||
+        (D->flags &
+         (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_HWACCEL)) ||
         !(D->flags & AV_PIX_FMT_FLAG_PLANAR))
         return false;
     for (int C = 0; C < std::min<int>(D->nb_components, 3); ++C)
@@ -429,11 +430,21 @@ void TTranscoder::EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, c
     if (!C) return;
     AVFormatContext* Oc = FJob.FOutputFiles[Ost.FileIndex];
     const double Tb = av_q2d(C->time_base);
-    const double SyncIpts = static_cast<double>(Pts - S.StartTime) / 1000000.0 / Tb;
+    double SyncIpts = static_cast<double>(Pts - S.StartTime) / 1000000.0 / Tb - Ost.SyncShift;
     int Frames = 1;
     const int Method = S.VideoSyncMethod;
     if (Method > 0 || (Method < 0 && Tb > 0.001)) {
-        const double Delta = SyncIpts - static_cast<double>(Ost.SyncOpts);
+        double Delta = SyncIpts - static_cast<double>(Ost.SyncOpts);
+        if (Delta > static_cast<double>(std::numeric_limits<int>::max())) {
+            // No gap a picture count can fill (nor an encoder's clock hold): a broken timestamp.
+            // The pictures go on from it as if there were no gap.
+            GetLogger().Log(
+                &FJob, llWarning,
+                Format("Picture timestamp jumps by %.0f frames; continuing without the gap", Delta));
+            Ost.SyncShift += Delta;
+            SyncIpts -= Delta;
+            Delta = 0;
+        }
         if (Delta < -1.1) {
             Frames = 0;
         } else if (Method == 2 || (Method < 0 && (Oc->oformat->flags & AVFMT_VARIABLE_FPS))) {

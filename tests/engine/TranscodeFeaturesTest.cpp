@@ -227,6 +227,64 @@ TEST_F(TranscodeFeatures, AnOutputThatIsNoPlainFileIsNeverRemoved) {
     EXPECT_FALSE(FileExistsW(W(Path("plain.ac3"))));
 }
 
+// Copies the first video stream of In to the Matroska file Out; from packet JumpAt on, every
+// timestamp is moved on by Jump seconds. "" or what failed.
+std::string RemuxWithJump(const std::string& In, const std::string& Out, int JumpAt, double Jump) {
+    AVFormatContext* Raw = nullptr;
+    if (lavf.avformat_open_input(&Raw, In.c_str(), nullptr, nullptr) < 0) return "open " + In;
+    TFormatInputPtr Ic(Raw);
+    if (lavf.avformat_find_stream_info(Ic.get(), nullptr) < 0) return "stream info";
+    int Video = -1;
+    for (unsigned I = 0; I < Ic->nb_streams && Video < 0; ++I)
+        if (Ic->streams[I]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) Video = static_cast<int>(I);
+    if (Video < 0) return "no video";
+    AVFormatContext* RawOut = nullptr;
+    if (lavf.avformat_alloc_output_context2(&RawOut, nullptr, "matroska", Out.c_str()) < 0) return "muxer";
+    TFormatOutputPtr Oc(RawOut);
+    AVStream* St = lavf.avformat_new_stream(Oc.get(), nullptr);
+    if (!St || lavc.avcodec_parameters_copy(St->codecpar, Ic->streams[Video]->codecpar) < 0) return "stream";
+    St->codecpar->codec_tag = 0;
+    St->time_base = Ic->streams[Video]->time_base;
+    if (lavf.avio_open2(&Oc->pb, Out.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0 ||
+        lavf.avformat_write_header(Oc.get(), nullptr) < 0)
+        return "header";
+    const AVRational InTb = Ic->streams[Video]->time_base;
+    const int64_t Offset = static_cast<int64_t>(Jump * InTb.den / InTb.num);
+    TPacketPtr Pkt = MakePacket();
+    int Count = 0;
+    while (lavf.av_read_frame(Ic.get(), Pkt.get()) >= 0) {
+        if (Pkt->stream_index == Video) {
+            if (Count++ >= JumpAt) {
+                if (Pkt->pts != AV_NOPTS_VALUE) Pkt->pts += Offset;
+                if (Pkt->dts != AV_NOPTS_VALUE) Pkt->dts += Offset;
+            }
+            Pkt->stream_index = 0;
+            lavc.av_packet_rescale_ts(Pkt.get(), InTb, St->time_base);
+            if (lavf.av_interleaved_write_frame(Oc.get(), Pkt.get()) < 0) return "write";
+        }
+        lavc.av_packet_unref(Pkt.get());
+    }
+    return lavf.av_write_trailer(Oc.get()) < 0 ? "trailer" : "";
+}
+
+// A constant-rate output fills a gap in the pictures' times with repeats; a jump no picture
+// count can fill is a broken timestamp, and the output goes on from it.
+TEST_F(TranscodeFeatures, APictureTimeJumpPastAnyFill) {
+    const std::string Jumped = Path("jumped.mkv");
+    ASSERT_EQ(RemuxWithJump(Sample(TSampleKind::Mkv), Jumped, 10, 2.0e8), "");
+    ASSERT_EQ(Convert({Jumped}, Path("jumped.avi"), "", "an\nvcodec=mpeg4"), "");
+    EXPECT_TRUE(Logged("Picture timestamp jumps by"));
+    EXPECT_EQ(Facts(Path("jumped.avi")).Streams[0].PacketCount, 25);
+    LogLines.clear();
+
+    const std::string Gap = Path("gap.mkv");
+    ASSERT_EQ(RemuxWithJump(Sample(TSampleKind::Mkv), Gap, 10, 1.0), "");
+    ASSERT_EQ(Convert({Gap}, Path("gap.avi"), "", "an\nvcodec=mpeg4"), "");
+    // The eleventh picture comes a second late: it is repeated 24 times to fill that second.
+    EXPECT_EQ(Facts(Path("gap.avi")).Streams[0].PacketCount, 49);
+    EXPECT_FALSE(Logged("Picture timestamp jumps by"));
+}
+
 TEST_F(TranscodeFeatures, AudioOnlyProgressAndFinalStatistics) {
     ASSERT_EQ(Convert({Wav("a.wav", 1.0)}, Path("p.mp3"), "", ""), "");
     EXPECT_GE(Result.Progress, 1);

@@ -128,8 +128,9 @@ TEST_F(VideoTranscode, PackedAndSemiPlanarPictures) {
 
 // A filtered input feeding two video outputs gives both the filtered pictures' size.
 TEST_F(VideoTranscode, TwoOutputsOfAFilteredInput) {
-    ASSERT_EQ(Convert({Sample(TSampleKind::Avi)}, Path("twice.avi"), "", "an\nvfilters=scale=80:60\nnewvideo=1"),
-              "");
+    ASSERT_EQ(
+        Convert({Sample(TSampleKind::Avi)}, Path("twice.avi"), "", "an\nvfilters=scale=80:60\nnewvideo=1"),
+        "");
     const testmedia::TClipFacts F = Facts(Path("twice.avi"));
     ASSERT_EQ(F.Streams.size(), 2u);
     for (const auto& St : F.Streams) {
