@@ -196,7 +196,10 @@ int Run(const TCliOptions& O) {
 
     InstallInterruptHandler();
     std::vector<TTaskEntry> Tasks;
+    // Every input of the batch is taken before any output is named: an output is opened (and
+    // emptied, with --overwrite) when its task is set up, before an earlier task read its input.
     std::set<std::u16string> Reserved;
+    for (const std::string& File : O.Files) Reserved.insert(ExpandFileNameW(Utf8ToUtf16(File)));
     TBuildContext Context;
     Context.Reserved = [&Reserved](const std::u16string& Name) { return Reserved.count(Name) > 0; };
     std::atomic<int> Failed{0};

@@ -214,6 +214,24 @@ TEST_F(Cli, OneSourceGivenTwiceGetsTwoOutputsEvenWhenOverwriting) {
     ExpectMp3(Printed[1]);
 }
 
+// The output one task would take is another task's input: overwriting may not empty it before
+// that task has read it.
+TEST_F(Cli, AnOutputNeverTakesTheNameOfAnotherInput) {
+    const std::string In = Wav("song.wav", 0.4);
+    ASSERT_EQ(RunCli({In}).Status, 0);
+    const std::string Earlier = Path("song_(new).mp3");
+    const auto Size = fs::file_size(Earlier);
+    ASSERT_GT(Size, 1000u);
+    const TResult R = RunCli({"--overwrite", Earlier, In});
+    ASSERT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(Lines(R.Out),
+              (std::vector<std::string>{Path("song_(new)_(new).mp3"), Path("song_(new_1).mp3")}));
+    EXPECT_EQ(fs::file_size(Earlier), Size);
+    ExpectMp3(Path("song_(new)_(new).mp3"));
+    EXPECT_NEAR(static_cast<double>(fs::file_size(Path("song_(new)_(new).mp3"))), static_cast<double>(Size),
+                Size * 0.2);
+}
+
 TEST_F(Cli, AnUnreadableFileFailsAloneWithExitStatus1) {
     const std::string Good = Wav("good.wav", 0.4);
     {
