@@ -620,13 +620,13 @@ void TCustomRUvivoVOV::DoCustomHook(TCustomFFmpeg& Sender, TBitmap& ABitmap, int
 void TCustomRUvivoVOV::DoPreviewBitmap(TCustomFFmpeg& Sender, TBitmap& ABitmap, int32_t AFrameNumber,
                                        int64_t APTS) {
     if (!GetOnPreviewBitmap()) return;
-    // The engine calls this under its preview lock, which keeps tasks' pending values apart.
-    FPendingPreview = {IndexOf(Sender), &ABitmap, AFrameNumber, APTS};
-    RunInMainThread([this] { FirePreviewBitmap(); });
+    // Each call carries its own values: tasks on other threads deliver theirs at the same time.
+    // The bitmap stays valid because the call waits until the main thread has handled it.
+    const TPendingPreview P{IndexOf(Sender), &ABitmap, AFrameNumber, APTS};
+    RunInMainThread([this, P] { FirePreviewBitmap(P); });
 }
 
-void TCustomRUvivoVOV::FirePreviewBitmap() {
-    const TPendingPreview P = FPendingPreview;
+void TCustomRUvivoVOV::FirePreviewBitmap(const TPendingPreview& P) {
     if (TPreviewBitmapEvent Handler = GetOnPreviewBitmap()) Handler(P.Index, *P.Bitmap, P.FrameNumber, P.PTS);
 }
 

@@ -149,7 +149,7 @@ class TCustomRUvivoVOV {
     static int32_t IndexOf(TCustomFFmpeg& Sender);
     void ApplyOutputFields(TTaskFFmpeg& Engine, const TOutputOptions& Options);
     void ApplyStreamInfo(TTaskFFmpeg& Engine, const TStreamInfo& Info);
-    void FirePreviewBitmap();
+    void FirePreviewBitmap(const TPendingPreview& P);
     // Under FEventLock.
     void StartNextTask();
     void StartOneTask(TTaskFFmpeg& Engine);
@@ -171,7 +171,6 @@ class TCustomRUvivoVOV {
     std::atomic<TConvertPriority> FThreadPriority{tpNormal};
     std::atomic<bool> FPreview{false};
     std::atomic<bool> FPreviewBitmap{false};
-    TPendingPreview FPendingPreview;
     int32_t FVerbosity = 1;
 
     mutable std::mutex FHandlerLock;

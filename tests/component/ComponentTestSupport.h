@@ -80,7 +80,9 @@ class TLoopTask : public TTaskFFmpeg {
         int Max = FControl.MaxRunning.load();
         while (Now > Max && !FControl.MaxRunning.compare_exchange_weak(Max, Now)) {
         }
-        TBitmap Picture;
+        // Each task's picture has a width of its own (8 + its index), so that a handler can tell
+        // whose picture it was given.
+        TBitmap Picture(8 + std::max(0, Index()), 8);
         int I = 0;
         while (!StopRequested()) {
             PauseCheckpoint();
@@ -92,10 +94,9 @@ class TLoopTask : public TTaskFFmpeg {
             }
             if (FControl.EmitProgress && FOnProgress)
                 FOnProgress(*this, I, 25, I * 40, 2.0f, 128.0f, I * 1000, 4000);
-            if (FControl.EmitPreview && FOnPreviewBitmap) {
-                std::lock_guard<TCriticalSection> P(PreviewLock());
+            // As the engine does: outside its preview lock, other tasks delivering at the same time.
+            if (FControl.EmitPreview && FOnPreviewBitmap)
                 FOnPreviewBitmap(*this, Picture, I, int64_t(I) * 40000);
-            }
             if (I == FControl.Limit.load()) break;
             std::this_thread::sleep_for(2ms);
         }

@@ -252,6 +252,8 @@ TEST_F(Run, WithoutAProgressHandlerTheRunStillCompletes) {
     EXPECT_TRUE(C.WaitForEventThreads(20s));
 }
 
+// Tasks running at once deliver their pictures at the same time: each event carries its own
+// task's index, picture and time.
 TEST_F(Run, PreviewBitmapsArriveOnTheMainThread) {
     for (const int32_t Threads : {2, 0}) {
         TTestComponent C;
@@ -260,8 +262,9 @@ TEST_F(Run, PreviewBitmapsArriveOnTheMainThread) {
         for (int I = 0; I < 2; ++I) AddTask(C);
         std::mutex Lock;
         std::vector<std::pair<int32_t, bool>> Seen;
-        C.SetOnPreviewBitmap([&](int32_t AIndex, TBitmap&, int32_t AFrame, int64_t APTS) {
+        C.SetOnPreviewBitmap([&](int32_t AIndex, TBitmap& ABitmap, int32_t AFrame, int64_t APTS) {
             EXPECT_EQ(APTS, int64_t(AFrame) * 40000);
+            EXPECT_EQ(ABitmap.Width(), 8 + AIndex);
             std::lock_guard<std::mutex> G(Lock);
             Seen.push_back({AIndex, IsMainThread()});
         });
