@@ -483,7 +483,8 @@ void TCustomFFmpeg::SetCodecOptionInt(const std::string& Name, int32_t Value) {
 
 void TCustomFFmpeg::AddExtraStream(const std::string& Name) {
     if (FOutputFileCount < 1) throw FFmpegException("At least one output file must be specified");
-    const int File = FOutputFileCount - 1;
+    // A joined output is one file, in the first slot, whatever the table's count says.
+    const int File = FJoined ? 0 : FOutputFileCount - 1;
     AVFormatContext* Container = FOutputFiles[File];
     if (Name == "newvideo")
         AddVideoStream(Container, File);

@@ -169,6 +169,17 @@ TEST_F(TranscodeFeatures, JoiningTwoInputs) {
     EXPECT_EQ(Result.LastTotal, 1500);
 }
 
+// The joined output is one file however many inputs fill it: an extra stream joins it.
+TEST_F(TranscodeFeatures, AnExtraStreamOfAJoinedOutput) {
+    const std::string A = Wav("a.wav", 1.0), B = Wav("b.wav", 0.5);
+    ASSERT_EQ(Convert({A, B}, Path("joined.mka"), "", "map=0:0\nmap=0:0\nmap=1:0\nmap=1:0\nnewaudio", true),
+              "");
+    const testmedia::TClipFacts F = Facts(Path("joined.mka"));
+    ASSERT_EQ(F.Streams.size(), 2u);
+    for (const auto& St : F.Streams) EXPECT_EQ(St.Type, AVMEDIA_TYPE_AUDIO);
+    EXPECT_NEAR(Seconds(Path("joined.mka")), 1.5, 0.08);
+}
+
 TEST_F(TranscodeFeatures, OutputWithoutStreams) {
     EXPECT_EQ(Convert({Wav("a.wav", 0.2)}, Path("none.avi"), "", "an"),
               "Output file #0 does not contain any stream");
