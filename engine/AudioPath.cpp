@@ -51,7 +51,8 @@ void TTranscoder::ScaleVolume(AVFrame* Frame) const {
         uint8_t* Data = Frame->extended_data[P];
         switch (lavu.av_get_packed_sample_fmt(Format)) {
             case AV_SAMPLE_FMT_S16:
-                ScaleIntegers<int16_t, int32_t>(Data, Count, Volume);
+                // 64 bits: a volume past 65536 times a loud sample overflows 32.
+                ScaleIntegers<int16_t, int64_t>(Data, Count, Volume);
                 break;
             case AV_SAMPLE_FMT_S32:
                 ScaleIntegers<int32_t, int64_t>(Data, Count, Volume);
@@ -67,8 +68,8 @@ void TTranscoder::ScaleVolume(AVFrame* Frame) const {
                 break;
             case AV_SAMPLE_FMT_U8:
                 for (size_t I = 0; I < Count; ++I) {
-                    const int V = (((Data[I] - 128) * Volume + 128) >> 8) + 128;
-                    Data[I] = static_cast<uint8_t>(std::clamp(V, 0, 255));
+                    const int64_t V = ((static_cast<int64_t>(Data[I] - 128) * Volume + 128) >> 8) + 128;
+                    Data[I] = static_cast<uint8_t>(std::clamp<int64_t>(V, 0, 255));
                 }
                 break;
             default:

@@ -112,6 +112,21 @@ TEST_F(Transcode, VolumeScalesTheSamples) {
         PeakQuiet = std::max(PeakQuiet, std::fabs(double(Quiet.Channels[0][I])));
     }
     EXPECT_NEAR(PeakQuiet, PeakLoud / 4, 0.01);
+
+    // A volume far past any sample's headroom clips every sample to full scale, none wraps round.
+    ASSERT_EQ(Convert({Source}, Path("clipped.wav"), "", "vol=2000000000"), "");
+    testmedia::TDecodedAudio Clipped;
+    ASSERT_EQ(testmedia::DecodeAudio(Path("clipped.wav"), 0, Clipped), "");
+    ASSERT_EQ(Clipped.Channels[0].size(), Loud.Channels[0].size());
+    int Compared = 0;
+    for (size_t I = 0; I < Loud.Channels[0].size(); ++I) {
+        const float L = Loud.Channels[0][I];
+        if (std::fabs(L) < 0.01f) continue;
+        EXPECT_NEAR(std::fabs(Clipped.Channels[0][I]), 1.0, 0.001) << I;
+        EXPECT_EQ(Clipped.Channels[0][I] > 0, L > 0) << I;
+        if (++Compared > 2000) break;
+    }
+    EXPECT_GT(Compared, 100);
 }
 
 }  // namespace
