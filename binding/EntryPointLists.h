@@ -193,6 +193,7 @@
     X(av_image_alloc)                 \
     X(av_image_fill_arrays)           \
     X(av_image_get_buffer_size)       \
+    X(av_image_check_size)            \
     X(av_image_copy)                  \
     X(av_image_fill_black)            \
     X(av_pix_fmt_desc_get)            \

@@ -273,6 +273,7 @@ int Run(const TCliOptions& O) {
         }
         Component.WaitForEventThreads();
     }
+    PumpMainThreadQueue();  // lines the codecs' own threads posted last
     Component.SetOnProgress(nullptr);
     Component.SetOnTerminate(nullptr);
     // Outputs of tasks that never ran are still empty files: freeing the tasks removes them.

@@ -10,6 +10,7 @@
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegLoader.h"
 #include "util/MainThread.h"
+#include "util/Thread.h"
 #include "util/StringUtils.h"
 #include "util/Thread.h"
 
@@ -169,12 +170,28 @@ void TFFLogger::LibraryCallback(void* Context, int Level, const char* Fmt, va_li
             Lines.push_back(Text);
             Text.clear();
         }
-        Pending = Text;
+        // A thread that ends its lines leaves no entry behind: thread ids are reused.
+        if (Text.empty())
+            Table.Pending.erase(ThreadId);
+        else
+            Pending = Text;
     }
     if (Lines.empty()) return;
     TFFLogger& Logger = GetLogger();
     const TLogLevel LineLevel = NumericToLogLevel(Level);
-    for (const std::string& Line : Lines) Logger.Deliver(&Logger, ThreadId, LineLevel, Line);
+    if (IsMainThread() || IsOwnThread()) {
+        for (const std::string& Line : Lines) Logger.Deliver(&Logger, ThreadId, LineLevel, Line);
+        return;
+    }
+    // A codec's own threads log too, and the main thread may be inside the library waiting for
+    // such a thread (a conversion run on the main thread): their lines never wait for the main
+    // thread. The logger and its handler are looked up when the line is delivered, since either
+    // may be gone by then.
+    for (std::string& Line : Lines)
+        PostToMainThread([ThreadId, LineLevel, Line = std::move(Line)] {
+            TFFLogger& Current = GetLogger();
+            if (TLogEvent Handler = Current.OnLog()) Handler(&Current, ThreadId, LineLevel, Line);
+        });
 }
 
 TFFLogger& GetLogger() {

@@ -281,7 +281,8 @@ const TBitmap& TAVProbe::ReadFrame(int StreamIndex, int64_t Target) {
 
     const int Width = St->codecpar->width;
     const int Height = St->codecpar->height;
-    if (Width == 0 || Height == 0) {
+    // Sizes the library could not hold a picture of never reach the bitmap.
+    if (Width <= 0 || Height <= 0 || lavu.av_image_check_size(Width, Height, 0, nullptr) < 0) {
         Log(kLogError, "frame size of codec is invalid.");
         SetLastError("frame size of codec is invalid");
         FFrameBitmap.SetSize(0, 0);

@@ -12,7 +12,8 @@ class TBitmap {
     TBitmap() = default;
     TBitmap(int Width, int Height) { SetSize(Width, Height); }
 
-    // Negative sizes count as 0. The pixels are black after a size change.
+    // Negative sizes count as 0. The pixels are black after a size change. A size whose row or
+    // whole does not fit (an int, the address space) throws std::length_error.
     void SetSize(int Width, int Height);
     int Width() const { return FWidth; }
     int Height() const { return FHeight; }

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 
 namespace zembra {
@@ -14,6 +15,9 @@ struct TQueuedCall {
     const std::function<void()>* Proc;
     bool Done = false;
     std::exception_ptr Error;
+    // A posted call owns its function, and the queue owns the call: nobody waits for it.
+    std::function<void()> Owned;
+    bool Posted = false;
 };
 
 struct TMainQueue {
@@ -24,6 +28,7 @@ struct TMainQueue {
     std::function<void()> WakeUp;
     std::thread::id MainId = std::this_thread::get_id();
     unsigned long Generation = 0;  // bumped by NotifyMainThread
+    size_t PostedCount = 0;        // posted calls in Calls
 };
 
 // Never destroyed: a self-freeing worker's last act is to notify the main thread, and the
@@ -77,6 +82,33 @@ void RunInMainThread(const std::function<void()>& Proc) {
     if (Call.Error) std::rethrow_exception(Call.Error);
 }
 
+bool PostToMainThread(std::function<void()> Proc) {
+    if (!Proc) return true;
+    if (IsMainThread()) {
+        try {
+            Proc();
+        } catch (...) {
+        }
+        return true;
+    }
+    TMainQueue& Q = Queue();
+    std::function<void()> WakeUp;
+    {
+        std::lock_guard<std::mutex> G(Q.Lock);
+        if (Q.PostedCount >= kMaxPostedCalls) return false;
+        auto* Call = new TQueuedCall{nullptr};
+        Call->Owned = std::move(Proc);
+        Call->Proc = &Call->Owned;
+        Call->Posted = true;
+        Q.Calls.push_back(Call);
+        ++Q.PostedCount;
+        WakeUp = Q.WakeUp;
+    }
+    Q.Changed.notify_all();
+    if (WakeUp) WakeUp();
+    return true;
+}
+
 int PumpMainThreadQueue() {
     TMainQueue& Q = Queue();
     int Count = 0;
@@ -87,6 +119,16 @@ int PumpMainThreadQueue() {
             if (Q.MainId != std::this_thread::get_id() || Q.Calls.empty()) return Count;
             Call = Q.Calls.front();
             Q.Calls.pop_front();
+            if (Call->Posted) --Q.PostedCount;
+        }
+        if (Call->Posted) {
+            const std::unique_ptr<TQueuedCall> Owner(Call);
+            try {
+                (*Call->Proc)();
+            } catch (...) {
+            }
+            ++Count;
+            continue;
         }
         try {
             (*Call->Proc)();

@@ -16,6 +16,14 @@ bool IsMainThread();
 // An exception thrown by Proc reaches the caller.
 void RunInMainThread(const std::function<void()>& Proc);
 
+// Queues Proc for the main thread and returns at once (on the main thread it runs at once).
+// For threads that must never wait for the main thread: one the main thread may itself be
+// waiting for, such as a codec's own worker. Calls run in the order they were queued, with
+// those of RunInMainThread. False when the queue already holds kMaxPostedCalls posted calls
+// and Proc was dropped; an exception thrown by Proc is dropped too.
+constexpr size_t kMaxPostedCalls = 10000;
+bool PostToMainThread(std::function<void()> Proc);
+
 // Called (from the queuing thread) whenever a call is queued, so that an event loop can
 // schedule a pump. Pass an empty function to remove it.
 void SetMainThreadWakeUp(std::function<void()> WakeUp);

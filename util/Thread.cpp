@@ -13,6 +13,16 @@
 
 namespace zembra {
 
+namespace {
+thread_local bool tOwnThread = false;
+// Set when a thread object is destroyed by its own Execute: the thread may not touch it again.
+thread_local bool tObjectGone = false;
+}  // namespace
+
+bool IsOwnThread() {
+    return tOwnThread;
+}
+
 TThread::TThread(bool CreateSuspended) {
     // A thread created running would start Execute before the derived object exists; only the
     // suspended form is safe in C++, so the flag only records intent.
@@ -20,6 +30,7 @@ TThread::TThread(bool CreateSuspended) {
 }
 
 TThread::~TThread() {
+    if (IsCurrentThread()) tObjectGone = true;
     if (FHandle.joinable()) {
         if (FHandle.get_id() == std::this_thread::get_id())
             FHandle.detach();
@@ -42,6 +53,7 @@ void TThread::Resume() {
 }
 
 void TThread::ThreadMain(bool Free) {
+    tOwnThread = true;
     FRunningOn.store(std::this_thread::get_id());
     ApplyThreadPriority(FPriority);
     try {
@@ -49,6 +61,10 @@ void TThread::ThreadMain(bool Free) {
     } catch (const std::exception&) {
         // An escaping exception must not take the process down; Execute reports its own
         // failures through its owner.
+    }
+    if (tObjectGone) {
+        NotifyMainThread();
+        return;
     }
     if (Free) {
         // Woken first: after the delete nothing of this thread may touch shared state, which a

@@ -10,6 +10,9 @@ namespace zembra {
 
 enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal };
 
+// True on a thread a TThread started (not on the main thread, nor on a library's own threads).
+bool IsOwnThread();
+
 // A thread object created suspended: Resume starts Execute on a new thread. With
 // FreeOnTerminate set the object deletes itself once Execute has returned (it must then be
 // created with new, and nobody may touch it after Resume).

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -128,6 +129,7 @@ TEST_F(LoggerTest, TwoThreadsKeepSeparateUnfinishedLines) {
     ASSERT_TRUE(WaitInMainThread([&] { return Done.load() == 2; }, std::chrono::seconds(20)));
     A.join();
     B.join();
+    PumpMainThreadQueue();  // lines of threads that are not the program's own are posted
     ASSERT_EQ(Lines.size(), 2u);
     std::vector<std::string> Texts = {Lines[0].Text, Lines[1].Text};
     std::sort(Texts.begin(), Texts.end());
@@ -154,6 +156,7 @@ TEST_F(LoggerTest, ManyThreadsLoggingAtOnceLoseNothing) {
         });
     ASSERT_TRUE(WaitInMainThread([&] { return Done.load() == kThreads; }, std::chrono::seconds(60)));
     for (auto& T : Threads) T.join();
+    PumpMainThreadQueue();
     EXPECT_EQ(Lines.size(), size_t(kThreads * kLines * 2));
     for (const TLine& L : Lines) {
         if (L.Text == "direct") continue;
@@ -224,6 +227,25 @@ TEST_F(LoggerWithLibrariesTest, LevelByNameMovesTheThreshold) {
     EXPECT_EQ(TFFLogger::Threshold(), 16);
     EXPECT_THROW(Logger.SetLogLevelByName("loud"), std::invalid_argument);
     EXPECT_EQ(Logger.LogLevel(), llError);
+}
+
+// A codec's own thread logs while the main thread waits for it (a conversion run on the main
+// thread waits for its decoder's threads): the line may not wait for the main thread.
+TEST_F(LoggerWithLibrariesTest, ALibraryThreadNeverWaitsForTheMainThread) {
+    GetLogger().SetLogLevel(llInfo);
+    std::promise<void> Returned;
+    std::future<void> Back = Returned.get_future();
+    std::thread CodecThread([&] {
+        lavu.av_log(nullptr, AV_LOG_ERROR, "from a codec thread\n");
+        Returned.set_value();
+    });
+    const bool WentOn = Back.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    PumpMainThreadQueue();  // delivers the line (and frees the thread, were it held)
+    CodecThread.join();
+    EXPECT_TRUE(WentOn);
+    ASSERT_EQ(Lines.size(), 1u);
+    EXPECT_EQ(Lines[0].Text, "from a codec thread");
+    EXPECT_TRUE(Lines[0].OnMain);
 }
 
 TEST_F(LoggerWithLibrariesTest, LibraryOutputArrivesThroughTheInstalledCallback) {

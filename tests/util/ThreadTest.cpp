@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "util/Bitmap.h"
 #include "util/MainThread.h"
@@ -80,6 +82,45 @@ TEST(RunInMainThread, PumpDoesNothingOffTheMainThread) {
     EXPECT_EQ(Ran, 0);
 }
 
+// A posted call never holds its poster: the main thread may be waiting for that very thread.
+TEST(PostToMainThread, ThePosterGoesOnAndTheMainThreadRunsTheCallsInOrder) {
+    std::vector<int> Order;
+    std::atomic<bool> Posted{false};
+    std::thread Poster([&] {
+        EXPECT_TRUE(PostToMainThread([&] { Order.push_back(1); }));
+        EXPECT_TRUE(PostToMainThread([] { throw std::runtime_error("dropped"); }));
+        EXPECT_TRUE(PostToMainThread([&] { Order.push_back(2); }));
+        Posted = true;
+    });
+    Poster.join();  // the main thread does not pump meanwhile: the poster must not wait for it
+    EXPECT_TRUE(Posted.load());
+    EXPECT_TRUE(Order.empty());
+    std::thread Caller([&] { RunInMainThread([&] { Order.push_back(3); }); });
+    ASSERT_TRUE(WaitInMainThread([&] { return Order.size() == 3; }, 20s));
+    Caller.join();
+    EXPECT_EQ(Order, (std::vector<int>{1, 2, 3}));
+    // On the main thread a posted call runs at once.
+    EXPECT_TRUE(PostToMainThread([&] { Order.push_back(4); }));
+    EXPECT_EQ(Order.back(), 4);
+}
+
+TEST(PostToMainThread, AFloodIsBoundedNotHeldInMemory) {
+    std::atomic<int> Ran{0};
+    size_t Accepted = 0;
+    std::thread Poster([&] {
+        for (size_t I = 0; I < kMaxPostedCalls + 50; ++I)
+            Accepted += PostToMainThread([&] { ++Ran; }) ? 1 : 0;
+    });
+    Poster.join();
+    EXPECT_EQ(Accepted, kMaxPostedCalls);
+    PumpMainThreadQueue();
+    EXPECT_EQ(Ran.load(), static_cast<int>(kMaxPostedCalls));
+    std::thread Again([&] { EXPECT_TRUE(PostToMainThread([&] { ++Ran; })); });
+    Again.join();
+    PumpMainThreadQueue();
+    EXPECT_EQ(Ran.load(), static_cast<int>(kMaxPostedCalls) + 1);
+}
+
 TEST(WaitInMainThread, TimesOut) {
     const auto Start = std::chrono::steady_clock::now();
     EXPECT_FALSE(WaitInMainThread([] { return false; }, 50ms));
@@ -130,6 +171,22 @@ TEST(Thread, FreeOnTerminateDeletesItself) {
     EXPECT_TRUE(WaitInMainThread([&] { return Destroyed.load(); }, 20s));
 }
 
+// A thread object its own Execute destroys is not touched again by its thread.
+TEST(Thread, DestroyedByItsOwnExecute) {
+    std::atomic<bool> Destroyed{false}, Ran{false};
+    std::unique_ptr<TLambdaThread> Owner;
+    Owner = std::make_unique<TLambdaThread>(
+        [&](TLambdaThread&) {
+            Ran = true;
+            Owner.reset();
+        },
+        &Destroyed);
+    Owner->Resume();
+    ASSERT_TRUE(WaitInMainThread([&] { return Destroyed.load(); }, 20s));
+    EXPECT_TRUE(Ran.load());
+    std::this_thread::sleep_for(20ms);  // the thread's last steps, which must not touch the object
+}
+
 TEST(Thread, PrioritiesApplyToTheWorker) {
     int Policy = -1;
     TLambdaThread Idle([&](TLambdaThread&) { Policy = sched_getscheduler(0); });
@@ -178,6 +235,19 @@ TEST(Bitmap, RowsArePaddedToFourBytes) {
     EXPECT_EQ(B.ByteSize(), 0u);
     TBitmap Four(4, 1);
     EXPECT_EQ(Four.Stride(), 12);
+}
+
+// Sizes come from files: one whose row would overflow the stride is refused, and the bitmap
+// keeps its size (3 x 1431655766 wraps to a 4-byte stride in 32 bits).
+TEST(Bitmap, SizesPastAnIntRowAreRefused) {
+    TBitmap B(2, 2);
+    EXPECT_THROW(B.SetSize(1431655766, 2), std::length_error);
+    EXPECT_THROW(B.SetSize(715827883, 1), std::length_error);
+    EXPECT_EQ(B.Width(), 2);
+    EXPECT_EQ(B.Stride(), 8);
+    EXPECT_EQ(B.ByteSize(), 16u);
+    B.Fill(9, 9, 9);
+    EXPECT_EQ(B.ScanLine(1)[5], 9);
 }
 
 }  // namespace
