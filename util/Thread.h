@@ -15,7 +15,8 @@ bool IsOwnThread();
 
 // A thread object created suspended: Resume starts Execute on a new thread. With
 // FreeOnTerminate set the object deletes itself once Execute has returned (it must then be
-// created with new, and nobody may touch it after Resume).
+// created with new, and nobody may touch it after Resume). Execute may also destroy the object
+// itself, once Resume has returned.
 class TThread {
   public:
     explicit TThread(bool CreateSuspended = true);

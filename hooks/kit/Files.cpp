@@ -54,24 +54,14 @@ bool LoadGif(const std::string& Path, TOverlay& Picture, std::string& Error) {
         if (DGifSavedExtensionToGCB(Gif, 0, &Control) == GIF_OK) Transparent = Control.TransparentColor;
         Picture.SetSize(Gif->SWidth, Gif->SHeight);
         Picture.AnchorX = Picture.AnchorY = 0;
-        // Interlaced pictures store rows in four passes: every 8th from 0, every 8th from 4,
-        // every 4th from 2, every 2nd from 1.
-        std::vector<int> RowOf(std::max(D.Height, 0));
-        if (D.Interlace) {
-            int Next = 0;
-            for (const auto& [Start, Step] :
-                 {std::pair{0, 8}, std::pair{4, 8}, std::pair{2, 4}, std::pair{1, 2}})
-                for (int R = Start; R < D.Height; R += Step) RowOf[Next++] = R;
-        } else {
-            for (int R = 0; R < D.Height; ++R) RowOf[R] = R;
-        }
-        for (int Stored = 0; Map && Image.RasterBits && Stored < D.Height; ++Stored) {
-            const int Y = D.Top + RowOf[Stored];
+        // The GIF library hands the rows over in display order, interlaced pictures too.
+        for (int Row = 0; Map && Image.RasterBits && Row < D.Height; ++Row) {
+            const int Y = D.Top + Row;
             if (Y < 0 || Y >= Picture.Height) continue;
             for (int C = 0; C < D.Width; ++C) {
                 const int X = D.Left + C;
                 if (X < 0 || X >= Picture.Width) continue;
-                const int Index = Image.RasterBits[size_t(Stored) * D.Width + C];
+                const int Index = Image.RasterBits[size_t(Row) * D.Width + C];
                 if (Index == Transparent || Index >= Map->ColorCount) continue;
                 const GifColorType& Colour = Map->Colors[Index];
                 Picture.At(X, Y) = Argb(255, Colour.Red, Colour.Green, Colour.Blue);

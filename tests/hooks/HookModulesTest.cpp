@@ -1,7 +1,13 @@
 #include <cmath>
 #include <numbers>
 
+#include <gif_lib.h>
+
+#include <cstdio>
+
 #include "hooks/kit/Expression.h"
+#include "hooks/kit/Files.h"
+#include "hooks/kit/Overlay.h"
 #include "tests/hooks/HookTestSupport.h"
 
 namespace zembra::testing {
@@ -30,6 +36,36 @@ class HookModules : public HookTest {
 
     TFrameHookChain Chain;
 };
+
+// ---- pictures -------------------------------------------------------------------------------
+
+// An interlaced GIF stores its rows in four passes (0, 4, 2, 6, 1, 3, 5, 7 of eight); the
+// picture must come out with every row in its place.
+TEST(HookPictures, AnInterlacedGifKeepsItsRowsInPlace) {
+    const std::string File = ::testing::TempDir() + "zembra-interlaced.gif";
+    int Error = 0;
+    GifFileType* Gif = EGifOpenFileName(File.c_str(), false, &Error);
+    ASSERT_TRUE(Gif) << GifErrorString(Error);
+    ColorMapObject* Map = GifMakeMapObject(16, nullptr);
+    ASSERT_TRUE(Map);
+    for (int I = 0; I < 16; ++I) Map->Colors[I] = {static_cast<GifByteType>(I * 16), 0, 0};
+    bool Written = EGifPutScreenDesc(Gif, 2, 8, 4, 0, Map) == GIF_OK &&
+                   EGifPutImageDesc(Gif, 0, 0, 2, 8, true, nullptr) == GIF_OK;
+    for (const int Row : {0, 4, 2, 6, 1, 3, 5, 7}) {
+        GifPixelType Line[2] = {static_cast<GifPixelType>(Row), static_cast<GifPixelType>(Row)};
+        Written = Written && EGifPutLine(Gif, Line, 2) == GIF_OK;
+    }
+    Written = EGifCloseFile(Gif, &Error) == GIF_OK && Written;
+    GifFreeMapObject(Map);
+    ASSERT_TRUE(Written) << GifErrorString(Error);
+
+    hooks::TOverlay Picture;
+    std::string Why;
+    ASSERT_TRUE(hooks::LoadPicture(File, Picture, Why)) << Why;
+    std::remove(File.c_str());
+    ASSERT_EQ(Picture.Height, 8);
+    for (int Y = 0; Y < 8; ++Y) EXPECT_EQ(Picture.At(1, Y), hooks::Argb(255, Y * 16, 0, 0)) << "row " << Y;
+}
 
 // ---- the overlay module: pictures --------------------------------------------------------
 

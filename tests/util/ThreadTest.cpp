@@ -173,15 +173,18 @@ TEST(Thread, FreeOnTerminateDeletesItself) {
 
 // A thread object its own Execute destroys is not touched again by its thread.
 TEST(Thread, DestroyedByItsOwnExecute) {
-    std::atomic<bool> Destroyed{false}, Ran{false};
+    std::atomic<bool> Destroyed{false}, Ran{false}, Resumed{false};
     std::unique_ptr<TLambdaThread> Owner;
     Owner = std::make_unique<TLambdaThread>(
         [&](TLambdaThread&) {
+            while (!Resumed.load()) std::this_thread::sleep_for(1ms);
             Ran = true;
             Owner.reset();
         },
         &Destroyed);
-    Owner->Resume();
+    TLambdaThread* Thread = Owner.get();
+    Thread->Resume();
+    Resumed = true;
     ASSERT_TRUE(WaitInMainThread([&] { return Destroyed.load(); }, 20s));
     EXPECT_TRUE(Ran.load());
     std::this_thread::sleep_for(20ms);  // the thread's last steps, which must not touch the object
