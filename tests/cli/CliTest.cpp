@@ -1,11 +1,7 @@
 // zembra-cli as a user runs it: the built program on generated clips in a temporary folder.
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,7 +10,6 @@
 #include <fstream>
 #include <functional>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,8 +18,7 @@
 #include "tests/media/ClipInspector.h"
 #include "tests/media/SampleClips.h"
 #include "tests/media/TestMedia.h"
-
-extern char** environ;
+#include "tests/support/RunProgram.h"
 
 namespace zembra::testing {
 namespace {
@@ -32,80 +26,13 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-struct TResult {
-    int Status = -1;  // exit status; -1 when it did not exit in time
-    std::string Out;
-    std::string Err;
-};
+using TResult = TProgramResult;
 
-// Runs the program with a time limit. While it runs, Watch is called with what it printed so
+// Runs zembra-cli with a time limit. While it runs, Watch is called with what it printed so
 // far and may act on the process (send it a signal, say).
 TResult RunCli(const std::vector<std::string>& Arguments, std::chrono::seconds Limit = 40s,
                const std::function<void(pid_t, const TResult&)>& Watch = {}) {
-    int OutPipe[2], ErrPipe[2];
-    if (::pipe2(OutPipe, O_CLOEXEC) != 0 || ::pipe2(ErrPipe, O_CLOEXEC) != 0) return {};
-    posix_spawn_file_actions_t Actions;
-    posix_spawn_file_actions_init(&Actions);
-    posix_spawn_file_actions_adddup2(&Actions, OutPipe[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&Actions, ErrPipe[1], STDERR_FILENO);
-    std::vector<std::string> Args = {ZEMBRA_CLI};
-    Args.insert(Args.end(), Arguments.begin(), Arguments.end());
-    std::vector<char*> Argv;
-    for (std::string& A : Args) Argv.push_back(A.data());
-    Argv.push_back(nullptr);
-    pid_t Pid = 0;
-    const int Spawned = posix_spawn(&Pid, ZEMBRA_CLI, &Actions, nullptr, Argv.data(), environ);
-    posix_spawn_file_actions_destroy(&Actions);
-    ::close(OutPipe[1]);
-    ::close(ErrPipe[1]);
-    TResult R;
-    if (Spawned != 0) {
-        ::close(OutPipe[0]);
-        ::close(ErrPipe[0]);
-        R.Err = "spawn failed";
-        return R;
-    }
-    const auto Deadline = std::chrono::steady_clock::now() + Limit;
-    pollfd Fds[2] = {{OutPipe[0], POLLIN, 0}, {ErrPipe[0], POLLIN, 0}};
-    int Open = 2;
-    while (Open > 0 && std::chrono::steady_clock::now() < Deadline) {
-        if (::poll(Fds, 2, 50) < 0) break;
-        for (pollfd& F : Fds) {
-            if (F.fd < 0 || !(F.revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            char Buf[4096];
-            const ssize_t N = ::read(F.fd, Buf, sizeof(Buf));
-            if (N <= 0) {
-                ::close(F.fd);
-                F.fd = -1;
-                --Open;
-                continue;
-            }
-            (F.fd == OutPipe[0] ? R.Out : R.Err).append(Buf, static_cast<size_t>(N));
-        }
-        if (Watch) Watch(Pid, R);
-    }
-    for (pollfd& F : Fds)
-        if (F.fd >= 0) ::close(F.fd);
-    int Status = 0;
-    while (::waitpid(Pid, &Status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= Deadline) {
-            ::kill(Pid, SIGKILL);
-            ::waitpid(Pid, &Status, 0);
-            R.Status = -1;
-            return R;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    R.Status = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-    return R;
-}
-
-std::vector<std::string> Lines(const std::string& Text) {
-    std::vector<std::string> L;
-    std::istringstream In(Text);
-    for (std::string Line; std::getline(In, Line);)
-        if (!Line.empty()) L.push_back(Line);
-    return L;
+    return RunProgram(ZEMBRA_CLI, Arguments, Limit, {false, Watch});
 }
 
 class Cli : public ::testing::Test {

@@ -12,6 +12,7 @@
 #include "engine/FFmpeg.h"
 #include "logging/FFmpegLogger.h"
 #include "tests/media/ClipInspector.h"
+#include "tests/fuzz/OptionRun.h"
 #include "tests/media/TestMedia.h"
 #include "util/StringUtils.h"
 
@@ -35,19 +36,7 @@ class FuzzFindings : public ::testing::Test {
         char Pattern[] = "/tmp/zembra-fuzz-findings-XXXXXX";
         ASSERT_NE(::mkdtemp(Pattern), nullptr);
         Dir = Pattern;
-        // The clip of zembra-fuzz-optionrun.
-        testmedia::TClipSpec Spec;
-        Spec.Path = Dir + "/clip.avi";
-        Spec.Container = "avi";
-        testmedia::TVideoSpec Video;
-        Video.Width = 64;
-        Video.Height = 48;
-        Video.FrameCount = 8;
-        Spec.Videos.push_back(Video);
-        testmedia::TAudioSpec Audio;
-        Audio.Encoder = "libmp3lame";
-        Audio.Duration = 0.3;
-        Spec.Audios.push_back(Audio);
+        const testmedia::TClipSpec Spec = fuzz::OptionRunClip(Dir + "/clip.avi");
         ASSERT_EQ(testmedia::WriteClip(Spec), "");
         Clip = Spec.Path;
     }
@@ -60,22 +49,11 @@ class FuzzFindings : public ::testing::Test {
     // the run's failure.
     std::string OptionRun(const std::string& Text, const std::string& Output) {
         TFFmpeg Job;
-        Job.ResetJob();
         std::string Failure;
+        if (!fuzz::OpenOptionRun(Job, Text, Clip, Output, Failure)) return Failure;
         Job.SetOnTerminate([&Failure](TCustomFFmpeg& Ended) {
             if (Ended.ErrorOccurred()) Failure = Ended.ErrorMessage();
         });
-        try {
-            Job.ApplyOptionLines(Text, kPhaseOrdinary);
-            if (!Job.OpenInputFile(Utf8ToUtf16(Clip))) return Job.LastError();
-            Job.ApplyOptionLines(Text, kPhaseOrdinary);
-            Job.ApplyOptionLines(Text, kPhasePresets);
-            if (Job.OpenOutputFile(Utf8ToUtf16(Output), false) < 0) return Job.LastError();
-            Job.ApplyOptionLines(Text, kPhaseExtraStreams);
-        } catch (const std::exception& E) {
-            Job.CleanUp();
-            return E.what();
-        }
         Job.Start(false);
         return Failure;
     }

@@ -15,6 +15,7 @@
 
 #include "engine/FFmpeg.h"
 #include "tests/fuzz/FuzzSupport.h"
+#include "tests/fuzz/OptionRun.h"
 #include "tests/media/TestMedia.h"
 #include "util/StringUtils.h"
 #include "util/WideFiles.h"
@@ -70,18 +71,7 @@ void ClearScratch() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::LoadLibrariesOnce();
-    testmedia::TClipSpec Spec;
-    Spec.Path = fuzz::ScratchFolder() + "/clip.avi";
-    Spec.Container = "avi";
-    testmedia::TVideoSpec Video;
-    Video.Width = 64;
-    Video.Height = 48;
-    Video.FrameCount = 8;
-    Spec.Videos.push_back(Video);
-    testmedia::TAudioSpec Audio;
-    Audio.Encoder = "libmp3lame";
-    Audio.Duration = 0.3;
-    Spec.Audios.push_back(Audio);
+    const testmedia::TClipSpec Spec = fuzz::OptionRunClip(fuzz::ScratchFolder() + "/clip.avi");
     const std::string Error = testmedia::WriteClip(Spec);
     if (!Error.empty()) {
         std::fprintf(stderr, "cannot write the clip: %s\n", Error.c_str());
@@ -96,23 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     const std::string Output = fuzz::ScratchFolder() + (Size % 2 ? "/output.avi" : "/output.mp3");
     {
         TFFmpeg Job;
-        Job.ResetJob();
-        bool Opened = false;
-        try {
-            Job.ApplyOptionLines(Text, kPhaseOrdinary);
-            if (Job.OpenInputFile(Utf8ToUtf16(ClipPath()))) {
-                Job.ApplyOptionLines(Text, kPhaseOrdinary);
-                Job.ApplyOptionLines(Text, kPhasePresets);
-                Opened = Job.OpenOutputFile(Utf8ToUtf16(Output), false) >= 0;
-                if (Opened) Job.ApplyOptionLines(Text, kPhaseExtraStreams);
-            }
-        } catch (const std::exception&) {
-            Opened = false;
+        std::string Refusal;
+        if (fuzz::OpenOptionRun(Job, Text, ClipPath(), Output, Refusal)) {
+            if (WithinBounds(Job.Settings()))
+                Job.Start(false);
+            else
+                Job.CleanUp();
         }
-        if (Opened && WithinBounds(Job.Settings()))
-            Job.Start(false);
-        else
-            Job.CleanUp();
     }
     GetLogger().SetLogLevel(llQuiet);
     ClearScratch();
