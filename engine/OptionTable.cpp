@@ -12,6 +12,7 @@
 #include "engine/OptionValues.h"
 #include "logging/FFmpegLogger.h"
 #include "util/Formatting.h"
+#include "util/NumericCasts.h"
 #include "util/StringUtils.h"
 #include "util/WideFiles.h"
 
@@ -158,7 +159,7 @@ void TCustomFFmpeg::ApplyOption(const std::string& Name, const std::string& Valu
         return;
     }
     if (auto It = kFloats.find(Name); It != kFloats.end()) {
-        S.*(It->second) = static_cast<float>(StrToFloat(Value));
+        S.*(It->second) = SaturatingCast<float>(StrToFloat(Value));
         return;
     }
     if (Name == "qscale") {
@@ -340,7 +341,7 @@ void TCustomFFmpeg::SetAspect(const std::string& Value) {
         }
     }
     if (Ratio == 0.0) throw FFmpegException("Incorrect aspect ratio specification.");
-    FSettings.FrameAspectRatio = static_cast<float>(Ratio);
+    FSettings.FrameAspectRatio = SaturatingCast<float>(Ratio);
 }
 
 void TCustomFFmpeg::SetPixelFormat(const std::string& Value) {

@@ -12,6 +12,7 @@
 #include "engine/FFmpeg.h"
 #include "logging/FFmpegLogger.h"
 #include "protocol/UnicodeProtocol.h"
+#include "util/NumericCasts.h"
 #include "util/StringUtils.h"
 #include "util/WideFiles.h"
 
@@ -216,7 +217,7 @@ int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join)
         FOutputFileNames[Index] = FileName;
     }
 
-    Oc->max_delay = static_cast<int>(S.MuxMaxDelay * 1000000);
+    Oc->max_delay = SaturatingCast<int>(S.MuxMaxDelay * 1000000.0);
     // Preload, loop count and the other muxer options belong to the muxers that have them; a
     // muxer without one goes on without it, a value its muxer refuses is said.
     auto Refused = [&](const char* Name, int Result) {
@@ -225,7 +226,7 @@ int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join)
                 this, llWarning,
                 Format("Option '%s' not applied to '%s': %s", Name, Fmt->name, ErrorText(Result).c_str()));
     };
-    Refused("preload", lavu.av_opt_set_int(Oc, "preload", static_cast<int64_t>(S.MuxPreload * 1000000),
+    Refused("preload", lavu.av_opt_set_int(Oc, "preload", SaturatingCast<int64_t>(S.MuxPreload * 1000000.0),
                                            AV_OPT_SEARCH_CHILDREN));
     if (S.LoopOutput >= 0)
         Refused("loop", lavu.av_opt_set_int(Oc, "loop", S.LoopOutput, AV_OPT_SEARCH_CHILDREN));

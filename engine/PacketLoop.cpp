@@ -10,6 +10,7 @@
 #include "engine/Transcoder.h"
 #include "logging/FFmpegLogger.h"
 #include "util/Formatting.h"
+#include "util/NumericCasts.h"
 #include "util/StringUtils.h"
 
 namespace zembra {
@@ -139,7 +140,7 @@ void TTranscoder::PacketLoop() {
                 (Ic->iformat->flags & AVFMT_TS_DISCONT)) {
                 const int64_t PktTime = lavu.av_rescale_q(Pkt->dts, Tb, AV_TIME_BASE_Q);
                 const int64_t Delta = PktTime - Ist.NextPts;
-                if ((std::llabs(Delta) > static_cast<int64_t>(S.DtsDeltaThreshold * 1000000.0f) ||
+                if ((std::llabs(Delta) > SaturatingCast<int64_t>(S.DtsDeltaThreshold * 1000000.0) ||
                      PktTime + 1 < Ist.Pts) &&
                     !S.CopyTs) {
                     Offset -= Delta;

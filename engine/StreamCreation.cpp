@@ -7,6 +7,7 @@
 #include "binding/FFmpegLoader.h"
 #include "engine/FFmpeg.h"
 #include "engine/RcOverride.h"
+#include "util/NumericCasts.h"
 #include "util/StringUtils.h"
 
 namespace zembra {
@@ -129,7 +130,7 @@ void TCustomFFmpeg::AddVideoStream(AVFormatContext* Container, int FileIndex) {
     if (S.VideoQScale != 0.0f || S.SameQuality) {
         Codec->flags |= AV_CODEC_FLAG_QSCALE;
         Setup->Quality = kLambdaPerQuantiser * S.VideoQScale;
-        Codec->global_quality = static_cast<int>(Setup->Quality);
+        Codec->global_quality = SaturatingCast<int>(Setup->Quality);
     }
     if (S.IntraMatrix.size() == 64) Codec->intra_matrix = CopyMatrix(S.IntraMatrix);
     if (S.InterMatrix.size() == 64) Codec->inter_matrix = CopyMatrix(S.InterMatrix);
@@ -200,7 +201,7 @@ void TCustomFFmpeg::AddAudioStream(AVFormatContext* Container, int FileIndex) {
         if (S.AudioQScale > -99999.0f) {
             Codec->flags |= AV_CODEC_FLAG_QSCALE;
             Setup->Quality = kLambdaPerQuantiser * S.AudioQScale;
-            Codec->global_quality = static_cast<int>(Setup->Quality);
+            Codec->global_quality = SaturatingCast<int>(Setup->Quality);
         }
         Codec->thread_count = S.ThreadCount;
         lavu.av_channel_layout_uninit(&Codec->ch_layout);

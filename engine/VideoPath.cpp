@@ -12,6 +12,7 @@
 #include "engine/Transcoder.h"
 #include "logging/FFmpegLogger.h"
 #include "util/Formatting.h"
+#include "util/NumericCasts.h"
 #include "util/StringUtils.h"
 
 namespace zembra {
@@ -484,7 +485,7 @@ void TTranscoder::EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, c
         Frame->interlaced_frame = Picture->interlaced_frame;
         if (Interlaced)
             Frame->top_field_first = S.TopFieldFirst == -1 ? Picture->top_field_first : S.TopFieldFirst;
-        Frame->quality = S.SameQuality ? Picture->quality : static_cast<int>(Enc.Setup->Quality);
+        Frame->quality = S.SameQuality ? Picture->quality : SaturatingCast<int>(Enc.Setup->Quality);
         if (!S.MeThreshold) Frame->pict_type = AV_PICTURE_TYPE_NONE;
         Frame->sample_aspect_ratio = C->sample_aspect_ratio;
         if (lavc.avcodec_send_frame(C, Frame.get()) < 0) throw FFmpegException("Video encoding failed");

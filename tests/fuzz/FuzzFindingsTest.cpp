@@ -27,6 +27,12 @@ const char kZeroCoefficientMatrix[] =
     "intra_matrix=8,16,19,22,26,27,\3549,34,16,16,22,24,27,29,34,37,19,22,26,27,29,34,34,38,22,22,26,27,2,3,"
     "9473,40,22,26,27,29,32,35,40,48,26,27,29,32,35,40,48,58,26,27,29,34,38,46,56,69,27,29,35,38,46,56,69,83";
 
+// zembra-fuzz-optionrun: a mux delay of 128000 seconds is 1.28e11 microseconds, which the
+// conversion to the muxer's int field did not survive (undefined behaviour; UBSan stops here).
+const char kLongMuxDelay[] =
+    "ar&=6\024c=2\r\nmuxdelay=\0\0"
+    "128000\r\nac$ode&\nqsbmp]lame";
+
 class FuzzFindings : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -89,6 +95,25 @@ TEST_F(FuzzFindings, AValidMatrixStillConverts) {
     testmedia::TClipFacts Facts;
     ASSERT_EQ(testmedia::InspectClip(Output, Facts), "");
     EXPECT_FALSE(Facts.Streams.empty());
+}
+
+TEST_F(FuzzFindings, ScaledOptionValuesPastTheirFieldsStopAtTheEnds) {
+    const std::string Found(kLongMuxDelay, sizeof(kLongMuxDelay) - 1);
+    ASSERT_NE(Found.find("muxdelay"), std::string::npos);
+    const std::string Output = Dir + "/delay.avi";
+    EXPECT_EQ(OptionRun(Found + "\nt=0.5\n", Output), "");
+    testmedia::TClipFacts Facts;
+    EXPECT_EQ(testmedia::InspectClip(Output, Facts), "");
+
+    // The same for the other values that are scaled on their way to the libraries: a preload and
+    // a timestamp threshold in seconds, quantisers in lambda units.
+    int Run = 0;
+    for (const char* Text : {"muxpreload=1e30", "dts_delta_threshold=1e30", "aq=1e30",
+                             "qscale=255\nvcodec=mpeg4", "muxdelay=3e38\nmuxpreload=3e38"}) {
+        const std::string Out = Dir + "/scaled-" + std::to_string(Run++) + ".avi";
+        EXPECT_EQ(OptionRun(std::string(Text) + "\nt=0.5\n", Out), "") << Text;
+        EXPECT_TRUE(fs::exists(Out)) << Text;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,47 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "util/NumericCasts.h"
+
+namespace zembra::testing {
+namespace {
+
+TEST(SaturatingCast, StopsAtTheEndsOfIntegerTypes) {
+    EXPECT_EQ(SaturatingCast<int>(1.28e11), std::numeric_limits<int>::max());
+    EXPECT_EQ(SaturatingCast<int>(-1.28e11), std::numeric_limits<int>::min());
+    EXPECT_EQ(SaturatingCast<int>(2147483647.0), 2147483647);
+    EXPECT_EQ(SaturatingCast<int>(2147483647.9), 2147483647);
+    EXPECT_EQ(SaturatingCast<int>(-2147483648.0), std::numeric_limits<int>::min());
+    EXPECT_EQ(SaturatingCast<int>(-2147483648.9), std::numeric_limits<int>::min());
+    // 2^63 is the first double past int64; the largest double below it still fits.
+    EXPECT_EQ(SaturatingCast<int64_t>(9223372036854775808.0), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(SaturatingCast<int64_t>(std::nextafter(9223372036854775808.0, 0.0)),
+              int64_t(9223372036854774784));
+    EXPECT_EQ(SaturatingCast<int64_t>(-9223372036854775808.0), std::numeric_limits<int64_t>::min());
+    EXPECT_EQ(SaturatingCast<int64_t>(1e300), std::numeric_limits<int64_t>::max());
+}
+
+TEST(SaturatingCast, KeepsValuesInRangeAndTruncatesTowardZero) {
+    EXPECT_EQ(SaturatingCast<int>(700000.0), 700000);
+    EXPECT_EQ(SaturatingCast<int>(2.9), 2);
+    EXPECT_EQ(SaturatingCast<int>(-2.9), -2);
+    EXPECT_EQ(SaturatingCast<int64_t>(-1.5e15), int64_t(-1500000000000000));
+    EXPECT_FLOAT_EQ(SaturatingCast<float>(0.7), 0.7f);
+}
+
+TEST(SaturatingCast, InfinitiesSaturateAndNaNIsZero) {
+    const double Inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(SaturatingCast<int>(Inf), std::numeric_limits<int>::max());
+    EXPECT_EQ(SaturatingCast<int64_t>(-Inf), std::numeric_limits<int64_t>::min());
+    EXPECT_EQ(SaturatingCast<int>(std::nan("")), 0);
+    EXPECT_EQ(SaturatingCast<float>(std::nan("")), 0.0f);
+    EXPECT_EQ(SaturatingCast<float>(1e39), std::numeric_limits<float>::max());
+    EXPECT_EQ(SaturatingCast<float>(-1e39), std::numeric_limits<float>::lowest());
+    EXPECT_EQ(SaturatingCast<float>(Inf), std::numeric_limits<float>::max());
+}
+
+}  // namespace
+}  // namespace zembra::testing

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cmath>
+#include <limits>
+#include <type_traits>
+
+namespace zembra {
+
+// Option values are free text, so a product of one with a scale (seconds to microseconds,
+// quantiser to lambda) can leave the target's range; a plain conversion would then be undefined.
+// Out-of-range values stop at the nearest end, NaN becomes 0.
+template <class T>
+T SaturatingCast(double Value) {
+    static_assert(std::is_arithmetic_v<T>);
+    if (std::isnan(Value)) return T(0);
+    if constexpr (std::is_floating_point_v<T>) {
+        constexpr double Max = static_cast<double>(std::numeric_limits<T>::max());
+        if (Value >= Max) return std::numeric_limits<T>::max();
+        if (Value <= -Max) return std::numeric_limits<T>::lowest();
+        return static_cast<T>(Value);
+    } else {
+        // The maxima of 64-bit types round up to a power of two as doubles, so reaching that
+        // power already means out of range; the minima are exact.
+        constexpr double Max = static_cast<double>(std::numeric_limits<T>::max());
+        constexpr double Min = static_cast<double>(std::numeric_limits<T>::min());
+        if (Value >= Max) return std::numeric_limits<T>::max();
+        if (Value <= Min) return std::numeric_limits<T>::min();
+        return static_cast<T>(Value);
+    }
+}
+
+}  // namespace zembra
