@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "engine/OptionValues.h"
+#include "util/NumericCasts.h"
 #include "util/StringUtils.h"
 #include "util/WideFiles.h"
 
@@ -240,8 +241,11 @@ TOutputOptions BuildOutputOptions(TOptionChoices& C, const TSourceInfo& Source,
     if (C.FrameSize != "Auto - Original") O.FrameSize = UpToFirstBlank(C.FrameSize);
     if (C.FrameRate != "Auto") O.FrameRate = C.FrameRate;
     if (C.AspectRatio != "Auto") O.FrameAspectRatio = C.AspectRatio;
-    if (C.VideoBitRateChecked) O.VideoBitrate = StrToIntDef(C.VideoBitRate, 200) * 1000;
-    if (C.AudioBitRateChecked) O.AudioBitrate = StrToIntDef(C.AudioBitRate, 64) * 1000;
+    // Typed kbit/s past two billion bit/s stop there rather than wrap to a negative rate.
+    if (C.VideoBitRateChecked)
+        O.VideoBitrate = SaturatingCast<int32_t>(StrToIntDef(C.VideoBitRate, 200) * 1000.0);
+    if (C.AudioBitRateChecked)
+        O.AudioBitrate = SaturatingCast<int32_t>(StrToIntDef(C.AudioBitRate, 64) * 1000.0);
 
     if (C.VideoCodec != "Auto") {
         const std::string Codec = LowerCase(C.VideoCodec);

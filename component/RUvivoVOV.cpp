@@ -7,6 +7,7 @@
 #include "engine/OptionValues.h"
 #include "logging/FFmpegLogger.h"
 #include "util/MainThread.h"
+#include "util/NumericCasts.h"
 #include "util/StringUtils.h"
 
 namespace zembra {
@@ -121,8 +122,10 @@ std::vector<TPTSPeriod> ParsePTSPeriods(const std::string& Text) {
         std::string Item = Trim(SplitFirst(Rest, ",", true));
         const std::string Start = Trim(SplitFirst(Item, "-", true));
         const std::string End = Trim(Item);
-        const int64_t StartUs = ReadMilliseconds(Start) * 1000;
-        const int64_t EndUs = ReadMilliseconds(End) * 1000;
+        // A period's end may be written as a huge number meaning "to the end".
+        const int64_t StartUs =
+            SaturatingCast<int64_t>(static_cast<double>(ReadMilliseconds(Start)) * 1000.0);
+        const int64_t EndUs = SaturatingCast<int64_t>(static_cast<double>(ReadMilliseconds(End)) * 1000.0);
         if (EndUs >= StartUs && EndUs >= 0) Periods.push_back({StartUs, EndUs});
     }
     return Periods;

@@ -8,6 +8,7 @@
 #include "binding/EntryPoints.h"
 #include "engine/Transcoder.h"
 #include "logging/FFmpegLogger.h"
+#include "util/NumericCasts.h"
 #include "util/StringUtils.h"
 
 namespace zembra {
@@ -29,6 +30,35 @@ void ScaleFloats(uint8_t* Data, size_t Count, int Volume) {
     auto* P = reinterpret_cast<T*>(Data);
     const T Factor = static_cast<T>(Volume) / static_cast<T>(256);
     for (size_t I = 0; I < Count; ++I) P[I] = std::clamp<T>(P[I] * Factor, T(-1), T(1));
+}
+
+// Float samples reach float encoders unclipped. A damaged stream can decode to amplitudes in
+// the hundreds of thousands, on which LAME fails an assertion and aborts the whole process, or
+// to NaN. Eight times full scale (+18 dB) is past any real signal and well inside what the
+// encoders survive; NaN becomes silence.
+constexpr double kFloatSampleLimit = 8.0;
+
+template <typename T>
+void LimitFloats(uint8_t* Data, size_t Count) {
+    auto* P = reinterpret_cast<T*>(Data);
+    const T Limit = static_cast<T>(kFloatSampleLimit);
+    for (size_t I = 0; I < Count; ++I)
+        if (!(P[I] >= -Limit && P[I] <= Limit)) P[I] = std::isnan(P[I]) ? T(0) : std::copysign(Limit, P[I]);
+}
+
+void LimitFloatSamples(AVFrame* F, int Channels) {
+    const auto Format = static_cast<AVSampleFormat>(F->format);
+    const auto Packed = lavu.av_get_packed_sample_fmt(Format);
+    if (Packed != AV_SAMPLE_FMT_FLT && Packed != AV_SAMPLE_FMT_DBL) return;
+    const bool Planar = lavu.av_sample_fmt_is_planar(Format);
+    const int Planes = Planar ? Channels : 1;
+    const size_t Count = static_cast<size_t>(F->nb_samples) * (Planar ? 1 : Channels);
+    for (int P = 0; P < Planes; ++P) {
+        if (Packed == AV_SAMPLE_FMT_FLT)
+            LimitFloats<float>(F->extended_data[P], Count);
+        else
+            LimitFloats<double>(F->extended_data[P], Count);
+    }
 }
 
 bool SameLayout(const AVChannelLayout& A, const AVChannelLayout& B) {
@@ -174,13 +204,13 @@ void TTranscoder::EncodeAudio(TOutputStreamState& Ost, TInputStreamState& Ist, c
     int Samples = Frame->nb_samples;
 
     const TInputStreamState& Sync = FInputs[Ost.SyncIndex];
-    const double T = static_cast<double>(Sync.Pts - S.StartTime) / 1000000.0;
+    const double T = (static_cast<double>(Sync.Pts) - static_cast<double>(S.StartTime)) / 1000000.0;
     const int Rate = C->sample_rate;
     const int FifoSamples = lavu.av_audio_fifo_size(Enc.Fifo.get());
     if (S.AudioSyncMethod != 0) {
         const double Delta = T * Rate - static_cast<double>(Ost.SyncOpts) - FifoSamples;
         const double IDelta = Delta * Frame->sample_rate / Rate;
-        int64_t SampleDelta = static_cast<int64_t>(IDelta);
+        int64_t SampleDelta = SaturatingCast<int64_t>(IDelta);
         if (std::fabs(Delta) > 50) {
             if (Ist.IsStart || std::fabs(Delta) > S.AudioDriftThreshold * Rate) {
                 if (SampleDelta < 0) {
@@ -191,7 +221,7 @@ void TTranscoder::EncodeAudio(TOutputStreamState& Ost, TInputStreamState& Ist, c
                     Samples -= Drop;
                     if (S.Verbose > 2)
                         GetLogger().Log(&FJob, llVerbose,
-                                        Format("discarding %d audio samples", static_cast<int>(-Delta)));
+                                        Format("discarding %.0f audio samples", std::trunc(-Delta)));
                     if (Samples <= 0) return;
                     Ist.IsStart = false;
                 } else {
@@ -216,12 +246,12 @@ void TTranscoder::EncodeAudio(TOutputStreamState& Ost, TInputStreamState& Ist, c
                     Data.assign(Silence->extended_data, Silence->extended_data + Planes);
                     Samples = Silence->nb_samples;
                     if (S.Verbose > 2)
-                        GetLogger().Log(
-                            &FJob, llVerbose,
-                            Format("adding %d audio samples of silence", static_cast<int>(Delta)));
+                        GetLogger().Log(&FJob, llVerbose,
+                                        Format("adding %.0f audio samples of silence", std::trunc(Delta)));
                 }
             } else if (S.AudioSyncMethod > 1) {
-                const int Comp = std::clamp(static_cast<int>(Delta), -S.AudioSyncMethod, S.AudioSyncMethod);
+                const int Comp =
+                    std::clamp(SaturatingCast<int>(Delta), -S.AudioSyncMethod, S.AudioSyncMethod);
                 if (S.Verbose > 2)
                     GetLogger().Log(&FJob, llVerbose,
                                     Format("compensating audio timestamp drift:%f compensation:%d in:%d",
@@ -237,7 +267,7 @@ void TTranscoder::EncodeAudio(TOutputStreamState& Ost, TInputStreamState& Ist, c
     // rather than a few encoder frames later.
     if (S.RecordingTime != INT64_MAX) {
         const double Left = static_cast<double>(S.RecordingTime) / 1000000.0 - T;
-        const int64_t Allowed = static_cast<int64_t>(std::llround(Left * Frame->sample_rate)) +
+        const int64_t Allowed = SaturatingCast<int64_t>(std::round(Left * Frame->sample_rate)) +
                                 (Samples - Frame->nb_samples);  // inserted silence counts before T
         if (Allowed <= 0) return;
         Samples = static_cast<int>(std::min<int64_t>(Samples, Allowed));
@@ -292,6 +322,7 @@ void TTranscoder::SendAudioFrame(TOutputStreamState& Ost, int Samples, int Frame
     if (FrameSamples > Samples)
         lavu.av_samples_set_silence(F->extended_data, Samples, FrameSamples - Samples,
                                     C->ch_layout.nb_channels, C->sample_fmt);
+    LimitFloatSamples(F, C->ch_layout.nb_channels);
     F->pts = Enc.NextSamplePts;
     Enc.NextSamplePts += FrameSamples;
     if (lavc.avcodec_send_frame(C, F) < 0) throw FFmpegException("Audio encoding failed");

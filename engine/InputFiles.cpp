@@ -1,6 +1,7 @@
 // Opening input files: probing, stream information, the start position, and the settings the
 // job adopts from the input.
 
+#include <algorithm>
 #include <cmath>
 
 #include "binding/EntryPoints.h"
@@ -231,7 +232,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
                 if (S.VideoDisable)
                     St->discard = AVDISCARD_ALL;
                 else if (S.VideoDiscard)
-                    St->discard = static_cast<AVDiscard>(S.VideoDiscard);
+                    St->discard = static_cast<AVDiscard>(
+                        std::clamp<int>(S.VideoDiscard, AVDISCARD_NONE, AVDISCARD_ALL));
                 break;
             }
             case AVMEDIA_TYPE_SUBTITLE:

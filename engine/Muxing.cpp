@@ -9,6 +9,7 @@
 #include "engine/Transcoder.h"
 #include "logging/FFmpegLogger.h"
 #include "util/Formatting.h"
+#include "util/NumericCasts.h"
 #include "util/StringUtils.h"
 
 namespace zembra {
@@ -177,9 +178,11 @@ void TTranscoder::ReportProgress(bool Last) {
         const double Bitrate = static_cast<double>(TotalSize) * 8.0 / T1 / 1000.0;
         Line += Format("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s",
                        static_cast<double>(TotalSize) / 1024.0, T1, Bitrate);
-        if (S.Verbose > 1) Line += Format(" dup=%d drop=%d", FDupFrames, FDropFrames);
+        if (S.Verbose > 1)
+            Line += Format(" dup=%lld drop=%lld", static_cast<long long>(FDupFrames),
+                           static_cast<long long>(FDropFrames));
         if (FJob.FOnProgress)
-            FJob.FOnProgress(FJob, FrameNumber, Fps, static_cast<int32_t>(T1 * 1000.0), Quality,
+            FJob.FOnProgress(FJob, FrameNumber, Fps, SaturatingCast<int32_t>(T1 * 1000.0), Quality,
                              static_cast<float>(Bitrate), TotalSize, FJob.FTotalDuration);
         else if (S.Verbose >= 0)
             GetLogger().Log(&FJob, llVerbose, Line);

@@ -1,5 +1,7 @@
 // Option lines and the option table: what each option name does to the job.
 
+#include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <sstream>
@@ -96,6 +98,14 @@ const std::unordered_map<std::string, TTextMember> kTexts = {
     {"vstats_file", &TJobSettings::VStatsFileName},  {"rc_override", &TJobSettings::RcOverride},
 };
 
+constexpr int64_t kMaxDurationUs = 1000000000000000;  // 10^9 seconds
+// Time-stamp scales: a thousand-fold stretch is far past any real use and keeps scaled times
+// inside 64 bits.
+constexpr double kMaxTsScale = 1000.0;
+// Each pad stays small enough that a picture plus its pads cannot leave an int; the encoder
+// still refuses a padded size it cannot code.
+constexpr int32_t kMaxPad = 65536;
+
 const std::unordered_set<std::string> kLogOnly = {"L", "h", "version", "formats", "i", "y", "benchmark"};
 
 std::string ProgramDirectory() {
@@ -145,6 +155,7 @@ void TCustomFFmpeg::ApplyOption(const std::string& Name, const std::string& Valu
     }
     if (auto It = kPads.find(Name); It != kPads.end()) {
         const int32_t V = StrToInt(Value);
+        if (V > kMaxPad) throw FFmpegException(Format("Incorrect %s pad size", Name.c_str() + 3));
         if (V >= 0) S.*(It->second) = V;
         return;
     }
@@ -219,7 +230,10 @@ void TCustomFFmpeg::ApplyOption(const std::string& Name, const std::string& Valu
 void TCustomFFmpeg::SetTimeOption(const std::string& Name, const std::string& Value) {
     const bool IsDate = Name == "timestamp";
     int64_t Us = 0;
-    if (lavu.av_parse_time(&Us, Value.c_str(), IsDate ? 0 : 1) < 0)
+    // Durations are added to one another and to the files' own times, and scaled to stream
+    // time bases; beyond about thirty years that arithmetic would leave 64 bits.
+    if (lavu.av_parse_time(&Us, Value.c_str(), IsDate ? 0 : 1) < 0 ||
+        (!IsDate && (Us > kMaxDurationUs || Us < -kMaxDurationUs)))
         throw FFmpegException(Format("Invalid %s specification for %s: %s", IsDate ? "date" : "duration",
                                      Name.c_str(), Value.c_str()));
     if (Name == "t") {
@@ -298,6 +312,9 @@ void TCustomFFmpeg::SetITSScale(const std::string& Value) {
     const long Stream = ReadLong(Value, P);
     if (P < Value.size()) ++P;
     const double Scale = ReadDouble(Value, P);
+    if (!(Scale >= 0.0 && Scale <= kMaxTsScale))
+        throw FFmpegException(
+            Format("Invalid time-stamp scale %s (from 0 to %g)", Value.c_str(), kMaxTsScale));
     // A negative index would write before the table just as a large one writes past it.
     if (Stream >= kMaxStreams || Stream < 0)
         throw FFmpegException(Format("stream index over MAX_STREAMS(%d)", kMaxStreams));
@@ -320,7 +337,9 @@ void TCustomFFmpeg::AddMetadata(const std::string& Name, const std::string& Valu
 void TCustomFFmpeg::SetFrameSize(const std::string& Value) {
     if (Value.empty()) return;
     int W = 0, H = 0;
-    if (lavu.av_parse_video_size(&W, &H, Value.c_str()) < 0) throw FFmpegException("Incorrect frame size");
+    if (lavu.av_parse_video_size(&W, &H, Value.c_str()) < 0 ||
+        lavu.av_image_check_size(static_cast<unsigned>(W), static_cast<unsigned>(H), 0, nullptr) < 0)
+        throw FFmpegException("Incorrect frame size");
     if ((W % 2) != 0 || (H % 2) != 0) throw FFmpegException("Frame size must be a multiple of 2");
     FSettings.FrameWidth = W;
     FSettings.FrameHeight = H;
@@ -432,8 +451,9 @@ void TCustomFFmpeg::SetMatrix(const std::string& Name, const std::string& Value)
     for (int I = 0; I < 64; ++I) {
         // The encoders divide by every coefficient and keep it in eight bits: a 0 (text that is
         // no number reads as 0) stopped the process with a division by zero.
-        const int Coefficient = std::atoi(Value.c_str() + P);
-        if (Coefficient < 1 || Coefficient > 255)
+        errno = 0;
+        const long Coefficient = std::strtol(Value.c_str() + P, nullptr, 10);
+        if (errno == ERANGE || Coefficient < 1 || Coefficient > 255)
             throw FFmpegException(
                 Format("Invalid coefficient in matrix \"%s\" at coeff %d", Value.c_str(), I));
         Matrix[static_cast<size_t>(I)] = static_cast<uint16_t>(Coefficient);

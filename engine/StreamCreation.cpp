@@ -145,9 +145,10 @@ void TCustomFFmpeg::AddVideoStream(AVFormatContext* Container, int FileIndex) {
         Codec->rc_override = Table;
         Codec->rc_override_count = static_cast<int>(Entries.size());
     }
-    if (Codec->rc_initial_buffer_occupancy == 0)
-        Codec->rc_initial_buffer_occupancy = Codec->rc_buffer_size * 3 / 4;
-    Codec->intra_dc_precision = S.IntraDcPrecision - 8;
+    if (Codec->rc_initial_buffer_occupancy == 0 && Codec->rc_buffer_size > 0)
+        Codec->rc_initial_buffer_occupancy = static_cast<int>(int64_t(Codec->rc_buffer_size) * 3 / 4);
+    // The encoder refuses a precision it cannot code; the subtraction must not wrap before that.
+    Codec->intra_dc_precision = SaturatingCast<int>(double(S.IntraDcPrecision) - 8.0);
     if (S.DoPSNR) Codec->flags |= AV_CODEC_FLAG_PSNR;
     if (S.DoPass == 1) Codec->flags |= AV_CODEC_FLAG_PASS1;
     if (S.DoPass == 2) Codec->flags |= AV_CODEC_FLAG_PASS2;

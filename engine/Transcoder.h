@@ -186,7 +186,7 @@ class TTranscoder {
     int64_t FRunStart = 0;
     int64_t FVideoBytes = 0, FAudioBytes = 0, FHeaderBytes = 0;
     int64_t FPacketsMuxed = 0;  // over every output file
-    int FDupFrames = 0, FDropFrames = 0;
+    int64_t FDupFrames = 0, FDropFrames = 0;
     TPacketPtr FPacket;
     TPacketPtr FOutPacket;
     std::vector<uint8_t> FSubtitleBuffer;

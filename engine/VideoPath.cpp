@@ -431,7 +431,8 @@ void TTranscoder::EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, c
     if (!C) return;
     AVFormatContext* Oc = FJob.FOutputFiles[Ost.FileIndex];
     const double Tb = av_q2d(C->time_base);
-    double SyncIpts = static_cast<double>(Pts - S.StartTime) / 1000000.0 / Tb - Ost.SyncShift;
+    double SyncIpts =
+        (static_cast<double>(Pts) - static_cast<double>(S.StartTime)) / 1000000.0 / Tb - Ost.SyncShift;
     int Frames = 1;
     const int Method = S.VideoSyncMethod;
     if (Method > 0 || (Method < 0 && Tb > 0.001)) {
@@ -469,9 +470,9 @@ void TTranscoder::EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, c
     Frames = std::min<int64_t>(Frames, S.MaxFrames[0] - Ost.FrameNumber);
     if (S.RecordingTime != INT64_MAX) {
         // No frame starts at or after the recording time.
-        const int64_t Last =
-            static_cast<int64_t>(std::ceil(static_cast<double>(S.RecordingTime) / 1000000.0 / Tb));
-        Frames = static_cast<int>(std::min<int64_t>(Frames, Last - Ost.SyncOpts));
+        const double Last = std::ceil(static_cast<double>(S.RecordingTime) / 1000000.0 / Tb);
+        Frames = static_cast<int>(
+            std::min<int64_t>(Frames, SaturatingCast<int64_t>(Last - static_cast<double>(Ost.SyncOpts))));
     }
     if (Frames <= 0) return;
     const AVFrame* Source = CropScalePad(Ost, Ist, Picture);

@@ -289,6 +289,14 @@ TEST_F(OptionBuilder, AudioAndVideoSettings) {
     EXPECT_EQ(P.AudioCodec, "flac");
     Choices.FrameSize = " 640x480";  // a blank first: the whole text
     EXPECT_EQ(Out().FrameSize, " 640x480");
+
+    // kbit/s past what bit/s can hold stop at the largest rate instead of wrapping.
+    Choices.AudioBitRate = "2147484";
+    Choices.VideoBitRate = "-2147484";
+    EXPECT_EQ(Out().AudioBitrate, INT32_MAX);
+    EXPECT_EQ(Out().VideoBitrate, INT32_MIN);
+    Choices.AudioBitRate = "2147483";
+    EXPECT_EQ(Out().AudioBitrate, 2147483000);
 }
 
 TEST_F(OptionBuilder, CutRangeIsClampedToTheSource) {

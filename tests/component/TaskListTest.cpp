@@ -213,6 +213,11 @@ TEST(ComponentHelpers, PTSPeriodsKeepOnlyRangesThatEndAfterTheyStart) {
     const auto Open = ParsePTSPeriods("x-3000");  // unreadable start: -1 ms, still before the end
     ASSERT_EQ(Open.size(), 1u);
     EXPECT_EQ(Open[0].Start, -1000);
+    // "To the end" written as the largest number there is stops at the largest time.
+    const auto Long = ParsePTSPeriods("2000-9223372036854775807");
+    ASSERT_EQ(Long.size(), 1u);
+    EXPECT_EQ(Long[0].Start, 2000000);
+    EXPECT_EQ(Long[0].End, INT64_MAX);
 }
 
 TEST_F(TaskList, BothHookFlagsBindOnlyTheCustomHook) {

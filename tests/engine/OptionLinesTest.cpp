@@ -162,6 +162,46 @@ TEST_F(OptionLines, ParsedTables) {
     EXPECT_EQ(ErrorOf("metadata=title"), "Missing =");
 }
 
+// Values whose later arithmetic (sums of times, scaled time stamps, padded sizes) would leave
+// 64 or 32 bits are refused when read; the largest accepted ones are kept.
+TEST_F(OptionLines, ValuesPastWhatTheirArithmeticHoldsAreRefused) {
+    EXPECT_EQ(ErrorOf("t=1000000000\nss=-1000000000\nitsoffset=999999999.5"), "");
+    EXPECT_EQ(Job.Settings().RecordingTime, 1000000000000000LL);
+    EXPECT_EQ(Job.Settings().StartTime, -1000000000000000LL);
+    EXPECT_EQ(ErrorOf("t=1000000001"), "Invalid duration specification for t: 1000000001");
+    EXPECT_EQ(ErrorOf("ss=-9223372036854.775807"),
+              "Invalid duration specification for ss: -9223372036854.775807");
+    EXPECT_EQ(ErrorOf("itsoffset=9223372036854"),
+              "Invalid duration specification for itsoffset: 9223372036854");
+    EXPECT_EQ(Job.Settings().InputTsOffset, 999999999500000LL);  // the refused value did not land
+    EXPECT_EQ(ErrorOf("timestamp=2200-01-01T00:00:00Z"), "");    // a date, not a duration
+    EXPECT_EQ(Job.Settings().RecordingTimestamp, 7258118400LL);
+
+    EXPECT_EQ(ErrorOf("itsscale=0:1000"), "");
+    EXPECT_DOUBLE_EQ(Job.InputTsScale(0, 0), 1000.0);
+    EXPECT_EQ(ErrorOf("itsscale=0:1000.5"), "Invalid time-stamp scale 0:1000.5 (from 0 to 1000)");
+    EXPECT_EQ(ErrorOf("itsscale=1:-2"), "Invalid time-stamp scale 1:-2 (from 0 to 1000)");
+    EXPECT_EQ(ErrorOf("itsscale=1:nan"), "Invalid time-stamp scale 1:nan (from 0 to 1000)");
+
+    EXPECT_EQ(ErrorOf("padleft=65536\npadright=65536"), "");
+    EXPECT_EQ(Job.Settings().PadLeft, 65536);
+    EXPECT_EQ(ErrorOf("padtop=65537"), "Incorrect top pad size");
+    EXPECT_EQ(ErrorOf("padright=2147483647"), "Incorrect right pad size");
+    EXPECT_EQ(Job.Settings().PadTop, 0);
+
+    EXPECT_EQ(ErrorOf("s=65536x32768"), "Incorrect frame size");
+    EXPECT_EQ(ErrorOf("s=2147483646x2147483646"), "Incorrect frame size");
+    EXPECT_EQ(ErrorOf("s=8192x4320"), "");
+    EXPECT_EQ(Job.Settings().FrameWidth, 8192);
+
+    // A coefficient past a long wrapped to a small one under atoi.
+    std::string Matrix = "4294967304";
+    for (int I = 1; I < 64; ++I) Matrix += ",8";
+    EXPECT_EQ(ErrorOf("intra_matrix=" + Matrix),
+              "Invalid coefficient in matrix \"" + Matrix + "\" at coeff 0");
+    EXPECT_TRUE(Job.Settings().IntraMatrix.empty());
+}
+
 TEST_F(OptionLines, TheStreamMapTableHasABound) {
     std::string Text;
     for (int I = 0; I < kMaxStreamMaps; ++I) Text += "map=0.0\n";

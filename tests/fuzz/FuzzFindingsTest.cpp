@@ -64,6 +64,26 @@ class FuzzFindings : public ::testing::Test {
         return Failure;
     }
 
+    // Text applied to the output only, as a task's output options are.
+    std::string OutputRun(const std::string& Text, const std::string& Output) {
+        TFFmpeg Job;
+        Job.ResetJob();
+        std::string Failure;
+        try {
+            if (!Job.OpenInputFile(Utf8ToUtf16(Clip))) return Job.LastError();
+            Job.ApplyOptionLines(Text, kPhaseOrdinary);
+            if (Job.OpenOutputFile(Utf8ToUtf16(Output), false) < 0) return Job.LastError();
+        } catch (const std::exception& E) {
+            Job.CleanUp();
+            return E.what();
+        }
+        Job.SetOnTerminate([&Failure](TCustomFFmpeg& Ended) {
+            if (Ended.ErrorOccurred()) Failure = Ended.ErrorMessage();
+        });
+        Job.Start(false);
+        return Failure;
+    }
+
     std::string Dir;
     std::string Clip;
 };
@@ -114,6 +134,43 @@ TEST_F(FuzzFindings, ScaledOptionValuesPastTheirFieldsStopAtTheEnds) {
         EXPECT_EQ(OptionRun(std::string(Text) + "\nt=0.5\n", Out), "") << Text;
         EXPECT_TRUE(fs::exists(Out)) << Text;
     }
+}
+
+// Accepted values at the far ends of what the option reader takes, each applied to a real
+// conversion: the run must end, and the arithmetic on the way must stay inside its types (the
+// sanitizer builds stop on any that does not).
+TEST_F(FuzzFindings, FarButAcceptedValuesRunToAnEnd) {
+    struct TCase {
+        const char* Text;
+        const char* Error;  // the run's failure, "" when it converts
+    };
+    const char* const EncoderRefused =
+        "Error while opening encoder for output stream #0.0 (Video) - maybe incorrect parameters such as "
+        "bit_rate, rate, width or height";
+    const char* const Empty = "Output file is empty, nothing was encoded";
+    const TCase Cases[] = {
+        {"bufsize=2147483647", EncoderRefused},
+        {"bufsize=-2147483648", EncoderRefused},
+        {"dc=-2147483648", EncoderRefused},
+        {"padleft=65536\npadright=65536", EncoderRefused},
+        {"vdt=1000", ""},
+        {"itsoffset=999999999", ""},
+        {"itsoffset=3000000\nvcodec=copy\nacodec=copy", ""},
+        {"itsscale=0:1000\nitsscale=1:1000", ""},
+        // The sound lies a day before or after the half second asked for: nothing of it is kept.
+        {"itsoffset=-100000\nasync=1\nv=3\nvn", Empty},
+        {"itsoffset=100000\nasync=1\nv=3\nvn", Empty},
+    };
+    int Run = 0;
+    for (const TCase& Case : Cases) {
+        const std::string Out = Dir + "/far-" + std::to_string(Run++) + ".avi";
+        EXPECT_EQ(OptionRun(std::string(Case.Text) + "\nt=0.5\n", Out), Case.Error) << Case.Text;
+    }
+    // A picture rate of a million and the longest recording time: the last picture's number
+    // is near 10^15.
+    EXPECT_EQ(OutputRun("r=1001000\nt=1000000000\nvcodec=rawvideo\nvframes=3", Dir + "/fast.avi"), "");
+    // Output-side start far before the stream, on a stream copy.
+    EXPECT_EQ(OutputRun("ss=-1000000000\nacodec=copy\nvcodec=copy\nt=0.5", Dir + "/early.avi"), "");
 }
 
 }  // namespace

@@ -12,9 +12,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <random>
 #include <set>
@@ -195,6 +197,26 @@ TEST_F(HostileInput, AFileWithoutSoundConvertedToMp3) {
 TEST_F(HostileInput, AnAudioStreamWithoutSamples) {
     WriteAll(Path("nothing.wav"), EmptyWave());
     ExpectFailureOf(Path("nothing.wav"), "Output file is empty, nothing was encoded");
+}
+
+TEST_F(HostileInput, SoundThatDecodesToWildAmplitudes) {
+    // A damaged stream can decode to samples far past full scale, or to NaN; fed as they were to
+    // LAME they made it abort the whole process. A second of a float tone with such stretches,
+    // handed to the encoder as planar floats, as sound decoded from AAC or Vorbis is.
+    std::string Data;
+    for (int I = 0; I < 44100; ++I) {
+        float V = static_cast<float>(0.5 * std::sin(I * 0.0627));
+        if (I >= 8000 && I < 12000) V = I % 2 ? 524083.0f : -524083.0f;
+        if (I >= 20000 && I < 21000) V = std::numeric_limits<float>::quiet_NaN();
+        if (I >= 30000 && I < 31000) V = std::numeric_limits<float>::infinity();
+        char Bytes[sizeof(float)];
+        std::memcpy(Bytes, &V, sizeof V);
+        Data.append(Bytes, sizeof Bytes).append(Bytes, sizeof Bytes);
+    }
+    const std::string File = Path("wild.wav");
+    WriteAll(File, Wave(3, Data));
+    const TFileState Before = TFileState::Of(File);
+    ExpectMp3Outputs(RunCli({"-q", "-o", Out, "--output-option", "sample_fmt=fltp", File}), File, Before);
 }
 
 TEST_F(HostileInput, AnOutputFolderThatCannotBeWritten) {

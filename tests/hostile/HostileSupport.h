@@ -62,7 +62,8 @@ inline std::set<std::string> Listing(const std::string& Folder) {
 }
 
 // A 44-byte WAVE header whose data chunk is empty: an audio stream without a single sample.
-inline std::string EmptyWave() {
+// A stereo 44.1 kHz WAVE file: FormatTag 1 with 16-bit samples, or 3 with 32-bit floats.
+inline std::string Wave(uint16_t FormatTag, const std::string& Data) {
     auto Le32 = [](uint32_t V) {
         return std::string{static_cast<char>(V & 0xFF), static_cast<char>((V >> 8) & 0xFF),
                            static_cast<char>((V >> 16) & 0xFF), static_cast<char>((V >> 24) & 0xFF)};
@@ -70,8 +71,15 @@ inline std::string EmptyWave() {
     auto Le16 = [](uint16_t V) {
         return std::string{static_cast<char>(V & 0xFF), static_cast<char>(V >> 8)};
     };
-    return "RIFF" + Le32(36) + "WAVE" + "fmt " + Le32(16) + Le16(1) + Le16(2) + Le32(44100) +
-           Le32(44100 * 4) + Le16(4) + Le16(16) + "data" + Le32(0);
+    const uint16_t Bits = FormatTag == 3 ? 32 : 16;
+    const uint16_t Block = static_cast<uint16_t>(2 * Bits / 8);
+    const auto Size = static_cast<uint32_t>(Data.size());
+    return "RIFF" + Le32(36 + Size) + "WAVE" + "fmt " + Le32(16) + Le16(FormatTag) + Le16(2) + Le32(44100) +
+           Le32(44100 * Block) + Le16(Block) + Le16(Bits) + "data" + Le32(Size) + Data;
+}
+
+inline std::string EmptyWave() {
+    return Wave(1, "");
 }
 
 inline bool SetImmutable(const std::string& Folder, bool On) {
