@@ -82,7 +82,7 @@ void TTranscoder::Mux(TOutputStreamState& Ost, AVPacket* Packet) {
     // start must not end the run for that.
     if (Packet->dts != AV_NOPTS_VALUE && Enc.LastDts != AV_NOPTS_VALUE && Packet->dts <= Enc.LastDts &&
         !(Oc->oformat->flags & AVFMT_TS_NONSTRICT)) {
-        const int64_t Fixed = Enc.LastDts + 1;
+        const int64_t Fixed = SaturatingAdd(Enc.LastDts, 1);
         if (Packet->pts != AV_NOPTS_VALUE && Packet->pts < Fixed) Packet->pts = Fixed;
         Packet->dts = Fixed;
     }

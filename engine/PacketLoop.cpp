@@ -126,8 +126,8 @@ void TTranscoder::PacketLoop() {
             const AVRational Tb = Ist.St->time_base;
             int64_t& Offset = FJob.FInputFilesTsOffset[File];
             const int64_t OffsetTicks = lavu.av_rescale_q(Offset, AV_TIME_BASE_Q, Tb);
-            if (Pkt->dts != AV_NOPTS_VALUE) Pkt->dts += OffsetTicks;
-            if (Pkt->pts != AV_NOPTS_VALUE) Pkt->pts += OffsetTicks;
+            if (Pkt->dts != AV_NOPTS_VALUE) Pkt->dts = SaturatingAdd(Pkt->dts, OffsetTicks);
+            if (Pkt->pts != AV_NOPTS_VALUE) Pkt->pts = SaturatingAdd(Pkt->pts, OffsetTicks);
             const double Scale =
                 Pkt->stream_index < kMaxStreams ? FJob.FInputTsScale[File][Pkt->stream_index] : 0.0;
             if (Scale != 0.0) {
@@ -139,19 +139,19 @@ void TTranscoder::PacketLoop() {
             if (Pkt->dts != AV_NOPTS_VALUE && Ist.NextPts != AV_NOPTS_VALUE &&
                 (Ic->iformat->flags & AVFMT_TS_DISCONT)) {
                 const int64_t PktTime = lavu.av_rescale_q(Pkt->dts, Tb, AV_TIME_BASE_Q);
-                const int64_t Delta = PktTime - Ist.NextPts;
+                const int64_t Delta = SaturatingSub(PktTime, Ist.NextPts);
                 if ((std::llabs(Delta) > SaturatingCast<int64_t>(S.DtsDeltaThreshold * 1000000.0) ||
-                     PktTime + 1 < Ist.Pts) &&
+                     SaturatingAdd(PktTime, 1) < Ist.Pts) &&
                     !S.CopyTs) {
-                    Offset -= Delta;
+                    Offset = SaturatingSub(Offset, Delta);
                     if (S.Verbose >= 3)
                         GetLogger().Log(
                             &FJob, llVerbose,
                             Format("timestamp discontinuity %lld, new offset= %lld",
                                    static_cast<long long>(Delta), static_cast<long long>(Offset)));
                     const int64_t DeltaTicks = lavu.av_rescale_q(Delta, AV_TIME_BASE_Q, Tb);
-                    Pkt->dts -= DeltaTicks;
-                    if (Pkt->pts != AV_NOPTS_VALUE) Pkt->pts -= DeltaTicks;
+                    Pkt->dts = SaturatingSub(Pkt->dts, DeltaTicks);
+                    if (Pkt->pts != AV_NOPTS_VALUE) Pkt->pts = SaturatingSub(Pkt->pts, DeltaTicks);
                 }
             }
             if (ProcessInputPacket(Ist, Pkt) < 0) {
@@ -209,7 +209,8 @@ int TTranscoder::ProcessInputPacket(TInputStreamState& Ist, const AVPacket* Pack
     } else if (Packet) {
         Ist.Pts = Ist.NextPts;
         if (Packet->duration > 0)
-            Ist.NextPts += lavu.av_rescale_q(Packet->duration, Ist.St->time_base, AV_TIME_BASE_Q);
+            Ist.NextPts = SaturatingAdd(
+                Ist.NextPts, lavu.av_rescale_q(Packet->duration, Ist.St->time_base, AV_TIME_BASE_Q));
         else if (Type == AVMEDIA_TYPE_AUDIO && Ist.St->codecpar->frame_size > 0 &&
                  Ist.St->codecpar->sample_rate > 0)
             Ist.NextPts += 1000000LL * Ist.St->codecpar->frame_size / Ist.St->codecpar->sample_rate;
@@ -258,9 +259,10 @@ int TTranscoder::DecodeAudioOrVideo(TInputStreamState& Ist, const AVPacket* Pack
         else
             Ist.Pts = Ist.NextPts;
         if (Dec->codec_type == AVMEDIA_TYPE_AUDIO && Frame->sample_rate > 0)
-            Ist.NextPts = Ist.Pts + 1000000LL * Frame->nb_samples / Frame->sample_rate;
+            Ist.NextPts = SaturatingAdd(Ist.Pts, 1000000LL * Frame->nb_samples / Frame->sample_rate);
         else if (Frame->pkt_duration > 0)
-            Ist.NextPts = Ist.Pts + lavu.av_rescale_q(Frame->pkt_duration, Ist.St->time_base, AV_TIME_BASE_Q);
+            Ist.NextPts = SaturatingAdd(
+                Ist.Pts, lavu.av_rescale_q(Frame->pkt_duration, Ist.St->time_base, AV_TIME_BASE_Q));
         HandleDecodedFrame(Ist, Frame);
         lavu.av_frame_unref(Frame);
         // The decoder had no room for the packet while it held frames: offer it again.
@@ -336,11 +338,12 @@ void TTranscoder::CopyPacket(TOutputStreamState& Ost, TInputStreamState& Ist, co
     Ost.CopyStartOffset = lavu.av_rescale_q(S.StartTime, AV_TIME_BASE_Q, OutTb);
     Out->stream_index = Ost.Index;
     Out->pts = Packet->pts != AV_NOPTS_VALUE
-                   ? lavu.av_rescale_q(Packet->pts, InTb, OutTb) - Ost.CopyStartOffset
+                   ? SaturatingSub(lavu.av_rescale_q(Packet->pts, InTb, OutTb), Ost.CopyStartOffset)
                    : AV_NOPTS_VALUE;
-    Out->dts = (Packet->dts != AV_NOPTS_VALUE ? lavu.av_rescale_q(Packet->dts, InTb, OutTb)
-                                              : lavu.av_rescale_q(Ist.Pts, AV_TIME_BASE_Q, OutTb)) -
-               Ost.CopyStartOffset;
+    Out->dts =
+        SaturatingSub(Packet->dts != AV_NOPTS_VALUE ? lavu.av_rescale_q(Packet->dts, InTb, OutTb)
+                                                    : lavu.av_rescale_q(Ist.Pts, AV_TIME_BASE_Q, OutTb),
+                      Ost.CopyStartOffset);
     Out->duration = lavu.av_rescale_q(Packet->duration, InTb, OutTb);
     WritePacket(Ost, Out, OutTb);
     Ost.FrameNumber += 1;

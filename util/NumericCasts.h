@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <type_traits>
 
@@ -27,6 +28,24 @@ T SaturatingCast(double Value) {
         if (Value <= Min) return std::numeric_limits<T>::min();
         return static_cast<T>(Value);
     }
+}
+
+// Time stamps of a damaged file can lie anywhere in 64 bits, so sums and differences of them
+// stop at the ends. The lowest value is the libraries' "no time", so the low end is one above
+// it: a real time never turns into none.
+constexpr int64_t kLowestTime = std::numeric_limits<int64_t>::min() + 1;
+
+inline int64_t SaturatingAdd(int64_t A, int64_t B) {
+    int64_t Sum = 0;
+    if (__builtin_add_overflow(A, B, &Sum)) return B > 0 ? std::numeric_limits<int64_t>::max() : kLowestTime;
+    return Sum < kLowestTime ? kLowestTime : Sum;
+}
+
+inline int64_t SaturatingSub(int64_t A, int64_t B) {
+    int64_t Difference = 0;
+    if (__builtin_sub_overflow(A, B, &Difference))
+        return B < 0 ? std::numeric_limits<int64_t>::max() : kLowestTime;
+    return Difference < kLowestTime ? kLowestTime : Difference;
 }
 
 }  // namespace zembra

@@ -43,5 +43,20 @@ TEST(SaturatingCast, InfinitiesSaturateAndNaNIsZero) {
     EXPECT_EQ(SaturatingCast<float>(Inf), std::numeric_limits<float>::max());
 }
 
+TEST(SaturatingTimeArithmetic, StopsAtTheEndsAndNeverMakesNoTime) {
+    constexpr int64_t Max = std::numeric_limits<int64_t>::max();
+    constexpr int64_t NoTime = std::numeric_limits<int64_t>::min();
+    EXPECT_EQ(SaturatingAdd(Max, 1), Max);
+    EXPECT_EQ(SaturatingAdd(Max - 5, 5), Max);
+    EXPECT_EQ(SaturatingAdd(kLowestTime, -1), kLowestTime);
+    EXPECT_EQ(SaturatingAdd(-5, NoTime + 5), kLowestTime);  // exactly "no time": one above it
+    EXPECT_EQ(SaturatingSub(Max, -1), Max);
+    EXPECT_EQ(SaturatingSub(0, NoTime), Max);
+    EXPECT_EQ(SaturatingSub(NoTime + 10, 10), kLowestTime);
+    EXPECT_EQ(SaturatingSub(-10, Max), kLowestTime);
+    EXPECT_EQ(SaturatingAdd(1000, -3000), -2000);
+    EXPECT_EQ(SaturatingSub(1000, -3000), 4000);
+}
+
 }  // namespace
 }  // namespace zembra::testing
