@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "binding/EntryPoints.h"
@@ -38,10 +39,38 @@ void ScaleFloats(uint8_t* Data, size_t Count, int Volume) {
 // encoders survive; NaN becomes silence.
 constexpr double kFloatSampleLimit = 8.0;
 
-template <typename T>
+// Whether any of Count floats lies past Limit or is NaN. Every sound frame is checked, so this
+// compares magnitudes as integers, where NaN and infinity order above every finite value, in
+// eight lanes the compiler turns into vector code.
+template <typename T, typename TBits>
+bool AnyPast(const uint8_t* Data, size_t Count, T Limit) {
+    static_assert(sizeof(T) == sizeof(TBits));
+    constexpr TBits Magnitude = std::numeric_limits<TBits>::max() >> 1;
+    TBits LimitBits = 0;
+    std::memcpy(&LimitBits, &Limit, sizeof Limit);
+    TBits Lanes[8] = {};
+    size_t I = 0;
+    for (; I + 8 <= Count; I += 8)
+        for (size_t K = 0; K < 8; ++K) {
+            TBits V = 0;
+            std::memcpy(&V, Data + (I + K) * sizeof(T), sizeof V);
+            Lanes[K] = std::max<TBits>(Lanes[K], V & Magnitude);
+        }
+    TBits Max = 0;
+    for (; I < Count; ++I) {
+        TBits V = 0;
+        std::memcpy(&V, Data + I * sizeof(T), sizeof V);
+        Max = std::max<TBits>(Max, V & Magnitude);
+    }
+    for (TBits Lane : Lanes) Max = std::max(Max, Lane);
+    return Max > LimitBits;
+}
+
+template <typename T, typename TBits>
 void LimitFloats(uint8_t* Data, size_t Count) {
-    auto* P = reinterpret_cast<T*>(Data);
     const T Limit = static_cast<T>(kFloatSampleLimit);
+    if (!AnyPast<T, TBits>(Data, Count, Limit)) return;
+    auto* P = reinterpret_cast<T*>(Data);
     for (size_t I = 0; I < Count; ++I)
         if (!(P[I] >= -Limit && P[I] <= Limit)) P[I] = std::isnan(P[I]) ? T(0) : std::copysign(Limit, P[I]);
 }
@@ -55,9 +84,9 @@ void LimitFloatSamples(AVFrame* F, int Channels) {
     const size_t Count = static_cast<size_t>(F->nb_samples) * (Planar ? 1 : Channels);
     for (int P = 0; P < Planes; ++P) {
         if (Packed == AV_SAMPLE_FMT_FLT)
-            LimitFloats<float>(F->extended_data[P], Count);
+            LimitFloats<float, uint32_t>(F->extended_data[P], Count);
         else
-            LimitFloats<double>(F->extended_data[P], Count);
+            LimitFloats<double, uint64_t>(F->extended_data[P], Count);
     }
 }
 
