@@ -211,7 +211,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
                 const AVRational Sar =
                     St->sample_aspect_ratio.num ? St->sample_aspect_ratio : Ctx->sample_aspect_ratio;
                 const double Ratio = Sar.den ? av_q2d(Sar) : 0.0;
-                if (Ctx->width * Ctx->height != 0)
+                if (Ctx->width != 0 && Ctx->height != 0)
                     S.FrameAspectRatio = static_cast<float>(Ratio == 0.0 ? double(Ctx->width) / Ctx->height
                                                                          : Ratio * Ctx->width / Ctx->height);
                 else if (Ratio == 0.0)

@@ -35,7 +35,7 @@ uint16_t* CopyMatrix(const std::vector<uint16_t>& Matrix) {
 
 AVRational TCustomFFmpeg::StreamAspect(int Width, int Height) const {
     const double Aspect = FSettings.FrameAspectRatio;
-    if (Width * Height == 0) return DoubleToRational(Aspect * 3.0 / 4.0, 255);
+    if (Width == 0 || Height == 0) return DoubleToRational(Aspect * 3.0 / 4.0, 255);
     return DoubleToRational(Aspect * Height / Width, 255);
 }
 

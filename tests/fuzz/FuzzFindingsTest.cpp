@@ -153,6 +153,7 @@ TEST_F(FuzzFindings, FarButAcceptedValuesRunToAnEnd) {
         {"bufsize=-2147483648", EncoderRefused},
         {"dc=-2147483648", EncoderRefused},
         {"padleft=65536\npadright=65536", EncoderRefused},
+        {"s=100000x2\npadleft=65536\npadright=65536\npadtop=65536\npadbottom=65536", EncoderRefused},
         {"vdt=1000", ""},
         {"itsoffset=999999999", ""},
         {"itsoffset=3000000\nvcodec=copy\nacodec=copy", ""},
