@@ -179,6 +179,27 @@ TEST_F(HostileEngine, AVideoCutShortAtSeveralPoints) {
     }
 }
 
+// An AVI whose picture header claims 1107394950 x 1107395063 pixels of an unknown codec: the
+// size's product overflowed an int when the aspect ratio was taken. The sound still converts.
+TEST_F(HostileEngine, AHeaderThatClaimsAHugePicture) {
+    std::string Bytes = ReadAll(Sample(testmedia::TSampleKind::Avi, "huge.avi"));
+    const size_t Video = Bytes.find("vids");
+    ASSERT_NE(Video, std::string::npos);
+    const size_t Format = Bytes.find("strf", Video);
+    ASSERT_NE(Format, std::string::npos);
+    // strf, its size, then the bitmap header: its own size, the width and the height.
+    auto PutLe32 = [&Bytes](size_t At, uint32_t V) {
+        for (int I = 0; I < 4; ++I) Bytes[At + I] = static_cast<char>((V >> (8 * I)) & 0xFF);
+    };
+    PutLe32(Format + 12, 1107394950u);
+    PutLe32(Format + 16, 1107395063u);
+    // A codec no decoder knows, so that no decoded picture corrects the size.
+    Bytes.replace(Video + 4, 4, "ZZZZ");
+    Bytes.replace(Format + 24, 4, "ZZZZ");
+    WriteAll(Path("huge.avi"), Bytes);
+    ExpectMp3(Path("huge.avi"), Out + "/huge.mp3");
+}
+
 TEST_F(HostileEngine, NoSoundForAnMp3) {
     testmedia::TClipSpec Spec;
     Spec.Path = Path("silent.avi");
