@@ -256,7 +256,7 @@ void TTranscoder::EncodeAudio(TOutputStreamState& Ost, TInputStreamState& Ist, c
                 } else {
                     // At most 128 KiB of 16-bit samples are inserted at once.
                     const int64_t Limit = 131072 / (2 * std::max(InChannels, 1));
-                    if (SampleDelta + Samples <= Limit)
+                    if (SampleDelta <= Limit - Samples)
                         Ist.IsStart = false;
                     else
                         SampleDelta = std::max<int64_t>(0, Limit - Samples);
@@ -290,7 +290,7 @@ void TTranscoder::EncodeAudio(TOutputStreamState& Ost, TInputStreamState& Ist, c
             }
         }
     } else {
-        Ost.SyncOpts = std::llround(T * Rate) - FifoSamples;
+        Ost.SyncOpts = SaturatingSub(SaturatingTime(std::round(T * Rate)), FifoSamples);
     }
     // Samples beyond the recording time are not encoded, so a cut ends where it was asked to
     // rather than a few encoder frames later.

@@ -2,6 +2,7 @@
 // job adopts from the input.
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "binding/EntryPoints.h"
@@ -9,6 +10,7 @@
 #include "engine/FFmpeg.h"
 #include "logging/FFmpegLogger.h"
 #include "protocol/UnicodeProtocol.h"
+#include "util/NumericCasts.h"
 #include "util/StringUtils.h"
 #include "util/WideFiles.h"
 
@@ -142,9 +144,11 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
     };
     Put("sample_rate", std::to_string(S.AudioSampleRate));
     Put("channels", std::to_string(S.AudioChannels));
-    const int Width = S.FrameWidth + S.PadLeft + S.PadRight;
-    const int Height = S.FrameHeight + S.PadTop + S.PadBottom;
-    if (Width > 0 && Height > 0) Put("video_size", Format("%dx%d", Width, Height));
+    // The frame size may be an earlier input's header value, which nothing has checked.
+    const int64_t Width = int64_t(S.FrameWidth) + S.PadLeft + S.PadRight;
+    const int64_t Height = int64_t(S.FrameHeight) + S.PadTop + S.PadBottom;
+    if (Width > 0 && Height > 0 && Width <= INT_MAX && Height <= INT_MAX)
+        Put("video_size", Format("%lldx%lld", static_cast<long long>(Width), static_cast<long long>(Height)));
     if (S.FrameRate.num > 0 && S.FrameRate.den > 0)
         Put("framerate", Format("%d/%d", S.FrameRate.num, S.FrameRate.den));
     if (S.FramePixFmt >= 0)
@@ -175,7 +179,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
     }
 
     int64_t Timestamp = S.StartTime;
-    if (Ic->start_time != AV_NOPTS_VALUE) Timestamp += Ic->start_time;
+    if (Ic->start_time != AV_NOPTS_VALUE) Timestamp = SaturatingAdd(Timestamp, Ic->start_time);
     if (S.StartTime != 0) {
         // A failed seek leaves the file where the library left it.
         (void)lavf.av_seek_frame(Ic, -1, Timestamp, AVSEEK_FLAG_BACKWARD);
@@ -258,7 +262,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
         FTotalDuration = static_cast<int32_t>(std::min<int64_t>(Ic->duration / 1000, INT32_MAX));
     const int Index = FInputFileCount;
     FInputFiles[Index] = Ic;
-    FInputFilesTsOffset[Index] = S.InputTsOffset - (S.CopyTs ? 0 : Timestamp);
+    FInputFilesTsOffset[Index] = SaturatingSub(S.InputTsOffset, S.CopyTs ? 0 : Timestamp);
     FInputCodecs[Index] = std::move(Codecs);
     FInputDecoders.insert(FInputDecoders.end(), Decoders.begin(), Decoders.end());
     if (S.Verbose >= 0) lavf.av_dump_format(Ic, Index, URL.c_str(), 0);

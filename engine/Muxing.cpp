@@ -89,9 +89,10 @@ void TTranscoder::Mux(TOutputStreamState& Ost, AVPacket* Packet) {
     if (Packet->dts != AV_NOPTS_VALUE) Enc.LastDts = Packet->dts;
     const int64_t Start = Packet->pts != AV_NOPTS_VALUE ? Packet->pts : Packet->dts;
     if (Start != AV_NOPTS_VALUE)
-        Enc.EndSeconds =
-            std::max(Enc.EndSeconds, static_cast<double>(Start + std::max<int64_t>(Packet->duration, 0)) *
-                                         av_q2d(Ost.St->time_base));
+        Enc.EndSeconds = std::max(
+            Enc.EndSeconds,
+            (static_cast<double>(Start) + static_cast<double>(std::max<int64_t>(Packet->duration, 0))) *
+                av_q2d(Ost.St->time_base));
     const int Result = lavf.av_interleaved_write_frame(Oc, Packet);
     if (Result < 0)
         throw FFmpegException(OpenErrorText(u"av_interleaved_write_frame()", LegacyOpenError(Result)));

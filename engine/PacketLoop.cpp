@@ -132,9 +132,9 @@ void TTranscoder::PacketLoop() {
                 Pkt->stream_index < kMaxStreams ? FJob.FInputTsScale[File][Pkt->stream_index] : 0.0;
             if (Scale != 0.0) {
                 if (Pkt->dts != AV_NOPTS_VALUE)
-                    Pkt->dts = std::llround(static_cast<double>(Pkt->dts) * Scale);
+                    Pkt->dts = SaturatingTime(std::round(static_cast<double>(Pkt->dts) * Scale));
                 if (Pkt->pts != AV_NOPTS_VALUE)
-                    Pkt->pts = std::llround(static_cast<double>(Pkt->pts) * Scale);
+                    Pkt->pts = SaturatingTime(std::round(static_cast<double>(Pkt->pts) * Scale));
             }
             if (Pkt->dts != AV_NOPTS_VALUE && Ist.NextPts != AV_NOPTS_VALUE &&
                 (Ic->iformat->flags & AVFMT_TS_DISCONT)) {
@@ -192,7 +192,8 @@ bool TTranscoder::FinishJoinedFile(int G) {
     double Position = 0.0;
     for (int N = G * K; N < G * K + K; ++N) Position = std::max(Position, OutputPosition(FOutputs[N]));
     if (G + 1 >= FJob.FInputFileCount) return true;
-    FJob.FInputFilesTsOffset[G + 1] += std::llround(Position * 1000000.0);
+    FJob.FInputFilesTsOffset[G + 1] =
+        SaturatingAdd(FJob.FInputFilesTsOffset[G + 1], SaturatingTime(std::round(Position * 1000000.0)));
     FCurrentJoinFile = G + 1;
     return false;
 }
@@ -213,7 +214,8 @@ int TTranscoder::ProcessInputPacket(TInputStreamState& Ist, const AVPacket* Pack
                 Ist.NextPts, lavu.av_rescale_q(Packet->duration, Ist.St->time_base, AV_TIME_BASE_Q));
         else if (Type == AVMEDIA_TYPE_AUDIO && Ist.St->codecpar->frame_size > 0 &&
                  Ist.St->codecpar->sample_rate > 0)
-            Ist.NextPts += 1000000LL * Ist.St->codecpar->frame_size / Ist.St->codecpar->sample_rate;
+            Ist.NextPts = SaturatingAdd(
+                Ist.NextPts, 1000000LL * Ist.St->codecpar->frame_size / Ist.St->codecpar->sample_rate);
     }
     if (Packet && (S.StartTime == 0 || Ist.Pts >= S.StartTime)) {
         for (TOutputStreamState& Ost : FOutputs)

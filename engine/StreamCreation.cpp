@@ -1,6 +1,7 @@
 // Output streams: each takes the job's current settings of its kind, which it then resets.
 
 #include <cctype>
+#include <climits>
 #include <cmath>
 
 #include "binding/EntryPoints.h"
@@ -119,8 +120,15 @@ void TCustomFFmpeg::AddVideoStream(AVFormatContext* Container, int FileIndex) {
     Codec->time_base = AVRational{Rate.den, Rate.num};
     Codec->framerate = Rate;
     St->avg_frame_rate = Rate;
-    Codec->width = S.FrameWidth + S.PadRight + S.PadLeft;
-    Codec->height = S.FrameHeight + S.PadTop + S.PadBottom;
+    // The frame size may come from an input header nothing has checked; with the pads it must
+    // still be a size.
+    const int64_t Width = int64_t(S.FrameWidth) + S.PadRight + S.PadLeft;
+    const int64_t Height = int64_t(S.FrameHeight) + S.PadTop + S.PadBottom;
+    if (Width > INT_MAX || Height > INT_MAX)
+        throw FFmpegException(Format("Frame size %lldx%lld is out of range", static_cast<long long>(Width),
+                                     static_cast<long long>(Height)));
+    Codec->width = static_cast<int>(Width);
+    Codec->height = static_cast<int>(Height);
     Codec->sample_aspect_ratio = St->sample_aspect_ratio = StreamAspect(Codec->width, Codec->height);
     Codec->pix_fmt = static_cast<AVPixelFormat>(S.FramePixFmt);
     if (Encoder && Encoder->pix_fmts &&

@@ -453,7 +453,7 @@ void TTranscoder::EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, c
             if (Delta <= -0.6)
                 Frames = 0;
             else if (Delta > 0.6)
-                Ost.SyncOpts = std::lrint(SyncIpts);
+                Ost.SyncOpts = SaturatingTime(std::nearbyint(SyncIpts));
         } else if (Delta > 1.1) {
             Frames = static_cast<int>(std::lrint(Delta));
         }
@@ -465,7 +465,7 @@ void TTranscoder::EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, c
             if (S.Verbose > 2) GetLogger().Log(&FJob, llVerbose, Format("*** %d dup!", Frames - 1));
         }
     } else {
-        Ost.SyncOpts = std::lrint(SyncIpts);
+        Ost.SyncOpts = SaturatingTime(std::nearbyint(SyncIpts));
     }
     Frames = std::min<int64_t>(Frames, S.MaxFrames[0] - Ost.FrameNumber);
     if (S.RecordingTime != INT64_MAX) {

@@ -35,6 +35,14 @@ T SaturatingCast(double Value) {
 // it: a real time never turns into none.
 constexpr int64_t kLowestTime = std::numeric_limits<int64_t>::min() + 1;
 
+// A time computed in floating point and already rounded (std::round, std::nearbyint), as a time
+// stamp: out-of-range values stop at the ends instead of becoming the C library's unspecified
+// result, which on glibc is exactly "no time".
+inline int64_t SaturatingTime(double Rounded) {
+    const int64_t Time = SaturatingCast<int64_t>(Rounded);
+    return Time < kLowestTime ? kLowestTime : Time;
+}
+
 inline int64_t SaturatingAdd(int64_t A, int64_t B) {
     int64_t Sum = 0;
     if (__builtin_add_overflow(A, B, &Sum)) return B > 0 ? std::numeric_limits<int64_t>::max() : kLowestTime;

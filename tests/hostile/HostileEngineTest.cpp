@@ -179,25 +179,74 @@ TEST_F(HostileEngine, AVideoCutShortAtSeveralPoints) {
     }
 }
 
-// An AVI whose picture header claims 1107394950 x 1107395063 pixels of an unknown codec: the
-// size's product overflowed an int when the aspect ratio was taken. The sound still converts.
-TEST_F(HostileEngine, AHeaderThatClaimsAHugePicture) {
-    std::string Bytes = ReadAll(Sample(testmedia::TSampleKind::Avi, "huge.avi"));
+// A sample AVI whose picture header claims Width x Height pixels of a codec no decoder knows,
+// so that no decoded picture corrects the size.
+std::string HugePictureAvi(const std::string& Sample, const std::string& File, uint32_t Width,
+                           uint32_t Height) {
+    std::string Bytes = ReadAll(Sample);
     const size_t Video = Bytes.find("vids");
-    ASSERT_NE(Video, std::string::npos);
-    const size_t Format = Bytes.find("strf", Video);
-    ASSERT_NE(Format, std::string::npos);
+    const size_t Format = Bytes.find("strf", Video == std::string::npos ? 0 : Video);
+    if (Video == std::string::npos || Format == std::string::npos) return "";
     // strf, its size, then the bitmap header: its own size, the width and the height.
     auto PutLe32 = [&Bytes](size_t At, uint32_t V) {
         for (int I = 0; I < 4; ++I) Bytes[At + I] = static_cast<char>((V >> (8 * I)) & 0xFF);
     };
-    PutLe32(Format + 12, 1107394950u);
-    PutLe32(Format + 16, 1107395063u);
-    // A codec no decoder knows, so that no decoded picture corrects the size.
+    PutLe32(Format + 12, Width);
+    PutLe32(Format + 16, Height);
     Bytes.replace(Video + 4, 4, "ZZZZ");
     Bytes.replace(Format + 24, 4, "ZZZZ");
-    WriteAll(Path("huge.avi"), Bytes);
-    ExpectMp3(Path("huge.avi"), Out + "/huge.mp3");
+    WriteAll(File, Bytes);
+    return File;
+}
+
+// The size's product overflowed an int when the aspect ratio was taken, and the size plus pads
+// when the output stream was made. The sound still converts; a padded picture is refused.
+TEST_F(HostileEngine, AHeaderThatClaimsAHugePicture) {
+    const std::string Avi = Sample(testmedia::TSampleKind::Avi, "sample.avi");
+    const std::string Huge = HugePictureAvi(Avi, Path("huge.avi"), 1107394950u, 1107395063u);
+    ASSERT_NE(Huge, "");
+    ExpectMp3(Huge, Out + "/huge.mp3");
+
+    const std::string Wide = HugePictureAvi(Avi, Path("wide.avi"), 2147483000u, 120u);
+    ASSERT_NE(Wide, "");
+    const TRun R = Convert(Wide, Out + "/wide.avi", "padleft=65536\nt=0.2");
+    EXPECT_EQ(R.OpenError, "new_video_stream fail: Frame size 2147548536x120 is out of range");
+    EXPECT_FALSE(fs::exists(Out + "/wide.avi"));
+}
+
+// Sound whose time stamps start near the end of 64 bits of microseconds: the start time, a seek
+// and an input offset were added to them without a bound. The run ends either way.
+TEST_F(HostileEngine, TimeStampsNearTheEndOfTime) {
+    testmedia::TClipSpec Spec;
+    Spec.Path = Path("late.mkv");
+    testmedia::TAudioSpec Audio;
+    Audio.Duration = 0.5;
+    Audio.StartOffset = 9.2e12;  // seconds
+    Spec.Audios.push_back(Audio);
+    const std::string Error = testmedia::WriteClip(Spec);
+    ASSERT_EQ(Error, "");
+    for (const char* Lines :
+         {"ss=1000000000", "itsoffset=-1000000000", "itsoffset=1000000000\nasync=1", "acodec=copy"}) {
+        SCOPED_TRACE(Lines);
+        TFFmpeg Job;
+        Job.ResetJob();
+        bool Ended = false;
+        Job.SetOnTerminate([&Ended](TCustomFFmpeg&) { Ended = true; });
+        try {
+            Job.ApplyOptionLines(Lines, kPhaseOrdinary);
+            if (Job.OpenInputFile(Utf8ToUtf16(Spec.Path))) {
+                if (Job.OpenOutputFile(Utf8ToUtf16(Out + "/late.mka"), false) >= 0) {
+                    Job.Start(false);
+                    EXPECT_TRUE(Ended);
+                    continue;
+                }
+            }
+            Job.CleanUp();
+        } catch (const std::exception&) {
+            Job.CleanUp();
+        }
+    }
+    EXPECT_TRUE(TFileState::Of(Spec.Path).Bytes.size() > 0);
 }
 
 TEST_F(HostileEngine, NoSoundForAnMp3) {

@@ -55,6 +55,12 @@ TEST(SaturatingTimeArithmetic, StopsAtTheEndsAndNeverMakesNoTime) {
     EXPECT_EQ(SaturatingSub(NoTime + 10, 10), kLowestTime);
     EXPECT_EQ(SaturatingSub(-10, Max), kLowestTime);
     EXPECT_EQ(SaturatingAdd(1000, -3000), -2000);
+    // Rounded floating-point times: out of range stops at the ends, never at "no time".
+    EXPECT_EQ(SaturatingTime(1e19), Max);
+    EXPECT_EQ(SaturatingTime(-1e19), kLowestTime);
+    EXPECT_EQ(SaturatingTime(-9223372036854775808.0), kLowestTime);
+    EXPECT_EQ(SaturatingTime(std::round(2.5)), 3);
+    EXPECT_EQ(SaturatingTime(std::nearbyint(2.5)), 2);
     EXPECT_EQ(SaturatingSub(1000, -3000), 4000);
 }
 
