@@ -1,5 +1,7 @@
 #include "engine/CodecThreads.h"
 
+#include <cstdlib>
+
 #include "engine/EngineTypes.h"
 
 namespace zembra {
@@ -15,6 +17,28 @@ int VideoEncoderThreadCount(const AVCodec* Codec, int Width, int Height) {
         return kVideoCodecThreads;
     if (static_cast<int64_t>(Width) * Height >= kSliceThreadingMinPixels) return kVideoCodecThreads;
     return 1;
+}
+
+int ParseCodecThreadLimit(const char* Text) {
+    if (!Text || !*Text) return 0;
+    int Value = 0;
+    for (const char* C = Text; *C; ++C) {
+        if (*C < '0' || *C > '9' || Value > 1024) return 0;
+        Value = Value * 10 + (*C - '0');
+    }
+    return Value;
+}
+
+int CodecThreadLimit() {
+    static const int Limit = ParseCodecThreadLimit(std::getenv("ZEMBRA_CODEC_THREADS"));
+    return Limit;
+}
+
+int LimitedThreadCount(int Requested) {
+    const int Limit = CodecThreadLimit();
+    if (Limit <= 0) return Requested;
+    if (Requested <= 0 || Requested > Limit) return Limit;
+    return Requested;
 }
 
 }  // namespace zembra

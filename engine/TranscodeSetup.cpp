@@ -352,6 +352,7 @@ void TTranscoder::OpenEncoders() {
         }
         if (Ctx->codec_type == AVMEDIA_TYPE_VIDEO)
             Ctx->thread_count = VideoEncoderThreadCount(Codec, Ctx->width, Ctx->height);
+        Ctx->thread_count = LimitedThreadCount(Ctx->thread_count);
         TDictionary Options;
         if (Options.CopyFrom(FJob.PrivateCodecOptions(Kind)) < 0) throw FFmpegException("av_malloc failed");
         int Result;
@@ -404,6 +405,7 @@ void TTranscoder::OpenDecoders() {
         if (!Slot) Fail("av_mallocz fail");
         AVCodecContext* Ctx = Slot.get();
         Ctx->pkt_timebase = Ist.St->time_base;
+        Ctx->thread_count = LimitedThreadCount(Ctx->thread_count);
         int Result;
         {
             TCodecLockGuard G;

@@ -9,6 +9,7 @@
 #include "binding/EntryPoints.h"
 #include "binding/FFUtils.h"
 #include "binding/FFmpegLoader.h"
+#include "engine/CodecThreads.h"
 #include "engine/Transcoder.h"
 #include "logging/FFmpegLogger.h"
 #include "util/Formatting.h"
@@ -166,6 +167,7 @@ bool TTranscoder::ConfigureFilters(TOutputStreamState& Ost, TInputStreamState& I
     Ist.Graph.reset(lavfi.avfilter_graph_alloc());
     if (!Ist.Graph) return Error("avfilter_graph_alloc", AVERROR(ENOMEM));
     AVFilterGraph* G = Ist.Graph.get();
+    G->nb_threads = LimitedThreadCount(G->nb_threads);
     const AVRational Sar = In->sample_aspect_ratio.num ? In->sample_aspect_ratio : AVRational{1, 1};
     const std::string SourceArgs =
         Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", In->width, In->height,

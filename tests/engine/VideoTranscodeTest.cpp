@@ -261,5 +261,16 @@ TEST_F(VideoTranscode, EncoderThreadsFollowThePictureSize) {
     EXPECT_EQ(VideoEncoderThreadCount(X264, 320, 240), 0);
 }
 
+// Only a plain positive number limits the library threads; anything else leaves them alone.
+TEST(CodecThreads, LimitComesFromAPlainNumber) {
+    const struct {
+        const char* Text;
+        int Limit;
+    } Cases[] = {{nullptr, 0},         {"", 0}, {"1", 1}, {"4", 4}, {"0", 0}, {"-1", 0}, {"1x", 0}, {" 2", 0},
+                 {"99999999999999", 0}};
+    for (const auto& C : Cases)
+        EXPECT_EQ(ParseCodecThreadLimit(C.Text), C.Limit) << (C.Text ? C.Text : "(unset)");
+}
+
 }  // namespace
 }  // namespace zembra::testing
