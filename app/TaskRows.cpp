@@ -1,0 +1,103 @@
+#include "app/TaskRows.h"
+
+#include <algorithm>
+
+#include "util/StringUtils.h"
+#include "util/WideFiles.h"
+
+namespace zembra {
+
+const std::array<TColumnSpec, kTaskColumnCount> kTaskColumns = {{
+    {"Input", 100},
+    {"Total Time", 65},
+    {"File Size", 55},
+    {"Output", 150},
+    {"Progress", 80},
+    {"FPS", 0},
+    {"Current Time", 80},
+    {"File Size", 55},
+}};
+
+std::string ClockText(int64_t Seconds) {
+    if (Seconds < 0) Seconds = 0;
+    const int64_t H = Seconds / 3600, M = Seconds / 60 % 60, S = Seconds % 60;
+    if (H > 0)
+        return Format("%lld:%02lld:%02lld", static_cast<long long>(H), static_cast<long long>(M),
+                      static_cast<long long>(S));
+    return Format("%lld:%02lld", static_cast<long long>(M), static_cast<long long>(S));
+}
+
+std::string ProgressText(int32_t CurrentDurationMs, int32_t TotalOutputDurationMs) {
+    if (TotalOutputDurationMs <= 0) return ClockText(CurrentDurationMs / 1000);
+    // In 64 bits: a long output's milliseconds times 100 leave an int.
+    return std::to_string(static_cast<int64_t>(CurrentDurationMs) * 100 / TotalOutputDurationMs) + "%";
+}
+
+void TTaskRows::Add(const std::u16string& InputFile, int64_t DurationUs, int64_t Size,
+                    const std::u16string& OutputFile) {
+    TTaskRow Row;
+    Row.Cells[colInput] = Utf16ToUtf8(ExtractFileNameW(InputFile));
+    Row.Cells[colTotalTime] = std::to_string(DurationUs / 1000000);
+    Row.Cells[colFileSize] = std::to_string(Size);
+    Row.Cells[colOutput] = Utf16ToUtf8(ExtractFileNameW(OutputFile));
+    Row.OutputFile = OutputFile;
+    Row.OutputFolder = ExtractFilePathW(OutputFile);
+    FRows.push_back(std::move(Row));
+}
+
+void TTaskRows::Remove(int Index) {
+    if (Index >= 0 && Index < Count()) FRows.erase(FRows.begin() + Index);
+}
+
+bool TTaskRows::ApplyProgress(int Index, int32_t FPS, int32_t CurrentDurationMs, int64_t CurrentSize,
+                              int32_t TotalOutputDurationMs) {
+    if (Index < 0 || Index >= Count()) return false;
+    TTaskRow& Row = FRows[static_cast<size_t>(Index)];
+    Row.Cells[colProgress] = ProgressText(CurrentDurationMs, TotalOutputDurationMs);
+    if (FPS > 0) Row.Cells[colFPS] = std::to_string(FPS);
+    Row.Cells[colCurrentTime] = std::to_string(CurrentDurationMs / 1000);
+    Row.Cells[colOutputSize] = std::to_string(CurrentSize);
+    Row.CurrentMs = CurrentDurationMs;
+    Row.TotalMs = TotalOutputDurationMs;
+    Row.Percent = TotalOutputDurationMs > 0
+                      ? static_cast<int>(std::clamp<int64_t>(
+                            static_cast<int64_t>(CurrentDurationMs) * 100 / TotalOutputDurationMs, 0, 100))
+                      : -1;
+    if (Row.State == TTaskState::Waiting) Row.State = TTaskState::Running;
+    return true;
+}
+
+bool TTaskRows::ApplyTerminate(int Index, bool Finished, bool Exception) {
+    if (Index < 0 || Index >= Count()) return false;
+    TTaskRow& Row = FRows[static_cast<size_t>(Index)];
+    if (Finished) {
+        Row.Cells[colProgress] = "100%";
+        Row.Percent = 100;
+    }
+    // A task the user stopped is marked too: what it wrote is a valid file.
+    if (!Exception) Row.Playable = true;
+    Row.State = Exception ? TTaskState::Failed : Finished ? TTaskState::Finished : TTaskState::Stopped;
+    return true;
+}
+
+int TTaskRows::RowOfInterest(int Selected) const {
+    if (Selected >= 0 && Selected < Count()) return Selected;
+    return Count() - 1;
+}
+
+bool TTaskRows::CanPlay(int Selected) const {
+    const int Row = RowOfInterest(Selected);
+    return Row >= 0 && FRows[static_cast<size_t>(Row)].Playable;
+}
+
+std::u16string TTaskRows::FileToPlay(int Selected) const {
+    return CanPlay(Selected) ? FRows[static_cast<size_t>(RowOfInterest(Selected))].OutputFile
+                             : std::u16string();
+}
+
+std::u16string TTaskRows::FolderToOpen(int Selected) const {
+    const int Row = RowOfInterest(Selected);
+    return Row >= 0 ? FRows[static_cast<size_t>(Row)].OutputFolder : std::u16string();
+}
+
+}  // namespace zembra

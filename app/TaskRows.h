@@ -1,0 +1,83 @@
+#pragma once
+
+// The task list's rows as text, kept parallel to the component's tasks: what each of the eight
+// columns shows, the output files with their playable markers, and which row the pop-up's
+// "Play Output" and "Open Folder" act on.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zembra {
+
+enum TTaskColumn {
+    colInput,
+    colTotalTime,
+    colFileSize,
+    colOutput,
+    colProgress,
+    colFPS,
+    colCurrentTime,
+    colOutputSize,
+    kTaskColumnCount
+};
+
+struct TColumnSpec {
+    const char* Caption;
+    int Width;  // pixels; 0: the view's default
+};
+extern const std::array<TColumnSpec, kTaskColumnCount> kTaskColumns;
+
+enum class TTaskState { Waiting, Running, Finished, Stopped, Failed };
+
+struct TTaskRow {
+    std::array<std::string, kTaskColumnCount> Cells;  // UTF-8
+    std::u16string OutputFile;
+    std::u16string OutputFolder;  // ends with '/'
+    bool Playable = false;
+    TTaskState State = TTaskState::Waiting;
+    int64_t CurrentMs = 0;
+    int64_t TotalMs = -1;  // of the output; -1 unknown
+    // 0 ... 100 for the bar; -1 while no share is known.
+    int Percent = -1;
+};
+
+class TTaskRows {
+  public:
+    // DurationUs: the probe's, -1 when unknown; Size in bytes.
+    void Add(const std::u16string& InputFile, int64_t DurationUs, int64_t Size,
+             const std::u16string& OutputFile);
+    // Out-of-range indexes are ignored, as events of tasks already cleared are.
+    void Remove(int Index);
+    void Clear() { FRows.clear(); }
+
+    // An engine's progress report; false when the index names no row.
+    bool ApplyProgress(int Index, int32_t FPS, int32_t CurrentDurationMs, int64_t CurrentSize,
+                       int32_t TotalOutputDurationMs);
+    // A task's own end (index 0 or more).
+    bool ApplyTerminate(int Index, bool Finished, bool Exception);
+
+    int Count() const { return static_cast<int>(FRows.size()); }
+    const TTaskRow& operator[](int Index) const { return FRows[static_cast<size_t>(Index)]; }
+    const std::vector<TTaskRow>& Rows() const { return FRows; }
+
+    // The selected row when it is within the list, otherwise the last; -1 for an empty list.
+    int RowOfInterest(int Selected) const;
+    // Whether "Play Output" is offered for that row.
+    bool CanPlay(int Selected) const;
+    // The output to play (empty when none is playable) and the folder to open (empty when none).
+    std::u16string FileToPlay(int Selected) const;
+    std::u16string FolderToOpen(int Selected) const;
+
+  private:
+    std::vector<TTaskRow> FRows;
+};
+
+// "Progress" while running: the integer share in percent; with no known total (0 or -1) the
+// time reached, as "m:ss" or "h:mm:ss".
+std::string ProgressText(int32_t CurrentDurationMs, int32_t TotalOutputDurationMs);
+// "m:ss", or "h:mm:ss" from an hour on.
+std::string ClockText(int64_t Seconds);
+
+}  // namespace zembra

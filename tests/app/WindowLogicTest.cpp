@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/ButtonStates.h"
+#include "app/ExceptionText.h"
+#include "app/FileFilters.h"
+#include "app/RunSettings.h"
+#include "app/RunSummary.h"
+#include "app/TaskRows.h"
+#include "engine/FFmpegException.h"
+
+namespace zembra {
+namespace {
+
+// "ARCSPUR" order: Add, Remove, Clear, Start, Stop, Pause, Resume; 1 enabled, 0 disabled.
+std::string Pattern(const TButtonStates& B) {
+    std::string P;
+    for (bool On : {B.Add, B.Remove, B.Clear, B.Start, B.Stop, B.Pause, B.Resume}) P += On ? '1' : '0';
+    return P;
+}
+
+TEST(ButtonStatesTest, FollowTheRunThroughAWholeSession) {
+    struct TStep {
+        const char* Situation;
+        void (*Apply)(TButtonStates&);
+        const char* Expected;
+    };
+    const std::vector<TStep> Steps = {
+        {"start-up", [](TButtonStates&) {}, "1111111"},
+        {"task added", [](TButtonStates& B) { B.TaskAdded(); }, "1111111"},
+        {"one of two removed", [](TButtonStates& B) { B.TaskRemoved(1); }, "1111111"},
+        {"last removed", [](TButtonStates& B) { B.TaskRemoved(0); }, "1000111"},
+        {"added again", [](TButtonStates& B) { B.TaskAdded(); }, "1111111"},
+        {"thread run", [](TButtonStates& B) { B.RunStarted(true); }, "0000110"},
+        {"paused", [](TButtonStates& B) { B.Paused(); }, "0000101"},
+        {"resumed", [](TButtonStates& B) { B.Resumed(); }, "0000110"},
+        {"stop pressed", [](TButtonStates& B) { B.StopPressed(); }, "0000010"},
+        {"final event", [](TButtonStates& B) { B.FinalTerminate(); }, "0010000"},
+        {"cleared", [](TButtonStates& B) { B.ListCleared(); }, "1000000"},
+        {"added after clear", [](TButtonStates& B) { B.TaskAdded(); }, "1111000"},
+        {"sequential run", [](TButtonStates& B) { B.RunStarted(false); }, "0000000"},
+        {"sequential end", [](TButtonStates& B) { B.FinalTerminate(); }, "0010000"},
+    };
+    TButtonStates B;
+    for (const TStep& S : Steps) {
+        S.Apply(B);
+        EXPECT_EQ(Pattern(B), S.Expected) << S.Situation;
+    }
+}
+
+TEST(TaskRowsTest, RowTextsFollowTheEventsAndThePopUpPicksItsRow) {
+    TTaskRows Rows;
+    Rows.Add(u"/m/a.avi", 12'900'000, 4096, u"/out/a_(new).mp3");
+    Rows.Add(u"/m/b.mkv", -1, 77, u"/o2/b_(new).ogg");
+    Rows.Add(u"/m/c.wav", 3'000'000, 10, u"/o3/c_(new).flac");
+    ASSERT_EQ(Rows.Count(), 3);
+    const std::array<std::string, kTaskColumnCount> Added = {"a.avi", "12", "4096", "a_(new).mp3",
+                                                             "",      "",   "",     ""};
+    EXPECT_EQ(Rows[0].Cells, Added);
+    EXPECT_EQ(Rows[1].Cells[colTotalTime], "0");  // unknown duration: -1 div 10^6
+    EXPECT_EQ(Rows[1].OutputFolder, u"/o2/");
+
+    // Nothing is playable yet; the pop-up's row is the selected one within the list, else the last.
+    EXPECT_EQ(Rows.RowOfInterest(0), 0);
+    EXPECT_EQ(Rows.RowOfInterest(-1), 2);
+    EXPECT_EQ(Rows.RowOfInterest(7), 2);
+    EXPECT_FALSE(Rows.CanPlay(-1));
+    EXPECT_EQ(Rows.FolderToOpen(-1), u"/o3/");
+    EXPECT_EQ(Rows.FolderToOpen(1), u"/o2/");
+
+    struct TProgress {
+        int Index, FPS, CurrentMs;
+        int64_t Size;
+        int TotalMs;
+        const char *Progress, *FPSCell, *Current, *OutSize;
+        int Percent;
+    };
+    const std::vector<TProgress> Events = {
+        {0, 0, 2500, 100, 12900, "19%", "", "2", "100", 19},
+        {0, 31, 6450, 900, 12900, "50%", "31", "6", "900", 50},
+        {0, -1, 7000, 950, 12900, "54%", "31", "7", "950", 54},  // no FPS keeps the last
+        {1, 0, 65000, 5, -1, "1:05", "", "65", "5", -1},         // unknown total: time reached
+        {1, 0, 3723000, 6, 0, "1:02:03", "", "3723", "6", -1},
+        {2, 0, 2'000'000'000, 1, 2'100'000'000, "95%", "", "2000000", "1", 95},  // no int overflow
+    };
+    for (const TProgress& E : Events) {
+        ASSERT_TRUE(Rows.ApplyProgress(E.Index, E.FPS, E.CurrentMs, E.Size, E.TotalMs));
+        const TTaskRow& R = Rows[E.Index];
+        EXPECT_EQ(R.Cells[colProgress], E.Progress) << E.CurrentMs;
+        EXPECT_EQ(R.Cells[colFPS], E.FPSCell) << E.CurrentMs;
+        EXPECT_EQ(R.Cells[colCurrentTime], E.Current) << E.CurrentMs;
+        EXPECT_EQ(R.Cells[colOutputSize], E.OutSize) << E.CurrentMs;
+        EXPECT_EQ(R.Percent, E.Percent) << E.CurrentMs;
+    }
+    EXPECT_FALSE(Rows.ApplyProgress(3, 0, 0, 0, 0));
+    EXPECT_FALSE(Rows.ApplyProgress(-1, 0, 0, 0, 0));
+
+    // Finished shows 100% whatever came last; a failure is not playable; a stop is.
+    ASSERT_TRUE(Rows.ApplyTerminate(0, true, false));
+    ASSERT_TRUE(Rows.ApplyTerminate(1, false, true));
+    ASSERT_TRUE(Rows.ApplyTerminate(2, false, false));
+    EXPECT_EQ(Rows[0].Cells[colProgress], "100%");
+    EXPECT_EQ(Rows[1].Cells[colProgress], "1:02:03");
+    EXPECT_EQ(Rows[2].Cells[colProgress], "95%");
+    EXPECT_EQ(Rows[0].State, TTaskState::Finished);
+    EXPECT_EQ(Rows[1].State, TTaskState::Failed);
+    EXPECT_EQ(Rows[2].State, TTaskState::Stopped);
+    EXPECT_TRUE(Rows.CanPlay(0));
+    EXPECT_FALSE(Rows.CanPlay(1));
+    EXPECT_EQ(Rows.FileToPlay(1), u"");
+    EXPECT_EQ(Rows.FileToPlay(-1), u"/o3/c_(new).flac");
+    EXPECT_EQ(Rows.FileToPlay(9), u"/o3/c_(new).flac");
+
+    const TRunSummary S = SummariseRun(Rows, 10000);
+    EXPECT_EQ(SummaryText(S), "3 of 3 done, 1 failed");
+    EXPECT_EQ(S.PerMille, 1000);
+    EXPECT_EQ(TimeLeftText(S), "");
+
+    Rows.Remove(0);
+    Rows.Remove(5);
+    ASSERT_EQ(Rows.Count(), 2);
+    EXPECT_EQ(Rows[0].Cells[colInput], "b.mkv");
+    Rows.Clear();
+    EXPECT_EQ(Rows.RowOfInterest(0), -1);
+    EXPECT_FALSE(Rows.CanPlay(0));
+    EXPECT_EQ(Rows.FolderToOpen(0), u"");
+}
+
+TEST(RunSummaryTest, EstimatesTheTimeLeftOnceTheRunHasGoneOnAWhile) {
+    TTaskRows Rows;
+    for (int I = 0; I < 4; ++I) Rows.Add(u"/a.avi", 10'000'000, 1, u"/a.mp3");
+    Rows.ApplyTerminate(0, true, false);
+    Rows.ApplyProgress(1, 0, 5000, 1, 10000);  // half
+    Rows.ApplyProgress(2, 0, 1000, 1, -1);     // no share known
+    TRunSummary S = SummariseRun(Rows, 2000);
+    EXPECT_EQ(S.PerMille, 375);
+    EXPECT_EQ(S.SecondsLeft, -1);  // too early
+    EXPECT_EQ(SummaryText(S), "1 of 4 done, 0 failed");
+    S = SummariseRun(Rows, 30000);
+    EXPECT_EQ(S.SecondsLeft, 50);  // 30 s for 37.5 %
+    EXPECT_EQ(TimeLeftText(S), "About 0:50 left");
+    EXPECT_EQ(SummariseRun(TTaskRows(), 99999).PerMille, 0);
+}
+
+TEST(ExceptionTextTest, AppendsAFullStopAfterCharactersSortingAfterIt) {
+    const std::vector<std::pair<std::string, std::string>> Cases = {
+        {"Failed", "Failed."},       {"Failed!", "Failed!"}, {"Done.", "Done."}, {"", ""},
+        {"code 42", "code 42."},     {"(oops)", "(oops)"},   {"a,", "a,"},       {"path/", "path/."},
+        {"x\xC3\xA9", "x\xC3\xA9."},  // a UTF-8 byte sorts after "." as an unsigned character
+    };
+    for (const auto& [In, Out] : Cases) EXPECT_EQ(ExceptionBoxText(In), Out) << In;
+    EXPECT_EQ(ExceptionBoxIcon(FFmpegException("x")), TBoxIcon::Warning);
+    EXPECT_EQ(ExceptionBoxIcon(std::runtime_error("x")), TBoxIcon::Error);
+    EXPECT_EQ(ExceptionBoxIcon(EConvertError("x")), TBoxIcon::Error);
+}
+
+TEST(FileFiltersTest, ClassicFiltersBecomeQtFiltersAndPickMediaFromFolders) {
+    EXPECT_EQ(QtFileFilter("Video|*.AVI;*.Mkv;;|All Files|*.*"),
+              "Video (*.AVI *.avi *.MKV *.mkv);;All Files (*)");
+    const std::string Full = QtFileFilter(kOpenDialogFilter);
+    EXPECT_TRUE(Full.starts_with("Video/Audio (*.AVI *.avi *.AVM *.avm ")) << Full;
+    EXPECT_TRUE(
+        Full.ends_with(";;Audio Files (*.MP3 *.mp3 *.AAC *.aac *.WAV *.wav *.WMA *.wma *.CDA *.cda "
+                       "*.FLAC *.flac *.M4A *.m4a *.MID *.mid *.MKA *.mka *.MP2 *.mp2 *.MPA *.mpa *.MPC "
+                       "*.mpc *.APE *.ape *.OFR *.ofr *.OGG *.ogg *.RA *.ra *.WV *.wv *.TTA *.tta *.AC3 "
+                       "*.ac3 *.DTS *.dts);;All Files (*)"))
+        << Full;
+    EXPECT_NE(Full.find(";;Video Files (*.AVI *.avi "), std::string::npos);
+
+    const std::vector<std::string> Suffixes = FilterSuffixes(kOpenDialogFilter);
+    EXPECT_EQ(Suffixes.size(), 41u);
+    EXPECT_EQ(Suffixes.front(), "avi");
+    EXPECT_EQ(Suffixes.back(), "dts");
+    const std::vector<std::pair<std::string, bool>> Names = {
+        {"a.avi", true},  {"B.MKV", true},         {"c.Mp3", true},  {"d.txt", false},
+        {"noext", false}, {"dir.avi/file", false}, {"x.mpeg", true}, {".ogg", true},
+    };
+    for (const auto& [Name, Media] : Names) EXPECT_EQ(HasMediaSuffix(Name, Suffixes), Media) << Name;
+
+    namespace fs = std::filesystem;
+    const fs::path Root = fs::temp_directory_path() / ("zembra_filters_" + std::to_string(::getpid()));
+    fs::remove_all(Root);
+    fs::create_directories(Root / "sub" / "deeper");
+    for (const char* F : {"b.avi", "a.TXT", "sub/c.WAV", "sub/deeper/d.mkv", "sub/e.doc"})
+        std::ofstream(Root / F) << "x";
+    const std::string Loose = (Root / "a.TXT").string();  // named directly: kept whatever it is
+    const std::vector<std::string> Got =
+        ExpandMediaPaths({Loose, Root.string(), (Root / "missing.avi").string()}, Suffixes);
+    const std::vector<std::string> Want = {Loose, (Root / "b.avi").string(), (Root / "sub/c.WAV").string(),
+                                           (Root / "sub/deeper/d.mkv").string()};
+    EXPECT_EQ(Got, Want);
+    fs::remove_all(Root);
+}
+
+TEST(RunSettingsTest, HiddenControlsGiveTheRunParameters) {
+    struct TCase {
+        bool ThreadMode;
+        const char* Count;
+        int32_t Threads;
+    };
+    for (const TCase& C : std::vector<TCase>{{true, "1", 1},
+                                             {true, "3", 3},
+                                             {true, " 2 ", 2},
+                                             {true, "abc", 1},
+                                             {true, "", 1},
+                                             {true, "2x", 1},
+                                             {true, "0", 0},
+                                             {true, "-2", -2},
+                                             {false, "4", 0}}) {
+        TRunSettings S;
+        S.ThreadMode = C.ThreadMode;
+        S.ThreadCount = C.Count;
+        EXPECT_EQ(StartThreadCount(S), C.Threads) << C.Count;
+    }
+    TRunSettings S;
+    EXPECT_EQ(PriorityOf(S), tpLower);
+    EXPECT_EQ(LogLevelOf(S), llInfo);
+    const std::vector<std::pair<int, TConvertPriority>> Priorities = {
+        {0, tpIdle}, {1, tpLowest}, {2, tpLower}, {3, tpNormal}};
+    for (const auto& [Item, P] : Priorities) {
+        S.Priority = Item;
+        EXPECT_EQ(PriorityOf(S), P);
+    }
+    const std::vector<std::pair<int, TLogLevel>> Levels = {
+        {0, llQuiet}, {1, llError}, {2, llInfo}, {3, llVerbose}, {4, llDebug}};
+    for (const auto& [Item, L] : Levels) {
+        S.LogLevel = Item;
+        EXPECT_EQ(LogLevelOf(S), L);
+    }
+    S.Priority = 9;
+    S.LogLevel = -1;
+    EXPECT_EQ(Sanitised(S).Priority, 2);
+    EXPECT_EQ(Sanitised(S).LogLevel, 2);
+    EXPECT_EQ(LogLine(1234, llInfo, "Hello"), "#1234.5: Hello");
+    EXPECT_EQ(LogLine(7, llQuiet, ""), "#7.0: ");
+}
+
+}  // namespace
+}  // namespace zembra
