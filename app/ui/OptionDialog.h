@@ -1,18 +1,37 @@
 #pragma once
 
-// The settings dialog: shows what the probe knows of a source, takes the user's output choices
-// and an optional cut range, and turns them into a task's settings records through the Qt-free
-// option builder.
+// The settings dialog: shows what the probe knows of a source with a preview picture, takes the
+// user's output choices and an optional cut range, and turns them into a task's settings
+// records through the Qt-free option builder. The dialog is kept between tasks, so each task
+// starts from the choices the user left in it.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
 
 #include <QDialog>
+#include <QImage>
+#include <QTimer>
 
 #include "app/OptionBuilder.h"
 #include "component/OptionRecords.h"
 #include "probe/AVProbe.h"
 
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
+class QRadioButton;
+class QTabWidget;
 
 namespace zembra {
+
+class TPreviewImage;
+class TRadioGroup;
+class TSelectionTrackBar;
 
 class TfrmOption : public QDialog {
     Q_OBJECT
@@ -33,13 +52,125 @@ class TfrmOption : public QDialog {
     // The control values as the Qt-free builder holds them.
     TOptionChoices Choices() const;
 
+    // The file-system type ("ext4", "iso9660"...) of the volume holding a folder; the default
+    // asks QStorageInfo. Tests put a CD-ROM where they need one.
+    using TFileSystemTypeQuery = std::function<std::string(const QString& Folder)>;
+    void SetFileSystemTypeQuery(TFileSystemTypeQuery Query);
+
+    // Microseconds per track-bar position of the source last set.
+    int64_t Step() const { return FStep; }
+
+  public slots:
+    void done(int Result) override;
+
+  protected:
+    void showEvent(QShowEvent* Event) override;
+    void hideEvent(QHideEvent* Event) override;
+
   private:
+    QWidget* CreateOutputPage();
+    QWidget* CreateVideoPage();
+    QWidget* CreateCutClipGroup();
+    QWidget* CreateHookGroup();
+
+    // FormCloseQuery: false (with the user told) when the output would land on a CD-ROM.
+    bool CanCloseWithOk();
+    bool IsOnCdRom(const QString& Folder) const;
+    void ShowInformation(const QString& Caption, const QString& Text);
+
+    void btnOutPathClick();
+    void btnPTSsClick();
+    void DoUpdateHook();
+    void UpdateFormatSummary();
+
+    // Part of the preview: the track bar follows the source, the picture its position.
+    void SetupTrackBar();
+    void UpdatePreview();
+    void trcPreviewChange(int Position);
+    void btnStartTimeClick();
+    void btnEndTimeClick();
+    void imgPreviewClick();
+    void UpdateCutClipEnabled();
+
     TCustomAVProbe* FProbe = nullptr;
+    int FVideoStream = -1;
+    int64_t FDuration = -1;
+    int64_t FStep = 1;
+    // Set while the dialog itself moves the track bar, so that no picture is decoded for it.
+    bool FUpdating = false;
+    // Moving the slider restarts nothing: the decode waits for this timer and then takes the
+    // latest position, so a drag costs at most one decode per interval.
+    QTimer FPendingPreview;
+    QImage FActualSize;
     TBuildContext FContext;
-    TOptionChoices FChoices;
+    TFileSystemTypeQuery FFileSystemType;
     int FRemaining = 0;
+
+    QTabWidget* tabPages = nullptr;
+    // --- first page ---
+    QPlainTextEdit* mmoAVFileInfo = nullptr;
+    TRadioGroup* grpFormats = nullptr;
+    QLabel* lblFormatSummary = nullptr;
+    TRadioGroup* grpAudioSampleRate = nullptr;
+    QCheckBox* chkAudioVolume = nullptr;
+    QLineEdit* edtAudioVolume = nullptr;
+    TRadioGroup* grpAudioChannels = nullptr;
+    QCheckBox* chkAudioBitRate = nullptr;
+    QLineEdit* edtAudioBitRate = nullptr;
+    TPreviewImage* imgPreview = nullptr;
+    TSelectionTrackBar* trcPreview = nullptr;
+    QLabel* lblPTS = nullptr;
+    QPushButton* btnStartTime = nullptr;
+    QLineEdit* edtStartTime = nullptr;
+    QPushButton* btnEndTime = nullptr;
+    QLineEdit* edtEndTime = nullptr;
+    QCheckBox* chkCutClip = nullptr;
+    QCheckBox* chkCopyTimestamp = nullptr;
+    QCheckBox* chkOverwrite = nullptr;
+    QLineEdit* edtOutPath = nullptr;
+    QPushButton* btnOutPath = nullptr;
+    QCheckBox* chkApplyRemaining = nullptr;
     QPushButton* btnOk = nullptr;
     QPushButton* btnCancel = nullptr;
+    // --- "Video" page ---
+    QComboBox* cboFrameSize = nullptr;
+    TRadioGroup* grpFrameRate = nullptr;
+    TRadioGroup* grpAspectRatio = nullptr;
+    TRadioGroup* grpNorm = nullptr;
+    TRadioGroup* grpVideoCodec = nullptr;
+    TRadioGroup* grpAudioCodec = nullptr;
+    QCheckBox* chkVideoBitRate = nullptr;
+    QLineEdit* edtVideoBitRate = nullptr;
+    QCheckBox* chkCrop = nullptr;
+    std::array<QLineEdit*, 4> edtCrop{};  // top, bottom, left, right
+    QCheckBox* chkPad = nullptr;
+    std::array<QLineEdit*, 4> edtPad{};
+    QCheckBox* chkVertFlip = nullptr;
+    QCheckBox* chkHoriFlip = nullptr;
+    QCheckBox* chkNegate = nullptr;
+    QCheckBox* chkScale = nullptr;
+    QLineEdit* edtScale = nullptr;
+    QCheckBox* chkRotate = nullptr;
+    QLineEdit* edtRotate = nullptr;
+    QCheckBox* chkSetPTS = nullptr;
+    QLineEdit* edtSetPTS = nullptr;
+    QRadioButton* rdoExternalHook = nullptr;
+    QRadioButton* rdoCustomHook = nullptr;
+    QCheckBox* chkImlib2Img = nullptr;
+    QCheckBox* chkImgDancing = nullptr;
+    QCheckBox* chkImlib2Txt = nullptr;
+    QLineEdit* edtImlib2Txt = nullptr;
+    QCheckBox* chkTxtScrolling = nullptr;
+    QCheckBox* chkWaterMark = nullptr;
+    QCheckBox* chkWaterMarkMode = nullptr;
+    QCheckBox* chkQuarnHookImg = nullptr;
+    QCheckBox* chkQuarnHookTxt = nullptr;
+    QLineEdit* edtQuarnHookTxt = nullptr;
+    QRadioButton* rdoStandardHook = nullptr;
+    QRadioButton* rdoBeforeHook = nullptr;
+    QRadioButton* rdoPTSs = nullptr;
+    QLineEdit* edtPTSs = nullptr;
+    QPushButton* btnPTSs = nullptr;
 };
 
 }  // namespace zembra

@@ -1,0 +1,13 @@
+#pragma once
+
+// One line under the format choice telling what the chosen format writes, so that the rules the
+// option builder applies per format (video dropped, codecs forced) are no surprise.
+
+#include <string>
+
+namespace zembra {
+
+// The summary of an item of kOutputFormats (case-insensitive); empty for any other format.
+std::string FormatSummary(const std::string& Format);
+
+}  // namespace zembra
