@@ -1,0 +1,721 @@
+#include "app/ui/MainWindow.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+#include <QUrl>
+
+#include "app/ExceptionText.h"
+#include "app/FileFilters.h"
+#include "app/HookSchedule.h"
+#include "app/OptionBuilder.h"
+#include "app/RunSummary.h"
+#include "app/ui/AppIcon.h"
+#include "app/ui/DesktopServices.h"
+#include "app/ui/HelpViewer.h"
+#include "app/ui/HookCanvas.h"
+#include "app/ui/LogPane.h"
+#include "app/ui/OptionDialog.h"
+#include "app/ui/PreferencesDialog.h"
+#include "app/ui/ProgressDelegate.h"
+#include "app/ui/TaskListModel.h"
+#include "app/ui/ZembraApplication.h"
+#include "logging/FFmpegLogger.h"
+#include "preview/Previewer.h"
+#include "util/MainThread.h"
+#include "util/StringUtils.h"
+
+#ifndef ZEMBRA_HOMEPAGE
+#define ZEMBRA_HOMEPAGE "https://zembra.example.org/"
+#endif
+
+namespace zembra {
+
+namespace {
+
+constexpr int kClientWidth = 715;
+constexpr int kClientHeight = 376;
+constexpr int kLogHeight = 88;
+constexpr int kHookIconSize = 32;
+
+QString Q(const std::string& Text) {
+    return QString::fromStdString(Text);
+}
+
+QIcon ThemeIcon(const char* Name, QStyle::StandardPixmap Fallback, const QStyle* Style) {
+    return QIcon::fromTheme(Name, Style->standardIcon(Fallback));
+}
+
+// Closes the component's probe on every way out of a file's turn.
+struct TProbeCloser {
+    TAVProbe& Probe;
+    ~TProbeCloser() { Probe.Close(); }
+};
+
+}  // namespace
+
+TfrmMain::TfrmMain(QWidget* Parent) : QMainWindow(Parent), FComponent(std::make_unique<TRUvivoVOV>()) {
+    setObjectName("frmMain");
+    setWindowTitle(kMainCaption);
+    setWindowIcon(AppIcon());
+    setAcceptDrops(true);
+    SetMainThread();
+    SetMainThreadWakeUp([] {
+        if (QCoreApplication* App = QCoreApplication::instance())
+            QMetaObject::invokeMethod(
+                App, [] { PumpMainThreadQueue(); }, Qt::QueuedConnection);
+    });
+    InstallPreviewerFactory();
+    SetExceptionHandler([this](const std::exception& E) { ShowException(E); });
+
+    const QString ExeFolder = QCoreApplication::applicationDirPath();
+    FLibraryFolder = ExeFolder + "/LibAV";
+    FHelpFolder = ExeFolder + "/help";
+    FPrompts.ShowMessage = [this](const QString& Text, QMessageBox::Icon Icon) {
+        QMessageBox Box(Icon, kApplicationTitle, Text, QMessageBox::Ok, this);
+        Box.exec();
+    };
+    FPrompts.ConfirmStopAndQuit = [this] {
+        QMessageBox Box(QMessageBox::Question, kApplicationTitle, kStopAndQuitQuestion, QMessageBox::NoButton,
+                        this);
+        QPushButton* Quit = Box.addButton("Stop and quit", QMessageBox::AcceptRole);
+        Box.addButton(QMessageBox::Cancel);
+        Box.setDefaultButton(Quit);
+        Box.exec();
+        return Box.clickedButton() == Quit;
+    };
+    FPrompts.ChooseFiles = [this] {
+        return QFileDialog::getOpenFileNames(this, "Open", QString(), Q(QtFileFilter(kOpenDialogFilter)));
+    };
+
+    CreateActions();
+    CreateWidgets();
+    LoadSettings();
+    BindEvents();
+    ApplyButtons();
+    UpdateStatus();
+
+    // Once start-up is over: show, then the companion program.
+    QTimer::singleShot(0, this, [this] {
+        show();
+        StartCompanion();
+    });
+}
+
+TfrmMain::~TfrmMain() {
+    UnbindEvents();
+    FComponent->StopTasks(true);
+    FComponent->WaitForEventThreads(std::chrono::seconds(10));
+    GetLogger().SetOnLog(nullptr);
+    SetExceptionHandler(nullptr);
+    SetMainThreadWakeUp(nullptr);
+}
+
+QAction* TfrmMain::Action(const char* Name) const {
+    return findChild<QAction*>(Name);
+}
+
+const TTaskRows& TfrmMain::Rows() const {
+    return FModel->Rows();
+}
+
+void TfrmMain::CreateActions() {
+    const QStyle* S = style();
+    auto Make = [this](const char* Name, const char* MenuText, const char* ButtonText, const QIcon& Icon,
+                       void (TfrmMain::*Slot)()) {
+        auto* A = new QAction(Icon, MenuText, this);
+        A->setObjectName(Name);
+        A->setIconText(ButtonText);
+        A->setToolTip(ButtonText);
+        connect(A, &QAction::triggered, this, [this, Slot] { Guarded([this, Slot] { (this->*Slot)(); }); });
+        return A;
+    };
+    // Toolbar buttons and the "File" menu share one action each, so both follow the run's
+    // states: a second start or an add while the list belongs to a finished run would leave
+    // rows and tasks apart.
+    actAdd = Make("btnAdd", "&Add Task...", "Add Task",
+                  ThemeIcon("list-add", QStyle::SP_FileDialogNewFolder, S), &TfrmMain::AddTask);
+    actRemove = Make("btnRemove", "&Remove Task...", "Remove",
+                     ThemeIcon("list-remove", QStyle::SP_DialogDiscardButton, S), &TfrmMain::RemoveTask);
+    actClear = Make("btnClear", "&Clear Task...", "Clear Task",
+                    ThemeIcon("edit-clear", QStyle::SP_DialogResetButton, S), &TfrmMain::ClearTasks);
+    actStart = Make("btnStart", "&Start Convertion", "Start",
+                    ThemeIcon("media-playback-start", QStyle::SP_MediaPlay, S), &TfrmMain::StartTasks);
+    actStop = Make("btnStop", "Sto&p", "Stop", ThemeIcon("media-playback-stop", QStyle::SP_MediaStop, S),
+                   &TfrmMain::StopTasks);
+    actPause = Make("btnPause", "P&ause", "Pause",
+                    ThemeIcon("media-playback-pause", QStyle::SP_MediaPause, S), &TfrmMain::PauseTasks);
+    actResume = Make("btnResume", "Resu&me", "Resume",
+                     ThemeIcon("media-seek-forward", QStyle::SP_MediaSeekForward, S), &TfrmMain::ResumeTasks);
+    actSettings = Make("ToolButtonSettings", "&Settings...", "Settings",
+                       ThemeIcon("preferences-system", QStyle::SP_FileDialogDetailedView, S),
+                       &TfrmMain::ShowPreferences);
+    actHelp = Make("ToolButtonHelp", "Help Content...", "Help",
+                   ThemeIcon("help-contents", QStyle::SP_DialogHelpButton, S), &TfrmMain::ShowHelp);
+    actGetMore = Make("ToolButtonGetMore", "Get Lorvane", "Get Lorvane",
+                      ThemeIcon("web-browser", QStyle::SP_DriveNetIcon, S), &TfrmMain::GetMore);
+    actExit = new QAction("&Exit", this);
+    actExit->setObjectName("menu9");
+    connect(actExit, &QAction::triggered, this, &QWidget::close);
+
+    actAdd->setShortcut(QKeySequence::Open);
+    actRemove->setShortcut(QKeySequence::Delete);
+    actStart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
+    actHelp->setShortcut(QKeySequence::HelpContents);
+    actExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    mnuAdd = Make("mnuAdd", "Add", "Add", actAdd->icon(), &TfrmMain::AddTask);
+    mnuRemove = Make("mnuRemove", "Remove", "Remove", actRemove->icon(), &TfrmMain::RemoveTask);
+    mnuClear = Make("mnuClear", "Clear", "Clear", actClear->icon(), &TfrmMain::ClearTasks);
+    mnuPlay = Make("mnuPlay", "Play Output", "Play Output", QIcon(), &TfrmMain::PlayOutput);
+    mnuOpenFolder = Make("mnuOpenFolder", "Open Folder", "Open Folder", QIcon(), &TfrmMain::OpenFolder);
+}
+
+void TfrmMain::CreateWidgets() {
+    auto* Tools = new QToolBar("Main toolbar", this);
+    Tools->setObjectName("ToolBarMain");
+    Tools->setMovable(false);
+    Tools->setIconSize(QSize(24, 24));
+    Tools->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    Tools->setMinimumHeight(55);
+    Tools->addAction(actAdd);
+    Tools->addSeparator();
+    Tools->addAction(actRemove);
+    Tools->addAction(actClear);
+    Tools->addSeparator();
+    Tools->addAction(actStart);
+    Tools->addAction(actStop);
+    Tools->addSeparator();
+    Tools->addAction(actPause);
+    Tools->addAction(actResume);
+    Tools->addSeparator();
+    Tools->addAction(actSettings);
+    Tools->addAction(actHelp);
+    Tools->addSeparator();
+    Tools->addAction(actGetMore);
+    for (QAction* A : Tools->actions())
+        if (QWidget* W = Tools->widgetForAction(A); W && !A->isSeparator()) {
+            W->setAccessibleName(A->iconText());
+            W->setFocusPolicy(Qt::TabFocus);
+        }
+    addToolBar(Qt::TopToolBarArea, Tools);
+
+    QMenu* File = menuBar()->addMenu("File");
+    File->addAction(actAdd);
+    File->addAction(actRemove);
+    File->addAction(actClear);
+    File->addSeparator();
+    File->addAction(actStart);
+    File->addAction(actStop);
+    File->addSeparator();
+    File->addAction(actPause);
+    File->addAction(actResume);
+    File->addSeparator();
+    File->addAction(actSettings);
+    File->addSeparator();
+    File->addAction(actExit);
+    QMenu* Help = menuBar()->addMenu("Help");
+    Help->addAction(actHelp);
+    Help->addSeparator();
+    Help->addAction(actGetMore);
+
+    FModel = new TTaskListModel(this);
+    FList = new QTreeView(this);
+    FList->setObjectName("lvFiles");
+    FList->setAccessibleName("Tasks");
+    FList->setModel(FModel);
+    FList->setRootIsDecorated(false);
+    FList->setItemsExpandable(false);
+    FList->setUniformRowHeights(true);
+    FList->setAllColumnsShowFocus(true);
+    FList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FList->setSelectionMode(QAbstractItemView::SingleSelection);
+    FList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FList->setAlternatingRowColors(true);
+    FList->setItemDelegateForColumn(colProgress, new TProgressDelegate(FList));
+    for (int C = 0; C < kTaskColumnCount; ++C)
+        if (kTaskColumns[static_cast<size_t>(C)].Width > 0)
+            FList->setColumnWidth(C, kTaskColumns[static_cast<size_t>(C)].Width);
+    FList->header()->setStretchLastSection(false);
+    FList->setContextMenuPolicy(Qt::CustomContextMenu);
+    FPopup = new QMenu(this);
+    FPopup->setObjectName("PopupMenu1");
+    FPopup->addAction(mnuAdd);
+    FPopup->addAction(mnuRemove);
+    FPopup->addAction(mnuClear);
+    FPopup->addSeparator();
+    FPopup->addAction(mnuPlay);
+    FPopup->addAction(mnuOpenFolder);
+    connect(FPopup, &QMenu::aboutToShow, this, &TfrmMain::UpdatePopup);
+    connect(FList, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& At) { FPopup->popup(FList->viewport()->mapToGlobal(At)); });
+    connect(FList, &QAbstractItemView::doubleClicked, this, [this] { Guarded([this] { PlayOutput(); }); });
+
+    FLog = new TLogPane(this);
+    FLog->setMinimumHeight(kLogHeight / 2);
+    auto* Split = new QSplitter(Qt::Vertical, this);
+    Split->addWidget(FList);
+    Split->addWidget(FLog);
+    Split->setStretchFactor(0, 1);
+    Split->setSizes({kClientHeight - kLogHeight, kLogHeight});
+    setCentralWidget(Split);
+
+    FStatusText = new QLabel(this);
+    FStatusText->setObjectName("StatusText");
+    FStatusTime = new QLabel(this);
+    FStatusTime->setObjectName("StatusTime");
+    FStatusBar = new QProgressBar(this);
+    FStatusBar->setObjectName("StatusProgress");
+    FStatusBar->setRange(0, 1000);
+    FStatusBar->setTextVisible(false);
+    FStatusBar->setMaximumWidth(200);
+    FStatusBar->setAccessibleName("Total progress");
+    statusBar()->addWidget(FStatusText, 1);
+    statusBar()->addWidget(FStatusTime);
+    statusBar()->addPermanentWidget(FStatusBar);
+
+    setTabOrder(FList, FLog);
+    resize(kClientWidth,
+           kClientHeight + 55 + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+    if (const QScreen* Screen = QGuiApplication::primaryScreen())
+        move(Screen->availableGeometry().center() - rect().center());
+}
+
+void TfrmMain::BindEvents() {
+    TRUvivoVOV& C = *FComponent;
+    C.SetOnProgress([this](int32_t AIndex, int32_t, int32_t AFPS, int32_t ACurrentDuration, float, float,
+                           int64_t ACurrentSize, int32_t ATotalOutputDuration) {
+        OnWindowThread([=, this] {
+            HandleProgress(AIndex, AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
+        });
+    });
+    C.SetOnTerminate([this](int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+        OnWindowThread([=, this] { HandleTerminate(AIndex, AFinished, AException, AMessage); });
+    });
+    C.SetOnBeforeHook(
+        [](int32_t, int64_t APTS, THookAction& AHookAction) { AHookAction = BeforeHookAction(APTS); });
+    C.SetOnCustomHook([Icon = AppIconImage(kHookIconSize)](int32_t, TBitmap& ABitmap, int32_t AFrameNumber,
+                                                           int64_t APTS, bool& AUpdate, bool& AStopHook) {
+        const TCustomHookStep Step = CustomHookStep(AFrameNumber, APTS);
+        if (Step.StopHook) {
+            AStopHook = true;
+            return;
+        }
+        if (!Step.Update) {
+            AUpdate = false;
+            return;
+        }
+        DrawCustomHookStep(ABitmap, Step, Icon);
+    });
+    GetLogger().SetOnLog([this](void*, uint32_t AThreadID, TLogLevel ALogLevel, const std::string& ALogMsg) {
+        FLog->AddLine(Q(LogLine(AThreadID, ALogLevel, ALogMsg)));
+    });
+}
+
+void TfrmMain::UnbindEvents() {
+    FComponent->SetOnBeforeHook(nullptr);
+    FComponent->SetOnCustomHook(nullptr);
+    FComponent->SetOnProgress(nullptr);
+    FComponent->SetOnTerminate(nullptr);
+}
+
+template <class F>
+void TfrmMain::OnWindowThread(F&& Proc) {
+    // One queue into the window's thread: each task's events keep their order.
+    if (IsMainThread())
+        Proc();
+    else
+        QMetaObject::invokeMethod(this, std::forward<F>(Proc), Qt::QueuedConnection);
+}
+
+void TfrmMain::LoadSettings() {
+    QSettings S;
+    TRunSettings R;
+    R.ThreadMode = S.value("run/threadMode", R.ThreadMode).toBool();
+    R.ThreadCount = S.value("run/threadCount", Q(R.ThreadCount)).toString().toStdString();
+    R.Priority = S.value("run/priority", R.Priority).toInt();
+    R.LogLevel = S.value("run/logLevel", R.LogLevel).toInt();
+    R.Preview = S.value("run/preview", R.Preview).toBool();
+    R.VerNum = S.value("run/verNum", R.VerNum).toBool();
+    SetSettings(Sanitised(R));
+    if (S.contains("window/geometry")) restoreGeometry(S.value("window/geometry").toByteArray());
+}
+
+void TfrmMain::SaveSettings() {
+    QSettings S;
+    S.setValue("run/threadMode", FSettings.ThreadMode);
+    S.setValue("run/threadCount", Q(FSettings.ThreadCount));
+    S.setValue("run/priority", FSettings.Priority);
+    S.setValue("run/logLevel", FSettings.LogLevel);
+    S.setValue("run/preview", FSettings.Preview);
+    S.setValue("run/verNum", FSettings.VerNum);
+    S.setValue("window/geometry", saveGeometry());
+}
+
+void TfrmMain::SetSettings(const TRunSettings& S) {
+    const bool VerNumClicked = S.VerNum != FSettings.VerNum;
+    FSettings = S;
+    GetLogger().SetLogLevel(LogLevelOf(S));
+    FComponent->SetPreview(S.Preview);
+    // Unloading under live tasks would pull the libraries from under their engines: only an
+    // empty list lets them go (the next add loads them again).
+    if (VerNumClicked && FComponent->TaskCount() == 0 && !FRunActive) FComponent->UnloadLibraries();
+}
+
+void TfrmMain::ApplyButtons() {
+    actAdd->setEnabled(FButtons.Add);
+    actRemove->setEnabled(FButtons.Remove);
+    actClear->setEnabled(FButtons.Clear);
+    actStart->setEnabled(FButtons.Start);
+    actStop->setEnabled(FButtons.Stop);
+    actPause->setEnabled(FButtons.Pause);
+    actResume->setEnabled(FButtons.Resume);
+}
+
+void TfrmMain::UpdatePopup() {
+    mnuAdd->setEnabled(FButtons.Add);
+    mnuRemove->setEnabled(FButtons.Remove);
+    mnuClear->setEnabled(FButtons.Clear);
+    mnuOpenFolder->setEnabled(Rows().Count() > 0);
+    mnuPlay->setEnabled(Rows().CanPlay(SelectedRow()));
+}
+
+void TfrmMain::UpdateStatus() {
+    if (Rows().Count() == 0) {
+        FStatusText->setText("No tasks: add files with \"Add Task\" or drop them here");
+        FStatusTime->clear();
+        FStatusBar->setValue(0);
+        return;
+    }
+    const TRunSummary S = SummariseRun(Rows(), FRunClock.isValid() ? FRunClock.elapsed() : 0);
+    FStatusText->setText(Q(SummaryText(S)));
+    FStatusTime->setText(FRunActive ? Q(TimeLeftText(S)) : QString());
+    FStatusBar->setValue(S.PerMille);
+}
+
+int TfrmMain::SelectedRow() const {
+    const QModelIndexList Selected = FList->selectionModel()->selectedRows();
+    return Selected.isEmpty() ? -1 : Selected.first().row();
+}
+
+void TfrmMain::Log(const QString& Line) {
+    FLog->AddLine(Line);
+}
+
+void TfrmMain::LogBlock(const QString& Line) {
+    Log(QString());
+    Log(Line);
+    Log(QString());
+}
+
+void TfrmMain::ShowException(const std::exception& E) {
+    FPrompts.ShowMessage(Q(ExceptionBoxText(E.what())), ExceptionBoxIcon(E) == TBoxIcon::Warning
+                                                            ? QMessageBox::Warning
+                                                            : QMessageBox::Critical);
+}
+
+void TfrmMain::StartCompanion() {
+    const QString Companion = QCoreApplication::applicationDirPath() + "/kivoth";
+    if (QFileInfo(Companion).isExecutable()) QProcess::startDetached(Companion, {});
+}
+
+// ---- adding ----
+
+bool TfrmMain::LoadLibraries() {
+    if (FComponent->LoadLibraries(FLibraryFolder.toStdU16String())) {
+        GetLogger().SetLogLevel(LogLevelOf(FSettings));
+        return true;
+    }
+    Log(Q(FComponent->LastError()));
+    return false;
+}
+
+void TfrmMain::AddTask() {
+    if (!LoadLibraries()) return;
+    const QStringList Files = FPrompts.ChooseFiles();
+    if (!Files.isEmpty()) AddFiles(Files);
+}
+
+void TfrmMain::AddPaths(const QStringList& Paths) {
+    if (!FButtons.Add || Paths.isEmpty()) return;
+    std::vector<std::string> Names;
+    for (const QString& P : Paths) Names.push_back(P.toStdString());
+    QStringList Files;
+    for (const std::string& F : ExpandMediaPaths(Names, FilterSuffixes(kOpenDialogFilter))) Files << Q(F);
+    if (Files.isEmpty() || !LoadLibraries()) return;
+    AddFiles(Files);
+}
+
+void TfrmMain::AddFiles(const QStringList& Files) {
+    TAVProbe& Probe = FComponent->Probe();
+    TBuildContext Context;
+    // Two tasks of one batch never write one file.
+    Context.Reserved = [this](const std::u16string& Name) {
+        for (const TTaskRow& R : Rows().Rows())
+            if (R.OutputFile == Name) return true;
+        return false;
+    };
+    bool Shared = false;
+    TOptionChoices SharedChoices;
+    for (int I = 0; I < Files.size(); ++I) {
+        const std::u16string FileName = Files[I].toStdU16String();
+        if (!Probe.LoadFile(FileName)) {
+            LogBlock("***File load error: " + Q(Probe.LastError()));
+            continue;
+        }
+        TProbeCloser Closer{Probe};
+        if (Shared) {
+            TOptionChoices Choices = SharedChoices;
+            const TSourceInfo Source = SourceInfoOf(Probe);
+            const TOutputOptions Out = BuildOutputOptions(Choices, Source, Context);
+            const TInputOptions In = BuildInputOptions(Choices, Source);
+            AddTheTask(In, Out);
+            continue;
+        }
+        if (!FOptionDialog) FOptionDialog = new TfrmOption(this);
+        FOptionDialog->SetBuildContext(Context);
+        FOptionDialog->SetRemainingFiles(static_cast<int>(Files.size()) - I - 1);
+        FOptionDialog->SetProbe(&Probe);
+        if (FOptionDialog->exec() != QDialog::Accepted) continue;
+        const TOutputOptions Out = FOptionDialog->GetOutputOptions();
+        const TInputOptions In = FOptionDialog->GetInputOptions();
+        AddTheTask(In, Out);
+        if (FOptionDialog->ApplyToRemaining()) {
+            Shared = true;
+            SharedChoices = FOptionDialog->Choices();
+        }
+    }
+    UpdateStatus();
+}
+
+void TfrmMain::AddTheTask(const TInputOptions& In, const TOutputOptions& Out) {
+    const int32_t Index = FComponent->NewTask(In.FileName, &In);
+    if (Index < 0) {
+        LogBlock("***File open error: " + Q(FComponent->LastError()));
+        return;
+    }
+    if (!FComponent->SetTaskOutput(Index, Out.FileName, &Out)) {
+        // Read before the task goes: deleting may touch the last error.
+        const QString Error = Q(FComponent->LastError());
+        FComponent->DeleteTask(Index);
+        LogBlock("***Cannot do convert, error: " + Error);
+        return;
+    }
+    TAVProbe& Probe = FComponent->Probe();
+    TFileStreamInfo Info;
+    if (!Probe.GetFileStreamInfo(Info)) Info.Duration = -1;
+    FModel->Add(In.FileName, Info.Duration, Probe.GetFileSize(), Out.FileName);
+    LogBlock("***File has been added to convert list.");
+    FButtons.TaskAdded();
+    ApplyButtons();
+}
+
+// ---- the list ----
+
+void TfrmMain::RemoveTask() {
+    const int Index = SelectedRow();
+    if (Index < 0 || Index >= Rows().Count() || FRunActive) return;
+    FComponent->DeleteTask(Index);
+    FModel->Remove(Index);
+    FButtons.TaskRemoved(Rows().Count());
+    ApplyButtons();
+    UpdateStatus();
+}
+
+void TfrmMain::ClearTasks() {
+    if (FRunActive) return;
+    FComponent->ClearTasks();
+    FModel->Clear();
+    FButtons.ListCleared();
+    ApplyButtons();
+    FRunClock.invalidate();
+    UpdateStatus();
+}
+
+// ---- the run ----
+
+void TfrmMain::StartTasks() {
+    // Engines run once: after the final event the list must be cleared first.
+    if (Rows().Count() == 0 || FRunActive || FComponent->TaskCount() != Rows().Count()) return;
+    FComponent->SetThreadPriority(PriorityOf(FSettings));
+    FButtons.RunStarted(FSettings.ThreadMode);
+    ApplyButtons();
+    const int32_t Count = StartThreadCount(FSettings);
+    FRunActive = true;
+    FSequential = Count <= 0;
+    FRunTaskCount = Rows().Count();
+    FTerminatedInRun = 0;
+    FFinalPending = false;
+    FRunClock.start();
+    UpdateStatus();
+    ++FInsideComponent;
+    FComponent->StartTasks(Count);
+    --FInsideComponent;
+    FinishRunWhenDue();
+}
+
+void TfrmMain::StopTasks() {
+    FButtons.StopPressed();
+    ApplyButtons();
+    ++FInsideComponent;
+    FComponent->StopTasks(true);
+    --FInsideComponent;
+    FinishRunWhenDue();
+}
+
+void TfrmMain::PauseTasks() {
+    FButtons.Paused();
+    ApplyButtons();
+    FComponent->PauseTasks();
+}
+
+void TfrmMain::ResumeTasks() {
+    FButtons.Resumed();
+    ApplyButtons();
+    FComponent->ResumeTasks();
+}
+
+void TfrmMain::HandleProgress(int32_t AIndex, int32_t AFPS, int32_t ACurrentDuration, int64_t ACurrentSize,
+                              int32_t ATotalOutputDuration) {
+    FModel->ApplyProgress(AIndex, AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
+    UpdateStatus();
+    if (FSequential) {
+        // The run holds the event loop: paint now.
+        FList->viewport()->repaint();
+        statusBar()->repaint();
+    }
+}
+
+void TfrmMain::HandleTerminate(int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+    if (AIndex < 0) {
+        FFinalPending = true;
+        FinishRunWhenDue();
+        return;
+    }
+    FModel->ApplyTerminate(AIndex, AFinished, AException);
+    ++FTerminatedInRun;
+    UpdateStatus();
+    if (FSequential) {
+        FList->viewport()->repaint();
+        statusBar()->repaint();
+    }
+    if (AException) {
+        // Inside a sequential run the box would open an event loop within the component's
+        // run: it waits until the run has returned.
+        if (FInsideComponent > 0)
+            FDeferredWarnings.push_back(Q(AMessage));
+        else
+            FPrompts.ShowMessage(Q(AMessage), QMessageBox::Warning);
+    }
+    FinishRunWhenDue();
+}
+
+void TfrmMain::FinishRunWhenDue() {
+    if (FInsideComponent == 0) {
+        std::vector<QString> Warnings;
+        Warnings.swap(FDeferredWarnings);
+        for (const QString& W : Warnings) FPrompts.ShowMessage(W, QMessageBox::Warning);
+    }
+    // The final event may overtake a task's own on its way to this thread, and clearing the
+    // component's list inside its own call is not ours to do.
+    if (FFinalPending && FRunActive && FInsideComponent == 0 && FTerminatedInRun >= FRunTaskCount)
+        FinishRun();
+}
+
+void TfrmMain::FinishRun() {
+    FFinalPending = false;
+    FRunActive = false;
+    FButtons.FinalTerminate();
+    ApplyButtons();
+    FComponent->ClearTasks();
+    UpdateStatus();
+    if (!isActiveWindow()) {
+        const TRunSummary S = SummariseRun(Rows(), 0);
+        SendDesktopNotification(QString("Zembra: %1 finished, %2 failed").arg(S.Done).arg(S.Failed));
+    }
+    emit RunFinished();
+}
+
+// ---- outside the program ----
+
+void TfrmMain::ShowPreferences() {
+    TfrmPreferences Dialog(this);
+    Dialog.SetSettings(FSettings);
+    if (Dialog.exec() != QDialog::Accepted) return;
+    SetSettings(Dialog.Settings());
+    SaveSettings();
+}
+
+void TfrmMain::ShowHelp() {
+    if (!FHelp) FHelp = new THelpViewer(this);
+    FHelp->ShowTopic(FHelpFolder);
+}
+
+void TfrmMain::GetMore() {
+    QDesktopServices::openUrl(QUrl(QString(ZEMBRA_HOMEPAGE).toLower()));
+}
+
+void TfrmMain::PlayOutput() {
+    const QString File = QString::fromStdU16String(Rows().FileToPlay(SelectedRow()));
+    if (!File.isEmpty() && QFileInfo(File).isFile()) QDesktopServices::openUrl(QUrl::fromLocalFile(File));
+}
+
+void TfrmMain::OpenFolder() {
+    const int Row = Rows().RowOfInterest(SelectedRow());
+    const QString Folder = QString::fromStdU16String(Rows().FolderToOpen(SelectedRow()));
+    if (Folder.isEmpty() || !QFileInfo(Folder).isDir()) return;
+    ShowInFileManager(QString::fromStdU16String(Rows()[Row].OutputFile), Folder);
+}
+
+// ---- window events ----
+
+void TfrmMain::closeEvent(QCloseEvent* Event) {
+    if (FRunActive && !FPrompts.ConfirmStopAndQuit()) {
+        Event->ignore();
+        return;
+    }
+    UnbindEvents();
+    FComponent->StopTasks(true);
+    SaveSettings();
+    if (FHelp) FHelp->close();
+    Event->accept();
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* Event) {
+    if (FButtons.Add && Event->mimeData()->hasUrls()) Event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent* Event) {
+    QStringList Paths;
+    for (const QUrl& U : Event->mimeData()->urls())
+        if (U.isLocalFile()) Paths << U.toLocalFile();
+    Event->acceptProposedAction();
+    // After the drop has returned to the source: each file may show a modal dialog.
+    QTimer::singleShot(0, this, [this, Paths] { Guarded([this, &Paths] { AddPaths(Paths); }); });
+}
+
+}  // namespace zembra
