@@ -35,6 +35,9 @@ class TTaskFFmpeg : public TFFmpeg {
     // current run, and whether the task left the list (its reports then go nowhere).
     bool FCounted = false;
     bool FDetached = false;
+    // Guarded by the event lock too: the task was started on a worker of the current run and
+    // has not reported its end yet, so its end frees a place for the next task.
+    bool FHoldsSlot = false;
 };
 
 using TTaskPtr = std::unique_ptr<TTaskFFmpeg>;

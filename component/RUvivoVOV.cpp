@@ -165,6 +165,9 @@ TCustomRUvivoVOV::~TCustomRUvivoVOV() {
         // A handler still running finishes first, and no task starts while the list goes.
         std::lock_guard<TEventLock> G(FEventLock);
         FPendingCount = 0;
+        // The tasks going with the component report to nobody, and no run ends any more.
+        FFinalRaised = true;
+        FRunActive = false;
     }
     std::vector<TTaskPtr> All = FTasks.ExtractAll();
     {
@@ -303,9 +306,21 @@ int32_t TCustomRUvivoVOV::NewTask(const std::u16string& AFileName, const TInputO
         });
         Engine->SetOnTerminate([this](TCustomFFmpeg& Sender) { DoTerminate(Sender); });
         std::lock_guard<TEventLock> G(FEventLock);
-        // A task added after a run's end takes part in the next end.
-        FFinalRaised = false;
-        return FTasks.Add(std::move(Engine));
+        TTaskFFmpeg& Added = *Engine;
+        const int32_t Index = FTasks.Add(std::move(Engine));
+        if (!FRunActive) {
+            // A task added after a run's end takes part in the next end.
+            FFinalRaised = false;
+        } else if (FStopping) {
+            // A stopped run starts nothing more: the task waits for the next run.
+            Added.FCounted = true;
+            ++FFinishedCount;
+        } else {
+            // It joins the run behind the tasks still waiting, and the run ends after it too.
+            ++FPendingCount;
+            FillSlots();
+        }
+        return Index;
     } catch (const std::exception& E) {
         FLastError = E.what();
         return -1;
@@ -446,9 +461,13 @@ bool TCustomRUvivoVOV::SetTaskOutput(int32_t AIndex, const std::u16string& AFile
     }
 }
 
+bool TCustomRUvivoVOV::InsideRun() const {
+    return FEventLock.HeldByCurrentThread() || (IsMainThread() && FSequentialEngine);
+}
+
 void TCustomRUvivoVOV::Dispose(std::vector<TTaskPtr> Engines) {
     if (Engines.empty()) return;
-    if (FEventLock.HeldByCurrentThread()) {
+    if (InsideRun()) {
         std::lock_guard<std::mutex> G(FDisposedLock);
         for (TTaskPtr& Engine : Engines) FDisposed.push_back(std::move(Engine));
         return;
@@ -464,7 +483,7 @@ void TCustomRUvivoVOV::FreeEngines(std::vector<TTaskPtr>& Engines) {
 }
 
 void TCustomRUvivoVOV::FlushDisposed() {
-    if (FEventLock.HeldByCurrentThread()) return;
+    if (InsideRun()) return;
     std::vector<TTaskPtr> Engines;
     {
         std::lock_guard<std::mutex> G(FDisposedLock);
@@ -474,6 +493,7 @@ void TCustomRUvivoVOV::FlushDisposed() {
 }
 
 void TCustomRUvivoVOV::DeleteTask(int32_t AIndex) {
+    const bool Inside = InsideRun();
     std::vector<TTaskPtr> Removed;
     {
         std::lock_guard<TEventLock> G(FEventLock);
@@ -488,23 +508,58 @@ void TCustomRUvivoVOV::DeleteTask(int32_t AIndex) {
             }
         }
         if (Engine->FCounted && FFinishedCount > 0) --FFinishedCount;
+        // A running task stops at its next packet; from inside the run nothing waits for it.
+        Engine->Stop(false);
         Removed.push_back(FTasks.Extract(AIndex));
     }
+    // Outside the run this waits for the task's end, whose report starts the next task.
     Dispose(std::move(Removed));
+    if (Inside) return;  // the run's own end checks come after the removed task has ended
     std::lock_guard<TEventLock> G(FEventLock);
-    if (FRunActive) CheckRunEnd();
+    if (FRunActive && FPendingCount <= 0) CheckRunEnd();
 }
 
 void TCustomRUvivoVOV::ClearTasks() {
-    std::vector<TTaskPtr> Removed;
+    const bool Inside = InsideRun();
+    bool WasActive = false;
+    std::vector<TTaskFFmpeg*> Running;
     {
         std::lock_guard<TEventLock> G(FEventLock);
         FPendingCount = 0;
+        WasActive = FRunActive.load();
+        if (WasActive) FStopping = true;
+        std::vector<TTaskPtr>& List = FTasks.LockList();
+        for (TTaskPtr& Engine : List)
+            if (Engine->Running()) Running.push_back(Engine.get());
+        FTasks.UnlockList();
+        if (Inside) {
+            // The task converting on this thread cannot be waited for: it stops at its next
+            // packet and its end is reported here, while it still has its index.
+            for (TTaskFFmpeg* Engine : Running) {
+                Engine->Stop(false);
+                if (Engine->FDetached || Engine->FCounted) continue;
+                Engine->FCounted = true;
+                ++FFinishedCount;
+                RaiseTerminate(Engine->Index(), false, Engine->ErrorOccurred(), Engine->ErrorMessage());
+            }
+        }
+    }
+    // Each running task ends and reports with its index before the list goes; only the main
+    // thread frees engines, so the pointers stay valid.
+    if (!Inside)
+        for (TTaskFFmpeg* Engine : Running) Engine->Stop(true);
+    std::vector<TTaskPtr> Removed;
+    {
+        std::lock_guard<TEventLock> G(FEventLock);
         Removed = FTasks.ExtractAll();
         for (TTaskPtr& Engine : Removed) Engine->FDetached = true;
-        FFinishedCount = 0;
-        FFinalRaised = false;
+        if (WasActive && !FFinalRaised) RaiseTerminate(-1, true, false, "");
+        // An empty list has no run to end; a task added later clears this.
+        FFinalRaised = true;
         FRunActive = false;
+        FStopping = false;
+        FPaused = false;
+        FFinishedCount = 0;
         FThreadMode = false;
         FLastError.clear();
     }
@@ -523,22 +578,25 @@ void TCustomRUvivoVOV::StartTasks(int32_t AThreadCount) {
         FNextIndex = 0;
         FFinishedCount = 0;
         FFinalRaised = false;
+        FStopping = false;
+        FPaused = false;
+        FBusySlots = 0;
+        FThreadCount = AThreadCount > 0 ? AThreadCount : 0;
         FThreadMode = AThreadCount > 0;
         FPendingCount = TaskCount();
         {
             std::vector<TTaskPtr>& List = FTasks.LockList();
-            for (TTaskPtr& Engine : List) Engine->FCounted = false;
+            for (TTaskPtr& Engine : List) {
+                Engine->FCounted = false;
+                Engine->FHoldsSlot = false;
+            }
             FTasks.UnlockList();
         }
         if (FPendingCount <= 0) return;
         FRunActive = true;
         if (FThreadMode) {
             // Held while starting, so that a task ending meanwhile waits to start the next one.
-            int32_t Count = AThreadCount;
-            while (FPendingCount > 0) {
-                StartNextTask();
-                if (--Count == 0) break;
-            }
+            FillSlots();
             return;
         }
     }
@@ -549,12 +607,26 @@ void TCustomRUvivoVOV::StartTasks(int32_t AThreadCount) {
             if (FPendingCount <= 0) break;
             --FPendingCount;
             Engine = FTasks.Items(FNextIndex++);
+            FSequentialEngine = Engine;
         }
         if (Engine) StartOneTask(*Engine);
+        FSequentialEngine = nullptr;
+        // Engines removed by a handler while they ran can go now.
+        FlushDisposed();
+    }
+    {
+        // A handler may have removed the last task while it ran: its end was not counted.
+        std::lock_guard<TEventLock> G(FEventLock);
+        if (FRunActive) CheckRunEnd();
     }
     // Tasks stopped from inside a handler report from their notification threads.
     WaitInMainThread([this] { return !FRunActive.load(); });
     FlushDisposed();
+}
+
+void TCustomRUvivoVOV::FillSlots() {
+    if (!FThreadMode) return;  // sequential mode goes on in the StartTasks loop
+    while (FPendingCount > 0 && FBusySlots < FThreadCount) StartNextTask();
 }
 
 void TCustomRUvivoVOV::StartNextTask() {
@@ -577,7 +649,13 @@ void TCustomRUvivoVOV::StartOneTask(TTaskFFmpeg& Engine) {
     }
     Engine.SetProgressInterval(static_cast<int64_t>(FProgressInterval.load()) * 1000);
     if (FThreadMode) {
-        if (TThread* Worker = Engine.Start(true, FThreadPriority.load())) Worker->Resume();
+        if (TThread* Worker = Engine.Start(true, FThreadPriority.load())) {
+            Engine.FHoldsSlot = true;
+            ++FBusySlots;
+            // A paused run keeps the tasks it starts paused until it is resumed.
+            if (FPaused) Engine.Pause();
+            Worker->Resume();
+        }
     } else {
         Engine.Start(false);
     }
@@ -591,15 +669,23 @@ void TCustomRUvivoVOV::StopTasks(bool AWait) {
         // stop below then stops that one too instead of racing its start.
         std::lock_guard<TEventLock> G(FEventLock);
         FPendingCount = 0;
+        if (FRunActive) FStopping = true;
+        FPaused = false;
     }
     FTasks.StopAll(AWait && !InEvent);
 }
 
 void TCustomRUvivoVOV::PauseTasks() {
+    // Under the event lock, so that a task starting meanwhile is either paused here or starts
+    // paused.
+    std::lock_guard<TEventLock> G(FEventLock);
+    if (FRunActive && FThreadMode) FPaused = true;
     FTasks.PauseAll();
 }
 
 void TCustomRUvivoVOV::ResumeTasks() {
+    std::lock_guard<TEventLock> G(FEventLock);
+    FPaused = false;
     FTasks.ResumeAll();
 }
 
@@ -671,27 +757,34 @@ void TCustomRUvivoVOV::DoTerminate(TCustomFFmpeg& Sender) {
     auto* Engine = dynamic_cast<TTaskFFmpeg*>(&Sender);
     if (!Engine) return;
     std::lock_guard<TEventLock> G(FEventLock);
-    // A task that left the list reports to nobody; a second report of one run counts once.
-    if (Engine->FDetached || Engine->FCounted) return;
-    Engine->FCounted = true;
-    RaiseTerminate(Engine->Index(), Engine->Finished(), Engine->ErrorOccurred(), Engine->ErrorMessage());
+    const bool HeldSlot = Engine->FHoldsSlot;
+    Engine->FHoldsSlot = false;
+    if (HeldSlot) --FBusySlots;
+    if (!Engine->FDetached && !Engine->FCounted) {
+        // Counted before the handler runs: a handler that removes the task then uncounts it.
+        Engine->FCounted = true;
+        ++FFinishedCount;
+        RaiseTerminate(Engine->Index(), Engine->Finished(), Engine->ErrorOccurred(), Engine->ErrorMessage());
+    } else if (!HeldSlot) {
+        // A second report of one run, or a task that left the list before it started.
+        return;
+    }
+    // A removed task that was running still frees its place for the next one.
     EndOfTask();
 }
 
 void TCustomRUvivoVOV::EndOfTask() {
-    ++FFinishedCount;
-    if (FPendingCount > 0) {
-        // Sequential mode goes on in the StartTasks loop.
-        if (FThreadMode) StartNextTask();
-        return;
-    }
-    CheckRunEnd();
+    FillSlots();
+    if (FPendingCount <= 0) CheckRunEnd();
 }
 
 void TCustomRUvivoVOV::CheckRunEnd() {
-    if (FFinalRaised || FPendingCount > 0 || FFinishedCount < TaskCount()) return;
+    // A removed task still running holds its place: the run ends after it too.
+    if (FFinalRaised || FPendingCount > 0 || FBusySlots > 0 || FFinishedCount < TaskCount()) return;
     FFinalRaised = true;
     FRunActive = false;
+    FStopping = false;
+    FPaused = false;
     RaiseTerminate(-1, true, false, "");
 }
 

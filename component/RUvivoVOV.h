@@ -153,10 +153,15 @@ class TCustomRUvivoVOV {
     // Under FEventLock.
     void StartNextTask();
     void StartOneTask(TTaskFFmpeg& Engine);
+    // Starts pending tasks while the run has free worker places (thread mode only).
+    void FillSlots();
     void EndOfTask();
     void CheckRunEnd();
     void RaiseTerminate(int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage);
-    // Frees engines, or keeps them for later when called from inside an event: the engine may
+    // True inside an event handler or a sequential run on this thread: an engine may then be
+    // on this thread's stack, so nothing may wait for it or free it.
+    bool InsideRun() const;
+    // Frees engines, or keeps them for later when called from inside a run: the engine may
     // be the one whose report is being handled.
     void Dispose(std::vector<TTaskPtr> Engines);
     // Frees the terminate-event threads that have ended.
@@ -186,6 +191,12 @@ class TCustomRUvivoVOV {
     int32_t FFinishedCount = 0;             // under FEventLock
     std::atomic<int32_t> FPendingCount{0};  // changed under FEventLock
     bool FFinalRaised = false;              // under FEventLock
+    int32_t FThreadCount = 0;               // under FEventLock: tasks at once in thread mode
+    int32_t FBusySlots = 0;                 // under FEventLock: started tasks not yet ended
+    bool FPaused = false;                   // under FEventLock: tasks started now start paused
+    bool FStopping = false;                 // under FEventLock: the run was stopped
+    // The engine a sequential run is converting on the main thread (main thread only).
+    TTaskFFmpeg* FSequentialEngine = nullptr;
     std::atomic<bool> FRunActive{false};
 
     std::mutex FEventThreadLock;

@@ -117,6 +117,8 @@ void TCustomFFmpeg::ResetJob() {
     FFinished = false;
     FTerminated = false;
     FNotifyPending = false;
+    // A pause that came after the last run's last checkpoint must not hold the next run.
+    FPauseGate.Open();
     FErrorOccurred = false;
     FErrorMessage.clear();
     FLastError.clear();
@@ -226,6 +228,8 @@ TThread* TCustomFFmpeg::Start(bool InBackground, TThreadPriority Priority) {
     FStopRequested = false;
     FFinished = false;
     FTerminated = false;
+    // A run starts unpaused, whatever an earlier run was left with.
+    FPauseGate.Open();
     if (!InBackground) {
         Run();
         return nullptr;
@@ -251,6 +255,8 @@ void TCustomFFmpeg::Run() {
     }
     CloseRegisteredCodecs();
     CleanUp();
+    // A pause that arrived after the loop's last checkpoint leaves no ended job paused.
+    FPauseGate.Open();
     DoTerminated();
 }
 

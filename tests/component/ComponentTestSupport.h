@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -44,6 +45,8 @@ struct TLoopControl {
     std::mutex Lock;
     std::map<const void*, std::thread::id> WorkerOf;  // engine -> thread of its run
     std::map<const void*, int> IterationsOf;
+    // Called on the converting thread after a task's loop, before the run's end is reported.
+    std::function<void(TTaskFFmpeg&)> AfterLoop;
 
     std::thread::id Worker(const void* Engine) {
         std::lock_guard<std::mutex> G(Lock);
@@ -100,6 +103,7 @@ class TLoopTask : public TTaskFFmpeg {
             if (I == FControl.Limit.load()) break;
             std::this_thread::sleep_for(2ms);
         }
+        if (FControl.AfterLoop) FControl.AfterLoop(*this);
         --FControl.Running;
         FFinished = !StopRequested();
     }
@@ -116,8 +120,12 @@ class TTestComponent : public TRUvivoVOV {
     // Called at the start of each terminate report, on the reporting thread.
     std::function<void(TCustomFFmpeg&)> BeforeTerminate;
 
-    // The tasks use Control: they go before it does.
-    ~TTestComponent() override { ClearTasks(); }
+    // The tasks use Control: they go before it does. As with the component's own destruction,
+    // the tasks going with it report to nobody.
+    ~TTestComponent() override {
+        SetOnTerminate(nullptr);
+        ClearTasks();
+    }
 
     TEventLock& Lock() { return EventLock(); }
     void ReportEnd(TCustomFFmpeg& Sender) { TRUvivoVOV::DoTerminate(Sender); }
