@@ -113,6 +113,8 @@ TfrmOption::TfrmOption(QWidget* Parent) : QDialog(Parent) {
     FFileSystemType = [](const QString& Folder) {
         return QStorageInfo(Folder).fileSystemType().toStdString();
     };
+    FBuilt = true;
+    DoUpdateHook();
     UpdateFormatSummary();
 }
 
@@ -388,6 +390,7 @@ QWidget* TfrmOption::CreateHookGroup() {
     Behaviour->addButton(rdoPTSs);
     rdoStandardHook->setChecked(true);
     edtPTSs = Edit("edtPTSs", QStringLiteral("0-5000,10000-15000"), pnlHook);
+    edtPTSs->setMinimumWidth(140);
     btnPTSs = Named(new QPushButton(QStringLiteral("?"), pnlHook), "btnPTSs");
     btnPTSs->setMaximumWidth(28);
     connect(btnPTSs, &QPushButton::clicked, this, &TfrmOption::btnPTSsClick);
@@ -404,7 +407,6 @@ QWidget* TfrmOption::CreateHookGroup() {
         connect(Box, &QCheckBox::toggled, this, &TfrmOption::DoUpdateHook);
     for (QRadioButton* Radio : {rdoExternalHook, rdoCustomHook, rdoStandardHook, rdoBeforeHook, rdoPTSs})
         connect(Radio, &QRadioButton::toggled, this, &TfrmOption::DoUpdateHook);
-    DoUpdateHook();
     return grpVideoHook;
 }
 
@@ -518,7 +520,7 @@ TInputOptions TfrmOption::GetInputOptions() {
 }
 
 void TfrmOption::DoUpdateHook() {
-    if (!chkQuarnHookTxt) return;  // still being built
+    if (!FBuilt) return;
     const THookAvailability A = HookAvailability(Choices(), FContext);
     chkImlib2Img->setEnabled(A.Imlib2Image);
     chkImgDancing->setEnabled(A.Dancing);

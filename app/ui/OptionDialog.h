@@ -92,6 +92,8 @@ class TfrmOption : public QDialog {
     void imgPreviewClick();
     void UpdateCutClipEnabled();
 
+    // The rules read every control; they wait until all of them exist.
+    bool FBuilt = false;
     TCustomAVProbe* FProbe = nullptr;
     int FVideoStream = -1;
     int64_t FDuration = -1;
