@@ -35,6 +35,7 @@ void TPreviewImage::Draw(const TBitmap& Picture) {
     Painter.setRenderHint(QPainter::SmoothPixmapTransform);
     Painter.drawImage(QRect(R.Left, R.Top, R.Width, R.Height), View);
     Painter.end();
+    ++FDrawCount;
     update();
 }
 

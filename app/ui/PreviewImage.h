@@ -3,6 +3,8 @@
 // The dialog's still of the source: a fixed black area into which a picture is drawn at its own
 // aspect ratio, margins left black; a click asks for the picture at actual size.
 
+#include <cstdint>
+
 #include <QImage>
 #include <QWidget>
 
@@ -22,6 +24,8 @@ class TPreviewImage : public QWidget {
     // Nothing is drawn for an empty picture.
     void Draw(const TBitmap& Picture);
     const QImage& Image() const { return FImage; }
+    // Pictures drawn since the widget was made, for the benchmark and diagnostics.
+    int64_t DrawCount() const { return FDrawCount; }
 
   signals:
     void Clicked();
@@ -32,6 +36,7 @@ class TPreviewImage : public QWidget {
 
   private:
     QImage FImage;
+    int64_t FDrawCount = 0;
 };
 
 // A deep copy of a bitmap as a QImage (the bitmap's rows are BGR, padded to 4 bytes).
