@@ -1,0 +1,467 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
+#include <QImage>
+#include <QMenu>
+#include <QMimeData>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QTreeView>
+#include <QUrl>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/ui/HelpViewer.h"
+#include "app/ui/LogPane.h"
+#include "app/ui/MainWindow.h"
+#include "app/ui/OptionDialog.h"
+#include "app/ui/ZembraApplication.h"
+#include "binding/FFmpegLoader.h"
+#include "logging/FFmpegLogger.h"
+#include "tests/media/ClipInspector.h"
+#include "tests/media/SampleClips.h"
+#include "tests/media/TestMedia.h"
+
+namespace zembra {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct TBox {
+    QString Text;
+    QMessageBox::Icon Icon;
+};
+
+std::string Pattern(const TButtonStates& B) {
+    std::string P;
+    for (bool On : {B.Add, B.Remove, B.Clear, B.Start, B.Stop, B.Pause, B.Resume}) P += On ? '1' : '0';
+    return P;
+}
+
+// Distinct colours in a picture: a blank grab has one or two.
+size_t ColourCount(const QImage& Image) {
+    std::set<QRgb> Colours;
+    for (int Y = 0; Y < Image.height(); Y += 3)
+        for (int X = 0; X < Image.width(); X += 3) Colours.insert(Image.pixel(X, Y));
+    return Colours.size();
+}
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        if (!QApplication::instance()) {
+            static int Argc = 1;
+            static char Name[] = "ui_tests";
+            static char* Argv[] = {Name, nullptr};
+            static TZembraApplication App(Argc, Argv);
+        }
+        // Preferences and geometry of the tests stay away from the user's.
+        QStandardPaths::setTestModeEnabled(true);
+    }
+
+    void SetUp() override {
+        FFLoader().SetLibraryPath(DefaultLibraryFolder());
+        ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
+        char Pattern[] = "/tmp/zembra-window-XXXXXX";
+        ASSERT_NE(::mkdtemp(Pattern), nullptr);
+        Dir = Pattern;
+        QSettings().clear();
+        Window = std::make_unique<TfrmMain>();
+        Window->Prompts().ShowMessage = [this](const QString& Text, QMessageBox::Icon Icon) {
+            Boxes.push_back({Text, Icon});
+        };
+        Window->Prompts().ChooseFiles = [this] { return Chosen; };
+        Window->Prompts().ConfirmStopAndQuit = [this] {
+            ++Questions;
+            return QuitAnswer;
+        };
+        Window->show();
+        QTest::qWait(10);
+    }
+
+    void TearDown() override {
+        Window.reset();
+        std::error_code Ec;
+        std::filesystem::remove_all(Dir, Ec);
+    }
+
+    std::string Clip(const std::string& Name, double Seconds = 1.0) {
+        testmedia::TClipSpec Spec = testmedia::SampleClip(testmedia::TSampleKind::Avi, Dir + "/" + Name);
+        for (auto& A : Spec.Audios) A.Duration = Seconds;
+        for (auto& V : Spec.Videos) V.FrameCount = static_cast<int>(Seconds * 25);
+        EXPECT_EQ(testmedia::WriteClip(Spec), "");
+        return Spec.Path;
+    }
+    std::string LongSound(const std::string& Name, double Seconds) {
+        testmedia::TClipSpec Spec;
+        Spec.Path = Dir + "/" + Name;
+        testmedia::TAudioSpec Audio;
+        Audio.Encoder = "pcm_s16le";
+        Audio.Duration = Seconds;
+        Spec.Audios.push_back(Audio);
+        EXPECT_EQ(testmedia::WriteClip(Spec), "");
+        return Spec.Path;
+    }
+
+    // Answers every settings dialog with OK while it runs (checking "Apply to the remaining"
+    // when ApplyRest is set); counts the dialogs.
+    void ScriptDialogs(bool ApplyRest = false) {
+        auto* Timer = new QTimer(Window.get());
+        QObject::connect(Timer, &QTimer::timeout, Window.get(), [this, ApplyRest] {
+            auto* Dialog = qobject_cast<TfrmOption*>(QApplication::activeModalWidget());
+            if (!Dialog || !Dialog->isVisible()) return;
+            ++Dialogs;
+            if (auto* Apply = Dialog->findChild<QCheckBox*>("chkApplyRemaining"); Apply && ApplyRest)
+                Apply->setChecked(Apply->isVisible());
+            Dialog->findChild<QPushButton*>("btnOk")->click();
+        });
+        Timer->start(20);
+    }
+
+    bool LogHas(const QString& Line) const {
+        return Window->LogPane()->toPlainText().split('\n').contains(Line);
+    }
+
+    void Screenshot(QWidget* W, const char* Name) {
+        const QString Folder = QCoreApplication::applicationDirPath() + "/../screenshots";
+        QDir().mkpath(Folder);
+        const QImage Image = W->grab().toImage();
+        EXPECT_GT(ColourCount(Image), 8u) << Name;
+        EXPECT_TRUE(Image.save(Folder + "/" + Name + ".png")) << Name;
+    }
+
+    bool WaitForRun(int Seconds = 60) {
+        QSignalSpy Finished(Window.get(), &TfrmMain::RunFinished);
+        return !Window->RunActive() || Finished.wait(Seconds * 1000);
+    }
+
+    std::string Dir;
+    std::unique_ptr<TfrmMain> Window;
+    std::vector<TBox> Boxes;
+    QStringList Chosen;
+    bool QuitAnswer = false;
+    int Questions = 0;
+    int Dialogs = 0;
+};
+
+// Two clips through the real dialog, run on two threads, then one more after "Clear Task" run
+// in the window's thread: rows, log lines, playable markers, buttons and outputs.
+TEST_F(MainWindowTest, AddsThroughTheDialogAndRunsInThreadAndSequentialMode) {
+    Screenshot(Window.get(), "window-empty");
+    const std::string A = Clip("a.avi"), B = Clip("b.avi");
+    ScriptDialogs();
+    Chosen = {QString::fromStdString(A), QString::fromStdString(B)};
+    Window->Action("btnAdd")->trigger();
+    ASSERT_EQ(Window->Rows().Count(), 2) << Window->LogPane()->toPlainText().toStdString();
+    EXPECT_EQ(Dialogs, 2);
+    EXPECT_EQ(Window->Component().TaskCount(), 2);
+    const TTaskRow& First = Window->Rows()[0];
+    EXPECT_EQ(First.Cells[colInput], "a.avi");
+    EXPECT_EQ(First.Cells[colTotalTime], "1");
+    EXPECT_EQ(First.Cells[colFileSize], std::to_string(std::filesystem::file_size(A)));
+    EXPECT_EQ(First.Cells[colOutput], "a_(new).mp3");
+    EXPECT_EQ(First.Cells[colProgress], "");
+    EXPECT_EQ(Window->Rows()[1].Cells[colOutput], "b_(new).mp3");
+    EXPECT_TRUE(LogHas("***File has been added to convert list."));
+    EXPECT_EQ(Pattern(Window->Buttons()), "1111111");
+    EXPECT_EQ(Window->List()->model()->headerData(7, Qt::Horizontal).toString(), "File Size");
+
+    // The log handler's line format, through the process's logger.
+    GetLogger().Log(nullptr, llError, "a line from the engine");
+    const QString Lines = Window->LogPane()->toPlainText();
+    EXPECT_TRUE(Lines.contains(
+        QRegularExpression("^#\\d+\\.3: a line from the engine$", QRegularExpression::MultilineOption)))
+        << Lines.toStdString();
+
+    TRunSettings Two = Window->Settings();
+    Two.ThreadMode = true;
+    Two.ThreadCount = "2";
+    Window->SetSettings(Two);
+    Window->Action("btnStart")->trigger();
+    EXPECT_EQ(Pattern(Window->Buttons()), "0000110");
+    ASSERT_TRUE(WaitForRun());
+    EXPECT_EQ(Pattern(Window->Buttons()), "0010000");
+    EXPECT_EQ(Window->Component().TaskCount(), 0);  // the engines have run; the rows stay
+    ASSERT_EQ(Window->Rows().Count(), 2);
+    for (const TTaskRow& Row : Window->Rows().Rows()) {
+        EXPECT_EQ(Row.Cells[colProgress], "100%");
+        EXPECT_TRUE(Row.Playable);
+        EXPECT_EQ(Row.State, TTaskState::Finished);
+        testmedia::TClipFacts Facts;
+        const std::string Out = QString::fromStdU16String(Row.OutputFile).toStdString();
+        ASSERT_EQ(testmedia::InspectClip(Out, Facts), "") << Out;
+        ASSERT_EQ(Facts.Streams.size(), 1u);
+        EXPECT_EQ(Facts.Streams[0].CodecId, AV_CODEC_ID_MP3);
+        EXPECT_NEAR(Facts.Duration, 1.0, 0.15);
+    }
+    EXPECT_TRUE(Boxes.empty());
+    Screenshot(Window.get(), "window-after-run");
+
+    // The pop-up: add/remove/clear copy the buttons; play the last row with none selected.
+    Window->PopupMenu()->popup(Window->mapToGlobal(QPoint(50, 50)));
+    EXPECT_FALSE(Window->Action("mnuAdd")->isEnabled());
+    EXPECT_TRUE(Window->Action("mnuClear")->isEnabled());
+    EXPECT_TRUE(Window->Action("mnuPlay")->isEnabled());
+    EXPECT_TRUE(Window->Action("mnuOpenFolder")->isEnabled());
+    Window->PopupMenu()->hide();
+    // Starting again would run engines that have run: nothing happens.
+    Window->StartTasks();
+    EXPECT_FALSE(Window->RunActive());
+
+    Window->Action("btnClear")->trigger();
+    EXPECT_EQ(Pattern(Window->Buttons()), "1000000");
+    EXPECT_EQ(Window->Rows().Count(), 0);
+
+    Chosen = {QString::fromStdString(A)};
+    Window->Action("btnAdd")->trigger();
+    ASSERT_EQ(Window->Rows().Count(), 1);
+    EXPECT_EQ(Window->Rows()[0].Cells[colOutput], "a_(new_1).mp3");  // the first one is there
+    TRunSettings Sequential = Window->Settings();
+    Sequential.ThreadMode = false;
+    Window->SetSettings(Sequential);
+    QSignalSpy Finished(Window.get(), &TfrmMain::RunFinished);
+    Window->Action("btnStart")->trigger();  // returns after the run
+    EXPECT_EQ(Finished.count(), 1);
+    EXPECT_FALSE(Window->RunActive());
+    EXPECT_EQ(Window->Rows()[0].Cells[colProgress], "100%");
+    EXPECT_TRUE(std::filesystem::exists(Dir + "/a_(new_1).mp3"));
+    EXPECT_EQ(Pattern(Window->Buttons()), "0010000");
+}
+
+// Pause holds a thread-mode run, closing asks first, stop ends it with a playable output.
+TEST_F(MainWindowTest, PausesStopsAndAsksBeforeClosingDuringARun) {
+    const std::string Long = LongSound("long.wav", 240);
+    ScriptDialogs();
+    Chosen = {QString::fromStdString(Long)};
+    Window->Action("btnAdd")->trigger();
+    ASSERT_EQ(Window->Rows().Count(), 1);
+    Window->Component().SetProgressInterval(100);  // a report long before the end
+    Window->Action("btnStart")->trigger();
+    ASSERT_TRUE(Window->RunActive());
+    QTRY_VERIFY_WITH_TIMEOUT(!Window->Rows()[0].Cells[colCurrentTime].empty(), 20000);
+    Window->Action("btnPause")->trigger();
+    EXPECT_EQ(Pattern(Window->Buttons()), "0000101");
+    QTest::qWait(600);  // reports already on their way arrive
+    const std::string Reached = Window->Rows()[0].Cells[colCurrentTime];
+    QTest::qWait(700);
+    EXPECT_EQ(Window->Rows()[0].Cells[colCurrentTime], Reached);  // held
+    Screenshot(Window.get(), "window-during-run");
+
+    Window->close();  // the answer is Cancel
+    EXPECT_EQ(Questions, 1);
+    EXPECT_TRUE(Window->isVisible());
+    EXPECT_TRUE(Window->RunActive());
+
+    Window->Action("btnResume")->trigger();
+    EXPECT_EQ(Pattern(Window->Buttons()), "0000110");
+    QTest::qWait(200);
+    Window->Action("btnStop")->trigger();
+    ASSERT_TRUE(WaitForRun());
+    const TTaskRow& Row = Window->Rows()[0];
+    EXPECT_EQ(Row.State, TTaskState::Stopped);
+    EXPECT_NE(Row.Cells[colProgress], "100%");
+    EXPECT_TRUE(Row.Playable);  // what a stopped task wrote is a valid file
+    testmedia::TClipFacts Facts;
+    ASSERT_EQ(testmedia::InspectClip(QString::fromStdU16String(Row.OutputFile).toStdString(), Facts), "");
+    EXPECT_GT(Facts.Duration, 0.0);
+    EXPECT_LT(Facts.Duration, 200.0);
+
+    // With no run the window closes without asking.
+    Window->close();
+    EXPECT_EQ(Questions, 1);
+    EXPECT_FALSE(Window->isVisible());
+}
+
+// A second run started and closed with "Stop and quit".
+TEST_F(MainWindowTest, StopAndQuitEndsTheRun) {
+    const std::string Long = LongSound("long.wav", 240);
+    ScriptDialogs();
+    Chosen = {QString::fromStdString(Long)};
+    Window->Action("btnAdd")->trigger();
+    ASSERT_EQ(Window->Rows().Count(), 1);
+    Window->Action("btnStart")->trigger();
+    QTest::qWait(200);
+    QuitAnswer = true;
+    const auto Began = std::chrono::steady_clock::now();
+    Window->close();
+    EXPECT_EQ(Questions, 1);
+    EXPECT_FALSE(Window->isVisible());
+    EXPECT_LT(std::chrono::steady_clock::now() - Began, 10s);
+    EXPECT_FALSE(Window->Component().Task(0) && Window->Component().RunActive());
+}
+
+// Drops of two files and a folder; the first dialog's "Apply to the remaining" adds the rest
+// without asking again; a file that is no media gives the load error and the rest go on.
+TEST_F(MainWindowTest, DropsFilesAndFoldersAndAppliesOneChoiceToTheRest) {
+    const std::string A = Clip("a.avi"), B = Clip("b.avi");
+    std::filesystem::create_directories(Dir + "/folder/deeper");
+    Clip("folder/c.avi");
+    Clip("folder/deeper/d.AVI");
+    { std::ofstream(Dir + "/folder/notes.txt") << "not media"; }
+    { std::ofstream(Dir + "/broken.mp3") << "not media either"; }
+    ScriptDialogs(true);
+    QMimeData Data;
+    Data.setUrls({QUrl::fromLocalFile(QString::fromStdString(A)),
+                  QUrl::fromLocalFile(QString::fromStdString(Dir + "/broken.mp3")),
+                  QUrl::fromLocalFile(QString::fromStdString(B)),
+                  QUrl::fromLocalFile(QString::fromStdString(Dir + "/folder"))});
+    QDragEnterEvent Enter(QPoint(100, 100), Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Window.get(), &Enter);
+    EXPECT_TRUE(Enter.isAccepted());
+    QDropEvent Drop(QPointF(100, 100), Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Window.get(), &Drop);
+    QTRY_COMPARE_WITH_TIMEOUT(Window->Rows().Count(), 4, 20000);
+    EXPECT_EQ(Dialogs, 1);
+    std::vector<std::string> Inputs, Outputs;
+    for (const TTaskRow& R : Window->Rows().Rows()) {
+        Inputs.push_back(R.Cells[colInput]);
+        Outputs.push_back(R.Cells[colOutput]);
+    }
+    EXPECT_EQ(Inputs, (std::vector<std::string>{"a.avi", "b.avi", "c.avi", "d.AVI"}));
+    EXPECT_EQ(Outputs,
+              (std::vector<std::string>{"a_(new).mp3", "b_(new).mp3", "c_(new).mp3", "d_(new).mp3"}));
+    EXPECT_TRUE(Window->LogPane()->toPlainText().contains("***File load error: "));
+    EXPECT_EQ(Window->Component().TaskCount(), 4);
+}
+
+// Libraries that cannot be loaded give one log line and no dialog; a failing task's message
+// comes in a warning box and its output is not playable; the help and its two failures.
+TEST_F(MainWindowTest, ReportsMissingLibrariesFailuresAndHelp) {
+    const std::string A = Clip("a.avi");  // while the libraries are there
+    Window->Component().UnloadLibraries();
+    Window->SetLibraryFolder(QString::fromStdString(Dir + "/LibAV"));
+    bool Asked = false;
+    Window->Prompts().ChooseFiles = [&Asked] {
+        Asked = true;
+        return QStringList();
+    };
+    Window->LogPane()->clear();
+    Window->Action("btnAdd")->trigger();
+    EXPECT_FALSE(Asked);
+    const QStringList Lines = Window->LogPane()->toPlainText().split('\n');
+    ASSERT_EQ(Lines.size(), 1);
+    EXPECT_TRUE(Lines[0].contains("myutil")) << Lines[0].toStdString();
+    EXPECT_EQ(Window->Rows().Count(), 0);
+    Window->SetLibraryFolder(QString::fromStdU16String(DefaultLibraryFolder()));
+
+    ScriptDialogs();
+    Window->Prompts().ChooseFiles = [this] { return Chosen; };
+    Chosen = {QString::fromStdString(A)};
+    Window->Action("btnAdd")->trigger();
+    ASSERT_EQ(Window->Rows().Count(), 1);
+    // An engine's failure, reported the way the component reports it: from another thread.
+    std::thread([Handler = Window->Component().OnTerminate()] {
+        Handler(0, false, true, "Broken input");
+    }).join();
+    QTRY_COMPARE(static_cast<int>(Boxes.size()), 1);
+    EXPECT_EQ(Boxes[0].Text, "Broken input");
+    EXPECT_EQ(Boxes[0].Icon, QMessageBox::Warning);
+    EXPECT_FALSE(Window->Rows()[0].Playable);
+    EXPECT_EQ(Window->Rows()[0].State, TTaskState::Failed);
+
+    // Help: the manual beside the program; twice gives the one viewer.
+    Window->Action("ToolButtonHelp")->trigger();
+    ASSERT_NE(Window->HelpViewer(), nullptr);
+    THelpViewer* Viewer = Window->HelpViewer();
+    EXPECT_TRUE(Viewer->isVisible());
+    EXPECT_TRUE(Viewer->Browser()->source().toString().endsWith("introduction.htm"));
+    EXPECT_TRUE(Viewer->Browser()->toPlainText().contains("Zembra"));
+    Window->Action("ToolButtonHelp")->trigger();
+    EXPECT_EQ(Window->HelpViewer(), Viewer);
+    Screenshot(Viewer, "help");
+    EXPECT_EQ(Boxes.size(), 1u);
+
+    std::filesystem::create_directories(Dir + "/emptyhelp");
+    Window->SetHelpFolder(QString::fromStdString(Dir + "/nohelp"));
+    Window->Action("ToolButtonHelp")->trigger();
+    Window->SetHelpFolder(QString::fromStdString(Dir + "/emptyhelp"));
+    Window->Action("ToolButtonHelp")->trigger();
+    ASSERT_EQ(Boxes.size(), 3u);
+    EXPECT_EQ(Boxes[1].Text, "HHCtrl.OCX not installed!\r HTMLHELP cannot displayed!");
+    EXPECT_EQ(Boxes[1].Icon, QMessageBox::Critical);
+    EXPECT_EQ(Boxes[2].Text, "Function HTMLHELP cannot loaded!");
+}
+
+// The custom hook on frames of a real bitmap: text drawn, 100-149 untouched, flips, the end.
+TEST_F(MainWindowTest, CustomHookDrawsAndFlipsByFrame) {
+    const TCustomHookEvent Hook = Window->Component().OnCustomHook();
+    ASSERT_TRUE(Hook);
+    auto Frame = [] {
+        TBitmap B(160, 120);
+        for (int Y = 0; Y < 120; ++Y)
+            for (int X = 0; X < 160; ++X) {
+                uint8_t* P = B.ScanLine(Y) + X * 3;
+                P[0] = static_cast<uint8_t>(X);
+                P[1] = static_cast<uint8_t>(Y);
+                P[2] = 0;
+            }
+        return B;
+    };
+    auto Run = [&](int FrameNumber, TBitmap& B, bool& Update, bool& Stop) {
+        Update = true;
+        Stop = false;
+        // On a worker thread, as conversions call it.
+        std::thread([&] { Hook(0, B, FrameNumber, 123456, Update, Stop); }).join();
+    };
+    const TBitmap Plain = Frame();
+    auto Changed = [&](const TBitmap& B, int X0, int Y0, int X1, int Y1) {
+        int N = 0;
+        for (int Y = Y0; Y < Y1; ++Y)
+            for (int X = X0; X < X1; ++X)
+                N += std::memcmp(B.ScanLine(Y) + X * 3, Plain.ScanLine(Y) + X * 3, 3) != 0;
+        return N;
+    };
+    bool Update = true, Stop = false;
+    TBitmap B = Frame();
+    Run(1, B, Update, Stop);
+    EXPECT_GT(Changed(B, 10, 10, 160, 40), 20);  // the text
+    EXPECT_EQ(Changed(B, 0, 60, 160, 120), 0);
+    B = Frame();
+    Run(120, B, Update, Stop);
+    EXPECT_FALSE(Update);
+    EXPECT_EQ(Changed(B, 0, 0, 160, 120), 0);
+    B = Frame();
+    Run(300, B, Update, Stop);
+    EXPECT_GT(Changed(B, 160 - 32 - 10, 120 - 32 - 10, 150, 110), 200);  // the icon
+    B = Frame();
+    Run(400, B, Update, Stop);  // flipped vertically, the text with it (now at the bottom)
+    EXPECT_EQ(B.ScanLine(119)[100 * 3 + 1], 0);
+    EXPECT_EQ(B.ScanLine(60)[100 * 3 + 1], 59);
+    EXPECT_GT(Changed(B, 0, 80, 160, 110), 0);
+    B = Frame();
+    Run(500, B, Update, Stop);  // mirrored
+    EXPECT_EQ(B.ScanLine(60)[0], 159);
+    EXPECT_EQ(B.ScanLine(60)[159 * 3], 0);
+    B = Frame();
+    Run(550, B, Update, Stop);
+    EXPECT_TRUE(Stop);
+    EXPECT_EQ(Changed(B, 0, 0, 160, 120), 0);
+
+    const TBeforeHookEvent Before = Window->Component().OnBeforeHook();
+    THookAction Action = haContinue;
+    Before(0, 7'000'000, Action);
+    EXPECT_EQ(Action, haIgnore);
+}
+
+}  // namespace
+}  // namespace zembra
