@@ -148,10 +148,13 @@ class TAVProbe : public TCustomAVProbe {
     void Close() override;
 
     // Time in microseconds from the start of the file; a negative stream picks the first video,
-    // else audio, else subtitle stream. Raises AVProbeException on a borrowed input.
+    // else audio, else subtitle stream. Raises AVProbeException on a borrowed input. The seek
+    // lands on the key picture at or before the time; the next GetFrame of that stream decodes
+    // on to the picture shown at the time.
     bool Seek(int StreamIndex, int64_t Time);
     // The next picture of the stream (a negative index: the first video stream), or with a
-    // Target (microseconds, not negative) the picture there. Failures give an empty or black
+    // Target (microseconds, not negative) the picture shown then: the first one whose time is
+    // at or after it, or the last one when the stream ends before. Failures give an empty or black
     // bitmap and set LastError; a borrowed input raises AVProbeException.
     const TBitmap& ReadFrame(int StreamIndex, int64_t Target);
     const TBitmap& GetFrame(int StreamIndex) { return ReadFrame(StreamIndex, -1); }
@@ -185,6 +188,8 @@ class TAVProbe : public TCustomAVProbe {
     size_t FBufferSize = 0;
     TPacketPtr FPacket;
     TFramePtr FFrame;
+    // The latest picture before the target while decoding towards it.
+    TFramePtr FHeldFrame;
     TBitmap FFrameBitmap;
     TBitmap FLastFrame;
     bool FIsImageSequence = false;
@@ -196,7 +201,12 @@ class TAVProbe : public TCustomAVProbe {
     int64_t FLastTarget = -1;
     int FLastStream = -1;
     bool FEndOfStream = false;
-    int FSeekFlags = AVSEEK_FLAG_ANY;
+    // Key pictures only: decoding from any other picture gives garbage on inter-coded video.
+    int FSeekFlags = AVSEEK_FLAG_BACKWARD;
+    // The time (microseconds) and stream of the last Seek, which the next read without a
+    // target of that stream decodes on to; -1 when none.
+    int64_t FSeekTarget = -1;
+    int FSeekStream = -1;
     int64_t FPacketsRead = 0;
 };
 

@@ -25,6 +25,8 @@ const char kFileNotLoaded[] = "file not loaded.";
 const char kSeekReadOnly[] = "file cannot be seeked, handle is readonly.";
 const char kReadReadOnly[] = "frame cannot be read, handle is readonly.";
 const char kEndOfStream[] = "stream eof reached.";
+// How far past the last picture read a target is still reached by decoding on (microseconds).
+constexpr int64_t kDecodeOnLimit = 1000000;
 
 int64_t FrameTimestamp(const AVFrame* Frame) {
     return Frame->best_effort_timestamp != AV_NOPTS_VALUE ? Frame->best_effort_timestamp : Frame->pts;
@@ -54,6 +56,9 @@ void TAVProbe::Close() {
     FBufferSize = 0;
     FPacket.reset();
     FFrame.reset();
+    FHeldFrame.reset();
+    FSeekTarget = -1;
+    FSeekStream = -1;
     TCustomAVProbe::Close();
 }
 
@@ -77,6 +82,8 @@ bool TAVProbe::Seek(int StreamIndex, int64_t Time) {
 
 bool TAVProbe::DoSeek(int StreamIndex, int64_t Time, bool SecondAttempt) {
     FSeekBackward = false;
+    FSeekTarget = -1;
+    FSeekStream = -1;
     if (IsImage2()) {
         Log(kLogInfo, "\"image2\" format cannot to be seeked.");
         return true;
@@ -117,8 +124,15 @@ bool TAVProbe::DoSeek(int StreamIndex, int64_t Time, bool SecondAttempt) {
     if (Requested > 0) {
         Result = lavf.av_seek_frame(FContext, StreamIndex, Time, FSeekFlags);
         if (Result < 0 && SecondAttempt) {
+            // A source without a key-picture index may still land on some picture before the
+            // time; decoding on from there is the best it allows.
             FSeekBackward = true;
-            Result = lavf.av_seek_frame(FContext, StreamIndex, Time, FSeekFlags | AVSEEK_FLAG_BACKWARD);
+            Result = lavf.av_seek_frame(FContext, StreamIndex, Time,
+                                        FSeekFlags | AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
+        }
+        if (Result >= 0) {
+            FSeekTarget = Requested;
+            FSeekStream = StreamIndex;
         }
     } else {
         Result = lavf.av_seek_frame(FContext, StreamIndex, 0, FSeekFlags | AVSEEK_FLAG_BACKWARD);
@@ -262,22 +276,34 @@ const TBitmap& TAVProbe::ReadFrame(int StreamIndex, int64_t Target) {
     if (FIsImageSequence && IsImage2()) return ReuseLastPicture();
 
     const AVRational TimeBase = PatchedTimeBase(St);
-    int64_t StreamTarget = AV_NOPTS_VALUE;
+    // The time to decode on to: the target, or that of a Seek of this stream just before.
+    int64_t Until = -1;
     if (Target >= 0) {
         if (WasOK && Target == FLastTarget && StreamIndex == FLastStream) return ReuseLastPicture();
         if (FEndOfStream && Target == FLastTarget && StreamIndex == FLastStream)
             return EndOfStream(StreamIndex, Target);
-        // After a backward landing the reader stands before the old target, so a later target of
-        // the same stream is reached by decoding on.
-        const bool DecodeOn =
-            WasOK && FSeekBackward && FLastTarget >= 0 && FLastTarget < Target && FLastStream == StreamIndex;
+        // Shortly after the last picture read, decoding on is quicker than seeking back to the
+        // key picture before the target.
+        const bool DecodeOn = WasOK && !FDecoderDrained && FDecoder && FDecoderStream == StreamIndex &&
+                              FLastStream == StreamIndex && FLastPictureTime >= 0 &&
+                              Target > FLastPictureTime && Target - FLastPictureTime <= kDecodeOnLimit;
         if (!DecodeOn && !DoSeek(StreamIndex, Target, true)) {
             FFrameBitmap.SetSize(0, 0);
             return FFrameBitmap;
         }
-        StreamTarget = lavu.av_rescale_q(Target, kMicroseconds, TimeBase);
-        if (St->start_time != AV_NOPTS_VALUE) StreamTarget += St->start_time;
+        Until = Target;
+    } else if (FSeekTarget >= 0 && FSeekStream == StreamIndex) {
+        Until = FSeekTarget;
     }
+    FSeekTarget = -1;
+    FSeekStream = -1;
+    // Compared in microseconds: a target between two ticks of a coarse time base must not round
+    // down to the picture before it.
+    const auto Before = [&](int64_t Pts) {
+        if (Until < 0 || Pts == AV_NOPTS_VALUE) return false;
+        const int64_t FromStart = St->start_time != AV_NOPTS_VALUE ? Pts - St->start_time : Pts;
+        return lavu.av_rescale_q(FromStart, TimeBase, kMicroseconds) < Until;
+    };
 
     const int Width = St->codecpar->width;
     const int Height = St->codecpar->height;
@@ -293,25 +319,42 @@ const TBitmap& TAVProbe::ReadFrame(int StreamIndex, int64_t Target) {
 
     if (!FPacket) FPacket = MakePacket();
     if (!FFrame) FFrame = MakeFrame();
-    if (!FPacket || !FFrame) return Emptied(ErrorText(AVERROR(ENOMEM)));
+    if (!FHeldFrame) FHeldFrame = MakeFrame();
+    if (!FPacket || !FFrame || !FHeldFrame) return Emptied(ErrorText(AVERROR(ENOMEM)));
 
+    // Pictures before the target are passed over; the latest of them stands in for the target
+    // when the stream ends first.
+    bool Held = false;
+    const auto EndOrHeld = [&]() {
+        if (!Held) return false;
+        lavu.av_frame_move_ref(FFrame.get(), FHeldFrame.get());
+        Held = false;
+        return true;
+    };
     // Receive first: the decoder may still hold pictures from packets sent before.
     for (;;) {
         int Result = lavc.avcodec_receive_frame(FDecoder.get(), FFrame.get());
         if (Result == 0) {
             const int64_t Pts = FrameTimestamp(FFrame.get());
-            if (FSeekBackward && StreamTarget != AV_NOPTS_VALUE && Pts != AV_NOPTS_VALUE &&
-                Pts < StreamTarget) {
-                lavu.av_frame_unref(FFrame.get());
+            if (Before(Pts)) {
+                lavu.av_frame_unref(FHeldFrame.get());
+                lavu.av_frame_move_ref(FHeldFrame.get(), FFrame.get());
+                Held = true;
                 continue;
             }
             break;
         }
-        if (Result == AVERROR_EOF) return EndOfStream(StreamIndex, Target);
+        if (Result == AVERROR_EOF) {
+            if (EndOrHeld()) break;
+            return EndOfStream(StreamIndex, Target);
+        }
         // Otherwise the decoder wants more input, or the last packet would not decode.
         Result = lavf.av_read_frame(FContext, FPacket.get());
         if (Result < 0) {
-            if (FDecoderDrained) return EndOfStream(StreamIndex, Target);
+            if (FDecoderDrained) {
+                if (EndOrHeld()) break;
+                return EndOfStream(StreamIndex, Target);
+            }
             // The pictures the decoder still holds come out once it knows nothing follows. A
             // decoder that refuses the end has nothing more to give: the next turn ends the stream.
             (void)lavc.avcodec_send_packet(FDecoder.get(), nullptr);
@@ -324,6 +367,7 @@ const TBitmap& TAVProbe::ReadFrame(int StreamIndex, int64_t Target) {
         lavc.av_packet_unref(FPacket.get());
     }
 
+    lavu.av_frame_unref(FHeldFrame.get());
     const bool Stored = StorePicture(FFrame.get());
     const int64_t Pts = FrameTimestamp(FFrame.get());
     lavu.av_frame_unref(FFrame.get());
