@@ -463,5 +463,28 @@ TEST_F(MainWindowTest, CustomHookDrawsAndFlipsByFrame) {
     EXPECT_EQ(Action, haIgnore);
 }
 
+// The manual beside the program: every page reachable from the introduction, links only
+// between its own pages, nothing fetched from outside.
+TEST(HelpManualTest, PagesLinkOnlyToEachOther) {
+    const QDir Help(QCoreApplication::applicationDirPath() + "/help");
+    const QStringList Pages = Help.entryList({"*.htm"}, QDir::Files);
+    ASSERT_GE(Pages.size(), 10);
+    std::set<QString> Reached{"introduction.htm"};
+    const QRegularExpression Link("(href|src)=\"([^\"]*)\"");
+    for (const QString& Page : Pages) {
+        QFile F(Help.filePath(Page));
+        ASSERT_TRUE(F.open(QIODevice::ReadOnly));
+        const QString Text = QString::fromUtf8(F.readAll());
+        EXPECT_TRUE(Text.contains("<title>")) << Page.toStdString();
+        for (auto It = Link.globalMatch(Text); It.hasNext();) {
+            const QString Target = It.next().captured(2);
+            EXPECT_FALSE(Target.contains(':')) << Page.toStdString() << " -> " << Target.toStdString();
+            EXPECT_TRUE(Help.exists(Target)) << Page.toStdString() << " -> " << Target.toStdString();
+            Reached.insert(Target);
+        }
+    }
+    for (const QString& Page : Pages) EXPECT_TRUE(Reached.count(Page)) << Page.toStdString();
+}
+
 }  // namespace
 }  // namespace zembra
