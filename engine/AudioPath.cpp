@@ -262,10 +262,11 @@ void TTranscoder::EncodeAudio(TOutputStreamState& Ost, TInputStreamState& Ist, c
                         SampleDelta = std::max<int64_t>(0, Limit - Samples);
                     if (!FSilenceFrame) FSilenceFrame = MakeFrame();
                     AVFrame* Silence = FSilenceFrame.get();
+                    if (!Silence) throw FFmpegException("av_malloc failed");
                     lavu.av_frame_unref(Silence);
                     Silence->format = InFormat;
                     Silence->nb_samples = static_cast<int>(SampleDelta) + Samples;
-                    if (!Silence || lavu.av_channel_layout_copy(&Silence->ch_layout, &Frame->ch_layout) < 0 ||
+                    if (lavu.av_channel_layout_copy(&Silence->ch_layout, &Frame->ch_layout) < 0 ||
                         lavu.av_frame_get_buffer(Silence, 0) < 0)
                         throw FFmpegException("av_malloc failed");
                     lavu.av_samples_set_silence(Silence->extended_data, 0, static_cast<int>(SampleDelta),

@@ -115,6 +115,8 @@ class TCustomFFmpeg {
     // --- setters used outside option lines ---
     void SetVerbose(int32_t Value) { FSettings.Verbose = Value; }
     void SetPreviewFlags(uint8_t Value);
+    // Clears Bits of the preview flags, leaving the others as they are at that moment.
+    void ClearPreviewFlags(uint8_t Bits);
     void SetStartTime(int64_t Microseconds);
     void SetProgramId(int32_t Value);
     void SetRecordingTimeMs(int64_t Milliseconds);
@@ -249,6 +251,8 @@ class TCustomFFmpeg {
     friend class TTranscoder;
     friend class TDoTerminateThread;
     void WaitForActiveThreads();
+    // Replaces the preview flags by Change(old flags) under the preview lock.
+    void ChangePreviewFlags(const std::function<uint8_t(uint8_t)>& Change);
     int64_t FProgressInterval = 500000;
     int64_t FPreviewInterval = 100000;
     std::atomic<uint8_t> FPreviewFlags{0};

@@ -322,10 +322,19 @@ void TCustomFFmpeg::Resume() {
 }
 
 void TCustomFFmpeg::SetPreviewFlags(uint8_t Value) {
+    ChangePreviewFlags([Value](uint8_t) { return Value; });
+}
+
+void TCustomFFmpeg::ClearPreviewFlags(uint8_t Bits) {
+    ChangePreviewFlags([Bits](uint8_t Old) { return static_cast<uint8_t>(Old & ~Bits); });
+}
+
+void TCustomFFmpeg::ChangePreviewFlags(const std::function<uint8_t(uint8_t)>& Change) {
     std::shared_ptr<IPreviewWindow> Closing;
     {
         std::lock_guard<TCriticalSection> G(PreviewLock());
         const uint8_t Old = FPreviewFlags.load();
+        const uint8_t Value = Change(Old);
         if (Old == Value) return;
         if ((Old & 1) && !(Value & 1)) Closing = std::move(FPreviewer);
         FPreviewFlags = Value;

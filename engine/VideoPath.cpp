@@ -261,11 +261,15 @@ void TTranscoder::PrepareVideoFrame(TInputStreamState& Ist, AVFrame* Frame) {
     if (S.DoDeinterlace) {
         if (!Ist.Deinterlaced) Ist.Deinterlaced = MakeFrame();
         AVFrame* Out = Ist.Deinterlaced.get();
+        if (!Out) {
+            GetLogger().Log(&FJob, llError, "hook buf malloc error.");
+            return;
+        }
         lavu.av_frame_unref(Out);
         Out->format = Frame->format;
         Out->width = Frame->width;
         Out->height = Frame->height;
-        if (!Out || lavu.av_frame_get_buffer(Out, 0) < 0) {
+        if (lavu.av_frame_get_buffer(Out, 0) < 0) {
             GetLogger().Log(&FJob, llError, "hook buf malloc error.");
             return;
         }
@@ -502,6 +506,7 @@ void TTranscoder::EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, c
 
 void TTranscoder::DeliverPreview(const AVFrame* Picture, int64_t Pts) {
     uint8_t Flags;
+    uint8_t Failed = 0;  // the kinds of preview that could not be given
     {
         std::lock_guard<TCriticalSection> G(PreviewLock());
         Flags = FJob.PreviewFlags();
@@ -517,7 +522,7 @@ void TTranscoder::DeliverPreview(const AVFrame* Picture, int64_t Pts) {
         if (Rendered)
             FJob.FOnPreviewBitmap(FJob, FPreviewConverter.Bitmap(), FHookFrame, Pts);
         else
-            Flags &= static_cast<uint8_t>(~2);
+            Failed = 2;
     } else if (Flags & 1) {
         std::shared_ptr<IPreviewWindow> Window;
         {
@@ -526,9 +531,11 @@ void TTranscoder::DeliverPreview(const AVFrame* Picture, int64_t Pts) {
             Window = FJob.FPreviewer;
         }
         if (!Rendered || !Window || !Window->ShowFrame(FPreviewConverter.Bitmap(), FHookFrame, Pts))
-            Flags &= static_cast<uint8_t>(~1);
+            Failed = 1;
     }
-    if (Flags != FJob.PreviewFlags()) FJob.SetPreviewFlags(Flags);
+    // Only what failed goes off, read and written under the lock: the main thread may have
+    // changed the flags while the picture was being delivered.
+    if (Failed) FJob.ClearPreviewFlags(Failed);
 }
 
 void TTranscoder::WriteVideoStats(TOutputStreamState& Ost, int FrameSize) {

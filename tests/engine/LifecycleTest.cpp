@@ -249,6 +249,18 @@ TEST_F(Lifecycle, SettersValidate) {
 }
 
 TEST(LifecycleWithoutLibraries, ResetAndCleanUpDoNothing) {
+    // Earlier tests of the same program loaded the libraries: this one needs them gone, and
+    // the tests after it get them back as they found them.
+    const bool WereLoaded = FFLoader().AllLoaded(kDefaultLibrarySet);
+    FFLoader().UnloadLibrarySet(kDefaultLibrarySet);
+    struct TReload {
+        bool Reload;
+        ~TReload() {
+            if (Reload) {
+                EXPECT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
+            }
+        }
+    } Reload{WereLoaded};
     ASSERT_FALSE(FFLoader().AllLoaded(kDefaultLibrarySet));
     TFFmpeg Job;
     Job.ResetJob();
