@@ -11,7 +11,6 @@ TExceptionHandler gHandler;
 
 TZembraApplication::TZembraApplication(int& ArgCount, char** Args) : QApplication(ArgCount, Args) {
     setApplicationName(kApplicationTitle);
-    setApplicationDisplayName(kApplicationTitle);
     setOrganizationName(kApplicationTitle);
 }
 

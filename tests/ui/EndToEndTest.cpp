@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QFileInfo>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "binding/FFmpegLoader.h"
+#include "tests/media/ClipInspector.h"
+#include "tests/media/SampleClips.h"
+#include "tests/media/TestMedia.h"
+
+namespace zembra {
+namespace {
+
+// Drives the real program on a real X server: the settings dialog is answered with Return (its
+// OK is the default button), the run started with Ctrl+Return and the window left with Ctrl+Q,
+// each key typed through the X test extension into the window that has the focus.
+constexpr const char* kDriver = R"(#!/bin/bash
+set -u
+ZEMBRA=$1 CLIP=$2 OUT=$3
+export QT_QPA_PLATFORM=xcb
+"$ZEMBRA" "$CLIP" > "$OUT.log" 2>&1 &
+PID=$!
+find_window() {
+  for _ in $(seq 1 150); do
+    W=$(xdotool search --name "$1" 2>/dev/null | head -1)
+    [ -n "$W" ] && { echo "$W"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+press() { xdotool windowfocus --sync "$1" 2>/dev/null; xdotool key "$2"; }
+DIALOG=$(find_window "^Output Options") || { kill $PID; echo "no dialog"; exit 2; }
+sleep 0.5
+press "$DIALOG" Return
+MAIN=$(find_window "^Zembra version 2015 6.5.7$") || { kill $PID; echo "no window"; exit 3; }
+sleep 0.5
+press "$MAIN" ctrl+Return
+for _ in $(seq 1 300); do [ -s "$OUT" ] && break; sleep 0.1; done
+# A one-second clip is done well within this; quitting mid-run would ask first.
+sleep 1.5
+press "$MAIN" ctrl+q
+for _ in $(seq 1 100); do kill -0 $PID 2>/dev/null || break; sleep 0.1; done
+if kill -0 $PID 2>/dev/null; then kill $PID; echo "did not quit"; exit 4; fi
+wait $PID
+)";
+
+bool OnPath(const char* Program) {
+    return std::system((std::string("command -v ") + Program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+TEST(EndToEndTest, ZembraConvertsAClipOnARealXServer) {
+    const std::string Zembra = std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/zembra";
+    if (!QFileInfo(QString::fromStdString(Zembra)).isExecutable()) GTEST_SKIP() << "zembra is not built";
+    if (!OnPath("xvfb-run") || !OnPath("xdotool")) GTEST_SKIP() << "xvfb-run or xdotool missing";
+
+    FFLoader().SetLibraryPath(DefaultLibraryFolder());
+    ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
+    char Pattern[] = "/tmp/zembra-e2e-XXXXXX";
+    ASSERT_NE(::mkdtemp(Pattern), nullptr);
+    const std::string Dir = Pattern;
+    const testmedia::TClipSpec Spec = testmedia::SampleClip(testmedia::TSampleKind::Avi, Dir + "/clip.avi");
+    ASSERT_EQ(testmedia::WriteClip(Spec), "");
+    const std::string Driver = Dir + "/drive.sh", Output = Dir + "/clip_(new).mp3";
+    std::ofstream(Driver) << kDriver;
+    const std::string Command = "xvfb-run -a bash '" + Driver + "' '" + Zembra + "' '" + Spec.Path + "' '" +
+                                Output + "' > '" + Dir + "/driver.log' 2>&1";
+    const int Status = std::system(Command.c_str());
+    std::string DriverLog, ProgramLog;
+    std::getline(std::ifstream(Dir + "/driver.log"), DriverLog, '\0');
+    std::getline(std::ifstream(Output + ".log"), ProgramLog, '\0');
+    EXPECT_EQ(Status, 0) << DriverLog << ProgramLog;
+
+    testmedia::TClipFacts Facts;
+    ASSERT_EQ(testmedia::InspectClip(Output, Facts), "") << DriverLog << ProgramLog;
+    ASSERT_EQ(Facts.Streams.size(), 1u);
+    EXPECT_EQ(Facts.Streams[0].CodecId, AV_CODEC_ID_MP3);
+    EXPECT_GT(Facts.Duration, 0.5);
+    std::error_code Ec;
+    std::filesystem::remove_all(Dir, Ec);
+}
+
+}  // namespace
+}  // namespace zembra
