@@ -59,7 +59,7 @@ void TTranscoder::FilterAndWrite(TOutputStreamState& Ost, AVPacket* Packet, size
         Mux(Ost, Packet);
         return;
     }
-    lavc.av_packet_unref(Packet);
+    bool Given = false;
     for (;;) {
         TPacketPtr Out = MakePacket();
         if (!Out) throw FFmpegException("av_mallocz fail");
@@ -67,10 +67,18 @@ void TTranscoder::FilterAndWrite(TOutputStreamState& Ost, AVPacket* Packet, size
         if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF) break;
         if (Result < 0) {
             Failed(Result);
+            // As when the filter refuses the packet: nothing of it came out, so it goes on
+            // unfiltered instead of being lost.
+            if (!Given) {
+                lavc.av_packet_rescale_ts(Packet, Filter->time_base_in, Ost.St->time_base);
+                Mux(Ost, Packet);
+            }
             break;
         }
+        Given = true;
         FilterAndWrite(Ost, Out.get(), Index + 1);
     }
+    lavc.av_packet_unref(Packet);
 }
 
 void TTranscoder::Mux(TOutputStreamState& Ost, AVPacket* Packet) {
