@@ -96,6 +96,8 @@ struct TOutputStreamState {
     int FirstCropTop = 0, FirstCropBottom = 0, FirstCropLeft = 0, FirstCropRight = 0;
     int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
     int FirstWidth = 0, FirstHeight = 0;
+    // The decoded picture size the crop bands were made for.
+    int BandsWidth = 0, BandsHeight = 0;
     int ScaledWidth = 0, ScaledHeight = 0;
     AVPixelFormat ScaledFormat = AV_PIX_FMT_NONE;
 };
@@ -160,6 +162,8 @@ class TTranscoder {
     void FilterAndEncode(TInputStreamState& Ist, AVFrame* Frame);
     void EncodeVideo(TOutputStreamState& Ost, TInputStreamState& Ist, const AVFrame* Picture, int64_t PTS);
     const AVFrame* CropScalePad(TOutputStreamState& Ost, TInputStreamState& Ist, const AVFrame* Picture);
+    // Fits the crop bands to a decoded picture of another size than the one they were made for.
+    void RescaleCropBands(TOutputStreamState& Ost, const AVFrame* Picture);
     void DeliverPreview(const AVFrame* Picture, int64_t PTS);
     void WriteVideoStats(TOutputStreamState& Ost, int FrameSize);
 

@@ -124,8 +124,8 @@ void TTranscoder::PrepareVideoEncoding(TOutputStreamState& Ost, TInputStreamStat
     Ost.PadBottom = S.PadBottom;
     Ost.PadLeft = S.PadLeft;
     Ost.PadRight = S.PadRight;
-    Ost.FirstWidth = In->width;
-    Ost.FirstHeight = In->height;
+    Ost.FirstWidth = Ost.BandsWidth = In->width;
+    Ost.FirstHeight = Ost.BandsHeight = In->height;
     Ost.ScaledWidth = In->width - S.CropLeft - S.CropRight;
     Ost.ScaledHeight = In->height - S.CropTop - S.CropBottom;
     Ost.ScaledFormat = static_cast<AVPixelFormat>(In->format);
@@ -346,16 +346,32 @@ void TTranscoder::FilterAndEncode(TInputStreamState& Ist, AVFrame* Frame) {
         if (&FInputs[Ost.SourceIndex] == &Ist && Ost.EncodingNeeded) EncodeVideo(Ost, Ist, Frame, Ist.Pts);
 }
 
+void TTranscoder::RescaleCropBands(TOutputStreamState& Ost, const AVFrame* Picture) {
+    // The bands cut the same share of the new picture as of the first one, on even lines.
+    const auto Scaled = [](int Size, int FirstBand, int FirstSize) {
+        if (FirstSize <= 0) return FirstBand;
+        return static_cast<int>(static_cast<int64_t>(Size) * FirstBand / FirstSize) & ~1;
+    };
+    Ost.CropTop = Scaled(Picture->height, Ost.FirstCropTop, Ost.FirstHeight);
+    Ost.CropBottom = Scaled(Picture->height, Ost.FirstCropBottom, Ost.FirstHeight);
+    Ost.CropLeft = Scaled(Picture->width, Ost.FirstCropLeft, Ost.FirstWidth);
+    Ost.CropRight = Scaled(Picture->width, Ost.FirstCropRight, Ost.FirstWidth);
+    Ost.BandsWidth = Picture->width;
+    Ost.BandsHeight = Picture->height;
+}
+
 const AVFrame* TTranscoder::CropScalePad(TOutputStreamState& Ost, TInputStreamState& Ist,
                                          const AVFrame* Picture) {
     AVCodecContext* C = Ost.Enc->Codec;
     const bool Filters = static_cast<bool>(Ist.Graph);
     if (!Filters && Ost.CropFlag) {
+        if (Picture->width != Ost.BandsWidth || Picture->height != Ost.BandsHeight)
+            RescaleCropBands(Ost, Picture);
         if (!Ost.Cropped) Ost.Cropped = MakeFrame();
         AVFrame* Cropped = Ost.Cropped.get();
+        if (!Cropped) throw FFmpegException("error cropping picture");
         lavu.av_frame_unref(Cropped);
-        if (!Cropped || lavu.av_frame_ref(Cropped, Picture) < 0)
-            throw FFmpegException("error cropping picture");
+        if (lavu.av_frame_ref(Cropped, Picture) < 0) throw FFmpegException("error cropping picture");
         Cropped->crop_top = static_cast<size_t>(Ost.CropTop);
         Cropped->crop_bottom = static_cast<size_t>(Ost.CropBottom);
         Cropped->crop_left = static_cast<size_t>(Ost.CropLeft);
