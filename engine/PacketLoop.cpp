@@ -189,6 +189,10 @@ bool TTranscoder::FinishJoinedFile(int G) {
         FOutputs[N].SyncOpts = FOutputs[N - K].SyncOpts;
         FOutputs[N].FrameNumber = FOutputs[N - K].FrameNumber;
     }
+    // Each finished input's converters give up the samples they still hold now, so that they
+    // come before the next input's samples instead of after the last input's.
+    for (int N = G * K; N < G * K + K && N < OutputStreamCount(); ++N)
+        if (FOutputs[N].Swr) FlushResampler(FOutputs[N]);
     double Position = 0.0;
     for (int N = G * K; N < G * K + K; ++N) Position = std::max(Position, OutputPosition(FOutputs[N]));
     if (G + 1 >= FJob.FInputFileCount) return true;
