@@ -400,6 +400,10 @@ QWidget* TfrmOption::CreateHookGroup() {
     Hooks->addWidget(edtPTSs, 7, 1);
     Hooks->addWidget(btnPTSs, 7, 2, Qt::AlignLeft);
     Layout->addWidget(pnlHook);
+    // Greyed-out boxes puzzle less when the folder they depend on is named.
+    lblHookFolder = Named(new QLabel(grpVideoHook), "lblHookFolder");
+    lblHookFolder->setWordWrap(true);
+    Layout->addWidget(lblHookFolder);
     Layout->addWidget(rdoCustomHook);
     Layout->addStretch();
 
@@ -522,6 +526,9 @@ TInputOptions TfrmOption::GetInputOptions() {
 void TfrmOption::DoUpdateHook() {
     if (!FBuilt) return;
     const THookAvailability A = HookAvailability(Choices(), FContext);
+    const std::u16string Folder = FContext.HookFolder.empty() ? DefaultHookFolder() : FContext.HookFolder;
+    lblHookFolder->setText(
+        QStringLiteral("Hook modules are looked up in %1").arg(QString::fromStdU16String(Folder)));
     chkImlib2Img->setEnabled(A.Imlib2Image);
     chkImgDancing->setEnabled(A.Dancing);
     chkImlib2Txt->setEnabled(A.Imlib2Text);

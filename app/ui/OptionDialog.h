@@ -173,6 +173,7 @@ class TfrmOption : public QDialog {
     QRadioButton* rdoPTSs = nullptr;
     QLineEdit* edtPTSs = nullptr;
     QPushButton* btnPTSs = nullptr;
+    QLabel* lblHookFolder = nullptr;
 };
 
 }  // namespace zembra
