@@ -1,9 +1,9 @@
 // Times the settings dialog on a long H.264 source: from loading the file to the first preview
 // picture, and how often the preview follows while the slider is dragged across the whole file.
 //
-// usage: zembra-dialog-bench [FILE]
-// Without a file it writes a two-hour H.264 clip (160x120, 10 pictures a second) into a
-// temporary folder first; that takes a minute or two.
+// usage: zembra-dialog-bench [FILE | WIDTHxHEIGHT FPS MINUTES]
+// Without a file it writes an H.264 clip (by default two hours of 160x120 at 10 pictures a
+// second, a key picture every 250) into a temporary folder first; that takes a minute or two.
 
 #include <unistd.h>
 
@@ -36,17 +36,27 @@ constexpr int kDragMs = 4000;
 // About one mouse move per screen refresh.
 constexpr int kMoveEveryMs = 16;
 
-std::string WriteLongClip(const fs::path& Folder) {
+struct TClipShape {
+    int Width = 160;
+    int Height = 120;
+    int FPS = 10;
+    int Minutes = 120;
+};
+
+std::string WriteLongClip(const fs::path& Folder, const TClipShape& Shape) {
     testmedia::TClipSpec Spec;
-    Spec.Path = (Folder / "two-hours.mp4").string();
+    Spec.Path = (Folder / "long.mp4").string();
     Spec.Container = "mp4";
     testmedia::TVideoSpec Video;
     Video.Encoder = "libx264";
-    Video.FrameRate = {10, 1};
-    Video.FrameCount = 2 * 3600 * 10;
+    Video.Width = Shape.Width;
+    Video.Height = Shape.Height;
+    Video.FrameRate = {Shape.FPS, 1};
+    Video.FrameCount = Shape.Minutes * 60 * Shape.FPS;
     Video.Options = {{"preset", "ultrafast"}};
     Spec.Videos = {Video};
-    std::printf("Writing a two-hour H.264 clip...\n");
+    std::printf("Writing %d minutes of %dx%d H.264 at %d pictures a second...\n", Shape.Minutes, Shape.Width,
+                Shape.Height, Shape.FPS);
     std::fflush(stdout);
     const std::string Error = testmedia::WriteClip(Spec);
     if (!Error.empty()) {
@@ -75,12 +85,20 @@ int main(int argc, char** argv) {
     }
     fs::path Folder;
     std::string Path;
-    if (argc > 1) {
+    TClipShape Shape;
+    if (argc == 2) {
         Path = argv[1];
     } else {
+        if (argc == 4 &&
+            (std::sscanf(argv[1], "%dx%d", &Shape.Width, &Shape.Height) != 2 ||
+             std::sscanf(argv[2], "%d", &Shape.FPS) != 1 || std::sscanf(argv[3], "%d", &Shape.Minutes) != 1 ||
+             Shape.Width < 16 || Shape.Height < 16 || Shape.FPS < 1 || Shape.Minutes < 1)) {
+            std::fprintf(stderr, "usage: zembra-dialog-bench [FILE | WIDTHxHEIGHT FPS MINUTES]\n");
+            return 2;
+        }
         Folder = fs::temp_directory_path() / ("zembra-dialog-bench-" + std::to_string(::getpid()));
         fs::create_directories(Folder);
-        Path = WriteLongClip(Folder);
+        Path = WriteLongClip(Folder, Shape);
         if (Path.empty()) return 1;
     }
 
