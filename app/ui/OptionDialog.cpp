@@ -1,11 +1,11 @@
 #include "app/ui/OptionDialog.h"
 
+#include <vector>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QFileDialog>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
