@@ -113,7 +113,10 @@ class uiOptionDialog : public ::testing::Test {
             static int Argc = 1;
             static char Name[] = "ui_tests";
             static char* Argv[] = {Name, nullptr};
-            static QApplication App(Argc, Argv);
+            // Never destroyed: at exit Qt's own statics go first, and a static application's
+            // clean-up then crashes the process after every test has passed.
+            static QApplication* App = new QApplication(Argc, Argv);
+            (void)App;
         }
         FFLoader().SetLibraryPath(DefaultLibraryFolder());
         LoadError() = FFLoader().LoadLibrarySet(kDefaultLibrarySet) ? "" : FFLoader().LastError();
