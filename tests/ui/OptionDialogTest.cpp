@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "app/TrackBar.h"
+#include "app/ui/ActualSizeWindow.h"
 #include "app/ui/OptionDialog.h"
 #include "app/ui/PreviewImage.h"
 #include "app/ui/RadioGroup.h"
@@ -544,6 +545,29 @@ TEST_F(uiOptionDialog, OkOnACdRomAndThePeriodsHelpTellTheUser) {
     QTimer::singleShot(0, [&] { Find<QPushButton>("btnCancel")->click(); });
     EXPECT_EQ(Dialog->exec(), QDialog::Rejected);
     EXPECT_TRUE(Asked.isEmpty());
+}
+
+TEST_F(uiOptionDialog, ActualSizeWindowFitsThePictureAndClosesOnClickEnterOrEscape) {
+    QImage Picture(161, 97, QImage::Format_RGB888);
+    Picture.fill(Qt::red);
+    const std::vector<std::function<void(QWidget*)>> Closers = {
+        [](QWidget* W) { QTest::mouseClick(W, Qt::LeftButton, {}, QPoint(80, 40)); },
+        [](QWidget* W) { QTest::keyClick(W, Qt::Key_Return); },
+        [](QWidget* W) { QTest::keyClick(W, Qt::Key_Escape); },
+    };
+    for (size_t I = 0; I < Closers.size(); ++I) {
+        auto* Window = new TActualSizeWindow(Picture, "12.345");
+        EXPECT_EQ(Window->windowTitle(), "161x97 PTS: 12.345");
+        bool Closed = false;
+        QTimer::singleShot(0, Window, [&, Window] {
+            EXPECT_EQ(Window->size(), Picture.size()) << I;
+            Closers[I](Window);
+            Closed = !Window->isVisible();
+            if (!Closed) Window->reject();  // so that a failure does not hang the test
+        });
+        Window->exec();  // deletes itself once closed
+        EXPECT_TRUE(Closed) << I;
+    }
 }
 
 // Both pages with a video source and a cut range, for a person to look at; each must show
