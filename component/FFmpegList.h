@@ -38,6 +38,8 @@ class TTaskFFmpeg : public TFFmpeg {
     // Guarded by the event lock too: the task was started on a worker of the current run and
     // has not reported its end yet, so its end frees a place for the next task.
     bool FHoldsSlot = false;
+    // Guarded by the event lock: added during a run, the task joins it once it has its output.
+    bool FAwaitingOutput = false;
 };
 
 using TTaskPtr = std::unique_ptr<TTaskFFmpeg>;

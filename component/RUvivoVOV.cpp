@@ -316,9 +316,9 @@ int32_t TCustomRUvivoVOV::NewTask(const std::u16string& AFileName, const TInputO
             Added.FCounted = true;
             ++FFinishedCount;
         } else {
-            // It joins the run behind the tasks still waiting, and the run ends after it too.
-            ++FPendingCount;
-            FillSlots();
+            // The run ends after it too; it is started once SetTaskOutput has given it an
+            // output, as a start without one would fail.
+            Added.FAwaitingOutput = true;
         }
         return Index;
     } catch (const std::exception& E) {
@@ -454,6 +454,15 @@ bool TCustomRUvivoVOV::SetTaskOutput(int32_t AIndex, const std::u16string& AFile
             return false;
         }
         Engine->ApplyOptionLines(Lines, kPhaseExtraStreams);
+        std::lock_guard<TEventLock> G(FEventLock);
+        if (Engine->FAwaitingOutput) {
+            // A task added during the run joins it behind the tasks still waiting.
+            Engine->FAwaitingOutput = false;
+            if (FRunActive && !FStopping) {
+                ++FPendingCount;
+                FillSlots();
+            }
+        }
         return true;
     } catch (const std::exception& E) {
         FLastError = E.what();
@@ -502,7 +511,8 @@ void TCustomRUvivoVOV::DeleteTask(int32_t AIndex) {
         Engine->FDetached = true;
         if (FRunActive) {
             if (AIndex >= FNextIndex) {
-                if (FPendingCount > 0) --FPendingCount;  // it will not be started
+                // It will not be started.
+                if (FPendingCount > 0 && !Engine->FAwaitingOutput) --FPendingCount;
             } else {
                 --FNextIndex;  // the next task moves down with the others
             }
@@ -589,6 +599,7 @@ void TCustomRUvivoVOV::StartTasks(int32_t AThreadCount) {
             for (TTaskPtr& Engine : List) {
                 Engine->FCounted = false;
                 Engine->FHoldsSlot = false;
+                Engine->FAwaitingOutput = false;
             }
             FTasks.UnlockList();
         }
