@@ -69,14 +69,14 @@ TEST_P(probeSeek, APictureAtATimeMatchesTheSequentialDecode) {
     ASSERT_TRUE(Probe.GetFileStreamInfo(Info));
     const int64_t Duration = Info.Duration;
     ASSERT_GT(Duration, 0);
-    // Backward and forward, each target read directly and through a seek, and a target between
-    // two pictures.
+    // Backward and forward, each target read directly and through a seek, a target between two
+    // pictures, and one shortly after the last picture read (reached by decoding on).
     const struct {
         int Percent;
         bool ThroughSeek;
         int64_t Offset;
-    } Reads[] = {{90, false, 0}, {25, false, 0}, {50, true, 0},     {25, true, 0},
-                 {90, true, 0},  {50, false, 0}, {25, false, 13000}};
+    } Reads[] = {{90, false, 0}, {25, false, 0}, {50, true, 0},      {25, true, 0},
+                 {90, true, 0},  {50, false, 0}, {25, false, 13000}, {25, false, 500000}};
     for (const auto& Read : Reads) {
         const int64_t Target = Duration * Read.Percent / 100 + Read.Offset;
         SCOPED_TRACE(std::to_string(Target) + (Read.ThroughSeek ? " through a seek" : " as a target"));
