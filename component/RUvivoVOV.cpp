@@ -456,12 +456,8 @@ bool TCustomRUvivoVOV::SetTaskOutput(int32_t AIndex, const std::u16string& AFile
         Engine->ApplyOptionLines(Lines, kPhaseExtraStreams);
         std::lock_guard<TEventLock> G(FEventLock);
         if (Engine->FAwaitingOutput) {
-            // A task added during the run joins it behind the tasks still waiting.
             Engine->FAwaitingOutput = false;
-            if (FRunActive && !FStopping) {
-                ++FPendingCount;
-                FillSlots();
-            }
+            JoinReadyTasks();
         }
         return true;
     } catch (const std::exception& E) {
@@ -510,17 +506,17 @@ void TCustomRUvivoVOV::DeleteTask(int32_t AIndex) {
         if (!Engine) return;
         Engine->FDetached = true;
         if (FRunActive) {
-            if (AIndex >= FNextIndex) {
-                // It will not be started.
-                if (FPendingCount > 0 && !Engine->FAwaitingOutput) --FPendingCount;
-            } else {
+            if (AIndex < FNextIndex)
                 --FNextIndex;  // the next task moves down with the others
-            }
+            else if (AIndex < FNextIndex + FPendingCount)
+                --FPendingCount;  // it will not be started
         }
         if (Engine->FCounted && FFinishedCount > 0) --FFinishedCount;
         // A running task stops at its next packet; from inside the run nothing waits for it.
         Engine->Stop(false);
         Removed.push_back(FTasks.Extract(AIndex));
+        // Tasks added behind a removed one that waited for its output may join now.
+        JoinReadyTasks();
     }
     // Outside the run this waits for the task's end, whose report starts the next task.
     Dispose(std::move(Removed));
@@ -633,6 +629,18 @@ void TCustomRUvivoVOV::StartTasks(int32_t AThreadCount) {
     // Tasks stopped from inside a handler report from their notification threads.
     WaitInMainThread([this] { return !FRunActive.load(); });
     FlushDisposed();
+}
+
+void TCustomRUvivoVOV::JoinReadyTasks() {
+    if (!FRunActive || FStopping) return;
+    // The run's waiting tasks are those from FNextIndex on; added ones join in list order, each
+    // once it has its output.
+    for (;;) {
+        TTaskFFmpeg* Engine = FTasks.Items(FNextIndex + FPendingCount);
+        if (!Engine || Engine->FAwaitingOutput) break;
+        ++FPendingCount;
+    }
+    FillSlots();
 }
 
 void TCustomRUvivoVOV::FillSlots() {

@@ -155,6 +155,9 @@ class TCustomRUvivoVOV {
     void StartOneTask(TTaskFFmpeg& Engine);
     // Starts pending tasks while the run has free worker places (thread mode only).
     void FillSlots();
+    // Counts the tasks added during the run that have their outputs in, up to the first that
+    // waits for its output, and starts what fits.
+    void JoinReadyTasks();
     void EndOfTask();
     void CheckRunEnd();
     void RaiseTerminate(int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage);

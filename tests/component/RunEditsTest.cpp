@@ -91,37 +91,44 @@ TEST_F(RunEdits, RemovingTheRunningTaskStopsItAndTheRunGoesOnWithTheNext) {
 }
 
 // The window adds a task as NewTask, then SetTaskOutput: with two workers one is free in
-// between, and the task must not start before it has its output.
-TEST_F(RunEdits, ATaskAddedDuringARunJoinsItAndTheFinalEventComesAfterIt) {
+// between, and a task must not start before it has its output. Two tasks added with their
+// outputs given in the other order still run in list order.
+TEST_F(RunEdits, TasksAddedDuringARunJoinItAndTheFinalEventComesAfterThem) {
     for (const int32_t Threads : kThreadCounts) {
         SCOPED_TRACE(Threads);
         TEventRecorder Events;
         TTestComponent C;
         C.Control.Limit = 15;
         Build(C, Events, 1);
-        int32_t Added = -1;
+        std::vector<int32_t> Added;
+        auto AddTwo = [&] {
+            for (int I = 0; I < 2; ++I) Added.push_back(C.NewTask(W(Input)));
+            for (int I = 1; I >= 0; --I)
+                EXPECT_TRUE(
+                    C.SetTaskOutput(Added[static_cast<size_t>(I)], W(Path(Format("added%d.mp3", I)))));
+        };
         if (Threads == 0) {
-            AtProgress(C, 0, 2, [&] { Added = AddTask(C); });
+            AtProgress(C, 0, 2, AddTwo);
             C.StartTasks(0);
         } else {
             C.StartTasks(Threads);
             ASSERT_TRUE(Within([&] { return C.Control.Running.load() >= 1; }));
-            Added = AddTask(C);
+            AddTwo();
         }
-        EXPECT_EQ(Added, 1);
+        EXPECT_EQ(Added, (std::vector<int32_t>{1, 2}));
         ExpectOneFinal(C, Events, Threads);
-        EXPECT_EQ(C.Control.Started.load(), 2);
+        EXPECT_EQ(C.Control.Started.load(), 3);
         EXPECT_LE(C.Control.MaxRunning.load(), std::max(Threads, 1));
-        EXPECT_EQ(C.Control.Iterations(C.Task(1)), 15);
+        for (int32_t I = 1; I < 3; ++I) EXPECT_EQ(C.Control.Iterations(C.Task(I)), 15) << I;
         const auto T = Events.Terminates();
-        ASSERT_EQ(T.size(), 3u);
-        EXPECT_EQ(TaskEnds(T), (std::multiset<int32_t>{0, 1}));
+        ASSERT_EQ(T.size(), 4u);
+        EXPECT_EQ(TaskEnds(T), (std::multiset<int32_t>{0, 1, 2}));
         for (const auto& R : T) {
             EXPECT_TRUE(R.Finished) << R.Index;
             EXPECT_EQ(R.Message, "") << R.Index;
         }
         if (Threads == 0) {
-            for (int32_t I = 0; I < 2; ++I) EXPECT_EQ(T[static_cast<size_t>(I)].Index, I);
+            for (int32_t I = 0; I < 3; ++I) EXPECT_EQ(T[static_cast<size_t>(I)].Index, I);
         }
     }
 }
