@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -27,6 +29,8 @@ const char kReadReadOnly[] = "frame cannot be read, handle is readonly.";
 const char kEndOfStream[] = "stream eof reached.";
 // How far past the last picture read a target is still reached by decoding on (microseconds).
 constexpr int64_t kDecodeOnLimit = 1000000;
+// The first step back when a seek landed after the picture wanted (microseconds).
+constexpr int64_t kSeekBackoff = 1000000;
 
 int64_t FrameTimestamp(const AVFrame* Frame) {
     return Frame->best_effort_timestamp != AV_NOPTS_VALUE ? Frame->best_effort_timestamp : Frame->pts;
@@ -278,6 +282,7 @@ const TBitmap& TAVProbe::ReadFrame(int StreamIndex, int64_t Target) {
     const AVRational TimeBase = PatchedTimeBase(St);
     // The time to decode on to: the target, or that of a Seek of this stream just before.
     int64_t Until = -1;
+    bool Sought = false;  // the reader stands where a seek for Until left it
     if (Target >= 0) {
         if (WasOK && Target == FLastTarget && StreamIndex == FLastStream) return ReuseLastPicture();
         if (FEndOfStream && Target == FLastTarget && StreamIndex == FLastStream)
@@ -292,17 +297,24 @@ const TBitmap& TAVProbe::ReadFrame(int StreamIndex, int64_t Target) {
             return FFrameBitmap;
         }
         Until = Target;
+        Sought = !DecodeOn;
     } else if (FSeekTarget >= 0 && FSeekStream == StreamIndex) {
         Until = FSeekTarget;
+        Sought = true;
     }
     FSeekTarget = -1;
     FSeekStream = -1;
     // Compared in microseconds: a target between two ticks of a coarse time base must not round
     // down to the picture before it.
-    const auto Before = [&](int64_t Pts) {
-        if (Until < 0 || Pts == AV_NOPTS_VALUE) return false;
+    const auto Microseconds = [&](int64_t Pts) {
         const int64_t FromStart = St->start_time != AV_NOPTS_VALUE ? Pts - St->start_time : Pts;
-        return lavu.av_rescale_q(FromStart, TimeBase, kMicroseconds) < Until;
+        return lavu.av_rescale_q(FromStart, TimeBase, kMicroseconds);
+    };
+    const auto Before = [&](int64_t Pts) {
+        return Until >= 0 && Pts != AV_NOPTS_VALUE && Microseconds(Pts) < Until;
+    };
+    const auto After = [&](int64_t Pts) {
+        return Until >= 0 && Pts != AV_NOPTS_VALUE && Microseconds(Pts) > Until;
     };
 
     const int Width = St->codecpar->width;
@@ -331,11 +343,31 @@ const TBitmap& TAVProbe::ReadFrame(int StreamIndex, int64_t Target) {
         Held = false;
         return true;
     };
+    // A container without a key-picture index (a transport stream, say) lands at the time
+    // itself: the decoder then gives nothing before the next key picture, or nothing at all.
+    // The seek goes back further, doubling the distance, down to the start.
+    bool Seen = false;  // a picture came since the last seek
+    int64_t From = Until;
+    int64_t Backoff = kSeekBackoff;
+    const auto SeekEarlier = [&]() {
+        if (!Sought || Seen || From <= 0) return false;
+        From = std::max<int64_t>(0, Until - Backoff);
+        Backoff = Backoff > INT64_MAX / 2 ? INT64_MAX : Backoff * 2;
+        if (!DoSeek(StreamIndex, From, true)) return false;
+        FSeekTarget = -1;
+        FSeekStream = -1;
+        return true;
+    };
     // Receive first: the decoder may still hold pictures from packets sent before.
     for (;;) {
         int Result = lavc.avcodec_receive_frame(FDecoder.get(), FFrame.get());
         if (Result == 0) {
             const int64_t Pts = FrameTimestamp(FFrame.get());
+            if (After(Pts) && SeekEarlier()) {
+                lavu.av_frame_unref(FFrame.get());
+                continue;
+            }
+            Seen = true;
             if (Before(Pts)) {
                 lavu.av_frame_unref(FHeldFrame.get());
                 lavu.av_frame_move_ref(FHeldFrame.get(), FFrame.get());
@@ -346,6 +378,7 @@ const TBitmap& TAVProbe::ReadFrame(int StreamIndex, int64_t Target) {
         }
         if (Result == AVERROR_EOF) {
             if (EndOrHeld()) break;
+            if (SeekEarlier()) continue;
             return EndOfStream(StreamIndex, Target);
         }
         // Otherwise the decoder wants more input, or the last packet would not decode.
@@ -353,6 +386,7 @@ const TBitmap& TAVProbe::ReadFrame(int StreamIndex, int64_t Target) {
         if (Result < 0) {
             if (FDecoderDrained) {
                 if (EndOrHeld()) break;
+                if (SeekEarlier()) continue;
                 return EndOfStream(StreamIndex, Target);
             }
             // The pictures the decoder still holds come out once it knows nothing follows. A

@@ -104,8 +104,10 @@ INSTANTIATE_TEST_SUITE_P(
     Codecs, probeSeek,
     ::testing::Values(TSeekCase{"mp4", "libx264", "clip.mp4", {{"preset", "ultrafast"}, {"g", "50"}}},
                       TSeekCase{"matroska", "libx264", "clip.mkv", {{"preset", "veryfast"}, {"g", "50"}}},
-                      TSeekCase{"avi", "mpeg4", "clip.avi", {{"g", "50"}}}),
-    [](const auto& Info) { return std::string(Info.param.Container); });
+                      TSeekCase{"avi", "mpeg4", "clip.avi", {{"g", "50"}}},
+                      TSeekCase{"mpegts", "mpeg2video", "clip.ts", {{"g", "50"}}},
+                      TSeekCase{"ogg", "libtheora", "clip.ogg", {{"g", "50"}}}),
+    [](const auto& Info) { return fs::path(Info.param.File).extension().string().substr(1); });
 
 }  // namespace
 }  // namespace zembra::probetest
