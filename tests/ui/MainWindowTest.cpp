@@ -4,10 +4,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QRegularExpression>
@@ -34,6 +37,7 @@
 #include "app/ui/LogPane.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/OptionDialog.h"
+#include "app/ui/PreferencesDialog.h"
 #include "app/ui/ZembraApplication.h"
 #include "binding/FFmpegLoader.h"
 #include "logging/FFmpegLogger.h"
@@ -461,6 +465,51 @@ TEST_F(MainWindowTest, CustomHookDrawsAndFlipsByFrame) {
     THookAction Action = haContinue;
     Before(0, 7'000'000, Action);
     EXPECT_EQ(Action, haIgnore);
+}
+
+// Preferences through their dialog: the run settings, the logger's level, remembered by the next
+// window; the log pane keeps its newest lines; the pop-up on an empty list.
+TEST_F(MainWindowTest, PreferencesAreRememberedAndTheLogKeepsItsNewestLines) {
+    EXPECT_EQ(Window->Settings(), TRunSettings());
+    QTimer::singleShot(50, [] {
+        auto* D = qobject_cast<TfrmPreferences*>(QApplication::activeModalWidget());
+        ASSERT_NE(D, nullptr);
+        D->findChild<QCheckBox*>("chkThreadMode")->setChecked(false);
+        D->findChild<QLineEdit*>("edtThreadCount")->setText("3");
+        D->findChild<QComboBox*>("grpPriority")->setCurrentIndex(0);
+        D->findChild<QComboBox*>("grpLogLevel")->setCurrentIndex(3);
+        D->accept();
+    });
+    Window->Action("ToolButtonSettings")->trigger();
+    TRunSettings Want;
+    Want.ThreadMode = false;
+    Want.ThreadCount = "3";
+    Want.Priority = 0;
+    Want.LogLevel = 3;
+    EXPECT_EQ(Window->Settings(), Want);
+    EXPECT_EQ(GetLogger().LogLevel(), llVerbose);
+    Window->resize(800, 500);
+    Window->close();
+    Window = std::make_unique<TfrmMain>();
+    EXPECT_EQ(Window->Settings(), Want);
+    EXPECT_EQ(Window->size(), QSize(800, 500));
+    Window->SetSettings(TRunSettings());
+    EXPECT_EQ(GetLogger().LogLevel(), llInfo);
+
+    TLogPane* Log = Window->LogPane();
+    Log->clear();
+    for (int I = 0; I < TLogPane::kMaxLines + 5; ++I) Log->AddLine(QString("line %1").arg(I));
+    EXPECT_EQ(Log->blockCount(), TLogPane::kMaxLines);
+    EXPECT_TRUE(Log->toPlainText().startsWith("line 5\n"));
+    Log->CopyToClipboard();
+    EXPECT_TRUE(
+        QGuiApplication::clipboard()->text().endsWith(QString("line %1").arg(TLogPane::kMaxLines + 4)));
+
+    Window->PopupMenu()->popup(QPoint(10, 10));
+    EXPECT_TRUE(Window->Action("mnuAdd")->isEnabled());
+    EXPECT_FALSE(Window->Action("mnuPlay")->isEnabled());
+    EXPECT_FALSE(Window->Action("mnuOpenFolder")->isEnabled());
+    Window->PopupMenu()->hide();
 }
 
 // The manual beside the program: every page reachable from the introduction, links only
