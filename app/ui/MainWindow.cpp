@@ -581,6 +581,15 @@ void TfrmMain::StartTasks() {
 void TfrmMain::StopTasks() {
     FButtons.StopPressed();
     ApplyButtons();
+    // Stop is enabled before any run: the idle tasks then report their ends and the final
+    // event, and the list is over as after a run.
+    if (!FRunActive && FComponent->TaskCount() > 0) {
+        FRunActive = true;
+        FSequential = false;
+        FRunTaskCount = FComponent->TaskCount();
+        FTerminatedInRun = 0;
+        FFinalPending = false;
+    }
     ++FInsideComponent;
     FComponent->StopTasks(true);
     --FInsideComponent;
@@ -590,13 +599,14 @@ void TfrmMain::StopTasks() {
 void TfrmMain::PauseTasks() {
     FButtons.Paused();
     ApplyButtons();
-    FComponent->PauseTasks();
+    // Outside a run a pause would hold the next run's tasks, and "Start" disables "Resume".
+    if (FRunActive && !FSequential) FComponent->PauseTasks();
 }
 
 void TfrmMain::ResumeTasks() {
     FButtons.Resumed();
     ApplyButtons();
-    FComponent->ResumeTasks();
+    if (FRunActive && !FSequential) FComponent->ResumeTasks();
 }
 
 void TfrmMain::HandleProgress(int32_t AIndex, int32_t AFPS, int32_t ACurrentDuration, int64_t ACurrentSize,

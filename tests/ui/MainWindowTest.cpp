@@ -314,6 +314,29 @@ TEST_F(MainWindowTest, StopAndQuitEndsTheRun) {
     EXPECT_FALSE(Window->Component().Task(0) && Window->Component().RunActive());
 }
 
+// Stop and Pause are enabled before any run (the Part's start-up state): a pause there holds
+// nothing, and a stop ends the list as a run would.
+TEST_F(MainWindowTest, PauseAndStopBeforeAnyRun) {
+    ScriptDialogs();
+    Chosen = {QString::fromStdString(Clip("a.avi"))};
+    Window->Action("btnAdd")->trigger();
+    ASSERT_EQ(Window->Rows().Count(), 1);
+    Window->Action("btnStop")->trigger();
+    ASSERT_TRUE(WaitForRun(30));
+    EXPECT_FALSE(Window->RunActive());
+    EXPECT_EQ(Window->Rows()[0].State, TTaskState::Stopped);
+    EXPECT_EQ(Window->Component().TaskCount(), 0);
+    EXPECT_EQ(Pattern(Window->Buttons()), "0010000");
+
+    Window->Action("btnClear")->trigger();
+    Window->Action("btnAdd")->trigger();
+    ASSERT_EQ(Window->Rows().Count(), 1);
+    Window->PauseTasks();  // as at start-up, when the button is enabled
+    Window->Action("btnStart")->trigger();
+    ASSERT_TRUE(WaitForRun(30));
+    EXPECT_EQ(Window->Rows()[0].State, TTaskState::Finished);
+}
+
 // Drops of two files and a folder; the first dialog's "Apply to the remaining" adds the rest
 // without asking again; a file that is no media gives the load error and the rest go on.
 TEST_F(MainWindowTest, DropsFilesAndFoldersAndAppliesOneChoiceToTheRest) {
