@@ -77,7 +77,9 @@ class MainWindowTest : public ::testing::Test {
             static int Argc = 1;
             static char Name[] = "ui_tests";
             static char* Argv[] = {Name, nullptr};
-            static TZembraApplication App(Argc, Argv);
+            // Never destroyed: a static application object is torn down after Qt's own statics.
+            static auto* App = new TZembraApplication(Argc, Argv);
+            (void)App;
         }
         // Preferences and geometry of the tests stay away from the user's.
         QStandardPaths::setTestModeEnabled(true);
