@@ -26,7 +26,7 @@ export QT_QPA_PLATFORM=xcb
 "$ZEMBRA" "$CLIP" > "$OUT.log" 2>&1 &
 PID=$!
 find_window() {
-  for _ in $(seq 1 150); do
+  for _ in $(seq 1 600); do
     W=$(xdotool search --name "$1" 2>/dev/null | head -1)
     [ -n "$W" ] && { echo "$W"; return 0; }
     sleep 0.1
@@ -40,11 +40,16 @@ press "$DIALOG" Return
 MAIN=$(find_window "^Zembra version 2015 6.5.7$") || { kill $PID; echo "no window"; exit 3; }
 sleep 0.5
 press "$MAIN" ctrl+Return
-for _ in $(seq 1 300); do [ -s "$OUT" ] && break; sleep 0.1; done
-# A one-second clip is done well within this; quitting mid-run would ask first.
-sleep 1.5
+# The run is over when the output has stopped growing for a second (quitting mid-run would ask).
+LAST=-1
+for _ in $(seq 1 120); do
+  SIZE=$(stat -c %s "$OUT" 2>/dev/null || echo -1)
+  [ "$SIZE" -gt 0 ] && [ "$SIZE" = "$LAST" ] && break
+  LAST=$SIZE
+  sleep 1
+done
 press "$MAIN" ctrl+q
-for _ in $(seq 1 100); do kill -0 $PID 2>/dev/null || break; sleep 0.1; done
+for _ in $(seq 1 300); do kill -0 $PID 2>/dev/null || break; sleep 0.1; done
 if kill -0 $PID 2>/dev/null; then kill $PID; echo "did not quit"; exit 4; fi
 wait $PID
 )";
