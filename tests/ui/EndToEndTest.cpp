@@ -59,7 +59,8 @@ bool OnPath(const char* Program) {
 }
 
 TEST(EndToEndTest, ZembraConvertsAClipOnARealXServer) {
-    const std::string Zembra = std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/zembra";
+    const std::string Zembra =
+        std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/zembra";
     if (!QFileInfo(QString::fromStdString(Zembra)).isExecutable()) GTEST_SKIP() << "zembra is not built";
     if (!OnPath("xvfb-run") || !OnPath("xdotool")) GTEST_SKIP() << "xvfb-run or xdotool missing";
 
