@@ -10,11 +10,21 @@
 namespace zembra {
 
 namespace {
+
+// Only a bus the desktop has started: asking for the session bus without one makes the D-Bus
+// library try to launch one for the display, which a notification is not worth.
+bool SessionBusAdvertised() {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
+    const QString Runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !Runtime.isEmpty() && QFileInfo::exists(Runtime + "/bus");
+}
+
 // Long enough for a file manager to start on activation, short enough not to feel hung.
 constexpr int kFileManagerTimeoutMs = 3000;
 }  // namespace
 
 bool SendDesktopNotification(const QString& Summary, const QString& Body) {
+    if (!SessionBusAdvertised()) return false;
     QDBusConnection Bus = QDBusConnection::sessionBus();
     if (!Bus.isConnected()) return false;
     QDBusMessage Call =
@@ -27,14 +37,15 @@ bool SendDesktopNotification(const QString& Summary, const QString& Body) {
 }
 
 bool ShowInFileManager(const QString& File, const QString& Folder) {
-    QDBusConnection Bus = QDBusConnection::sessionBus();
-    if (!File.isEmpty() && QFileInfo(File).isFile() && Bus.isConnected()) {
+    if (!File.isEmpty() && QFileInfo(File).isFile() && SessionBusAdvertised()) {
+        QDBusConnection Bus = QDBusConnection::sessionBus();
         QDBusMessage Call =
             QDBusMessage::createMethodCall("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
                                            "org.freedesktop.FileManager1", "ShowItems");
         Call << QStringList{QUrl::fromLocalFile(File).toString()} << QString();
-        const QDBusMessage Reply = Bus.call(Call, QDBus::Block, kFileManagerTimeoutMs);
-        if (Reply.type() == QDBusMessage::ReplyMessage) return true;
+        if (Bus.isConnected() &&
+            Bus.call(Call, QDBus::Block, kFileManagerTimeoutMs).type() == QDBusMessage::ReplyMessage)
+            return true;
     }
     if (Folder.isEmpty() || !QFileInfo(Folder).isDir()) return false;
     return QDesktopServices::openUrl(QUrl::fromLocalFile(Folder));
