@@ -81,8 +81,14 @@ class MainWindowTest : public ::testing::Test {
             static auto* App = new TZembraApplication(Argc, Argv);
             (void)App;
         }
-        // Preferences and geometry of the tests stay away from the user's.
+        // Preferences and geometry of the tests stay away from the user's, and from those of
+        // the other test processes CTest runs at the same time.
         QStandardPaths::setTestModeEnabled(true);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, SettingsFolder());
+    }
+    static void TearDownTestSuite() { QDir(SettingsFolder()).removeRecursively(); }
+    static QString SettingsFolder() {
+        return QDir::tempPath() + QString("/zembra-ui-settings-%1").arg(::getpid());
     }
 
     void SetUp() override {
