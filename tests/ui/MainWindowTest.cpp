@@ -311,15 +311,25 @@ TEST_F(MainWindowTest, StopAndQuitEndsTheRun) {
     Chosen = {QString::fromStdString(Long)};
     Window->Action("btnAdd")->trigger();
     ASSERT_EQ(Window->Rows().Count(), 1);
+    Window->Component().SetProgressInterval(100);
     Window->Action("btnStart")->trigger();
-    QTest::qWait(200);
+    // Held mid-run whatever the machine's speed; a stop opens the pause first.
+    QTRY_VERIFY_WITH_TIMEOUT(!Window->Rows()[0].Cells[colCurrentTime].empty(), 20000);
+    Window->Action("btnPause")->trigger();
     QuitAnswer = true;
     const auto Began = std::chrono::steady_clock::now();
     Window->close();
     EXPECT_EQ(Questions, 1);
     EXPECT_FALSE(Window->isVisible());
     EXPECT_LT(std::chrono::steady_clock::now() - Began, 10s);
-    EXPECT_FALSE(Window->Component().Task(0) && Window->Component().RunActive());
+    // The run was stopped, not left behind: its final event came, and what it wrote is valid.
+    EXPECT_TRUE(Window->Component().WaitForEventThreads(10s));
+    EXPECT_FALSE(Window->Component().RunActive());
+    testmedia::TClipFacts Facts;
+    ASSERT_EQ(
+        testmedia::InspectClip(QString::fromStdU16String(Window->Rows()[0].OutputFile).toStdString(), Facts),
+        "");
+    EXPECT_LT(Facts.Duration, 200.0);
 }
 
 // Stop and Pause are enabled before any run (the Part's start-up state): a pause there holds
