@@ -80,9 +80,13 @@ TEST(EndToEndTest, ZembraConvertsAClipOnARealXServer) {
     // A sanitizer build's preload is for the program under test only, not for the X server and
     // the tools around it.
     const char* Preload = std::getenv("LD_PRELOAD");
-    const std::string Command = "env -u LD_PRELOAD xvfb-run -a bash '" + Driver + "' '" + Zembra + "' '" +
-                                Spec.Path + "' '" + Output + "' '" + (Preload ? Preload : "") + "' > '" +
-                                Dir + "/driver.log' 2>&1";
+    // xvfb-run -a takes the first display without a lock file from its start number on, and two
+    // runs at once (another build's tests) can both pick it: one server then fails to start.
+    // A start number of this process's own makes that unlikely.
+    const std::string Display = std::to_string(100 + ::getpid() % 5000);
+    const std::string Command = "env -u LD_PRELOAD xvfb-run -a -n " + Display + " bash '" + Driver + "' '" +
+                                Zembra + "' '" + Spec.Path + "' '" + Output + "' '" +
+                                (Preload ? Preload : "") + "' > '" + Dir + "/driver.log' 2>&1";
     const int Status = std::system(Command.c_str());
     std::string DriverLog, ProgramLog;
     std::getline(std::ifstream(Dir + "/driver.log"), DriverLog, '\0');
