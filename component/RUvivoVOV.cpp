@@ -559,15 +559,18 @@ void TCustomRUvivoVOV::ClearTasks() {
         std::lock_guard<TEventLock> G(FEventLock);
         Removed = FTasks.ExtractAll();
         for (TTaskPtr& Engine : Removed) Engine->FDetached = true;
-        if (WasActive && !FFinalRaised) RaiseTerminate(-1, true, false, "");
+        const bool RaiseFinal = WasActive && !FFinalRaised;
         // An empty list has no run to end; a task added later clears this.
         FFinalRaised = true;
         FRunActive = false;
         FStopping = false;
         FPaused = false;
         FFinishedCount = 0;
-        FThreadMode = false;
         FLastError.clear();
+        // Raised once the run is over: a threaded run's handler, on a thread of its own, may
+        // already look at the component. The mode still tells how to raise it.
+        if (RaiseFinal) RaiseTerminate(-1, true, false, "");
+        FThreadMode = false;
     }
     Dispose(std::move(Removed));
     FlushDisposed();
@@ -715,27 +718,47 @@ int32_t TCustomRUvivoVOV::IndexOf(TCustomFFmpeg& Sender) {
     return Engine ? Engine->Index() : -1;
 }
 
+int32_t TCustomRUvivoVOV::ListedIndexOf(TCustomFFmpeg& Sender) {
+    std::lock_guard<TEventLock> G(FEventLock);
+    return Detached(Sender) ? -1 : IndexOf(Sender);
+}
+
+bool TCustomRUvivoVOV::Detached(TCustomFFmpeg& Sender) {
+    auto* Engine = dynamic_cast<TTaskFFmpeg*>(&Sender);
+    return Engine && Engine->FDetached;
+}
+
 void TCustomRUvivoVOV::DoBeforeHook(TCustomFFmpeg& Sender, int64_t APTS, THookAction& AHookAction) {
-    if (TBeforeHookEvent Handler = GetOnBeforeHook()) Handler(IndexOf(Sender), APTS, AHookAction);
+    TBeforeHookEvent Handler = GetOnBeforeHook();
+    if (!Handler) return;
+    const int32_t Index = ListedIndexOf(Sender);
+    if (Index >= 0) Handler(Index, APTS, AHookAction);
 }
 
 void TCustomRUvivoVOV::DoCustomHook(TCustomFFmpeg& Sender, TBitmap& ABitmap, int32_t AFrameNumber,
                                     int64_t APTS, bool& AUpdate, bool& AStopHook) {
-    if (TCustomHookEvent Handler = GetOnCustomHook())
-        Handler(IndexOf(Sender), ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
+    TCustomHookEvent Handler = GetOnCustomHook();
+    if (!Handler) return;
+    const int32_t Index = ListedIndexOf(Sender);
+    if (Index >= 0) Handler(Index, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
 }
 
 void TCustomRUvivoVOV::DoPreviewBitmap(TCustomFFmpeg& Sender, TBitmap& ABitmap, int32_t AFrameNumber,
                                        int64_t APTS) {
     if (!GetOnPreviewBitmap()) return;
     // Each call carries its own values: tasks on other threads deliver theirs at the same time.
-    // The bitmap stays valid because the call waits until the main thread has handled it.
-    const TPendingPreview P{IndexOf(Sender), &ABitmap, AFrameNumber, APTS};
+    // The bitmap and the engine stay valid because the call waits until the main thread has
+    // handled it.
+    const TPendingPreview P{&Sender, &ABitmap, AFrameNumber, APTS};
     RunInMainThread([this, P] { FirePreviewBitmap(P); });
 }
 
 void TCustomRUvivoVOV::FirePreviewBitmap(const TPendingPreview& P) {
-    if (TPreviewBitmapEvent Handler = GetOnPreviewBitmap()) Handler(P.Index, *P.Bitmap, P.FrameNumber, P.PTS);
+    TPreviewBitmapEvent Handler = GetOnPreviewBitmap();
+    if (!Handler) return;
+    // The index is taken when the picture is delivered: the list may have changed meanwhile.
+    const int32_t Index = ListedIndexOf(*P.Sender);
+    if (Index >= 0) Handler(Index, *P.Bitmap, P.FrameNumber, P.PTS);
 }
 
 void TCustomRUvivoVOV::DoProgress(TCustomFFmpeg& Sender, int32_t AFrameNumber, int32_t AFPS,
@@ -744,6 +767,9 @@ void TCustomRUvivoVOV::DoProgress(TCustomFFmpeg& Sender, int32_t AFrameNumber, i
     TProgressEvent Handler = GetOnProgress();
     if (!Handler) return;
     std::lock_guard<TEventLock> G(FEventLock);
+    // A task that left the list keeps its old index, which now names another task (or none,
+    // after the run's final event): its last reports go nowhere.
+    if (Detached(Sender)) return;
     Handler(IndexOf(Sender), AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize,
             ATotalOutputDuration);
 }

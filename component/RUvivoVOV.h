@@ -140,13 +140,17 @@ class TCustomRUvivoVOV {
 
   private:
     struct TPendingPreview {
-        int32_t Index = -1;
+        TCustomFFmpeg* Sender = nullptr;
         TBitmap* Bitmap = nullptr;
         int32_t FrameNumber = 0;
         int64_t PTS = 0;
     };
 
     static int32_t IndexOf(TCustomFFmpeg& Sender);
+    // Under FEventLock: the engine left the list, so its reports belong to no task.
+    static bool Detached(TCustomFFmpeg& Sender);
+    // The task's index, or -1 once it has left the list.
+    int32_t ListedIndexOf(TCustomFFmpeg& Sender);
     void ApplyOutputFields(TTaskFFmpeg& Engine, const TOutputOptions& Options);
     void ApplyStreamInfo(TTaskFFmpeg& Engine, const TStreamInfo& Info);
     void FirePreviewBitmap(const TPendingPreview& P);

@@ -174,6 +174,73 @@ TEST_F(RunEdits, ClearingDuringARunStopsAndReportsTheRunningTasksThenEndsTheRun)
     }
 }
 
+// A task stopped by a removal still reports its last progress on its way out, as the packet
+// loop does; that report must neither reach the task that moved into its place nor come after
+// the run's final event. In sequential mode and for the clear the edit comes from a progress
+// handler (for the clear on a worker while another task runs); a threaded removal comes from
+// the window's thread.
+TEST_F(RunEdits, ATaskThatLeftTheListReportsNoMoreProgress) {
+    constexpr int32_t kLastReport = 9999;
+    struct TCase {
+        int32_t Threads;
+        bool Clear;
+    };
+    const TCase Cases[] = {{0, false}, {1, false}, {2, false}, {0, true}, {1, true}, {2, true}};
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(std::to_string(Case.Threads) + (Case.Clear ? " clear" : " delete"));
+        TEventRecorder Events;
+        TTestComponent C;
+        C.Control.Limit = 30;
+        C.Control.Rendezvous = Case.Threads == 2 ? 2 : 0;
+        C.Control.AfterLoop = [](TTaskFFmpeg& Task) {
+            auto& Loop = static_cast<TLoopTask&>(Task);
+            if (Loop.StopRequested() && Loop.FOnProgress)
+                Loop.FOnProgress(Loop, kLastReport, 25, 0, 2.0f, 128.0f, 0, 4000);
+        };
+        Build(C, Events, 3);
+        const void* First = C.Task(0);
+        std::mutex Lock;
+        std::vector<std::pair<int32_t, int32_t>> Progress;  // index, frame
+        bool Done = false;
+        const bool FromHandler = Case.Threads == 0 || Case.Clear;
+        C.SetOnProgress(
+            [&](int32_t AIndex, int32_t AFrame, int32_t, int32_t, float, float, int64_t, int32_t) {
+                bool Act = false;
+                {
+                    std::lock_guard<std::mutex> G(Lock);
+                    Progress.emplace_back(AIndex, AFrame);
+                    if (FromHandler && !Done && AIndex == 0 && AFrame >= 3 &&
+                        (Case.Threads < 2 || C.Control.Running.load() == 2))
+                        Act = Done = true;
+                }
+                if (!Act) return;
+                if (Case.Clear)
+                    C.ClearTasks();
+                else
+                    C.DeleteTask(0);
+            });
+        C.StartTasks(Case.Threads);
+        if (!FromHandler) {
+            ASSERT_TRUE(Within([&] { return C.Control.Iterations(First) >= 3; }));
+            C.DeleteTask(0);
+        }
+        ExpectOneFinal(C, Events, Case.Threads);
+        EXPECT_EQ(C.TaskCount(), Case.Clear ? 0 : 2);
+        if (Case.Clear) {
+            EXPECT_EQ(TaskEnds(Events.Terminates()).size(), static_cast<size_t>(std::max(Case.Threads, 1)));
+        } else {
+            EXPECT_EQ(TaskEnds(Events.Terminates()), (std::multiset<int32_t>{0, 1}));
+        }
+        std::lock_guard<std::mutex> G(Lock);
+        EXPECT_FALSE(Progress.empty());
+        for (const auto& [Index, Frame] : Progress) {
+            EXPECT_NE(Frame, kLastReport) << "the stopped task reported as task " << Index;
+            EXPECT_GE(Index, 0);
+            EXPECT_LT(Index, 3);
+        }
+    }
+}
+
 // Pause, resume and stop in a fixed pseudo-random order while tasks start and end; one task
 // in two is paused after its loop's last checkpoint, as a pause arriving at that moment does.
 TEST_F(RunEdits, PauseResumeAndStopInAnyOrderNeverLoseTheFinalEvent) {
