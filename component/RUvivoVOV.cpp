@@ -546,7 +546,9 @@ void TCustomRUvivoVOV::ClearTasks() {
                 if (Engine->FDetached || Engine->FCounted) continue;
                 Engine->FCounted = true;
                 ++FFinishedCount;
-                RaiseTerminate(Engine->Index(), false, Engine->ErrorOccurred(), Engine->ErrorMessage());
+                // Reported as stopped, not failed: a task on another worker may be writing its
+                // error right now, outside this lock.
+                RaiseTerminate(Engine->Index(), false, false, "");
             }
         }
     }

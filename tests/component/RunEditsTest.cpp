@@ -6,6 +6,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <stdexcept>
 
 #include "tests/component/ComponentTestSupport.h"
 
@@ -194,8 +195,10 @@ TEST_F(RunEdits, ATaskThatLeftTheListReportsNoMoreProgress) {
         C.Control.Rendezvous = Case.Threads == 2 ? 2 : 0;
         C.Control.AfterLoop = [](TTaskFFmpeg& Task) {
             auto& Loop = static_cast<TLoopTask&>(Task);
-            if (Loop.StopRequested() && Loop.FOnProgress)
-                Loop.FOnProgress(Loop, kLastReport, 25, 0, 2.0f, 128.0f, 0, 4000);
+            if (!Loop.StopRequested()) return;
+            if (Loop.FOnProgress) Loop.FOnProgress(Loop, kLastReport, 25, 0, 2.0f, 128.0f, 0, 4000);
+            // It fails on its way out, writing its error while the clear reports it.
+            throw std::runtime_error("failed while stopping");
         };
         Build(C, Events, 3);
         const void* First = C.Task(0);
@@ -228,6 +231,11 @@ TEST_F(RunEdits, ATaskThatLeftTheListReportsNoMoreProgress) {
         EXPECT_EQ(C.TaskCount(), Case.Clear ? 0 : 2);
         if (Case.Clear) {
             EXPECT_EQ(TaskEnds(Events.Terminates()).size(), static_cast<size_t>(std::max(Case.Threads, 1)));
+            // The clear reported them as stopped before their failure was known.
+            for (const auto& R : Events.Terminates()) {
+                EXPECT_FALSE(R.Exception) << R.Index;
+                EXPECT_EQ(R.Message, "") << R.Index;
+            }
         } else {
             EXPECT_EQ(TaskEnds(Events.Terminates()), (std::multiset<int32_t>{0, 1}));
         }
