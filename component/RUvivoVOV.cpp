@@ -785,12 +785,22 @@ void TCustomRUvivoVOV::RaiseTerminate(int32_t AIndex, bool AFinished, bool AExce
         // for earlier ones, at the latest in its destructor) instead of letting it free itself,
         // so that no such thread still runs when the component or the program goes away.
         ReapEventThreads();
-        auto Thread = std::make_unique<events::TDoTerminateThread>(std::move(Handler), AIndex, AFinished,
-                                                                   AException, AMessage);
-        Thread->Resume();
-        std::lock_guard<std::mutex> G(FEventThreadLock);
-        FEventThreads.push_back(std::move(Thread));
-        return;
+        try {
+            auto Thread = std::make_unique<events::TDoTerminateThread>(Handler, AIndex, AFinished, AException,
+                                                                       AMessage);
+            std::lock_guard<std::mutex> G(FEventThreadLock);
+            FEventThreads.reserve(FEventThreads.size() + 1);
+            // Started once it has its place: a started thread that could not be kept would be
+            // joined here, under the event lock its handler may need.
+            Thread->Resume();
+            FEventThreads.push_back(std::move(Thread));
+            return;
+        } catch (const std::exception& E) {
+            // No thread to be had (or no memory for one): the event is raised here instead of
+            // being lost with the run's end.
+            GetLogger().Log(this, llError,
+                            "Cannot start the terminate event thread: " + std::string(E.what()));
+        }
     }
     // A failing handler must not keep the run from its end.
     try {

@@ -16,6 +16,26 @@
 
 namespace zembra {
 
+namespace {
+
+// Counts a thread off the job when it leaves, however it leaves: a terminate callback that
+// throws must not leave the job waited for forever.
+class TActiveThreadGuard {
+  public:
+    explicit TActiveThreadGuard(std::atomic<int>& Count) : FCount(Count) {}
+    ~TActiveThreadGuard() {
+        FCount.fetch_sub(1);
+        NotifyMainThread();
+    }
+    TActiveThreadGuard(const TActiveThreadGuard&) = delete;
+    TActiveThreadGuard& operator=(const TActiveThreadGuard&) = delete;
+
+  private:
+    std::atomic<int>& FCount;
+};
+
+}  // namespace
+
 // Runs the job on a worker thread.
 class TConvertThread : public TThread {
   public:
@@ -23,9 +43,8 @@ class TConvertThread : public TThread {
 
   protected:
     void Execute() override {
+        TActiveThreadGuard Active(FJob.FActiveThreads);
         FJob.Run();
-        FJob.FActiveThreads.fetch_sub(1);
-        NotifyMainThread();
     }
 
   private:
@@ -53,9 +72,8 @@ class TDoTerminateThread : public TThread {
 
   protected:
     void Execute() override {
+        TActiveThreadGuard Active(FJob.FActiveThreads);
         FJob.DoTerminated();
-        FJob.FActiveThreads.fetch_sub(1);
-        NotifyMainThread();
     }
 
   private:

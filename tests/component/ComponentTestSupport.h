@@ -68,6 +68,8 @@ class TLoopTask : public TTaskFFmpeg {
     using TCustomFFmpeg::FOnCustomHook;
     using TCustomFFmpeg::FOnPreviewBitmap;
     using TCustomFFmpeg::FOnProgress;
+    // Threads that may still touch the engine; stopping and freeing it wait for none left.
+    int ActiveThreads() const { return FActiveThreads.load(); }
 
   protected:
     void Transcode() override {

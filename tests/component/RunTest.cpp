@@ -2,6 +2,8 @@
 
 #include <random>
 #include <set>
+#include <new>
+#include <system_error>
 
 #include "tests/component/ComponentTestSupport.h"
 
@@ -419,6 +421,84 @@ TEST_F(Run, ALoggingWorkerDoesNotBlockAWaitingStop) {
     C.StopTasks(true);
     ASSERT_TRUE(Events.WaitForTerminates(3));
     EXPECT_TRUE(C.WaitForEventThreads(20s));
+}
+
+// A terminate report that fails on the worker must still count the worker off its task, so
+// that stopping and freeing the task do not wait forever; a clear then still ends the run.
+TEST_F(Run, AnEndReportThatThrowsLeavesNoWorkerCounted) {
+    TTestComponent C;
+    C.Control.Limit = 3;
+    Build(C, 2);
+    std::atomic<int> Reports{0};
+    C.BeforeTerminate = [&Reports](TCustomFFmpeg&) {
+        if (Reports++ == 0)
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                    "no thread left");
+    };
+    auto* First = static_cast<TLoopTask*>(C.Task(0));
+    C.StartTasks(1);
+    ASSERT_TRUE(WaitInMainThread([&] { return First->Terminated() && First->ActiveThreads() == 0; }, 10s))
+        << "the failed worker is still counted";
+    First->Stop(true);
+    C.ClearTasks();
+    EXPECT_EQ(C.TaskCount(), 0);
+    ASSERT_TRUE(WaitInMainThread([&] { return Events.FinalSeen(); }, 10s));
+    EXPECT_FALSE(C.RunActive());
+    EXPECT_TRUE(C.WaitForEventThreads(10s));
+}
+
+// A terminate handler that cannot be handed to a thread of its own (no memory, no thread left)
+// is called on the reporting worker instead; the run goes on and ends.
+TEST_F(Run, ATerminateEventWithoutAThreadIsRaisedOnTheWorker) {
+    struct TRecords {
+        std::mutex Lock;
+        std::vector<std::pair<int32_t, std::thread::id>> Ends;
+        std::atomic<int> FailingCopy{0};  // when above 0, that copy of the handler throws
+    };
+    // Copying it fails when armed, as allocating the event's thread can.
+    struct THandler {
+        std::shared_ptr<TRecords> R;
+        explicit THandler(std::shared_ptr<TRecords> Records) : R(std::move(Records)) {}
+        THandler(THandler&&) noexcept = default;
+        THandler(const THandler& Other) : R(Other.R) {
+            if (R->FailingCopy.load() > 0 && R->FailingCopy.fetch_sub(1) == 1) throw std::bad_alloc();
+        }
+        void operator()(int32_t AIndex, bool, bool, const std::string&) const {
+            std::lock_guard<std::mutex> G(R->Lock);
+            R->Ends.emplace_back(AIndex, std::this_thread::get_id());
+        }
+    };
+    TTestComponent C;
+    C.Control.Limit = 3;
+    for (int I = 0; I < 2; ++I) ASSERT_EQ(AddTask(C), I);
+    auto Records = std::make_shared<TRecords>();
+    C.SetOnTerminate(TTerminateEvent(THandler(Records)));
+    const void* First = C.Task(0);
+    // Armed as the first task reports its end: the component's own copy of the handler is
+    // made, the one for the event's thread fails.
+    C.BeforeTerminate = [&](TCustomFFmpeg& Sender) {
+        if (&Sender == First) Records->FailingCopy = 2;
+    };
+    C.StartTasks(1);
+    ASSERT_TRUE(WaitInMainThread(
+        [&] {
+            std::lock_guard<std::mutex> G(Records->Lock);
+            return std::any_of(Records->Ends.begin(), Records->Ends.end(),
+                               [](const auto& E) { return E.first == -1; });
+        },
+        10s))
+        << "the run never ended";
+    EXPECT_TRUE(C.WaitForEventThreads(10s));
+    EXPECT_FALSE(C.RunActive());
+    std::lock_guard<std::mutex> G(Records->Lock);
+    std::multiset<int32_t> Indexes;
+    for (const auto& [Index, Thread] : Records->Ends) {
+        Indexes.insert(Index);
+        if (Index == 0) {
+            EXPECT_EQ(Thread, C.Control.Worker(First)) << "raised on the reporting worker";
+        }
+    }
+    EXPECT_EQ(Indexes, (std::multiset<int32_t>{-1, 0, 1}));
 }
 
 }  // namespace
