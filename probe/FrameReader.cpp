@@ -122,6 +122,9 @@ bool TAVProbe::DoSeek(int StreamIndex, int64_t Time, bool SecondAttempt) {
         FDecoderDrained = false;
     }
     FLastTarget = -1;
+    // The reader no longer stands just after the last picture read: a later read must not
+    // decode on from wherever this seek leaves the file.
+    FLastPictureTime = -1;
     FEndOfStream = false;
 
     int Result;

@@ -70,15 +70,22 @@ TEST_P(probeSeek, APictureAtATimeMatchesTheSequentialDecode) {
     const int64_t Duration = Info.Duration;
     ASSERT_GT(Duration, 0);
     // Backward and forward, each target read directly and through a seek, a target between two
-    // pictures, and one shortly after the last picture read (reached by decoding on).
+    // pictures, one shortly after the last picture read (reached by decoding on), and one as
+    // shortly after it but behind a seek far away that read nothing.
     const struct {
         int Percent;
         bool ThroughSeek;
         int64_t Offset;
-    } Reads[] = {{90, false, 0}, {25, false, 0}, {50, true, 0},      {25, true, 0},
-                 {90, true, 0},  {50, false, 0}, {25, false, 13000}, {25, false, 500000}};
+        bool SeekOnly = false;
+    } Reads[] = {{90, false, 0},      {25, false, 0},     {50, true, 0},      {25, true, 0},
+                 {90, true, 0},       {50, false, 0},     {25, false, 13000}, {25, false, 500000},
+                 {90, true, 0, true}, {25, false, 900000}};
     for (const auto& Read : Reads) {
         const int64_t Target = Duration * Read.Percent / 100 + Read.Offset;
+        if (Read.SeekOnly) {
+            ASSERT_TRUE(Probe.Seek(-1, Target)) << Probe.LastError();
+            continue;
+        }
         SCOPED_TRACE(std::to_string(Target) + (Read.ThroughSeek ? " through a seek" : " as a target"));
         const TBitmap* Picture = nullptr;
         if (Read.ThroughSeek) {
