@@ -52,6 +52,12 @@ std::string GetMetadataValue(const AVDictionary* Metadata, const std::string& Ke
     return Entry && Entry->value ? std::string(Entry->value) : Default;
 }
 
+std::string GetTagValue(const AVDictionary* Metadata, const std::string& Key, const std::string& Default) {
+    if (!Metadata) return Default;
+    const AVDictionaryEntry* Entry = lavu.av_dict_get(Metadata, Key.c_str(), nullptr, 0);
+    return Entry && Entry->value ? std::string(Entry->value) : Default;
+}
+
 std::string OpenErrorText(const std::u16string& FileName, int LegacyCode) {
     const std::string Name = WideToLocaleLossy(FileName);
     const char* N = Name.c_str();

@@ -17,6 +17,10 @@ std::string CodecDescription(const AVCodecParameters* Parameters, bool Encoder);
 std::string GetMetadataValue(const AVDictionary* Metadata, const std::string& Key,
                              const std::string& Default);
 
+// A tag's value with the library's default lookup (keys match without regard to case: a
+// Vorbis comment's or Matroska tag's "ARTIST" is the artist), or Default when absent.
+std::string GetTagValue(const AVDictionary* Metadata, const std::string& Key, const std::string& Default);
+
 // Texts for a file that cannot be opened, by the classic error numbers (-42 unknown format,
 // -33 image-number syntax, -22 header, -12 memory, -5 I/O, -2 missing); see LegacyOpenError.
 std::string OpenErrorText(const std::u16string& FileName, int LegacyCode);

@@ -87,6 +87,10 @@ struct TJobSettings {
     int32_t VideoChannel = 0;                   // vc
     int32_t AudioSampleRate = 44100;            // ar
     int32_t AudioChannels = 2;                  // ac
+    // Whether "ar" / "ac" were given since the last input was opened; values adopted from an
+    // input leave the encoder free to pick what it supports.
+    bool AudioSampleRateGiven = false;
+    bool AudioChannelsGiven = false;
     int32_t DoPass = 0;                         // pass
     int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
     int64_t LimitFileSize = 0;  // fs

@@ -64,6 +64,9 @@ struct TOutputStreamSetup {
     TCodecContextPtr Codec;
     const AVCodec* Encoder = nullptr;
     bool StreamCopy = false;
+    // The user asked for this rate / channel count: the encoder must take it or fail.
+    bool SampleRateGiven = false;
+    bool ChannelsGiven = false;
     float Quality = 0.0f;
     TBitstreamFilterChain Filters;
 };

@@ -204,6 +204,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
                 S.AudioChannels = Ctx->ch_layout.nb_channels;
                 S.AudioSampleRate = Ctx->sample_rate;
                 S.AudioSampleFmt = Ctx->sample_fmt;
+                S.AudioChannelsGiven = S.AudioSampleRateGiven = false;
                 Decoders.push_back(AudioDecoder);
                 if (S.AudioDisable) St->discard = AVDISCARD_ALL;
                 break;

@@ -150,7 +150,10 @@ void TCustomFFmpeg::ApplyOption(const std::string& Name, const std::string& Valu
     }
     if (auto It = kPositiveIntegers.find(Name); It != kPositiveIntegers.end()) {
         const int32_t V = StrToInt(Value);
-        if (V > 0) S.*(It->second) = V;
+        if (V > 0) {
+            S.*(It->second) = V;
+            (Name == "ar" ? S.AudioSampleRateGiven : S.AudioChannelsGiven) = true;
+        }
         return;
     }
     if (auto It = kPads.find(Name); It != kPads.end()) {

@@ -325,6 +325,7 @@ void TCustomFFmpeg::SetTarget(const std::string& Type, const std::string& NormTe
         Generic("ab", "224000");
         FSettings.AudioSampleRate = 44100;
         FSettings.AudioChannels = 2;
+        FSettings.AudioSampleRateGiven = FSettings.AudioChannelsGiven = true;
         Generic("packetsize", "2324");
         Generic("muxrate", "1411200");
         FSettings.MuxPreload = 0.44f;
@@ -343,6 +344,7 @@ void TCustomFFmpeg::SetTarget(const std::string& Type, const std::string& NormTe
         Generic("flags", "+scan_offset");
         Generic("ab", "224000");
         FSettings.AudioSampleRate = 44100;
+        FSettings.AudioSampleRateGiven = true;
         if (FSettings.AudioChannels == 1) FSettings.AudioChannels = 2;
         Generic("packetsize", "2324");
         Aspect("4:3");
@@ -359,6 +361,7 @@ void TCustomFFmpeg::SetTarget(const std::string& Type, const std::string& NormTe
         Generic("bufsize", "1835008");
         Generic("ab", "448000");
         FSettings.AudioSampleRate = 48000;
+        FSettings.AudioSampleRateGiven = true;
         if (FSettings.AudioChannels == 1) FSettings.AudioChannels = 2;
         Generic("packetsize", "2048");
         Generic("muxrate", "10080000");
@@ -370,6 +373,7 @@ void TCustomFFmpeg::SetTarget(const std::string& Type, const std::string& NormTe
         ApplyOption("r", Rate);
         FSettings.AudioSampleRate = 48000;
         FSettings.AudioChannels = 2;
+        FSettings.AudioSampleRateGiven = FSettings.AudioChannelsGiven = true;
     } else {
         throw FFmpegException("Unknown target type");
     }

@@ -226,6 +226,8 @@ void TCustomFFmpeg::AddAudioStream(AVFormatContext* Container, int FileIndex) {
     }
     Codec->sample_rate = S.AudioSampleRate;
     Codec->time_base = AVRational{1, S.AudioSampleRate};
+    Setup->SampleRateGiven = S.AudioSampleRateGiven;
+    Setup->ChannelsGiven = S.AudioChannelsGiven;
     if (!S.AudioLanguage.empty()) lavu.av_dict_set(&St->metadata, "language", S.AudioLanguage.c_str(), 0);
 }
 

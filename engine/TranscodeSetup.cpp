@@ -1,10 +1,13 @@
 // The setup half of a run: stream mapping, codec parameters, opening codecs, headers.
 
+#include <strings.h>
+
 #include <algorithm>
 
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegLoader.h"
 #include "engine/CodecThreads.h"
+#include "engine/EncoderParameters.h"
 #include "engine/Transcoder.h"
 #include "logging/FFmpegLogger.h"
 #include "util/Formatting.h"
@@ -274,6 +277,7 @@ void TTranscoder::PrepareEncoding(TOutputStreamState& Ost, TInputStreamState& Is
             const AVCodecParameters* In = Ist.St->codecpar;
             if (Enc->sample_fmt == AV_SAMPLE_FMT_NONE)
                 Enc->sample_fmt = static_cast<AVSampleFormat>(In->format);
+            FitAudioToEncoder(*Ost.Enc->Setup);
             Ost.ResampleFlag = Enc->sample_rate != In->sample_rate || S.AudioSyncMethod > 1;
             Ost.EncodingNeeded = Ist.DecodingNeeded = true;
             break;
@@ -285,6 +289,39 @@ void TTranscoder::PrepareEncoding(TOutputStreamState& Ost, TInputStreamState& Is
             Fail("invalid codec_type of output stream");
     }
     if (Enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) OpenPassLog(Number, Ost);
+}
+
+void TTranscoder::FitAudioToEncoder(TOutputStreamSetup& Setup) {
+    AVCodecContext* Ctx = Setup.Codec.get();
+    const AVCodec* Codec = Setup.Encoder ? Setup.Encoder : lavc.avcodec_find_encoder(Ctx->codec_id);
+    if (!Codec) return;  // the open reports the missing encoder
+    const TAudioEncoderLimits Limits = AudioEncoderLimits(Codec);
+    const std::string Before = ChannelLayoutName(Ctx->ch_layout);
+    const int BeforeRate = Ctx->sample_rate;
+    bool Changed = false;
+    if (!Setup.ChannelsGiven && Ctx->ch_layout.nb_channels > 0) {
+        AVChannelLayout Chosen{};
+        NearestChannelLayout(Limits, Ctx->ch_layout, &Chosen);
+        if (lavu.av_channel_layout_compare(&Chosen, &Ctx->ch_layout) != 0) {
+            lavu.av_channel_layout_uninit(&Ctx->ch_layout);
+            Ctx->ch_layout = Chosen;  // the context takes it over
+            Changed = true;
+        } else {
+            lavu.av_channel_layout_uninit(&Chosen);
+        }
+    }
+    if (!Setup.SampleRateGiven && Ctx->sample_rate > 0) {
+        const int Rate = NearestSampleRate(Limits, Ctx->sample_rate);
+        if (Rate != Ctx->sample_rate) {
+            Ctx->sample_rate = Rate;
+            Ctx->time_base = AVRational{1, Rate};
+            Changed = true;
+        }
+    }
+    if (Changed)
+        GetLogger().Log(&FJob, llInfo,
+                        Format("%s %d Hz -> %s %d Hz for %s", Before.c_str(), BeforeRate,
+                               ChannelLayoutName(Ctx->ch_layout).c_str(), Ctx->sample_rate, Codec->name));
 }
 
 void TTranscoder::InitBitstreamFilters(TEncoderState& Enc, const AVCodecParameters* Source,
@@ -355,6 +392,8 @@ void TTranscoder::OpenEncoders() {
         Ctx->thread_count = LimitedThreadCount(Ctx->thread_count);
         TDictionary Options;
         if (Options.CopyFrom(FJob.PrivateCodecOptions(Kind)) < 0) throw FFmpegException("av_malloc failed");
+        // A failed open clears the context's layout: name the reason while it is still there.
+        const std::string Reason = AudioEncoderRefusal(Codec, Ctx);
         int Result;
         {
             TCodecLockGuard G;
@@ -367,12 +406,15 @@ void TTranscoder::OpenEncoders() {
                 FJob.FEncoders.push_back(std::move(Node));
             }
         }
-        if (Result < 0)
+        if (Result < 0) {
+            // The library says why only in its log; the message carries the reason we can name.
             Fail(Format("Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect "
                         "parameters such "
                         "as bit_rate, rate, width or height",
-                        Ost.FileIndex, Ost.Index, TypeName(Ost.St).c_str()),
+                        Ost.FileIndex, Ost.Index, TypeName(Ost.St).c_str()) +
+                     (Reason.empty() ? "" : ": " + Reason),
                  true);
+        }
         Enc.Codec = Ctx;
         FHeaderBytes += Ctx->extradata_size;
         if (lavc.avcodec_parameters_from_context(Ost.St->codecpar, Ctx) < 0) Fail("av_mallocz fail");
@@ -436,8 +478,55 @@ void TTranscoder::MapMetadata() {
         AVFormatContext* Oc = FJob.FOutputFiles[M.OutFile];
         const AVDictionaryEntry* E = nullptr;
         while ((E = lavu.av_dict_get(FJob.FInputFiles[M.InFile]->metadata, "", E, AV_DICT_IGNORE_SUFFIX)))
-            lavu.av_dict_set(&Oc->metadata, E->key, E->value, 0);
+            if (lavu.av_dict_set(&Oc->metadata, E->key, E->value, 0) < 0) Fail("av_malloc failed");
+        if (const AVStream* Audio = TaggedAudioStream(M.InFile, M.OutFile)) {
+            // Ogg and some Matroska files keep the song's tags on the sound stream; the
+            // container's own value of a key wins (the lookup ignores case, as the muxers do).
+            E = nullptr;
+            while ((E = lavu.av_dict_get(Audio->metadata, "", E, AV_DICT_IGNORE_SUFFIX))) {
+                if (IsStreamOnlyTag(E->key) || lavu.av_dict_get(Oc->metadata, E->key, nullptr, 0)) continue;
+                if (lavu.av_dict_set(&Oc->metadata, E->key, E->value, 0) < 0) Fail("av_malloc failed");
+            }
+        }
+        UseGenericTagNames(Oc->metadata);
     }
+}
+
+void TTranscoder::UseGenericTagNames(AVDictionary*& Metadata) {
+    // Vorbis-comment names that a Matroska file may carry as they are; the demuxers of Ogg and
+    // FLAC already give the generic ones, which every muxer converts to its own.
+    static const char* const kAliases[][2] = {
+        {"TRACKNUMBER", "track"}, {"DISCNUMBER", "disc"}, {"ALBUMARTIST", "album_artist"}, {"YEAR", "date"}};
+    for (const auto& [Alias, Generic] : kAliases) {
+        const AVDictionaryEntry* E = lavu.av_dict_get(Metadata, Alias, nullptr, 0);
+        if (!E || lavu.av_dict_get(Metadata, Generic, nullptr, 0)) continue;
+        const std::string Value = E->value;
+        if (lavu.av_dict_set(&Metadata, Alias, nullptr, 0) < 0 ||
+            lavu.av_dict_set(&Metadata, Generic, Value.c_str(), 0) < 0)
+            Fail("av_malloc failed");
+    }
+}
+
+bool TTranscoder::IsStreamOnlyTag(const char* Key) {
+    // What describes the stream itself, not the recording.
+    static const char* const kStreamOnly[] = {"encoder",      "language",  "duration",
+                                              "handler_name", "vendor_id", "encoder_options"};
+    for (const char* Name : kStreamOnly)
+        if (strcasecmp(Key, Name) == 0) return true;
+    return false;
+}
+
+const AVStream* TTranscoder::TaggedAudioStream(int InFile, int OutFile) const {
+    // The sound stream that feeds the output, else the input's first one.
+    for (const TOutputStreamState& Ost : FOutputs) {
+        if (Ost.FileIndex != OutFile) continue;
+        const TInputStreamState& Ist = FInputs[Ost.SourceIndex];
+        if (Ist.FileIndex == InFile && Ist.St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return Ist.St;
+    }
+    const AVFormatContext* Ic = FJob.FInputFiles[InFile];
+    for (unsigned I = 0; I < Ic->nb_streams; ++I)
+        if (Ic->streams[I]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return Ic->streams[I];
+    return nullptr;
 }
 
 void TTranscoder::WriteHeaders() {

@@ -119,6 +119,11 @@ class TTranscoder {
     void PrepareCodecParameters();
     void PrepareStreamCopy(TOutputStreamState& Ost, TInputStreamState& Ist);
     void PrepareEncoding(TOutputStreamState& Ost, TInputStreamState& Ist, int Number);
+    // Where the user set no rate or channel count, the ones nearest the source that the encoder takes.
+    void FitAudioToEncoder(TOutputStreamSetup& Setup);
+    static bool IsStreamOnlyTag(const char* Key);
+    void UseGenericTagNames(AVDictionary*& Metadata);
+    const AVStream* TaggedAudioStream(int InFile, int OutFile) const;
     void PrepareVideoEncoding(TOutputStreamState& Ost, TInputStreamState& Ist);
     void OpenEncoders();
     void OpenDecoders();

@@ -60,12 +60,33 @@ int32_t LeadingNumber(const std::string& Text) {
     return static_cast<int32_t>(Value);
 }
 
-std::string Tag(const AVDictionary* Metadata, const char* Key) {
-    return GetMetadataValue(Metadata, Key, "");
+// The container's tags, and those of its first sound stream: Ogg files and some Matroska files
+// keep a song's tags there.
+struct TTagSources {
+    // One dictionary alone (a stream's, a program's) converts implicitly.
+    TTagSources(const AVDictionary* Own, const AVDictionary* AudioStream = nullptr)
+        : Container(Own), Audio(AudioStream) {}
+    const AVDictionary* Container;
+    const AVDictionary* Audio;
+};
+
+TTagSources TagSources(const AVFormatContext* Context) {
+    TTagSources Sources{Context->metadata, nullptr};
+    for (unsigned I = 0; I < Context->nb_streams; ++I)
+        if (Context->streams[I]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            Sources.Audio = Context->streams[I]->metadata;
+            break;
+        }
+    return Sources;
+}
+
+std::string Tag(const TTagSources& Metadata, const char* Key) {
+    const std::string Value = GetTagValue(Metadata.Container, Key, "");
+    return Value.empty() ? GetTagValue(Metadata.Audio, Key, "") : Value;
 }
 
 // Tags whose generic names changed since: the first key that is present.
-std::string Tag(const AVDictionary* Metadata, const char* Key, const char* NewerKey) {
+std::string Tag(const TTagSources& Metadata, const char* Key, const char* NewerKey) {
     std::string Value = Tag(Metadata, Key);
     return Value.empty() ? Tag(Metadata, NewerKey) : Value;
 }
@@ -292,13 +313,14 @@ bool TCustomAVProbe::LoadFile(const std::u16string& FileName, const std::string&
 bool TCustomAVProbe::GetFileStreamInfo(TFileStreamInfo& Info) {
     Info = TFileStreamInfo{};
     if (!CheckLoaded()) return false;
-    const AVDictionary* Metadata = FContext->metadata;
+    const TTagSources Metadata = TagSources(FContext);
     Info.StartTime = FContext->start_time == AV_NOPTS_VALUE ? -1 : FContext->start_time;
     Info.Duration = FContext->duration == AV_NOPTS_VALUE ? -1 : FContext->duration;
     Info.BitRate = ClampToInt32(FContext->bit_rate);
     // The context no longer carries time stamp, year and track: their tags do.
     Info.TimeStamp = 0;
-    const std::string Created = Tag(Metadata, "creation_time");
+    // A stream's own creation time is no file's time stamp.
+    const std::string Created = Tag(Metadata.Container, "creation_time");
     int64_t Microseconds = 0;
     if (!Created.empty() && lavu.av_parse_time(&Microseconds, Created.c_str(), 0) >= 0)
         Info.TimeStamp = Microseconds / AV_TIME_BASE;

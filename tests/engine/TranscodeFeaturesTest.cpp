@@ -191,7 +191,7 @@ TEST_F(TranscodeFeatures, AFailedRunLeavesNoFile) {
     EXPECT_EQ(
         Convert({Wav("a.wav", 0.2)}, Path("bad.ac3"), "", "ar=22050"),
         "Error while opening encoder for output stream #0.0 (Audio) - maybe incorrect parameters such as "
-        "bit_rate, rate, width or height");
+        "bit_rate, rate, width or height: Specified sample rate 22050 is not supported");
     EXPECT_FALSE(FileExistsW(W(Path("bad.ac3"))));
     EXPECT_TRUE(Logged("Stream mapping:"));
 }

@@ -153,6 +153,37 @@ TEST_F(probeInfo, TagsTimeStampYearAndTrackAreListedInOrder) {
     EXPECT_NE(Probe.GetFileInfoText().find(Lines), std::string::npos) << Probe.GetFileInfoText();
 }
 
+// Matroska and Vorbis comments keep tag names in capitals; they are the same tags.
+TEST_F(probeInfo, TagNamesMatchWithoutRegardToCase) {
+    struct TCase {
+        const char* Container;
+        const char* File;
+    };
+    for (const TCase& C : {TCase{"matroska", "tags.mkv"}, TCase{"ogg", "tags.ogg"}}) {
+        TClipSpec Spec;
+        Spec.Container = C.Container;
+        TAudioSpec Audio;
+        Audio.Encoder = std::string(C.Container) == "ogg" ? "flac" : "aac";
+        Audio.Duration = 0.2;
+        Spec.Audios = {Audio};
+        Spec.Metadata = {{"TITLE", "A title"}, {"ARTIST", "Someone"}, {"ALBUM", "An album"},
+                         {"GENRE", "Noise"},   {"DATE", "2009"},      {"Track", "3"}};
+        const std::string Path = Write(Spec, C.File);
+        TAVProbe Probe;
+        ASSERT_TRUE(Probe.LoadFile(Utf8ToUtf16(Path))) << Probe.LastError();
+        TFileStreamInfo Info;
+        ASSERT_TRUE(Probe.GetFileStreamInfo(Info));
+        SCOPED_TRACE(C.File);
+        EXPECT_EQ(Info.Title, "A title");
+        EXPECT_EQ(Info.Author, "Someone");
+        EXPECT_EQ(Info.Album, "An album");
+        EXPECT_EQ(Info.Genre, "Noise");
+        EXPECT_EQ(Info.Year, 2009);
+        EXPECT_EQ(Info.Track, 3);
+        EXPECT_NE(Probe.GetFileInfoText().find("Author: Someone\r\n"), std::string::npos);
+    }
+}
+
 TEST_F(probeInfo, RatesAndStartTimesHaveTheirFormats) {
     EXPECT_EQ(ProbeRateText(30000.0 / 1001, "tbr"), ", 29.97 tbr");
     EXPECT_EQ(ProbeRateText(25, "tbr"), ", 25 tbr");
