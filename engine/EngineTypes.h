@@ -91,7 +91,7 @@ struct TJobSettings {
     // input leave the encoder free to pick what it supports.
     bool AudioSampleRateGiven = false;
     bool AudioChannelsGiven = false;
-    int32_t DoPass = 0;                         // pass
+    int32_t DoPass = 0;  // pass
     int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
     int64_t LimitFileSize = 0;  // fs
     int32_t ScalerFlags = 4;    // bicubic; no option of its own
@@ -126,6 +126,7 @@ struct TJobSettings {
     AVRational FrameRate{0, 0};    // r
     int32_t FrameWidth = 0;        // s, and the last opened input
     int32_t FrameHeight = 0;
+    bool FrameSizeGiven = false;      // "s" given since the last input was opened
     float FrameAspectRatio = 0.0f;    // aspect
     int32_t FramePixFmt = -1;         // pix_fmt
     int32_t AudioSampleFmt = -1;      // sample_fmt

@@ -218,6 +218,8 @@ class TCustomFFmpeg {
     void SetTimeOption(const std::string& Name, const std::string& Value);
     void AddExtraStream(const std::string& Name);
     void SetTargetOption(const std::string& Value);
+    // A picture size the encoder cannot code, chosen by no one, becomes the nearest it can.
+    void FitPictureToEncoder(AVCodecContext* Codec);
     void AddVideoStream(AVFormatContext* Container, int FileIndex);
     void AddAudioStream(AVFormatContext* Container, int FileIndex);
     void AddSubtitleStream(AVFormatContext* Container, int FileIndex);

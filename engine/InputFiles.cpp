@@ -213,6 +213,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
                                    AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
                 S.FrameWidth = Ctx->width;
                 S.FrameHeight = Ctx->height;
+                S.FrameSizeGiven = false;
                 const AVRational Sar =
                     St->sample_aspect_ratio.num ? St->sample_aspect_ratio : Ctx->sample_aspect_ratio;
                 const double Ratio = Sar.den ? av_q2d(Sar) : 0.0;

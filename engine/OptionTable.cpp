@@ -346,6 +346,7 @@ void TCustomFFmpeg::SetFrameSize(const std::string& Value) {
     if ((W % 2) != 0 || (H % 2) != 0) throw FFmpegException("Frame size must be a multiple of 2");
     FSettings.FrameWidth = W;
     FSettings.FrameHeight = H;
+    FSettings.FrameSizeGiven = true;
 }
 
 void TCustomFFmpeg::SetAspect(const std::string& Value) {

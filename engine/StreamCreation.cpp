@@ -1,5 +1,6 @@
 // Output streams: each takes the job's current settings of its kind, which it then resets.
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cmath>
@@ -8,6 +9,7 @@
 #include "binding/FFmpegLoader.h"
 #include "engine/FFmpeg.h"
 #include "engine/RcOverride.h"
+#include "logging/FFmpegLogger.h"
 #include "util/NumericCasts.h"
 #include "util/StringUtils.h"
 
@@ -57,6 +59,23 @@ AVStream* TCustomFFmpeg::NewStream(AVFormatContext* Container, int FileIndex, AV
     FOutputStreams[FileIndex].push_back(std::move(NewSetup));
     Setup = &FOutputStreams[FileIndex].back();
     return St;
+}
+
+void TCustomFFmpeg::FitPictureToEncoder(AVCodecContext* Codec) {
+    // RealVideo 1.0 and 2.0 code whole macroblocks only; a size nobody asked for is rounded down
+    // to them rather than refused.
+    if (Codec->codec_id != AV_CODEC_ID_RV10 && Codec->codec_id != AV_CODEC_ID_RV20) return;
+    constexpr int kBlock = 16;
+    const int Width = std::max(kBlock, Codec->width / kBlock * kBlock);
+    const int Height = std::max(kBlock, Codec->height / kBlock * kBlock);
+    const TJobSettings& S = FSettings;
+    if ((Width == Codec->width && Height == Codec->height) || Width - S.PadLeft - S.PadRight <= 0 ||
+        Height - S.PadTop - S.PadBottom <= 0)
+        return;
+    Log(llInfo, Format("%dx%d -> %dx%d for %s", Codec->width, Codec->height, Width, Height,
+                       lavc.avcodec_get_name(Codec->codec_id)));
+    Codec->width = Width;
+    Codec->height = Height;
 }
 
 void TCustomFFmpeg::AddVideoStream(AVFormatContext* Container, int FileIndex) {
@@ -129,6 +148,7 @@ void TCustomFFmpeg::AddVideoStream(AVFormatContext* Container, int FileIndex) {
                                      static_cast<long long>(Height)));
     Codec->width = static_cast<int>(Width);
     Codec->height = static_cast<int>(Height);
+    if (!S.FrameSizeGiven) FitPictureToEncoder(Codec);
     Codec->sample_aspect_ratio = St->sample_aspect_ratio = StreamAspect(Codec->width, Codec->height);
     Codec->pix_fmt = static_cast<AVPixelFormat>(S.FramePixFmt);
     if (Encoder && Encoder->pix_fmts &&

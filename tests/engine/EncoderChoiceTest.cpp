@@ -129,6 +129,47 @@ TEST_F(EncoderChoice, ValuesTheUserSetAreKeptOrRefusedWithTheReason) {
     EXPECT_EQ(Facts(Path("cd.opus")).Streams[0].SampleRate, 48000);
 }
 
+TEST_F(EncoderChoice, RealVideoGetsWholeMacroblocksUnlessTheSizeWasAsked) {
+    testmedia::TClipSpec Spec;
+    Spec.Path = Path("wide.avi");
+    testmedia::TVideoSpec Video;
+    Video.Width = 640;
+    Video.Height = 360;
+    Video.FrameCount = 5;
+    Spec.Videos = {Video};
+    ASSERT_EQ(testmedia::WriteClip(Spec), "");
+    struct TCase {
+        const char* Output;
+        const char* Lines;
+        bool Converts;
+        int Width, Height;
+    };
+    const TCase Cases[] = {
+        {"wide.ra", "", true, 640, 352},
+        {"asked.ra", "s=640x360", false, 0, 0},
+        {"small.ra", "s=640x480", true, 640, 480},
+        {"wide.mp4", "", true, 640, 360},  // other encoders keep the source's size
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Output);
+        LogLines.clear();
+        const std::string Error = Convert({Spec.Path}, Path(C.Output), "", C.Lines);
+        if (!C.Converts) {
+            EXPECT_EQ(
+                Error,
+                "Error while opening encoder for output stream #0.0 (Video) - maybe incorrect parameters "
+                "such as bit_rate, rate, width or height");
+            continue;
+        }
+        ASSERT_EQ(Error, "");
+        const testmedia::TClipFacts F = Facts(Path(C.Output));
+        ASSERT_FALSE(F.Streams.empty());
+        EXPECT_EQ(F.Streams[0].Width, C.Width);
+        EXPECT_EQ(F.Streams[0].Height, C.Height);
+        EXPECT_EQ(Logged("640x360 -> 640x352 for rv10"), C.Height == 352);
+    }
+}
+
 // The choice itself, on lists of our own.
 TEST_F(EncoderChoice, NearestValuesOnListsOfOurOwn) {
     const int Rates[] = {8000, 16000, 32000, 0};
