@@ -22,6 +22,11 @@ TTaskFFmpeg::~TTaskFFmpeg() {
     FProbe->Close();
 }
 
+void TTaskFFmpeg::StopAndWait() {
+    Stop(true);
+    WaitForActiveThreads();
+}
+
 TFFmpegList::~TFFmpegList() {
     Clear();
 }
@@ -68,7 +73,7 @@ namespace {
 // The conversion ends before the engine goes, so that it never runs on a half-destroyed engine.
 void Free(TTaskPtr& Engine) {
     if (!Engine) return;
-    Engine->Stop(true);
+    Engine->StopAndWait();
     Engine.reset();
 }
 

@@ -24,6 +24,9 @@ class TTaskFFmpeg : public TFFmpeg {
     // Describes the opened input until the task starts; the run releases that input, so the
     // probe is closed first.
     TAVProbe& Probe() { return *FProbe; }
+    // Stops the conversion and waits until no thread touches the engine any more: a stop alone
+    // returns once the worker reports its end, while the worker still runs the report.
+    void StopAndWait();
 
   private:
     friend class TCustomRUvivoVOV;

@@ -483,7 +483,7 @@ void TCustomRUvivoVOV::Dispose(std::vector<TTaskPtr> Engines) {
 void TCustomRUvivoVOV::FreeEngines(std::vector<TTaskPtr>& Engines) {
     // A running conversion ends before its engine goes: the engine's own destructor would stop
     // it only after the engine's more derived parts were gone.
-    for (TTaskPtr& Engine : Engines) Engine->Stop(true);
+    for (TTaskPtr& Engine : Engines) Engine->StopAndWait();
     Engines.clear();
 }
 

@@ -40,6 +40,7 @@ struct TLoopControl {
     std::atomic<int> Running{0};
     std::atomic<int> MaxRunning{0};
     std::atomic<int> Started{0};
+    std::atomic<int> Destroyed{0};  // tasks gone
     // When above 0, each run waits (up to 10 s) until that many runs have started.
     std::atomic<int> Rendezvous{0};
     std::mutex Lock;
@@ -64,6 +65,7 @@ struct TLoopControl {
 class TLoopTask : public TTaskFFmpeg {
   public:
     explicit TLoopTask(TLoopControl& Control) : FControl(Control) {}
+    ~TLoopTask() override { ++FControl.Destroyed; }
     using TCustomFFmpeg::FOnBeforeHook;
     using TCustomFFmpeg::FOnCustomHook;
     using TCustomFFmpeg::FOnPreviewBitmap;

@@ -249,6 +249,35 @@ TEST_F(RunEdits, ATaskThatLeftTheListReportsNoMoreProgress) {
     }
 }
 
+// A task removed while its worker reports its end (after the worker let go of the task's
+// thread) goes only once the report is over: the report still reads the task.
+TEST_F(RunEdits, ATaskRemovedWhileItReportsItsEndGoesAfterTheReport) {
+    TEventRecorder Events;
+    TTestComponent C;
+    C.Control.Limit = 3;
+    Build(C, Events, 2);
+    std::atomic<bool> Reporting{false};
+    std::atomic<bool> Removing{false};
+    std::atomic<bool> GoneDuringReport{false};
+    const void* First = C.Task(0);
+    C.BeforeTerminate = [&](TCustomFFmpeg& Sender) {
+        if (&Sender != First) return;
+        Reporting = true;
+        for (int Waited = 0; !Removing.load() && Waited < 2000; ++Waited) std::this_thread::sleep_for(1ms);
+        std::this_thread::sleep_for(100ms);
+        if (C.Control.Destroyed.load() > 0) GoneDuringReport = true;
+    };
+    C.StartTasks(1);
+    ASSERT_TRUE(Within([&] { return Reporting.load(); }));
+    Removing = true;
+    C.DeleteTask(0);
+    EXPECT_FALSE(GoneDuringReport.load()) << "the task went while its worker still reported";
+    EXPECT_EQ(C.Control.Destroyed.load(), 1);
+    ExpectOneFinal(C, Events, 1);
+    EXPECT_EQ(TaskEnds(Events.Terminates()), (std::multiset<int32_t>{0}));
+    EXPECT_EQ(C.TaskCount(), 1);
+}
+
 // Pause, resume and stop in a fixed pseudo-random order while tasks start and end; one task
 // in two is paused after its loop's last checkpoint, as a pause arriving at that moment does.
 TEST_F(RunEdits, PauseResumeAndStopInAnyOrderNeverLoseTheFinalEvent) {
