@@ -67,6 +67,8 @@ struct TOutputStreamSetup {
     // The user asked for this rate / channel count: the encoder must take it or fail.
     bool SampleRateGiven = false;
     bool ChannelsGiven = false;
+    // A copy of the source's attached picture: fed only by an input stream that is one.
+    bool Cover = false;
     float Quality = 0.0f;
     TBitstreamFilterChain Filters;
 };
@@ -220,6 +222,9 @@ class TCustomFFmpeg {
     void SetTargetOption(const std::string& Value);
     // A picture size the encoder cannot code, chosen by no one, becomes the nearest it can.
     void FitPictureToEncoder(AVCodecContext* Codec);
+    // With copy_cover, the first input's attached picture as the output's, when the container
+    // holds one; nothing otherwise.
+    void AddCoverStream(AVFormatContext* Container, int FileIndex);
     void AddVideoStream(AVFormatContext* Container, int FileIndex);
     void AddAudioStream(AVFormatContext* Container, int FileIndex);
     void AddSubtitleStream(AVFormatContext* Container, int FileIndex);

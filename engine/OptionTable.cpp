@@ -70,6 +70,7 @@ const std::unordered_map<std::string, TIntMember> kIntegers = {
     {"dc", &TJobSettings::IntraDcPrecision},
     {"vol", &TJobSettings::AudioVolume},
     {"vc", &TJobSettings::VideoChannel},
+    {"copy_cover", &TJobSettings::CopyCover},
 };
 
 const std::unordered_map<std::string, TIntMember> kPositiveIntegers = {

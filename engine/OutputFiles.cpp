@@ -139,7 +139,9 @@ int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join)
             for (unsigned I = 0; I < Ic->nb_streams; ++I) {
                 switch (Ic->streams[I]->codecpar->codec_type) {
                     case AVMEDIA_TYPE_VIDEO:
-                        HasVideo = true;
+                        // A song's cover is no film: it makes no video track of its own
+                        // (copy_cover carries it as a picture where the container holds one).
+                        if (!(Ic->streams[I]->disposition & AV_DISPOSITION_ATTACHED_PIC)) HasVideo = true;
                         break;
                     case AVMEDIA_TYPE_AUDIO:
                         HasAudio = true;
@@ -186,6 +188,12 @@ int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join)
         if (UseSubtitle) AddSubtitleStream(Oc, Index);
     } catch (const std::exception& E) {
         return Fail(Format("new_subtitle_stream fail: %s", E.what()));
+    }
+    try {
+        // An explicit stream map counts the streams itself, and a joined output has no room.
+        if (S.CopyCover && !UseVideo && !Join && FStreamMaps.empty()) AddCoverStream(Oc, Index);
+    } catch (const std::exception& E) {
+        return Fail(Format("new_video_stream fail: %s", E.what()));
     }
 
     if (S.RecordingTimestamp != 0) {

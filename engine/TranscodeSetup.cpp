@@ -158,10 +158,12 @@ void TTranscoder::MapStreams() {
             }
             Ost.SyncIndex = FInputFiles[M.SyncFileIndex].FirstIndex + M.SyncStreamIndex;
         } else {
+            const bool Cover = Ost.Enc->Setup->Cover;
             auto Usable = [&](int Candidate) {
                 const TInputStreamState& Ist = FInputs[Candidate];
                 return Ist.Discard && Ist.St->codecpar->codec_type == Type &&
-                       (JoinFile < 0 || Ist.FileIndex == JoinFile);
+                       (JoinFile < 0 || Ist.FileIndex == JoinFile) &&
+                       (!Cover || (Ist.St->disposition & AV_DISPOSITION_ATTACHED_PIC));
             };
             if (S.ProgramId != 0) {
                 for (int F = 0; F < FJob.FInputFileCount && Source < 0; ++F) {

@@ -113,6 +113,10 @@ std::string TVideoWriter::Create(const TVideoSpec& Spec, AVFormatContext* Output
     Error = OpenAndAddStream(Output, Spec.Options);
     if (!Error.empty()) return Error;
     FStream->avg_frame_rate = Spec.FrameRate;
+    if (Spec.AttachedPicture) {
+        if (Spec.FrameCount != 1) return "An attached picture is one frame";
+        FStream->disposition |= AV_DISPOSITION_ATTACHED_PIC;
+    }
     if (!Spec.CodecTag.empty()) {
         const auto* T = reinterpret_cast<const unsigned char*>(Spec.CodecTag.data());
         FStream->codecpar->codec_tag = MKTAG(T[0], T[1], T[2], T[3]);

@@ -27,6 +27,8 @@ struct TVideoSpec {
     std::string CodecTag;
     // Every option must be known to the encoder, or writing fails.
     TOptions Options;
+    // A cover picture (ID3 APIC, FLAC picture, MP4 covr): one frame, marked as attached.
+    bool AttachedPicture = false;
 };
 
 struct TAudioSpec {
