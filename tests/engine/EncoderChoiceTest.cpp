@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <vector>
 
 #include "binding/EntryPoints.h"
 #include "engine/EncoderParameters.h"
@@ -167,6 +170,67 @@ TEST_F(EncoderChoice, RealVideoGetsWholeMacroblocksUnlessTheSizeWasAsked) {
         EXPECT_EQ(F.Streams[0].Width, C.Width);
         EXPECT_EQ(F.Streams[0].Height, C.Height);
         EXPECT_EQ(Logged("640x360 -> 640x352 for rv10"), C.Height == 352);
+    }
+}
+
+// A PCM wave file written byte by byte, so that its header can say what no encoder would write.
+std::string WriteWave(const std::string& File, uint16_t Channels, uint32_t Rate, uint32_t Bytes) {
+    std::vector<uint8_t> D;
+    auto Put = [&](uint32_t V, int Size) {
+        for (int I = 0; I < Size; ++I) D.push_back(static_cast<uint8_t>(V >> (8 * I)));
+    };
+    auto Tag = [&](const char* T) { D.insert(D.end(), T, T + 4); };
+    const uint16_t Align = static_cast<uint16_t>(Channels * 2);
+    Tag("RIFF");
+    Put(36 + Bytes, 4);
+    Tag("WAVE");
+    Tag("fmt ");
+    Put(16, 4);
+    Put(1, 2);  // PCM
+    Put(Channels, 2);
+    Put(Rate, 4);
+    Put(Rate * Align, 4);
+    Put(Align, 2);
+    Put(16, 2);
+    Tag("data");
+    Put(Bytes, 4);
+    for (uint32_t I = 0; I < Bytes; ++I) D.push_back(static_cast<uint8_t>((I * 37) & 0xFF));
+    std::ofstream(File, std::ios::binary)
+        .write(reinterpret_cast<const char*>(D.data()), std::streamsize(D.size()));
+    return File;
+}
+
+TEST_F(EncoderChoice, OddHeadersConvertByCountOrFailCleanly) {
+    // Three channels of raw samples: a layout known only by its count.
+    const std::string Raw = WriteWave(Path("three.wav"), 3, 48000, 48000 * 6 / 2);
+    struct TCase {
+        std::string Source;
+        const char* InputLines;
+        const char* Output;
+        std::string Error;  // "" when it converts
+        int Channels;
+    };
+    const std::string Still = Path("still.wav");
+    const TCase Cases[] = {
+        {Raw, "f=s16le\nac=3\nar=48000", "three.mp3", "", 2},
+        {Raw, "f=s16le\nac=3\nar=48000", "three.flac", "", 3},
+        {WriteWave(Path("none.wav"), 0, 48000, 4800), "", "none.mp3",
+         "Error while opening decoder for input stream #0.0 (Audio)", 0},
+        {WriteWave(Still, 2, 0, 4800), "", "still.mp3", Still + ": Error while parsing header", 0},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Output);
+        const std::string Out = Path(C.Output);
+        const std::string Error = Convert({C.Source}, Out, C.InputLines);
+        EXPECT_EQ(Error, C.Error);
+        if (!C.Error.empty()) {
+            EXPECT_FALSE(FileExistsW(W(Out)));
+            continue;
+        }
+        const testmedia::TClipFacts F = Facts(Out);
+        ASSERT_EQ(F.Streams.size(), 1u);
+        EXPECT_EQ(F.Streams[0].Channels, C.Channels);
+        EXPECT_EQ(F.Streams[0].SampleRate, 48000);
     }
 }
 
