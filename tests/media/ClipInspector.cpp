@@ -8,6 +8,7 @@
 #include "binding/FFUtils.h"
 #include "binding/FFmpegHolders.h"
 #include "binding/FFmpegLoader.h"
+#include "engine/CodecThreads.h"
 #include "util/StringUtils.h"
 
 namespace zembra::testmedia {
@@ -64,6 +65,8 @@ std::string TInputClip::OpenDecoder(int Index, TCodecContextPtr& Decoder) const 
     int Ret = lavc.avcodec_parameters_to_context(Decoder.get(), Stream->codecpar);
     if (Ret < 0) return zembra::Format("Cannot set up the decoder: %s", ErrorText(Ret).c_str());
     Decoder->pkt_timebase = Stream->time_base;
+    // The ThreadSanitizer run keeps library threads out of the tests' own decoding too.
+    Decoder->thread_count = LimitedThreadCount(Decoder->thread_count);
     {
         std::lock_guard<TCriticalSection> Lock(CodecLock());
         Ret = lavc.avcodec_open2(Decoder.get(), Codec, nullptr);

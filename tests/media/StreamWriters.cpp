@@ -9,6 +9,7 @@
 #include "binding/EntryPoints.h"
 #include "binding/FFUtils.h"
 #include "binding/FFmpegLoader.h"
+#include "engine/CodecThreads.h"
 #include "tests/media/OptionDictionary.h"
 #include "tests/media/TestPattern.h"
 #include "util/StringUtils.h"
@@ -390,6 +391,8 @@ std::string TStreamWriter::OpenAndAddStream(AVFormatContext* Output, const TOpti
     if (FCodec->capabilities & AV_CODEC_CAP_EXPERIMENTAL)
         FContext->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
 
+    // The ThreadSanitizer run keeps library threads out of the clips the tests write too.
+    FContext->thread_count = LimitedThreadCount(FContext->thread_count);
     TDictionary Settings;
     std::string Error = FillDictionary(Options, Settings);
     if (!Error.empty()) return Error;
