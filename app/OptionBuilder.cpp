@@ -285,6 +285,7 @@ TOutputOptions BuildOutputOptions(TOptionChoices& C, const TSourceInfo& Source,
     }
     O.CustomHook = !C.ExternalHook;
     O.CopyTimestamp = C.CopyTimestamp;
+    if (C.KeepTags) O.OptionLines += "map_meta_data=0:0\r\ncopy_cover=1\r\n";
     O.VideoFilters = VideoFilters(C);
 
     if (IsDialogFormat(C.Format)) {

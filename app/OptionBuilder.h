@@ -39,6 +39,9 @@ struct TOptionChoices {
     int64_t CutEndMs = 0;
     bool CopyTimestamp = false;
     bool Overwrite = false;
+    // The source's tags and cover picture go into the output ("Keep tags and cover"). Off here,
+    // so that the command line keeps its own defaults; the dialog's box starts checked.
+    bool KeepTags = false;
     std::u16string OutPath = u"<same as input>";  // else a folder ending with '/'
 
     // --- controls outside the visible area ---

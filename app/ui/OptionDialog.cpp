@@ -189,6 +189,12 @@ QWidget* TfrmOption::CreateOutputPage() {
     Right->addWidget(chkCopyTimestamp);
     chkOverwrite = Check("chkOverwrite", QStringLiteral("Overwrite Existing File"), Page);
     Right->addWidget(chkOverwrite);
+    chkKeepTags = Check("chkKeepTags", QStringLiteral("Keep tags and cover"), Page);
+    chkKeepTags->setChecked(true);
+    chkKeepTags->setToolTip(
+        QStringLiteral("Title, artist, album and the other tags of the source, and its cover "
+                       "picture where the output format can hold one"));
+    Right->addWidget(chkKeepTags);
     Right->addWidget(Named(new QLabel(QStringLiteral("Output Folder"), Page), "lblOutPath"));
     auto* OutRow = new QHBoxLayout;
     edtOutPath = Edit("edtOutPath", QString::fromLatin1(kSameAsInput), Page, true);
@@ -464,6 +470,7 @@ TOptionChoices TfrmOption::Choices() const {
     C.CutEndMs = MarkMs(trcPreview->SelEnd(), FStep);
     C.CopyTimestamp = chkCopyTimestamp->isChecked();
     C.Overwrite = chkOverwrite->isChecked();
+    C.KeepTags = chkKeepTags->isChecked();
     C.OutPath = edtOutPath->text().toStdU16String();
 
     C.FrameSize = S(cboFrameSize->currentText());

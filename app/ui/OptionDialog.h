@@ -129,6 +129,7 @@ class TfrmOption : public QDialog {
     QCheckBox* chkCutClip = nullptr;
     QCheckBox* chkCopyTimestamp = nullptr;
     QCheckBox* chkOverwrite = nullptr;
+    QCheckBox* chkKeepTags = nullptr;
     QLineEdit* edtOutPath = nullptr;
     QPushButton* btnOutPath = nullptr;
     QCheckBox* chkApplyRemaining = nullptr;

@@ -211,13 +211,22 @@ TEST_F(uiOptionDialog, FormDefaultsAndTheFormatRulesGiveTheRecords) {
     EXPECT_TRUE(Find<QPlainTextEdit>("mmoAVFileInfo")->toPlainText().contains("Format Name: avi"));
     EXPECT_EQ(Edit("edtOutPath")->text(), "<same as input>");
 
-    // Form defaults with "Mp3": only the file names, the suffix, the stamp and no subtitles.
+    // Form defaults with "Mp3": only the file names, the suffix, the stamp, no subtitles, and the
+    // lines that keep the source's tags and cover.
     TOutputOptions Want;
     Want.FileName = Name("sample_(new).mp3");
     Want.FileExt = ".mp3";
     Want.Metadata.TimeStamp = 0;
     Want.DisableSubtitle = true;
+    Want.OptionLines = "map_meta_data=0:0\r\ncopy_cover=1\r\n";
     EXPECT_EQ(Describe(Dialog->GetOutputOptions()), Describe(Want));
+    // Without "Keep tags and cover" the records are exactly the classic form's.
+    Find<QCheckBox>("chkKeepTags")->setChecked(false);
+    Want.OptionLines.clear();
+    EXPECT_EQ(Describe(Dialog->GetOutputOptions()), Describe(Want));
+    EXPECT_FALSE(Dialog->Choices().KeepTags);
+    Find<QCheckBox>("chkKeepTags")->setChecked(true);
+    EXPECT_TRUE(Dialog->Choices().KeepTags);
     TInputOptions WantInput;
     WantInput.FileName = Utf8ToUtf16(Source);
     WantInput.OptionLines = "vn=1";
@@ -466,6 +475,8 @@ TEST_F(uiOptionDialog, HookBoxesFollowTheHookFolder) {
         return Files.count(N) > 0 || fs::exists(Utf16ToUtf8(N));
     };
     Dialog->SetBuildContext(Context);
+    // The hook lines alone; the tag lines come after them (and are checked with the defaults).
+    Box("chkKeepTags")->setChecked(false);
     auto* Imlib2 = Box("chkImlib2Img");
     auto* WaterMark = Box("chkWaterMark");
     EXPECT_FALSE(Imlib2->isEnabled());
