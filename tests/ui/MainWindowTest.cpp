@@ -44,6 +44,7 @@
 #include "tests/media/ClipInspector.h"
 #include "tests/media/SampleClips.h"
 #include "tests/media/TestMedia.h"
+#include "tests/ui/TestApplication.h"
 
 namespace zembra {
 namespace {
@@ -72,15 +73,7 @@ size_t ColourCount(const QImage& Image) {
 class MainWindowTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (!QApplication::instance()) {
-            static int Argc = 1;
-            static char Name[] = "ui_tests";
-            static char* Argv[] = {Name, nullptr};
-            // Never destroyed: a static application object is torn down after Qt's own statics.
-            static auto* App = new TZembraApplication(Argc, Argv);
-            (void)App;
-        }
+        testing::EnsureTestApplication();
         // Preferences and geometry of the tests stay away from the user's, and from those of
         // the other test processes CTest runs at the same time.
         QStandardPaths::setTestModeEnabled(true);

@@ -35,6 +35,7 @@
 #include "probe/AVProbe.h"
 #include "tests/media/SampleClips.h"
 #include "tests/media/TestMedia.h"
+#include "tests/ui/TestApplication.h"
 #include "tests/media/TestPattern.h"
 #include "util/StringUtils.h"
 
@@ -109,16 +110,7 @@ class TBoxCatcher {
 class uiOptionDialog : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (!QApplication::instance()) {
-            static int Argc = 1;
-            static char Name[] = "ui_tests";
-            static char* Argv[] = {Name, nullptr};
-            // Never destroyed: at exit Qt's own statics go first, and a static application's
-            // clean-up then crashes the process after every test has passed.
-            static QApplication* App = new QApplication(Argc, Argv);
-            (void)App;
-        }
+        testing::EnsureTestApplication();
         FFLoader().SetLibraryPath(DefaultLibraryFolder());
         LoadError() = FFLoader().LoadLibrarySet(kDefaultLibrarySet) ? "" : FFLoader().LastError();
     }
