@@ -18,11 +18,11 @@ bool ReadInt(const std::string& Text, int32_t Low, int32_t& Value) {
     return true;
 }
 
-bool ReadSeconds(const std::string& Text, double& Value) {
+bool ReadReal(const std::string& Text, double& Value) {
     if (Text.empty()) return false;
     char* End = nullptr;
     const double V = std::strtod(Text.c_str(), &End);
-    if (*End != '\0' || !std::isfinite(V) || V < 0) return false;
+    if (*End != '\0' || !std::isfinite(V)) return false;
     Value = V;
     return true;
 }
@@ -37,31 +37,44 @@ bool IsOptionLine(const std::string& Text) {
 const char* UsageText() {
     return "usage: zembra-cli [OPTIONS] FILE...\n"
            "Converts each FILE; by default extracts its sound into an mp3 file beside it, named\n"
-           "NAME_(new).mp3 (NAME_(new_1).mp3 and so on when that exists).\n"
+           "NAME_(new).mp3 (NAME_(new_1).mp3 and so on when that exists). A FILE that is a folder\n"
+           "adds the media files below it; '-' reads file names from standard input, one a line.\n"
            "\n"
-           "  -f, --format FORMAT        mp3 (default), mp2, wma, ogg, aac, m4a, flac, ac3, wav, au, ra,\n"
-           "                             or any other suffix the libraries can write (mp4, mkv, avi, "
-           "mpg...)\n"
-           "  -o, --output-dir DIR       write the outputs into DIR (default: beside each input)\n"
-           "  -j, --threads N            tasks at once (default 1); 0 runs them one after another\n"
-           "                             in the main thread\n"
+           "  -f, --format FORMAT        mp3 (default), mp2, wma, ogg, aac, m4a, flac, ac3, wav, au, ra\n"
+           "                             (the sound alone), or any other suffix the libraries can\n"
+           "                             write (mp4, mkv, avi, mpg...)\n"
+           "      --keep-video           the audio formats keep the settings dialog's rules (ogg\n"
+           "                             Theora+FLAC, m4a with its pictures...)\n"
+           "      --codec NAME           the audio encoder (libmp3lame, libvorbis, aac, flac...)\n"
+           "      --quality N            the encoder's variable-bit-rate quality (LAME 0-9, Vorbis -1-10)\n"
+           "      --list-formats         the eleven audio formats with the encoder each uses\n"
+           "  -o, --output-dir DIR       write the outputs into DIR, mirroring the folders given\n"
+           "                             (default: beside each input)\n"
+           "  -j, --threads N            tasks at once (default: the processors); 0 runs them one after\n"
+           "                             another in the main thread\n"
            "      --rate HZ              audio sample rate\n"
            "      --channels N           audio channels\n"
            "      --volume N             audio volume (256 = unchanged)\n"
            "      --bitrate KBPS         audio bit rate in kbit/s\n"
-           "      --cut START-END        convert only this piece (seconds)\n"
+           "      --cut START-END        convert only this piece; times in seconds or [[HH:]MM:]SS[.mmm],\n"
+           "                             START- for the rest of the file\n"
+           "      --no-tags              leave the source's tags out\n"
+           "      --no-cover             leave the source's cover picture out\n"
+           "      --tag KEY=VALUE        set a tag of the outputs (repeatable)\n"
+           "      --skip-existing        skip a file whose NAME_(new) output exists already\n"
            "      --overwrite            write over an existing NAME_(new) file instead of numbering\n"
            "      --input-option NAME=VALUE   an option line for the input (repeatable)\n"
            "      --output-option NAME=VALUE  an option line for the output (repeatable)\n"
            "      --info                 print each file's information and exit\n"
            "      --log-level LEVEL      quiet, panic, fatal, error (default), warning, info, verbose, "
            "debug\n"
-           "  -q, --quiet                no progress display and no log lines\n"
+           "  -q, --quiet                no progress display, no log lines and no summary\n"
+           "      --version              the program's and the libraries' versions\n"
            "  -h, --help                 this text\n"
            "\n"
-           "Prints the path of each output that was finished. Ctrl+C stops the running tasks and waits\n"
-           "for them. Exit status: 0 when every task finished, 1 when any failed or was stopped, 2 for\n"
-           "a usage error.\n";
+           "Prints the path of each output that was finished, and at the end a summary on standard\n"
+           "error. Ctrl+C stops the running tasks and waits for them. Exit status: 0 when every task\n"
+           "finished or was skipped, 1 when any failed or was stopped, 2 for a usage error.\n";
 }
 
 bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& O, std::string& Error) {
@@ -147,9 +160,7 @@ bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& O,
                 Ok = false;
             }
         } else if (Name == "-j" || Name == "--threads") {
-            std::optional<int32_t> N;
-            Ok = Number(N, 0);
-            if (Ok) O.Threads = *N;
+            Ok = Number(O.Threads, 0);
         } else if (Name == "--rate") {
             Ok = Number(O.Rate, 1);
         } else if (Name == "--channels") {
@@ -161,13 +172,37 @@ bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& O,
         } else if (Name == "--cut") {
             std::string Text;
             Ok = Value(Text);
-            const size_t Dash = Ok ? Text.find('-') : std::string::npos;
-            if (Ok && (Dash == std::string::npos || !ReadSeconds(Text.substr(0, Dash), O.CutStart) ||
-                       !ReadSeconds(Text.substr(Dash + 1), O.CutEnd) || O.CutEnd <= O.CutStart)) {
-                Error = "invalid cut range '" + Text + "' (START-END in seconds, END after START)";
+            if (Ok) O.Cut = ParseCut(Text);
+            if (Ok && !O.Cut) {
+                Error = "invalid cut range '" + Text +
+                        "' (START-END or START-, times in seconds or [[HH:]MM:]SS[.mmm], END after START)";
                 Ok = false;
             }
-            O.Cut = Ok;
+        } else if (Name == "--skip-existing") {
+            Ok = Flag(O.SkipExisting);
+        } else if (Name == "--keep-video") {
+            Ok = Flag(O.KeepVideo);
+        } else if (Name == "--codec") {
+            Ok = Value(O.Codec);
+        } else if (Name == "--quality") {
+            std::string Text;
+            double Q = 0;
+            Ok = Value(Text);
+            if (Ok && !ReadReal(Text, Q)) {
+                Error = "invalid value for " + Name + ": '" + Text + "'";
+                Ok = false;
+            }
+            if (Ok) O.Quality = Q;
+        } else if (Name == "--no-tags") {
+            Ok = Flag(O.NoTags);
+        } else if (Name == "--no-cover") {
+            Ok = Flag(O.NoCover);
+        } else if (Name == "--tag") {
+            Ok = Line(O.Tags);
+        } else if (Name == "--version") {
+            Ok = Flag(O.Version);
+        } else if (Name == "--list-formats") {
+            Ok = Flag(O.ListFormats);
         } else if (Name == "--overwrite") {
             Ok = Flag(O.Overwrite);
         } else if (Name == "--input-option") {
@@ -188,7 +223,7 @@ bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& O,
         }
         if (!Ok) return false;
     }
-    if (!O.Help && O.Files.empty()) {
+    if (!O.Help && !O.Version && !O.ListFormats && O.Files.empty()) {
         Error = "no input file";
         return false;
     }

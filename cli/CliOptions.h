@@ -5,26 +5,35 @@
 #include <string>
 #include <vector>
 
+#include "cli/CutRequest.h"
+
 namespace zembra::cli {
 
 struct TCliOptions {
     std::string Format = "mp3";
-    std::string OutputDir;  // empty: beside each input
-    int32_t Threads = 1;
+    std::string OutputDir;           // empty: beside each input
+    std::optional<int32_t> Threads;  // none: the processors, at most one a file
     std::optional<int32_t> Rate;
     std::optional<int32_t> Channels;
     std::optional<int32_t> Volume;
     std::optional<int32_t> Bitrate;  // kbit/s
-    bool Cut = false;
-    double CutStart = 0.0;  // seconds
-    double CutEnd = 0.0;
+    std::optional<TCutRequest> Cut;
     bool Overwrite = false;
+    bool SkipExisting = false;
+    bool KeepVideo = false;         // the settings dialog's rules for the audio formats
+    std::string Codec;              // the audio encoder, empty: the format's
+    std::optional<double> Quality;  // the audio encoder's variable-bit-rate quality
+    bool NoTags = false;
+    bool NoCover = false;
+    std::vector<std::string> Tags;           // KEY=VALUE
     std::vector<std::string> InputOptions;   // NAME=VALUE
     std::vector<std::string> OutputOptions;  // NAME=VALUE
     bool Info = false;
     std::string LogLevel = "error";
     bool Quiet = false;
     bool Help = false;
+    bool Version = false;
+    bool ListFormats = false;
     std::vector<std::string> Files;
 };
 

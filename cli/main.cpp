@@ -2,21 +2,30 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <iostream>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/OptionBuilder.h"
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegLoader.h"
+#include "app/FileFilters.h"
+#include "cli/BatchSummary.h"
 #include "cli/CliOptions.h"
+#include "cli/FolderWalk.h"
+#include "cli/OptionNameCheck.h"
 #include "cli/ProgressDisplay.h"
+#include "cli/SoundFormats.h"
+#include "cli/TaskRecords.h"
+#include "cli/VersionText.h"
 #include "component/RUvivoVOV.h"
-#include "engine/OptionValues.h"
 #include "logging/FFmpegLogger.h"
 #include "util/MainThread.h"
 #include "util/StringUtils.h"
@@ -53,10 +62,47 @@ int UsageError(const std::string& Message) {
 }
 
 struct TTaskEntry {
-    std::string Input;  // as given on the command line
+    std::string Input;  // as given on the command line or found in a folder
     std::string Name;   // shown beside its progress
     std::u16string Output;
 };
+
+// Usage errors that need the libraries: they are found before any task starts.
+std::string CheckWithLibraries(const TCliOptions& O) {
+    if (!IsDialogFormat(O.Format) &&
+        !lavf.av_guess_format(nullptr, ("x." + LowerCase(O.Format)).c_str(), nullptr))
+        return "unknown output format '" + O.Format + "'";
+    if (!O.Codec.empty()) {
+        const AVCodec* Encoder = lavc.avcodec_find_encoder_by_name(O.Codec.c_str());
+        if (!Encoder || Encoder->type != AVMEDIA_TYPE_AUDIO) return "unknown audio encoder '" + O.Codec + "'";
+    }
+    for (const auto* Lines : {&O.InputOptions, &O.OutputOptions})
+        if (const std::string Name = FirstUnknownOption(*Lines); !Name.empty())
+            return "unknown option '" + Name + "' in " +
+                   (Lines == &O.InputOptions ? "--input-option" : "--output-option");
+    return "";
+}
+
+// The files of the batch: "-" replaced by the names on standard input, folders by the media
+// files below them.
+TWalkResult CollectInputs(const std::vector<std::string>& Files) {
+    std::vector<std::string> Names;
+    for (const std::string& File : Files) {
+        if (File != "-") {
+            Names.push_back(File);
+            continue;
+        }
+        const std::vector<std::string> Listed = ReadNameList(std::cin);
+        Names.insert(Names.end(), Listed.begin(), Listed.end());
+    }
+    return ExpandInputs(Names, FilterSuffixes(kOpenDialogFilter));
+}
+
+int32_t TasksAtOnce(const TCliOptions& O, size_t TaskCount) {
+    if (O.Threads) return *O.Threads;
+    const int64_t Processors = std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<int32_t>(std::clamp<int64_t>(static_cast<int64_t>(TaskCount), 1, Processors));
+}
 
 // What the probe knows of the file, for the option builder.
 TSourceInfo Inspect(TAVProbe& Probe, const std::u16string& FileName) {
@@ -69,65 +115,6 @@ TSourceInfo Inspect(TAVProbe& Probe, const std::u16string& FileName) {
     Probe.Close();
     Source.FileName = FileName;
     return Source;
-}
-
-TOptionChoices ChoicesFrom(const TCliOptions& O, const std::u16string& OutputDir) {
-    TOptionChoices C;
-    C.Format = O.Format;
-    for (const char* Item : kOutputFormats)
-        if (SameText(Item, O.Format)) C.Format = Item;
-    if (O.Rate) C.AudioSampleRate = std::to_string(*O.Rate);
-    if (O.Channels) C.AudioChannels = *O.Channels;
-    if (O.Volume) {
-        C.AdjustVolume = true;
-        C.AudioVolume = std::to_string(*O.Volume);
-    }
-    if (O.Bitrate) {
-        C.AudioBitRateChecked = true;
-        C.AudioBitRate = std::to_string(*O.Bitrate);
-    }
-    if (O.Cut) {
-        C.CutClip = true;
-        C.CutStartMs = std::llround(O.CutStart * 1000.0);
-        C.CutEndMs = std::llround(O.CutEnd * 1000.0);
-    }
-    C.Overwrite = O.Overwrite;
-    if (!OutputDir.empty()) C.OutPath = OutputDir;
-    return C;
-}
-
-// The record's own fields are applied after the option lines and would undo a line that sets
-// the same thing; such lines go into the fields instead.
-void ApplyOutputLines(const std::vector<std::string>& Lines, TOutputOptions& Out) {
-    for (const std::string& Line : Lines) {
-        std::string Value = Line;
-        const std::string Name = SplitFirst(Value, "=", true);
-        if (Name == "an")
-            Out.DisableAudio = FlagValue(Value);
-        else if (Name == "vn")
-            Out.DisableVideo = FlagValue(Value);
-        else if (Name == "sn")
-            Out.DisableSubtitle = FlagValue(Value);
-        else if (Name == "copyts")
-            Out.CopyTimestamp = FlagValue(Value);
-        else if (Name == "alang")
-            Out.AudioLanguage = Value;
-        else if (Name == "slang")
-            Out.SubtitleLanguage = Value;
-        else if (Name == "async")
-            Out.AudioSync = StrToIntDef(Value, Out.AudioSync);
-        else if (Name == "vsync")
-            Out.VideoSync = StrToIntDef(Value, Out.VideoSync);
-        else if (Name == "acodec")
-            Out.AudioCodec = Value;
-        else if (Name == "vcodec")
-            Out.VideoCodec = Value;
-        else if (Name == "vtag")
-            Out.VideoTag = Value;
-        else if (Name == "vfilters")
-            Out.VideoFilters = Value;
-        Out.OptionLines += (Out.OptionLines.empty() ? "" : "\r\n") + Line;
-    }
 }
 
 int PrintInfo(TRUvivoVOV& Component, const std::vector<std::string>& Files) {
@@ -161,9 +148,12 @@ int Run(const TCliOptions& O) {
     } catch (const std::exception&) {
         return UsageError("invalid log level '" + O.LogLevel + "'");
     }
-    if (!IsDialogFormat(O.Format) &&
-        !lavf.av_guess_format(nullptr, ("x." + LowerCase(O.Format)).c_str(), nullptr))
-        return UsageError("unknown output format '" + O.Format + "'");
+    if (const std::string Error = CheckWithLibraries(O); !Error.empty()) return UsageError(Error);
+    if (O.Version || O.ListFormats) {
+        if (O.Version) std::fputs(VersionText().c_str(), stdout);
+        if (O.ListFormats) std::fputs(SoundFormatList().c_str(), stdout);
+        return kExitOk;
+    }
     std::u16string OutputDir;
     if (!O.OutputDir.empty()) {
         OutputDir = ExpandFileNameW(Utf8ToUtf16(O.OutputDir));
@@ -188,8 +178,12 @@ int Run(const TCliOptions& O) {
                 Display.Print(stderr, Message);
             });
     }
+    const TWalkResult Inputs = CollectInputs(O.Files);
+    for (const std::string& Warning : Inputs.Warnings) Display.Print(stderr, "zembra-cli: " + Warning);
     if (O.Info) {
-        const int Status = PrintInfo(Component, O.Files);
+        std::vector<std::string> Files;
+        for (const TInputItem& Item : Inputs.Items) Files.push_back(Item.Path);
+        const int Status = PrintInfo(Component, Files);
         GetLogger().SetOnLog(nullptr);
         return Status;
     }
@@ -199,31 +193,62 @@ int Run(const TCliOptions& O) {
     // Every input of the batch is taken before any output is named: an output is opened (and
     // emptied, with --overwrite) when its task is set up, before an earlier task read its input.
     std::set<std::u16string> Reserved;
-    for (const std::string& File : O.Files) Reserved.insert(ExpandFileNameW(Utf8ToUtf16(File)));
+    for (const TInputItem& Item : Inputs.Items) Reserved.insert(ExpandFileNameW(Utf8ToUtf16(Item.Path)));
     TBuildContext Context;
     Context.Reserved = [&Reserved](const std::u16string& Name) { return Reserved.count(Name) > 0; };
-    std::atomic<int> Failed{0};
-    for (const std::string& File : O.Files) {
+    TBatchSummary Summary;
+    auto Fail = [&](const std::string& File, const std::string& Reason) {
+        Display.Print(stderr, "zembra-cli: " + File + ": " + Reason);
+        Summary.Failed(File, Reason);
+    };
+    for (const TInputItem& Item : Inputs.Items) {
         if (gInterrupted) break;
+        const std::string& File = Item.Path;
         const std::u16string Input = ExpandFileNameW(Utf8ToUtf16(File));
+        std::u16string OutPath;
+        if (!OutputDir.empty()) {
+            OutPath = OutputDir + Utf8ToUtf16(Item.SubFolder);
+            std::error_code Error;
+            std::filesystem::create_directories(FileSystemName(OutPath), Error);
+            if (Error) {
+                Fail(File, "cannot make the folder " + Utf16ToUtf8(OutPath) + ": " + Error.message());
+                continue;
+            }
+        }
+        if (O.SkipExisting) {
+            const std::u16string Existing = PlainOutputName(O, Input, OutPath);
+            if (FileExistsW(Existing)) {
+                if (!O.Quiet)
+                    Display.Print(stderr,
+                                  "zembra-cli: " + File + ": skipped, " + Utf16ToUtf8(Existing) + " exists");
+                Summary.Skipped();
+                continue;
+            }
+        }
         const TSourceInfo Source = Inspect(Component.Probe(), Input);
-        TOptionChoices Choices = ChoicesFrom(O, OutputDir);
-        TOutputOptions Out = BuildOutputOptions(Choices, Source, Context);
-        TInputOptions In = BuildInputOptions(Choices, Source);
-        for (const std::string& Line : O.InputOptions)
-            In.OptionLines += (In.OptionLines.empty() ? "" : "\r\n") + Line;
-        ApplyOutputLines(O.OutputOptions, Out);
+        std::optional<TCutRequest> Cut = O.Cut;
+        if (Cut) {
+            const TResolvedCut Resolved = ResolveCut(*Cut, Source.Duration);
+            if (!Resolved.Ok) {
+                Fail(File, Resolved.Message);
+                continue;
+            }
+            if (!Resolved.Message.empty() && !O.Quiet)
+                Display.Print(stderr, "zembra-cli: " + File + ": warning: " + Resolved.Message);
+            Cut = Resolved.Cut;
+        }
+        TTaskRecords Records = BuildTaskRecords(O, Source, Cut, OutPath, Context);
+        TInputOptions& In = Records.In;
+        TOutputOptions& Out = Records.Out;
 
         const int32_t Index = Component.NewTask(Input, &In);
         if (Index < 0) {
-            Display.Print(stderr, "zembra-cli: " + File + ": " + Component.LastError());
-            ++Failed;
+            Fail(File, Component.LastError());
             continue;
         }
         if (!Component.SetTaskOutput(Index, Out.FileName, &Out)) {
-            Display.Print(stderr, "zembra-cli: " + File + ": " + Component.LastError());
+            Fail(File, Component.LastError());
             Component.DeleteTask(Index);
-            ++Failed;
             continue;
         }
         Reserved.insert(Out.FileName);
@@ -245,28 +270,28 @@ int Run(const TCliOptions& O) {
                            {AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration});
         CheckInterrupt();
     });
-    Component.SetOnTerminate([&](int32_t AIndex, bool AFinished, bool AException,
-                                 const std::string& AMessage) {
-        if (AIndex < 0) {
-            Done = true;
-            NotifyMainThread();
-            return;
-        }
-        if (static_cast<size_t>(AIndex) >= Tasks.size()) return;
-        const TTaskEntry& Task = Tasks[AIndex];
-        Display.Remove(AIndex);
-        if (AFinished && !AException) {
-            Display.Print(stdout, Utf16ToUtf8(Task.Output));
-        } else {
-            ++Failed;
-            Display.Print(stderr, "zembra-cli: " + Task.Input + ": " + (AException ? AMessage : "stopped"));
-        }
-        CheckInterrupt();
-    });
+    Component.SetOnTerminate(
+        [&](int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+            if (AIndex < 0) {
+                Done = true;
+                NotifyMainThread();
+                return;
+            }
+            if (static_cast<size_t>(AIndex) >= Tasks.size()) return;
+            const TTaskEntry& Task = Tasks[AIndex];
+            Display.Remove(AIndex);
+            if (AFinished && !AException) {
+                Display.Print(stdout, Utf16ToUtf8(Task.Output));
+                Summary.Finished();
+            } else {
+                Fail(Task.Input, AException ? AMessage : "stopped");
+            }
+            CheckInterrupt();
+        });
 
     if (!Tasks.empty() && !gInterrupted) {
         Component.SetProgressInterval(250);
-        Component.StartTasks(O.Threads);
+        Component.StartTasks(TasksAtOnce(O, Tasks.size()));
         while (!Done) {
             WaitInMainThread([&] { return Done.load() || (gInterrupted.load() && !Stopping.load()); });
             CheckInterrupt();
@@ -279,7 +304,9 @@ int Run(const TCliOptions& O) {
     // Outputs of tasks that never ran are still empty files: freeing the tasks removes them.
     Component.ClearTasks();
     GetLogger().SetOnLog(nullptr);
-    return Failed > 0 || gInterrupted ? kExitFailed : kExitOk;
+    if (!O.Quiet)
+        for (const std::string& Line : Summary.ReportLines()) Display.Print(stderr, Line);
+    return Summary.FailedCount() > 0 || gInterrupted ? kExitFailed : kExitOk;
 }
 
 }  // namespace

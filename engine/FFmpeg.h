@@ -112,6 +112,8 @@ class TCustomFFmpeg {
     // --- option lines ---
     void ApplyOptionLines(const std::string& Text, int Phase);
     void ApplyOption(const std::string& Name, const std::string& Value);
+    // Whether ApplyOption handles Name itself; any other name goes to the libraries' options.
+    static bool IsTableOption(const std::string& Name);
     bool SetGenericOption(const std::string& Name, const std::string& Value);
     // Copies each stored generic option whose flags hold all of Mask from Source to Target.
     void ApplyStoredOptions(void* Target, void* Source, int Mask);

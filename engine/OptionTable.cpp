@@ -109,12 +109,31 @@ constexpr int32_t kMaxPad = 65536;
 
 const std::unordered_set<std::string> kLogOnly = {"L", "h", "version", "formats", "i", "y", "benchmark"};
 
+// The names ApplyOption tests one by one (keep in step with it); the maps above hold the rest.
+const std::unordered_set<std::string> kNamedOptions = {
+    "threads",    "vframes",  "aframes",     "dframes",       "pass",         "fs",
+    "qscale",     "t",        "ss",          "itsoffset",     "timestamp",    "vfilters",
+    "loglevel",   "f",        "map",         "map_meta_data", "itsscale",     "metadata",
+    "r",          "s",        "aspect",      "pix_fmt",       "sample_fmt",   "croptop",
+    "cropbottom", "cropleft", "cropright",   "padcolor",      "vcodec",       "acodec",
+    "scodec",     "vtag",     "atag",        "stag",          "intra_matrix", "inter_matrix",
+    "b",          "vb",       "ab",          "target",        "vstats",       "vhook",
+    "absf",       "vbsf",     "sbsf",        "apre",          "vpre",         "spre",
+    "newvideo",   "newaudio", "newsubtitle",
+};
+
 std::string ProgramDirectory() {
     const std::u16string Folder = DefaultLibraryFolder();  // <program dir>/LibAV
     return Utf16ToUtf8(ExtractFilePathW(Folder));
 }
 
 }  // namespace
+
+bool TCustomFFmpeg::IsTableOption(const std::string& Name) {
+    return kLogOnly.count(Name) || kNamedOptions.count(Name) || kFlags.count(Name) || kSetFlags.count(Name) ||
+           kIntegers.count(Name) || kPositiveIntegers.count(Name) || kPads.count(Name) || kFloats.count(Name) ||
+           kTexts.count(Name);
+}
 
 void TCustomFFmpeg::ApplyOptionLines(const std::string& Text, int Phase) {
     std::string Rest = NormaliseLineEnds(Trim(Text));

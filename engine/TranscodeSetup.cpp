@@ -478,6 +478,10 @@ void TTranscoder::MapMetadata() {
             Fail(Format("Invalid input file index %d map_meta_data(%d,%d)", M.InFile, M.OutFile, M.InFile),
                  true);
         AVFormatContext* Oc = FJob.FOutputFiles[M.OutFile];
+        // What the job's own options set on the output (metadata=) is the user's word and
+        // outranks the source's value of the same tag.
+        TDictionary Given;
+        if (Given.CopyFrom(Oc->metadata) < 0) Fail("av_malloc failed");
         const AVDictionaryEntry* E = nullptr;
         while ((E = lavu.av_dict_get(FJob.FInputFiles[M.InFile]->metadata, "", E, AV_DICT_IGNORE_SUFFIX)))
             if (lavu.av_dict_set(&Oc->metadata, E->key, E->value, 0) < 0) Fail("av_malloc failed");
@@ -490,6 +494,9 @@ void TTranscoder::MapMetadata() {
                 if (lavu.av_dict_set(&Oc->metadata, E->key, E->value, 0) < 0) Fail("av_malloc failed");
             }
         }
+        E = nullptr;
+        while ((E = lavu.av_dict_get(Given.Get(), "", E, AV_DICT_IGNORE_SUFFIX)))
+            if (lavu.av_dict_set(&Oc->metadata, E->key, E->value, 0) < 0) Fail("av_malloc failed");
         UseGenericTagNames(Oc->metadata);
     }
 }

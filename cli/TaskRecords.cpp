@@ -1,0 +1,107 @@
+#include "cli/TaskRecords.h"
+
+#include <cmath>
+
+#include "cli/SoundFormats.h"
+#include "engine/OptionValues.h"
+#include "util/StringUtils.h"
+
+namespace zembra::cli {
+
+namespace {
+
+void AddLine(std::string& Lines, const std::string& Line) {
+    Lines += (Lines.empty() || Lines.ends_with('\n') ? "" : "\r\n") + Line;
+}
+
+TOptionChoices ChoicesFrom(const TCliOptions& O, const std::optional<TCutRequest>& Cut,
+                           const std::u16string& OutPath) {
+    TOptionChoices C;
+    C.Format = O.Format;
+    for (const char* Item : kOutputFormats)
+        if (SameText(Item, O.Format)) C.Format = Item;
+    if (O.Rate) C.AudioSampleRate = std::to_string(*O.Rate);
+    if (O.Channels) C.AudioChannels = *O.Channels;
+    if (O.Volume) {
+        C.AdjustVolume = true;
+        C.AudioVolume = std::to_string(*O.Volume);
+    }
+    if (O.Bitrate) {
+        C.AudioBitRateChecked = true;
+        C.AudioBitRate = std::to_string(*O.Bitrate);
+    }
+    if (Cut && Cut->EndMs) {
+        C.CutClip = true;
+        C.CutStartMs = Cut->StartMs;
+        C.CutEndMs = *Cut->EndMs;
+    }
+    C.Overwrite = O.Overwrite;
+    if (!OutPath.empty()) C.OutPath = OutPath;
+    return C;
+}
+
+// The record's own fields are applied after the option lines and would undo a line that sets
+// the same thing; such lines go into the fields instead.
+void ApplyOutputLines(const std::vector<std::string>& Lines, TOutputOptions& Out) {
+    for (const std::string& Line : Lines) {
+        std::string Value = Line;
+        const std::string Name = SplitFirst(Value, "=", true);
+        if (Name == "an")
+            Out.DisableAudio = FlagValue(Value);
+        else if (Name == "vn")
+            Out.DisableVideo = FlagValue(Value);
+        else if (Name == "sn")
+            Out.DisableSubtitle = FlagValue(Value);
+        else if (Name == "copyts")
+            Out.CopyTimestamp = FlagValue(Value);
+        else if (Name == "alang")
+            Out.AudioLanguage = Value;
+        else if (Name == "slang")
+            Out.SubtitleLanguage = Value;
+        else if (Name == "async")
+            Out.AudioSync = StrToIntDef(Value, Out.AudioSync);
+        else if (Name == "vsync")
+            Out.VideoSync = StrToIntDef(Value, Out.VideoSync);
+        else if (Name == "acodec")
+            Out.AudioCodec = Value;
+        else if (Name == "vcodec")
+            Out.VideoCodec = Value;
+        else if (Name == "vtag")
+            Out.VideoTag = Value;
+        else if (Name == "vfilters")
+            Out.VideoFilters = Value;
+        AddLine(Out.OptionLines, Line);
+    }
+}
+
+}  // namespace
+
+TTaskRecords BuildTaskRecords(const TCliOptions& O, const TSourceInfo& Source,
+                              const std::optional<TCutRequest>& Cut, const std::u16string& OutPath,
+                              const TBuildContext& Context) {
+    TOptionChoices Choices = ChoicesFrom(O, Cut, OutPath);
+    TTaskRecords R;
+    R.Out = BuildOutputOptions(Choices, Source, Context);
+    R.In = BuildInputOptions(Choices, Source);
+    // A file of unknown length cut to its end: only the start is known.
+    if (Cut && !Cut->EndMs)
+        R.In.StartTimeMs = static_cast<int32_t>(std::min<int64_t>(Cut->StartMs, INT32_MAX));
+    if (const TSoundFormat* Sound = FindSoundFormat(O.Format); Sound && !O.KeepVideo)
+        KeepSoundOnly(*Sound, R.In, R.Out);
+    if (!O.Codec.empty()) R.Out.AudioCodec = O.Codec;
+    if (!O.NoTags) AddLine(R.Out.OptionLines, "map_meta_data=0:0");
+    if (!O.NoCover) AddLine(R.Out.OptionLines, "copy_cover=1");
+    for (const std::string& Tag : O.Tags) AddLine(R.Out.OptionLines, "metadata=" + Tag);
+    if (O.Quality) AddLine(R.Out.OptionLines, Format("aq=%g", *O.Quality));
+    for (const std::string& Line : O.InputOptions) AddLine(R.In.OptionLines, Line);
+    ApplyOutputLines(O.OutputOptions, R.Out);
+    return R;
+}
+
+std::u16string PlainOutputName(const TCliOptions& O, const std::u16string& Input,
+                               const std::u16string& OutPath) {
+    return OutputBaseName(OutPath.empty() ? Utf8ToUtf16(kSameAsInput) : OutPath, Input) + u"_(new)" +
+           Utf8ToUtf16(FormatSuffix(O.Format));
+}
+
+}  // namespace zembra::cli

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+
+namespace zembra::cli {
+
+// "--version": the program's version, then each loaded media library's, one a line.
+std::string VersionText();
+
+}  // namespace zembra::cli
