@@ -93,6 +93,11 @@ int LegacyOpenError(int Code) {
     return Code < 0 ? Code : -1;
 }
 
+std::string WithHandleShortage(const std::string& Message, int Code) {
+    if (Code != AVERROR(EMFILE) && Code != AVERROR(ENFILE)) return Message;
+    return Message + ": " + ErrorText(Code);
+}
+
 std::string ErrorText(int Code) {
     char Buf[AV_ERROR_MAX_STRING_SIZE] = {0};
     if (lavu.av_strerror(Code, Buf, sizeof(Buf)) < 0) return Format("Error number %d occurred", Code);

@@ -32,4 +32,9 @@ constexpr int kErrorImageNumber = -33;
 // The library's text for an error code.
 std::string ErrorText(int Code);
 
+// Message with the library's text joined to it when Code says the process or the system ran
+// out of file handles ("...: Too many open files"): the classic texts do not tell that apart
+// from a file that is broken, and it is the one cause the user can do something about.
+std::string WithHandleShortage(const std::string& Message, int Code);
+
 }  // namespace zembra

@@ -22,6 +22,14 @@ TTaskFFmpeg::~TTaskFFmpeg() {
     FProbe->Close();
 }
 
+void TTaskFFmpeg::ReopenFiles() {
+    if (!FReopen) {
+        TFFmpeg::ReopenFiles();
+        return;
+    }
+    FReopen(*this);
+}
+
 void TTaskFFmpeg::StopAndWait() {
     Stop(true);
     WaitForActiveThreads();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -14,6 +15,8 @@ namespace zembra {
 class TCustomRUvivoVOV;
 
 // One task: the engine, the records it was configured with, and a probe describing its input.
+// Once its output is set the task holds no open file until it starts: the component opens its
+// files again from the records, the same way, on the thread that runs it.
 class TTaskFFmpeg : public TFFmpeg {
   public:
     TTaskFFmpeg();
@@ -21,18 +24,28 @@ class TTaskFFmpeg : public TFFmpeg {
 
     const TInputOptions& InputOptions() const { return FInputOptions; }
     const TOutputOptions& OutputOptions() const { return FOutputOptions; }
-    // Describes the opened input until the task starts; the run releases that input, so the
-    // probe is closed first.
+    // Describes the opened input until the task has its output; the input is released then,
+    // so the probe is closed first.
     TAVProbe& Probe() { return *FProbe; }
     // Stops the conversion and waits until no thread touches the engine any more: a stop alone
     // returns once the worker reports its end, while the worker still runs the report.
     void StopAndWait();
 
+  protected:
+    void ReopenFiles() override;
+
   private:
     friend class TCustomRUvivoVOV;
 
+    // What the files were opened with: the names and the records (when one was given).
+    std::u16string FInputFileName;
+    std::u16string FOutputFileName;
+    bool FHasInputOptions = false;
+    bool FHasOutputOptions = false;
     TInputOptions FInputOptions;
     TOutputOptions FOutputOptions;
+    // Set by the component when it releases the files.
+    std::function<void(TTaskFFmpeg&)> FReopen;
     std::unique_ptr<TAVProbe> FProbe;
     // Guarded by the component's event lock: whether the end of this task was counted in the
     // current run, and whether the task left the list (its reports then go nowhere).

@@ -283,19 +283,11 @@ int32_t TCustomRUvivoVOV::NewTask(const std::u16string& AFileName, const TInputO
         }
         Engine->SetOnPreviewBitmap([this](TCustomFFmpeg& Sender, TBitmap& Bitmap, int32_t Frame,
                                           int64_t PTS) { DoPreviewBitmap(Sender, Bitmap, Frame, PTS); });
-        if (AOptions) {
-            Engine->FInputOptions = *AOptions;
-            TInputOptions& O = Engine->FInputOptions;
-            if (O.FileName.empty()) O.FileName = AFileName;
-            Engine->ApplyOptionLines(O.OptionLines, kPhaseOrdinary);
-            if (!O.ForceFormat.empty()) Engine->SetInputFormat(O.ForceFormat);
-            if (O.StartTimeMs > 0) Engine->SetStartTime(static_cast<int64_t>(O.StartTimeMs) * 1000);
-            if (O.StartTime > 0) Engine->SetStartTime(O.StartTime);
-            Engine->SetProgramId(O.ProgramId);
-        } else {
-            Engine->FInputOptions = TInputOptions{};
-        }
-        if (!Engine->OpenInputFile(AFileName)) {
+        Engine->FInputFileName = AFileName;
+        Engine->FHasInputOptions = AOptions != nullptr;
+        Engine->FInputOptions = AOptions ? *AOptions : TInputOptions{};
+        if (AOptions && Engine->FInputOptions.FileName.empty()) Engine->FInputOptions.FileName = AFileName;
+        if (!OpenTaskInput(*Engine)) {
             FLastError = Engine->LastError();
             return -1;
         }
@@ -415,45 +407,88 @@ void TCustomRUvivoVOV::ApplyOutputFields(TTaskFFmpeg& Engine, const TOutputOptio
     ApplyStreamInfo(Engine, O.Metadata);
 }
 
+bool TCustomRUvivoVOV::OpenTaskInput(TTaskFFmpeg& Engine) {
+    if (Engine.FHasInputOptions) {
+        const TInputOptions& O = Engine.FInputOptions;
+        Engine.ApplyOptionLines(O.OptionLines, kPhaseOrdinary);
+        if (!O.ForceFormat.empty()) Engine.SetInputFormat(O.ForceFormat);
+        if (O.StartTimeMs > 0) Engine.SetStartTime(static_cast<int64_t>(O.StartTimeMs) * 1000);
+        if (O.StartTime > 0) Engine.SetStartTime(O.StartTime);
+        Engine.SetProgramId(O.ProgramId);
+    }
+    return Engine.OpenInputFile(Engine.FInputFileName);
+}
+
+bool TCustomRUvivoVOV::OpenTaskOutput(TTaskFFmpeg& Engine) {
+    bool Join = false;
+    std::string Lines;
+    if (Engine.FHasOutputOptions) {
+        const TOutputOptions& O = Engine.FOutputOptions;
+        if (O.Target >= 1 && O.Target <= 3)
+            Engine.SetTarget(TargetTypeName(O.Target), TargetNormName(O.TargetNorm),
+                             TargetDefaultNormName(O.TargetDefaultNorm));
+        Engine.ApplyOptionLines(O.OptionLines, kPhaseOrdinary);
+        ApplyOutputFields(Engine, O);
+        Engine.ApplyOptionLines(O.OptionLines, kPhasePresets);
+        if (O.CustomHook) {
+            Engine.SetOnCustomHook(
+                [this](TCustomFFmpeg& Sender, TBitmap& Bitmap, int32_t Frame, int64_t PTS, bool& Update,
+                       bool& StopHook) { DoCustomHook(Sender, Bitmap, Frame, PTS, Update, StopHook); });
+        } else if (O.BeforeHook) {
+            Engine.SetOnBeforeHook([this](TCustomFFmpeg& Sender, int64_t PTS, THookAction& Action) {
+                DoBeforeHook(Sender, PTS, Action);
+            });
+        } else {
+            Engine.SetPTSPeriods(ParsePTSPeriods(O.HookPTSPeriods));
+        }
+        Join = O.JoinFlag;
+        Lines = O.OptionLines;
+    }
+    if (Engine.OpenOutputFile(Engine.FOutputFileName, Join) < 0) return false;
+    Engine.ApplyOptionLines(Lines, kPhaseExtraStreams);
+    return true;
+}
+
+void TCustomRUvivoVOV::ReleaseTaskFiles(TTaskFFmpeg& Engine) {
+    // The probe borrows the input that goes now.
+    Engine.Probe().Close();
+    Engine.FReopen = [this](TTaskFFmpeg& Task) { ReopenTaskFiles(Task); };
+    Engine.ReleaseFiles();
+}
+
+void TCustomRUvivoVOV::ReopenTaskFiles(TTaskFFmpeg& Engine) {
+    // Whatever went wrong now (the source deleted or changed since it was added, no handle
+    // left) is that task's failure, with the text the same failure had when it was added.
+    Engine.ResetSetup();
+    if (!OpenTaskInput(Engine) || !OpenTaskOutput(Engine)) throw FFmpegException(Engine.LastError());
+}
+
 bool TCustomRUvivoVOV::SetTaskOutput(int32_t AIndex, const std::u16string& AFileName,
                                      const TOutputOptions* AOptions) {
     FlushDisposed();
     try {
         TTaskFFmpeg* Engine = FTasks.Items(AIndex);
         if (!Engine) throw std::out_of_range(Format("List index out of bounds (%d)", AIndex));
-        bool Join = false;
-        std::string Lines;
-        if (AOptions) {
-            Engine->FOutputOptions = *AOptions;
-            TOutputOptions& O = Engine->FOutputOptions;
-            if (O.FileName.empty()) O.FileName = AFileName;
-            if (O.Target >= 1 && O.Target <= 3)
-                Engine->SetTarget(TargetTypeName(O.Target), TargetNormName(O.TargetNorm),
-                                  TargetDefaultNormName(O.TargetDefaultNorm));
-            Engine->ApplyOptionLines(O.OptionLines, kPhaseOrdinary);
-            ApplyOutputFields(*Engine, O);
-            Engine->ApplyOptionLines(O.OptionLines, kPhasePresets);
-            if (O.CustomHook) {
-                Engine->SetOnCustomHook(
-                    [this](TCustomFFmpeg& Sender, TBitmap& Bitmap, int32_t Frame, int64_t PTS, bool& Update,
-                           bool& StopHook) { DoCustomHook(Sender, Bitmap, Frame, PTS, Update, StopHook); });
-            } else if (O.BeforeHook) {
-                Engine->SetOnBeforeHook([this](TCustomFFmpeg& Sender, int64_t PTS, THookAction& Action) {
-                    DoBeforeHook(Sender, PTS, Action);
-                });
-            } else {
-                Engine->SetPTSPeriods(ParsePTSPeriods(O.HookPTSPeriods));
+        if (Engine->FilesReleased()) {
+            // The task keeps one output: a second one replaces the first, whose empty file goes,
+            // on an input opened again for it.
+            const int32_t Verbose = Engine->Settings().Verbose;
+            Engine->ResetJob();
+            Engine->SetVerbose(Verbose);
+            if (!OpenTaskInput(*Engine)) {
+                FLastError = Engine->LastError();
+                return false;
             }
-            Join = O.JoinFlag;
-            Lines = O.OptionLines;
-        } else {
-            Engine->FOutputOptions = TOutputOptions{};
         }
-        if (Engine->OpenOutputFile(AFileName, Join) < 0) {
+        Engine->FOutputFileName = AFileName;
+        Engine->FHasOutputOptions = AOptions != nullptr;
+        Engine->FOutputOptions = AOptions ? *AOptions : TOutputOptions{};
+        if (AOptions && Engine->FOutputOptions.FileName.empty()) Engine->FOutputOptions.FileName = AFileName;
+        if (!OpenTaskOutput(*Engine)) {
             FLastError = Engine->LastError();
             return false;
         }
-        Engine->ApplyOptionLines(Lines, kPhaseExtraStreams);
+        ReleaseTaskFiles(*Engine);
         std::lock_guard<TEventLock> G(FEventLock);
         if (Engine->FAwaitingOutput) {
             Engine->FAwaitingOutput = false;

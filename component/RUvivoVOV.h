@@ -152,6 +152,13 @@ class TCustomRUvivoVOV {
     // The task's index, or -1 once it has left the list.
     int32_t ListedIndexOf(TCustomFFmpeg& Sender);
     void ApplyOutputFields(TTaskFFmpeg& Engine, const TOutputOptions& Options);
+    // Apply the task's stored record (when it has one) and open its file: false with the
+    // engine's LastError set; a bad option raises.
+    bool OpenTaskInput(TTaskFFmpeg& Engine);
+    bool OpenTaskOutput(TTaskFFmpeg& Engine);
+    // A checked task holds no files until it runs; its run opens them again, on its thread.
+    void ReleaseTaskFiles(TTaskFFmpeg& Engine);
+    void ReopenTaskFiles(TTaskFFmpeg& Engine);
     void ApplyStreamInfo(TTaskFFmpeg& Engine, const TStreamInfo& Info);
     void FirePreviewBitmap(const TPendingPreview& P);
     // Under FEventLock.

@@ -98,6 +98,14 @@ class TCustomFFmpeg {
     void Pause();
     void Resume();
 
+    // --- files held only while the job runs ---
+    // Closes what a checked job holds open (its inputs, its outputs, their codec and option
+    // state) until its run, so that a long list of waiting jobs holds no file handles. The
+    // outputs stay on disk, empty, as the reservation of their names: the run opens them again
+    // (ReopenFiles) instead of choosing names anew, and a job that never runs removes them.
+    void ReleaseFiles();
+    bool FilesReleased() const { return FFilesReleased; }
+
     // --- files ---
     bool OpenInputFile(const std::u16string& FileName);
     // The new number of output files, or -1 with LastError set.
@@ -193,6 +201,13 @@ class TCustomFFmpeg {
   protected:
     // The run's work between setup and teardown; raises on failure.
     virtual void Transcode();
+    // Opens again, on the run's thread, what ReleaseFiles closed, the way it was opened the
+    // first time; raises the open error. The engine alone cannot: it does not keep the option
+    // calls its files were opened with, so a job that releases its files overrides this.
+    virtual void ReopenFiles();
+    // For ReopenFiles: the option state of a freshly reset job (the log verbosity kept),
+    // leaving the run's flags and the callbacks alone.
+    void ResetSetup();
     // The packet loop passes this once per iteration; it blocks while the job is paused.
     void PauseCheckpoint() { FPauseGate.Wait(); }
 
@@ -302,6 +317,11 @@ class TCustomFFmpeg {
     TFrameHookChain FFrameHooks;
     // Set when a run failed after its outputs got data: such half-written files go at clean-up.
     bool FDiscardOutputs = false;
+    // Between ReleaseFiles and the run: the outputs' names, whose empty files stand reserved.
+    bool FFilesReleased = false;
+    std::vector<std::u16string> FReservedOutputs;
+    void DropReservations();
+    void ReopenReleasedFiles();
 
     // Option contexts.
     std::array<TCodecContextPtr, kOptionMediaTypes> FCodecOpts;

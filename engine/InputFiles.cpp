@@ -107,7 +107,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
     if (DirectoryExistsW(FileName)) return Fail(OpenErrorText(FileName, LegacyOpenError(AVERROR(EISDIR))));
     int Error = 0;
     Pb = OpenInputIO(URL, Error);
-    if (!Pb) return Fail(OpenErrorText(FileName, LegacyOpenError(Error)));
+    if (!Pb) return Fail(WithHandleShortage(OpenErrorText(FileName, LegacyOpenError(Error)), Error));
 
     const AVInputFormat* InputFormat = nullptr;
     if (!S.InputFormatName.empty()) InputFormat = lavf.av_find_input_format(S.InputFormatName.c_str());
@@ -160,7 +160,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
     if (Filled < 0) return Fail(OpenErrorText(FileName, -12));
 
     const int OpenResult = lavf.avformat_open_input(&Ic, URL.c_str(), InputFormat, Options.Slot());
-    if (OpenResult < 0) return Fail(OpenErrorText(FileName, LegacyOpenError(OpenResult)));
+    if (OpenResult < 0)
+        return Fail(WithHandleShortage(OpenErrorText(FileName, LegacyOpenError(OpenResult)), OpenResult));
 
     if (S.ProgramId != 0)
         for (unsigned I = 0; I < Ic->nb_programs; ++I)

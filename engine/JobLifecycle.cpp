@@ -128,6 +128,7 @@ void TCustomFFmpeg::ResetJob() {
         FWorkerThread.reset();
     }
     CleanUp();
+    FFilesReleased = false;
     ResetDefaults();
     FJoined = false;
     FRunning = false;
@@ -204,6 +205,7 @@ void TCustomFFmpeg::CloseInputFiles() {
 }
 
 void TCustomFFmpeg::CleanUp() {
+    DropReservations();
     if (!LibrariesLoaded()) return;
     ReleaseOptionContexts();
     CloseOutputFiles();
@@ -224,14 +226,59 @@ void TCustomFFmpeg::CleanUp() {
     FPreviewer.reset();
 }
 
+void TCustomFFmpeg::DropReservations() {
+    // As with an output the run never wrote to: an empty plain file goes, anything else stays.
+    for (const std::u16string& Name : FReservedOutputs)
+        if (IsRegularFileW(Name) && FileSizeW(Name) == 0) ::unlink(FileSystemName(Name).c_str());
+    FReservedOutputs.clear();
+}
+
+void TCustomFFmpeg::ReleaseFiles() {
+    if (FFilesReleased || FRunning.load() || FTerminated.load() || !LibrariesLoaded()) return;
+    std::vector<std::u16string> Reserved;
+    for (int I = 0; I < FOutputFileCount; ++I) {
+        if (FOutputFileNames[I].empty()) continue;
+        Reserved.push_back(std::move(FOutputFileNames[I]));
+        FOutputFileNames[I].clear();  // closed below without being removed
+    }
+    CloseRegisteredCodecs();
+    CleanUp();
+    FReservedOutputs = std::move(Reserved);
+    FFilesReleased = true;
+}
+
+void TCustomFFmpeg::ResetSetup() {
+    const int32_t Verbose = FSettings.Verbose;
+    ReleaseOptionContexts();
+    ResetDefaults();
+    FSettings.Verbose = Verbose;
+    FJoined = false;
+    FTotalDuration = -1;
+    CreateOptionContexts();
+}
+
+void TCustomFFmpeg::ReopenFiles() {
+    throw FFmpegException("The files of this job cannot be opened again");
+}
+
+void TCustomFFmpeg::ReopenReleasedFiles() {
+    FFilesReleased = false;
+    ReopenFiles();
+    // The reopened outputs are the job's own again: what happens to them is the run's business.
+    FReservedOutputs.clear();
+    if (FOutputFileCount <= 0) throw FFmpegException("At least one output file must be specified");
+    if (FInputFileCount == 0) throw FFmpegException("At least one input file must be specified");
+}
+
 TThread* TCustomFFmpeg::Start(bool InBackground, TThreadPriority Priority) {
     if (FRunning.load() || FTerminated.load()) return nullptr;
     try {
-        if (FOutputFileCount <= 0) {
+        // A job holding its files only for the run checks them once they are open again.
+        if (!FFilesReleased && FOutputFileCount <= 0) {
             CleanUp();
             throw FFmpegException("At least one output file must be specified");
         }
-        if (FInputFileCount == 0) {
+        if (!FFilesReleased && FInputFileCount == 0) {
             CleanUp();
             throw FFmpegException("At least one input file must be specified");
         }
@@ -263,6 +310,7 @@ TThread* TCustomFFmpeg::Start(bool InBackground, TThreadPriority Priority) {
 void TCustomFFmpeg::Run() {
     FFinished = false;
     try {
+        if (FFilesReleased) ReopenReleasedFiles();
         Transcode();
     } catch (const std::exception& E) {
         Log(llQuiet, E.what());

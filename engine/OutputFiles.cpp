@@ -61,15 +61,19 @@ void CloseOutputIO(AVFormatContext* Oc) {
 
 void TCustomFFmpeg::OpenOutputIO(AVFormatContext* Oc, const std::u16string& FileName,
                                  const std::string& URL) {
+    auto Failed = [&](int Error) {
+        return FFmpegException(
+            WithHandleShortage(Format("Could not open '%s'", Utf16ToUtf8(FileName).c_str()), Error));
+    };
     if (IsUnicodeURL(URL)) {
         int Error = 0;
         Oc->pb = OpenUnicodeIO(URL, 1, Error);
-        if (!Oc->pb) throw FFmpegException(Format("Could not open '%s'", Utf16ToUtf8(FileName).c_str()));
+        if (!Oc->pb) throw Failed(Error);
         Oc->flags |= AVFMT_FLAG_CUSTOM_IO;
         return;
     }
-    if (lavf.avio_open2(&Oc->pb, URL.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0)
-        throw FFmpegException(Format("Could not open '%s'", Utf16ToUtf8(FileName).c_str()));
+    const int Error = lavf.avio_open2(&Oc->pb, URL.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr);
+    if (Error < 0) throw Failed(Error);
 }
 
 int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join) {

@@ -61,5 +61,20 @@ TEST_F(FFUtilsTest, ErrorTextComesFromTheLibrary) {
     EXPECT_EQ(ErrorText(AVERROR_EOF), "End of file");
 }
 
+TEST_F(FFUtilsTest, OnlyHandleShortageJoinsTheLibrarysText) {
+    const struct {
+        int Code;
+        const char* Expected;
+    } Cases[] = {
+        {AVERROR(EMFILE), "a.wav: Error while opening file: Too many open files"},
+        {AVERROR(ENFILE), "a.wav: Error while opening file: Too many open files in system"},
+        {AVERROR(ENOENT), "a.wav: Error while opening file"},
+        {AVERROR(EACCES), "a.wav: Error while opening file"},
+        {0, "a.wav: Error while opening file"},
+    };
+    for (const auto& C : Cases)
+        EXPECT_EQ(WithHandleShortage(OpenErrorText(u"a.wav", -1), C.Code), C.Expected) << C.Code;
+}
+
 }  // namespace
 }  // namespace zembra

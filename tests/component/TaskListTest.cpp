@@ -162,14 +162,21 @@ TEST_F(TaskList, StreamInfoBecomesMetadataAndATimeStamp) {
     Out.Metadata.Genre = "G";
     const int64_t Before = std::time(nullptr);
     ASSERT_TRUE(C.SetTaskOutput(0, W(Path("a.mp3")), &Out)) << C.LastError();
-    const int64_t Stamp = C.Task(0)->Settings().RecordingTimestamp;
+    // The output is open again only while the task runs: its tags are read there.
+    std::map<std::string, std::string> Tags;
+    int64_t Stamp = 0;
+    C.Control.Limit = 1;
+    C.Control.AfterLoop = [&](TTaskFFmpeg& Task) {
+        Stamp = Task.Settings().RecordingTimestamp;
+        for (const char* Key : {"year", "title", "genre", "track", "author", "creation_time"}) {
+            const AVDictionaryEntry* E = lavu.av_dict_get(Task.OutputFile(0)->metadata, Key, nullptr, 0);
+            Tags[Key] = E ? std::string(E->value) : std::string("<none>");
+        }
+    };
+    C.StartTasks(0);
     EXPECT_GE(Stamp, Before);
     EXPECT_LE(Stamp, std::time(nullptr) + 1);
-    AVDictionary* M = C.Task(0)->OutputFile(0)->metadata;
-    auto Value = [&](const char* Key) {
-        const AVDictionaryEntry* E = lavu.av_dict_get(M, Key, nullptr, 0);
-        return E ? std::string(E->value) : std::string("<none>");
-    };
+    auto Value = [&](const char* Key) { return Tags[Key]; };
     EXPECT_EQ(Value("year"), "2009");
     EXPECT_EQ(Value("title"), "T");
     EXPECT_EQ(Value("genre"), "G");
