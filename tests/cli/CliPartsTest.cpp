@@ -1,0 +1,175 @@
+// The command line's parts on their own: times and cut ranges, the arguments, the option names
+// the engine takes, and the end-of-batch report.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "binding/FFmpegLoader.h"
+#include "cli/BatchSummary.h"
+#include "cli/CliOptions.h"
+#include "cli/CutRequest.h"
+#include "cli/OptionNameCheck.h"
+#include "cli/TimeText.h"
+
+namespace zembra::cli {
+namespace {
+
+TEST(CliParts, TimesAndCutRanges) {
+    const struct {
+        const char* Text;
+        std::optional<int64_t> Ms;
+    } Times[] = {
+        {"90", 90000},
+        {"7.5", 7500},
+        {"0.0125", 12},
+        {"1:30", 90000},
+        {"01:02:03.250", 3723250},
+        {"100:00", 6000000},
+        {"2:00:00", 7200000},
+        {"", std::nullopt},
+        {"1:60", std::nullopt},
+        {"1:60:00", std::nullopt},
+        {"1::2", std::nullopt},
+        {"5.", std::nullopt},
+        {"-3", std::nullopt},
+        {"1e3", std::nullopt},
+        {"1:2:3:4", std::nullopt},
+        {" 5", std::nullopt},
+    };
+    for (const auto& T : Times) EXPECT_EQ(ParseTimeMs(T.Text), T.Ms) << T.Text;
+
+    const struct {
+        const char* Text;
+        bool Valid;
+        int64_t Start;
+        std::optional<int64_t> End;
+    } Cuts[] = {
+        {"5-10", true, 5000, 10000},
+        {"1:30-", true, 90000, std::nullopt},
+        {"0:05-1:00.5", true, 5000, 60500},
+        {"10-5", false, 0, {}},
+        {"5-5", false, 0, {}},
+        {"5", false, 0, {}},
+        {"-5", false, 0, {}},
+        {"a-b", false, 0, {}},
+    };
+    for (const auto& C : Cuts) {
+        const std::optional<TCutRequest> Cut = ParseCut(C.Text);
+        ASSERT_EQ(Cut.has_value(), C.Valid) << C.Text;
+        if (!Cut) continue;
+        EXPECT_EQ(Cut->StartMs, C.Start) << C.Text;
+        EXPECT_EQ(Cut->EndMs, C.End) << C.Text;
+    }
+
+    // Against a file of 3 s: a start at or past the end fails, an end past it is clamped with
+    // a warning, an open end runs to it, an unknown length lets the request through.
+    const struct {
+        TCutRequest Request;
+        int64_t DurationUs;
+        bool Ok;
+        std::optional<int64_t> End;
+        const char* MessageStart;
+    } Resolved[] = {
+        {{1000, 2000}, 3000000, true, 2000, ""},
+        {{1000, 5000},
+         3000000,
+         true,
+         3000,
+         "the cut ends at 00:00:05.000, past the end of the file (00:00:03.000)"},
+        {{1000, std::nullopt}, 3000000, true, 3000, ""},
+        {{3000, 4000}, 3000000, false, {}, "the cut starts at 00:00:03.000, at or past the end"},
+        {{5000, std::nullopt}, 3000000, false, {}, "the cut starts at 00:00:05.000"},
+        {{5000, std::nullopt}, -1, true, std::nullopt, ""},
+    };
+    for (const auto& R : Resolved) {
+        const TResolvedCut Out = ResolveCut(R.Request, R.DurationUs);
+        EXPECT_EQ(Out.Ok, R.Ok) << Out.Message;
+        EXPECT_EQ(Out.Message.rfind(R.MessageStart, 0), 0u) << Out.Message;
+        EXPECT_EQ(Out.Message.empty(), std::string(R.MessageStart).empty()) << Out.Message;
+        if (Out.Ok) {
+            EXPECT_EQ(Out.Cut.EndMs, R.End);
+        }
+    }
+}
+
+TEST(CliParts, ArgumentsOfALibraryRun) {
+    TCliOptions O;
+    std::string Error;
+    ASSERT_TRUE(ParseCommandLine(
+        {"-f", "ogg", "--keep-video", "--codec", "flac", "--quality=-1", "--no-tags", "--no-cover", "--tag",
+         "album=Live", "--tag=genre=Rock", "--skip-existing", "--cut", "1:00-", "-o", "out", "Music", "-"},
+        O, Error))
+        << Error;
+    EXPECT_EQ(O.Format, "ogg");
+    EXPECT_TRUE(O.KeepVideo && O.NoTags && O.NoCover && O.SkipExisting);
+    EXPECT_EQ(O.Codec, "flac");
+    EXPECT_EQ(O.Quality, -1.0);
+    EXPECT_EQ(O.Tags, (std::vector<std::string>{"album=Live", "genre=Rock"}));
+    ASSERT_TRUE(O.Cut);
+    EXPECT_EQ(O.Cut->StartMs, 60000);
+    EXPECT_FALSE(O.Cut->EndMs);
+    EXPECT_FALSE(O.Threads);  // the processors, decided once the files are known
+    EXPECT_EQ(O.Files, (std::vector<std::string>{"Music", "-"}));
+
+    // Asking about the program needs no file; everything else does.
+    TCliOptions About;
+    EXPECT_TRUE(ParseCommandLine({"--version", "--list-formats"}, About, Error));
+    EXPECT_TRUE(About.Version && About.ListFormats);
+    const std::vector<std::vector<std::string>> Refused = {
+        {"--quality", "loud", "a.wav"}, {"--tag", "novalue", "a.wav"}, {"--cut", "1:70-2:00", "a.wav"},
+        {"--no-tags=1", "a.wav"},       {"--skip-existing"},
+    };
+    for (const auto& Arguments : Refused) {
+        TCliOptions Bad;
+        EXPECT_FALSE(ParseCommandLine(Arguments, Bad, Error)) << Arguments[0];
+    }
+}
+
+TEST(CliParts, OptionNamesTheEngineTakes) {
+    FFLoader().SetLibraryPath(DefaultLibraryFolder());
+    ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
+    const struct {
+        const char* Name;
+        bool Known;
+    } Names[] = {
+        {"vn", true},
+        {"map_meta_data", true},
+        {"copy_cover", true},
+        {"ss", true},
+        {"aq", true},
+        {"g", true},
+        {"probesize", true},
+        {"sws_flags", true},
+        {"compression_level", true},  // a codec context option
+        {"joint_stereo", true},       // a private option of the LAME encoder
+        {"movflags", true},           // a private option of the MP4 muxer
+        {"ab", true},
+        {"abitrate", false},
+        {"nosuch", false},
+        {"", false},
+    };
+    for (const auto& N : Names) EXPECT_EQ(IsKnownOptionName(N.Name), N.Known) << N.Name;
+    EXPECT_EQ(FirstUnknownOption({"ar=8000", "movflags=faststart", "bogus=1", "other=2"}), "bogus");
+    EXPECT_EQ(FirstUnknownOption({"ar=8000"}), "");
+}
+
+TEST(CliParts, TheReportListsFailuresAboveTheCounts) {
+    TBatchSummary S;
+    S.Finished();
+    S.Skipped();
+    S.Failed("a b.wav", "the cut starts at 00:00:05.000, at or past the end of the file (00:00:01.000)");
+    S.Finished();
+    S.Failed("x.avi", "stopped");
+    EXPECT_EQ(S.FailedCount(), 2);
+    EXPECT_EQ(
+        S.ReportLines(),
+        (std::vector<std::string>{
+            "failed: a b.wav: the cut starts at 00:00:05.000, at or past the end of the file (00:00:01.000)",
+            "failed: x.avi: stopped", "2 finished, 2 failed, 1 skipped"}));
+}
+
+}  // namespace
+}  // namespace zembra::cli
