@@ -67,8 +67,10 @@ struct TOutputStreamSetup {
     // The user asked for this rate / channel count: the encoder must take it or fail.
     bool SampleRateGiven = false;
     bool ChannelsGiven = false;
-    // A copy of the source's attached picture: fed only by an input stream that is one.
-    bool Cover = false;
+    // The source's attached picture this stream copies (owned by its input container): an
+    // attached picture of the output's fed only by that stream, or a Matroska attachment that
+    // holds its bytes from the start and takes no packets.
+    const AVStream* Cover = nullptr;
     float Quality = 0.0f;
     TBitstreamFilterChain Filters;
 };
@@ -97,6 +99,10 @@ class TCustomFFmpeg {
     void StopOrNotify(bool Wait);
     void Pause();
     void Resume();
+    // Frees the thread of an ended run, whose stack stays with the process until it is joined:
+    // a long list of ended jobs would otherwise keep one each. True when no such thread is left;
+    // false while it still runs (or when called on it).
+    bool ReleaseEndedWorker();
 
     // --- files held only while the job runs ---
     // Closes what a checked job holds open (its inputs, its outputs, their codec and option
@@ -239,8 +245,8 @@ class TCustomFFmpeg {
     void SetTargetOption(const std::string& Value);
     // A picture size the encoder cannot code, chosen by no one, becomes the nearest it can.
     void FitPictureToEncoder(AVCodecContext* Codec);
-    // With copy_cover, the first input's attached picture as the output's, when the container
-    // holds one; nothing otherwise.
+    // With copy_cover, the inputs' first cover as the output's, in the form the container keeps
+    // one (an attached picture, a Matroska attachment); nothing when it keeps none.
     void AddCoverStream(AVFormatContext* Container, int FileIndex);
     void AddVideoStream(AVFormatContext* Container, int FileIndex);
     void AddAudioStream(AVFormatContext* Container, int FileIndex);
@@ -270,6 +276,8 @@ class TCustomFFmpeg {
     // that a late Stop never touches a freed thread.
     std::atomic<TThread*> FThread{nullptr};
     std::unique_ptr<TThread> FWorkerThread;
+    // Guards FWorkerThread against ReleaseEndedWorker on another thread.
+    std::mutex FWorkerLock;
     // Threads that may still touch the job (a worker until its terminate callback returned, a
     // pending end notification): a waiting stop and the destructor wait for them.
     std::atomic<int> FActiveThreads{0};

@@ -52,6 +52,9 @@ int TTranscoder::SelectInputFile() {
     }
     for (int N = First; N < Last; ++N) {
         const TOutputStreamState& Ost = FOutputs[N];
+        // A cover has no place in time: after its one picture its position would stay at the
+        // start and hold back the end of a cut (an attachment has none at all).
+        if (Ost.Enc->Setup->Cover) continue;
         const TInputStreamState& Ist = FInputs[Ost.SourceIndex];
         if (!FJob.FJoined) {
             if (NoPacket[Ist.FileIndex]) continue;
@@ -223,7 +226,8 @@ int TTranscoder::ProcessInputPacket(TInputStreamState& Ist, const AVPacket* Pack
     }
     if (Packet && (S.StartTime == 0 || Ist.Pts >= S.StartTime)) {
         for (TOutputStreamState& Ost : FOutputs)
-            if (&FInputs[Ost.SourceIndex] == &Ist && !Ost.EncodingNeeded) CopyPacket(Ost, Ist, Packet);
+            if (&FInputs[Ost.SourceIndex] == &Ist && !Ost.EncodingNeeded && !IsAttachment(Ost))
+                CopyPacket(Ost, Ist, Packet);
     }
     return 0;
 }

@@ -78,28 +78,6 @@ void TCustomFFmpeg::FitPictureToEncoder(AVCodecContext* Codec) {
     Codec->height = Height;
 }
 
-void TCustomFFmpeg::AddCoverStream(AVFormatContext* Container, int FileIndex) {
-    // The muxers that write an attached picture as the container's own cover (the Matroska
-    // muxer of this library generation writes it as a one-frame video track instead).
-    static const char* const kHolders[] = {"mp3", "flac"};
-    const std::string Name = Container->oformat->name;
-    if (std::none_of(std::begin(kHolders), std::end(kHolders), [&](const char* H) { return Name == H; }))
-        return;
-    const AVStream* Picture = nullptr;
-    for (int F = 0; F < FInputFileCount && !Picture; ++F)
-        for (unsigned I = 0; I < FInputFiles[F]->nb_streams && !Picture; ++I)
-            if (FInputFiles[F]->streams[I]->disposition & AV_DISPOSITION_ATTACHED_PIC)
-                Picture = FInputFiles[F]->streams[I];
-    // A picture coding the container cannot store is left out rather than failing the header
-    // (a negative answer means the muxer keeps no list).
-    if (!Picture ||
-        lavf.avformat_query_codec(Container->oformat, Picture->codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 0)
-        return;
-    FSettings.VideoStreamCopy = true;  // AddVideoStream resets it
-    AddVideoStream(Container, FileIndex);
-    FOutputStreams[FileIndex].back().Cover = true;
-}
-
 void TCustomFFmpeg::AddVideoStream(AVFormatContext* Container, int FileIndex) {
     TJobSettings& S = FSettings;
     // Whatever happens, the next video stream starts from clean kind settings.

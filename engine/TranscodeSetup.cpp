@@ -157,13 +157,17 @@ void TTranscoder::MapStreams() {
                             MediaTypeName(Type).c_str()));
             }
             Ost.SyncIndex = FInputFiles[M.SyncFileIndex].FirstIndex + M.SyncStreamIndex;
+        } else if (const AVStream* Cover = Ost.Enc->Setup->Cover) {
+            // The picture was chosen among these inputs when the stream was made.
+            for (int I = 0; I < static_cast<int>(FInputs.size()) && Source < 0; ++I)
+                if (FInputs[I].St == Cover) Source = I;
+            if (Source < 0) Fail("Could not find the cover picture among the inputs");
+            Ost.SyncIndex = Source;
         } else {
-            const bool Cover = Ost.Enc->Setup->Cover;
             auto Usable = [&](int Candidate) {
                 const TInputStreamState& Ist = FInputs[Candidate];
                 return Ist.Discard && Ist.St->codecpar->codec_type == Type &&
-                       (JoinFile < 0 || Ist.FileIndex == JoinFile) &&
-                       (!Cover || (Ist.St->disposition & AV_DISPOSITION_ATTACHED_PIC));
+                       (JoinFile < 0 || Ist.FileIndex == JoinFile);
             };
             if (S.ProgramId != 0) {
                 for (int F = 0; F < FJob.FInputFileCount && Source < 0; ++F) {
@@ -195,7 +199,8 @@ void TTranscoder::MapStreams() {
             Ost.SyncIndex = Source;
         }
         Ost.SourceIndex = Source;
-        FInputs[Source].Discard = false;
+        // An attachment has its bytes already: its source needs no reading for it.
+        if (!IsAttachment(Ost)) FInputs[Source].Discard = false;
     }
 }
 
@@ -211,6 +216,7 @@ void TTranscoder::PrepareCodecParameters() {
             Ost.ResampleFlag = First.ResampleFlag;
             continue;
         }
+        if (IsAttachment(Ost)) continue;
         AVStream* In = Ist.St;
         AVStream* Out = Ost.St;
         if (const AVDictionaryEntry* Lang = lavu.av_dict_get(In->metadata, "language", nullptr, 0))

@@ -181,6 +181,10 @@ class TTranscoder {
     void OpenPassLog(int Number, TOutputStreamState& Ost);
     double OutputPosition(const TOutputStreamState& Ost) const;
     int OutputStreamCount() const { return static_cast<int>(FOutputs.size()); }
+    // A Matroska cover attachment: the header writes it, no packet ever goes to it.
+    static bool IsAttachment(const TOutputStreamState& Ost) {
+        return Ost.St->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT;
+    }
 
     TCustomFFmpeg& FJob;
     const TJobSettings& S;

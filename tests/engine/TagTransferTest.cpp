@@ -1,10 +1,12 @@
 // The source's tags reach the output when the front end maps them, wherever the source keeps
-// them (container or sound stream), in either case of their names.
+// them (container or sound stream), in either case of their names; with copy_cover its cover
+// goes along in the form the output's container keeps one.
 
 #include <gtest/gtest.h>
 
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegHolders.h"
+#include "probe/AVProbe.h"
 #include "tests/engine/TranscodeTestSupport.h"
 
 namespace zembra::testing {
@@ -12,23 +14,60 @@ namespace {
 
 class TagTransfer : public TranscodeTest {
   protected:
-    // The bytes of the file's attached picture, "" when it has none; the number of its video
-    // streams in VideoStreams.
-    static std::string CoverBytes(const std::string& File, int& VideoStreams) {
-        VideoStreams = 0;
+    struct TCover {
+        std::string Bytes;  // "" when the file has none
+        std::string FileName, MimeType;
+    };
+
+    // The file's attached picture as the libraries read it back (a Matroska attachment named
+    // cover.* counts too: the demuxer gives it as one).
+    static TCover CoverOf(const std::string& File) {
+        TCover Cover;
         AVFormatContext* Raw = nullptr;
-        if (lavf.avformat_open_input(&Raw, File.c_str(), nullptr, nullptr) < 0) return "unreadable";
+        if (lavf.avformat_open_input(&Raw, File.c_str(), nullptr, nullptr) < 0) {
+            Cover.Bytes = "unreadable";
+            return Cover;
+        }
         TFormatInputPtr Ic(Raw);
-        std::string Bytes;
         for (unsigned I = 0; I < Ic->nb_streams; ++I) {
             const AVStream* St = Ic->streams[I];
-            if (St->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-            ++VideoStreams;
-            if ((St->disposition & AV_DISPOSITION_ATTACHED_PIC) && St->attached_pic.data)
-                Bytes.assign(reinterpret_cast<const char*>(St->attached_pic.data),
-                             static_cast<size_t>(St->attached_pic.size));
+            if (!(St->disposition & AV_DISPOSITION_ATTACHED_PIC) || !St->attached_pic.data) continue;
+            Cover.Bytes.assign(reinterpret_cast<const char*>(St->attached_pic.data),
+                               static_cast<size_t>(St->attached_pic.size));
+            if (const AVDictionaryEntry* E = lavu.av_dict_get(St->metadata, "filename", nullptr, 0))
+                Cover.FileName = E->value;
+            if (const AVDictionaryEntry* E = lavu.av_dict_get(St->metadata, "mimetype", nullptr, 0))
+                Cover.MimeType = E->value;
         }
-        return Bytes;
+        return Cover;
+    }
+
+    // A short song of the given coding, nothing else yet.
+    testmedia::TClipSpec Song(const char* Name, const char* Container, const char* Encoder) const {
+        testmedia::TClipSpec Spec;
+        Spec.Path = Path(Name);
+        Spec.Container = Container;
+        testmedia::TAudioSpec Audio;
+        Audio.Encoder = Encoder;
+        Audio.Duration = kSongSeconds;
+        Spec.Audios = {Audio};
+        return Spec;
+    }
+
+    static constexpr double kSongSeconds = 0.3;
+
+    // The video streams the probe counts that a player would play: every one but a picture.
+    static int FilmStreams(const std::string& File) {
+        TAVProbe Probe;
+        if (!Probe.LoadFile(W(File))) return -1;
+        int Films = Probe.VideoStreamCount();
+        for (int I = 0; I < Probe.StreamCount(); ++I) {
+            const AVStream* St = Probe.Context()->streams[I];
+            if (St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                (St->disposition & AV_DISPOSITION_ATTACHED_PIC))
+                --Films;
+        }
+        return Films;
     }
 };
 
@@ -49,13 +88,7 @@ TEST_F(TagTransfer, TaggedSourcesIntoMp3KeepTheirTags) {
     };
     for (const TCase& C : Cases) {
         SCOPED_TRACE(C.Source);
-        testmedia::TClipSpec Spec;
-        Spec.Path = Path(C.Source);
-        Spec.Container = C.Container;
-        testmedia::TAudioSpec Audio;
-        Audio.Encoder = C.Encoder;
-        Audio.Duration = 0.3;
-        Spec.Audios = {Audio};
+        testmedia::TClipSpec Spec = Song(C.Source, C.Container, C.Encoder);
         Spec.Metadata = {{"TITLE", "A title"},
                          {"Artist", "Someone"},
                          {"album", "An album"},
@@ -76,50 +109,81 @@ TEST_F(TagTransfer, TaggedSourcesIntoMp3KeepTheirTags) {
 }
 
 TEST_F(TagTransfer, CopyCoverCarriesTheSourcePictureWhereTheContainerHoldsOne) {
-    testmedia::TClipSpec Spec;
-    Spec.Path = Path("covered.mp3");
-    testmedia::TVideoSpec Picture;
-    Picture.Encoder = "mjpeg";
-    Picture.FrameCount = 1;
-    Picture.AttachedPicture = true;
-    Spec.Videos = {Picture};
-    testmedia::TAudioSpec Audio;
-    Audio.Encoder = "libmp3lame";
-    Audio.Duration = 0.3;
-    Spec.Audios = {Audio};
-    Spec.Metadata = {{"title", "Covered"}};
-    ASSERT_EQ(testmedia::WriteClip(Spec), "");
-    int SourceVideos = 0;
-    const std::string Cover = CoverBytes(Spec.Path, SourceVideos);
-    ASSERT_FALSE(Cover.empty());
-
-    struct TCase {
-        const char* Output;
+    struct TSource {
+        const char* Name;
+        const char* Container;  // "" guessed from the name
+        const char* Audio;
+        const char* Picture;
+        const char* AttachmentName;  // Matroska only; "" the generator's cover.*
+        bool IsCover;
+    };
+    const TSource Sources[] = {
+        {"id3.mp3", "", "libmp3lame", "mjpeg", "", true},
+        {"block.flac", "", "flac", "mjpeg", "", true},
+        {"covr.m4a", "", "aac", "png", "", true},
+        {"attached.mkv", "matroska", "flac", "mjpeg", "", true},
+        {"attached_png.mka", "matroska", "aac", "png", "", true},
+        // Matroska names its cover: another picture is no cover.
+        {"booklet.mkv", "matroska", "flac", "mjpeg", "back.jpg", false},
+    };
+    struct TOutput {
+        const char* Suffix;
         const char* Lines;
-        bool Kept;
+        bool Holds;  // a container with a cover, asked to copy it
     };
-    const TCase Cases[] = {
-        {"copy.mp3", "copy_cover=1", true},
-        {"copy.flac", "copy_cover=1", true},
-        {"copy.mkv", "copy_cover=1", false},  // this Matroska muxer would make it a film
-        {"copy.m4a", "copy_cover=1", false},  // the iPod container takes no JPEG: the sound alone
-        {"plain.m4a", "", false},
-        {"none.mp3", "", false},
-        // // off by default
-        {"copy.wav", "copy_cover=1", false},  // no place for it: the sound alone
+    const TOutput Outputs[] = {
+        {"mp3", "copy_cover=1", true},
+        {"flac", "copy_cover=1", true},
+        {"m4a", "copy_cover=1", true},
+        {"mp4", "copy_cover=1", true},
+        {"mkv", "copy_cover=1", true},
+        {"mka", "copy_cover=1", true},
+        // Off by default.
+        {"m4a", "", false},
+        {"mkv", "", false},
+        // No place for a picture: the sound alone.
+        {"wav", "copy_cover=1", false},
+        {"ogg", "copy_cover=1", false},
+        {"webm", "copy_cover=1", false},
     };
-    for (const TCase& C : Cases) {
-        SCOPED_TRACE(C.Output);
-        const std::string Out = Path(C.Output);
-        ASSERT_EQ(Convert({Spec.Path}, Out, "", C.Lines), "");
-        int Videos = 0;
-        EXPECT_EQ(CoverBytes(Out, Videos), C.Kept ? Cover : "");
-        EXPECT_EQ(Videos, C.Kept ? 1 : 0);
-        const testmedia::TClipFacts F = Facts(Out);
-        for (const testmedia::TStreamFacts& St : F.Streams) {
-            if (St.Type == AVMEDIA_TYPE_AUDIO) {
-                EXPECT_NEAR(St.EndTime, 0.3, 0.1);
+    for (const TSource& Source : Sources) {
+        SCOPED_TRACE(Source.Name);
+        testmedia::TClipSpec Spec = Song(Source.Name, Source.Container, Source.Audio);
+        testmedia::TVideoSpec Picture;
+        Picture.Encoder = Source.Picture;
+        Picture.FrameCount = 1;
+        Picture.AttachedPicture = true;
+        Picture.AttachmentName = Source.AttachmentName;
+        Spec.Videos = {Picture};
+        ASSERT_EQ(testmedia::WriteClip(Spec), "");
+        const TCover Original = CoverOf(Spec.Path);
+        ASSERT_FALSE(Original.Bytes.empty());
+        ASSERT_EQ(FilmStreams(Spec.Path), 0);
+
+        for (size_t N = 0; N < std::size(Outputs); ++N) {
+            const TOutput& C = Outputs[N];
+            const std::string Out = Path(Format("%s.%zu.%s", Source.Name, N, C.Suffix));
+            SCOPED_TRACE(Out);
+            ASSERT_EQ(Convert({Spec.Path}, Out, "", C.Lines), "");
+            const bool Kept = C.Holds && Source.IsCover;
+            const TCover Copy = CoverOf(Out);
+            EXPECT_EQ(Copy.Bytes, Kept ? Original.Bytes : "");
+            EXPECT_EQ(FilmStreams(Out), 0);
+            const std::string Suffix = C.Suffix;
+            if (Kept && (Suffix == "mkv" || Suffix == "mka")) {
+                // The attachment is named and typed after its coding, whatever the source called it.
+                const bool Png = std::string(Source.Picture) == "png";
+                EXPECT_EQ(Copy.FileName, Png ? "cover.png" : "cover.jpg");
+                EXPECT_EQ(Copy.MimeType, Png ? "image/png" : "image/jpeg");
             }
+            const testmedia::TClipFacts F = Facts(Out);
+            int Sounds = 0;
+            for (const testmedia::TStreamFacts& St : F.Streams) {
+                if (St.Type != AVMEDIA_TYPE_AUDIO) continue;
+                ++Sounds;
+                EXPECT_NEAR(St.EndTime, kSongSeconds, 0.1);
+            }
+            EXPECT_EQ(Sounds, 1);
         }
     }
 }

@@ -63,6 +63,10 @@ class TVideoWriter final : public TStreamWriter {
 
   private:
     std::string ChoosePixelFormat(AVPixelFormat& Chosen) const;
+    // The next picture of the pattern in the encoder's format.
+    std::string NextPicture(TFramePtr& Frame);
+    // Codes the one picture at once and turns the stream into a file attachment holding it.
+    std::string MakeAttachment();
 
     TVideoSpec FSpec;
     TSwsPtr FScaler;
@@ -127,6 +131,39 @@ std::string TVideoWriter::Create(const TVideoSpec& Spec, AVFormatContext* Output
                                       PixelFormat, SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!FScaler) return Format("No conversion from rgb24 to %s", PixelFormatName(PixelFormat).c_str());
     FRgb.assign(static_cast<size_t>(Spec.Width) * Spec.Height * 3, 0);
+    // Matroska keeps a picture as a file attachment, which goes out with the header.
+    if (Spec.AttachedPicture && std::strcmp(Output->oformat->name, "matroska") == 0) return MakeAttachment();
+    return {};
+}
+
+std::string TVideoWriter::MakeAttachment() {
+    const AVCodecID Id = FContext->codec_id;
+    if (Id != AV_CODEC_ID_MJPEG && Id != AV_CODEC_ID_PNG) return "A Matroska picture is JPEG or PNG";
+    TFramePtr Frame;
+    std::string Error = NextPicture(Frame);
+    if (!Error.empty()) return Error;
+    int Ret = lavc.avcodec_send_frame(FContext.get(), Frame.get());
+    if (Ret >= 0) Ret = lavc.avcodec_send_frame(FContext.get(), nullptr);
+    if (Ret >= 0) Ret = lavc.avcodec_receive_packet(FContext.get(), FPacket.get());
+    if (Ret < 0) return Format("Encoder \"%s\" made no picture: %s", FCodec->name, ErrorText(Ret).c_str());
+
+    AVCodecParameters* Par = FStream->codecpar;
+    Par->codec_type = AVMEDIA_TYPE_ATTACHMENT;
+    lavu.av_freep(&Par->extradata);
+    Par->extradata_size = 0;
+    const size_t Size = static_cast<size_t>(FPacket->size);
+    Par->extradata = static_cast<uint8_t*>(lavu.av_mallocz(Size + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!Par->extradata) return "Out of memory for an attachment";
+    std::memcpy(Par->extradata, FPacket->data, Size);
+    Par->extradata_size = FPacket->size;
+    const bool Png = Id == AV_CODEC_ID_PNG;
+    const std::string Name = !FSpec.AttachmentName.empty() ? FSpec.AttachmentName
+                             : Png                         ? "cover.png"
+                                                           : "cover.jpg";
+    Ret = lavu.av_dict_set(&FStream->metadata, "filename", Name.c_str(), 0);
+    if (Ret >= 0) Ret = lavu.av_dict_set(&FStream->metadata, "mimetype", Png ? "image/png" : "image/jpeg", 0);
+    if (Ret < 0) return Format("Cannot name the attachment: %s", ErrorText(Ret).c_str());
+    FDone = true;
     return {};
 }
 
@@ -135,11 +172,18 @@ std::string TVideoWriter::Step(AVFormatContext* Output) {
         FDone = true;
         return SendFrame(Output, nullptr);
     }
+    TFramePtr Frame;
+    std::string Error = NextPicture(Frame);
+    if (!Error.empty()) return Error;
+    return SendFrame(Output, Frame.get());
+}
+
+std::string TVideoWriter::NextPicture(TFramePtr& Frame) {
     const int Stride = FSpec.Width * 3;
     PaintFrame(FRgb.data(), Stride, FSpec.Width, FSpec.Height, FNext);
 
     // A fresh frame each time: the encoder may still hold a reference to the previous one.
-    TFramePtr Frame = MakeFrame();
+    Frame = MakeFrame();
     if (!Frame) return "Out of memory for a video frame";
     Frame->format = FContext->pix_fmt;
     Frame->width = FSpec.Width;
@@ -152,7 +196,7 @@ std::string TVideoWriter::Step(AVFormatContext* Output) {
     if (Ret != FSpec.Height)
         return Format("Converting frame %d gave %d rows of %d", FNext, Ret, FSpec.Height);
     Frame->pts = FNext++;
-    return SendFrame(Output, Frame.get());
+    return {};
 }
 
 class TAudioWriter final : public TStreamWriter {

@@ -27,8 +27,11 @@ struct TVideoSpec {
     std::string CodecTag;
     // Every option must be known to the encoder, or writing fails.
     TOptions Options;
-    // A cover picture (ID3 APIC, FLAC picture, MP4 covr): one frame, marked as attached.
+    // A cover picture (ID3 APIC, FLAC picture, MP4 covr, Matroska attachment): one frame,
+    // marked as attached.
     bool AttachedPicture = false;
+    // The file name of a Matroska attachment; empty: cover.jpg or cover.png after the encoder.
+    std::string AttachmentName;
 };
 
 struct TAudioSpec {
