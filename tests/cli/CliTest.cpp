@@ -253,6 +253,15 @@ TEST_F(Cli, UsageErrorsExitWith2) {
     EXPECT_EQ(RunCli({"--input-option", "novalue", In}).Status, 2);
     EXPECT_EQ(RunCli({"-f", "nosuchformat", In}).Status, 2);
     EXPECT_EQ(RunCli({"--log-level", "loud", In}).Status, 2);
+    EXPECT_EQ(RunCli({"--codec", "nosuch", In}).Status, 2);
+    EXPECT_EQ(RunCli({"--codec", "mpeg4", In}).Status, 2);  // a picture encoder
+    // A misspelt option line is refused, naming it, before any task writes anything.
+    for (const char* Option : {"--input-option", "--output-option"}) {
+        const TResult R = RunCli({"-j", "2", Option, "ar=8000", Option, "abitrate=96k", In, In});
+        EXPECT_EQ(R.Status, 2) << Option;
+        EXPECT_NE(R.Err.find("unknown option 'abitrate' in " + std::string(Option)), std::string::npos)
+            << R.Err;
+    }
     EXPECT_FALSE(fs::exists(Path("u_(new).mp3")));
     const TResult Help = RunCli({"--help"});
     EXPECT_EQ(Help.Status, 0);
@@ -265,6 +274,192 @@ TEST_F(Cli, QuietPrintsOnlyTheOutputs) {
     ASSERT_EQ(R.Status, 0) << R.Err;
     EXPECT_EQ(R.Err, "");
     EXPECT_EQ(Lines(R.Out), std::vector<std::string>{Path("q_(new).mp3")});
+}
+
+TEST_F(Cli, EachAudioFormatFromAFilmIsItsSoundAlone) {
+    const std::string Film = Sample(testmedia::TSampleKind::Avi, "film.avi");
+    const struct {
+        const char* Format;
+        AVCodecID Audio;
+    } Cases[] = {
+        {"mp3", AV_CODEC_ID_MP3},      {"mp2", AV_CODEC_ID_MP2}, {"wma", AV_CODEC_ID_WMAV2},
+        {"ogg", AV_CODEC_ID_VORBIS},   {"aac", AV_CODEC_ID_AAC}, {"m4a", AV_CODEC_ID_AAC},
+        {"flac", AV_CODEC_ID_FLAC},    {"ac3", AV_CODEC_ID_AC3}, {"wav", AV_CODEC_ID_PCM_S16LE},
+        {"au", AV_CODEC_ID_PCM_S16BE}, {"ra", AV_CODEC_ID_AC3},
+    };
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Format);
+        const TResult R = RunCli({"-q", "-f", C.Format, Film});
+        ASSERT_EQ(R.Status, 0) << R.Err;
+        const testmedia::TClipFacts F = Inspect(Path(std::string("film_(new).") + C.Format));
+        ASSERT_EQ(F.Streams.size(), 1u);
+        EXPECT_EQ(F.Streams[0].Type, AVMEDIA_TYPE_AUDIO);
+        EXPECT_EQ(F.Streams[0].CodecId, C.Audio);
+        EXPECT_GT(F.Streams[0].PacketCount, 0);
+    }
+    // --keep-video: the dialog's rules, pictures and all.
+    const struct {
+        const char* Format;
+        AVCodecID Video;
+        AVCodecID Audio;
+    } Kept[] = {{"ogg", AV_CODEC_ID_THEORA, AV_CODEC_ID_FLAC}, {"m4a", AV_CODEC_ID_H264, AV_CODEC_ID_AAC}};
+    for (const auto& C : Kept) {
+        SCOPED_TRACE(C.Format);
+        const TResult R = RunCli({"-q", "--keep-video", "--overwrite", "-f", C.Format, Film});
+        ASSERT_EQ(R.Status, 0) << R.Err;
+        const testmedia::TClipFacts F = Inspect(Path(std::string("film_(new).") + C.Format));
+        std::vector<AVCodecID> Codecs;
+        for (const auto& St : F.Streams) Codecs.push_back(St.CodecId);
+        EXPECT_EQ(Codecs, (std::vector<AVCodecID>{C.Video, C.Audio}));
+    }
+    // The encoder and its quality chosen by name.
+    const TResult R =
+        RunCli({"-q", "--overwrite", "-f", "mka", "--codec", "libvorbis", "--quality", "2", Film});
+    ASSERT_EQ(R.Status, 0) << R.Err;
+    const testmedia::TClipFacts F = Inspect(Path("film_(new).mka"));
+    ASSERT_EQ(F.Streams.size(), 1u);
+    EXPECT_EQ(F.Streams[0].CodecId, AV_CODEC_ID_VORBIS);
+}
+
+// A library tree with every kind of awkward name, a hidden corner and a link back to its top.
+TEST_F(Cli, AFolderTreeConvertsIntoItsMirrorAndASecondRunSkipsIt) {
+    const std::string Odd = "It's $1 #1";
+    const std::string Deep = Odd + "/Ünïcödé 歌";
+    fs::create_directories(Path("lib/" + Deep));
+    fs::create_directories(Path("lib/.hidden"));
+    fs::create_directories(Path("out"));
+    Wav("lib/" + Deep + "/track one.wav", 0.3);
+    Wav("lib/" + Odd + "/b.WAV", 0.3);
+    Wav("lib/top.wav", 0.3);
+    Wav("lib/.hidden/h.wav", 0.3);
+    Wav("lib/.dot.wav", 0.3);
+    std::ofstream(Path("lib/notes.txt")) << "not media";
+    fs::create_directory_symlink("../..", Path("lib/" + Deep + "/loop"));
+    const std::vector<std::string> Expected = {Path("out/" + Deep + "/track one_(new).mp3"),
+                                               Path("out/" + Odd + "/b_(new).mp3"),
+                                               Path("out/top_(new).mp3")};
+    auto OutFiles = [&] {
+        std::vector<std::string> Files;
+        for (const auto& E : fs::recursive_directory_iterator(Path("out")))
+            if (E.is_regular_file()) Files.push_back(E.path().string());
+        std::sort(Files.begin(), Files.end());
+        return Files;
+    };
+
+    TResult R = RunCli({"-o", Path("out"), Path("lib/")});
+    ASSERT_EQ(R.Status, 0) << R.Err;
+    std::vector<std::string> Printed = Lines(R.Out), Want = Expected;
+    std::sort(Printed.begin(), Printed.end());
+    std::sort(Want.begin(), Want.end());
+    EXPECT_EQ(Printed, Want);
+    EXPECT_EQ(OutFiles(), Want);
+    for (const std::string& File : Expected) ExpectMp3(File);
+    EXPECT_NE(R.Err.find("loop: entered already"), std::string::npos) << R.Err;
+    EXPECT_NE(R.Err.find("\n3 finished, 0 failed, 0 skipped\n"), std::string::npos) << R.Err;
+
+    R = RunCli({"--skip-existing", "-o", Path("out"), Path("lib")});
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(R.Out, "");
+    EXPECT_NE(R.Err.find("\n0 finished, 0 failed, 3 skipped\n"), std::string::npos) << R.Err;
+    EXPECT_EQ(OutFiles(), Want);
+
+    // Names through standard input, one a line, the odd ones among them.
+    const std::string Listed = Path("lib/" + Deep + "/track one.wav");
+    R = RunProgram("/bin/sh", {"-c", "printf '%s\\n' \"$1\" | \"$0\" -q -f wav -", ZEMBRA_CLI, Listed},
+                   std::chrono::seconds(40));
+    ASSERT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(Lines(R.Out), std::vector<std::string>{Path("lib/" + Deep + "/track one_(new).wav")});
+}
+
+TEST_F(Cli, ACutPastTheEndFailsOnlyThatFile) {
+    const std::string Short = Wav("short.wav", 1.0), Long = Wav("long.wav", 3.0);
+    const TResult R = RunCli({"-f", "wav", "--cut", "0:02-0:05", Short, Long});
+    EXPECT_EQ(R.Status, 1) << R.Err;
+    EXPECT_EQ(Lines(R.Out), std::vector<std::string>{Path("long_(new).wav")});
+    EXPECT_FALSE(fs::exists(Path("short_(new).wav")));
+    EXPECT_NEAR(Inspect(Path("long_(new).wav")).Duration, 1.0, 0.06);
+    EXPECT_NE(
+        R.Err.find("failed: " + Short + ": the cut starts at 00:00:02.000, at or past the end of the file"),
+        std::string::npos)
+        << R.Err;
+    EXPECT_NE(R.Err.find(Long + ": warning: the cut ends at 00:00:05.000, past the end"), std::string::npos)
+        << R.Err;
+    EXPECT_NE(R.Err.find("\n1 finished, 1 failed, 0 skipped\n"), std::string::npos) << R.Err;
+
+    // An open end runs to the end of the file.
+    ASSERT_EQ(RunCli({"-q", "-f", "wav", "--overwrite", "--cut", "2.5-", Long}).Status, 0);
+    EXPECT_NEAR(Inspect(Path("long_(new).wav")).Duration, 0.5, 0.06);
+}
+
+TEST_F(Cli, TagsAndTheCoverArriveUnlessTurnedOff) {
+    testmedia::TClipSpec Spec;
+    Spec.Path = Path("covered.mp3");
+    testmedia::TVideoSpec Picture;
+    Picture.Encoder = "mjpeg";
+    Picture.FrameCount = 1;
+    Picture.AttachedPicture = true;
+    Spec.Videos = {Picture};
+    testmedia::TAudioSpec Audio;
+    Audio.Encoder = "libmp3lame";
+    Audio.Duration = 0.4;
+    Spec.Audios = {Audio};
+    Spec.Metadata = {{"title", "A title"}, {"artist", "Someone"}};
+    ASSERT_EQ(testmedia::WriteClip(Spec), "");
+    auto Covers = [](const testmedia::TClipFacts& F) {
+        int N = 0;
+        for (const auto& St : F.Streams)
+            N += St.Type == AVMEDIA_TYPE_VIDEO && St.CodecId == AV_CODEC_ID_MJPEG;
+        return N;
+    };
+    const struct {
+        const char* Format;
+        bool CoverChecked;
+    } Cases[] = {{"mp3", true}, {"flac", true}, {"m4a", false}};
+    for (const auto& C : Cases) {
+        const char* Format = C.Format;
+        SCOPED_TRACE(Format);
+        const std::string Folder = Path(Format);
+        fs::create_directories(Folder);
+        TResult R = RunCli({"-q", "-f", Format, "-o", Folder, Spec.Path});
+        ASSERT_EQ(R.Status, 0) << R.Err;
+        const std::string Out = Folder + "/covered_(new)." + Format;
+        testmedia::TClipFacts F = Inspect(Out);
+        EXPECT_EQ(F.Tag("title"), "A title");
+        EXPECT_EQ(F.Tag("artist"), "Someone");
+        if (C.CoverChecked) {
+            EXPECT_EQ(Covers(F), 1);
+        }
+
+        R = RunCli({"-q", "-f", Format, "-o", Folder, "--overwrite", "--tag", "title=Mine", "--tag",
+                    "album=New", Spec.Path});
+        ASSERT_EQ(R.Status, 0) << R.Err;
+        F = Inspect(Out);
+        EXPECT_EQ(F.Tag("title"), "Mine");
+        EXPECT_EQ(F.Tag("album"), "New");
+        EXPECT_EQ(F.Tag("artist"), "Someone");
+
+        R = RunCli({"-q", "-f", Format, "-o", Folder, "--overwrite", "--no-tags", "--no-cover", Spec.Path});
+        ASSERT_EQ(R.Status, 0) << R.Err;
+        F = Inspect(Out);
+        EXPECT_EQ(F.Tag("title"), "");
+        EXPECT_EQ(Covers(F), 0);
+        EXPECT_EQ(F.Streams.size(), 1u);
+    }
+}
+
+TEST_F(Cli, VersionAndFormatList) {
+    TResult R = RunCli({"--version"});
+    ASSERT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(R.Out.rfind("zembra-cli ", 0), 0u) << R.Out;
+    for (const char* Library : {"libavcodec ", "libavformat ", "libavutil "})
+        EXPECT_NE(R.Out.find(std::string("\n") + Library), std::string::npos) << Library;
+    R = RunCli({"--list-formats"});
+    ASSERT_EQ(R.Status, 0) << R.Err;
+    const std::vector<std::string> Listed = Lines(R.Out);
+    ASSERT_EQ(Listed.size(), 11u) << R.Out;
+    EXPECT_EQ(Listed[0], "mp3   libmp3lame");
+    EXPECT_EQ(Listed[3], "ogg   libvorbis");
+    EXPECT_EQ(Listed[10], "ra    ac3");
 }
 
 }  // namespace
