@@ -2,8 +2,10 @@
 // hold the engine against, and the clips both convert.
 //
 //   zembra-bench-floor clips FOLDER         writes sound.avi (six minutes of 48 kHz stereo AAC
-//                                           beside small pictures) and video.avi (1500 pictures
-//                                           of 640x480 MPEG-4, no sound)
+//                                           beside small pictures), video.avi (1500 pictures
+//                                           of 640x480 MPEG-4, no sound) and clip.mp4 (three
+//                                           seconds of small H.264 pictures and AAC: one item
+//                                           of a library batch)
 //   zembra-bench-floor audio IN OUT RATE    decode -> resample to RATE -> MP3 at 128 kbit/s
 //   zembra-bench-floor video IN OUT WxH     decode -> scale (bicubic) -> MPEG-4 at 200 kbit/s in AVI
 //
@@ -75,7 +77,17 @@ int WriteClips(const std::string& Folder) {
     Pictures.Options = {{"b", "2000000"}};
     Video.Videos.push_back(Pictures);
 
-    for (const testmedia::TClipSpec* Spec : {&Sound, &Video}) {
+    testmedia::TClipSpec Clip;
+    Clip.Path = Folder + "/clip.mp4";
+    testmedia::TVideoSpec ClipPictures;
+    ClipPictures.Encoder = "libx264";
+    ClipPictures.FrameCount = 75;
+    Clip.Videos.push_back(ClipPictures);
+    testmedia::TAudioSpec ClipTone;
+    ClipTone.Duration = 3.0;
+    Clip.Audios.push_back(ClipTone);
+
+    for (const testmedia::TClipSpec* Spec : {&Sound, &Video, &Clip}) {
         const std::string Error = testmedia::WriteClip(*Spec);
         if (!Error.empty()) return Fail(Spec->Path + ": " + Error);
     }
