@@ -392,18 +392,11 @@ TEST_F(Cli, ACutPastTheEndFailsOnlyThatFile) {
 }
 
 TEST_F(Cli, TagsAndTheCoverArriveUnlessTurnedOff) {
-    testmedia::TClipSpec Spec;
-    Spec.Path = Path("covered.mp3");
-    testmedia::TVideoSpec Picture;
-    Picture.Encoder = "mjpeg";
-    Picture.FrameCount = 1;
-    Picture.AttachedPicture = true;
-    Spec.Videos = {Picture};
-    testmedia::TAudioSpec Audio;
-    Audio.Encoder = "libmp3lame";
-    Audio.Duration = 0.4;
-    Spec.Audios = {Audio};
-    Spec.Metadata = {{"title", "A title"}, {"artist", "Someone"}};
+    // A song with its cover picture.
+    testmedia::TClipSpec Spec{.Path = Path("covered.mp3"),
+                              .Videos = {{.Encoder = "mjpeg", .FrameCount = 1, .AttachedPicture = true}},
+                              .Audios = {{.Encoder = "libmp3lame", .Duration = 0.4}},
+                              .Metadata = {{"title", "A title"}, {"artist", "Someone"}}};
     ASSERT_EQ(testmedia::WriteClip(Spec), "");
     auto Covers = [](const testmedia::TClipFacts& F) {
         int N = 0;
