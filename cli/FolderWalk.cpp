@@ -76,7 +76,9 @@ TWalkResult ExpandInputs(const std::vector<std::string>& Names, const std::vecto
         while (Folder.size() > 1 && Folder.back() == '/') Folder.pop_back();
         // Each named folder is a walk of its own: naming two that overlap converts the shared
         // part twice, as naming one file twice does.
+        const size_t Before = Result.Items.size();
         TWalker(Suffixes, Result).Walk(Folder, Info, "");
+        if (Result.Items.size() == Before) Result.EmptyFolders.push_back(Name);
     }
     return Result;
 }

@@ -18,7 +18,8 @@ struct TInputItem {
 
 struct TWalkResult {
     std::vector<TInputItem> Items;
-    std::vector<std::string> Warnings;  // folders that could not be read, loops left
+    std::vector<std::string> Warnings;      // folders that could not be read, loops left
+    std::vector<std::string> EmptyFolders;  // named folders without a media file below them
 };
 
 // Names that are not folders are kept as they are (a missing one fails later as its task). A

@@ -183,7 +183,11 @@ int Run(const TCliOptions& O) {
     if (O.Info) {
         std::vector<std::string> Files;
         for (const TInputItem& Item : Inputs.Items) Files.push_back(Item.Path);
-        const int Status = PrintInfo(Component, Files);
+        int Status = PrintInfo(Component, Files);
+        for (const std::string& Folder : Inputs.EmptyFolders) {
+            std::fprintf(stderr, "zembra-cli: %s: no media file in this folder\n", Folder.c_str());
+            Status = kExitFailed;
+        }
         GetLogger().SetOnLog(nullptr);
         return Status;
     }
@@ -201,6 +205,8 @@ int Run(const TCliOptions& O) {
         Display.Print(stderr, "zembra-cli: " + File + ": " + Reason);
         Summary.Failed(File, Reason);
     };
+    // A folder named for conversion that holds nothing to convert is most likely a mistake.
+    for (const std::string& Folder : Inputs.EmptyFolders) Fail(Folder, "no media file in this folder");
     for (const TInputItem& Item : Inputs.Items) {
         if (gInterrupted) break;
         const std::string& File = Item.Path;
