@@ -515,10 +515,23 @@ void TCustomRUvivoVOV::Dispose(std::vector<TTaskPtr> Engines) {
     FreeEngines(Engines);
 }
 
+void TCustomRUvivoVOV::ReleaseEndedWorkers(TTaskFFmpeg* Ended) {
+    std::lock_guard<std::mutex> G(FEndedLock);
+    std::erase_if(FEndedWorkers, [](TTaskFFmpeg* Engine) { return Engine->ReleaseEndedWorker(); });
+    if (Ended) FEndedWorkers.push_back(Ended);
+}
+
+void TCustomRUvivoVOV::ForgetEndedWorkers(const std::vector<TTaskPtr>& Engines) {
+    std::lock_guard<std::mutex> G(FEndedLock);
+    for (const TTaskPtr& Engine : Engines) std::erase(FEndedWorkers, Engine.get());
+}
+
 void TCustomRUvivoVOV::FreeEngines(std::vector<TTaskPtr>& Engines) {
     // A running conversion ends before its engine goes: the engine's own destructor would stop
     // it only after the engine's more derived parts were gone.
     for (TTaskPtr& Engine : Engines) Engine->StopAndWait();
+    // Only now: a task's end, which lists its worker, comes before StopAndWait returns.
+    ForgetEndedWorkers(Engines);
     Engines.clear();
 }
 
@@ -852,6 +865,8 @@ void TCustomRUvivoVOV::DoTerminate(TCustomFFmpeg& Sender) {
     const bool HeldSlot = Engine->FHoldsSlot;
     Engine->FHoldsSlot = false;
     if (HeldSlot) --FBusySlots;
+    // This worker is still running this report; the ones before it have returned by now.
+    ReleaseEndedWorkers(HeldSlot ? Engine : nullptr);
     if (!Engine->FDetached && !Engine->FCounted) {
         // Counted before the handler runs: a handler that removes the task then uncounts it.
         Engine->FCounted = true;

@@ -217,6 +217,12 @@ class TCustomRUvivoVOV {
     std::vector<std::unique_ptr<TThread>> FEventThreads;  // terminate-event threads
     std::mutex FDisposedLock;
     std::vector<TTaskPtr> FDisposed;
+    // Tasks whose worker ended but may still be returning: joined by a later task's end, so
+    // that a long run keeps no more ended threads than it runs at once.
+    std::mutex FEndedLock;
+    std::vector<TTaskFFmpeg*> FEndedWorkers;
+    void ReleaseEndedWorkers(TTaskFFmpeg* Ended);
+    void ForgetEndedWorkers(const std::vector<TTaskPtr>& Engines);
 };
 
 // The component as the window uses it: the published properties.

@@ -300,11 +300,16 @@ TThread* TCustomFFmpeg::Start(bool InBackground, TThreadPriority Priority) {
         return nullptr;
     }
     if (FWorkerThread) FWorkerThread->WaitFor();  // the previous run's worker has ended
-    FWorkerThread = std::make_unique<TConvertThread>(*this);
-    FWorkerThread->SetPriority(Priority);
+    auto Worker = std::make_unique<TConvertThread>(*this);
+    Worker->SetPriority(Priority);
+    TThread* Started = Worker.get();
+    {
+        std::lock_guard<std::mutex> G(FWorkerLock);
+        FWorkerThread = std::move(Worker);
+    }
     FActiveThreads.fetch_add(1);
-    FThread = FWorkerThread.get();
-    return FWorkerThread.get();
+    FThread = Started;
+    return Started;
 }
 
 void TCustomFFmpeg::Run() {
@@ -351,12 +356,33 @@ void TCustomFFmpeg::Stop(bool Wait) {
     FStopRequested = true;
     FPauseGate.Open();  // a paused worker must reach its next stop check
     if (!FThread.load()) return;
-    if (FWorkerThread) FWorkerThread->Resume();
+    bool OnWorker = false;
+    {
+        // The worker may be released meanwhile, once its run is over.
+        std::lock_guard<std::mutex> G(FWorkerLock);
+        if (FWorkerThread) FWorkerThread->Resume();
+        OnWorker = FWorkerThread && FWorkerThread->IsCurrentThread();
+    }
     // A stop from the worker itself (its terminate handler, say) cannot wait for itself.
-    if (!Wait || (FWorkerThread && FWorkerThread->IsCurrentThread())) return;
+    if (!Wait || OnWorker) return;
     TWaitThread Waiter([this] { return FActiveThreads.load() != 0; });
     Waiter.Resume();
     Waiter.WaitFor();
+}
+
+bool TCustomFFmpeg::ReleaseEndedWorker() {
+    std::unique_ptr<TThread> Ended;
+    {
+        std::lock_guard<std::mutex> G(FWorkerLock);
+        if (!FWorkerThread) return true;
+        if (FThread.load() || FActiveThreads.load() != 0 || !FWorkerThread->Finished() ||
+            FWorkerThread->IsCurrentThread())
+            return false;
+        Ended = std::move(FWorkerThread);
+    }
+    // Joins a thread that has returned: at once.
+    Ended.reset();
+    return true;
 }
 
 void TCustomFFmpeg::StopOrNotify(bool Wait) {

@@ -31,6 +31,10 @@ using namespace std::chrono_literals;
 // Set on the threads that run a simulated conversion. Thread ids are reused once a thread has
 // ended, thread-local storage is not.
 inline thread_local bool tOnWorker = false;
+// A number of its own for each thread that runs a simulated conversion: an ended worker is
+// joined, and a later thread may then get its id.
+inline std::atomic<int> gWorkerSerials{0};
+inline thread_local int tWorkerSerial = ++gWorkerSerials;
 
 // How the simulated conversions behave; shared by every task of a component.
 struct TLoopControl {
@@ -45,6 +49,7 @@ struct TLoopControl {
     std::atomic<int> Rendezvous{0};
     std::mutex Lock;
     std::map<const void*, std::thread::id> WorkerOf;  // engine -> thread of its run
+    std::map<const void*, int> WorkerSerialOf;        // engine -> that thread's number
     std::map<const void*, int> IterationsOf;
     // Called on the converting thread after a task's loop, before the run's end is reported.
     std::function<void(TTaskFFmpeg&)> AfterLoop;
@@ -78,6 +83,7 @@ class TLoopTask : public TTaskFFmpeg {
         {
             std::lock_guard<std::mutex> G(FControl.Lock);
             FControl.WorkerOf[this] = std::this_thread::get_id();
+            FControl.WorkerSerialOf[this] = tWorkerSerial;
         }
         tOnWorker = true;
         ++FControl.Started;

@@ -63,10 +63,13 @@ TEST_F(Run, OneThreadRunsThreeTasksOneAfterAnotherEachOnItsOwnWorker) {
     ASSERT_TRUE(Events.WaitForTerminates(4));
     EXPECT_EQ(C.Control.MaxRunning.load(), 1);
     EXPECT_EQ(C.Control.Started.load(), 3);
-    std::set<std::thread::id> Workers;
-    for (int I = 0; I < 3; ++I) Workers.insert(C.Control.Worker(C.Task(I)));
+    std::set<int> Workers;
+    for (int I = 0; I < 3; ++I) {
+        EXPECT_NE(C.Control.Worker(C.Task(I)), std::this_thread::get_id());
+        std::lock_guard<std::mutex> G(C.Control.Lock);
+        Workers.insert(C.Control.WorkerSerialOf[C.Task(I)]);
+    }
     EXPECT_EQ(Workers.size(), 3u);
-    EXPECT_FALSE(Workers.count(std::this_thread::get_id()));
     const auto T = Events.Terminates();
     for (const auto& R : T) {
         if (R.Index < 0) continue;
