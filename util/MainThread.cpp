@@ -82,7 +82,7 @@ void RunInMainThread(const std::function<void()>& Proc) {
     if (Call.Error) std::rethrow_exception(Call.Error);
 }
 
-bool PostToMainThread(std::function<void()> Proc) {
+bool PostToMainThread(std::function<void()> Proc, TPostMode Mode) {
     if (!Proc) return true;
     if (IsMainThread()) {
         try {
@@ -95,7 +95,7 @@ bool PostToMainThread(std::function<void()> Proc) {
     std::function<void()> WakeUp;
     {
         std::lock_guard<std::mutex> G(Q.Lock);
-        if (Q.PostedCount >= kMaxPostedCalls) return false;
+        if (Mode == pmDropWhenFull && Q.PostedCount >= kMaxPostedCalls) return false;
         auto* Call = new TQueuedCall{nullptr};
         Call->Owned = std::move(Proc);
         Call->Proc = &Call->Owned;

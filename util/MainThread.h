@@ -20,9 +20,12 @@ void RunInMainThread(const std::function<void()>& Proc);
 // For threads that must never wait for the main thread: one the main thread may itself be
 // waiting for, such as a codec's own worker. Calls run in the order they were queued, with
 // those of RunInMainThread. False when the queue already holds kMaxPostedCalls posted calls
-// and Proc was dropped; an exception thrown by Proc is dropped too.
+// and Proc was dropped; an exception thrown by Proc is dropped too. A call that must not be
+// lost (a task's final event: its count is bounded by the tasks, not by a rate) is posted
+// with pmKeep, which queues it whatever the queue holds.
 constexpr size_t kMaxPostedCalls = 10000;
-bool PostToMainThread(std::function<void()> Proc);
+enum TPostMode { pmDropWhenFull, pmKeep };
+bool PostToMainThread(std::function<void()> Proc, TPostMode Mode = pmDropWhenFull);
 
 // Called (from the queuing thread) whenever a call is queued, so that an event loop can
 // schedule a pump. Pass an empty function to remove it.

@@ -39,6 +39,7 @@
 #include "app/ui/HelpViewer.h"
 #include "app/ui/HookCanvas.h"
 #include "app/ui/LogPane.h"
+#include "app/ui/MainThreadWakeUp.h"
 #include "app/ui/OptionDialog.h"
 #include "app/ui/PreferencesDialog.h"
 #include "app/ui/ProgressDelegate.h"
@@ -84,11 +85,7 @@ TfrmMain::TfrmMain(QWidget* Parent) : QMainWindow(Parent), FComponent(std::make_
     setWindowIcon(AppIcon());
     setAcceptDrops(true);
     SetMainThread();
-    SetMainThreadWakeUp([] {
-        if (QCoreApplication* App = QCoreApplication::instance())
-            QMetaObject::invokeMethod(
-                App, [] { PumpMainThreadQueue(); }, Qt::QueuedConnection);
-    });
+    InstallMainThreadWakeUp(this);
     InstallPreviewerFactory();
     SetExceptionHandler([this](const std::exception& E) { ShowException(E); });
 
@@ -309,12 +306,12 @@ void TfrmMain::BindEvents() {
     TRUvivoVOV& C = *FComponent;
     C.SetOnProgress([this](int32_t AIndex, int32_t, int32_t AFPS, int32_t ACurrentDuration, float, float,
                            int64_t ACurrentSize, int32_t ATotalOutputDuration) {
-        OnWindowThread([=, this] {
+        OnWindowThread(pmDropWhenFull, [=, this] {
             HandleProgress(AIndex, AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
         });
     });
     C.SetOnTerminate([this](int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-        OnWindowThread([=, this] { HandleTerminate(AIndex, AFinished, AException, AMessage); });
+        OnWindowThread(pmKeep, [=, this] { HandleTerminate(AIndex, AFinished, AException, AMessage); });
     });
     C.SetOnBeforeHook(
         [](int32_t, int64_t APTS, THookAction& AHookAction) { AHookAction = BeforeHookAction(APTS); });
@@ -344,12 +341,10 @@ void TfrmMain::UnbindEvents() {
 }
 
 template <class F>
-void TfrmMain::OnWindowThread(F&& Proc) {
-    // One queue into the window's thread: each task's events keep their order.
-    if (IsMainThread())
-        Proc();
-    else
-        QMetaObject::invokeMethod(this, std::forward<F>(Proc), Qt::QueuedConnection);
+void TfrmMain::OnWindowThread(TPostMode Mode, F&& Proc) {
+    // One queue into the window's thread, the one the log lines take too: each task's events
+    // keep their order, and everything a worker hands over crosses one mutex of ours.
+    PostToMainThread([Proc = std::forward<F>(Proc)] { Guarded(Proc); }, Mode);
 }
 
 void TfrmMain::LoadSettings() {

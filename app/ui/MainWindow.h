@@ -16,6 +16,7 @@
 
 #include "app/ButtonStates.h"
 #include "app/RunSettings.h"
+#include "util/MainThread.h"
 #include "app/TaskRows.h"
 #include "component/RUvivoVOV.h"
 
@@ -118,7 +119,7 @@ class TfrmMain : public QMainWindow {
 
     // The component's events, on the window's thread.
     template <class F>
-    void OnWindowThread(F&& Proc);
+    void OnWindowThread(TPostMode Mode, F&& Proc);
     void HandleProgress(int32_t AIndex, int32_t AFPS, int32_t ACurrentDuration, int64_t ACurrentSize,
                         int32_t ATotalOutputDuration);
     void HandleTerminate(int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage);

@@ -6,12 +6,14 @@
 #include <QApplication>
 
 #include "app/ui/ZembraApplication.h"
+#include "tests/ui/PrivateSessionBus.h"
 
 namespace zembra::testing {
 
 inline void EnsureTestApplication() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     if (QApplication::instance()) return;
+    StartPrivateSessionBus();
     static int Argc = 1;
     static char Name[] = "ui_tests";
     static char* Argv[] = {Name, nullptr};

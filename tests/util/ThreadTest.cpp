@@ -107,14 +107,19 @@ TEST(PostToMainThread, ThePosterGoesOnAndTheMainThreadRunsTheCallsInOrder) {
 TEST(PostToMainThread, AFloodIsBoundedNotHeldInMemory) {
     std::atomic<int> Ran{0};
     size_t Accepted = 0;
+    bool KeptWhenFull = false;
     std::thread Poster([&] {
         for (size_t I = 0; I < kMaxPostedCalls + 50; ++I)
             Accepted += PostToMainThread([&] { ++Ran; }) ? 1 : 0;
+        // A final event still gets in, and runs after the flood.
+        KeptWhenFull = PostToMainThread([&] { Ran += 1000000; }, pmKeep);
     });
     Poster.join();
     EXPECT_EQ(Accepted, kMaxPostedCalls);
+    EXPECT_TRUE(KeptWhenFull);
     PumpMainThreadQueue();
-    EXPECT_EQ(Ran.load(), static_cast<int>(kMaxPostedCalls));
+    EXPECT_EQ(Ran.load(), static_cast<int>(kMaxPostedCalls) + 1000000);
+    Ran -= 1000000;
     std::thread Again([&] { EXPECT_TRUE(PostToMainThread([&] { ++Ran; })); });
     Again.join();
     PumpMainThreadQueue();

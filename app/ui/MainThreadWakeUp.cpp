@@ -1,0 +1,48 @@
+#include "app/ui/MainThreadWakeUp.h"
+
+#include <QObject>
+#include <QSocketNotifier>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <stdexcept>
+
+#include "util/MainThread.h"
+
+namespace zembra {
+
+namespace {
+
+// One descriptor for the life of the process: a worker may still hold a copy of the wake-up
+// after the window has removed it, and a closed number could by then name another file.
+int WakeFd() {
+    static const int Fd = [] {
+        const int F = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (F < 0) throw std::runtime_error("Cannot create the main thread's wake-up descriptor");
+        return F;
+    }();
+    return Fd;
+}
+
+}  // namespace
+
+void InstallMainThreadWakeUp(QObject* Owner) {
+    const int Fd = WakeFd();
+    auto* Notifier = new QSocketNotifier(Fd, QSocketNotifier::Read, Owner);
+    QObject::connect(Notifier, &QSocketNotifier::activated, Owner, [Fd] {
+        uint64_t Count = 0;
+        // Empty or not, the counter is reset; calls queued after this read wake us again.
+        [[maybe_unused]] const ssize_t Got = read(Fd, &Count, sizeof Count);
+        PumpMainThreadQueue();
+    });
+    QObject::connect(Owner, &QObject::destroyed, [] { SetMainThreadWakeUp(nullptr); });
+    SetMainThreadWakeUp([Fd] {
+        const uint64_t One = 1;
+        // A full counter (EAGAIN) means a wake-up is already pending.
+        [[maybe_unused]] const ssize_t Put = write(Fd, &One, sizeof One);
+    });
+}
+
+}  // namespace zembra
