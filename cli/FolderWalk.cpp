@@ -16,7 +16,7 @@ namespace zembra::cli {
 
 namespace {
 
-using TFolderId = std::pair<dev_t, ino_t>;
+using TFolderId = std::pair<dev_t, ino_t>;  // of a folder or a file
 
 struct TDirCloser {
     void operator()(DIR* D) const { ::closedir(D); }
@@ -51,7 +51,8 @@ class TWalker {
             if (::stat(Path.c_str(), &Child) != 0) continue;
             if (S_ISDIR(Child.st_mode))
                 Walk(Path, Child, SubFolder + Name + "/");
-            else if (S_ISREG(Child.st_mode) && HasMediaSuffix(Name, FSuffixes))
+            else if (S_ISREG(Child.st_mode) && HasMediaSuffix(Name, FSuffixes) &&
+                     FFiles.insert({Child.st_dev, Child.st_ino}).second)
                 FResult.Items.push_back({Path, SubFolder});
         }
     }
@@ -60,6 +61,7 @@ class TWalker {
     const std::vector<std::string>& FSuffixes;
     TWalkResult& FResult;
     std::set<TFolderId> FEntered;
+    std::set<TFolderId> FFiles;  // a file linked in twice converts once
 };
 
 }  // namespace

@@ -25,7 +25,8 @@ struct TWalkResult {
 // Names that are not folders are kept as they are (a missing one fails later as its task). A
 // folder gives every file below it whose suffix is one of Suffixes (lower case, without the
 // dot; any case matches), sorted by name at each level. Hidden files and folders are skipped;
-// symbolic links are followed, and each real folder is entered once, so a loop ends.
+// symbolic links are followed, and each real folder is entered (and each real file taken) once,
+// so a loop ends.
 TWalkResult ExpandInputs(const std::vector<std::string>& Names, const std::vector<std::string>& Suffixes);
 
 // The non-empty lines of In, without their line ends: the names given through "-".

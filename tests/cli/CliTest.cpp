@@ -335,6 +335,7 @@ TEST_F(Cli, AFolderTreeConvertsIntoItsMirrorAndASecondRunSkipsIt) {
     Wav("lib/.dot.wav", 0.3);
     std::ofstream(Path("lib/notes.txt")) << "not media";
     fs::create_directory_symlink("../..", Path("lib/" + Deep + "/loop"));
+    fs::create_symlink("top.wav", Path("lib/zz same as top.wav"));
     const std::vector<std::string> Expected = {Path("out/" + Deep + "/track one_(new).mp3"),
                                                Path("out/" + Odd + "/b_(new).mp3"),
                                                Path("out/top_(new).mp3")};
