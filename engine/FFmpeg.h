@@ -315,7 +315,6 @@ class TCustomFFmpeg {
     std::vector<const AVCodec*> FOutputEncoders;
     std::vector<TStreamMapEntry> FStreamMaps;
     std::vector<TMetaDataMap> FMetaDataMaps;
-    std::array<std::array<TBitstreamFilterChain, kMaxStreams>, kMaxFiles> FBitstreamFilters;
     std::vector<TCodecNode> FEncoders;
     std::vector<TCodecNode> FDecoders;
     // The realtime preview window of this job; shared so that a worker showing a frame keeps

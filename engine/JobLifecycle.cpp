@@ -117,8 +117,6 @@ void TCustomFFmpeg::ResetDefaults() {
     FStreamMaps.clear();
     FMetaDataMaps.clear();
     for (auto& File : FInputTsScale) File.fill(0.0);
-    for (auto& File : FBitstreamFilters)
-        for (auto& Chain : File) Chain.clear();
 }
 
 void TCustomFFmpeg::ResetJob() {
