@@ -1,15 +1,41 @@
 // zembra: the window. Files named on the command line (as a desktop entry's %F hands them
 // over) are added once the window is up.
 
+#include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QStringList>
 #include <QTimer>
 
 #include "app/ui/MainWindow.h"
 #include "app/ui/ZembraApplication.h"
 
+namespace {
+
+// The icon theme's (installed under /usr, or the user's own theme); otherwise the rendered picture
+// found from the program's real folder: share/ beside bin/ in a build, two levels up once
+// installed in lib/zembra/.
+QIcon ApplicationIcon() {
+    const QString Picture = QStringLiteral("/share/icons/hicolor/48x48/apps/" ZEMBRA_APP_ID ".png");
+    const QDir Folder(QCoreApplication::applicationDirPath());
+    QIcon Fallback;
+    for (const char* Up : {"/..", "/../.."}) {
+        const QString Candidate = QDir::cleanPath(Folder.path() + Up + Picture);
+        if (QFileInfo::exists(Candidate)) {
+            Fallback = QIcon(Candidate);
+            break;
+        }
+    }
+    return QIcon::fromTheme(QStringLiteral(ZEMBRA_APP_ID), Fallback);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     zembra::TZembraApplication App(argc, argv);
+    // Wayland desktops match the window to its desktop entry (and so its icon) by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral(ZEMBRA_APP_ID));
+    QApplication::setWindowIcon(ApplicationIcon());
     zembra::TfrmMain Window;
     Window.show();
     QStringList Files;
