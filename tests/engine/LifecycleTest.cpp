@@ -1,8 +1,13 @@
+#include <stdlib.h>
+
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/media/TestMedia.h"
+#include "util/StringUtils.h"
 #include "util/MainThread.h"
 #include "util/Thread.h"
 
@@ -120,6 +125,49 @@ TEST_F(Lifecycle, ARunThatFailsReportsItsMessage) {
     EXPECT_TRUE(R.Exception);
     EXPECT_FALSE(R.Message.empty());
     EXPECT_FALSE(R.Finished);
+}
+
+// Released, a job keeps only its output's name, as an empty file. Its run opens the files again
+// through ReopenFiles; a plain engine cannot, so the run fails and the name is given back. The
+// ended run's thread can then be freed.
+TEST_F(Lifecycle, ReleasedFilesKeepTheOutputsNameUntilTheRun) {
+    namespace fs = std::filesystem;
+    char Pattern[] = "/tmp/zembra-lifecycle-XXXXXX";
+    ASSERT_NE(::mkdtemp(Pattern), nullptr);
+    const std::string Dir = Pattern;
+    testmedia::TClipSpec Spec;
+    Spec.Path = Dir + "/in.wav";
+    testmedia::TAudioSpec Audio;
+    Audio.Encoder = "pcm_s16le";
+    Audio.Duration = 0.2;
+    Spec.Audios.push_back(Audio);
+    ASSERT_EQ(testmedia::WriteClip(Spec), "");
+    const std::string Out = Dir + "/out.mp3";
+
+    Watch(Job);
+    ASSERT_TRUE(Job.OpenInputFile(Utf8ToUtf16(Spec.Path))) << Job.LastError();
+    ASSERT_EQ(Job.OpenOutputFile(Utf8ToUtf16(Out), false), 1) << Job.LastError();
+    EXPECT_EQ(Job.ReleaseEndedWorker(), true);  // none to free yet
+    Job.ReleaseFiles();
+    EXPECT_TRUE(Job.FilesReleased());
+    EXPECT_EQ(Job.InputFileCount(), 0);
+    EXPECT_EQ(Job.OutputFileCount(), 0);
+    EXPECT_EQ(Job.CodecOptions(omtAudio), nullptr);
+    ASSERT_TRUE(fs::exists(Out));
+    EXPECT_EQ(fs::file_size(Out), 0u);
+
+    // The counts are checked once the files are open again, on the run's thread.
+    TThread* Worker = Job.Start(true);
+    ASSERT_NE(Worker, nullptr);
+    Worker->Resume();
+    ASSERT_TRUE(WaitForCount(1));
+    const TTerminateRecord R = Snapshot();
+    EXPECT_TRUE(R.Exception);
+    EXPECT_EQ(R.Message, "The files of this job cannot be opened again");
+    EXPECT_FALSE(Job.FilesReleased());
+    EXPECT_FALSE(fs::exists(Out));
+    EXPECT_TRUE(WaitInMainThread([&] { return Job.ReleaseEndedWorker(); }, 10s));
+    fs::remove_all(Dir);
 }
 
 TEST_F(Lifecycle, BackgroundRunPauseAndWaitingStop) {
