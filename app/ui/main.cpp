@@ -9,6 +9,7 @@
 
 #include "app/ui/MainWindow.h"
 #include "app/ui/ZembraApplication.h"
+#include "util/OpenFileLimit.h"
 
 namespace {
 
@@ -32,6 +33,8 @@ QIcon ApplicationIcon() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A dropped music library is thousands of files; the session's default limit is far lower.
+    zembra::RaiseOpenFileLimit();
     zembra::TZembraApplication App(argc, argv);
     // Wayland desktops match the window to its desktop entry (and so its icon) by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral(ZEMBRA_APP_ID));
