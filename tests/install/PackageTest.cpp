@@ -79,7 +79,7 @@ TEST(Package, DebDeclaresItsDependenciesHoldsNoScriptsAndRunsUnpacked) {
     const fs::path Deb = Out.Path() / ("zembra_" ZEMBRA_VERSION "_" + Architecture + ".deb");
     ASSERT_TRUE(fs::is_regular_file(Deb)) << Packed.Out;
 
-    const TProgramResult Info = RunTool({"dpkg-deb", "--field", Deb.string()});
+    const TProgramResult Info = RunTool({"dpkg-deb", "--info", Deb.string(), "control"});
     ASSERT_EQ(Info.Status, 0) << Info.Err;
     const auto Fields = ControlFields(Info.Out);
     const std::pair<const char*, std::string> kFields[] = {{"Package", "zembra"},
