@@ -37,6 +37,19 @@ class PendingTaskFiles : public ComponentTest {
         return Names;
     }
 
+    // Count tasks, each converting a copy of the sound file of its own into outNNN.mp3; the
+    // outputs' names.
+    std::vector<std::string> AddCopies(TRUvivoVOV& C, int Count) {
+        const std::vector<std::string> Names = Sources(Count);
+        std::vector<std::string> Outputs;
+        for (int I = 0; I < Count; ++I) {
+            EXPECT_EQ(C.NewTask(W(Names[I])), I) << C.LastError();
+            Outputs.push_back(Path(Format("out%03d.mp3", I)));
+            EXPECT_TRUE(C.SetTaskOutput(I, W(Outputs[I]))) << C.LastError();
+        }
+        return Outputs;
+    }
+
     // Waits (pumping) for the run's final event; false after Seconds.
     static bool WaitForFinal(TEventRecorder& Events, int Seconds) {
         return WaitInMainThread([&] { return Events.FinalSeen(); }, std::chrono::seconds(Seconds));
@@ -129,13 +142,9 @@ TEST_F(PendingTaskFiles, ASourceGoneBeforeItsStartFailsThatTaskAlone) {
     C.Simulate = false;
     TEventRecorder Events;
     Events.Attach(C);
-    const std::vector<std::string> Names = Sources(4);
-    std::vector<std::string> Outputs;
-    for (int I = 0; I < 4; ++I) {
-        ASSERT_EQ(C.NewTask(W(Names[I])), I) << C.LastError();
-        Outputs.push_back(Path(Format("out%d.mp3", I)));
-        ASSERT_TRUE(C.SetTaskOutput(I, W(Outputs[I]))) << C.LastError();
-    }
+    const std::vector<std::string> Outputs = AddCopies(C, 4);
+    ASSERT_EQ(C.TaskCount(), 4);
+    const std::vector<std::string> Names = {Path("c000.wav"), Path("c001.wav"), Path("c002.wav")};
     const int Before = OpenHandles();
     ASSERT_TRUE(fs::remove(Names[1]));
     // Replaced by something that is no sound at all.
@@ -195,13 +204,8 @@ TEST_F(PendingTaskFiles, ChildWithSixtyFourHandles) {
     C.Simulate = false;
     TEventRecorder Events;
     Events.Attach(C);
-    const std::vector<std::string> Names = Sources(200);
-    std::vector<std::string> Outputs;
-    for (int I = 0; I < 200; ++I) {
-        ASSERT_EQ(C.NewTask(W(Names[I])), I) << C.LastError();
-        Outputs.push_back(Path(Format("out%03d.mp3", I)));
-        ASSERT_TRUE(C.SetTaskOutput(I, W(Outputs[I]))) << C.LastError();
-    }
+    const std::vector<std::string> Outputs = AddCopies(C, 200);
+    ASSERT_EQ(C.TaskCount(), 200);
     C.StartTasks(2);
     ASSERT_TRUE(WaitForFinal(Events, 200));
     ASSERT_TRUE(C.WaitForEventThreads(std::chrono::seconds(10)));
