@@ -11,6 +11,8 @@ constexpr int64_t kSliceThreadingMinPixels = 1280 * 720;
 // The thread count for a video encoder about to be opened for Width x Height pictures: 0 (the
 // codec uses what the machine has), or 1 where threading would cost more than it wins.
 int VideoEncoderThreadCount(const AVCodec* Codec, int Width, int Height);
+// The same for a video decoder of Width x Height pictures.
+int VideoDecoderThreadCount(int Width, int Height);
 
 // The most threads a codec or a filter graph may start, from the environment variable
 // ZEMBRA_CODEC_THREADS (a positive number); 0 when it is unset or not a positive number.

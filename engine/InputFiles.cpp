@@ -7,6 +7,7 @@
 
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegLoader.h"
+#include "engine/CodecThreads.h"
 #include "engine/FFmpeg.h"
 #include "logging/FFmpegLogger.h"
 #include "protocol/UnicodeProtocol.h"
@@ -194,8 +195,11 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
         if (!Ctx || lavc.avcodec_parameters_to_context(Ctx.get(), St->codecpar) < 0)
             return Fail(OpenErrorText(FileName, -12));
         Ctx->pkt_timebase = St->time_base;
-        // Pictures are decoded on as many threads as the codec can use; sound on one.
-        Ctx->thread_count = St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? kVideoCodecThreads : 1;
+        // Large pictures are decoded on as many threads as the codec can use; small ones and
+        // sound on one.
+        Ctx->thread_count = St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO
+                                ? VideoDecoderThreadCount(St->codecpar->width, St->codecpar->height)
+                                : 1;
         switch (St->codecpar->codec_type) {
             case AVMEDIA_TYPE_AUDIO:
                 ApplyStoredOptions(Ctx.get(), FCodecOpts[omtAudio].get(),

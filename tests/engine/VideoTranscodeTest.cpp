@@ -245,17 +245,22 @@ TEST_F(VideoTranscode, PreviewBitmapsAndAMissingWindow) {
     EXPECT_EQ(Facts(Path("window.avi")).Streams[0].PacketCount, 25);
 }
 
-// Slice threads are kept for pictures large enough to pay for them; frame- and self-threaded
-// encoders always get every core.
-TEST_F(VideoTranscode, EncoderThreadsFollowThePictureSize) {
+// Slice threads and a decoder's frame threads are kept for pictures large enough to pay for
+// them; frame- and self-threaded encoders always get every core.
+TEST_F(VideoTranscode, CodecThreadsFollowThePictureSize) {
     const AVCodec* Mpeg4 = lavc.avcodec_find_encoder_by_name("mpeg4");
     ASSERT_TRUE(Mpeg4);
     ASSERT_FALSE(Mpeg4->capabilities & (AV_CODEC_CAP_FRAME_THREADS | AV_CODEC_CAP_OTHER_THREADS));
-    EXPECT_EQ(VideoEncoderThreadCount(Mpeg4, 480, 360), 1);
-    EXPECT_EQ(VideoEncoderThreadCount(Mpeg4, 1279, 720), 1);
-    EXPECT_EQ(VideoEncoderThreadCount(Mpeg4, 1280, 720), 0);
-    EXPECT_EQ(VideoEncoderThreadCount(Mpeg4, 1920, 1080), 0);
-    EXPECT_EQ(VideoEncoderThreadCount(Mpeg4, 65536, 65536), 0);  // no overflow
+    const struct {
+        int Width, Height, Threads;
+    } Sizes[] = {{0, 0, 1},      {480, 360, 1},   {640, 480, 1},    {1279, 720, 1},
+                 {1280, 720, 0}, {1920, 1080, 0}, {65536, 65536, 0}};  // the last: no overflow
+    for (const auto& Size : Sizes) {
+        EXPECT_EQ(VideoEncoderThreadCount(Mpeg4, Size.Width, Size.Height), Size.Threads)
+            << Size.Width << "x" << Size.Height;
+        EXPECT_EQ(VideoDecoderThreadCount(Size.Width, Size.Height), Size.Threads)
+            << Size.Width << "x" << Size.Height;
+    }
     const AVCodec* X264 = lavc.avcodec_find_encoder_by_name("libx264");
     ASSERT_TRUE(X264);
     EXPECT_EQ(VideoEncoderThreadCount(X264, 320, 240), 0);
