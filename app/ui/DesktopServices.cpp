@@ -4,6 +4,7 @@
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QUrl>
 #include <QVariantMap>
 
@@ -30,8 +31,13 @@ bool SendDesktopNotification(const QString& Summary, const QString& Body) {
     QDBusMessage Call =
         QDBusMessage::createMethodCall("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
                                        "org.freedesktop.Notifications", "Notify");
-    Call << QString("Zembra") << 0u << QString("zembra") << Summary << Body << QStringList() << QVariantMap()
-         << -1;
+    // The installed icon and desktop entry share the program's id; the server finds the icon
+    // by that name and groups the notification with the program's entry.
+    const QString Id =
+        QGuiApplication::desktopFileName().isEmpty() ? QString("zembra") : QGuiApplication::desktopFileName();
+    QVariantMap Hints;
+    Hints.insert("desktop-entry", Id);
+    Call << QString("Zembra") << 0u << Id << Summary << Body << QStringList() << Hints << -1;
     // Not waited for: a desktop without a notification service simply shows nothing.
     return Bus.send(Call);
 }

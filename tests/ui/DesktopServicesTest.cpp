@@ -5,6 +5,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMetaType>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QDesktopServices>
@@ -113,7 +114,9 @@ class DesktopServicesTest : public ::testing::Test {
 // selected, and with no file manager on the bus the folder is opened instead; a missing
 // output opens its folder without asking the file manager.
 TEST_F(DesktopServicesTest, NotifiesAndShowsTheOutputInTheFileManager) {
+    QGuiApplication::setDesktopFileName("io.github.zembra.Zembra");
     ASSERT_TRUE(SendDesktopNotification("Zembra: 12 finished, 1 failed"));
+    QGuiApplication::setDesktopFileName(QString());
     ASSERT_TRUE(WaitForCalls(1));
     TCall Note = Fake.Calls()[0];
     EXPECT_EQ(Note.Path, "/org/freedesktop/Notifications");
@@ -121,7 +124,11 @@ TEST_F(DesktopServicesTest, NotifiesAndShowsTheOutputInTheFileManager) {
     EXPECT_EQ(Note.Member, "Notify");
     ASSERT_EQ(Note.Arguments.size(), 8);
     EXPECT_EQ(Note.Arguments[0].toString(), "Zembra");
+    // The icon is the installed one, named by the program's desktop id, as is the entry hint.
+    EXPECT_EQ(Note.Arguments[2].toString(), "io.github.zembra.Zembra");
     EXPECT_EQ(Note.Arguments[3].toString(), "Zembra: 12 finished, 1 failed");
+    EXPECT_EQ(qdbus_cast<QVariantMap>(Note.Arguments[6]).value("desktop-entry").toString(),
+              "io.github.zembra.Zembra");
     EXPECT_EQ(Note.Arguments[7].toInt(), -1);
 
     QTemporaryDir Dir;
