@@ -105,6 +105,16 @@ std::string HookLines(TOptionChoices& C, const TSourceInfo& Source, const TBuild
     return Lines;
 }
 
+// The encoder the "audio codec" choice names; empty for "Auto" and anything unknown.
+std::string AudioEncoderOf(const TOptionChoices& C) {
+    const std::string Codec = LowerCase(C.AudioCodec);
+    if (Codec == "aac") return "libfaac";
+    if (Codec == "ac3") return "ac3";
+    if (Codec == "flac") return "flac";
+    if (Codec == "mp3") return "libmp3lame";
+    return "";
+}
+
 std::string VideoFilters(const TOptionChoices& C) {
     std::string Filters;
     auto Add = [&](const std::string& Item) { Filters += (Filters.empty() ? "" : ",") + Item; };
@@ -138,6 +148,7 @@ TSourceInfo SourceInfoOf(TCustomAVProbe& Probe) {
         Source.VideoWidth = Video.Width;
         Source.VideoHeight = Video.Height;
     }
+    Source.Sound = SourceSoundOf(Probe);
     return Source;
 }
 
@@ -258,17 +269,7 @@ TOutputOptions BuildOutputOptions(TOptionChoices& C, const TSourceInfo& Source,
             O.VideoCodec = "libx264";
         }
     }
-    if (C.AudioCodec != "Auto") {
-        const std::string Codec = LowerCase(C.AudioCodec);
-        if (Codec == "aac")
-            O.AudioCodec = "libfaac";
-        else if (Codec == "ac3")
-            O.AudioCodec = "ac3";
-        else if (Codec == "flac")
-            O.AudioCodec = "flac";
-        else if (Codec == "mp3")
-            O.AudioCodec = "libmp3lame";
-    }
+    if (const std::string Encoder = AudioEncoderOf(C); !Encoder.empty()) O.AudioCodec = Encoder;
 
     int64_t CutStart = 0, CutLength = 0;
     if (CutRange(C, Source.Duration, CutStart, CutLength))
@@ -316,7 +317,22 @@ TOutputOptions BuildOutputOptions(TOptionChoices& C, const TSourceInfo& Source,
     O.FileExt = Suffix;
     O.FileName = NumberedOutputName(OutputBaseName(C.OutPath, Source.FileName), Suffix, C.Overwrite, Context);
     O.DisableSubtitle = true;
+    if (C.CopySound && SoundCopyFor(C, Source).Copy) ApplySoundCopy(O);
     return O;
+}
+
+TSoundCopyDecision SoundCopyFor(const TOptionChoices& C, const TSourceInfo& Source) {
+    TSoundRequest Request;
+    Request.Format = FormatSuffix(C.Format).substr(1);
+    // The format's own codec rules (FLAC in the dialog's ogg, say) are no choice of the user's.
+    Request.Encoder = AudioEncoderOf(C);
+    Request.SampleRate = C.AudioSampleRate != "Auto";
+    Request.Channels = C.AudioChannels > 0;
+    Request.Volume = C.AdjustVolume && StrToIntDef(C.AudioVolume, -1) != 256;
+    Request.BitRate = C.AudioBitRateChecked;
+    int64_t CutStart = 0, CutLength = 0;
+    Request.Cut = CutRange(C, Source.Duration, CutStart, CutLength);
+    return DecideSoundCopy(Source.Sound, Request);
 }
 
 TInputOptions BuildInputOptions(const TOptionChoices& C, const TSourceInfo& Source) {

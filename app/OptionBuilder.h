@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/SoundCopyDecision.h"
 #include "component/OptionRecords.h"
 #include "probe/AVProbe.h"
 
@@ -42,6 +43,9 @@ struct TOptionChoices {
     // The source's tags and cover picture go into the output ("Keep tags and cover"). Off here,
     // so that the command line keeps its own defaults; the dialog's box starts checked.
     bool KeepTags = false;
+    // The source's sound goes in unchanged when the format holds it and nothing asks for
+    // decoding ("Copy the sound unchanged..."). Off, so that the dialog's defaults hold.
+    bool CopySound = false;
     std::u16string OutPath = u"<same as input>";  // else a folder ending with '/'
 
     // --- controls outside the visible area ---
@@ -90,6 +94,7 @@ struct TSourceInfo {
     int64_t Duration = -1;     // microseconds, -1 when unknown
     int32_t VideoWidth = -1;   // of the first video stream
     int32_t VideoHeight = -1;
+    TSourceSound Sound;  // the audio stream a conversion takes
 };
 
 // What a probe that has loaded the source tells the builder.
@@ -136,6 +141,9 @@ std::string FormatSuffix(const std::string& Format);
 TOutputOptions BuildOutputOptions(TOptionChoices& Choices, const TSourceInfo& Source,
                                   const TBuildContext& Context = {});
 TInputOptions BuildInputOptions(const TOptionChoices& Choices, const TSourceInfo& Source);
+// Whether the choices let the source's sound be copied; BuildOutputOptions copies it when this
+// says so and CopySound is checked.
+TSoundCopyDecision SoundCopyFor(const TOptionChoices& Choices, const TSourceInfo& Source);
 
 // base + "_(new)" + suffix, or the first free base + "_(new_" n ")" + suffix.
 std::u16string NumberedOutputName(const std::u16string& Base, const std::string& Suffix, bool Overwrite,

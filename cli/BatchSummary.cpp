@@ -17,6 +17,11 @@ void TBatchSummary::Skipped() {
     ++FSkipped;
 }
 
+void TBatchSummary::Copied(const std::string& Name, const std::string& Why) {
+    std::lock_guard<std::mutex> G(FLock);
+    FCopies.push_back(Name + ": " + Why);
+}
+
 int TBatchSummary::FailedCount() const {
     std::lock_guard<std::mutex> G(FLock);
     return static_cast<int>(FFailures.size());
@@ -25,6 +30,7 @@ int TBatchSummary::FailedCount() const {
 std::vector<std::string> TBatchSummary::ReportLines() const {
     std::lock_guard<std::mutex> G(FLock);
     std::vector<std::string> Lines;
+    for (const std::string& C : FCopies) Lines.push_back("copied: " + C);
     for (const std::string& F : FFailures) Lines.push_back("failed: " + F);
     Lines.push_back(std::to_string(FFinished) + " finished, " + std::to_string(FFailures.size()) +
                     " failed, " + std::to_string(FSkipped) + " skipped");

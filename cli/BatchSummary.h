@@ -14,15 +14,19 @@ class TBatchSummary {
     // Name as the user gave or the walk found it; Reason "stopped" for a task stopped by Ctrl+C.
     void Failed(const std::string& Name, const std::string& Reason);
     void Skipped();
+    // A finished file whose sound went in unchanged, with the reason it could.
+    void Copied(const std::string& Name, const std::string& Why);
 
     int FailedCount() const;
-    // The failed files, "failed: NAME: REASON" each, then "N finished, M failed, K skipped".
+    // The copied files, "copied: NAME: WHY" each, the failed files, "failed: NAME: REASON" each,
+    // then "N finished, M failed, K skipped".
     std::vector<std::string> ReportLines() const;
 
   private:
     mutable std::mutex FLock;
     int FFinished = 0;
     int FSkipped = 0;
+    std::vector<std::string> FCopies;
     std::vector<std::string> FFailures;
 };
 

@@ -45,6 +45,8 @@ const char* UsageText() {
            "                             write (mp4, mkv, avi, mpg...)\n"
            "      --keep-video           the audio formats keep the settings dialog's rules (ogg\n"
            "                             Theora+FLAC, m4a with its pictures...)\n"
+           "      --reencode             encode the sound even when the format holds the source's as it\n"
+           "                             is (by default such sound is copied unchanged)\n"
            "      --codec NAME           the audio encoder (libmp3lame, libvorbis, aac, flac...)\n"
            "      --quality N            the encoder's variable-bit-rate quality (LAME 0-9, Vorbis -1-10)\n"
            "      --list-formats         the eleven audio formats with the encoder each uses\n"
@@ -182,6 +184,8 @@ bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& O,
             Ok = Flag(O.SkipExisting);
         } else if (Name == "--keep-video") {
             Ok = Flag(O.KeepVideo);
+        } else if (Name == "--reencode") {
+            Ok = Flag(O.Reencode);
         } else if (Name == "--codec") {
             Ok = Value(O.Codec);
         } else if (Name == "--quality") {

@@ -21,6 +21,7 @@ struct TCliOptions {
     bool Overwrite = false;
     bool SkipExisting = false;
     bool KeepVideo = false;         // the settings dialog's rules for the audio formats
+    bool Reencode = false;          // encode the sound even where it could be copied as it is
     std::string Codec;              // the audio encoder, empty: the format's
     std::optional<double> Quality;  // the audio encoder's variable-bit-rate quality
     bool NoTags = false;

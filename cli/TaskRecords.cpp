@@ -74,6 +74,24 @@ void ApplyOutputLines(const std::vector<std::string>& Lines, TOutputOptions& Out
     }
 }
 
+TSoundRequest SoundRequestOf(const TCliOptions& O, const std::optional<TCutRequest>& Cut) {
+    TSoundRequest Request;
+    Request.Format = O.Format;
+    Request.Encoder = O.Codec;
+    Request.SampleRate = O.Rate.has_value();
+    Request.Channels = O.Channels.has_value();
+    Request.Volume = O.Volume && *O.Volume != 256;
+    Request.BitRate = O.Bitrate.has_value();
+    Request.Quality = O.Quality.has_value();
+    for (const std::string& Line : O.OutputOptions)
+        if (const std::string Name = Line.substr(0, Line.find('=')); IsSoundOptionName(Name)) {
+            Request.SoundOption = Name;
+            break;
+        }
+    Request.Cut = Cut.has_value();
+    return Request;
+}
+
 }  // namespace
 
 TTaskRecords BuildTaskRecords(const TCliOptions& O, const TSourceInfo& Source,
@@ -95,6 +113,11 @@ TTaskRecords BuildTaskRecords(const TCliOptions& O, const TSourceInfo& Source,
     if (O.Quality) AddLine(R.Out.OptionLines, Format("aq=%g", *O.Quality));
     for (const std::string& Line : O.InputOptions) AddLine(R.In.OptionLines, Line);
     ApplyOutputLines(O.OutputOptions, R.Out);
+    if (O.Reencode)
+        R.Sound = {false, "--reencode given"};
+    else
+        R.Sound = DecideSoundCopy(Source.Sound, SoundRequestOf(O, Cut));
+    if (R.Sound.Copy) ApplySoundCopy(R.Out);
     return R;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/OptionBuilder.h"
+#include "app/SoundCopyDecision.h"
 #include "cli/CliOptions.h"
 #include "component/OptionRecords.h"
 
@@ -15,6 +16,7 @@ namespace zembra::cli {
 struct TTaskRecords {
     TInputOptions In;
     TOutputOptions Out;
+    TSoundCopyDecision Sound;  // whether the sound is copied unchanged, and why
 };
 
 // OutPath: the output folder ending with '/', empty for beside the input. Cut: the piece of

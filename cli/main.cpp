@@ -65,6 +65,7 @@ struct TTaskEntry {
     std::string Input;  // as given on the command line or found in a folder
     std::string Name;   // shown beside its progress
     std::u16string Output;
+    std::string Copied;  // why the sound is copied unchanged; empty when it is encoded
 };
 
 // Usage errors that need the libraries: they are found before any task starts.
@@ -258,7 +259,13 @@ int Run(const TCliOptions& O) {
             continue;
         }
         Reserved.insert(Out.FileName);
-        Tasks.push_back({File, Utf16ToUtf8(ExtractFileNameW(Input)), Out.FileName});
+        std::string Name = Utf16ToUtf8(ExtractFileNameW(Input));
+        if (Records.Sound.Copy) {
+            Name += " (copied)";
+            // A copied cut is not where the user asked to the sample: say so before it runs.
+            if (Cut && !O.Quiet) Display.Print(stderr, "zembra-cli: " + File + ": " + Records.Sound.Text());
+        }
+        Tasks.push_back({File, Name, Out.FileName, Records.Sound.Copy ? Records.Sound.Why : ""});
     }
 
     std::atomic<bool> Done{false};
@@ -289,6 +296,7 @@ int Run(const TCliOptions& O) {
             if (AFinished && !AException) {
                 Display.Print(stdout, Utf16ToUtf8(Task.Output));
                 Summary.Finished();
+                if (!Task.Copied.empty()) Summary.Copied(Task.Input, Task.Copied);
             } else {
                 Fail(Task.Input, AException ? AMessage : "stopped");
             }

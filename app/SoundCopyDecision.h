@@ -1,0 +1,75 @@
+#pragma once
+
+// Whether a source's sound can go into the output as it is (its packets copied, nothing decoded)
+// instead of being decoded and encoded again: faster by an order of magnitude and without a
+// generation of quality loss. One rule for the command line and the settings dialog.
+
+#include <span>
+#include <string>
+
+#include "binding/FFmpegHeaders.h"
+#include "component/OptionRecords.h"
+
+namespace zembra {
+
+class TCustomAVProbe;
+
+// What the probe knows of the audio stream a conversion takes (the first one). A codec, rate or
+// channel count the probe could not tell leaves the stream unknown, and such a stream is encoded.
+struct TSourceSound {
+    bool Present = false;  // the source has an audio stream
+    AVCodecID CodecId = AV_CODEC_ID_NONE;
+    std::string CodecName;  // the libraries' short name, for the reason text
+    int32_t SampleRate = -1;
+    int32_t Channels = -1;
+
+    bool Known() const { return Present && CodecId != AV_CODEC_ID_NONE && SampleRate > 0 && Channels > 0; }
+};
+
+// The first audio stream of the file the probe has loaded; an empty record when none is loaded.
+TSourceSound SourceSoundOf(TCustomAVProbe& Probe);
+
+// What the output asks of the sound beyond its format: each set item needs the samples decoded.
+struct TSoundRequest {
+    std::string Format;   // the output's suffix without the dot, any case
+    std::string Encoder;  // an encoder the user chose, empty when the format's own is used
+    bool SampleRate = false;
+    bool Channels = false;
+    bool Volume = false;  // a volume other than 256 (unchanged)
+    bool BitRate = false;
+    bool Quality = false;
+    // An option line that acts on the sound (its name, for the reason); empty when none.
+    std::string SoundOption;
+    bool Cut = false;  // allowed: the copy then cuts at packets
+};
+
+struct TSoundCopyDecision {
+    bool Copy = false;
+    std::string Why;  // "AAC fits in m4a", "volume set"
+
+    // "copied: AAC fits in m4a" / "encoded: volume set"
+    std::string Text() const { return (Copy ? "copied: " : "encoded: ") + Why; }
+};
+
+// One row of the table: a codec whose packets the listed formats hold as they are.
+struct TSoundCopyRule {
+    AVCodecID Codec;
+    const char* Label;     // as the reason names it
+    const char* Formats;   // suffixes, separated by blanks
+    const char* Encoders;  // encoder names that write this codec (a choice of one keeps the copy)
+};
+
+// The whole table, for the tests that try every pair.
+std::span<const TSoundCopyRule> SoundCopyRules();
+
+TSoundCopyDecision DecideSoundCopy(const TSourceSound& Source, const TSoundRequest& Request);
+
+// Whether an option line's name acts on the sound (rate, channels, volume, bit rate, quality,
+// codec, resampling, audio filters), so that copying would ignore it or fail on it.
+bool IsSoundOptionName(const std::string& Name);
+
+// The output record copies the sound: an "acodec=copy" option line, and no codec field that the
+// engine would apply after the line.
+void ApplySoundCopy(TOutputOptions& Out);
+
+}  // namespace zembra

@@ -1,0 +1,119 @@
+// zembra-cli copies a source's sound unchanged where the format holds it: the built program on
+// generated clips, its outputs read back packet by packet.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "binding/FFmpegLoader.h"
+#include "tests/media/PacketReader.h"
+#include "tests/media/TestMedia.h"
+#include "tests/support/RunProgram.h"
+
+namespace zembra::testing {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+class SoundCopy : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        FFLoader().SetLibraryPath(DefaultLibraryFolder());
+        ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
+        char Pattern[] = "/tmp/zembra-copy-XXXXXX";
+        ASSERT_NE(::mkdtemp(Pattern), nullptr);
+        Dir = Pattern;
+    }
+    void TearDown() override {
+        std::error_code Ignored;
+        fs::remove_all(Dir, Ignored);
+    }
+
+    static TProgramResult RunCli(const std::vector<std::string>& Arguments) {
+        return RunProgram(ZEMBRA_CLI, Arguments, 60s, {});
+    }
+    // A source whose sound is Encoder at Rate and Channels, beside a short film when Film is set.
+    std::string Source(const std::string& Name, const std::string& Encoder, double Seconds = 1.0,
+                       bool Film = false, int Rate = 44100, int Channels = 2) {
+        testmedia::TClipSpec Spec;
+        Spec.Path = Dir + "/" + Name;
+        if (Film) Spec.Videos.push_back({.FrameCount = static_cast<int>(Seconds * 25)});
+        Spec.Audios.push_back(
+            {.Encoder = Encoder, .SampleRate = Rate, .Channels = Channels, .Duration = Seconds});
+        EXPECT_EQ(testmedia::WriteClip(Spec), "") << Name;
+        return Spec.Path;
+    }
+    static testmedia::TCodedSound Read(const std::string& File) {
+        testmedia::TCodedSound Sound;
+        EXPECT_EQ(testmedia::ReadCodedSound(File, Sound), "") << File;
+        return Sound;
+    }
+    static bool IsPcm(AVCodecID Codec) {
+        return Codec >= AV_CODEC_ID_PCM_S16LE && Codec < AV_CODEC_ID_ADPCM_IMA_QT;
+    }
+
+    std::string Dir;
+};
+
+TEST_F(SoundCopy, EachPairOfTheTableCopiesTheSourcesPacketsAndTheRestEncode) {
+    const struct {
+        const char* Name;  // the source file
+        const char* Encoder;
+        bool Film;
+        const char* Format;
+        bool Copied;
+    } Cases[] = {
+        {"aac.mp4", "aac", true, "m4a", true},
+        {"aac2.mp4", "aac", true, "aac", true},   // raw AAC gains ADTS headers
+        {"adts.aac", "aac", false, "m4a", true},  // ADTS headers go, the packets stay
+        {"mp3.avi", "libmp3lame", true, "mp3", true},
+        {"mp2.mpg", "mp2", true, "mp2", true},
+        {"ac3.mkv", "ac3", true, "ac3", true},
+        {"flac.mkv", "flac", false, "flac", true},
+        {"vorbis.ogg", "libvorbis", false, "ogg", true},
+        {"opus.mkv", "libopus", false, "ogg", true},
+        {"wmav2.asf", "wmav2", false, "wma", true},
+        {"alac.mov", "alac", false, "m4a", true},
+        {"s16le.wav", "pcm_s16le", false, "wav", true},
+        {"s16be.au", "pcm_s16be", false, "au", true},
+        {"mulaw.wav", "pcm_mulaw", false, "au", true},
+        {"s16le2.wav", "pcm_s16le", false, "au", false},  // AU is big-endian
+        {"aac3.mp4", "aac", true, "mp3", false},
+        {"vorbis2.ogg", "libvorbis", false, "m4a", false},
+        {"ac3.ra.mkv", "ac3", false, "ra", false},  // RealMedia swaps AC-3's bytes
+    };
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(std::string(C.Name) + " -> " + C.Format);
+        const std::string In =
+            Source(C.Name, C.Encoder, 1.0, C.Film, C.Encoder == std::string("libopus") ? 48000 : 44100);
+        const TProgramResult R = RunCli({"-f", C.Format, In});
+        ASSERT_EQ(R.Status, 0) << R.Err;
+        const std::string Out = fs::path(In).replace_extension().string() + "_(new)." + C.Format;
+        EXPECT_EQ(Lines(R.Out), std::vector<std::string>{Out});
+        EXPECT_EQ(R.Err.find("copied: " + In + ": ") != std::string::npos, C.Copied) << R.Err;
+        EXPECT_EQ(R.Err.find(fs::path(In).filename().string() + " (copied)") != std::string::npos, C.Copied)
+            << R.Err;
+
+        const testmedia::TCodedSound From = Read(In), To = Read(Out);
+        if (!C.Copied) {
+            EXPECT_NE(To.Joined(), From.Joined());
+            continue;
+        }
+        EXPECT_EQ(To.CodecId, From.CodecId);
+        EXPECT_EQ(To.SampleRate, From.SampleRate);
+        EXPECT_EQ(To.Channels, From.Channels);
+        EXPECT_NEAR(To.Duration, From.Duration, 0.05);
+        if (!IsPcm(From.CodecId)) {
+            EXPECT_EQ(To.Packets.size(), From.Packets.size());
+        }
+        EXPECT_TRUE(To.Joined() == From.Joined())
+            << To.Joined().size() << " bytes against " << From.Joined().size();
+    }
+}
+
+}  // namespace
+}  // namespace zembra::testing
