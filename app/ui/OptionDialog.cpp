@@ -114,6 +114,12 @@ TfrmOption::TfrmOption(QWidget* Parent) : QDialog(Parent) {
         return QStorageInfo(Folder).fileSystemType().toStdString();
     };
     FBuilt = true;
+    // Every choice the sound copy depends on shows its effect at once.
+    for (TRadioGroup* Group : {grpAudioSampleRate, grpAudioChannels, grpAudioCodec})
+        connect(Group, &TRadioGroup::ItemIndexChanged, this, &TfrmOption::UpdateFormatSummary);
+    for (QCheckBox* Box : {chkAudioVolume, chkAudioBitRate, chkCutClip, chkCopySound})
+        connect(Box, &QCheckBox::toggled, this, &TfrmOption::UpdateFormatSummary);
+    connect(edtAudioVolume, &QLineEdit::textChanged, this, &TfrmOption::UpdateFormatSummary);
     DoUpdateHook();
     UpdateFormatSummary();
 }
@@ -195,6 +201,16 @@ QWidget* TfrmOption::CreateOutputPage() {
         QStringLiteral("Title, artist, album and the other tags of the source, and its cover "
                        "picture where the output format can hold one"));
     Right->addWidget(chkKeepTags);
+    chkCopySound = Check(
+        "chkCopySound",
+        QStringLiteral("Copy the sound unchanged when the format allows (faster, no quality loss)"), Page);
+    chkCopySound->setToolTip(
+        QStringLiteral("The source's sound goes in as it is when the output format holds its codec and no "
+                       "sound setting asks for a change; a cut then starts and ends on whole packets"));
+    Right->addWidget(chkCopySound);
+    lblSoundCopy = Named(new QLabel(Page), "lblSoundCopy");
+    lblSoundCopy->setWordWrap(true);
+    Right->addWidget(lblSoundCopy);
     Right->addWidget(Named(new QLabel(QStringLiteral("Output Folder"), Page), "lblOutPath"));
     auto* OutRow = new QHBoxLayout;
     edtOutPath = Edit("edtOutPath", QString::fromLatin1(kSameAsInput), Page, true);
@@ -427,12 +443,14 @@ void TfrmOption::SetProbe(TCustomAVProbe* Probe) {
     FProbe = Probe;
     const bool Loaded = Probe && Probe->Loaded();
     FVideoStream = Loaded && Probe->VideoStreamCount() > 0 ? Probe->FirstVideoStreamIndex() : -1;
-    FDuration = Loaded ? SourceInfoOf(*Probe).Duration : -1;
+    FSource = Loaded ? SourceInfoOf(*Probe) : TSourceInfo{};
+    FDuration = FSource.Duration;
     SetupTrackBar();
     UpdatePreview();
     QString Info = Loaded ? Q(Probe->GetFileInfoText()) : QString();
     Info.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     mmoAVFileInfo->setPlainText(Info);
+    UpdateFormatSummary();
 }
 
 void TfrmOption::SetBuildContext(const TBuildContext& Context) {
@@ -471,6 +489,7 @@ TOptionChoices TfrmOption::Choices() const {
     C.CopyTimestamp = chkCopyTimestamp->isChecked();
     C.Overwrite = chkOverwrite->isChecked();
     C.KeepTags = chkKeepTags->isChecked();
+    C.CopySound = chkCopySound->isChecked();
     C.OutPath = edtOutPath->text().toStdU16String();
 
     C.FrameSize = S(cboFrameSize->currentText());
@@ -553,7 +572,16 @@ void TfrmOption::DoUpdateHook() {
 }
 
 void TfrmOption::UpdateFormatSummary() {
-    lblFormatSummary->setText(Q(FormatSummary(S(grpFormats->ItemText()))));
+    if (!FBuilt) return;
+    const TOptionChoices C = Choices();
+    const TSoundCopyDecision Sound = SoundCopyFor(C, FSource);
+    std::string Summary = FormatSummary(C.Format);
+    if (C.CopySound && Sound.Copy)
+        Summary += Summary.empty() ? "sound copied unchanged" : "; sound copied unchanged";
+    lblFormatSummary->setText(Q(Summary));
+    // Unchecked, a copy the format would allow is still worth knowing about.
+    lblSoundCopy->setText(
+        Q(C.CopySound || !Sound.Copy ? Sound.Text() : "encoded: copying is off (" + Sound.Why + ")"));
 }
 
 void TfrmOption::showEvent(QShowEvent* Event) {

@@ -96,6 +96,7 @@ class TfrmOption : public QDialog {
     bool FBuilt = false;
     TCustomAVProbe* FProbe = nullptr;
     int FVideoStream = -1;
+    TSourceInfo FSource;  // of the probe last set
     int64_t FDuration = -1;
     int64_t FStep = 1;
     // Set while the dialog itself moves the track bar, so that no picture is decoded for it.
@@ -130,6 +131,8 @@ class TfrmOption : public QDialog {
     QCheckBox* chkCopyTimestamp = nullptr;
     QCheckBox* chkOverwrite = nullptr;
     QCheckBox* chkKeepTags = nullptr;
+    QCheckBox* chkCopySound = nullptr;
+    QLabel* lblSoundCopy = nullptr;  // whether the sound would be copied, and why
     QLineEdit* edtOutPath = nullptr;
     QPushButton* btnOutPath = nullptr;
     QCheckBox* chkApplyRemaining = nullptr;

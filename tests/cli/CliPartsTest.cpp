@@ -12,6 +12,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CutRequest.h"
 #include "cli/OptionNameCheck.h"
+#include "cli/TaskRecords.h"
 #include "cli/TimeText.h"
 
 namespace zembra::cli {
@@ -169,6 +170,57 @@ TEST(CliParts, TheReportListsFailuresAboveTheCounts) {
         (std::vector<std::string>{
             "failed: a b.wav: the cut starts at 00:00:05.000, at or past the end of the file (00:00:01.000)",
             "failed: x.avi: stopped", "2 finished, 2 failed, 1 skipped"}));
+}
+
+// The sound of an AAC film goes into m4a unchanged unless an option needs the samples.
+TEST(CliParts, EachOptionThatChangesTheSoundTurnsTheCopyIntoAnEncoding) {
+    TSourceInfo Source;
+    Source.FileName = u"/films/a.mp4";
+    Source.Duration = 60'000'000;
+    Source.Sound = {true, AV_CODEC_ID_AAC, "aac", 48000, 2};
+    TBuildContext Context;
+    Context.FileExists = [](const std::u16string&) { return false; };
+    const struct {
+        std::vector<std::string> Arguments;
+        const char* Text;
+    } Cases[] = {
+        {{"-f", "m4a"}, "copied: AAC fits in m4a"},
+        {{"-f", "aac", "--keep-video"}, "copied: AAC fits in aac"},
+        {{"-f", "m4a", "--reencode"}, "encoded: --reencode given"},
+        {{"-f", "m4a", "--rate", "44100"}, "encoded: sample rate set"},
+        {{"-f", "m4a", "--channels", "2"}, "encoded: channels set"},
+        {{"-f", "m4a", "--volume", "300"}, "encoded: volume set"},
+        {{"-f", "m4a", "--volume", "256"}, "copied: AAC fits in m4a"},
+        {{"-f", "m4a", "--bitrate", "96"}, "encoded: bit rate set"},
+        {{"-f", "m4a", "--quality", "2"}, "encoded: quality set"},
+        {{"-f", "m4a", "--codec", "aac"}, "copied: AAC fits in m4a"},
+        {{"-f", "m4a", "--codec", "alac"}, "encoded: encoder alac chosen"},
+        {{"-f", "m4a", "--output-option", "ar=8000"}, "encoded: option ar set"},
+        {{"-f", "m4a", "--output-option", "movflags=faststart"}, "copied: AAC fits in m4a"},
+        {{"-f", "m4a", "--cut", "1-2"}, "copied: AAC fits in m4a, cut at packets, not samples"},
+        {{"-f", "mp3"}, "encoded: AAC does not fit in mp3"},
+        {{"-f", "mkv"}, "encoded: AAC does not fit in mkv"},
+    };
+    for (const auto& C : Cases) {
+        TCliOptions O;
+        std::string Error;
+        std::vector<std::string> Arguments = C.Arguments;
+        Arguments.push_back("a.mp4");
+        ASSERT_TRUE(ParseCommandLine(Arguments, O, Error)) << Error;
+        const TTaskRecords R = BuildTaskRecords(O, Source, O.Cut, u"", Context);
+        EXPECT_EQ(R.Sound.Text(), C.Text);
+        const bool Copied = R.Out.OptionLines.find("acodec=copy") != std::string::npos;
+        EXPECT_EQ(Copied, R.Sound.Copy) << C.Text;
+        EXPECT_TRUE(!Copied || R.Out.AudioCodec.empty()) << C.Text;
+    }
+
+    TBatchSummary S;
+    S.Finished();
+    S.Copied("a.mp4", "AAC fits in m4a");
+    S.Failed("b.avi", "stopped");
+    EXPECT_EQ(S.ReportLines(),
+              (std::vector<std::string>{"copied: a.mp4: AAC fits in m4a", "failed: b.avi: stopped",
+                                        "1 finished, 1 failed, 0 skipped"}));
 }
 
 }  // namespace

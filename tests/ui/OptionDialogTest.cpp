@@ -458,6 +458,61 @@ TEST_F(uiOptionDialog, PreviewShowsTheReadersPictureAndOnlyWhereThereIsOne) {
     EXPECT_TRUE(Bar->isVisibleTo(Dialog.get()));
 }
 
+// The sample film's sound is MP3: the box copies it into mp3 as long as no sound setting asks
+// for decoding, and the dialog says why either way.
+TEST_F(uiOptionDialog, TheSoundCopyBoxCopiesWhereTheFormatHoldsTheSource) {
+    Load(Sample(testmedia::TSampleKind::Avi));
+    auto* Copy = Box("chkCopySound");
+    EXPECT_EQ(Copy->text(), "Copy the sound unchanged when the format allows (faster, no quality loss)");
+    EXPECT_FALSE(Copy->isChecked());
+    auto* Summary = Find<QLabel>("lblFormatSummary");
+    auto* Reason = Find<QLabel>("lblSoundCopy");
+    const auto Copies = [this] {
+        return Dialog->GetOutputOptions().OptionLines.find("acodec=copy\r\n") != std::string::npos;
+    };
+
+    struct TStep {
+        std::function<void()> Act;
+        bool Copied;
+        const char* Summary;
+        const char* Reason;
+    };
+    const TStep Steps[] = {
+        {[] {}, false, "MP3 audio (LAME), video dropped", "encoded: copying is off (MP3 fits in mp3)"},
+        {[&] { Copy->setChecked(true); }, true, "MP3 audio (LAME), video dropped; sound copied unchanged",
+         "copied: MP3 fits in mp3"},
+        {[&] { Box("chkAudioVolume")->setChecked(true); }, true,
+         "MP3 audio (LAME), video dropped; sound copied unchanged", "copied: MP3 fits in mp3"},  // 256
+        {[&] { Edit("edtAudioVolume")->setText("300"); }, false, "MP3 audio (LAME), video dropped",
+         "encoded: volume set"},
+        {[&] { Box("chkAudioVolume")->setChecked(false); }, true,
+         "MP3 audio (LAME), video dropped; sound copied unchanged", "copied: MP3 fits in mp3"},
+        {[&] { Find<TRadioGroup>("grpAudioSampleRate")->SetItemIndex(1); }, false,
+         "MP3 audio (LAME), video dropped", "encoded: sample rate set"},
+        {[&] { Find<TRadioGroup>("grpAudioSampleRate")->SetItemIndex(0); }, true,
+         "MP3 audio (LAME), video dropped; sound copied unchanged", "copied: MP3 fits in mp3"},
+        {[&] { Box("chkAudioBitRate")->setChecked(true); }, false, "MP3 audio (LAME), video dropped",
+         "encoded: bit rate set"},
+        {[&] { Box("chkAudioBitRate")->setChecked(false); }, true,
+         "MP3 audio (LAME), video dropped; sound copied unchanged", "copied: MP3 fits in mp3"},
+        {[&] { Find<TRadioGroup>("grpAudioCodec")->SetItemIndex(4); }, true,  // "MP3": the source's own
+         "MP3 audio (LAME), video dropped; sound copied unchanged", "copied: MP3 fits in mp3"},
+        {[&] { Find<TRadioGroup>("grpAudioCodec")->SetItemIndex(3); }, false,
+         "MP3 audio (LAME), video dropped", "encoded: encoder flac chosen"},
+        {[&] { SelectFormat("Ogg"); }, false, "Ogg: Theora video + FLAC audio",
+         "encoded: MP3 does not fit in ogg"},
+        {[&] { Copy->setChecked(false); }, false, "Ogg: Theora video + FLAC audio",
+         "encoded: MP3 does not fit in ogg"},
+    };
+    for (size_t I = 0; I < std::size(Steps); ++I) {
+        SCOPED_TRACE("step " + std::to_string(I));
+        Steps[I].Act();
+        EXPECT_EQ(Copies(), Steps[I].Copied);
+        EXPECT_EQ(Summary->text().toStdString(), Steps[I].Summary);
+        EXPECT_EQ(Reason->text().toStdString(), Steps[I].Reason);
+    }
+}
+
 TEST_F(uiOptionDialog, HookBoxesFollowTheHookFolder) {
     Load(Sample(testmedia::TSampleKind::Avi));
     std::set<std::u16string> Files = {u"/hooks/watermark.so"};
