@@ -325,17 +325,22 @@ TEST_F(Run, ATaskEndingAsAWaitingStopBeginsDoesNotDeadlock) {
     Build(C, 4);
     std::atomic<bool> Armed{true};
     std::atomic<bool> InsideEnd{false};
+    std::atomic<bool> Stopping{false};
     C.BeforeTerminate = [&](TCustomFFmpeg& Sender) {
         if (!Armed.exchange(false)) return;
         std::lock_guard<TEventLock> G(C.Lock());
         InsideEnd = true;
         NotifyMainThread();
-        std::this_thread::sleep_for(100ms);  // the stop begins meanwhile
-        C.ReportEnd(Sender);                 // starts the next task, under the same lock
+        // The stop begins meanwhile: waited for, not guessed, since a busy machine may keep
+        // the main thread from it for longer than any fixed pause.
+        while (!Stopping.load()) std::this_thread::sleep_for(1ms);
+        std::this_thread::sleep_for(100ms);
+        C.ReportEnd(Sender);  // starts the next task, under the same lock
         InsideEnd = false;
     };
     C.StartTasks(1);
     ASSERT_TRUE(WaitInMainThread([&] { return InsideEnd.load(); }, 20s));
+    Stopping = true;
     C.StopTasks(true);
     ASSERT_TRUE(Events.WaitForTerminates(5));
     EXPECT_TRUE(C.WaitForEventThreads(20s));
