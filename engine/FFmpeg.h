@@ -302,6 +302,8 @@ class TCustomFFmpeg {
     // File tables.
     std::array<AVFormatContext*, kMaxFiles> FInputFiles{};
     std::array<int64_t, kMaxFiles> FInputFilesTsOffset{};
+    // Opened at a cut's start (seeked there) with its offset putting the start at zero.
+    std::array<bool, kMaxFiles> FInputFilesCut{};
     std::array<std::array<double, kMaxStreams>, kMaxFiles> FInputTsScale{};
     // Per input stream its decoder context, as the stream information filled it.
     std::array<std::vector<TCodecContextPtr>, kMaxFiles> FInputCodecs;

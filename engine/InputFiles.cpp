@@ -182,6 +182,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
 
     int64_t Timestamp = S.StartTime;
     if (Ic->start_time != AV_NOPTS_VALUE) Timestamp = SaturatingAdd(Timestamp, Ic->start_time);
+    const bool Cut = S.StartTime != 0 && !S.CopyTs;
     if (S.StartTime != 0) {
         // A failed seek leaves the file where the library left it.
         (void)lavf.av_seek_frame(Ic, -1, Timestamp, AVSEEK_FLAG_BACKWARD);
@@ -270,6 +271,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
     const int Index = FInputFileCount;
     FInputFiles[Index] = Ic;
     FInputFilesTsOffset[Index] = SaturatingSub(S.InputTsOffset, S.CopyTs ? 0 : Timestamp);
+    FInputFilesCut[Index] = Cut;
     FInputCodecs[Index] = std::move(Codecs);
     FInputDecoders.insert(FInputDecoders.end(), Decoders.begin(), Decoders.end());
     if (S.Verbose >= 0) lavf.av_dump_format(Ic, Index, URL.c_str(), 0);

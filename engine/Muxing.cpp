@@ -22,6 +22,15 @@ constexpr int kSubtitleBufferSize = 1024 * 1024;
 
 void TTranscoder::WritePacket(TOutputStreamState& Ost, AVPacket* Packet, AVRational TimeBase) {
     TEncoderState& Enc = *Ost.Enc;
+    // The seek to a cut's start lands some packets early. Copied sound starts with the packet
+    // that holds the start, not with whole packets before it: the cut input's offset put the
+    // start at zero.
+    if (!Ost.EncodingNeeded && Ost.St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
+        FJob.FInputFilesCut[FInputs[Ost.SourceIndex].FileIndex] && Packet->pts != AV_NOPTS_VALUE &&
+        Packet->duration > 0 && SaturatingAdd(Packet->pts, Packet->duration) <= 0) {
+        lavc.av_packet_unref(Packet);
+        return;
+    }
     if (Enc.Filters.empty()) {
         lavc.av_packet_rescale_ts(Packet, TimeBase, Ost.St->time_base);
         Mux(Ost, Packet);

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -112,6 +114,60 @@ TEST_F(SoundCopy, EachPairOfTheTableCopiesTheSourcesPacketsAndTheRestEncode) {
         }
         EXPECT_TRUE(To.Joined() == From.Joined())
             << To.Joined().size() << " bytes against " << From.Joined().size();
+    }
+}
+
+// The copy covers the cut with whole packets: from the one that holds the start to the one
+// that holds the end, the source's bytes in between.
+TEST_F(SoundCopy, ACopiedCutTakesThePacketsAroundItsEnds) {
+    const std::string In = Source("long.mp4", "aac", 3.0, true);
+    const TProgramResult R = RunCli({"-f", "m4a", "--cut", "1-2", In});
+    ASSERT_EQ(R.Status, 0) << R.Err;
+    EXPECT_NE(R.Err.find(In + ": copied: AAC fits in m4a, cut at packets, not samples\n"), std::string::npos)
+        << R.Err;
+    const testmedia::TCodedSound From = Read(In), To = Read(Dir + "/long_(new).m4a");
+    const auto Holds = [](const testmedia::TCodedPacket& P, double Time) {
+        return P.Time <= Time + 1e-6 && Time < P.Time + P.Duration - 1e-6;
+    };
+    const auto First =
+        std::find_if(From.Packets.begin(), From.Packets.end(), [&](const auto& P) { return Holds(P, 1.0); });
+    const auto Last =
+        std::find_if(From.Packets.begin(), From.Packets.end(), [&](const auto& P) { return Holds(P, 2.0); });
+    ASSERT_TRUE(First != From.Packets.end() && Last != From.Packets.end());
+    const std::vector<testmedia::TCodedPacket> Expected(First, Last + 1);
+    ASSERT_EQ(To.Packets.size(), Expected.size());
+    for (size_t I = 0; I < Expected.size(); ++I) {
+        EXPECT_EQ(To.Packets[I].Payload, Expected[I].Payload) << "packet " << I;
+        EXPECT_NEAR(To.Packets[I].Time, Expected[I].Time - 1.0, 0.001) << "packet " << I;
+    }
+}
+
+// A stream whose codec, rate or channel count cannot be read is never copied into a file that
+// would carry the same unreadable parameters: it goes the encoding way and fails there.
+TEST_F(SoundCopy, ASourceWithoutKnownSoundParametersIsNeverCopied) {
+    const struct {
+        const char* Name;
+        size_t Offset;  // into the WAV header's format chunk
+        std::vector<char> Bytes;
+    } Broken[] = {
+        {"no-codec.wav", 20, {0x34, 0x12}},
+        {"no-channels.wav", 22, {0, 0}},
+        {"no-rate.wav", 24, {0, 0, 0, 0}},
+    };
+    for (const auto& B : Broken) {
+        SCOPED_TRACE(B.Name);
+        const std::string In = Source(B.Name, "pcm_s16le", 0.5);
+        {
+            std::fstream File(In, std::ios::in | std::ios::out | std::ios::binary);
+            File.seekp(static_cast<std::streamoff>(B.Offset));
+            File.write(B.Bytes.data(), static_cast<std::streamsize>(B.Bytes.size()));
+            ASSERT_TRUE(File.good());
+        }
+        const TProgramResult R = RunCli({"-f", "wav", In});
+        EXPECT_EQ(R.Status, 1) << R.Err;
+        EXPECT_EQ(R.Err.find("copied"), std::string::npos) << R.Err;
+        EXPECT_NE(R.Err.find("failed: " + In + ": "), std::string::npos) << R.Err;
+        EXPECT_FALSE(fs::exists(fs::path(In).replace_extension().string() + "_(new).wav"));
     }
 }
 
