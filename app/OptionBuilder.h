@@ -97,7 +97,8 @@ struct TSourceInfo {
     TSourceSound Sound;  // the audio stream a conversion takes
 };
 
-// What a probe that has loaded the source tells the builder.
+// What a probe that has loaded the source tells the builder. May read packets of an MPEG
+// stream and seek back to the start (see SourceSoundOf): call it before reading pictures.
 TSourceInfo SourceInfoOf(TCustomAVProbe& Probe);
 
 // The enabled states the hook folder's contents give the hook controls.

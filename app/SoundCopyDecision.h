@@ -27,6 +27,8 @@ struct TSourceSound {
 };
 
 // The first audio stream of the file the probe has loaded; an empty record when none is loaded.
+// The MPEG audio of an MPEG-TS or MPEG-PS file is told by its first frame: the probe reads
+// packets and seeks back to the start of the file.
 TSourceSound SourceSoundOf(TCustomAVProbe& Probe);
 
 // What the output asks of the sound beyond its format: each set item needs the samples decoded.

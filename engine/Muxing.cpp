@@ -18,16 +18,20 @@ namespace {
 
 constexpr int kSubtitleBufferSize = 1024 * 1024;
 
+// Whether a packet of copied sound stays out of the output. CutInput: its input was opened at a
+// cut's start, with an offset that puts the start at zero. The seek there lands some packets
+// early: the copy starts with the packet that holds the start, not with whole packets before it.
+bool SkipCopiedSound(const AVPacket& Packet, bool CutInput) {
+    return CutInput && Packet.pts != AV_NOPTS_VALUE && Packet.duration > 0 &&
+           SaturatingAdd(Packet.pts, Packet.duration) <= 0;
+}
+
 }  // namespace
 
 void TTranscoder::WritePacket(TOutputStreamState& Ost, AVPacket* Packet, AVRational TimeBase) {
     TEncoderState& Enc = *Ost.Enc;
-    // The seek to a cut's start lands some packets early. Copied sound starts with the packet
-    // that holds the start, not with whole packets before it: the cut input's offset put the
-    // start at zero.
     if (!Ost.EncodingNeeded && Ost.St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
-        FJob.FInputFilesCut[FInputs[Ost.SourceIndex].FileIndex] && Packet->pts != AV_NOPTS_VALUE &&
-        Packet->duration > 0 && SaturatingAdd(Packet->pts, Packet->duration) <= 0) {
+        SkipCopiedSound(*Packet, FJob.FInputFilesCut[FInputs[Ost.SourceIndex].FileIndex])) {
         lavc.av_packet_unref(Packet);
         return;
     }

@@ -443,6 +443,8 @@ void TfrmOption::SetProbe(TCustomAVProbe* Probe) {
     FProbe = Probe;
     const bool Loaded = Probe && Probe->Loaded();
     FVideoStream = Loaded && Probe->VideoStreamCount() > 0 ? Probe->FirstVideoStreamIndex() : -1;
+    // Read once, before the frame reader moves through the file: telling an MPEG stream's sound
+    // apart reads some of its packets.
     FSource = Loaded ? SourceInfoOf(*Probe) : TSourceInfo{};
     FDuration = FSource.Duration;
     SetupTrackBar();
@@ -536,8 +538,7 @@ TOptionChoices TfrmOption::Choices() const {
 
 TOutputOptions TfrmOption::GetOutputOptions() {
     TOptionChoices C = Choices();
-    const TSourceInfo Source = FProbe ? SourceInfoOf(*FProbe) : TSourceInfo{};
-    TOutputOptions Options = BuildOutputOptions(C, Source, FContext);
+    TOutputOptions Options = BuildOutputOptions(C, FSource, FContext);
     // The builder trims the hook texts and fills empty ones; the edits show what was used.
     edtImlib2Txt->setText(Q(C.Imlib2TextEdit));
     edtQuarnHookTxt->setText(Q(C.DemoHookTextEdit));
@@ -545,8 +546,7 @@ TOutputOptions TfrmOption::GetOutputOptions() {
 }
 
 TInputOptions TfrmOption::GetInputOptions() {
-    const TSourceInfo Source = FProbe ? SourceInfoOf(*FProbe) : TSourceInfo{};
-    return BuildInputOptions(Choices(), Source);
+    return BuildInputOptions(Choices(), FSource);
 }
 
 void TfrmOption::DoUpdateHook() {

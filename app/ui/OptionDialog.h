@@ -96,7 +96,7 @@ class TfrmOption : public QDialog {
     bool FBuilt = false;
     TCustomAVProbe* FProbe = nullptr;
     int FVideoStream = -1;
-    TSourceInfo FSource;  // of the probe last set
+    TSourceInfo FSource;  // of the probe last set, what the records are built for
     int64_t FDuration = -1;
     int64_t FStep = 1;
     // Set while the dialog itself moves the track bar, so that no picture is decoded for it.

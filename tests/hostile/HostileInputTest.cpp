@@ -159,12 +159,14 @@ TEST_F(HostileInput, AVideoCutShortAtSeveralPoints) {
         const TResult R = RunCli({"-q", "-o", Out, File});
         ExpectCleanFailure(R, File, File + ": Error while parsing header", Before, OutBefore);
     }
-    // Past them, what is there converts, as far as it goes.
+    // Past them, what is there converts, as far as it goes: the decoders through a torn end (a
+    // copy of the sound, the default for this film's MP3, takes its whole packets; a quarter of
+    // the film holds one, and an mp3 file of one frame is more than the libraries read back).
     for (const size_t Cut : {Whole.size() / 4, Whole.size() / 2, Whole.size() * 3 / 4, Whole.size() - 1}) {
         const std::string File = Path("part" + std::to_string(Cut) + ".avi");
         WriteAll(File, Whole.substr(0, Cut));
         const TFileState Before = TFileState::Of(File);
-        ExpectMp3Outputs(RunCli({"-q", "-o", Out, File}), File, Before);
+        ExpectMp3Outputs(RunCli({"-q", "--reencode", "-o", Out, File}), File, Before);
     }
 }
 
