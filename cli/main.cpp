@@ -28,6 +28,7 @@
 #include "component/RUvivoVOV.h"
 #include "logging/FFmpegLogger.h"
 #include "util/MainThread.h"
+#include "util/OpenFileLimit.h"
 #include "util/StringUtils.h"
 #include "util/WideFiles.h"
 
@@ -194,7 +195,17 @@ int Run(const TCliOptions& O) {
     }
 
     InstallInterruptHandler();
+    // Files go into the component a few at a time while the run goes, and ended tasks leave it,
+    // so that the memory does not grow with the size of the batch. A run takes at most Cap tasks
+    // (then the next run takes over), which keeps the list short without a task ever leaving it
+    // while the run's events may still name it by its index.
+    const int32_t Threads = TasksAtOnce(O, Inputs.Items.size());
+    const size_t Ahead = 2 * static_cast<size_t>(std::max(Threads, 1)) + 16;
+    const size_t Cap = 8 * Ahead;
     std::vector<TTaskEntry> Tasks;
+    Tasks.reserve(Cap);             // never reallocated: the event handlers read it meanwhile
+    std::atomic<size_t> Listed{0};  // entries the handlers may read
+    std::atomic<size_t> Ended{0};   // tasks of the current run that reported their end
     // Every input of the batch is taken before any output is named: an output is opened (and
     // emptied, with --overwrite) when its task is set up, before an earlier task read its input.
     std::set<std::u16string> Reserved;
@@ -208,65 +219,70 @@ int Run(const TCliOptions& O) {
     };
     // A folder named for conversion that holds nothing to convert is most likely a mistake.
     for (const std::string& Folder : Inputs.EmptyFolders) Fail(Folder, "no media file in this folder");
-    for (const TInputItem& Item : Inputs.Items) {
-        if (gInterrupted) break;
-        const std::string& File = Item.Path;
-        const std::u16string Input = ExpandFileNameW(Utf8ToUtf16(File));
-        std::u16string OutPath;
-        if (!OutputDir.empty()) {
-            OutPath = OutputDir + Utf8ToUtf16(Item.SubFolder);
-            std::error_code Error;
-            std::filesystem::create_directories(FileSystemName(OutPath), Error);
-            if (Error) {
-                Fail(File, "cannot make the folder " + Utf16ToUtf8(OutPath) + ": " + Error.message());
-                continue;
+    size_t NextItem = 0;
+    auto AddTasks = [&](size_t Limit) {
+        for (; NextItem < Inputs.Items.size() && Tasks.size() < std::min(Limit, Cap); ++NextItem) {
+            if (gInterrupted) break;
+            const TInputItem& Item = Inputs.Items[NextItem];
+            const std::string& File = Item.Path;
+            const std::u16string Input = ExpandFileNameW(Utf8ToUtf16(File));
+            std::u16string OutPath;
+            if (!OutputDir.empty()) {
+                OutPath = OutputDir + Utf8ToUtf16(Item.SubFolder);
+                std::error_code Error;
+                std::filesystem::create_directories(FileSystemName(OutPath), Error);
+                if (Error) {
+                    Fail(File, "cannot make the folder " + Utf16ToUtf8(OutPath) + ": " + Error.message());
+                    continue;
+                }
             }
-        }
-        if (O.SkipExisting) {
-            const std::u16string Existing = PlainOutputName(O, Input, OutPath);
-            if (FileExistsW(Existing)) {
-                if (!O.Quiet)
-                    Display.Print(stderr,
-                                  "zembra-cli: " + File + ": skipped, " + Utf16ToUtf8(Existing) + " exists");
-                Summary.Skipped();
-                continue;
+            if (O.SkipExisting) {
+                const std::u16string Existing = PlainOutputName(O, Input, OutPath);
+                if (FileExistsW(Existing)) {
+                    if (!O.Quiet)
+                        Display.Print(stderr, "zembra-cli: " + File + ": skipped, " + Utf16ToUtf8(Existing) +
+                                                  " exists");
+                    Summary.Skipped();
+                    continue;
+                }
             }
-        }
-        const TSourceInfo Source = Inspect(Component.Probe(), Input);
-        std::optional<TCutRequest> Cut = O.Cut;
-        if (Cut) {
-            const TResolvedCut Resolved = ResolveCut(*Cut, Source.Duration);
-            if (!Resolved.Ok) {
-                Fail(File, Resolved.Message);
-                continue;
+            const TSourceInfo Source = Inspect(Component.Probe(), Input);
+            std::optional<TCutRequest> Cut = O.Cut;
+            if (Cut) {
+                const TResolvedCut Resolved = ResolveCut(*Cut, Source.Duration);
+                if (!Resolved.Ok) {
+                    Fail(File, Resolved.Message);
+                    continue;
+                }
+                if (!Resolved.Message.empty() && !O.Quiet)
+                    Display.Print(stderr, "zembra-cli: " + File + ": warning: " + Resolved.Message);
+                Cut = Resolved.Cut;
             }
-            if (!Resolved.Message.empty() && !O.Quiet)
-                Display.Print(stderr, "zembra-cli: " + File + ": warning: " + Resolved.Message);
-            Cut = Resolved.Cut;
-        }
-        TTaskRecords Records = BuildTaskRecords(O, Source, Cut, OutPath, Context);
-        TInputOptions& In = Records.In;
-        TOutputOptions& Out = Records.Out;
+            TTaskRecords Records = BuildTaskRecords(O, Source, Cut, OutPath, Context);
+            TInputOptions& In = Records.In;
+            TOutputOptions& Out = Records.Out;
 
-        const int32_t Index = Component.NewTask(Input, &In);
-        if (Index < 0) {
-            Fail(File, Component.LastError());
-            continue;
+            std::string Name = Utf16ToUtf8(ExtractFileNameW(Input));
+            if (Records.Sound.Copy) {
+                Name += " (copied)";
+                // A copied cut is not where the user asked to the sample: say so before it runs.
+                if (Cut && !O.Quiet)
+                    Display.Print(stderr, "zembra-cli: " + File + ": " + Records.Sound.Text());
+            }
+            // Listed first: a task added during the run may end before NewTask returns.
+            Tasks.push_back({File, Name, Out.FileName, Records.Sound.Copy ? Records.Sound.Why : ""});
+            Listed = Tasks.size();
+            const int32_t Index = Component.NewTask(Input, &In);
+            if (Index < 0 || !Component.SetTaskOutput(Index, Out.FileName, &Out)) {
+                Fail(File, Component.LastError());
+                if (Index >= 0) Component.DeleteTask(Index);
+                Listed = Tasks.size() - 1;
+                Tasks.pop_back();
+                continue;
+            }
+            Reserved.insert(Out.FileName);
         }
-        if (!Component.SetTaskOutput(Index, Out.FileName, &Out)) {
-            Fail(File, Component.LastError());
-            Component.DeleteTask(Index);
-            continue;
-        }
-        Reserved.insert(Out.FileName);
-        std::string Name = Utf16ToUtf8(ExtractFileNameW(Input));
-        if (Records.Sound.Copy) {
-            Name += " (copied)";
-            // A copied cut is not where the user asked to the sample: say so before it runs.
-            if (Cut && !O.Quiet) Display.Print(stderr, "zembra-cli: " + File + ": " + Records.Sound.Text());
-        }
-        Tasks.push_back({File, Name, Out.FileName, Records.Sound.Copy ? Records.Sound.Why : ""});
-    }
+    };
 
     std::atomic<bool> Done{false};
     std::atomic<bool> Stopping{false};
@@ -278,7 +294,7 @@ int Run(const TCliOptions& O) {
     };
     Component.SetOnProgress([&](int32_t AIndex, int32_t, int32_t AFPS, int32_t ACurrentDuration, float, float,
                                 int64_t ACurrentSize, int32_t ATotalOutputDuration) {
-        if (AIndex >= 0 && static_cast<size_t>(AIndex) < Tasks.size())
+        if (AIndex >= 0 && static_cast<size_t>(AIndex) < Listed.load())
             Display.Update(AIndex, Tasks[AIndex].Name,
                            {AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration});
         CheckInterrupt();
@@ -290,8 +306,10 @@ int Run(const TCliOptions& O) {
                 NotifyMainThread();
                 return;
             }
-            if (static_cast<size_t>(AIndex) >= Tasks.size()) return;
+            if (static_cast<size_t>(AIndex) >= Listed.load()) return;
             const TTaskEntry& Task = Tasks[AIndex];
+            ++Ended;
+            NotifyMainThread();
             Display.Remove(AIndex);
             if (AFinished && !AException) {
                 Display.Print(stdout, Utf16ToUtf8(Task.Output));
@@ -303,14 +321,32 @@ int Run(const TCliOptions& O) {
             CheckInterrupt();
         });
 
-    if (!Tasks.empty() && !gInterrupted) {
-        Component.SetProgressInterval(250);
-        Component.StartTasks(TasksAtOnce(O, Tasks.size()));
+    Component.SetProgressInterval(250);
+    // Room for another task while the run goes (a sequential run returns when it is over).
+    auto Room = [&] {
+        return Threads > 0 && !Stopping.load() && NextItem < Inputs.Items.size() && Tasks.size() < Cap &&
+               Tasks.size() < Ended.load() + Ahead;
+    };
+    for (AddTasks(Ahead); !Tasks.empty() && !gInterrupted; AddTasks(Ahead)) {
+        Done = false;
+        Ended = 0;
+        Component.StartTasks(Threads);
         while (!Done) {
-            WaitInMainThread([&] { return Done.load() || (gInterrupted.load() && !Stopping.load()); });
+            WaitInMainThread(
+                [&] { return Done.load() || (gInterrupted.load() && !Stopping.load()) || Room(); });
             CheckInterrupt();
+            if (Room()) AddTasks(Ended.load() + Ahead);
         }
         Component.WaitForEventThreads();
+        // The run's tasks go; one added as the run ended has not run and waits for the next.
+        size_t Ran = 0;
+        while (Ran < Tasks.size() && Component.Task(0) && Component.Task(0)->Terminated()) {
+            Component.DeleteTask(0);
+            ++Ran;
+        }
+        Listed = Tasks.size() - Ran;
+        Tasks.erase(Tasks.begin(), Tasks.begin() + static_cast<std::ptrdiff_t>(Ran));
+        if (Stopping) break;
     }
     PumpMainThreadQueue();  // lines the codecs' own threads posted last
     Component.SetOnProgress(nullptr);
@@ -326,6 +362,8 @@ int Run(const TCliOptions& O) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A music library is thousands of files; the session's default limit is far lower.
+    zembra::RaiseOpenFileLimit();
     std::vector<std::string> Arguments(argv + 1, argv + argc);
     zembra::cli::TCliOptions Options;
     std::string Error;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -129,6 +130,29 @@ TEST_F(Cli, AnExistingOutputGetsANumberedNameAndOverwriteReplacesIt) {
     EXPECT_EQ(Lines(R.Out), std::vector<std::string>{Path("clip_(new).mp3")});
     ExpectMp3(Path("clip_(new).mp3"));
     EXPECT_FALSE(fs::exists(Path("clip_(new_2).mp3")));
+}
+
+// More files than the component is given at once (with -j 1: 18 ahead of the worker, 144 to a
+// run), under a hard limit of 64 open files: every file converts, each into a name of its own.
+TEST_F(Cli, ABatchLargerThanARunConvertsEveryFileWithinSixtyFourHandles) {
+    const std::string Song = Wav("song.wav", 0.1);
+    ASSERT_TRUE(fs::create_directory(Path("out")));
+    std::vector<std::string> Args = {
+        "-c", "ulimit -n 64 && exec \"$0\" \"$@\"", ZEMBRA_CLI, "-q", "-j", "1", "-o", Path("out")};
+    for (int I = 0; I < 160; ++I) {
+        const std::string Name = Path("c" + std::to_string(I) + ".wav");
+        fs::create_hard_link(Song, Name);
+        Args.push_back(Name);
+    }
+    // The same song twice more: two tasks that would take one name.
+    Args.push_back(Song);
+    Args.push_back(Song);
+    const TResult R = RunProgram("/bin/sh", Args, 180s);
+    ASSERT_EQ(R.Status, 0) << R.Err;
+    const auto Printed = Lines(R.Out);
+    EXPECT_EQ(Printed.size(), 162u);
+    EXPECT_EQ(std::set<std::string>(Printed.begin(), Printed.end()).size(), Printed.size());
+    for (const std::string& Output : Printed) ExpectMp3(Output);
 }
 
 TEST_F(Cli, OneSourceGivenTwiceGetsTwoOutputsEvenWhenOverwriting) {
