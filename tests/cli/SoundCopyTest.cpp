@@ -2,7 +2,6 @@
 // generated clips, its outputs read back packet by packet.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -15,6 +14,7 @@
 #include "tests/media/PacketReader.h"
 #include "tests/media/TestMedia.h"
 #include "tests/support/RunProgram.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace zembra::testing {
 namespace {
@@ -27,13 +27,7 @@ class SoundCopy : public ::testing::Test {
     void SetUp() override {
         FFLoader().SetLibraryPath(DefaultLibraryFolder());
         ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
-        char Pattern[] = "/tmp/zembra-copy-XXXXXX";
-        ASSERT_NE(::mkdtemp(Pattern), nullptr);
-        Dir = Pattern;
-    }
-    void TearDown() override {
-        std::error_code Ignored;
-        fs::remove_all(Dir, Ignored);
+        ASSERT_NE(Scratch.Path(), "");
     }
 
     static TProgramResult RunCli(const std::vector<std::string>& Arguments) {
@@ -59,7 +53,8 @@ class SoundCopy : public ::testing::Test {
         return Codec >= AV_CODEC_ID_PCM_S16LE && Codec < AV_CODEC_ID_ADPCM_IMA_QT;
     }
 
-    std::string Dir;
+    TScratchFolder Scratch{"zembra-copy"};
+    const std::string& Dir = Scratch.Path();
 };
 
 TEST_F(SoundCopy, EachPairOfTheTableCopiesTheSourcesPacketsAndTheRestEncode) {
