@@ -19,6 +19,16 @@ namespace fs = std::filesystem;
 
 constexpr char kChildVariable[] = "ZEMBRA_HANDLE_LIMIT_CHILD";
 
+// A component that converts for real, with its events recorded.
+struct TConvertingComponent {
+    TTestComponent C;
+    TEventRecorder Events;
+    TConvertingComponent() {
+        C.Simulate = false;
+        Events.Attach(C);
+    }
+};
+
 class PendingTaskFiles : public ComponentTest {
   protected:
     static int OpenHandles() {
@@ -138,10 +148,9 @@ TEST_F(PendingTaskFiles, AddTimeErrorsStayAtAddTimeAndCheckedTasksHoldNothingOpe
 }
 
 TEST_F(PendingTaskFiles, ASourceGoneBeforeItsStartFailsThatTaskAlone) {
-    TTestComponent C;
-    C.Simulate = false;
-    TEventRecorder Events;
-    Events.Attach(C);
+    TConvertingComponent Run;
+    TTestComponent& C = Run.C;
+    TEventRecorder& Events = Run.Events;
     const std::vector<std::string> Outputs = AddCopies(C, 4);
     ASSERT_EQ(C.TaskCount(), 4);
     const std::vector<std::string> Names = {Path("c000.wav"), Path("c001.wav"), Path("c002.wav")};
@@ -200,10 +209,9 @@ TEST_F(PendingTaskFiles, ChildWithSixtyFourHandles) {
     Limit.rlim_cur = 64;
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &Limit), 0);
 
-    TTestComponent C;
-    C.Simulate = false;
-    TEventRecorder Events;
-    Events.Attach(C);
+    TConvertingComponent Run;
+    TTestComponent& C = Run.C;
+    TEventRecorder& Events = Run.Events;
     const std::vector<std::string> Outputs = AddCopies(C, 200);
     ASSERT_EQ(C.TaskCount(), 200);
     C.StartTasks(2);
