@@ -142,9 +142,13 @@ int UnicodeClose(TUnicodeFile& File) {
 AVIOContext* OpenUnicodeIO(const std::string& URL, int Flags, int& ErrorCode) {
     ErrorCode = 0;
     auto* File = new TUnicodeFile;
+    errno = 0;
     if (UnicodeOpen(*File, URL, Flags) != 0) {
+        // The handler only says the file cannot be opened; a process out of file handles is told
+        // apart, as it is the one cause the user can do something about.
+        const int Cause = errno;
         delete File;
-        ErrorCode = AVERROR(ENOENT);
+        ErrorCode = Cause == EMFILE || Cause == ENFILE ? AVERROR(Cause) : AVERROR(ENOENT);
         return nullptr;
     }
     auto* Buffer = static_cast<unsigned char*>(lavu.av_malloc(kIOBufferSize));

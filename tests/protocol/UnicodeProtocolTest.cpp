@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cstdio>
@@ -132,6 +134,20 @@ TEST_F(UnicodeFiles, CustomIOContextsCarryTheData) {
 
     EXPECT_EQ(OpenUnicodeIO(FileNameToURL(Utf8ToUtf16(Dir) + u"/\u00e9-missing"), 0, Error), nullptr);
     EXPECT_EQ(Error, AVERROR(ENOENT));
+
+    // With no handle left (the limit at the lowest free descriptor) the cause is said.
+    rlimit Limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &Limit), 0);
+    const int Lowest = ::dup(0);
+    ASSERT_GE(Lowest, 0);
+    ::close(Lowest);
+    rlimit Exhausted = Limit;
+    Exhausted.rlim_cur = static_cast<rlim_t>(Lowest);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &Exhausted), 0);
+    AVIOContext* None = OpenUnicodeIO(URL, 0, Error);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &Limit), 0);
+    EXPECT_EQ(None, nullptr);
+    EXPECT_EQ(Error, AVERROR(EMFILE));
 }
 
 }  // namespace
