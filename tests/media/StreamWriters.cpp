@@ -130,7 +130,9 @@ std::string TVideoWriter::Create(const TVideoSpec& Spec, AVFormatContext* Output
     FScaler.reset(lsws.sws_getContext(Spec.Width, Spec.Height, AV_PIX_FMT_RGB24, Spec.Width, Spec.Height,
                                       PixelFormat, SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!FScaler) return Format("No conversion from rgb24 to %s", PixelFormatName(PixelFormat).c_str());
-    FRgb.assign(static_cast<size_t>(Spec.Width) * Spec.Height * 3, 0);
+    // The scaler's vector code reads a little past the last row of its source: the padding keeps
+    // those reads inside the buffer (a 32x32 picture ended at the end of a page and crashed).
+    FRgb.assign(static_cast<size_t>(Spec.Width) * Spec.Height * 3 + AV_INPUT_BUFFER_PADDING_SIZE, 0);
     // Matroska keeps a picture as a file attachment, which goes out with the header.
     if (Spec.AttachedPicture && std::strcmp(Output->oformat->name, "matroska") == 0) return MakeAttachment();
     return {};
