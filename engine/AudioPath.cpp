@@ -233,7 +233,7 @@ void TTranscoder::EncodeAudio(TOutputStreamState& Ost, TInputStreamState& Ist, c
     int Samples = Frame->nb_samples;
 
     const TInputStreamState& Sync = FInputs[Ost.SyncIndex];
-    const double T = (static_cast<double>(Sync.Pts) - static_cast<double>(S.StartTime)) / 1000000.0;
+    const double T = (static_cast<double>(Sync.Clock.Pts) - static_cast<double>(S.StartTime)) / 1000000.0;
     const int Rate = C->sample_rate;
     const int FifoSamples = lavu.av_audio_fifo_size(Enc.Fifo.get());
     if (S.AudioSyncMethod != 0) {

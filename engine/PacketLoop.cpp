@@ -7,6 +7,7 @@
 
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegLoader.h"
+#include "engine/DecodeAhead.h"
 #include "engine/Transcoder.h"
 #include "logging/FFmpegLogger.h"
 #include "util/Formatting.h"
@@ -59,7 +60,7 @@ int TTranscoder::SelectInputFile() {
         if (!FJob.FJoined) {
             if (NoPacket[Ist.FileIndex]) continue;
             if (!FInputFiles[Ist.FileIndex].Ended) {
-                const double InPos = static_cast<double>(Ist.Pts);
+                const double InPos = static_cast<double>(Ist.Clock.Pts);
                 const double OutPos = OutputPosition(Ost);
                 if (InPos < MinInput) {
                     MinInput = InPos;
@@ -80,6 +81,10 @@ int TTranscoder::SelectInputFile() {
 }
 
 void TTranscoder::PacketLoop() {
+    const TRunningLoop Counted;
+    // A free processor reads and decodes ahead on a helper thread until the input ends, or
+    // until the others are all busy and this thread goes on alone.
+    if (DecodeAheadPossible() && Counted.FreeProcessor() && RunDecodeAhead()) return;
     int64_t LastReport = FRunStart;
     while (!FJob.StopRequested()) {
         FJob.PauseCheckpoint();
@@ -126,44 +131,10 @@ void TTranscoder::PacketLoop() {
         if (Pkt->stream_index < FileState.StreamCount &&
             !FInputs[FileState.FirstIndex + Pkt->stream_index].Discard) {
             TInputStreamState& Ist = FInputs[FileState.FirstIndex + Pkt->stream_index];
-            const AVRational Tb = Ist.St->time_base;
-            int64_t& Offset = FJob.FInputFilesTsOffset[File];
-            const int64_t OffsetTicks = lavu.av_rescale_q(Offset, AV_TIME_BASE_Q, Tb);
-            if (Pkt->dts != AV_NOPTS_VALUE) Pkt->dts = SaturatingAdd(Pkt->dts, OffsetTicks);
-            if (Pkt->pts != AV_NOPTS_VALUE) Pkt->pts = SaturatingAdd(Pkt->pts, OffsetTicks);
-            const double Scale =
-                Pkt->stream_index < kMaxStreams ? FJob.FInputTsScale[File][Pkt->stream_index] : 0.0;
-            if (Scale != 0.0) {
-                if (Pkt->dts != AV_NOPTS_VALUE)
-                    Pkt->dts = SaturatingTime(std::round(static_cast<double>(Pkt->dts) * Scale));
-                if (Pkt->pts != AV_NOPTS_VALUE)
-                    Pkt->pts = SaturatingTime(std::round(static_cast<double>(Pkt->pts) * Scale));
-            }
-            if (Pkt->dts != AV_NOPTS_VALUE && Ist.NextPts != AV_NOPTS_VALUE &&
-                (Ic->iformat->flags & AVFMT_TS_DISCONT)) {
-                const int64_t PktTime = lavu.av_rescale_q(Pkt->dts, Tb, AV_TIME_BASE_Q);
-                const int64_t Delta = SaturatingSub(PktTime, Ist.NextPts);
-                if ((std::llabs(Delta) > SaturatingCast<int64_t>(S.DtsDeltaThreshold * 1000000.0) ||
-                     SaturatingAdd(PktTime, 1) < Ist.Pts) &&
-                    !S.CopyTs) {
-                    Offset = SaturatingSub(Offset, Delta);
-                    if (S.Verbose >= 3)
-                        GetLogger().Log(
-                            &FJob, llVerbose,
-                            Format("timestamp discontinuity %lld, new offset= %lld",
-                                   static_cast<long long>(Delta), static_cast<long long>(Offset)));
-                    const int64_t DeltaTicks = lavu.av_rescale_q(Delta, AV_TIME_BASE_Q, Tb);
-                    Pkt->dts = SaturatingSub(Pkt->dts, DeltaTicks);
-                    if (Pkt->pts != AV_NOPTS_VALUE) Pkt->pts = SaturatingSub(Pkt->pts, DeltaTicks);
-                }
-            }
-            if (ProcessInputPacket(Ist, Pkt) < 0) {
-                const std::string Error =
-                    Format("Error while decoding stream #%d.%d (%s)", Ist.FileIndex, Ist.StreamIndex,
-                           MediaTypeName(Ist.St->codecpar->codec_type).c_str());
+            CorrectPacketTimes(File, Ist, Ist.Clock, Pkt);
+            if (ProcessInputPacket(Ist, Pkt, Ist.Clock, nullptr) < 0) {
                 lavc.av_packet_unref(Pkt);
-                if (S.ExitOnError) throw FFmpegException(Error);
-                if (S.Verbose >= 0) GetLogger().Log(&FJob, llVerbose, Error);
+                ReportDecodeError(DecodeErrorText(Ist));
                 continue;
             }
         }
@@ -174,6 +145,50 @@ void TTranscoder::PacketLoop() {
             ReportProgress(false);
         }
     }
+}
+
+void TTranscoder::CorrectPacketTimes(int File, const TInputStreamState& Ist, const TStreamClock& Clock,
+                                     AVPacket* Pkt) {
+    AVFormatContext* Ic = FJob.FInputFiles[File];
+    const AVRational Tb = Ist.St->time_base;
+    int64_t& Offset = FJob.FInputFilesTsOffset[File];
+    const int64_t OffsetTicks = lavu.av_rescale_q(Offset, AV_TIME_BASE_Q, Tb);
+    if (Pkt->dts != AV_NOPTS_VALUE) Pkt->dts = SaturatingAdd(Pkt->dts, OffsetTicks);
+    if (Pkt->pts != AV_NOPTS_VALUE) Pkt->pts = SaturatingAdd(Pkt->pts, OffsetTicks);
+    const double Scale = Pkt->stream_index < kMaxStreams ? FJob.FInputTsScale[File][Pkt->stream_index] : 0.0;
+    if (Scale != 0.0) {
+        if (Pkt->dts != AV_NOPTS_VALUE)
+            Pkt->dts = SaturatingTime(std::round(static_cast<double>(Pkt->dts) * Scale));
+        if (Pkt->pts != AV_NOPTS_VALUE)
+            Pkt->pts = SaturatingTime(std::round(static_cast<double>(Pkt->pts) * Scale));
+    }
+    if (Pkt->dts == AV_NOPTS_VALUE || Clock.NextPts == AV_NOPTS_VALUE ||
+        !(Ic->iformat->flags & AVFMT_TS_DISCONT))
+        return;
+    const int64_t PktTime = lavu.av_rescale_q(Pkt->dts, Tb, AV_TIME_BASE_Q);
+    const int64_t Delta = SaturatingSub(PktTime, Clock.NextPts);
+    if ((std::llabs(Delta) > SaturatingCast<int64_t>(S.DtsDeltaThreshold * 1000000.0) ||
+         SaturatingAdd(PktTime, 1) < Clock.Pts) &&
+        !S.CopyTs) {
+        Offset = SaturatingSub(Offset, Delta);
+        if (S.Verbose >= 3)
+            GetLogger().Log(&FJob, llVerbose,
+                            Format("timestamp discontinuity %lld, new offset= %lld",
+                                   static_cast<long long>(Delta), static_cast<long long>(Offset)));
+        const int64_t DeltaTicks = lavu.av_rescale_q(Delta, AV_TIME_BASE_Q, Tb);
+        Pkt->dts = SaturatingSub(Pkt->dts, DeltaTicks);
+        if (Pkt->pts != AV_NOPTS_VALUE) Pkt->pts = SaturatingSub(Pkt->pts, DeltaTicks);
+    }
+}
+
+std::string TTranscoder::DecodeErrorText(const TInputStreamState& Ist) const {
+    return Format("Error while decoding stream #%d.%d (%s)", Ist.FileIndex, Ist.StreamIndex,
+                  MediaTypeName(Ist.St->codecpar->codec_type).c_str());
+}
+
+void TTranscoder::ReportDecodeError(const std::string& Error) {
+    if (S.ExitOnError) throw FFmpegException(Error);
+    if (S.Verbose >= 0) GetLogger().Log(&FJob, llVerbose, Error);
 }
 
 // Join mode: file G has ended. Its decoders give up what they hold, the next file's timestamps
@@ -205,31 +220,40 @@ bool TTranscoder::FinishJoinedFile(int G) {
     return false;
 }
 
-int TTranscoder::ProcessInputPacket(TInputStreamState& Ist, const AVPacket* Packet) {
-    if (Ist.NextPts == AV_NOPTS_VALUE) Ist.NextPts = Ist.Pts;
+int TTranscoder::ProcessInputPacket(TInputStreamState& Ist, const AVPacket* Packet, TStreamClock& Clock,
+                                    TDecodeAhead* Ahead) {
+    if (Clock.NextPts == AV_NOPTS_VALUE) Clock.NextPts = Clock.Pts;
     if (Packet && Packet->dts != AV_NOPTS_VALUE)
-        Ist.NextPts = Ist.Pts = lavu.av_rescale_q(Packet->dts, Ist.St->time_base, AV_TIME_BASE_Q);
+        Clock.NextPts = Clock.Pts = lavu.av_rescale_q(Packet->dts, Ist.St->time_base, AV_TIME_BASE_Q);
     const AVMediaType Type = Ist.St->codecpar->codec_type;
     if (Ist.DecodingNeeded) {
-        const int Result =
-            Type == AVMEDIA_TYPE_SUBTITLE ? DecodeSubtitle(Ist, Packet) : DecodeAudioOrVideo(Ist, Packet);
+        // Subtitles are never decoded ahead (DecodeAheadPossible).
+        const int Result = Type == AVMEDIA_TYPE_SUBTITLE ? DecodeSubtitle(Ist, Packet)
+                                                         : DecodeAudioOrVideo(Ist, Packet, Clock, Ahead);
         if (Result < 0) return Result;
     } else if (Packet) {
-        Ist.Pts = Ist.NextPts;
+        Clock.Pts = Clock.NextPts;
         if (Packet->duration > 0)
-            Ist.NextPts = SaturatingAdd(
-                Ist.NextPts, lavu.av_rescale_q(Packet->duration, Ist.St->time_base, AV_TIME_BASE_Q));
+            Clock.NextPts = SaturatingAdd(
+                Clock.NextPts, lavu.av_rescale_q(Packet->duration, Ist.St->time_base, AV_TIME_BASE_Q));
         else if (Type == AVMEDIA_TYPE_AUDIO && Ist.St->codecpar->frame_size > 0 &&
                  Ist.St->codecpar->sample_rate > 0)
-            Ist.NextPts = SaturatingAdd(
-                Ist.NextPts, 1000000LL * Ist.St->codecpar->frame_size / Ist.St->codecpar->sample_rate);
+            Clock.NextPts = SaturatingAdd(
+                Clock.NextPts, 1000000LL * Ist.St->codecpar->frame_size / Ist.St->codecpar->sample_rate);
     }
-    if (Packet && (S.StartTime == 0 || Ist.Pts >= S.StartTime)) {
-        for (TOutputStreamState& Ost : FOutputs)
-            if (&FInputs[Ost.SourceIndex] == &Ist && !Ost.EncodingNeeded && !IsAttachment(Ost))
-                CopyPacket(Ost, Ist, Packet);
+    if (Packet && (S.StartTime == 0 || Clock.Pts >= S.StartTime)) {
+        if (Ahead)
+            Ahead->PassPacket(Ist, Packet);
+        else
+            CopyToOutputs(Ist, Packet);
     }
     return 0;
+}
+
+void TTranscoder::CopyToOutputs(TInputStreamState& Ist, const AVPacket* Packet) {
+    for (TOutputStreamState& Ost : FOutputs)
+        if (&FInputs[Ost.SourceIndex] == &Ist && !Ost.EncodingNeeded && !IsAttachment(Ost))
+            CopyPacket(Ost, Ist, Packet);
 }
 
 void TTranscoder::DrainDecoder(TInputStreamState& Ist) {
@@ -237,15 +261,16 @@ void TTranscoder::DrainDecoder(TInputStreamState& Ist) {
         DecodeSubtitle(Ist, nullptr);
         return;
     }
-    DecodeAudioOrVideo(Ist, nullptr);
+    DecodeAudioOrVideo(Ist, nullptr, Ist.Clock, nullptr);
     // The filter graph gives up the pictures it still holds.
     if (Ist.Graph && lavfi.av_buffersrc_add_frame_flags(Ist.FilterSource, nullptr, 0) >= 0) {
         const AVRational SinkTb = lavfi.av_buffersink_get_time_base(Ist.FilterSink);
         for (;;) {
             AVFrame* Out = Ist.Filtered.get();
             if (lavfi.av_buffersink_get_frame(Ist.FilterSink, Out) < 0) break;
-            const int64_t Pts =
-                Out->pts != AV_NOPTS_VALUE ? lavu.av_rescale_q(Out->pts, SinkTb, AV_TIME_BASE_Q) : Ist.Pts;
+            const int64_t Pts = Out->pts != AV_NOPTS_VALUE
+                                    ? lavu.av_rescale_q(Out->pts, SinkTb, AV_TIME_BASE_Q)
+                                    : Ist.Clock.Pts;
             for (TOutputStreamState& Ost : FOutputs)
                 if (&FInputs[Ost.SourceIndex] == &Ist && Ost.EncodingNeeded) EncodeVideo(Ost, Ist, Out, Pts);
             lavu.av_frame_unref(Out);
@@ -253,7 +278,8 @@ void TTranscoder::DrainDecoder(TInputStreamState& Ist) {
     }
 }
 
-int TTranscoder::DecodeAudioOrVideo(TInputStreamState& Ist, const AVPacket* Packet) {
+int TTranscoder::DecodeAudioOrVideo(TInputStreamState& Ist, const AVPacket* Packet, TStreamClock& Clock,
+                                    TDecodeAhead* Ahead) {
     AVCodecContext* Dec = Ist.Decoder;
     if (!Dec) return -1;
     int Sent = lavc.avcodec_send_packet(Dec, Packet);
@@ -265,15 +291,18 @@ int TTranscoder::DecodeAudioOrVideo(TInputStreamState& Ist, const AVPacket* Pack
         if (Result < 0) return -1;
         const int64_t Ts = Frame->best_effort_timestamp;
         if (Ts != AV_NOPTS_VALUE)
-            Ist.Pts = lavu.av_rescale_q(Ts, Ist.St->time_base, AV_TIME_BASE_Q);
+            Clock.Pts = lavu.av_rescale_q(Ts, Ist.St->time_base, AV_TIME_BASE_Q);
         else
-            Ist.Pts = Ist.NextPts;
+            Clock.Pts = Clock.NextPts;
         if (Dec->codec_type == AVMEDIA_TYPE_AUDIO && Frame->sample_rate > 0)
-            Ist.NextPts = SaturatingAdd(Ist.Pts, 1000000LL * Frame->nb_samples / Frame->sample_rate);
+            Clock.NextPts = SaturatingAdd(Clock.Pts, 1000000LL * Frame->nb_samples / Frame->sample_rate);
         else if (Frame->pkt_duration > 0)
-            Ist.NextPts = SaturatingAdd(
-                Ist.Pts, lavu.av_rescale_q(Frame->pkt_duration, Ist.St->time_base, AV_TIME_BASE_Q));
-        HandleDecodedFrame(Ist, Frame);
+            Clock.NextPts = SaturatingAdd(
+                Clock.Pts, lavu.av_rescale_q(Frame->pkt_duration, Ist.St->time_base, AV_TIME_BASE_Q));
+        if (Ahead)
+            Ahead->PassFrame(Ist, Frame);
+        else
+            HandleDecodedFrame(Ist, Frame);
         lavu.av_frame_unref(Frame);
         // The decoder had no room for the packet while it held frames: offer it again.
         if (Sent == AVERROR(EAGAIN)) {
@@ -290,10 +319,10 @@ void TTranscoder::HandleDecodedFrame(TInputStreamState& Ist, AVFrame* Frame) {
     if (Type == AVMEDIA_TYPE_AUDIO && S.AudioVolume != 256) ScaleVolume(Frame);
     if (S.RateEmu) {
         const int64_t Elapsed = lavu.av_gettime_relative() - Ist.StartWall;
-        if (Ist.Pts > Elapsed + 1000)
-            std::this_thread::sleep_for(std::chrono::milliseconds((Ist.Pts - Elapsed) / 1000));
+        if (Ist.Clock.Pts > Elapsed + 1000)
+            std::this_thread::sleep_for(std::chrono::milliseconds((Ist.Clock.Pts - Elapsed) / 1000));
     }
-    if (S.StartTime != 0 && Ist.Pts < S.StartTime) return;
+    if (S.StartTime != 0 && Ist.Clock.Pts < S.StartTime) return;
     if (Type == AVMEDIA_TYPE_VIDEO) {
         FilterAndEncode(Ist, Frame);
         return;
@@ -323,7 +352,7 @@ int TTranscoder::DecodeSubtitle(TInputStreamState& Ist, const AVPacket* Packet) 
         std::unique_ptr<AVSubtitle, void (*)(AVSubtitle*)> Owned(
             &Subtitle, [](AVSubtitle* P) { lavc.avsubtitle_free(P); });
         const int64_t Pts = Packet->pts != AV_NOPTS_VALUE ? Packet->pts : AV_NOPTS_VALUE;
-        if (S.StartTime == 0 || Ist.Pts >= S.StartTime)
+        if (S.StartTime == 0 || Ist.Clock.Pts >= S.StartTime)
             for (TOutputStreamState& Ost : FOutputs)
                 if (&FInputs[Ost.SourceIndex] == &Ist && Ost.EncodingNeeded)
                     EncodeSubtitle(Ost, Ist, Pts, Subtitle);
@@ -352,7 +381,7 @@ void TTranscoder::CopyPacket(TOutputStreamState& Ost, TInputStreamState& Ist, co
                    : AV_NOPTS_VALUE;
     Out->dts =
         SaturatingSub(Packet->dts != AV_NOPTS_VALUE ? lavu.av_rescale_q(Packet->dts, InTb, OutTb)
-                                                    : lavu.av_rescale_q(Ist.Pts, AV_TIME_BASE_Q, OutTb),
+                                                    : lavu.av_rescale_q(Ist.Clock.Pts, AV_TIME_BASE_Q, OutTb),
                       Ost.CopyStartOffset);
     Out->duration = lavu.av_rescale_q(Packet->duration, InTb, OutTb);
     WritePacket(Ost, Out, OutTb);

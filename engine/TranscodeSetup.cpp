@@ -54,8 +54,7 @@ void TTranscoder::Run() {
     OpenDecoders();
     OpenEncoders();
     for (TInputStreamState& Ist : FInputs) {
-        Ist.Pts = 0;
-        Ist.NextPts = AV_NOPTS_VALUE;
+        Ist.Clock = TStreamClock{};
         Ist.IsStart = true;
     }
     MapMetadata();

@@ -15,10 +15,19 @@
 
 namespace zembra {
 
+class TDecodeAhead;
+
 struct TInputFileState {
     bool Ended = false;
     int FirstIndex = 0;
     int StreamCount = 0;
+};
+
+// Where an input stream has got to, in microseconds: the time of the packet or frame last
+// read and the time expected next.
+struct TStreamClock {
+    int64_t Pts = 0;
+    int64_t NextPts = AV_NOPTS_VALUE;
 };
 
 struct TInputStreamState {
@@ -28,8 +37,7 @@ struct TInputStreamState {
     bool Discard = true;  // no output uses it yet
     bool DecodingNeeded = false;
     int64_t StartWall = 0;
-    int64_t NextPts = AV_NOPTS_VALUE;  // microseconds
-    int64_t Pts = 0;                   // microseconds
+    TStreamClock Clock;
     bool IsStart = true;
     bool Flushed = false;
     AVCodecContext* Decoder = nullptr;  // owned by the job's decoder registry
@@ -137,8 +145,24 @@ class TTranscoder {
     // The packet loop.
     void PacketLoop();
     int SelectInputFile();
-    int ProcessInputPacket(TInputStreamState& Ist, const AVPacket* Packet);
-    int DecodeAudioOrVideo(TInputStreamState& Ist, const AVPacket* Packet);
+    // Corrects a packet's times by its file's offset and scale, and folds a discontinuity of
+    // the formats that have them into the offset; Clock is where the stream has got to.
+    void CorrectPacketTimes(int File, const TInputStreamState& Ist, const TStreamClock& Clock, AVPacket* Pkt);
+    // Moves Clock on by the packet and decodes it (Packet null: drains the decoder). What comes
+    // out is handled here, or with Ahead passed on to the job's thread.
+    int ProcessInputPacket(TInputStreamState& Ist, const AVPacket* Packet, TStreamClock& Clock,
+                           TDecodeAhead* Ahead);
+    int DecodeAudioOrVideo(TInputStreamState& Ist, const AVPacket* Packet, TStreamClock& Clock,
+                           TDecodeAhead* Ahead);
+    void CopyToOutputs(TInputStreamState& Ist, const AVPacket* Packet);
+    std::string DecodeErrorText(const TInputStreamState& Ist) const;
+    // Throws with "xerror", otherwise logs and the loop goes on.
+    void ReportDecodeError(const std::string& Error);
+    // Decoding ahead: whether this run's inputs and options allow it, and the run of the loop
+    // with it (DecodeAhead.cpp). RunDecodeAhead is true when the loop is over, false when the
+    // helper thread stopped early and this thread goes on alone.
+    bool DecodeAheadPossible() const;
+    bool RunDecodeAhead();
     int DecodeSubtitle(TInputStreamState& Ist, const AVPacket* Packet);
     void HandleDecodedFrame(TInputStreamState& Ist, AVFrame* Frame);
     void CopyPacket(TOutputStreamState& Ost, TInputStreamState& Ist, const AVPacket* Packet);
@@ -185,6 +209,8 @@ class TTranscoder {
     static bool IsAttachment(const TOutputStreamState& Ost) {
         return Ost.St->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT;
     }
+
+    friend class TDecodeAhead;
 
     TCustomFFmpeg& FJob;
     const TJobSettings& S;

@@ -230,7 +230,7 @@ bool TTranscoder::ConfigureFilters(TOutputStreamState& Ost, TInputStreamState& I
 
 void TTranscoder::PrepareVideoFrame(TInputStreamState& Ist, AVFrame* Frame) {
     FHookFrame += 1;
-    const int64_t Pts = Ist.Pts;
+    const int64_t Pts = Ist.Clock.Pts;
     if (!FCustomHookOn && FHooksActive) {
         if (FJob.FOnBeforeHook) {
             try {
@@ -331,8 +331,9 @@ void TTranscoder::FilterAndEncode(TInputStreamState& Ist, AVFrame* Frame) {
             const int R = lavfi.av_buffersink_get_frame(Ist.FilterSink, Out);
             if (R == AVERROR(EAGAIN) || R == AVERROR_EOF) break;
             if (R < 0) throw FFmpegException("Error while filtering the video");
-            const int64_t Pts =
-                Out->pts != AV_NOPTS_VALUE ? lavu.av_rescale_q(Out->pts, SinkTb, AV_TIME_BASE_Q) : Ist.Pts;
+            const int64_t Pts = Out->pts != AV_NOPTS_VALUE
+                                    ? lavu.av_rescale_q(Out->pts, SinkTb, AV_TIME_BASE_Q)
+                                    : Ist.Clock.Pts;
             for (TOutputStreamState& Ost : FOutputs) {
                 if (&FInputs[Ost.SourceIndex] != &Ist || !Ost.EncodingNeeded) continue;
                 if (Ost.Enc->Codec) Ost.Enc->Codec->sample_aspect_ratio = Out->sample_aspect_ratio;
@@ -343,7 +344,8 @@ void TTranscoder::FilterAndEncode(TInputStreamState& Ist, AVFrame* Frame) {
         return;
     }
     for (TOutputStreamState& Ost : FOutputs)
-        if (&FInputs[Ost.SourceIndex] == &Ist && Ost.EncodingNeeded) EncodeVideo(Ost, Ist, Frame, Ist.Pts);
+        if (&FInputs[Ost.SourceIndex] == &Ist && Ost.EncodingNeeded)
+            EncodeVideo(Ost, Ist, Frame, Ist.Clock.Pts);
 }
 
 void TTranscoder::RescaleCropBands(TOutputStreamState& Ost, const AVFrame* Picture) {

@@ -126,6 +126,12 @@ void TPauseGate::Wait() {
     FOpened.wait(L, [this] { return !FClosed; });
 }
 
+void TPauseGate::Wake() {
+    // Taken so that a waiter between its test of Leave and its sleep still gets the call.
+    { std::lock_guard<std::mutex> G(FLock); }
+    FOpened.notify_all();
+}
+
 uint32_t CurrentThreadId() {
     return static_cast<uint32_t>(::syscall(SYS_gettid));
 }

@@ -74,6 +74,13 @@ class TPauseGate {
     bool IsClosed() const;
     // Returns at once while open; blocks while closed.
     void Wait();
+    // The same, but also returns once Leave() is true; whoever makes it true calls Wake.
+    template <class TLeave>
+    void WaitUnless(TLeave Leave) {
+        std::unique_lock<std::mutex> L(FLock);
+        FOpened.wait(L, [&] { return !FClosed || Leave(); });
+    }
+    void Wake();
 
   private:
     mutable std::mutex FLock;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "tests/engine/MediaTestSupport.h"
 
 namespace zembra::testing {
@@ -34,6 +36,7 @@ class TranscodeTest : public MediaEngineTest {
         J.SetOnProgress([this](TCustomFFmpeg&, int32_t Frame, int32_t Fps, int32_t Duration, float Quality,
                                float, int64_t Size, int32_t Total) {
             ++Result.Progress;
+            if (OnEachProgress) OnEachProgress();
             Result.LastFrame = Frame;
             Result.LastFps = Fps;
             Result.LastDuration = Duration;
@@ -65,6 +68,7 @@ class TranscodeTest : public MediaEngineTest {
     }
 
     TResult Result;
+    std::function<void()> OnEachProgress;  // called on the job's thread at each progress report
 };
 
 }  // namespace zembra::testing

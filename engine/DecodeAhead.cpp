@@ -1,0 +1,256 @@
+#include "engine/DecodeAhead.h"
+
+#include <sched.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <utility>
+
+#include "binding/EntryPoints.h"
+#include "engine/FFmpegException.h"
+
+namespace zembra {
+
+namespace {
+
+std::atomic<int> gRunningLoops{0};
+std::atomic<int64_t> gDecodeAheadRuns{0};
+
+int ProcessorCount() {
+    static const int Count = [] {
+        cpu_set_t Set;
+        CPU_ZERO(&Set);
+        if (sched_getaffinity(0, sizeof(Set), &Set) == 0 && CPU_COUNT(&Set) > 0) return CPU_COUNT(&Set);
+        const unsigned Hardware = std::thread::hardware_concurrency();
+        return Hardware > 0 ? static_cast<int>(Hardware) : 1;
+    }();
+    return Count;
+}
+
+// A few frames a stream wait at most: pictures are large, a frame of sound small and quickly
+// encoded, so that sound gets more of them to keep the helper from waking at every frame.
+constexpr size_t kPicturesAhead = 4;
+constexpr size_t kSoundFramesAhead = 32;
+
+}  // namespace
+
+TRunningLoop::TRunningLoop() {
+    gRunningLoops.fetch_add(1);
+}
+
+TRunningLoop::~TRunningLoop() {
+    gRunningLoops.fetch_sub(1);
+}
+
+bool TRunningLoop::FreeProcessor() {
+    return gRunningLoops.load() < ProcessorCount();
+}
+
+int TRunningLoop::Processors() {
+    return ProcessorCount();
+}
+
+int64_t DecodeAheadRunCount() {
+    return gDecodeAheadRuns.load();
+}
+
+bool DecodeAheadAllowed(const char* Setting) {
+    return !Setting || std::strcmp(Setting, "0") != 0;
+}
+
+class TDecodeAhead::TReader : public TThread {
+  public:
+    explicit TReader(TDecodeAhead& Owner) : FOwner(Owner) {}
+
+  protected:
+    void Execute() override { FOwner.Read(); }
+
+  private:
+    TDecodeAhead& FOwner;
+};
+
+TDecodeAhead::TDecodeAhead(TTranscoder& Owner, TPauseGate& Gate, size_t Capacity)
+    : FOwner(Owner), FGate(Gate), FQueue(Capacity) {}
+
+TDecodeAhead::~TDecodeAhead() {
+    FLeave.store(true);
+    FQueue.Close();
+    FGate.Wake();
+    if (FThread) FThread->WaitFor();
+}
+
+void TDecodeAhead::Start() {
+    FPacket = MakePacket();
+    if (!FPacket) throw FFmpegException("av_mallocz fail");
+    FClocks.clear();
+    for (const TInputStreamState& Ist : FOwner.FInputs) FClocks.push_back(Ist.Clock);
+    FThread = std::make_unique<TReader>(*this);
+    FThread->Resume();
+}
+
+void TDecodeAhead::Finish() {
+    if (FThread) FThread->WaitFor();
+}
+
+int TDecodeAhead::IndexOf(const TInputStreamState& Ist) const {
+    return static_cast<int>(&Ist - FOwner.FInputs.data());
+}
+
+void TDecodeAhead::Pass(TDecodedItem&& Item) {
+    Item.Clocks = FClocks;
+    (void)FQueue.Push(std::move(Item));  // a closed queue: the job's thread has gone
+}
+
+void TDecodeAhead::Pass(TDecodedItem::TKind Kind, int Input) {
+    TDecodedItem Item;
+    Item.Kind = Kind;
+    Item.Input = Input;
+    Pass(std::move(Item));
+}
+
+void TDecodeAhead::PassFrame(TInputStreamState& Ist, AVFrame* Frame) {
+    TDecodedItem Item;
+    Item.Kind = TDecodedItem::TKind::Frame;
+    Item.Input = IndexOf(Ist);
+    // The frame crosses as a copy in buffers of its own. The decoder's buffers come from its
+    // pools, which its later frames and its closing use on this thread: which thread lets go of
+    // such a buffer last, returning it to a pool or freeing the pool, would depend on timing, and
+    // the library's reference counts, which order that, are invisible to ThreadSanitizer. A
+    // copy costs little beside decoding, and it is made on the helper's processor.
+    Item.Frame = MakeFrame();
+    AVFrame* Copy = Item.Frame.get();
+    if (!Copy) throw FFmpegException("av_mallocz fail");
+    Copy->format = Frame->format;
+    Copy->width = Frame->width;
+    Copy->height = Frame->height;
+    Copy->nb_samples = Frame->nb_samples;
+    if (lavu.av_channel_layout_copy(&Copy->ch_layout, &Frame->ch_layout) < 0 ||
+        lavu.av_frame_get_buffer(Copy, 0) < 0 || lavu.av_frame_copy(Copy, Frame) < 0 ||
+        lavu.av_frame_copy_props(Copy, Frame) < 0)
+        throw FFmpegException("av_malloc failed");
+    Pass(std::move(Item));
+}
+
+void TDecodeAhead::PassPacket(TInputStreamState& Ist, const AVPacket* Packet) {
+    TDecodedItem Item;
+    Item.Kind = TDecodedItem::TKind::Packet;
+    Item.Input = IndexOf(Ist);
+    Item.Packet = MakePacket();
+    if (!Item.Packet || lavc.av_packet_ref(Item.Packet.get(), Packet) < 0)
+        throw FFmpegException("av_mallocz fail");
+    Pass(std::move(Item));
+}
+
+// The helper's loop: the one-thread loop's reading and decoding for a job of one input file.
+void TDecodeAhead::Read() {
+    TTranscoder& T = FOwner;
+    constexpr int File = 0;
+    AVFormatContext* Ic = T.FJob.InputFile(File);
+    const TInputFileState& FileState = T.FInputFiles[File];
+    try {
+        for (;;) {
+            FGate.WaitUnless([this] { return FLeave.load(); });
+            if (FLeave.load()) return;
+            if (T.FJob.StopRequested()) return Pass(TDecodedItem::TKind::End);
+            if (!TRunningLoop::FreeProcessor()) return Pass(TDecodedItem::TKind::HandBack);
+            AVPacket* Pkt = FPacket.get();
+            const int ReadResult = lavf.av_read_frame(Ic, Pkt);
+            if (ReadResult == AVERROR(EAGAIN)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                continue;
+            }
+            if (ReadResult < 0) return Pass(TDecodedItem::TKind::End);
+            if (T.S.DoPktDump)
+                lavf.av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, Pkt, T.S.DoHexDump ? 1 : 0,
+                                      Ic->streams[Pkt->stream_index]);
+            const int Index = FileState.FirstIndex + Pkt->stream_index;
+            if (Pkt->stream_index < FileState.StreamCount && !T.FInputs[Index].Discard) {
+                TInputStreamState& Ist = T.FInputs[Index];
+                TStreamClock& Clock = FClocks[static_cast<size_t>(Index)];
+                T.CorrectPacketTimes(File, Ist, Clock, Pkt);
+                if (T.ProcessInputPacket(Ist, Pkt, Clock, this) < 0) {
+                    TDecodedItem Error;
+                    Error.Kind = TDecodedItem::TKind::Error;
+                    Error.Input = Index;
+                    Error.Message = T.DecodeErrorText(Ist);
+                    Pass(std::move(Error));
+                }
+            }
+            lavc.av_packet_unref(Pkt);
+        }
+    } catch (...) {
+        // The job's thread throws it in its place; nothing more comes after it.
+        TDecodedItem Error;
+        Error.Kind = TDecodedItem::TKind::Error;
+        Error.Failure = std::current_exception();
+        Pass(std::move(Error));
+    }
+}
+
+bool TTranscoder::DecodeAheadPossible() const {
+    if (!DecodeAheadAllowed(std::getenv("ZEMBRA_DECODE_AHEAD")) || FJob.FJoined || FJob.FInputFileCount != 1)
+        return false;
+    // A limit that ends the loop before the input ends would find the decoders further on than
+    // the one-thread loop leaves them, and the frames they still give up at the end would differ.
+    if (S.RecordingTime != INT64_MAX || S.LimitFileSize != 0 || S.RateEmu) return false;
+    for (const int32_t Limit : S.MaxFrames)
+        if (Limit != INT_MAX) return false;
+    bool Decoding = false;
+    for (const TInputStreamState& Ist : FInputs) {
+        if (Ist.Discard || !Ist.DecodingNeeded) continue;
+        // Subtitles are encoded as they are decoded.
+        if (Ist.St->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) return false;
+        Decoding = true;
+    }
+    return Decoding;
+}
+
+bool TTranscoder::RunDecodeAhead() {
+    size_t Capacity = 0;
+    for (const TInputStreamState& Ist : FInputs)
+        if (!Ist.Discard)
+            Capacity +=
+                Ist.St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? kPicturesAhead : kSoundFramesAhead;
+    TDecodeAhead Ahead(*this, FJob.FPauseGate, Capacity);
+    Ahead.Start();
+    gDecodeAheadRuns.fetch_add(1);
+    int64_t LastReport = FRunStart;
+    TDecodedItem Item;
+    for (;;) {
+        FJob.PauseCheckpoint();
+        // The helper always ends with End or HandBack (or an error), so Pop does not fail.
+        if (!Ahead.Queue().Pop(Item)) return true;
+        if (Item.Clocks.size() == FInputs.size())
+            for (size_t I = 0; I < FInputs.size(); ++I) FInputs[I].Clock = Item.Clocks[I];
+        switch (Item.Kind) {
+            case TDecodedItem::TKind::End:
+                Ahead.Finish();
+                FInputFiles[0].Ended = true;
+                return true;
+            case TDecodedItem::TKind::HandBack:
+                Ahead.Finish();
+                return false;
+            case TDecodedItem::TKind::Error:
+                if (Item.Failure) std::rethrow_exception(Item.Failure);
+                ReportDecodeError(Item.Message);
+                break;
+            case TDecodedItem::TKind::Frame:
+                HandleDecodedFrame(FInputs[static_cast<size_t>(Item.Input)], Item.Frame.get());
+                break;
+            case TDecodedItem::TKind::Packet:
+                CopyToOutputs(FInputs[static_cast<size_t>(Item.Input)], Item.Packet.get());
+                break;
+        }
+        Item = TDecodedItem{};
+        const int64_t Now = lavu.av_gettime_relative();
+        if (Now - LastReport > FJob.FProgressInterval) {
+            LastReport = Now;
+            ReportProgress(false);
+        }
+    }
+}
+
+}  // namespace zembra
