@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <set>
+#include <unordered_set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -208,10 +208,16 @@ int Run(const TCliOptions& O) {
     std::atomic<size_t> Ended{0};   // tasks of the current run that reported their end
     // Every input of the batch is taken before any output is named: an output is opened (and
     // emptied, with --overwrite) when its task is set up, before an earlier task read its input.
-    std::set<std::u16string> Reserved;
-    for (const TInputItem& Item : Inputs.Items) Reserved.insert(ExpandFileNameW(Utf8ToUtf16(Item.Path)));
+    // Kept as hashes, not names: a library of ten thousand files would otherwise hold every
+    // input and output name twice over for the whole batch. Two names with one hash only make
+    // the later output take the next number, never overwrite a file.
+    std::unordered_set<size_t> Reserved;
+    const std::hash<std::u16string> NameHash;
+    Reserved.reserve(2 * Inputs.Items.size());
+    for (const TInputItem& Item : Inputs.Items)
+        Reserved.insert(NameHash(ExpandFileNameW(Utf8ToUtf16(Item.Path))));
     TBuildContext Context;
-    Context.Reserved = [&Reserved](const std::u16string& Name) { return Reserved.count(Name) > 0; };
+    Context.Reserved = [&](const std::u16string& Name) { return Reserved.count(NameHash(Name)) > 0; };
     TBatchSummary Summary;
     auto Fail = [&](const std::string& File, const std::string& Reason) {
         Display.Print(stderr, "zembra-cli: " + File + ": " + Reason);
@@ -280,7 +286,7 @@ int Run(const TCliOptions& O) {
                 Tasks.pop_back();
                 continue;
             }
-            Reserved.insert(Out.FileName);
+            Reserved.insert(NameHash(Out.FileName));
         }
     };
 
