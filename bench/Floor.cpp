@@ -5,7 +5,9 @@
 //                                           beside small pictures), video.avi (1500 pictures
 //                                           of 640x480 MPEG-4, no sound) and clip.mp4 (three
 //                                           seconds of small H.264 pictures and AAC: one item
-//                                           of a library batch)
+//                                           of a library batch) and film.mp4 (five minutes
+//                                           of 1280x720 H.264 at 2.5 Mbit/s with 48 kHz stereo
+//                                           AAC: the usual film whose sound users extract)
 //   zembra-bench-floor audio IN OUT RATE    decode -> resample to RATE -> MP3 at 128 kbit/s
 //   zembra-bench-floor video IN OUT WxH     decode -> scale (bicubic) -> MPEG-4 at 200 kbit/s in AVI
 //
@@ -87,7 +89,20 @@ int WriteClips(const std::string& Folder) {
     ClipTone.Duration = 3.0;
     Clip.Audios.push_back(ClipTone);
 
-    for (const testmedia::TClipSpec* Spec : {&Sound, &Video, &Clip}) {
+    testmedia::TClipSpec Film;
+    Film.Path = Folder + "/film.mp4";
+    testmedia::TVideoSpec FilmPictures;
+    FilmPictures.Encoder = "libx264";
+    FilmPictures.Width = 1280;
+    FilmPictures.Height = 720;
+    FilmPictures.FrameCount = 300 * 25;
+    FilmPictures.Options = {{"preset", "ultrafast"}, {"b", "2500000"}, {"g", "250"}};
+    Film.Videos.push_back(FilmPictures);
+    testmedia::TAudioSpec FilmSound = Tone;
+    FilmSound.Duration = 300.0;
+    Film.Audios.push_back(FilmSound);
+
+    for (const testmedia::TClipSpec* Spec : {&Sound, &Video, &Clip, &Film}) {
         const std::string Error = testmedia::WriteClip(*Spec);
         if (!Error.empty()) return Fail(Spec->Path + ": " + Error);
     }

@@ -179,6 +179,7 @@
     X(av_opt_next)                    \
     X(av_opt_child_class_iterate)     \
     X(av_opt_set_defaults)            \
+    X(av_buffer_unref)                \
     X(av_frame_alloc)                 \
     X(av_frame_free)                  \
     X(av_frame_ref)                   \
@@ -189,6 +190,8 @@
     X(av_frame_make_writable)         \
     X(av_frame_copy)                  \
     X(av_frame_copy_props)            \
+    X(av_frame_is_writable)           \
+    X(av_frame_remove_side_data)      \
     X(av_frame_apply_cropping)        \
     X(av_image_alloc)                 \
     X(av_image_fill_arrays)           \

@@ -2,6 +2,7 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -30,10 +31,20 @@ int ProcessorCount() {
     return Count;
 }
 
-// A few frames a stream wait at most: pictures are large, a frame of sound small and quickly
-// encoded, so that sound gets more of them to keep the helper from waking at every frame.
-constexpr size_t kPicturesAhead = 4;
-constexpr size_t kSoundFramesAhead = 32;
+// How many items of a stream may wait. Pictures are large: a few. A frame of sound is small
+// and quickly encoded, and the helper, woken when the ring is half empty, would otherwise be
+// woken every few frames; a wake costs more than decoding a frame of sound. So sound gets about
+// a megabyte of frames, between 16 and 128 of them.
+size_t SlotsFor(const AVCodecParameters* Par) {
+    constexpr size_t kPictures = 4;
+    constexpr size_t kSoundBytes = size_t{1} << 20;
+    constexpr size_t kOtherPackets = 16;
+    if (Par->codec_type == AVMEDIA_TYPE_VIDEO) return kPictures;
+    if (Par->codec_type != AVMEDIA_TYPE_AUDIO) return kOtherPackets;
+    const size_t Samples = Par->frame_size > 0 ? static_cast<size_t>(Par->frame_size) : 1024;
+    const size_t Channels = Par->ch_layout.nb_channels > 0 ? static_cast<size_t>(Par->ch_layout.nb_channels) : 2;
+    return std::clamp<size_t>(kSoundBytes / (Samples * Channels * sizeof(float)), 16, 128);
+}
 
 }  // namespace
 
@@ -99,49 +110,86 @@ int TDecodeAhead::IndexOf(const TInputStreamState& Ist) const {
     return static_cast<int>(&Ist - FOwner.FInputs.data());
 }
 
-void TDecodeAhead::Pass(TDecodedItem&& Item) {
-    Item.Clocks = FClocks;
-    (void)FQueue.Push(std::move(Item));  // a closed queue: the job's thread has gone
+TDecodedItem* TDecodeAhead::BeginItem(TDecodedItem::TKind Kind, int Input) {
+    TDecodedItem* Item = FQueue.BeginPush();
+    if (!Item) return nullptr;  // a closed queue: the job's thread has gone
+    Item->Kind = Kind;
+    Item->Input = Input;
+    Item->Message.clear();
+    Item->Failure = nullptr;
+    Item->Clocks.assign(FClocks.begin(), FClocks.end());
+    return Item;
 }
 
 void TDecodeAhead::Pass(TDecodedItem::TKind Kind, int Input) {
-    TDecodedItem Item;
-    Item.Kind = Kind;
-    Item.Input = Input;
-    Pass(std::move(Item));
+    if (BeginItem(Kind, Input)) FQueue.EndPush();
 }
 
+void TDecodeAhead::PassError(int Input, std::string Message, std::exception_ptr Failure) {
+    TDecodedItem* Item = BeginItem(TDecodedItem::TKind::Error, Input);
+    if (!Item) return;
+    Item->Message = std::move(Message);
+    Item->Failure = std::move(Failure);
+    FQueue.EndPush();
+}
+
+namespace {
+
+// Whether Kept, a frame of an earlier item, can take Next's content in its own buffers: it
+// shares them with nothing (the job's thread lets go of a frame someone still holds) and has
+// Next's shape.
+bool FitsInto(const AVFrame* Kept, const AVFrame* Next) {
+    return Kept->buf[0] && Kept->format == Next->format && Kept->width == Next->width &&
+           Kept->height == Next->height && Kept->nb_samples == Next->nb_samples &&
+           lavu.av_channel_layout_compare(&Kept->ch_layout, &Next->ch_layout) == 0 &&
+           lavu.av_frame_is_writable(const_cast<AVFrame*>(Kept)) > 0;
+}
+
+// Drops what av_frame_copy_props adds to rather than replaces.
+void ClearProps(AVFrame* Frame) {
+    while (Frame->nb_side_data > 0) lavu.av_frame_remove_side_data(Frame, Frame->side_data[0]->type);
+    lavu.av_dict_free(&Frame->metadata);
+    lavu.av_buffer_unref(&Frame->opaque_ref);
+}
+
+}  // namespace
+
 void TDecodeAhead::PassFrame(TInputStreamState& Ist, AVFrame* Frame) {
-    TDecodedItem Item;
-    Item.Kind = TDecodedItem::TKind::Frame;
-    Item.Input = IndexOf(Ist);
-    // The frame crosses as a copy in buffers of its own. The decoder's buffers come from its
-    // pools, which its later frames and its closing use on this thread: which thread lets go of
-    // such a buffer last, returning it to a pool or freeing the pool, would depend on timing, and
-    // the library's reference counts, which order that, are invisible to ThreadSanitizer. A
-    // copy costs little beside decoding, and it is made on the helper's processor.
-    Item.Frame = MakeFrame();
-    AVFrame* Copy = Item.Frame.get();
+    TDecodedItem* Item = BeginItem(TDecodedItem::TKind::Frame, IndexOf(Ist));
+    if (!Item) return;
+    // The frame crosses as a copy in buffers of the slot's own. The decoder's buffers come from
+    // its pools, which its later frames and its closing use on this thread: which thread lets
+    // go of such a buffer last, returning it to a pool or freeing the pool, would depend on
+    // timing, and the library's reference counts, which order that, are invisible to
+    // ThreadSanitizer. A copy costs little beside decoding, and it is made on the helper's
+    // processor.
+    if (!Item->Frame) Item->Frame = MakeFrame();
+    AVFrame* Copy = Item->Frame.get();
     if (!Copy) throw FFmpegException("av_mallocz fail");
-    Copy->format = Frame->format;
-    Copy->width = Frame->width;
-    Copy->height = Frame->height;
-    Copy->nb_samples = Frame->nb_samples;
-    if (lavu.av_channel_layout_copy(&Copy->ch_layout, &Frame->ch_layout) < 0 ||
-        lavu.av_frame_get_buffer(Copy, 0) < 0 || lavu.av_frame_copy(Copy, Frame) < 0 ||
-        lavu.av_frame_copy_props(Copy, Frame) < 0)
+    if (FitsInto(Copy, Frame)) {
+        ClearProps(Copy);
+    } else {
+        lavu.av_frame_unref(Copy);
+        Copy->format = Frame->format;
+        Copy->width = Frame->width;
+        Copy->height = Frame->height;
+        Copy->nb_samples = Frame->nb_samples;
+        if (lavu.av_channel_layout_copy(&Copy->ch_layout, &Frame->ch_layout) < 0 ||
+            lavu.av_frame_get_buffer(Copy, 0) < 0)
+            throw FFmpegException("av_malloc failed");
+    }
+    if (lavu.av_frame_copy(Copy, Frame) < 0 || lavu.av_frame_copy_props(Copy, Frame) < 0)
         throw FFmpegException("av_malloc failed");
-    Pass(std::move(Item));
+    FQueue.EndPush();
 }
 
 void TDecodeAhead::PassPacket(TInputStreamState& Ist, const AVPacket* Packet) {
-    TDecodedItem Item;
-    Item.Kind = TDecodedItem::TKind::Packet;
-    Item.Input = IndexOf(Ist);
-    Item.Packet = MakePacket();
-    if (!Item.Packet || lavc.av_packet_ref(Item.Packet.get(), Packet) < 0)
+    TDecodedItem* Item = BeginItem(TDecodedItem::TKind::Packet, IndexOf(Ist));
+    if (!Item) return;
+    if (!Item->Packet) Item->Packet = MakePacket();
+    if (!Item->Packet || lavc.av_packet_ref(Item->Packet.get(), Packet) < 0)
         throw FFmpegException("av_mallocz fail");
-    Pass(std::move(Item));
+    FQueue.EndPush();
 }
 
 // The helper's loop: the one-thread loop's reading and decoding for a job of one input file.
@@ -171,27 +219,19 @@ void TDecodeAhead::Read() {
                 TInputStreamState& Ist = T.FInputs[Index];
                 TStreamClock& Clock = FClocks[static_cast<size_t>(Index)];
                 T.CorrectPacketTimes(File, Ist, Clock, Pkt);
-                if (T.ProcessInputPacket(Ist, Pkt, Clock, this) < 0) {
-                    TDecodedItem Error;
-                    Error.Kind = TDecodedItem::TKind::Error;
-                    Error.Input = Index;
-                    Error.Message = T.DecodeErrorText(Ist);
-                    Pass(std::move(Error));
-                }
+                if (T.ProcessInputPacket(Ist, Pkt, Clock, this) < 0) PassError(Index, T.DecodeErrorText(Ist), nullptr);
             }
             lavc.av_packet_unref(Pkt);
         }
     } catch (...) {
         // The job's thread throws it in its place; nothing more comes after it.
-        TDecodedItem Error;
-        Error.Kind = TDecodedItem::TKind::Error;
-        Error.Failure = std::current_exception();
-        Pass(std::move(Error));
+        PassError(-1, std::string(), std::current_exception());
     }
 }
 
 bool TTranscoder::DecodeAheadPossible() const {
-    if (!DecodeAheadAllowed(std::getenv("ZEMBRA_DECODE_AHEAD")) || FJob.FJoined || FJob.FInputFileCount != 1)
+    if (S.DecodeAhead == 0 || !DecodeAheadAllowed(std::getenv("ZEMBRA_DECODE_AHEAD")) || FJob.FJoined ||
+        FJob.FInputFileCount != 1)
         return false;
     // A limit that ends the loop before the input ends would find the decoders further on than
     // the one-thread loop leaves them, and the frames they still give up at the end would differ.
@@ -211,40 +251,51 @@ bool TTranscoder::DecodeAheadPossible() const {
 bool TTranscoder::RunDecodeAhead() {
     size_t Capacity = 0;
     for (const TInputStreamState& Ist : FInputs)
-        if (!Ist.Discard)
-            Capacity +=
-                Ist.St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? kPicturesAhead : kSoundFramesAhead;
+        if (!Ist.Discard) Capacity += SlotsFor(Ist.St->codecpar);
     TDecodeAhead Ahead(*this, FJob.FPauseGate, Capacity);
     Ahead.Start();
     gDecodeAheadRuns.fetch_add(1);
     int64_t LastReport = FRunStart;
-    TDecodedItem Item;
+    TDecodedQueue& Queue = Ahead.Queue();
     for (;;) {
         FJob.PauseCheckpoint();
-        // The helper always ends with End or HandBack (or an error), so Pop does not fail.
-        if (!Ahead.Queue().Pop(Item)) return true;
-        if (Item.Clocks.size() == FInputs.size())
-            for (size_t I = 0; I < FInputs.size(); ++I) FInputs[I].Clock = Item.Clocks[I];
-        switch (Item.Kind) {
+        // The helper always ends with End or HandBack (or an error), so BeginPop does not fail.
+        TDecodedItem* Item = Queue.BeginPop();
+        if (!Item) return true;
+        if (Item->Clocks.size() == FInputs.size())
+            for (size_t I = 0; I < FInputs.size(); ++I) FInputs[I].Clock = Item->Clocks[I];
+        switch (Item->Kind) {
             case TDecodedItem::TKind::End:
+                Queue.EndPop();
                 Ahead.Finish();
                 FInputFiles[0].Ended = true;
                 return true;
             case TDecodedItem::TKind::HandBack:
+                Queue.EndPop();
                 Ahead.Finish();
                 return false;
             case TDecodedItem::TKind::Error:
-                if (Item.Failure) std::rethrow_exception(Item.Failure);
-                ReportDecodeError(Item.Message);
+                if (Item->Failure) {
+                    const std::exception_ptr Failure = Item->Failure;
+                    Queue.EndPop();
+                    std::rethrow_exception(Failure);
+                }
+                ReportDecodeError(Item->Message);
                 break;
-            case TDecodedItem::TKind::Frame:
-                HandleDecodedFrame(FInputs[static_cast<size_t>(Item.Input)], Item.Frame.get());
+            case TDecodedItem::TKind::Frame: {
+                AVFrame* Frame = Item->Frame.get();
+                HandleDecodedFrame(FInputs[static_cast<size_t>(Item->Input)], Frame);
+                // The helper writes the next frame into these buffers: not while a filter or
+                // an encoder of this thread still holds them.
+                if (!Frame->buf[0] || lavu.av_frame_is_writable(Frame) <= 0) lavu.av_frame_unref(Frame);
                 break;
+            }
             case TDecodedItem::TKind::Packet:
-                CopyToOutputs(FInputs[static_cast<size_t>(Item.Input)], Item.Packet.get());
+                CopyToOutputs(FInputs[static_cast<size_t>(Item->Input)], Item->Packet.get());
+                lavc.av_packet_unref(Item->Packet.get());
                 break;
         }
-        Item = TDecodedItem{};
+        Queue.EndPop();
         const int64_t Now = lavu.av_gettime_relative();
         if (Now - LastReport > FJob.FProgressInterval) {
             LastReport = Now;

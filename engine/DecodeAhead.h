@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cstddef>
+#include <exception>
+#include <string>
 #include <memory>
 #include <vector>
 
@@ -51,15 +53,17 @@ class TDecodeAhead {
     void Finish();
 
     // The decoding code on the helper thread passes on what it makes: Frame's content goes
-    // into the item (copied), a packet is referenced.
+    // into the slot's own frame (copied), a packet is referenced.
     void PassFrame(TInputStreamState& Ist, AVFrame* Frame);
     void PassPacket(TInputStreamState& Ist, const AVPacket* Packet);
 
   private:
     class TReader;
     void Read();
+    // A free slot with the item's kind, input and clocks set; null once the queue is closed.
+    TDecodedItem* BeginItem(TDecodedItem::TKind Kind, int Input);
     void Pass(TDecodedItem::TKind Kind, int Input = -1);
-    void Pass(TDecodedItem&& Item);
+    void PassError(int Input, std::string Message, std::exception_ptr Failure);
     int IndexOf(const TInputStreamState& Ist) const;
 
     TTranscoder& FOwner;

@@ -71,6 +71,7 @@ const std::unordered_map<std::string, TIntMember> kIntegers = {
     {"vol", &TJobSettings::AudioVolume},
     {"vc", &TJobSettings::VideoChannel},
     {"copy_cover", &TJobSettings::CopyCover},
+    {"decode_ahead", &TJobSettings::DecodeAhead},
 };
 
 const std::unordered_map<std::string, TIntMember> kPositiveIntegers = {

@@ -1,5 +1,5 @@
-// Decoding ahead on a helper thread against the one-thread loop (ZEMBRA_DECODE_AHEAD=0): the
-// outputs must hold the same packets, data and time stamps alike.
+// Decoding ahead on a helper thread against the one-thread loop (decode_ahead=0): the outputs
+// must hold the same packets, data and time stamps alike.
 
 #include <cstdlib>
 #include <fstream>
@@ -44,11 +44,6 @@ class DecodeAhead : public TranscodeTest {
         TranscodeTest::SetUp();
         if (TRunningLoop::Processors() < 2) GTEST_SKIP() << "one processor: the loop never decodes ahead";
     }
-    void TearDown() override {
-        ::unsetenv("ZEMBRA_DECODE_AHEAD");
-        TranscodeTest::TearDown();
-    }
-
     struct TRun {
         std::string Error;
         bool Finished = false;
@@ -57,15 +52,12 @@ class DecodeAhead : public TranscodeTest {
     // Converts with decoding ahead allowed or not; checks that it was used when allowed.
     TRun Run(bool Ahead, const std::string& Source, const std::string& Out, const std::string& InputLines,
              const std::string& OutputLines) {
-        if (Ahead)
-            ::unsetenv("ZEMBRA_DECODE_AHEAD");
-        else
-            ::setenv("ZEMBRA_DECODE_AHEAD", "0", 1);
         const int64_t Before = DecodeAheadRunCount();
         TFFmpeg Job;
         Job.SetProgressInterval(0);
         TRun R;
-        R.Error = Convert({Source}, Out, InputLines, OutputLines, false, &Job);
+        R.Error = Convert({Source}, Out, InputLines, Ahead ? OutputLines : OutputLines + "\ndecode_ahead=0", false,
+                          &Job);
         R.Finished = Result.Finished;
         EXPECT_EQ(DecodeAheadRunCount() - Before, Ahead ? 1 : 0) << Out;
         if (R.Error.empty()) R.Packets = ReadPackets(Out);
