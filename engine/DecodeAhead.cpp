@@ -46,6 +46,14 @@ size_t SlotsFor(const AVCodecParameters* Par) {
     return std::clamp<size_t>(kSoundBytes / (Samples * Channels * sizeof(float)), 16, 128);
 }
 
+// Outside work can take the processors too: then the two threads share what is left, and the
+// hand-off is work the one-thread loop does not do. The helper looks at the machine's idle
+// time twice a second and hands back after two readings in a row with less than a quarter of
+// a processor idle (its own thread and the job's count as busy).
+constexpr int64_t kLoadInterval = 500000;  // microseconds
+constexpr double kBusyBelowIdle = 0.25;
+constexpr int kBusyReadings = 2;
+
 }  // namespace
 
 TRunningLoop::TRunningLoop() {
@@ -98,12 +106,26 @@ void TDecodeAhead::Start() {
     if (!FPacket) throw FFmpegException("av_mallocz fail");
     FClocks.clear();
     for (const TInputStreamState& Ist : FOwner.FInputs) FClocks.push_back(Ist.Clock);
+    FLoadKnown = ReadProcessorTimes(FLoad);
+    FLoadReadAt = lavu.av_gettime_relative();
     FThread = std::make_unique<TReader>(*this);
     FThread->Resume();
 }
 
 void TDecodeAhead::Finish() {
     if (FThread) FThread->WaitFor();
+}
+
+bool TDecodeAhead::MachineBusy() {
+    if (!FLoadKnown) return false;
+    const int64_t Now = lavu.av_gettime_relative();
+    if (Now - FLoadReadAt < kLoadInterval) return false;
+    TProcessorTimes Load;
+    if (!ReadProcessorTimes(Load)) return false;
+    FBusyReadings = IdleProcessors(FLoad, Load) < kBusyBelowIdle ? FBusyReadings + 1 : 0;
+    FLoad = Load;
+    FLoadReadAt = Now;
+    return FBusyReadings >= kBusyReadings;
 }
 
 int TDecodeAhead::IndexOf(const TInputStreamState& Ist) const {
@@ -203,7 +225,7 @@ void TDecodeAhead::Read() {
             FGate.WaitUnless([this] { return FLeave.load(); });
             if (FLeave.load()) return;
             if (T.FJob.StopRequested()) return Pass(TDecodedItem::TKind::End);
-            if (!TRunningLoop::FreeProcessor()) return Pass(TDecodedItem::TKind::HandBack);
+            if (!TRunningLoop::FreeProcessor() || MachineBusy()) return Pass(TDecodedItem::TKind::HandBack);
             AVPacket* Pkt = FPacket.get();
             const int ReadResult = lavf.av_read_frame(Ic, Pkt);
             if (ReadResult == AVERROR(EAGAIN)) {

@@ -15,6 +15,7 @@
 #include "binding/FFmpegHolders.h"
 #include "engine/DecodedQueue.h"
 #include "engine/Transcoder.h"
+#include "util/ProcessorLoad.h"
 #include "util/Thread.h"
 
 namespace zembra {
@@ -65,6 +66,8 @@ class TDecodeAhead {
     void Pass(TDecodedItem::TKind Kind, int Input = -1);
     void PassError(int Input, std::string Message, std::exception_ptr Failure);
     int IndexOf(const TInputStreamState& Ist) const;
+    // True once outside work has left no processor free for a while.
+    bool MachineBusy();
 
     TTranscoder& FOwner;
     TPauseGate& FGate;
@@ -72,6 +75,11 @@ class TDecodeAhead {
     std::vector<TStreamClock> FClocks;  // the helper's; the job's thread takes them with each item
     TPacketPtr FPacket;
     std::atomic<bool> FLeave{false};
+    // The helper's readings of the machine's processor time.
+    TProcessorTimes FLoad;
+    bool FLoadKnown = false;
+    int64_t FLoadReadAt = 0;
+    int FBusyReadings = 0;
     std::unique_ptr<TThread> FThread;
 };
 
