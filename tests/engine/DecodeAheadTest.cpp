@@ -1,7 +1,9 @@
 // Decoding ahead on a helper thread against the one-thread loop (decode_ahead=0): the outputs
 // must hold the same packets, data and time stamps alike.
 
-#include <cstdlib>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <fstream>
 #include <memory>
 #include <vector>
@@ -146,6 +148,52 @@ TEST_F(DecodeAhead, GoesOnAloneWhenTheProcessorsFillUp) {
     const TRun One = Run(false, Source, Path("one.mkv"), "", "vcodec=mpeg4\nsn=1");
     EXPECT_EQ(One.Error, "");
     ExpectSameRuns(One, Two, "handed back");
+}
+
+// Paused halfway, the job's thread makes no progress until it is resumed, and the output is
+// still the one-thread loop's; a stop while paused ends the run at once, unfinished.
+TEST_F(DecodeAhead, PausesResumesAndStopsWhilePaused) {
+    const std::string Source = Sample(TSampleKind::Mp4);
+    const std::string Lines = "vcodec=mpeg4\nsn=1";
+    for (const bool StopWhilePaused : {false, true}) {
+        const std::string Name = StopWhilePaused ? "stopped" : "resumed";
+        TFFmpeg Job;
+        Job.SetProgressInterval(0);
+        std::atomic<int> Reports{0};
+        int DuringPause = -1;
+        std::thread Pauser;
+        OnEachProgress = [&] {
+            if (Reports.fetch_add(1) != 2) return;
+            Pauser = std::thread([&] {
+                Job.Pause();
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                const int Held = Reports.load();
+                std::this_thread::sleep_for(std::chrono::milliseconds(150));
+                DuringPause = Reports.load() - Held;
+                if (StopWhilePaused)
+                    Job.Stop(false);
+                else
+                    Job.Resume();
+            });
+        };
+        const int64_t Before = DecodeAheadRunCount();
+        InBackground = true;  // a job run on the caller's thread cannot be paused
+        const std::string Error = Convert({Source}, Path(Name + ".mkv"), "", Lines, false, &Job);
+        InBackground = false;
+        OnEachProgress = nullptr;
+        ASSERT_TRUE(Pauser.joinable()) << Name;
+        Pauser.join();
+        EXPECT_EQ(DecodeAheadRunCount() - Before, 1) << Name;
+        EXPECT_EQ(DuringPause, 0) << Name;
+        EXPECT_EQ(Error, "") << Name;
+        EXPECT_EQ(Result.Finished, !StopWhilePaused) << Name;
+        if (StopWhilePaused) continue;
+        const TRun One = Run(false, Source, Path("one.mkv"), "", Lines);
+        TRun Two;
+        Two.Finished = true;
+        Two.Packets = ReadPackets(Path(Name + ".mkv"));
+        ExpectSameRuns(One, Two, Name);
+    }
 }
 
 }  // namespace

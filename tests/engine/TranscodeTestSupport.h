@@ -1,8 +1,11 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 
 #include "tests/engine/MediaTestSupport.h"
+#include "util/MainThread.h"
 
 namespace zembra::testing {
 
@@ -28,10 +31,12 @@ class TranscodeTest : public MediaEngineTest {
         TFFmpeg& J = UseJob ? *UseJob : Local;
         J.ResetJob();
         Result = TResult{};
-        J.SetOnTerminate([this](TCustomFFmpeg& Ended) {
+        std::atomic<bool> Over{false};
+        J.SetOnTerminate([this, &Over](TCustomFFmpeg& Ended) {
             Result.Finished = Ended.Finished();
             Result.Exception = Ended.ErrorOccurred();
             Result.Message = Ended.ErrorMessage();
+            Over.store(true);
         });
         J.SetOnProgress([this](TCustomFFmpeg&, int32_t Frame, int32_t Fps, int32_t Duration, float Quality,
                                float, int64_t Size, int32_t Total) {
@@ -56,7 +61,15 @@ class TranscodeTest : public MediaEngineTest {
         } catch (const std::exception& E) {
             return E.what();
         }
-        J.Start(false);
+        if (InBackground) {
+            TThread* Worker = J.Start(true);
+            if (!Worker) return "not started";
+            Worker->Resume();
+            EXPECT_TRUE(WaitInMainThread([&] { return Over.load(); }, std::chrono::seconds(60)));
+            EXPECT_TRUE(WaitInMainThread([&] { return J.ReleaseEndedWorker(); }, std::chrono::seconds(10)));
+        } else {
+            J.Start(false);
+        }
         if (Result.Exception) return Result.Message.empty() ? "failed" : Result.Message;
         return "";
     }
@@ -69,6 +82,7 @@ class TranscodeTest : public MediaEngineTest {
 
     TResult Result;
     std::function<void()> OnEachProgress;  // called on the job's thread at each progress report
+    bool InBackground = false;             // Convert runs the job on a worker thread of its own
 };
 
 }  // namespace zembra::testing
