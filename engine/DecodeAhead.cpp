@@ -48,10 +48,11 @@ size_t SlotsFor(const AVCodecParameters* Par) {
 
 // Outside work can take the processors too: then the two threads share what is left, and the
 // hand-off is work the one-thread loop does not do. The helper looks at the machine's idle
-// time twice a second and hands back after two readings in a row with less than a quarter of
-// a processor idle (its own thread and the job's count as busy).
+// time twice a second and hands back after two readings in a row with less than a tenth of a
+// processor idle (its own thread and the job's count as busy): only a machine that has more
+// work than processors leaves none idle, while a desktop's light outside work leaves room.
 constexpr int64_t kLoadInterval = 500000;  // microseconds
-constexpr double kBusyBelowIdle = 0.25;
+constexpr double kBusyBelowIdle = 0.1;
 constexpr int kBusyReadings = 2;
 
 }  // namespace
