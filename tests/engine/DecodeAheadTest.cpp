@@ -6,6 +6,7 @@
 #include <thread>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "engine/DecodeAhead.h"
@@ -148,6 +149,48 @@ TEST_F(DecodeAhead, GoesOnAloneWhenTheProcessorsFillUp) {
     const TRun One = Run(false, Source, Path("one.mkv"), "", "vcodec=mpeg4\nsn=1");
     EXPECT_EQ(One.Error, "");
     ExpectSameRuns(One, Two, "handed back");
+}
+
+// One input into two files at once: pictures re-encoded and the sound copied into one, the
+// sound encoded into the other. Both get the one-thread loop's packets.
+TEST_F(DecodeAhead, SeveralOutputsGetTheSamePackets) {
+    const std::string Source = Sample(TSampleKind::Mp4);
+    std::vector<TPacketRecord> Written[2][2];  // [ahead][output]
+    for (const bool Ahead : {false, true}) {
+        const std::string Name = Ahead ? "ahead" : "one";
+        const std::string Outputs[2] = {Path(Name + ".mkv"), Path(Name + ".mp2")};
+        TFFmpeg Job;
+        Job.ResetJob();
+        Job.SetProgressInterval(0);
+        bool Finished = false;
+        Job.SetOnTerminate([&](TCustomFFmpeg& Ended) { Finished = Ended.Finished(); });
+        const int64_t Before = DecodeAheadRunCount();
+        Job.ApplyOptionLines(Ahead ? "" : "decode_ahead=0", kPhaseOrdinary);
+        ASSERT_TRUE(Job.OpenInputFile(W(Source))) << Job.LastError();
+        Job.ApplyOptionLines("vcodec=mpeg4\nacodec=copy\nsn=1", kPhaseOrdinary);
+        ASSERT_GT(Job.OpenOutputFile(W(Outputs[0]), false), 0) << Job.LastError();
+        Job.ApplyOptionLines("vn=1\nacodec=mp2", kPhaseOrdinary);
+        ASSERT_GT(Job.OpenOutputFile(W(Outputs[1]), false), 0) << Job.LastError();
+        Job.Start(false);
+        EXPECT_TRUE(Finished) << Name << ": " << Job.LastError();
+        EXPECT_EQ(DecodeAheadRunCount() - Before, Ahead ? 1 : 0) << Name;
+        for (int I = 0; I < 2; ++I) {
+            Written[Ahead][I] = ReadPackets(Outputs[I]);
+            EXPECT_FALSE(Written[Ahead][I].empty()) << Outputs[I];
+        }
+    }
+    const auto StreamsOf = [](const std::vector<TPacketRecord>& Packets) {
+        std::set<int> Streams;
+        for (const TPacketRecord& P : Packets) Streams.insert(P.Stream);
+        return Streams.size();
+    };
+    EXPECT_EQ(StreamsOf(Written[0][0]), 2u);  // pictures and sound
+    EXPECT_EQ(StreamsOf(Written[0][1]), 1u);  // sound
+    for (int I = 0; I < 2; ++I) {
+        ASSERT_EQ(Written[0][I].size(), Written[1][I].size()) << "output " << I;
+        for (size_t P = 0; P < Written[0][I].size(); ++P)
+            ASSERT_TRUE(Written[0][I][P] == Written[1][I][P]) << "output " << I << ": packet " << P << " differs";
+    }
 }
 
 // Paused halfway, the job's thread makes no progress until it is resumed, and the output is
