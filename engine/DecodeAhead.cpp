@@ -42,7 +42,8 @@ size_t SlotsFor(const AVCodecParameters* Par) {
     if (Par->codec_type == AVMEDIA_TYPE_VIDEO) return kPictures;
     if (Par->codec_type != AVMEDIA_TYPE_AUDIO) return kOtherPackets;
     const size_t Samples = Par->frame_size > 0 ? static_cast<size_t>(Par->frame_size) : 1024;
-    const size_t Channels = Par->ch_layout.nb_channels > 0 ? static_cast<size_t>(Par->ch_layout.nb_channels) : 2;
+    const size_t Channels =
+        Par->ch_layout.nb_channels > 0 ? static_cast<size_t>(Par->ch_layout.nb_channels) : 2;
     return std::clamp<size_t>(kSoundBytes / (Samples * Channels * sizeof(float)), 16, 128);
 }
 
@@ -242,7 +243,8 @@ void TDecodeAhead::Read() {
                 TInputStreamState& Ist = T.FInputs[Index];
                 TStreamClock& Clock = FClocks[static_cast<size_t>(Index)];
                 T.CorrectPacketTimes(File, Ist, Clock, Pkt);
-                if (T.ProcessInputPacket(Ist, Pkt, Clock, this) < 0) PassError(Index, T.DecodeErrorText(Ist), nullptr);
+                if (T.ProcessInputPacket(Ist, Pkt, Clock, this) < 0)
+                    PassError(Index, T.DecodeErrorText(Ist), nullptr);
             }
             lavc.av_packet_unref(Pkt);
         }

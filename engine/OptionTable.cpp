@@ -132,8 +132,8 @@ std::string ProgramDirectory() {
 
 bool TCustomFFmpeg::IsTableOption(const std::string& Name) {
     return kLogOnly.count(Name) || kNamedOptions.count(Name) || kFlags.count(Name) || kSetFlags.count(Name) ||
-           kIntegers.count(Name) || kPositiveIntegers.count(Name) || kPads.count(Name) || kFloats.count(Name) ||
-           kTexts.count(Name);
+           kIntegers.count(Name) || kPositiveIntegers.count(Name) || kPads.count(Name) ||
+           kFloats.count(Name) || kTexts.count(Name);
 }
 
 void TCustomFFmpeg::ApplyOptionLines(const std::string& Text, int Phase) {

@@ -59,8 +59,8 @@ class DecodeAhead : public TranscodeTest {
         TFFmpeg Job;
         Job.SetProgressInterval(0);
         TRun R;
-        R.Error = Convert({Source}, Out, InputLines, Ahead ? OutputLines : OutputLines + "\ndecode_ahead=0", false,
-                          &Job);
+        R.Error = Convert({Source}, Out, InputLines, Ahead ? OutputLines : OutputLines + "\ndecode_ahead=0",
+                          false, &Job);
         R.Finished = Result.Finished;
         EXPECT_EQ(DecodeAheadRunCount() - Before, Ahead ? 1 : 0) << Out;
         if (R.Error.empty()) R.Packets = ReadPackets(Out);
@@ -189,7 +189,8 @@ TEST_F(DecodeAhead, SeveralOutputsGetTheSamePackets) {
     for (int I = 0; I < 2; ++I) {
         ASSERT_EQ(Written[0][I].size(), Written[1][I].size()) << "output " << I;
         for (size_t P = 0; P < Written[0][I].size(); ++P)
-            ASSERT_TRUE(Written[0][I][P] == Written[1][I][P]) << "output " << I << ": packet " << P << " differs";
+            ASSERT_TRUE(Written[0][I][P] == Written[1][I][P])
+                << "output " << I << ": packet " << P << " differs";
     }
 }
 

@@ -315,7 +315,10 @@ std::string TAudioWriter::Step(AVFormatContext* Output) {
     }
     const int Count = static_cast<int>(std::min<int64_t>(FChunk, FTotal - FSent));
     FTone.resize(static_cast<size_t>(Count) * FSpec.Channels);
-    FillTone(FTone.data(), FSpec.Channels, FSent, Count, FSpec.SampleRate, FSpec.Frequency);
+    if (FSpec.Music)
+        FillMusic(FTone.data(), FSpec.Channels, FSent, Count, FSpec.SampleRate);
+    else
+        FillTone(FTone.data(), FSpec.Channels, FSent, Count, FSpec.SampleRate, FSpec.Frequency);
 
     TFramePtr Frame = MakeFrame();
     if (!Frame) return "Out of memory for an audio frame";

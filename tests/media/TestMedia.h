@@ -43,6 +43,8 @@ struct TAudioSpec {
     // Length of the tone in seconds; the stream ends at StartOffset + Duration.
     double Duration = 1.0;
     double Frequency = 440.0;
+    // A stand-in for real sound (FillMusic) instead of the tone of Frequency.
+    bool Music = false;
     // Seconds of nothing before the first sample: the first timestamp is this offset.
     double StartOffset = 0.0;
     std::string Language;

@@ -152,6 +152,33 @@ class testmedia : public ::testing::Test {
     fs::path FFolder;
 };
 
+// The music-like signal of the benchmarks: the same samples however it is cut into frames,
+// within the tone's amplitude, the same chord on both channels under noise of their own.
+TEST(FillMusic, IsRepeatableBoundedAndSharedByTheChannels) {
+    constexpr int Rate = 48000, Channels = 2, Frames = Rate * 2;
+    std::vector<float> Whole(static_cast<size_t>(Frames) * Channels);
+    FillMusic(Whole.data(), Channels, 0, Frames, Rate);
+    std::vector<float> Pieces(Whole.size());
+    for (int First = 0, Step = 1; First < Frames; First += Step, Step = Step * 3 % 4093 + 1) {
+        const int Count = std::min(Step, Frames - First);
+        FillMusic(Pieces.data() + static_cast<size_t>(First) * Channels, Channels, First, Count, Rate);
+    }
+    EXPECT_EQ(Whole, Pieces);
+    EXPECT_LE(Peak(Whole), kToneAmplitude);
+    EXPECT_GT(Peak(Whole), kToneAmplitude / 4);
+    double Product = 0, LeftEnergy = 0, RightEnergy = 0;
+    int Different = 0;
+    for (int I = 0; I < Frames; ++I) {
+        const float L = Whole[static_cast<size_t>(I) * 2], R = Whole[static_cast<size_t>(I) * 2 + 1];
+        Product += L * R;
+        LeftEnergy += L * L;
+        RightEnergy += R * R;
+        Different += L != R;
+    }
+    EXPECT_GT(Different, Frames * 9 / 10);                          // noise of their own
+    EXPECT_GT(Product / std::sqrt(LeftEnergy * RightEnergy), 0.9);  // one chord
+}
+
 TEST_F(testmedia, AviCarriesXvidTaggedMpeg4AndMp3) {
     TClipFacts Facts;
     const TClipSpec Spec = WriteSample(TSampleKind::Avi, Facts);

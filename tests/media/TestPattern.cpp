@@ -83,4 +83,44 @@ void FillTone(float* Interleaved, int Channels, int64_t First, int Count, int Sa
     }
 }
 
+namespace {
+
+uint64_t Mix64(uint64_t X) {
+    X += 0x9e3779b97f4a7c15ull;
+    X = (X ^ (X >> 30)) * 0xbf58476d1ce4e5b9ull;
+    X = (X ^ (X >> 27)) * 0x94d049bb133111ebull;
+    return X ^ (X >> 31);
+}
+
+}  // namespace
+
+void FillMusic(float* Interleaved, int Channels, int64_t First, int Count, int SampleRate) {
+    constexpr int kNotes = 4, kOvertones = 3;
+    constexpr float kNoise = 0.04f;
+    // Notes, overtones and noise add up to at most 1 before scaling.
+    constexpr float kPartialGain = (1.0f - kNoise) / (kNotes * (1.0f + 0.5f + 0.25f));
+    const int64_t Segment = SampleRate / 2 > 0 ? SampleRate / 2 : 1;
+    for (int I = 0; I < Count; ++I) {
+        const int64_t N = First + I;
+        const uint64_t Chord = Mix64(static_cast<uint64_t>(N / Segment));
+        const double Seconds = static_cast<double>(N) / SampleRate;
+        float Tonal = 0.0f;
+        for (int Note = 0; Note < kNotes; ++Note) {
+            // Semitones above 110 Hz, up to four octaves.
+            const int Semitone = static_cast<int>((Chord >> (Note * 8)) % 48);
+            const double Frequency = 110.0 * std::exp2(Semitone / 12.0);
+            float Gain = kPartialGain;
+            for (int Overtone = 1; Overtone <= kOvertones; ++Overtone, Gain *= 0.5f)
+                Tonal += Gain * static_cast<float>(
+                                    std::sin(2.0 * std::numbers::pi * Frequency * Overtone * Seconds));
+        }
+        for (int C = 0; C < Channels; ++C) {
+            const uint64_t Random = Mix64(static_cast<uint64_t>(N) * 64 + static_cast<uint64_t>(C));
+            const float Noise =
+                kNoise * (static_cast<float>(Random >> 40) / static_cast<float>(1 << 23) - 1.0f);
+            Interleaved[static_cast<std::ptrdiff_t>(I) * Channels + C] = kToneAmplitude * (Tonal + Noise);
+        }
+    }
+}
+
 }  // namespace zembra::testmedia

@@ -48,5 +48,10 @@ inline constexpr float kToneAmplitude = 0.5f;
 // Count frames of the tone starting at frame First (counted from the start of the stream),
 // the same sample on every channel, interleaved.
 void FillTone(float* Interleaved, int Channels, int64_t First, int Count, int SampleRate, double Frequency);
+// Count frames of a stand-in for real sound from frame First: chords of four notes with
+// overtones that change every half second, over quiet noise that differs between channels.
+// Coders spend on it about what they spend on music, unlike on a tone; the same frames always
+// give the same samples, and no sample leaves -kToneAmplitude..kToneAmplitude.
+void FillMusic(float* Interleaved, int Channels, int64_t First, int Count, int SampleRate);
 
 }  // namespace zembra::testmedia

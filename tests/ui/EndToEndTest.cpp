@@ -95,9 +95,9 @@ TEST(EndToEndTest, ZembraConvertsAClipOnARealXServer) {
     // A start number of this process's own makes that unlikely.
     const std::string Display = std::to_string(100 + ::getpid() % 5000);
     const std::string Command = "env -u LD_PRELOAD xvfb-run -a -n " + Display + " -e '" + Dir +
-                                "/xvfb.log' bash '" + Driver + "' '" +
-                                Zembra + "' '" + Spec.Path + "' '" + Output + "' '" +
-                                (Preload ? Preload : "") + "' > '" + Dir + "/driver.log' 2>&1";
+                                "/xvfb.log' bash '" + Driver + "' '" + Zembra + "' '" + Spec.Path + "' '" +
+                                Output + "' '" + (Preload ? Preload : "") + "' > '" + Dir +
+                                "/driver.log' 2>&1";
     const int Status = std::system(Command.c_str());
     std::string DriverLog, ProgramLog, ServerLog;
     std::getline(std::ifstream(Dir + "/driver.log"), DriverLog, '\0');

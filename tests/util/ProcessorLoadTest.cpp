@@ -22,7 +22,7 @@ TEST(ProcessorLoad, ReadsTheKernelsCounts) {
          "cpu1 50 3 25 400 10 2 1 0 20 0\nintr 1 2 3\n",
          true, 980, 820, 2},
         {"cpu  10 0 10 80\ncpu0 10 0 10 80\n", true, 100, 80, 1},  // no iowait column
-        {"cpu  7 1 2 90 0 0 0 0\n", true, 100, 90, 1},            // no per-processor lines
+        {"cpu  7 1 2 90 0 0 0 0\n", true, 100, 90, 1},             // no per-processor lines
         {"cpu  1 2\ncpu0 1 2\n", false, 0, 0, 0},
         {"cpu0 10 0 10 80\n", false, 0, 0, 0},
         {"intr 1 2 3\nctxt 5\n", false, 0, 0, 0},
@@ -53,7 +53,8 @@ TEST(ProcessorLoad, IdleProcessorsBetweenTwoReadings) {
         {{1100, 800, 4}, 4.0},   // more idle than time: taken as all idle
     };
     for (const auto& Case : Cases)
-        EXPECT_DOUBLE_EQ(IdleProcessors(Start, Case.After), Case.Idle) << Case.After.Total << " " << Case.After.Idle;
+        EXPECT_DOUBLE_EQ(IdleProcessors(Start, Case.After), Case.Idle)
+            << Case.After.Total << " " << Case.After.Idle;
 }
 
 // With a spinning thread on every processor the kernel shows (and whatever else runs), hardly
