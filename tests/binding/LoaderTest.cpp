@@ -59,6 +59,9 @@ TEST(LoaderSets, SecondLoadAddsNothing) {
 
 TEST(LoaderSets, MissingEntryPointUnloadsTheWholeSet) {
     TFFmpegLoader& L = FFLoader();
+    // A set already loaded stays loaded whatever the folder says: the loader is process-wide,
+    // and an earlier test may have loaded it.
+    L.UnloadLibrarySet(kDefaultLibrarySet);
     L.SetLibraryPath(ZEMBRA_INCOMPLETE_LIB_DIR_U);
     EXPECT_FALSE(L.LoadLibrarySet(kDefaultLibrarySet));
     const std::string Prefix = "Load function my_strtok@libmyutil.so error: ";
