@@ -27,6 +27,11 @@ Str SplitFirstImpl(Str& Source, View Separator, bool Remove) {
 }
 
 constexpr char32_t kReplacement = 0xFFFD;
+// A byte of a name that is not UTF-8 travels as the lone trailing surrogate U+DC00 + byte (only
+// bytes 0x80-0xFF can be such bytes), which no well-formed UTF-16 text holds.
+constexpr char16_t kEscapeBase = 0xDC00;
+constexpr char16_t kEscapeFirst = 0xDC80;
+constexpr char16_t kEscapeLast = 0xDCFF;
 
 // Decodes UTF-16 into code points; a lone surrogate becomes U+FFFD.
 std::u32string DecodeUtf16(std::u16string_view Text) {
@@ -57,6 +62,57 @@ void AppendUtf16(std::u16string& Out, char32_t C) {
     } else {
         Out.push_back(char16_t(C));
     }
+}
+
+void AppendUtf8(std::string& Out, char32_t C) {
+    if (C < 0x80) {
+        Out.push_back(char(C));
+    } else if (C < 0x800) {
+        Out.push_back(char(0xC0 | (C >> 6)));
+        Out.push_back(char(0x80 | (C & 0x3F)));
+    } else if (C < 0x10000) {
+        Out.push_back(char(0xE0 | (C >> 12)));
+        Out.push_back(char(0x80 | ((C >> 6) & 0x3F)));
+        Out.push_back(char(0x80 | (C & 0x3F)));
+    } else {
+        Out.push_back(char(0xF0 | (C >> 18)));
+        Out.push_back(char(0x80 | ((C >> 12) & 0x3F)));
+        Out.push_back(char(0x80 | ((C >> 6) & 0x3F)));
+        Out.push_back(char(0x80 | (C & 0x3F)));
+    }
+}
+
+// The length of the well-formed UTF-8 sequence at Text[I] with its code point, or 0. Overlong
+// forms, encoded surrogates and values beyond U+10FFFF are not well formed: each of their bytes
+// must be escaped on its own, or the escapes of a name would not give its bytes back.
+size_t DecodeUtf8At(std::string_view Text, size_t I, char32_t& C) {
+    const unsigned char B = static_cast<unsigned char>(Text[I]);
+    size_t Len = 0;
+    if (B < 0x80) {
+        C = B;
+        return 1;
+    }
+    if ((B & 0xE0) == 0xC0) {
+        Len = 2;
+        C = B & 0x1F;
+    } else if ((B & 0xF0) == 0xE0) {
+        Len = 3;
+        C = B & 0x0F;
+    } else if ((B & 0xF8) == 0xF0) {
+        Len = 4;
+        C = B & 0x07;
+    } else {
+        return 0;
+    }
+    if (I + Len > Text.size()) return 0;
+    for (size_t K = 1; K < Len; ++K) {
+        const unsigned char Cont = static_cast<unsigned char>(Text[I + K]);
+        if ((Cont & 0xC0) != 0x80) return 0;
+        C = (C << 6) | (Cont & 0x3F);
+    }
+    static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (C < kMin[Len] || (C >= 0xD800 && C <= 0xDFFF) || C > 0x10FFFF) return 0;
+    return Len;
 }
 
 // Converts with the locale; Lossy replaces what the locale cannot hold.
@@ -119,21 +175,18 @@ bool IsPrintableChar(unsigned char C) {
 std::string Utf16ToUtf8(std::u16string_view Text) {
     std::string Out;
     Out.reserve(Text.size());
-    for (char32_t C : DecodeUtf16(Text)) {
-        if (C < 0x80) {
-            Out.push_back(char(C));
-        } else if (C < 0x800) {
-            Out.push_back(char(0xC0 | (C >> 6)));
-            Out.push_back(char(0x80 | (C & 0x3F)));
-        } else if (C < 0x10000) {
-            Out.push_back(char(0xE0 | (C >> 12)));
-            Out.push_back(char(0x80 | ((C >> 6) & 0x3F)));
-            Out.push_back(char(0x80 | (C & 0x3F)));
+    for (size_t I = 0; I < Text.size(); ++I) {
+        const char16_t U = Text[I];
+        if (U >= 0xD800 && U <= 0xDBFF && I + 1 < Text.size() && Text[I + 1] >= 0xDC00 &&
+            Text[I + 1] <= 0xDFFF) {
+            AppendUtf8(Out, 0x10000 + ((char32_t(U) - 0xD800) << 10) + (char32_t(Text[I + 1]) - 0xDC00));
+            ++I;
+        } else if (U >= kEscapeFirst && U <= kEscapeLast) {
+            Out.push_back(static_cast<char>(U - kEscapeBase));
+        } else if (U >= 0xD800 && U <= 0xDFFF) {
+            AppendUtf8(Out, kReplacement);
         } else {
-            Out.push_back(char(0xF0 | (C >> 18)));
-            Out.push_back(char(0x80 | ((C >> 12) & 0x3F)));
-            Out.push_back(char(0x80 | ((C >> 6) & 0x3F)));
-            Out.push_back(char(0x80 | (C & 0x3F)));
+            AppendUtf8(Out, U);
         }
     }
     return Out;
@@ -144,33 +197,10 @@ std::u16string Utf8ToUtf16(std::string_view Text) {
     Out.reserve(Text.size());
     size_t I = 0;
     while (I < Text.size()) {
-        const unsigned char B = static_cast<unsigned char>(Text[I]);
-        int Len = 0;
         char32_t C = 0;
-        if (B < 0x80) {
-            Len = 1;
-            C = B;
-        } else if ((B & 0xE0) == 0xC0) {
-            Len = 2;
-            C = B & 0x1F;
-        } else if ((B & 0xF0) == 0xE0) {
-            Len = 3;
-            C = B & 0x0F;
-        } else if ((B & 0xF8) == 0xF0) {
-            Len = 4;
-            C = B & 0x07;
-        }
-        bool Ok = Len > 0 && I + Len <= Text.size();
-        for (int K = 1; Ok && K < Len; ++K) {
-            const unsigned char Cont = static_cast<unsigned char>(Text[I + K]);
-            if ((Cont & 0xC0) != 0x80) Ok = false;
-            C = (C << 6) | (Cont & 0x3F);
-        }
-        // Overlong forms are malformed too.
-        static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (Ok && C < kMin[Len]) Ok = false;
-        if (!Ok) {
-            Out.push_back(char16_t(kReplacement));
+        const size_t Len = DecodeUtf8At(Text, I, C);
+        if (Len == 0) {
+            Out.push_back(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(Text[I])));
             ++I;
             continue;
         }
@@ -178,6 +208,28 @@ std::u16string Utf8ToUtf16(std::string_view Text) {
         I += Len;
     }
     return Out;
+}
+
+std::string ReadableText(std::string_view Bytes) {
+    std::string Out;
+    Out.reserve(Bytes.size());
+    size_t I = 0;
+    while (I < Bytes.size()) {
+        char32_t C = 0;
+        const size_t Len = DecodeUtf8At(Bytes, I, C);
+        if (Len == 0) {
+            Out += Format("\\x%02X", static_cast<unsigned>(static_cast<unsigned char>(Bytes[I])));
+            ++I;
+            continue;
+        }
+        Out.append(Bytes.substr(I, Len));
+        I += Len;
+    }
+    return Out;
+}
+
+std::string ReadableText(std::u16string_view Text) {
+    return ReadableText(Utf16ToUtf8(Text));
 }
 
 std::optional<std::string> WideToLocale(std::u16string_view Text) {

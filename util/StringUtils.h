@@ -15,9 +15,17 @@ std::u16string SplitFirst(std::u16string& Source, std::u16string_view Separator,
 
 bool IsPrintableChar(unsigned char C);
 
-// Strict UTF conversions; malformed input is replaced by U+FFFD rather than dropped.
+// File names are bytes, and these conversions carry every byte string there and back: a byte
+// that is not part of a well-formed UTF-8 sequence becomes the lone surrogate U+DC00 + byte
+// (U+DC80 ... U+DCFF), and Utf16ToUtf8 turns such a lone surrogate back into its byte. Any other
+// lone surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view Text);
 std::u16string Utf8ToUtf16(std::string_view Text);
+
+// For people: well-formed UTF-8 in which each byte that is not part of a well-formed sequence
+// reads "\xFF". The wide form shows the bytes Utf16ToUtf8 gives.
+std::string ReadableText(std::string_view Bytes);
+std::string ReadableText(std::u16string_view Text);
 
 // The 8-bit code page is the character set of the process locale (LC_CTYPE).
 // nullopt when the text cannot be represented.

@@ -6,8 +6,10 @@
 
 namespace zembra {
 
-// File functions on wide (UTF-16) names. The file system takes UTF-8 names; positions are
-// 1-based as in the rest of the wide-string helpers. The path delimiter is '/'.
+// File functions on wide (UTF-16) names. The file system's names are bytes, UTF-8 as a rule;
+// bytes that are not UTF-8 travel in a wide name as the lone surrogates of Utf8ToUtf16, so every
+// name on the disk has a wide form that opens it. Positions are 1-based as in the rest of the
+// wide-string helpers. The path delimiter is '/'.
 
 bool IsSurrogate(char16_t Unit);
 // 0: outside the text or not a surrogate; 1: leading surrogate; 2: trailing surrogate.
@@ -29,7 +31,7 @@ int64_t FileSizeW(const std::u16string& FileName);
 // A plain file itself: not a link, a folder, a device or a pipe.
 bool IsRegularFileW(const std::u16string& FileName);
 
-// The name as the file system takes it.
+// The name as the file system takes it, byte for byte the name Utf8ToUtf16 was given.
 std::string FileSystemName(const std::u16string& FileName);
 
 // Attributes of a directory entry.

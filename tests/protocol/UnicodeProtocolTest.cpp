@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegLoader.h"
@@ -103,6 +105,33 @@ TEST_F(UnicodeFiles, HandlersReadWriteSeekAndTruncate) {
 
     TUnicodeFile Folder;
     EXPECT_EQ(UnicodeOpen(Folder, FileNameToURL(Utf8ToUtf16(Dir) + u"/\u00e9/../"), 0), -2);
+}
+
+// Under the C locale and under a UTF-8 one alike, a name that is not UTF-8 is opened as its bytes.
+TEST_F(UnicodeFiles, NamesThatAreNotUtf8ReachTheFileSystemAsTheirBytes) {
+    const std::string Old = std::setlocale(LC_CTYPE, nullptr);
+    for (const char* Locale : {"C", "C.UTF-8"}) {
+        if (!std::setlocale(LC_CTYPE, Locale)) continue;
+        const std::string Bytes = Dir + "/\xff\xfe-" + Locale + ".bin";
+        const std::u16string Wide = Utf8ToUtf16(Bytes);
+        EXPECT_TRUE(NameNeedsUnicodeProtocol(Wide)) << Locale;
+        const std::string URL = FileNameToURL(Wide);
+        EXPECT_EQ(URL, "unicode:utf8:" + Bytes) << Locale;
+        EXPECT_EQ(URLToFileName(URL), Wide) << Locale;
+        TUnicodeFile W;
+        EXPECT_EQ(UnicodeOpen(W, URL, 1), 0) << Locale;
+        UnicodeClose(W);
+        struct stat St {};
+        EXPECT_EQ(::stat(Bytes.c_str(), &St), 0) << Locale;
+    }
+    std::setlocale(LC_CTYPE, Old.c_str());
+    // Nothing else was made, under another name.
+    std::set<std::string> Made;
+    for (const auto& Entry : fs::directory_iterator(Dir)) Made.insert(Entry.path().filename().string());
+    std::set<std::string> Expected = {"\xff\xfe-C.bin"};
+    if (std::setlocale(LC_CTYPE, "C.UTF-8")) Expected.insert("\xff\xfe-C.UTF-8.bin");
+    std::setlocale(LC_CTYPE, Old.c_str());
+    EXPECT_EQ(Made, Expected);
 }
 
 TEST_F(UnicodeFiles, CustomIOContextsCarryTheData) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "util/StringUtils.h"
 
 namespace zembra {
@@ -45,16 +47,101 @@ TEST(Utf, RoundTripsOutsideTheBasicPlane) {
     EXPECT_EQ(Utf8ToUtf16(Utf8), Text);
 }
 
-TEST(Utf, MalformedInputBecomesReplacementCharacters) {
-    EXPECT_EQ(Utf8ToUtf16("a\xff"
-                          "b"),
-              u"a\ufffdb");
-    EXPECT_EQ(Utf8ToUtf16("\xc0\xaf"), u"\ufffd\ufffd");  // overlong '/'
-    EXPECT_EQ(Utf8ToUtf16("\xe6\xbc"), u"\ufffd\ufffd");  // cut short
-    const std::u16string Lone = {u'a', char16_t(0xD800), u'b'};
-    EXPECT_EQ(Utf16ToUtf8(Lone),
-              "a\xef\xbf\xbd"
-              "b");
+// A byte that is not part of a well-formed sequence stands for itself as U+DC00 + byte.
+constexpr char16_t Esc(unsigned char Byte) {
+    return static_cast<char16_t>(0xDC00 + Byte);
+}
+
+struct TByteName {
+    const char* What;
+    std::string Bytes;
+    std::u16string Wide;
+};
+
+TEST(Utf, EveryByteStringRoundTrips) {
+    const TByteName Cases[] = {
+        {"empty", "", u""},
+        {"ASCII", "a/b.avi", u"a/b.avi"},
+        {"two bytes", "\xc3\xa9", u"\u00e9"},
+        {"three bytes", "\xe6\xbc\xa2", u"\u6f22"},
+        {"four bytes", "\xf0\x9f\x8e\xb5", u"\U0001F3B5"},
+        {"the last code point", "\xf4\x8f\xbf\xbf", u"\U0010FFFF"},
+        {"the byte-order mark", "\xef\xbb\xbf", u"\ufeff"},
+        {"ff fe", "\xff\xfe", {Esc(0xFF), Esc(0xFE)}},
+        {"ff fe in a name",
+         "/tmp/\xff\xfe.avi",
+         {u'/', u't', u'm', u'p', u'/', Esc(0xFF), Esc(0xFE), u'.', u'a', u'v', u'i'}},
+        {"lone continuation bytes",
+         "a\x80"
+         "b\xbf",
+         {u'a', Esc(0x80), u'b', Esc(0xBF)}},
+        {"overlong slash, two bytes", "\xc0\xaf", {Esc(0xC0), Esc(0xAF)}},
+        {"overlong, C1 lead", "\xc1\xbf", {Esc(0xC1), Esc(0xBF)}},
+        {"overlong slash, three bytes", "\xe0\x80\xaf", {Esc(0xE0), Esc(0x80), Esc(0xAF)}},
+        {"overlong slash, four bytes", "\xf0\x80\x80\xaf", {Esc(0xF0), Esc(0x80), Esc(0x80), Esc(0xAF)}},
+        {"three bytes cut short", "\xe6\xbc", {Esc(0xE6), Esc(0xBC)}},
+        {"cut short before ASCII",
+         "\xe6\xbc"
+         "a",
+         {Esc(0xE6), Esc(0xBC), u'a'}},
+        {"four bytes cut short", "\xf0\x9f\x8e", {Esc(0xF0), Esc(0x9F), Esc(0x8E)}},
+        {"a lead byte before a whole sequence", "\xe6\xe6\xbc\xa2", {Esc(0xE6), u'\u6f22'}},
+        {"encoded leading surrogate", "\xed\xa0\x80", {Esc(0xED), Esc(0xA0), Esc(0x80)}},
+        {"encoded escape itself", "\xed\xb3\xbf", {Esc(0xED), Esc(0xB3), Esc(0xBF)}},
+        {"encoded surrogate pair",
+         "\xed\xa0\xbd\xed\xb2\xa9",
+         {Esc(0xED), Esc(0xA0), Esc(0xBD), Esc(0xED), Esc(0xB2), Esc(0xA9)}},
+        {"beyond U+10FFFF", "\xf4\x90\x80\x80", {Esc(0xF4), Esc(0x90), Esc(0x80), Esc(0x80)}},
+        {"F5 lead", "\xf5\x80\x80\x80", {Esc(0xF5), Esc(0x80), Esc(0x80), Esc(0x80)}},
+        {"Latin-1 name", "caf\xe9.mp3", {u'c', u'a', u'f', Esc(0xE9), u'.', u'm', u'p', u'3'}},
+        {"valid beside invalid", "\xc3\xa9\xff\xc3\xa9", {u'\u00e9', Esc(0xFF), u'\u00e9'}},
+    };
+    for (const TByteName& C : Cases) {
+        EXPECT_EQ(Utf8ToUtf16(C.Bytes), C.Wide) << C.What;
+        EXPECT_EQ(Utf16ToUtf8(C.Wide), C.Bytes) << C.What;
+    }
+    for (int B = 0x80; B <= 0xFF; ++B) {
+        const std::string Bytes = "x" + std::string(1, static_cast<char>(B)) + "y";
+        const std::u16string Wide = {u'x', Esc(static_cast<unsigned char>(B)), u'y'};
+        EXPECT_EQ(Utf8ToUtf16(Bytes), Wide) << "byte " << B;
+        EXPECT_EQ(Utf16ToUtf8(Wide), Bytes) << "byte " << B;
+    }
+}
+
+TEST(Utf, RandomByteStringsRoundTrip) {
+    std::mt19937 Rng(2026);
+    for (int N = 0; N < 20000; ++N) {
+        std::string Bytes(Rng() % 12, '\0');
+        // Mostly high bytes, so that sequences good and bad of every length turn up.
+        for (char& B : Bytes) B = static_cast<char>(Rng() % 4 == 0 ? Rng() % 0x80 : 0x80 + Rng() % 0x80);
+        ASSERT_EQ(Utf16ToUtf8(Utf8ToUtf16(Bytes)), Bytes);
+    }
+}
+
+TEST(Utf, OtherLoneSurrogatesBecomeReplacementCharacters) {
+    for (const char16_t Lone : {char16_t(0xD800), char16_t(0xDBFF), char16_t(0xDC00), char16_t(0xDC7F)}) {
+        const std::u16string Text = {u'a', Lone, u'b'};
+        EXPECT_EQ(Utf16ToUtf8(Text),
+                  "a\xef\xbf\xbd"
+                  "b")
+            << int(Lone);
+    }
+    // A leading surrogate takes the trailing one after it, even one in the escape range.
+    EXPECT_EQ(Utf16ToUtf8(std::u16string{char16_t(0xD800), char16_t(0xDC80)}), "\xf0\x90\x82\x80");
+}
+
+TEST(Utf, ReadableTextShowsStrayBytesAsHex) {
+    EXPECT_EQ(ReadableText("/tmp/\xff\xfe.avi"), "/tmp/\\xFF\\xFE.avi");
+    EXPECT_EQ(ReadableText(Utf8ToUtf16("/tmp/\xff\xfe.avi")), "/tmp/\\xFF\\xFE.avi");
+    EXPECT_EQ(ReadableText("caf\xc3\xa9 \xe6\xbc\xa2 \xf0\x9f\x8e\xb5"),
+              "caf\xc3\xa9 \xe6\xbc\xa2 \xf0\x9f\x8e\xb5");
+    EXPECT_EQ(ReadableText("\xed\xa0\x80"), "\\xED\\xA0\\x80");
+    EXPECT_EQ(ReadableText("\xe6\xbc"), "\\xE6\\xBC");
+    // What it gives is well formed: it decodes without a single escape.
+    for (int B = 0x80; B <= 0xFF; ++B) {
+        const std::u16string Back = Utf8ToUtf16(ReadableText("a" + std::string(1, static_cast<char>(B))));
+        EXPECT_EQ(Back, Utf8ToUtf16(Format("a\\x%02X", B))) << B;
+    }
 }
 
 TEST(Locale, CLocaleHoldsAsciiOnly) {

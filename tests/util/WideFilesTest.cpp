@@ -146,6 +146,27 @@ TEST(FindFiles, PatternAndAttributeFilter) {
     FindCloseW(Rec);
 }
 
+TEST(FindFiles, NamesThatAreNotUtf8AreFoundAndOpenAsTheyAre) {
+    TempDir Dir;
+    const std::string Folder = Dir.Path() + "/\xe9t\xe9";  // Latin-1
+    fs::create_directory(Folder);
+    const std::set<std::string> Bytes = {"\xff\xfe.mp3", "caf\xe9.mp3", "\xed\xa0\x80.mp3", "ok.mp3"};
+    size_t Size = 1;
+    for (const std::string& Name : Bytes) Touch(Folder + "/" + Name, Size++);
+    const std::u16string Base = IncludeTrailingPathDelimiterW(Utf8ToUtf16(Folder));
+
+    std::set<std::string> Found;
+    for (const std::u16string& Name : FindAll(Base + u"*.mp3", 0)) {
+        Found.insert(FileSystemName(Name));
+        EXPECT_TRUE(FileExistsW(Base + Name)) << ReadableText(Name);
+        EXPECT_GT(FileSizeW(Base + Name), 0) << ReadableText(Name);
+    }
+    EXPECT_EQ(Found, Bytes);
+    EXPECT_TRUE(DirectoryExistsW(Utf8ToUtf16(Folder)));
+    EXPECT_EQ(FileSystemName(ExpandFileNameW(Base + u"../\u00e9t\u00e9/x")),
+              Dir.Path() + "/\xc3\xa9t\xc3\xa9/x");
+}
+
 TEST(FindFiles, FailuresLeaveNothingOpen) {
     TempDir Dir;
     TSearchRecW Rec;
