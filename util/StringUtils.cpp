@@ -33,7 +33,7 @@ constexpr char16_t kEscapeBase = 0xDC00;
 constexpr char16_t kEscapeFirst = 0xDC80;
 constexpr char16_t kEscapeLast = 0xDCFF;
 
-// Decodes UTF-16 into code points; a lone surrogate becomes U+FFFD.
+// Decodes UTF-16 into code points; a lone surrogate stays as it is.
 std::u32string DecodeUtf16(std::u16string_view Text) {
     std::u32string Out;
     Out.reserve(Text.size());
@@ -43,8 +43,6 @@ std::u32string DecodeUtf16(std::u16string_view Text) {
             Text[I + 1] <= 0xDFFF) {
             Out.push_back(0x10000 + ((char32_t(U) - 0xD800) << 10) + (char32_t(Text[I + 1]) - 0xDC00));
             ++I;
-        } else if (U >= 0xD800 && U <= 0xDFFF) {
-            Out.push_back(kReplacement);
         } else {
             Out.push_back(U);
         }
@@ -121,11 +119,17 @@ std::optional<std::string> WideToLocaleImpl(std::u16string_view Text, bool Lossy
     std::mbstate_t State{};
     char Buf[MB_LEN_MAX];
     for (char32_t C : DecodeUtf16(Text)) {
-        const size_t N = std::wcrtomb(Buf, static_cast<wchar_t>(C), &State);
+        const bool Surrogate = C >= 0xD800 && C <= 0xDFFF;
+        const size_t N =
+            Surrogate ? static_cast<size_t>(-1) : std::wcrtomb(Buf, static_cast<wchar_t>(C), &State);
         if (N == static_cast<size_t>(-1) || C == kReplacement) {
             if (!Lossy) return std::nullopt;
             State = std::mbstate_t{};
-            Out.push_back('?');
+            // A name's byte that is not UTF-8 says which byte it is, as in ReadableText.
+            if (C >= kEscapeFirst && C <= kEscapeLast)
+                Out += Format("\\x%02X", static_cast<unsigned>(C - kEscapeBase));
+            else
+                Out.push_back('?');
             continue;
         }
         Out.append(Buf, N);

@@ -31,7 +31,8 @@ std::string ReadableText(std::u16string_view Text);
 // nullopt when the text cannot be represented.
 std::optional<std::string> WideToLocale(std::u16string_view Text);
 std::optional<std::u16string> LocaleToWide(std::string_view Text);
-// Lossy forms for display: unrepresentable characters become '?'.
+// Lossy forms for display: unrepresentable characters become '?', and a name's byte that is not
+// UTF-8 (U+DC80 ... U+DCFF) reads "\xFF".
 std::string WideToLocaleLossy(std::u16string_view Text);
 std::u16string LocaleToWideLossy(std::string_view Text);
 

@@ -149,6 +149,14 @@ TEST(Locale, CLocaleHoldsAsciiOnly) {
     EXPECT_EQ(WideToLocale(u"plain.avi"), std::optional<std::string>("plain.avi"));
     EXPECT_EQ(WideToLocale(u"\u6f22.avi"), std::nullopt);
     EXPECT_EQ(WideToLocaleLossy(u"\u6f22.avi"), "?.avi");
+    // A message names a file whose name is not UTF-8 by its bytes.
+    EXPECT_EQ(WideToLocale(Utf8ToUtf16("/x/\xfe"
+                                       "x.wav")),
+              std::nullopt);
+    EXPECT_EQ(WideToLocaleLossy(Utf8ToUtf16("/x/\xfe"
+                                            "x.wav")),
+              "/x/\\xFEx.wav");
+    EXPECT_EQ(WideToLocaleLossy(std::u16string{u'a', char16_t(0xDC7F), char16_t(0xD800)}), "a??");
 }
 
 TEST(Text, TrimCaseAndFormat) {
