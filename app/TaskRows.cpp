@@ -36,10 +36,10 @@ std::string ProgressText(int32_t CurrentDurationMs, int32_t TotalOutputDurationM
 void TTaskRows::Add(const std::u16string& InputFile, int64_t DurationUs, int64_t Size,
                     const std::u16string& OutputFile) {
     TTaskRow Row;
-    Row.Cells[colInput] = Utf16ToUtf8(ExtractFileNameW(InputFile));
+    Row.Cells[colInput] = ReadableText(ExtractFileNameW(InputFile));
     Row.Cells[colTotalTime] = std::to_string(DurationUs / 1000000);
     Row.Cells[colFileSize] = std::to_string(Size);
-    Row.Cells[colOutput] = Utf16ToUtf8(ExtractFileNameW(OutputFile));
+    Row.Cells[colOutput] = ReadableText(ExtractFileNameW(OutputFile));
     Row.OutputFile = OutputFile;
     Row.OutputFolder = ExtractFilePathW(OutputFile);
     FRows.push_back(std::move(Row));

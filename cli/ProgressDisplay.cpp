@@ -42,7 +42,7 @@ std::string TProgressDisplay::ProgressText(const std::string& Name, const TTaskP
         Percent = Format("%3d%%", Value);
         Filled = Value / 5;
     }
-    std::string Text = Name + " " + Percent;
+    std::string Text = ReadableText(Name) + " " + Percent;
     if (Bar) {
         std::string Cells(20, ' ');
         if (Filled >= 0) std::fill_n(Cells.begin(), Filled, '#');
@@ -92,7 +92,7 @@ void TProgressDisplay::Print(FILE* Stream, const std::string& Line) {
     std::lock_guard<std::mutex> G(FLock);
     if (FLive) EraseBlock();
     std::fflush(stderr);
-    std::fprintf(Stream, "%s\n", Line.c_str());
+    std::fprintf(Stream, "%s\n", (Stream == stdout ? Line : ReadableText(Line)).c_str());
     std::fflush(Stream);
     if (FLive) DrawBlock();
 }

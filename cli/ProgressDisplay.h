@@ -24,7 +24,9 @@ class TProgressDisplay {
 
     void Update(int32_t Index, const std::string& Name, const TTaskProgress& Progress);
     void Remove(int32_t Index);
-    // A whole line (without its line end) on Stream, above the live block.
+    // A whole line (without its line end) on Stream, above the live block. Standard output gets
+    // the line's bytes as they are (scripts find output files by them); any other stream is read
+    // by people and shows bytes that are not UTF-8 as "\xFF".
     void Print(FILE* Stream, const std::string& Line);
 
     // "NAME  45% [#########           ] 25 fps 00:00:12.345 1.23 MB" (no bar without Bar,

@@ -125,13 +125,14 @@ int PrintInfo(TRUvivoVOV& Component, const std::vector<std::string>& Files) {
     for (const std::string& File : Files) {
         TAVProbe& Probe = Component.Probe();
         if (!Probe.LoadFile(ExpandFileNameW(Utf8ToUtf16(File)))) {
-            std::fprintf(stderr, "zembra-cli: %s: %s\n", File.c_str(), Probe.LastError().c_str());
+            std::fprintf(stderr, "%s\n",
+                         ReadableText("zembra-cli: " + File + ": " + Probe.LastError()).c_str());
             ++Failed;
             continue;
         }
         std::string Text = NormaliseLineEnds(Probe.GetFileInfoText());
         if (!Text.empty() && Text.back() != '\n') Text += '\n';
-        std::printf("%s%s", First ? "" : "\n", Text.c_str());
+        std::printf("%s%s", First ? "" : "\n", ReadableText(Text).c_str());
         std::fflush(stdout);
         First = false;
         Probe.Close();
@@ -162,7 +163,7 @@ int Run(const TCliOptions& O) {
         // A folder that is not there fails the run, as a missing input does; the command line
         // itself was well formed.
         if (!DirectoryExistsW(OutputDir)) {
-            std::fprintf(stderr, "zembra-cli: no such folder: %s\n", O.OutputDir.c_str());
+            std::fprintf(stderr, "zembra-cli: no such folder: %s\n", ReadableText(O.OutputDir).c_str());
             return kExitFailed;
         }
         OutputDir = IncludeTrailingPathDelimiterW(OutputDir);
@@ -187,7 +188,8 @@ int Run(const TCliOptions& O) {
         for (const TInputItem& Item : Inputs.Items) Files.push_back(Item.Path);
         int Status = PrintInfo(Component, Files);
         for (const std::string& Folder : Inputs.EmptyFolders) {
-            std::fprintf(stderr, "zembra-cli: %s: no media file in this folder\n", Folder.c_str());
+            std::fprintf(stderr, "zembra-cli: %s: no media file in this folder\n",
+                         ReadableText(Folder).c_str());
             Status = kExitFailed;
         }
         GetLogger().SetOnLog(nullptr);

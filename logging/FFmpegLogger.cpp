@@ -127,7 +127,7 @@ void TFFLogger::Deliver(void* Sender, uint32_t ThreadId, TLogLevel Level, const 
 void TFFLogger::Log(void* Sender, TLogLevel Level, const std::string& Message) {
     const TLogLevel Filter = LogLevel();
     if (Level <= Filter || (Level == llVerbose && Filter != llQuiet))
-        Deliver(Sender, CurrentThreadId(), Level, Message);
+        Deliver(Sender, CurrentThreadId(), Level, ReadableText(Message));
 }
 
 void TFFLogger::InstallLibraryCallback() {
@@ -177,6 +177,8 @@ void TFFLogger::LibraryCallback(void* Context, int Level, const char* Fmt, va_li
             Pending = Text;
     }
     if (Lines.empty()) return;
+    // A file name that is not UTF-8 reaches the libraries' messages as its bytes.
+    for (std::string& Line : Lines) Line = ReadableText(Line);
     TFFLogger& Logger = GetLogger();
     const TLogLevel LineLevel = NumericToLogLevel(Level);
     if (IsMainThread() || IsOwnThread()) {

@@ -20,7 +20,8 @@ using TLogEvent =
     std::function<void(void* Sender, uint32_t AThreadID, TLogLevel ALogLevel, const std::string& ALogMsg)>;
 
 // Where the libraries' log output and the engine's messages meet. At most one per process;
-// OnLog is always raised on the main thread, the logging thread waiting for the handler.
+// OnLog is always raised on the main thread, the logging thread waiting for the handler. Its
+// lines are well-formed UTF-8: a byte that is not (of a file name, say) reads "\xFF".
 class TFFLogger {
   public:
     TFFLogger();  // fails with "Allow creating only one instance of TFFLogger." for a second one

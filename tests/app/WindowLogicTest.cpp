@@ -13,6 +13,8 @@
 #include "app/RunSummary.h"
 #include "app/TaskRows.h"
 #include "engine/FFmpegException.h"
+#include "util/StringUtils.h"
+#include "util/WideFiles.h"
 
 namespace zembra {
 namespace {
@@ -129,6 +131,17 @@ TEST(TaskRowsTest, RowTextsFollowTheEventsAndThePopUpPicksItsRow) {
     EXPECT_EQ(Rows.RowOfInterest(0), -1);
     EXPECT_FALSE(Rows.CanPlay(0));
     EXPECT_EQ(Rows.FolderToOpen(0), u"");
+}
+
+TEST(TaskRowsTest, NamesThatAreNotUtf8ShowTheirBytesAndKeepThem) {
+    TTaskRows Rows;
+    const std::u16string Input = Utf8ToUtf16("/m/\xff\xfe.avi");
+    const std::u16string Output = Utf8ToUtf16("/m/\xff\xfe_(new).mp3");
+    Rows.Add(Input, 1'000'000, 1, Output);
+    EXPECT_EQ(Rows[0].Cells[colInput], "\\xFF\\xFE.avi");
+    EXPECT_EQ(Rows[0].Cells[colOutput], "\\xFF\\xFE_(new).mp3");
+    Rows.ApplyTerminate(0, true, false);
+    EXPECT_EQ(FileSystemName(Rows.FileToPlay(0)), "/m/\xff\xfe_(new).mp3");
 }
 
 TEST(RunSummaryTest, EstimatesTheTimeLeftOnceTheRunHasGoneOnAWhile) {

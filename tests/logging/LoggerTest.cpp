@@ -181,6 +181,20 @@ TEST_F(LoggerTest, DirectMessagesFollowTheLevelFilter) {
     EXPECT_TRUE(Lines.empty());
 }
 
+// A name's stray bytes may arrive in separate pieces of output, beside whole characters cut in two.
+TEST_F(LoggerTest, BytesThatAreNotUtf8ReadAsHexOnceTheLineIsWhole) {
+    Feed(nullptr, AV_LOG_INFO, "%s", "from 'unicode:utf8:/x/\xff");
+    Feed(nullptr, AV_LOG_INFO, "%s", "\xfe\xc3");
+    Feed(nullptr, AV_LOG_INFO, "%s", "\xa9.avi':\n");
+    ASSERT_EQ(Lines.size(), 1u);
+    EXPECT_EQ(Lines[0].Text, "from 'unicode:utf8:/x/\\xFF\\xFE\xc3\xa9.avi':");
+    TFFLogger& Logger = GetLogger();
+    Logger.SetLogLevel(llInfo);
+    Logger.Log(nullptr, llError, "Could not open '/x/\xff\xfe_(new).mp3'");
+    ASSERT_EQ(Lines.size(), 2u);
+    EXPECT_EQ(Lines[1].Text, "Could not open '/x/\\xFF\\xFE_(new).mp3'");
+}
+
 TEST_F(LoggerTest, WithoutAvutilTheThresholdStays) {
     ASSERT_FALSE(FFLoader().IsLoaded(libAVUtil));
     GetLogger().SetLogLevel(llDebug);
