@@ -116,7 +116,7 @@ void TTranscoder::Mux(TOutputStreamState& Ost, AVPacket* Packet) {
                 av_q2d(Ost.St->time_base));
     const int Result = lavf.av_interleaved_write_frame(Oc, Packet);
     if (Result < 0)
-        throw FFmpegException(OpenErrorText(u"av_interleaved_write_frame()", LegacyOpenError(Result)));
+        throw FFmpegException(OpenErrorWithReason(u"av_interleaved_write_frame()", Result));
     ++FPacketsMuxed;
 }
 

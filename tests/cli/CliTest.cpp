@@ -221,24 +221,40 @@ TEST_F(Cli, InfoPrintsEachFileAndConvertsNothing) {
 TEST_F(Cli, CtrlCHalfWayStopsCleanly) {
     const std::string Short = Wav("short.wav", 0.4);
     const std::string Long = Wav("long.wav", 30.0);
-    bool Sent = false;
-    // Read at the pace of playback, so that the long file is still going when Ctrl+C comes.
-    const TResult R =
-        RunCli({"-j", "1", "--input-option", "re=1", Short, Long}, 40s, [&](pid_t Pid, const TResult& SoFar) {
+    // By default a stopped task leaves no output; with --keep-partial what it converted stays,
+    // a readable file under its name.
+    for (const bool Keep : {false, true}) {
+        SCOPED_TRACE(Keep ? "--keep-partial" : "default");
+        fs::remove(Path("short_(new).mp3"));
+        bool Sent = false;
+        std::vector<std::string> Arguments = {"-j", "1", "--input-option", "re=1", Short, Long};
+        if (Keep) Arguments.insert(Arguments.begin(), "--keep-partial");
+        // Read at the pace of playback, so that the long file is still going when Ctrl+C comes.
+        const TResult R = RunCli(Arguments, 40s, [&](pid_t Pid, const TResult& SoFar) {
             if (Sent || SoFar.Out.find("short_(new).mp3") == std::string::npos) return;
             std::this_thread::sleep_for(700ms);
             ::kill(Pid, SIGINT);
             Sent = true;
         });
-    ASSERT_TRUE(Sent) << R.Err;
-    EXPECT_EQ(R.Status, 1) << R.Err;
-    EXPECT_EQ(Lines(R.Out), std::vector<std::string>{Path("short_(new).mp3")});
-    EXPECT_NE(R.Err.find("long.wav: stopped"), std::string::npos) << R.Err;
-    ExpectMp3(Path("short_(new).mp3"));
-    // What was written of the long one before the stop is a readable file.
-    if (fs::exists(Path("long_(new).mp3"))) {
-        const testmedia::TClipFacts F = Inspect(Path("long_(new).mp3"));
-        EXPECT_LT(F.Duration, 20.0);
+        ASSERT_TRUE(Sent) << R.Err;
+        EXPECT_EQ(R.Status, 1) << R.Err;
+        EXPECT_EQ(Lines(R.Out), std::vector<std::string>{Path("short_(new).mp3")});
+        ExpectMp3(Path("short_(new).mp3"));
+        const std::string Stopped = "stopped: " + Long + ": ";
+        if (Keep) {
+            EXPECT_NE(R.Err.find(Stopped + "partial output kept in " + Path("long_(new).mp3")), std::string::npos)
+                << R.Err;
+            const testmedia::TClipFacts F = Inspect(Path("long_(new).mp3"));
+            EXPECT_GT(F.Duration, 0.0);
+            EXPECT_LT(F.Duration, 20.0);
+        } else {
+            EXPECT_NE(R.Err.find(Stopped + "no output kept"), std::string::npos) << R.Err;
+            EXPECT_FALSE(fs::exists(Path("long_(new).mp3")));
+        }
+        EXPECT_NE(R.Err.find("1 finished, 0 failed, 1 stopped, 0 skipped"), std::string::npos) << R.Err;
+        // No temporary file or lock file is left behind.
+        for (const fs::directory_entry& E : fs::directory_iterator(Dir))
+            EXPECT_NE(E.path().filename().string()[0], '.') << E.path();
     }
 }
 
