@@ -251,7 +251,8 @@ int Run(const TCliOptions& O) {
                 // another input of the same name, nor the empty reservation a stopped or crashed
                 // run left (the folder's leftovers of dead runs go first).
                 PrepareOutputFolder(FileSystemName(ExtractFilePathW(Existing)));
-                if (!Reserved.count(NameHash(Existing)) && IsRegularFileW(Existing) && FileSizeW(Existing) > 0) {
+                if (!Reserved.count(NameHash(Existing)) && IsRegularFileW(Existing) &&
+                    FileSizeW(Existing) > 0) {
                     if (!O.Quiet)
                         Display.Print(stderr, "zembra-cli: " + File + ": skipped, " + Utf16ToUtf8(Existing) +
                                                   " exists");

@@ -84,9 +84,9 @@ std::string CoverPictureRefusal(const AVOutputFormat* Format, const AVStream* Pi
     const TFormatContextPtr Trial(Made);
     constexpr int kBufferSize = 4096;
     auto* Buffer = static_cast<unsigned char*>(lavu.av_malloc(kBufferSize));
-    TIOContextPtr Sink(Buffer ? lavf.avio_alloc_context(Buffer, kBufferSize, 1, nullptr, nullptr, DiscardBytes,
-                                                         nullptr)
-                              : nullptr);
+    TIOContextPtr Sink(
+        Buffer ? lavf.avio_alloc_context(Buffer, kBufferSize, 1, nullptr, nullptr, DiscardBytes, nullptr)
+               : nullptr);
     if (!Sink) {
         lavu.av_free(Buffer);
         return ErrorText(AVERROR(ENOMEM));
@@ -107,14 +107,14 @@ std::string CoverPictureRefusal(const AVOutputFormat* Format, const AVStream* Pi
     Cover->time_base = {1, 90000};
     if ((Result = lavf.avformat_write_header(Made, nullptr)) < 0) return ErrorText(Result);
     TPacketPtr Packet = MakePacket();
-    if (!Packet || lavc.av_packet_ref(Packet.get(), &Picture->attached_pic) < 0) return ErrorText(AVERROR(ENOMEM));
+    if (!Packet || lavc.av_packet_ref(Packet.get(), &Picture->attached_pic) < 0)
+        return ErrorText(AVERROR(ENOMEM));
     Packet->stream_index = Cover->index;
     Packet->pts = Packet->dts = 0;
     if ((Result = lavf.av_write_frame(Made, Packet.get())) < 0) return ErrorText(Result);
     if ((Result = lavf.av_write_trailer(Made)) < 0) return ErrorText(Result);
     return "";
 }
-
 
 void TCustomFFmpeg::AddCoverStream(AVFormatContext* Container, int FileIndex) {
     const TCoverPlace Place = CoverPlace(Container->oformat);

@@ -163,8 +163,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
     if (Filled < 0) return Fail(OpenErrorText(FileName, -12));
 
     const int OpenResult = lavf.avformat_open_input(&Ic, URL.c_str(), InputFormat, Options.Slot());
-    if (OpenResult < 0)
-        return Fail(OpenErrorWithReason(FileName, OpenResult));
+    if (OpenResult < 0) return Fail(OpenErrorWithReason(FileName, OpenResult));
 
     if (S.ProgramId != 0)
         for (unsigned I = 0; I < Ic->nb_programs; ++I)

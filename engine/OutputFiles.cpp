@@ -88,8 +88,8 @@ void TCustomFFmpeg::OpenOutputTarget(AVFormatContext* Oc, int Index, const std::
     };
     // Names of other protocols, a pipe ("-"), devices and links are written to as they are.
     const std::string Name = FileSystemName(FileName);
-    const bool OnDisk = !FileName.empty() && FileName[0] == u'/' && (IsUnicodeURL(URL) || URL == Name ||
-                                                                     URL.rfind("file:", 0) == 0);
+    const bool OnDisk = !FileName.empty() && FileName[0] == u'/' &&
+                        (IsUnicodeURL(URL) || URL == Name || URL.rfind("file:", 0) == 0);
     if (!OnDisk) return OpenOutputIO(Oc, FileName, URL);
     bool Claimed = false;
     for (int Tries = 0;; ++Tries) {

@@ -415,14 +415,16 @@ void TTranscoder::Teardown() {
 
 void TTranscoder::CheckShortResult() {
     // Only where the whole source was asked for: a cut, a limit or a join ends earlier on purpose.
-    const bool Limited = S.RecordingTime != INT64_MAX || S.StartTime != 0 || S.LimitFileSize != 0 ||
-                         std::any_of(S.MaxFrames.begin(), S.MaxFrames.end(), [](int32_t M) { return M != INT_MAX; });
+    const bool Limited =
+        S.RecordingTime != INT64_MAX || S.StartTime != 0 || S.LimitFileSize != 0 ||
+        std::any_of(S.MaxFrames.begin(), S.MaxFrames.end(), [](int32_t M) { return M != INT_MAX; });
     if (Limited || FJob.FInputFileCount != 1 || FJob.FJoined) return;
     const int64_t Claimed = FJob.FInputFiles[0]->duration;
     if (Claimed == AV_NOPTS_VALUE || Claimed <= 0) return;
     double Output = 0.0;
     for (const TOutputStreamState& Ost : FOutputs)
-        if (!(Ost.St->disposition & AV_DISPOSITION_ATTACHED_PIC)) Output = std::max(Output, OutputPosition(Ost));
+        if (!(Ost.St->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            Output = std::max(Output, OutputPosition(Ost));
     const double Source = static_cast<double>(Claimed) / AV_TIME_BASE;
     // A finished task's message is a warning about its result: the file is what the source held,
     // but less than its header promised (a download or a copy cut short).

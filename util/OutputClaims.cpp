@@ -52,8 +52,9 @@ std::string TemporaryOwner(const std::string& Base) {
     if (Base.empty() || Base[0] != '.' || !EndsWith(Base, kTemporarySuffix)) return {};
     const size_t Marker = Base.rfind(kMarker);
     if (Marker == std::string::npos || Marker == 0) return {};
-    const std::string Rest = Base.substr(Marker + sizeof(kMarker) - 1,
-                                         Base.size() - Marker - (sizeof(kMarker) - 1) - (sizeof(kTemporarySuffix) - 1));
+    const std::string Rest =
+        Base.substr(Marker + sizeof(kMarker) - 1,
+                    Base.size() - Marker - (sizeof(kMarker) - 1) - (sizeof(kTemporarySuffix) - 1));
     const size_t Dash = Rest.rfind('-');
     return Dash == std::string::npos || Dash == 0 ? std::string() : Rest.substr(0, Dash);
 }
@@ -94,9 +95,11 @@ struct TFolderLock {
 
 class TRegistry {
   public:
+    // Never destroyed: a worker that frees itself may still give a name back while the
+    // process exits. What a process leaves at exit is a dead process's leftovers for the next.
     static TRegistry& Get() {
-        static TRegistry Registry;
-        return Registry;
+        static TRegistry* Registry = new TRegistry;
+        return *Registry;
     }
 
     TRegistry() {
@@ -104,17 +107,6 @@ class TRegistry {
         char Text[32];
         std::snprintf(Text, sizeof(Text), "%x-%08x", static_cast<unsigned>(::getpid()), Random());
         FId = Text;
-    }
-
-    ~TRegistry() {
-        // What is still held at exit was never handed to a finished output.
-        for (const std::string& Name : FTemporaries) ::unlink(Name.c_str());
-        for (const std::string& Name : FClaims)
-            if (IsEmptyPlainFile(Name)) ::unlink(Name.c_str());
-        for (auto& [Folder, Lock] : FFolders) {
-            ::unlink(Lock.Path.c_str());
-            ::close(Lock.Fd);
-        }
     }
 
     void Prepare(const std::string& Folder) {
@@ -255,8 +247,8 @@ class TRegistry {
         while (const dirent* E = ::readdir(Dir)) {
             const std::string Base = E->d_name;
             if (Base.rfind(kMarker, 0) == 0 && EndsWith(Base, kLockSuffix))
-                Locks.push_back(Base.substr(sizeof(kMarker) - 1, Base.size() - (sizeof(kMarker) - 1) -
-                                                                     (sizeof(kLockSuffix) - 1)));
+                Locks.push_back(Base.substr(sizeof(kMarker) - 1,
+                                            Base.size() - (sizeof(kMarker) - 1) - (sizeof(kLockSuffix) - 1)));
             else if (Base.rfind(kMarker, 0) == 0 && EndsWith(Base, kNewLockSuffix))
                 Temporaries.push_back(Base);
             else if (!TemporaryOwner(Base).empty())

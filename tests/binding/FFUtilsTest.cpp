@@ -80,7 +80,8 @@ TEST_F(FFUtilsTest, OpenErrorsNameTheSystemsReasonWhereTheirTextDoesNot) {
         {AVERROR_BUG, "a.wav: Error while opening file"},
     };
     for (const auto& C : Cases) EXPECT_EQ(OpenErrorWithReason(u"a.wav", C.Code), C.Expected) << C.Code;
-    EXPECT_EQ(WithSystemReason("Could not open 'x'", AVERROR(ENOENT)), "Could not open 'x': No such file or directory");
+    EXPECT_EQ(WithSystemReason("Could not open 'x'", AVERROR(ENOENT)),
+              "Could not open 'x': No such file or directory");
     EXPECT_EQ(WithSystemReason("Could not open 'x'", 0), "Could not open 'x'");
 }
 

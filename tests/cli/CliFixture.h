@@ -23,8 +23,9 @@ using TResult = TProgramResult;
 
 // Runs zembra-cli with a time limit. While it runs, Watch is called with what it printed so
 // far and may act on the process (send it a signal, say).
-inline TResult RunCli(const std::vector<std::string>& Arguments, std::chrono::seconds Limit = std::chrono::seconds(40),
-               const std::function<void(pid_t, const TResult&)>& Watch = {}) {
+inline TResult RunCli(const std::vector<std::string>& Arguments,
+                      std::chrono::seconds Limit = std::chrono::seconds(40),
+                      const std::function<void(pid_t, const TResult&)>& Watch = {}) {
     return RunProgram(ZEMBRA_CLI, Arguments, Limit, {false, Watch});
 }
 

@@ -185,7 +185,8 @@ TEST_F(Cli, CtrlCHalfWayStopsCleanly) {
         ExpectMp3(Path("short_(new).mp3"));
         const std::string Stopped = "stopped: " + Long + ": ";
         if (Keep) {
-            EXPECT_NE(R.Err.find(Stopped + "partial output kept in " + Path("long_(new).mp3")), std::string::npos)
+            EXPECT_NE(R.Err.find(Stopped + "partial output kept in " + Path("long_(new).mp3")),
+                      std::string::npos)
                 << R.Err;
             const testmedia::TClipFacts F = Inspect(Path("long_(new).mp3"));
             EXPECT_GT(F.Duration, 0.0);

@@ -30,7 +30,8 @@ std::string Bytes(const std::string& File) {
 // The names in Folder, hidden ones (temporary and lock files) included.
 std::set<std::string> Names(const std::string& Folder) {
     std::set<std::string> Found;
-    for (const fs::directory_entry& E : fs::directory_iterator(Folder)) Found.insert(E.path().filename().string());
+    for (const fs::directory_entry& E : fs::directory_iterator(Folder))
+        Found.insert(E.path().filename().string());
     return Found;
 }
 
@@ -80,7 +81,8 @@ TEST_F(OutputSafety, AnInterruptedBatchRerunWithSkipExistingConvertsWhatDidNotFi
         });
         ASSERT_TRUE(Sent) << First.Err;
         const std::vector<std::string> Done = Lines(First.Out);
-        ASSERT_EQ(std::set<std::string>(Done.begin(), Done.end()), (std::set<std::string>{Output("a"), Output("b")}))
+        ASSERT_EQ(std::set<std::string>(Done.begin(), Done.end()),
+                  (std::set<std::string>{Output("a"), Output("b")}))
             << First.Err;
         const std::string A = Bytes(Output("a")), B = Bytes(Output("b"));
         if (Signal == SIGKILL) {
@@ -88,11 +90,13 @@ TEST_F(OutputSafety, AnInterruptedBatchRerunWithSkipExistingConvertsWhatDidNotFi
         } else {
             EXPECT_EQ(First.Status, 1) << First.Err;
             for (const char* Base : {"c", "d"}) {
-                EXPECT_NE(First.Err.find("stopped: " + In + "/" + Base + ".wav: no output kept"), std::string::npos)
+                EXPECT_NE(First.Err.find("stopped: " + In + "/" + Base + ".wav: no output kept"),
+                          std::string::npos)
                     << First.Err;
                 EXPECT_FALSE(fs::exists(Output(Base)));
             }
-            EXPECT_NE(First.Err.find("2 finished, 0 failed, 2 stopped, 0 skipped"), std::string::npos) << First.Err;
+            EXPECT_NE(First.Err.find("2 finished, 0 failed, 2 stopped, 0 skipped"), std::string::npos)
+                << First.Err;
             EXPECT_FALSE(AnyHidden(Out)) << First.Err;
         }
         // Whatever the first run left under c's and d's names is no finished output.
@@ -105,14 +109,16 @@ TEST_F(OutputSafety, AnInterruptedBatchRerunWithSkipExistingConvertsWhatDidNotFi
         const TResult Second = RunCli(Arguments);
         ASSERT_EQ(Second.Status, 0) << Second.Err;
         const std::vector<std::string> Redone = Lines(Second.Out);
-        EXPECT_EQ(std::set<std::string>(Redone.begin(), Redone.end()), (std::set<std::string>{Output("c"), Output("d")}))
+        EXPECT_EQ(std::set<std::string>(Redone.begin(), Redone.end()),
+                  (std::set<std::string>{Output("c"), Output("d")}))
             << Second.Err;
         EXPECT_NE(Second.Err.find("2 finished, 0 failed, 2 skipped"), std::string::npos) << Second.Err;
         EXPECT_EQ(Bytes(Output("a")), A);
         EXPECT_EQ(Bytes(Output("b")), B);
         for (const char* Base : {"c", "d"}) EXPECT_NEAR(Inspect(Output(Base)).Duration, 6.0, 0.2) << Base;
         // The dead run's temporary files, reservations and lock file are gone, nothing numbered.
-        EXPECT_EQ(Names(Out), (std::set<std::string>{"a_(new).mp3", "b_(new).mp3", "c_(new).mp3", "d_(new).mp3"}));
+        EXPECT_EQ(Names(Out),
+                  (std::set<std::string>{"a_(new).mp3", "b_(new).mp3", "c_(new).mp3", "d_(new).mp3"}));
     }
 }
 
@@ -220,7 +226,8 @@ TEST_F(OutputSafety, FoldersPipesAndShortSources) {
     fs::create_symlink("loop1", Path("walk/loop2"));
     R = RunCli({Path("walk")});
     EXPECT_EQ(R.Status, 1) << R.Err;
-    EXPECT_NE(R.Err.find("failed: " + Path("walk/loop1") + ": Too many levels of symbolic links"), std::string::npos)
+    EXPECT_NE(R.Err.find("failed: " + Path("walk/loop1") + ": Too many levels of symbolic links"),
+              std::string::npos)
         << R.Err;
     EXPECT_EQ(Lines(R.Out), std::vector<std::string>{Path("walk/song_(new).mp3")});
 }

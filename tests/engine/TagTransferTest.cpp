@@ -206,7 +206,7 @@ TEST_F(TagTransfer, APictureTheMp3MuxerRefusesIsFoundBeforeTheFile) {
         AVCodecID Coding;
         bool Written;
     } Cases[] = {
-        {AV_CODEC_ID_MJPEG, true}, {AV_CODEC_ID_PNG, true}, {AV_CODEC_ID_BMP, true},
+        {AV_CODEC_ID_MJPEG, true},  {AV_CODEC_ID_PNG, true},   {AV_CODEC_ID_BMP, true},
         {AV_CODEC_ID_TARGA, false}, {AV_CODEC_ID_H264, false}, {AV_CODEC_ID_NONE, false},
     };
     for (const auto& C : Cases) {

@@ -225,7 +225,8 @@ TEST_F(HostileInput, SoundThatDecodesToWildAmplitudes) {
 TEST_F(HostileInput, AnOutputFolderThatCannotBeWritten) {
     const std::string Input = Sample(testmedia::TSampleKind::Avi, "clip.avi");
     const std::string Folder = UnwritableFolder(Out, OutImmutable);
-    ExpectFailureOf(Input, "Could not open '" + Folder + "/clip_(new).mp3': " + CreateRefusal(Folder), Folder);
+    ExpectFailureOf(Input, "Could not open '" + Folder + "/clip_(new).mp3': " + CreateRefusal(Folder),
+                    Folder);
     EXPECT_FALSE(fs::exists(Folder + "/clip_(new).mp3"));
 }
 
@@ -233,7 +234,8 @@ TEST_F(HostileInput, AnOutputFolderThatDoesNotExist) {
     const std::string Input = Sample(testmedia::TSampleKind::Avi, "clip.avi");
     const TFileState Before = TFileState::Of(Input);
     // A usage error, before anything is converted; a file is no folder either.
-    for (const auto& [Given, Said] : {std::pair{Path("nowhere"), "no such folder: "}, {Input, "not a folder: "}}) {
+    for (const auto& [Given, Said] :
+         {std::pair{Path("nowhere"), "no such folder: "}, {Input, "not a folder: "}}) {
         const TResult R = RunCli({"-q", "-o", Given, Input});
         EXPECT_FALSE(R.TimedOut);
         EXPECT_EQ(R.Status, 2) << R.Err;
