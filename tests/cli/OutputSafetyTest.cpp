@@ -194,16 +194,8 @@ TEST_F(OutputSafety, FoldersPipesAndShortSources) {
 
     // A source cut short (a download that stopped) finishes, but says it is short: its header
     // still claims the whole length.
-    testmedia::TClipSpec Film;
-    Film.Path = Path("film.mkv");
-    testmedia::TAudioSpec Sound;
-    Sound.Encoder = "pcm_s16le";
-    Sound.SampleRate = 22050;
-    Sound.Channels = 2;
-    Sound.Duration = 6.0;
-    Film.Audios.push_back(Sound);
-    ASSERT_EQ(testmedia::WriteClip(Film), "");
-    const std::string Whole = Bytes(Film.Path);
+    const std::string Film = Wav("film.mkv", 6.0);
+    const std::string Whole = Bytes(Film);
     std::ofstream(Path("half.mkv"), std::ios::binary) << Whole.substr(0, Whole.size() / 2);
     R = RunCli({Path("half.mkv")});
     ASSERT_EQ(R.Status, 0) << R.Err;
