@@ -3,12 +3,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fstream>
 
 #include "engine/OptionValues.h"
 #include "util/NumericCasts.h"
+#include "util/OutputClaims.h"
 #include "util/StringUtils.h"
 #include "util/WideFiles.h"
 
@@ -221,11 +223,20 @@ std::u16string NumberedOutputName(const std::u16string& Base, const std::string&
                                   const TBuildContext& Context) {
     const std::u16string Ext = Utf8ToUtf16(Suffix);
     auto Taken = [&](const std::u16string& Name) {
-        return (!Overwrite && Exists(Context, Name)) || (Context.Reserved && Context.Reserved(Name));
+        if (Context.Reserved && Context.Reserved(Name)) return true;
+        if (!Context.Claim) return (!Overwrite && Exists(Context, Name)) || DirectoryExistsW(Name);
+        const int Error = Context.Claim(Name);
+        // A file being overwritten is the one name that may be taken already; a folder never is.
+        if (Error == EEXIST) return !Overwrite || DirectoryExistsW(Name) || !FileExistsW(Name);
+        return false;
     };
     std::u16string Name = Base + u"_(new)" + Ext;
     for (int N = 1; Taken(Name); ++N) Name = Base + u"_(new_" + Utf8ToUtf16(std::to_string(N)) + u")" + Ext;
     return Name;
+}
+
+int ClaimOutputFile(const std::u16string& Name) {
+    return ClaimOutputName(FileSystemName(Name));
 }
 
 bool CutRange(const TOptionChoices& C, int64_t DurationUs, int64_t& StartMs, int64_t& LengthMs) {

@@ -125,7 +125,15 @@ struct TBuildContext {
     // Names already given to other outputs of the same batch: never taken, even when
     // overwriting (two tasks must not write one file).
     std::function<bool(const std::u16string&)> Reserved;
+    // Takes an output's name for good (ClaimOutputFile, say): 0, EEXIST when something is there,
+    // or another errno when the name cannot be taken at all (the open will then say why).
+    // Empty: names are only checked, not taken.
+    std::function<int(const std::u16string&)> Claim;
 };
+
+// Takes Name on the file system by creating it as an empty file, only when nothing is there,
+// for this process alone: two programs naming outputs in one folder never get one name.
+int ClaimOutputFile(const std::u16string& Name);
 
 // The "vhook/" folder beside the running executable.
 std::u16string DefaultHookFolder();

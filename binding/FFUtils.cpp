@@ -93,9 +93,17 @@ int LegacyOpenError(int Code) {
     return Code < 0 ? Code : -1;
 }
 
-std::string WithHandleShortage(const std::string& Message, int Code) {
-    if (Code != AVERROR(EMFILE) && Code != AVERROR(ENFILE)) return Message;
+std::string WithSystemReason(const std::string& Message, int Code) {
+    // AVERROR(errno) is the negated errno; the libraries' own codes are far below.
+    if (Code >= 0 || Code < -4095) return Message;
     return Message + ": " + ErrorText(Code);
+}
+
+std::string OpenErrorWithReason(const std::u16string& FileName, int Code) {
+    const int Legacy = LegacyOpenError(Code);
+    const std::string Text = OpenErrorText(FileName, Legacy);
+    const bool Worded = Legacy == -2 || Legacy == -5 || Legacy == -12 || Legacy == -22;
+    return Worded ? Text : WithSystemReason(Text, Code);
 }
 
 std::string ErrorText(int Code) {

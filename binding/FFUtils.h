@@ -32,9 +32,12 @@ constexpr int kErrorImageNumber = -33;
 // The library's text for an error code.
 std::string ErrorText(int Code);
 
-// Message with the library's text joined to it when Code says the process or the system ran
-// out of file handles ("...: Too many open files"): the classic texts do not tell that apart
-// from a file that is broken, and it is the one cause the user can do something about.
-std::string WithHandleShortage(const std::string& Message, int Code);
+// Message, then ": " and the system's reason when Code is a system error (an AVERROR of an
+// errno: "No space left on device", "Permission denied", "Too many open files"), so that the
+// user can tell what to fix; other codes add nothing.
+std::string WithSystemReason(const std::string& Message, int Code);
+// OpenErrorText for a library result, with the system's reason after the texts that do not
+// already say it ("Error while opening file: Read-only file system").
+std::string OpenErrorWithReason(const std::u16string& FileName, int Code);
 
 }  // namespace zembra

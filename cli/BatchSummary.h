@@ -11,15 +11,22 @@ namespace zembra::cli {
 class TBatchSummary {
   public:
     void Finished();
-    // Name as the user gave or the walk found it; Reason "stopped" for a task stopped by Ctrl+C.
+    // Name as the user gave or the walk found it.
     void Failed(const std::string& Name, const std::string& Reason);
+    // A task stopped before its end (Ctrl+C, SIGTERM), with what became of its output.
+    void Stopped(const std::string& Name, const std::string& Output);
+    // A finished file whose result the user should know about ("output is 29.4 s of 60.0 s...").
+    void Warned(const std::string& Name, const std::string& Warning);
     void Skipped();
     // A finished file whose sound went in unchanged, with the reason it could.
     void Copied(const std::string& Name, const std::string& Why);
 
     int FailedCount() const;
-    // The copied files, "copied: NAME: WHY" each, the failed files, "failed: NAME: REASON" each,
-    // then "N finished, M failed, K skipped".
+    int StoppedCount() const;
+    // The copied files, "copied: NAME: WHY" each, the warnings, "warning: NAME: TEXT", the
+    // stopped files, "stopped: NAME: OUTPUT", the failed files, "failed: NAME: REASON" each,
+    // then "N finished, M failed, K skipped" ("N finished, M failed, S stopped, K skipped" when
+    // any was stopped).
     std::vector<std::string> ReportLines() const;
 
   private:
@@ -28,6 +35,8 @@ class TBatchSummary {
     int FSkipped = 0;
     std::vector<std::string> FCopies;
     std::vector<std::string> FFailures;
+    std::vector<std::string> FStops;
+    std::vector<std::string> FWarnings;
 };
 
 }  // namespace zembra::cli

@@ -63,8 +63,11 @@ const char* UsageText() {
            "      --no-tags              leave the source's tags out\n"
            "      --no-cover             leave the source's cover picture out\n"
            "      --tag KEY=VALUE        set a tag of the outputs (repeatable)\n"
-           "      --skip-existing        skip a file whose NAME_(new) output exists already\n"
-           "      --overwrite            write over an existing NAME_(new) file instead of numbering\n"
+           "      --skip-existing        skip a file whose NAME_(new) output exists already, finished\n"
+           "      --overwrite            replace an existing NAME_(new) file, once the new one is\n"
+           "                             finished, instead of numbering\n"
+           "      --keep-partial         keep what a stopped task converted under its output's name\n"
+           "                             (by default its output is removed)\n"
            "      --input-option NAME=VALUE   an option line for the input (repeatable)\n"
            "      --output-option NAME=VALUE  an option line for the output (repeatable)\n"
            "      --info                 print each file's information and exit\n"
@@ -209,6 +212,8 @@ bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& O,
             Ok = Flag(O.ListFormats);
         } else if (Name == "--overwrite") {
             Ok = Flag(O.Overwrite);
+        } else if (Name == "--keep-partial") {
+            Ok = Flag(O.KeepPartial);
         } else if (Name == "--input-option") {
             Ok = Line(O.InputOptions);
         } else if (Name == "--output-option") {

@@ -20,6 +20,7 @@ struct TCliOptions {
     std::optional<TCutRequest> Cut;
     bool Overwrite = false;
     bool SkipExisting = false;
+    bool KeepPartial = false;
     bool KeepVideo = false;         // the settings dialog's rules for the audio formats
     bool Reencode = false;          // encode the sound even where it could be copied as it is
     std::string Codec;              // the audio encoder, empty: the format's

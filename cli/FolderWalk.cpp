@@ -35,7 +35,7 @@ class TWalker {
         }
         std::unique_ptr<DIR, TDirCloser> Dir(::opendir(Folder.c_str()));
         if (!Dir) {
-            FResult.Warnings.push_back(Folder + ": " + std::strerror(errno));
+            FResult.Unreadable.emplace_back(Folder, std::strerror(errno));
             return;
         }
         std::vector<std::string> Names;
@@ -48,7 +48,10 @@ class TWalker {
             const std::string Path = Folder + "/" + Name;
             struct stat Child {};
             // stat follows a symbolic link; a dangling one is left out.
-            if (::stat(Path.c_str(), &Child) != 0) continue;
+            if (::stat(Path.c_str(), &Child) != 0) {
+                if (errno != ENOENT) FResult.Unreadable.emplace_back(Path, std::strerror(errno));
+                continue;
+            }
             if (S_ISDIR(Child.st_mode))
                 Walk(Path, Child, SubFolder + Name + "/");
             else if (S_ISREG(Child.st_mode) && HasMediaSuffix(Name, FSuffixes) &&
@@ -78,9 +81,11 @@ TWalkResult ExpandInputs(const std::vector<std::string>& Names, const std::vecto
         while (Folder.size() > 1 && Folder.back() == '/') Folder.pop_back();
         // Each named folder is a walk of its own: naming two that overlap converts the shared
         // part twice, as naming one file twice does.
-        const size_t Before = Result.Items.size();
+        const size_t Before = Result.Items.size(), UnreadableBefore = Result.Unreadable.size();
         TWalker(Suffixes, Result).Walk(Folder, Info, "");
-        if (Result.Items.size() == Before) Result.EmptyFolders.push_back(Name);
+        // A folder whose unreadable parts may hold media is not said to hold none.
+        if (Result.Items.size() == Before && Result.Unreadable.size() == UnreadableBefore)
+            Result.EmptyFolders.push_back(Name);
     }
     return Result;
 }

@@ -5,6 +5,7 @@
 
 #include <istream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zembra::cli {
@@ -18,8 +19,11 @@ struct TInputItem {
 
 struct TWalkResult {
     std::vector<TInputItem> Items;
-    std::vector<std::string> Warnings;      // folders that could not be read, loops left
+    std::vector<std::string> Warnings;      // loops left
     std::vector<std::string> EmptyFolders;  // named folders without a media file below them
+    // Paths below a named folder that could not be read, each with the system's reason: a
+    // failed item of the batch, since what they hold is not converted.
+    std::vector<std::pair<std::string, std::string>> Unreadable;
 };
 
 // Names that are not folders are kept as they are (a missing one fails later as its task). A

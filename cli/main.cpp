@@ -29,6 +29,7 @@
 #include "logging/FFmpegLogger.h"
 #include "util/MainThread.h"
 #include "util/OpenFileLimit.h"
+#include "util/OutputClaims.h"
 #include "util/StringUtils.h"
 #include "util/WideFiles.h"
 
@@ -160,12 +161,10 @@ int Run(const TCliOptions& O) {
     std::u16string OutputDir;
     if (!O.OutputDir.empty()) {
         OutputDir = ExpandFileNameW(Utf8ToUtf16(O.OutputDir));
-        // A folder that is not there fails the run, as a missing input does; the command line
-        // itself was well formed.
-        if (!DirectoryExistsW(OutputDir)) {
-            std::fprintf(stderr, "zembra-cli: no such folder: %s\n", ReadableText(O.OutputDir).c_str());
-            return kExitFailed;
-        }
+        // Checked before any task starts: nothing could be written.
+        if (!DirectoryExistsW(OutputDir))
+            return UsageError((FileExistsW(OutputDir) ? "not a folder: " : "no such folder: ") +
+                              ReadableText(O.OutputDir));
         OutputDir = IncludeTrailingPathDelimiterW(OutputDir);
     }
 
@@ -181,6 +180,7 @@ int Run(const TCliOptions& O) {
                 Display.Print(stderr, Message);
             });
     }
+    InstallInterruptHandler();
     const TWalkResult Inputs = CollectInputs(O.Files);
     for (const std::string& Warning : Inputs.Warnings) Display.Print(stderr, "zembra-cli: " + Warning);
     if (O.Info) {
@@ -196,7 +196,6 @@ int Run(const TCliOptions& O) {
         return Status;
     }
 
-    InstallInterruptHandler();
     // Files go into the component a few at a time while the run goes, and ended tasks leave it,
     // so that the memory does not grow with the size of the batch. A run takes at most Cap tasks
     // (then the next run takes over), which keeps the list short without a task ever leaving it
@@ -220,6 +219,10 @@ int Run(const TCliOptions& O) {
         Reserved.insert(NameHash(ExpandFileNameW(Utf8ToUtf16(Item.Path))));
     TBuildContext Context;
     Context.Reserved = [&](const std::u16string& Name) { return Reserved.count(NameHash(Name)) > 0; };
+    // Names are taken on the file system as they are chosen, so that another process converting
+    // into the same folder never gets one of them.
+    Context.Claim = ClaimOutputFile;
+    Component.SetKeepStoppedOutputs(O.KeepPartial);
     TBatchSummary Summary;
     auto Fail = [&](const std::string& File, const std::string& Reason) {
         Display.Print(stderr, "zembra-cli: " + File + ": " + Reason);
@@ -227,6 +230,7 @@ int Run(const TCliOptions& O) {
     };
     // A folder named for conversion that holds nothing to convert is most likely a mistake.
     for (const std::string& Folder : Inputs.EmptyFolders) Fail(Folder, "no media file in this folder");
+    for (const auto& [Path, Reason] : Inputs.Unreadable) Fail(Path, Reason);
     size_t NextItem = 0;
     auto AddTasks = [&](size_t Limit) {
         for (; NextItem < Inputs.Items.size() && Tasks.size() < std::min(Limit, Cap); ++NextItem) {
@@ -246,7 +250,12 @@ int Run(const TCliOptions& O) {
             }
             if (O.SkipExisting) {
                 const std::u16string Existing = PlainOutputName(O, Input, OutPath);
-                if (FileExistsW(Existing)) {
+                // Only a finished output from before this run counts: not one this run made for
+                // another input of the same name, nor the empty reservation a stopped or crashed
+                // run left (the folder's leftovers of dead runs go first).
+                PrepareOutputFolder(FileSystemName(ExtractFilePathW(Existing)));
+                if (!Reserved.count(NameHash(Existing)) && IsRegularFileW(Existing) &&
+                    FileSizeW(Existing) > 0) {
                     if (!O.Quiet)
                         Display.Print(stderr, "zembra-cli: " + File + ": skipped, " + Utf16ToUtf8(Existing) +
                                                   " exists");
@@ -284,6 +293,7 @@ int Run(const TCliOptions& O) {
             if (Index < 0 || !Component.SetTaskOutput(Index, Out.FileName, &Out)) {
                 Fail(File, Component.LastError());
                 if (Index >= 0) Component.DeleteTask(Index);
+                ReleaseOutputClaim(FileSystemName(Out.FileName), true);
                 Listed = Tasks.size() - 1;
                 Tasks.pop_back();
                 continue;
@@ -323,8 +333,17 @@ int Run(const TCliOptions& O) {
                 Display.Print(stdout, Utf16ToUtf8(Task.Output));
                 Summary.Finished();
                 if (!Task.Copied.empty()) Summary.Copied(Task.Input, Task.Copied);
+                // A finished task's message is a warning about its result.
+                if (!AMessage.empty()) {
+                    Display.Print(stderr, "zembra-cli: " + Task.Input + ": warning: " + AMessage);
+                    Summary.Warned(Task.Input, AMessage);
+                }
+            } else if (!AException) {
+                const bool Kept = O.KeepPartial && IsRegularFileW(Task.Output) && FileSizeW(Task.Output) > 0;
+                Summary.Stopped(Task.Input, Kept ? "partial output kept in " + Utf16ToUtf8(Task.Output)
+                                                 : "no output kept");
             } else {
-                Fail(Task.Input, AException ? AMessage : "stopped");
+                Fail(Task.Input, AMessage);
             }
             CheckInterrupt();
         });
@@ -364,7 +383,7 @@ int Run(const TCliOptions& O) {
     GetLogger().SetOnLog(nullptr);
     if (!O.Quiet)
         for (const std::string& Line : Summary.ReportLines()) Display.Print(stderr, Line);
-    return Summary.FailedCount() > 0 || gInterrupted ? kExitFailed : kExitOk;
+    return Summary.FailedCount() > 0 || Summary.StoppedCount() > 0 || gInterrupted ? kExitFailed : kExitOk;
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include "logging/FFmpegLogger.h"
 #include "util/MainThread.h"
 #include "util/NumericCasts.h"
+#include "util/OutputClaims.h"
 #include "util/StringUtils.h"
+#include "util/WideFiles.h"
 
 namespace zembra {
 
@@ -283,6 +285,7 @@ int32_t TCustomRUvivoVOV::NewTask(const std::u16string& AFileName, const TInputO
         }
         Engine->SetOnPreviewBitmap([this](TCustomFFmpeg& Sender, TBitmap& Bitmap, int32_t Frame,
                                           int64_t PTS) { DoPreviewBitmap(Sender, Bitmap, Frame, PTS); });
+        Engine->SetKeepStoppedOutputs(FKeepStoppedOutputs.load());
         Engine->FInputFileName = AFileName;
         Engine->FHasInputOptions = AOptions != nullptr;
         Engine->FInputOptions = AOptions ? *AOptions : TInputOptions{};
@@ -486,6 +489,8 @@ bool TCustomRUvivoVOV::SetTaskOutput(int32_t AIndex, const std::u16string& AFile
         if (AOptions && Engine->FOutputOptions.FileName.empty()) Engine->FOutputOptions.FileName = AFileName;
         if (!OpenTaskOutput(*Engine)) {
             FLastError = Engine->LastError();
+            // A name the caller took for this output is free again.
+            ReleaseOutputClaim(FileSystemName(AFileName), true);
             return false;
         }
         ReleaseTaskFiles(*Engine);

@@ -121,6 +121,8 @@ class TCustomRUvivoVOV {
     void SetPreviewBitmap(bool Value);
     int32_t GetVerbosity() const { return FVerbosity; }
     void SetVerbosity(int32_t Value) { FVerbosity = Value; }
+    bool GetKeepStoppedOutputs() const { return FKeepStoppedOutputs.load(); }
+    void SetKeepStoppedOutputs(bool Value) { FKeepStoppedOutputs = Value; }
 
     TProgressEvent GetOnProgress() const;
     TTerminateEvent GetOnTerminate() const;
@@ -190,6 +192,7 @@ class TCustomRUvivoVOV {
     std::atomic<TConvertPriority> FThreadPriority{tpNormal};
     std::atomic<bool> FPreview{false};
     std::atomic<bool> FPreviewBitmap{false};
+    std::atomic<bool> FKeepStoppedOutputs{true};
     int32_t FVerbosity = 1;
 
     mutable std::mutex FHandlerLock;
@@ -242,6 +245,10 @@ class TRUvivoVOV : public TCustomRUvivoVOV {
     // The engines' log verbosity (option "v") for tasks created later.
     int32_t Verbosity() const { return GetVerbosity(); }
     void SetVerbosity(int32_t Value) { TCustomRUvivoVOV::SetVerbosity(Value); }
+    // Whether a task stopped before its end keeps what it converted under its output's name (a
+    // valid file; the default), or leaves the name as it was before the task ran.
+    bool KeepStoppedOutputs() const { return GetKeepStoppedOutputs(); }
+    void SetKeepStoppedOutputs(bool Value) { TCustomRUvivoVOV::SetKeepStoppedOutputs(Value); }
     std::string Version() const { return "2.5"; }
 
     TProgressEvent OnProgress() const { return GetOnProgress(); }

@@ -1,12 +1,17 @@
 // Cover art with copy_cover: where each container keeps a picture, and which of the source's
 // pictures is its cover.
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "binding/EntryPoints.h"
+#include "binding/FFUtils.h"
+#include "binding/FFmpegHolders.h"
 #include "binding/FFmpegLoader.h"
+#include "engine/CoverArt.h"
 #include "engine/FFmpeg.h"
+#include "logging/FFmpegLogger.h"
 #include "util/StringUtils.h"
 
 namespace zembra {
@@ -64,7 +69,52 @@ void FillAttachment(AVStream* St, const AVStream* Picture) {
         throw FFmpegException("Could not allocate the cover attachment");
 }
 
+int DiscardBytes(void*, uint8_t*, int Size) {
+    return Size;
+}
+
 }  // namespace
+
+// The muxers of ID3 tags check a picture's coding only once it arrives (mp3 keeps no list of
+// them), so a file that would fail on it is tried on nothing first.
+std::string CoverPictureRefusal(const AVOutputFormat* Format, const AVStream* Picture) {
+    AVFormatContext* Made = nullptr;
+    if (lavf.avformat_alloc_output_context2(&Made, Format, nullptr, nullptr) < 0 || !Made)
+        return ErrorText(AVERROR(ENOMEM));
+    const TFormatContextPtr Trial(Made);
+    constexpr int kBufferSize = 4096;
+    auto* Buffer = static_cast<unsigned char*>(lavu.av_malloc(kBufferSize));
+    TIOContextPtr Sink(
+        Buffer ? lavf.avio_alloc_context(Buffer, kBufferSize, 1, nullptr, nullptr, DiscardBytes, nullptr)
+               : nullptr);
+    if (!Sink) {
+        lavu.av_free(Buffer);
+        return ErrorText(AVERROR(ENOMEM));
+    }
+    Made->pb = Sink.get();
+    Made->flags |= AVFMT_FLAG_CUSTOM_IO;
+    AVStream* Sound = lavf.avformat_new_stream(Made, nullptr);
+    AVStream* Cover = lavf.avformat_new_stream(Made, nullptr);
+    if (!Sound || !Cover) return ErrorText(AVERROR(ENOMEM));
+    Sound->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
+    Sound->codecpar->codec_id = Format->audio_codec;
+    Sound->codecpar->sample_rate = 44100;
+    lavu.av_channel_layout_default(&Sound->codecpar->ch_layout, 2);
+    Sound->time_base = {1, 44100};
+    int Result = lavc.avcodec_parameters_copy(Cover->codecpar, Picture->codecpar);
+    if (Result < 0) return ErrorText(Result);
+    Cover->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    Cover->time_base = {1, 90000};
+    if ((Result = lavf.avformat_write_header(Made, nullptr)) < 0) return ErrorText(Result);
+    TPacketPtr Packet = MakePacket();
+    if (!Packet || lavc.av_packet_ref(Packet.get(), &Picture->attached_pic) < 0)
+        return ErrorText(AVERROR(ENOMEM));
+    Packet->stream_index = Cover->index;
+    Packet->pts = Packet->dts = 0;
+    if ((Result = lavf.av_write_frame(Made, Packet.get())) < 0) return ErrorText(Result);
+    if ((Result = lavf.av_write_trailer(Made)) < 0) return ErrorText(Result);
+    return "";
+}
 
 void TCustomFFmpeg::AddCoverStream(AVFormatContext* Container, int FileIndex) {
     const TCoverPlace Place = CoverPlace(Container->oformat);
@@ -81,6 +131,14 @@ void TCustomFFmpeg::AddCoverStream(AVFormatContext* Container, int FileIndex) {
     if (Muxer == "mp3" || Muxer == "flac") {
         // A negative answer means the muxer keeps no list and takes any picture.
         if (lavf.avformat_query_codec(Container->oformat, Coding, FF_COMPLIANCE_NORMAL) == 0) return;
+        // The sound is never lost for a picture. (The FLAC muxer checks its pictures when it
+        // is opened, and its header cannot be tried without the sound's own stream information.)
+        if (const std::string Why = Muxer == "mp3" ? CoverPictureRefusal(Container->oformat, Picture) : "";
+            !Why.empty()) {
+            Log(llWarning, Format("Cover picture left out: %s cannot hold a %s picture (%s)", Muxer.c_str(),
+                                  lavc.avcodec_get_name(Coding), Why.c_str()));
+            return;
+        }
     } else if (!IsJpegOrPng(Coding)) {
         // The mp4 muxers' tag lists leave pictures out though their covers take both codings,
         // and a Matroska attachment needs a type the players know.

@@ -77,8 +77,9 @@ struct TOutputStreamSetup {
 
 // Closes an input container and the I/O context the job opened for it.
 void CloseInputContext(AVFormatContext*& Context);
-// Closes an output container's file (a custom I/O context of ours or the library's).
-void CloseOutputIO(AVFormatContext* Container);
+// Closes an output container's file (a custom I/O context of ours or the library's): 0, or the
+// AVERROR of the last bytes that could not be written or of the close.
+int CloseOutputIO(AVFormatContext* Container);
 
 // One conversion job: options, files, and the run on the caller's thread or a worker.
 class TCustomFFmpeg {
@@ -178,6 +179,11 @@ class TCustomFFmpeg {
     int64_t ProgressInterval() const { return FProgressInterval; }
     void SetProgressInterval(int64_t Microseconds) { FProgressInterval = Microseconds; }
 
+    // Whether a stopped run's output takes its name (true, as a valid file of what was converted)
+    // or goes, leaving the name as it was before the run.
+    void SetKeepStoppedOutputs(bool Value) { FKeepStoppedOutputs = Value; }
+    bool KeepStoppedOutputs() const { return FKeepStoppedOutputs; }
+
     const TJobSettings& Settings() const { return FSettings; }
     const std::vector<TPTSPeriod>& PTSPeriods() const { return FPTSPeriods; }
     const std::vector<TStreamMapEntry>& StreamMaps() const { return FStreamMaps; }
@@ -255,6 +261,13 @@ class TCustomFFmpeg {
                         TOutputStreamSetup*& Setup);
     AVRational StreamAspect(int Width, int Height) const;
     void OpenOutputIO(AVFormatContext* Container, const std::u16string& FileName, const std::string& URL);
+    // Opens the file an output is written to: for a plain file (or a name not there yet), a
+    // hidden temporary file beside it, the name itself taken by an empty file of this process
+    // (when nothing was there) or left as it is (a file the output replaces once finished).
+    void OpenOutputTarget(AVFormatContext* Container, int Index, const std::u16string& FileName);
+    // Gives each output that is to be kept its name: the temporary file renamed over it. Raises
+    // when a file cannot be completed or renamed.
+    void CommitOutputFiles();
     void ClearForcedFormats();
     void AddFrameHook(const std::string& Value);
     bool SetPrivateCodecOption(const std::string& Name, const std::string& Value, bool& Found);
@@ -311,6 +324,10 @@ class TCustomFFmpeg {
     std::vector<const AVCodec*> FInputDecoders;
     std::array<AVFormatContext*, kMaxFiles> FOutputFiles{};
     std::array<std::u16string, kMaxFiles> FOutputFileNames;
+    // Where each output is written until it is finished; empty when it is written to its name
+    // directly (a device, a pipe, a link).
+    std::array<std::u16string, kMaxFiles> FOutputTemporaryNames;
+    bool FKeepStoppedOutputs = true;
     std::array<std::vector<TOutputStreamSetup>, kMaxFiles> FOutputStreams;
     bool FFiltersEnabled = false;
     int FOutputFileCount = 0;

@@ -12,6 +12,7 @@
 #include "logging/FFmpegLogger.h"
 #include "protocol/UnicodeProtocol.h"
 #include "util/NumericCasts.h"
+#include "util/SpecialFiles.h"
 #include "util/StringUtils.h"
 #include "util/WideFiles.h"
 
@@ -105,10 +106,11 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
         return Fail(FLastError);
 
     const std::string URL = FileNameToURL(FileName);
-    if (DirectoryExistsW(FileName)) return Fail(OpenErrorText(FileName, LegacyOpenError(AVERROR(EISDIR))));
+    if (IsSpecialFile(FileName)) return Fail(SpecialFileText(FileName));
+    if (DirectoryExistsW(FileName)) return Fail(OpenErrorWithReason(FileName, AVERROR(EISDIR)));
     int Error = 0;
     Pb = OpenInputIO(URL, Error);
-    if (!Pb) return Fail(WithHandleShortage(OpenErrorText(FileName, LegacyOpenError(Error)), Error));
+    if (!Pb) return Fail(OpenErrorWithReason(FileName, Error));
 
     const AVInputFormat* InputFormat = nullptr;
     if (!S.InputFormatName.empty()) InputFormat = lavf.av_find_input_format(S.InputFormatName.c_str());
@@ -161,8 +163,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
     if (Filled < 0) return Fail(OpenErrorText(FileName, -12));
 
     const int OpenResult = lavf.avformat_open_input(&Ic, URL.c_str(), InputFormat, Options.Slot());
-    if (OpenResult < 0)
-        return Fail(WithHandleShortage(OpenErrorText(FileName, LegacyOpenError(OpenResult)), OpenResult));
+    if (OpenResult < 0) return Fail(OpenErrorWithReason(FileName, OpenResult));
 
     if (S.ProgramId != 0)
         for (unsigned I = 0; I < Ic->nb_programs; ++I)

@@ -12,6 +12,7 @@
 #include "engine/FFmpeg.h"
 #include "logging/FFmpegLogger.h"
 #include "util/MainThread.h"
+#include "util/OutputClaims.h"
 #include "util/WideFiles.h"
 
 namespace zembra {
@@ -172,17 +173,28 @@ void TCustomFFmpeg::CloseOutputFiles() {
         if (!Oc) continue;
         CloseOutputIO(Oc);
         lavf.avformat_free_context(Oc);
-        // An output that never got a byte is no output: it goes. Only a plain file goes: a device
-        // (a first pass written to /dev/null), a pipe or a link named as the output stays.
-        const std::u16string Name = FOutputFileNames[I];
+        const std::u16string Name = FOutputFileNames[I], Temporary = FOutputTemporaryNames[I];
         FOutputFileNames[I].clear();
-        if (IsRegularFileW(Name) && (FDiscardOutputs || FileSizeW(Name) == 0))
+        FOutputTemporaryNames[I].clear();
+        if (!Temporary.empty()) {
+            // Not committed: a failed or stopped run, a job never run, or files released until
+            // the run. What was written goes; the name keeps what it held before (a file being
+            // replaced, this job's reservation while released), or nothing when the job took it.
+            ::unlink(FileSystemName(Temporary).c_str());
+            ForgetTemporaryOutput(FileSystemName(Temporary));
+            if (!Name.empty()) ReleaseOutputClaim(FileSystemName(Name), true);
+        } else if (IsRegularFileW(Name) && (FDiscardOutputs || FileSizeW(Name) == 0)) {
+            // Written directly (an output committed, a link): an output that never got a byte is
+            // no output. Only a plain file goes: a device (a first pass written to /dev/null), a
+            // pipe or a link named as the output stays.
             ::unlink(FileSystemName(Name).c_str());
+        }
         FOutputStreams[I].clear();
         if (FJoined) {
             for (int J = I + 1; J < FOutputFileCount; ++J) {
                 FOutputFiles[J] = nullptr;
                 FOutputFileNames[J].clear();
+                FOutputTemporaryNames[J].clear();
                 FOutputStreams[J].clear();
             }
             break;
@@ -225,9 +237,9 @@ void TCustomFFmpeg::CleanUp() {
 }
 
 void TCustomFFmpeg::DropReservations() {
-    // As with an output the run never wrote to: an empty plain file goes, anything else stays.
-    for (const std::u16string& Name : FReservedOutputs)
-        if (IsRegularFileW(Name) && FileSizeW(Name) == 0) ::unlink(FileSystemName(Name).c_str());
+    // As with an output the run never wrote to: the empty file that took the name goes, a file
+    // that was there before stays.
+    for (const std::u16string& Name : FReservedOutputs) ReleaseOutputClaim(FileSystemName(Name), true);
     FReservedOutputs.clear();
 }
 
@@ -315,6 +327,9 @@ void TCustomFFmpeg::Run() {
     try {
         if (FFilesReleased) ReopenReleasedFiles();
         Transcode();
+        // A stopped run's output is a valid file of what was converted; whether it takes the
+        // name is the owner's choice. Until then the name holds what it held before.
+        if (FFinished.load() || FKeepStoppedOutputs) CommitOutputFiles();
     } catch (const std::exception& E) {
         Log(llQuiet, E.what());
         FErrorOccurred = true;

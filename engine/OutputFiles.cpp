@@ -2,8 +2,10 @@
 // for writing, muxing parameters and joining.
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
@@ -13,6 +15,7 @@
 #include "logging/FFmpegLogger.h"
 #include "protocol/UnicodeProtocol.h"
 #include "util/NumericCasts.h"
+#include "util/OutputClaims.h"
 #include "util/StringUtils.h"
 #include "util/WideFiles.h"
 
@@ -51,19 +54,19 @@ std::u16string InputName(AVFormatContext* Ic) {
 
 }  // namespace
 
-void CloseOutputIO(AVFormatContext* Oc) {
-    if (!Oc || !Oc->pb) return;
-    if (IsUnicodeIO(Oc->pb))
-        CloseUnicodeIO(Oc->pb);
-    else if (!(Oc->flags & AVFMT_FLAG_CUSTOM_IO) && Oc->oformat && !(Oc->oformat->flags & AVFMT_NOFILE))
-        lavf.avio_closep(&Oc->pb);
+int CloseOutputIO(AVFormatContext* Oc) {
+    if (!Oc || !Oc->pb) return 0;
+    if (IsUnicodeIO(Oc->pb)) return CloseUnicodeIO(Oc->pb);
+    if (!(Oc->flags & AVFMT_FLAG_CUSTOM_IO) && Oc->oformat && !(Oc->oformat->flags & AVFMT_NOFILE))
+        return lavf.avio_closep(&Oc->pb);
+    return 0;
 }
 
 void TCustomFFmpeg::OpenOutputIO(AVFormatContext* Oc, const std::u16string& FileName,
                                  const std::string& URL) {
     auto Failed = [&](int Error) {
         return FFmpegException(
-            WithHandleShortage(Format("Could not open '%s'", Utf16ToUtf8(FileName).c_str()), Error));
+            WithSystemReason(Format("Could not open '%s'", Utf16ToUtf8(FileName).c_str()), Error));
     };
     if (IsUnicodeURL(URL)) {
         int Error = 0;
@@ -76,10 +79,81 @@ void TCustomFFmpeg::OpenOutputIO(AVFormatContext* Oc, const std::u16string& File
     if (Error < 0) throw Failed(Error);
 }
 
+void TCustomFFmpeg::OpenOutputTarget(AVFormatContext* Oc, int Index, const std::u16string& FileName) {
+    const std::string URL = FileNameToURL(FileName);
+    FOutputTemporaryNames[Index].clear();
+    auto Failed = [&](int Error) {
+        return FFmpegException(
+            WithSystemReason(Format("Could not open '%s'", Utf16ToUtf8(FileName).c_str()), AVERROR(Error)));
+    };
+    // Names of other protocols, a pipe ("-"), devices and links are written to as they are.
+    const std::string Name = FileSystemName(FileName);
+    const bool OnDisk = !FileName.empty() && FileName[0] == u'/' &&
+                        (IsUnicodeURL(URL) || URL == Name || URL.rfind("file:", 0) == 0);
+    if (!OnDisk) return OpenOutputIO(Oc, FileName, URL);
+    bool Claimed = false;
+    for (int Tries = 0;; ++Tries) {
+        struct stat St {};
+        if (::lstat(Name.c_str(), &St) == 0) {
+            if (S_ISDIR(St.st_mode)) throw Failed(EISDIR);
+            if (!S_ISREG(St.st_mode)) return OpenOutputIO(Oc, FileName, URL);
+            break;  // this process's reservation, or a file the output replaces once finished
+        }
+        if (errno != ENOENT) throw Failed(errno);
+        const int Error = ClaimOutputName(Name);
+        if (Error == 0) {
+            Claimed = true;
+            break;
+        }
+        // Taken meanwhile: look again at what is there now.
+        if (Error != EEXIST || Tries == 3) throw Failed(Error);
+    }
+    const std::string TemporaryName = NewTemporaryOutputName(Name);
+    const std::u16string Temporary = Utf8ToUtf16(TemporaryName);
+    try {
+        OpenOutputIO(Oc, FileName, FileNameToURL(Temporary));
+    } catch (const std::exception&) {
+        ForgetTemporaryOutput(TemporaryName);
+        if (Claimed) ReleaseOutputClaim(Name, true);
+        throw;
+    }
+    FOutputTemporaryNames[Index] = Temporary;
+    // Muxers that read their file back (mov's faststart) find it by the container's name.
+    char* TemporaryURL = lavu.av_strdup(FileNameToURL(Temporary).c_str());
+    if (TemporaryURL) {
+        lavu.av_free(Oc->url);
+        Oc->url = TemporaryURL;
+    }
+}
+
+void TCustomFFmpeg::CommitOutputFiles() {
+    for (int I = 0; I < FOutputFileCount; ++I) {
+        AVFormatContext* Oc = FOutputFiles[I];
+        if (!Oc || FOutputTemporaryNames[I].empty()) continue;
+        const std::u16string Name = FOutputFileNames[I], Temporary = FOutputTemporaryNames[I];
+        const std::string Display = Utf16ToUtf8(Name);
+        const int Closed = CloseOutputIO(Oc);
+        if (Closed < 0)
+            throw FFmpegException(WithSystemReason(Format("Could not write '%s'", Display.c_str()), Closed));
+        // An output that never got a byte is no output; the clean-up takes it.
+        if (FileSizeW(Temporary) <= 0) continue;
+        if (::rename(FileSystemName(Temporary).c_str(), FileSystemName(Name).c_str()) != 0)
+            throw FFmpegException(
+                WithSystemReason(Format("Could not write '%s'", Display.c_str()), AVERROR(errno)));
+        ForgetTemporaryOutput(FileSystemName(Temporary));
+        ReleaseOutputClaim(FileSystemName(Name), false);
+        FOutputTemporaryNames[I].clear();
+        if (FJoined) break;
+    }
+}
+
 int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join) {
     TJobSettings& S = FSettings;
     AVFormatContext* Oc = nullptr;
     bool InTable = false;
+    // What opening the output made: its temporary file, and whether it took the name itself.
+    std::u16string Temporary;
+    bool Claimed = false;
     // Entries of streams that a failed output made must not shift the later streams' entries.
     const size_t EncodersBefore = FOutputEncoders.size();
     auto Fail = [&](const std::string& Error) -> int32_t {
@@ -90,14 +164,17 @@ int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join)
             FOutputFiles[FOutputFileCount] = nullptr;
             FOutputStreams[FOutputFileCount].clear();
             FOutputFileNames[FOutputFileCount].clear();
+            FOutputTemporaryNames[FOutputFileCount].clear();
         }
         if (Oc) {
-            const bool Opened = Oc->pb != nullptr;
             CloseOutputIO(Oc);
             lavf.avformat_free_context(Oc);
-            // A file this call created and left empty goes again.
-            if (Opened && IsRegularFileW(FileName) && FileSizeW(FileName) == 0)
-                ::unlink(FileSystemName(FileName).c_str());
+            // What this call made goes again: its temporary file, and the name it took.
+            if (!Temporary.empty()) {
+                ::unlink(FileSystemName(Temporary).c_str());
+                ForgetTemporaryOutput(FileSystemName(Temporary));
+            }
+            if (Claimed) ReleaseOutputClaim(FileSystemName(FileName), true);
         }
         ClearForcedFormats();
         return -1;
@@ -221,11 +298,14 @@ int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join)
     if (NeedsNumber && !lavf.av_filename_number_test(Oc->url))
         return Fail(OpenErrorText(URLToFileName(Oc->url), kErrorImageNumber));
     if (!(Fmt->flags & AVFMT_NOFILE)) {
+        const bool OwnedBefore = IsOwnOutputClaim(FileSystemName(FileName));
         try {
-            OpenOutputIO(Oc, FileName, URL);
+            OpenOutputTarget(Oc, Index, FileName);
         } catch (const std::exception& E) {
             return Fail(E.what());
         }
+        Temporary = FOutputTemporaryNames[Index];
+        Claimed = !OwnedBefore && IsOwnOutputClaim(FileSystemName(FileName));
         FOutputFileNames[Index] = FileName;
     }
 

@@ -1,7 +1,9 @@
 // The packet loop: choose an input, read, correct timestamps, decode and hand the result to
 // every output stream it feeds; then flush and write the trailers.
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <thread>
 
@@ -399,7 +401,7 @@ void TTranscoder::Teardown() {
         if (Ost.EncodingNeeded) DrainEncoder(Ost);
     for (int F = 0; F < FOutputFileCount; ++F) {
         const int Result = lavf.av_write_trailer(FJob.FOutputFiles[F]);
-        if (Result < 0) throw FFmpegException(OpenErrorText(u"av_write_trailer()", LegacyOpenError(Result)));
+        if (Result < 0) throw FFmpegException(OpenErrorWithReason(u"av_write_trailer()", Result));
     }
     // Headers and a trailer around no data (a source whose streams hold nothing) would pass for
     // a finished file; a failed run's outputs are removed.
@@ -408,6 +410,26 @@ void TTranscoder::Teardown() {
     ReportProgress(true);
     FJob.CloseRegisteredCodecs();
     FJob.FFinished = !FJob.StopRequested();
+    if (FJob.FFinished) CheckShortResult();
+}
+
+void TTranscoder::CheckShortResult() {
+    // Only where the whole source was asked for: a cut, a limit or a join ends earlier on purpose.
+    const bool Limited =
+        S.RecordingTime != INT64_MAX || S.StartTime != 0 || S.LimitFileSize != 0 ||
+        std::any_of(S.MaxFrames.begin(), S.MaxFrames.end(), [](int32_t M) { return M != INT_MAX; });
+    if (Limited || FJob.FInputFileCount != 1 || FJob.FJoined) return;
+    const int64_t Claimed = FJob.FInputFiles[0]->duration;
+    if (Claimed == AV_NOPTS_VALUE || Claimed <= 0) return;
+    double Output = 0.0;
+    for (const TOutputStreamState& Ost : FOutputs)
+        if (!(Ost.St->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            Output = std::max(Output, OutputPosition(Ost));
+    const double Source = static_cast<double>(Claimed) / AV_TIME_BASE;
+    // A finished task's message is a warning about its result: the file is what the source held,
+    // but less than its header promised (a download or a copy cut short).
+    if (Output > 0.0 && Output < 0.9 * Source)
+        FJob.FErrorMessage = Format("output is %.1f s of %.1f s: the source ends early", Output, Source);
 }
 
 }  // namespace zembra

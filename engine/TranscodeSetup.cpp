@@ -10,6 +10,7 @@
 #include "engine/EncoderParameters.h"
 #include "engine/Transcoder.h"
 #include "logging/FFmpegLogger.h"
+#include "protocol/UnicodeProtocol.h"
 #include "util/Formatting.h"
 #include "util/StringUtils.h"
 
@@ -571,7 +572,12 @@ void TTranscoder::WriteHeaders() {
 
 void TTranscoder::DumpOutput(int File) {
     AVFormatContext* Oc = FJob.FOutputFiles[File];
-    if (Oc) lavf.av_dump_format(Oc, File, Oc->url ? Oc->url : "", 1);
+    if (!Oc) return;
+    // The output is written under a temporary name until it is finished; the user knows it by
+    // its own.
+    const std::u16string& Name = FJob.FOutputFileNames[File];
+    const std::string URL = !Name.empty() ? FileNameToURL(Name) : Oc->url ? Oc->url : "";
+    lavf.av_dump_format(Oc, File, URL.c_str(), 1);
 }
 
 void TTranscoder::ReportMapping() {

@@ -169,6 +169,9 @@ class TTranscoder {
     bool FinishJoinedFile(int File);
     void DrainDecoder(TInputStreamState& Ist);
     void Teardown();
+    // A finished run whose output is far shorter than its source claimed to be says so in the
+    // job's message, the run still finished.
+    void CheckShortResult();
 
     // Audio.
     void ScaleVolume(AVFrame* Frame) const;

@@ -13,6 +13,7 @@
 #include "logging/FFmpegLogger.h"
 #include "protocol/UnicodeProtocol.h"
 #include "util/Formatting.h"
+#include "util/SpecialFiles.h"
 #include "util/StringUtils.h"
 #include "util/WideFiles.h"
 
@@ -264,6 +265,10 @@ bool TCustomAVProbe::LoadFile(const std::u16string& FileName, const std::string&
         }
     }
 
+    if (IsSpecialFile(FileName)) {
+        FLastError = SpecialFileText(FileName);
+        return false;
+    }
     const std::string URL = FileNameToURL(FileName);
     AVFormatContext* Ic = lavf.avformat_alloc_context();
     if (!Ic) {

@@ -42,20 +42,28 @@ std::u16string StripTwoParts(std::u16string Text) {
     return Text;
 }
 
+// The system's own reason travels up, so that a full disk says so instead of "I/O error".
+int SystemError() {
+    return AVERROR(errno != 0 ? errno : EIO);
+}
+
 int ReadPacket(void* Opaque, uint8_t* Buffer, int Size) {
+    errno = 0;
     const int N = UnicodeRead(*static_cast<TUnicodeFile*>(Opaque), Buffer, Size);
-    if (N < 0) return AVERROR(EIO);
+    if (N < 0) return SystemError();
     return N == 0 ? AVERROR_EOF : N;
 }
 
 int WritePacket(void* Opaque, uint8_t* Buffer, int Size) {
+    errno = 0;
     const int N = UnicodeWrite(*static_cast<TUnicodeFile*>(Opaque), Buffer, Size);
-    return N < 0 ? AVERROR(EIO) : N;
+    return N < 0 ? SystemError() : N;
 }
 
 int64_t SeekPacket(void* Opaque, int64_t Offset, int Whence) {
+    errno = 0;
     const int64_t R = UnicodeSeek(*static_cast<TUnicodeFile*>(Opaque), Offset, Whence & ~AVSEEK_FORCE);
-    return R < 0 ? AVERROR(EIO) : R;
+    return R < 0 ? SystemError() : R;
 }
 
 }  // namespace
@@ -97,6 +105,7 @@ int UnicodeOpen(TUnicodeFile& File, const std::string& URL, int Flags) {
     struct stat St {};
     if (::fstat(Handle, &St) != 0 || S_ISDIR(St.st_mode)) {
         ::close(Handle);
+        errno = EISDIR;
         return -2;
     }
     File.Handle = Handle;
@@ -144,11 +153,10 @@ AVIOContext* OpenUnicodeIO(const std::string& URL, int Flags, int& ErrorCode) {
     auto* File = new TUnicodeFile;
     errno = 0;
     if (UnicodeOpen(*File, URL, Flags) != 0) {
-        // The handler only says the file cannot be opened; a process out of file handles is told
-        // apart, as it is the one cause the user can do something about.
+        // The handler only says the file cannot be opened; the system says why.
         const int Cause = errno;
         delete File;
-        ErrorCode = Cause == EMFILE || Cause == ENFILE ? AVERROR(Cause) : AVERROR(ENOENT);
+        ErrorCode = AVERROR(Cause != 0 ? Cause : ENOENT);
         return nullptr;
     }
     auto* Buffer = static_cast<unsigned char*>(lavu.av_malloc(kIOBufferSize));
@@ -170,16 +178,21 @@ bool IsUnicodeIO(const AVIOContext* Context) {
     return Context && (Context->read_packet == ReadPacket || Context->write_packet == WritePacket);
 }
 
-void CloseUnicodeIO(AVIOContext*& Context) {
-    if (!Context) return;
+int CloseUnicodeIO(AVIOContext*& Context) {
+    if (!Context) return 0;
     auto* File = static_cast<TUnicodeFile*>(Context->opaque);
-    if (Context->write_flag) lavf.avio_flush(Context);
+    int Result = 0;
+    if (Context->write_flag) {
+        lavf.avio_flush(Context);
+        Result = Context->error;
+    }
     lavu.av_freep(&Context->buffer);
     lavf.avio_context_free(&Context);
     if (File) {
-        UnicodeClose(*File);
+        if (UnicodeClose(*File) != 0 && Result == 0) Result = AVERROR(errno);
         delete File;
     }
+    return Result;
 }
 
 void RegisterUnicodeProtocol() {

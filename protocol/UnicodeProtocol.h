@@ -36,8 +36,9 @@ int UnicodeClose(TUnicodeFile& File);
 // A custom I/O context on a "unicode:utf8:" name for reading (Flags 0) or writing (1, or 2 for
 // read-write). nullptr with ErrorCode set (an AVERROR) when the file cannot be opened.
 AVIOContext* OpenUnicodeIO(const std::string& URL, int Flags, int& ErrorCode);
-// Flushes (when writing), closes the file and frees the context and its buffer.
-void CloseUnicodeIO(AVIOContext*& Context);
+// Flushes (when writing), closes the file and frees the context and its buffer: 0, or the
+// AVERROR of what could not be written or closed.
+int CloseUnicodeIO(AVIOContext*& Context);
 // Whether a custom I/O context is one of ours.
 bool IsUnicodeIO(const AVIOContext* Context);
 

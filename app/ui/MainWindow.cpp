@@ -48,7 +48,9 @@
 #include "logging/FFmpegLogger.h"
 #include "preview/Previewer.h"
 #include "util/MainThread.h"
+#include "util/OutputClaims.h"
 #include "util/StringUtils.h"
+#include "util/WideFiles.h"
 
 #ifndef ZEMBRA_HOMEPAGE
 #define ZEMBRA_HOMEPAGE "https://zembra.example.org/"
@@ -474,6 +476,9 @@ void TfrmMain::AddFiles(const QStringList& Files) {
             if (R.OutputFile == Name) return true;
         return false;
     };
+    // Names are taken on the disk as they are chosen: a zembra-cli writing into the same folder
+    // never gets one of them.
+    Context.Claim = ClaimOutputFile;
     bool Shared = false;
     TOptionChoices SharedChoices;
     for (int I = 0; I < Files.size(); ++I) {
@@ -511,6 +516,8 @@ void TfrmMain::AddTheTask(const TInputOptions& In, const TOutputOptions& Out) {
     const int32_t Index = FComponent->NewTask(In.FileName, &In);
     if (Index < 0) {
         LogBlock("***File open error: " + Q(FComponent->LastError()));
+        // The output's name, taken when it was chosen, is free again.
+        ReleaseOutputClaim(FileSystemName(Out.FileName), true);
         return;
     }
     if (!FComponent->SetTaskOutput(Index, Out.FileName, &Out)) {

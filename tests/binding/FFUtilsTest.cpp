@@ -61,19 +61,28 @@ TEST_F(FFUtilsTest, ErrorTextComesFromTheLibrary) {
     EXPECT_EQ(ErrorText(AVERROR_EOF), "End of file");
 }
 
-TEST_F(FFUtilsTest, OnlyHandleShortageJoinsTheLibrarysText) {
+TEST_F(FFUtilsTest, OpenErrorsNameTheSystemsReasonWhereTheirTextDoesNot) {
     const struct {
         int Code;
         const char* Expected;
     } Cases[] = {
         {AVERROR(EMFILE), "a.wav: Error while opening file: Too many open files"},
         {AVERROR(ENFILE), "a.wav: Error while opening file: Too many open files in system"},
-        {AVERROR(ENOENT), "a.wav: Error while opening file"},
-        {AVERROR(EACCES), "a.wav: Error while opening file"},
-        {0, "a.wav: Error while opening file"},
+        {AVERROR(ENOSPC), "a.wav: Error while opening file: No space left on device"},
+        {AVERROR(EACCES), "a.wav: Error while opening file: Permission denied"},
+        {AVERROR(EROFS), "a.wav: Error while opening file: Read-only file system"},
+        {AVERROR(ENAMETOOLONG), "a.wav: Error while opening file: File name too long"},
+        // The classic texts that say the cause already stay as they are.
+        {AVERROR(ENOENT), "a.wav: no such file or directory"},
+        {AVERROR(ENOMEM), "a.wav: memory allocation error occurred"},
+        {AVERROR_INVALIDDATA, "a.wav: Error while parsing header"},
+        // Codes of the libraries' own are no system reason.
+        {AVERROR_BUG, "a.wav: Error while opening file"},
     };
-    for (const auto& C : Cases)
-        EXPECT_EQ(WithHandleShortage(OpenErrorText(u"a.wav", -1), C.Code), C.Expected) << C.Code;
+    for (const auto& C : Cases) EXPECT_EQ(OpenErrorWithReason(u"a.wav", C.Code), C.Expected) << C.Code;
+    EXPECT_EQ(WithSystemReason("Could not open 'x'", AVERROR(ENOENT)),
+              "Could not open 'x': No such file or directory");
+    EXPECT_EQ(WithSystemReason("Could not open 'x'", 0), "Could not open 'x'");
 }
 
 }  // namespace

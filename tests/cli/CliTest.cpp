@@ -19,6 +19,7 @@
 #include "tests/media/ClipInspector.h"
 #include "tests/media/SampleClips.h"
 #include "tests/media/TestMedia.h"
+#include "tests/cli/CliFixture.h"
 #include "tests/support/RunProgram.h"
 
 namespace zembra::testing {
@@ -26,64 +27,6 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-using TResult = TProgramResult;
-
-// Runs zembra-cli with a time limit. While it runs, Watch is called with what it printed so
-// far and may act on the process (send it a signal, say).
-TResult RunCli(const std::vector<std::string>& Arguments, std::chrono::seconds Limit = 40s,
-               const std::function<void(pid_t, const TResult&)>& Watch = {}) {
-    return RunProgram(ZEMBRA_CLI, Arguments, Limit, {false, Watch});
-}
-
-class Cli : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        FFLoader().SetLibraryPath(DefaultLibraryFolder());
-        ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
-        char Pattern[] = "/tmp/zembra-cli-XXXXXX";
-        ASSERT_NE(::mkdtemp(Pattern), nullptr);
-        Dir = Pattern;
-    }
-    void TearDown() override {
-        std::error_code Ec;
-        fs::remove_all(Dir, Ec);
-    }
-    std::string Path(const std::string& Name) const { return Dir + "/" + Name; }
-
-    std::string Sample(testmedia::TSampleKind Kind, const std::string& Name) {
-        const std::string Out = Path(Name);
-        EXPECT_EQ(testmedia::WriteClip(testmedia::SampleClip(Kind, Out)), "");
-        return Out;
-    }
-    std::string Wav(const std::string& Name, double Seconds) {
-        testmedia::TClipSpec Spec;
-        Spec.Path = Path(Name);
-        testmedia::TAudioSpec Audio;
-        Audio.Encoder = "pcm_s16le";
-        Audio.SampleRate = 22050;
-        Audio.Channels = 2;
-        Audio.Duration = Seconds;
-        Spec.Audios.push_back(Audio);
-        EXPECT_EQ(testmedia::WriteClip(Spec), "");
-        return Spec.Path;
-    }
-    static testmedia::TClipFacts Inspect(const std::string& File) {
-        testmedia::TClipFacts Facts;
-        const std::string Error = testmedia::InspectClip(File, Facts);
-        EXPECT_EQ(Error, "") << File;
-        return Facts;
-    }
-    // An mp3 file with one audio stream.
-    static void ExpectMp3(const std::string& File) {
-        const testmedia::TClipFacts F = Inspect(File);
-        ASSERT_EQ(F.Streams.size(), 1u) << File;
-        EXPECT_EQ(F.Streams[0].CodecId, AV_CODEC_ID_MP3) << File;
-        EXPECT_GT(F.Streams[0].PacketCount, 0) << File;
-    }
-
-    std::string Dir;
-};
 
 TEST_F(Cli, ABatchOfSeveralFormatsWithTwoTasksAtOnce) {
     using testmedia::TSampleKind;
@@ -221,24 +164,41 @@ TEST_F(Cli, InfoPrintsEachFileAndConvertsNothing) {
 TEST_F(Cli, CtrlCHalfWayStopsCleanly) {
     const std::string Short = Wav("short.wav", 0.4);
     const std::string Long = Wav("long.wav", 30.0);
-    bool Sent = false;
-    // Read at the pace of playback, so that the long file is still going when Ctrl+C comes.
-    const TResult R =
-        RunCli({"-j", "1", "--input-option", "re=1", Short, Long}, 40s, [&](pid_t Pid, const TResult& SoFar) {
+    // By default a stopped task leaves no output; with --keep-partial what it converted stays,
+    // a readable file under its name.
+    for (const bool Keep : {false, true}) {
+        SCOPED_TRACE(Keep ? "--keep-partial" : "default");
+        fs::remove(Path("short_(new).mp3"));
+        bool Sent = false;
+        std::vector<std::string> Arguments = {"-j", "1", "--input-option", "re=1", Short, Long};
+        if (Keep) Arguments.insert(Arguments.begin(), "--keep-partial");
+        // Read at the pace of playback, so that the long file is still going when Ctrl+C comes.
+        const TResult R = RunCli(Arguments, 40s, [&](pid_t Pid, const TResult& SoFar) {
             if (Sent || SoFar.Out.find("short_(new).mp3") == std::string::npos) return;
             std::this_thread::sleep_for(700ms);
             ::kill(Pid, SIGINT);
             Sent = true;
         });
-    ASSERT_TRUE(Sent) << R.Err;
-    EXPECT_EQ(R.Status, 1) << R.Err;
-    EXPECT_EQ(Lines(R.Out), std::vector<std::string>{Path("short_(new).mp3")});
-    EXPECT_NE(R.Err.find("long.wav: stopped"), std::string::npos) << R.Err;
-    ExpectMp3(Path("short_(new).mp3"));
-    // What was written of the long one before the stop is a readable file.
-    if (fs::exists(Path("long_(new).mp3"))) {
-        const testmedia::TClipFacts F = Inspect(Path("long_(new).mp3"));
-        EXPECT_LT(F.Duration, 20.0);
+        ASSERT_TRUE(Sent) << R.Err;
+        EXPECT_EQ(R.Status, 1) << R.Err;
+        EXPECT_EQ(Lines(R.Out), std::vector<std::string>{Path("short_(new).mp3")});
+        ExpectMp3(Path("short_(new).mp3"));
+        const std::string Stopped = "stopped: " + Long + ": ";
+        if (Keep) {
+            EXPECT_NE(R.Err.find(Stopped + "partial output kept in " + Path("long_(new).mp3")),
+                      std::string::npos)
+                << R.Err;
+            const testmedia::TClipFacts F = Inspect(Path("long_(new).mp3"));
+            EXPECT_GT(F.Duration, 0.0);
+            EXPECT_LT(F.Duration, 20.0);
+        } else {
+            EXPECT_NE(R.Err.find(Stopped + "no output kept"), std::string::npos) << R.Err;
+            EXPECT_FALSE(fs::exists(Path("long_(new).mp3")));
+        }
+        EXPECT_NE(R.Err.find("1 finished, 0 failed, 1 stopped, 0 skipped"), std::string::npos) << R.Err;
+        // No temporary file or lock file is left behind.
+        for (const fs::directory_entry& E : fs::directory_iterator(Dir))
+            EXPECT_NE(E.path().filename().string()[0], '.') << E.path();
     }
 }
 

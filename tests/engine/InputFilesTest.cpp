@@ -16,7 +16,7 @@ TEST_F(InputFiles, OpenErrorTexts) {
     EXPECT_FALSE(Open(Random));
     EXPECT_EQ(Job.LastError(), Random + ": Unknown format");
     EXPECT_FALSE(Open(Dir));
-    EXPECT_EQ(Job.LastError(), Dir + ": Error while opening file");
+    EXPECT_EQ(Job.LastError(), Dir + ": Error while opening file: Is a directory");
     std::ofstream(Path("empty.mp3")).close();
     EXPECT_FALSE(Open(Path("empty.mp3")));
     EXPECT_EQ(Job.LastError().substr(0, Path("empty.mp3").size()), Path("empty.mp3"));

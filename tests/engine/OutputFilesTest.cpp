@@ -167,7 +167,7 @@ TEST_F(OutputFiles, FileNameFailures) {
     const std::string NoFolder = Path("no/such/folder/out.wav");
     ASSERT_TRUE(Open(Wav("in.wav", 0.2)));
     EXPECT_EQ(Job.OpenOutputFile(W(NoFolder), false), -1);
-    EXPECT_EQ(Job.LastError(), "Could not open '" + NoFolder + "'");
+    EXPECT_EQ(Job.LastError(), "Could not open '" + NoFolder + "': No such file or directory");
     EXPECT_EQ(Job.OutputFileCount(), 0);
 }
 

@@ -6,6 +6,7 @@
 
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegHolders.h"
+#include "engine/CoverArt.h"
 #include "probe/AVProbe.h"
 #include "tests/engine/TranscodeTestSupport.h"
 
@@ -185,6 +186,33 @@ TEST_F(TagTransfer, CopyCoverCarriesTheSourcePictureWhereTheContainerHoldsOne) {
             }
             EXPECT_EQ(Sounds, 1);
         }
+    }
+}
+
+// A picture the mp3 muxer cannot write as an ID3 picture would fail the whole file at its
+// header: it is found out on nothing first, and left out with the sound kept.
+TEST_F(TagTransfer, APictureTheMp3MuxerRefusesIsFoundBeforeTheFile) {
+    const TFormatContextPtr Source(lavf.avformat_alloc_context());
+    ASSERT_TRUE(Source);
+    AVStream* Picture = lavf.avformat_new_stream(Source.get(), nullptr);
+    ASSERT_NE(Picture, nullptr);
+    Picture->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+    Picture->codecpar->width = Picture->codecpar->height = 16;
+    Picture->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    ASSERT_EQ(lavc.av_new_packet(&Picture->attached_pic, 64), 0);
+    const AVOutputFormat* Mp3 = lavf.av_guess_format("mp3", nullptr, nullptr);
+    ASSERT_NE(Mp3, nullptr);
+    const struct {
+        AVCodecID Coding;
+        bool Written;
+    } Cases[] = {
+        {AV_CODEC_ID_MJPEG, true},  {AV_CODEC_ID_PNG, true},   {AV_CODEC_ID_BMP, true},
+        {AV_CODEC_ID_TARGA, false}, {AV_CODEC_ID_H264, false}, {AV_CODEC_ID_NONE, false},
+    };
+    for (const auto& C : Cases) {
+        Picture->codecpar->codec_id = C.Coding;
+        const std::string Refusal = CoverPictureRefusal(Mp3, Picture);
+        EXPECT_EQ(Refusal.empty(), C.Written) << lavc.avcodec_get_name(C.Coding) << ": " << Refusal;
     }
 }
 

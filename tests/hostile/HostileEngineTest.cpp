@@ -3,6 +3,8 @@
 // finished file. Nothing half-written survives a failure and no input changes.
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -161,8 +163,24 @@ TEST_F(HostileEngine, InputsThatCannotBeOpened) {
     WriteAll(Path("noise.mkv"), Noise);
     ExpectRefused(Path("noise.mkv"), Path("noise.mkv") + ": Unknown format");
     fs::create_directories(Path("folder.avi"));
-    ExpectRefused(Path("folder.avi"), Path("folder.avi") + ": Error while opening file");
+    ExpectRefused(Path("folder.avi"), Path("folder.avi") + ": Error while opening file: Is a directory");
     ExpectRefused(Path("missing.avi"), Path("missing.avi") + ": no such file or directory");
+    // Opening a pipe would wait for its writer for good, and a device or a socket would be read
+    // as a stream of someone else's: each is refused before anything opens it.
+    ASSERT_EQ(::mkfifo(Path("pipe.mp4").c_str(), 0644), 0);
+    const int Socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un Address{};
+    Address.sun_family = AF_UNIX;
+    const std::string SocketName = Path("socket.mp4");
+    ASSERT_LT(SocketName.size(), sizeof(Address.sun_path));
+    std::copy(SocketName.begin(), SocketName.end(), Address.sun_path);
+    ASSERT_EQ(::bind(Socket, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)), 0);
+    for (const std::string& Special : {Path("pipe.mp4"), std::string("/dev/zero"), SocketName}) {
+        // Not read here either: a pipe has no writer.
+        EXPECT_EQ(Convert(Special, Out + "/x.mp3").OpenError, Special + " is not a regular file");
+        EXPECT_TRUE(Listing(Out).empty());
+    }
+    ::close(Socket);
 }
 
 TEST_F(HostileEngine, AVideoCutShortAtSeveralPoints) {
@@ -277,11 +295,11 @@ TEST_F(HostileEngine, OutputFoldersThatCannotTakeTheFile) {
     const std::string Input = Sample(testmedia::TSampleKind::Wav, "tone.wav");
     const TFileState Before = TFileState::Of(Input);
     TRun R = Convert(Input, Path("nowhere") + "/x.mp3");
-    EXPECT_EQ(R.OpenError, "Could not open '" + Path("nowhere") + "/x.mp3'");
+    EXPECT_EQ(R.OpenError, "Could not open '" + Path("nowhere") + "/x.mp3': No such file or directory");
     EXPECT_FALSE(fs::exists(Path("nowhere")));
     const std::string Folder = UnwritableFolder(Out, OutImmutable);
     R = Convert(Input, Folder + "/x.mp3");
-    EXPECT_EQ(R.OpenError, "Could not open '" + Folder + "/x.mp3'");
+    EXPECT_EQ(R.OpenError, "Could not open '" + Folder + "/x.mp3': " + CreateRefusal(Folder));
     EXPECT_FALSE(fs::exists(Folder + "/x.mp3"));
     EXPECT_TRUE(Listing(Out).empty());
     EXPECT_TRUE(TFileState::Of(Input) == Before);

@@ -225,18 +225,23 @@ TEST_F(HostileInput, SoundThatDecodesToWildAmplitudes) {
 TEST_F(HostileInput, AnOutputFolderThatCannotBeWritten) {
     const std::string Input = Sample(testmedia::TSampleKind::Avi, "clip.avi");
     const std::string Folder = UnwritableFolder(Out, OutImmutable);
-    ExpectFailureOf(Input, "Could not open '" + Folder + "/clip_(new).mp3'", Folder);
+    ExpectFailureOf(Input, "Could not open '" + Folder + "/clip_(new).mp3': " + CreateRefusal(Folder),
+                    Folder);
     EXPECT_FALSE(fs::exists(Folder + "/clip_(new).mp3"));
 }
 
 TEST_F(HostileInput, AnOutputFolderThatDoesNotExist) {
     const std::string Input = Sample(testmedia::TSampleKind::Avi, "clip.avi");
     const TFileState Before = TFileState::Of(Input);
-    const TResult R = RunCli({"-q", "-o", Path("nowhere"), Input});
-    EXPECT_FALSE(R.TimedOut);
-    EXPECT_EQ(R.Status, 1) << R.Err;
-    EXPECT_NE(R.Err.find("zembra-cli: no such folder: " + Path("nowhere")), std::string::npos) << R.Err;
-    EXPECT_EQ(R.Out, "");
+    // A usage error, before anything is converted; a file is no folder either.
+    for (const auto& [Given, Said] :
+         {std::pair{Path("nowhere"), "no such folder: "}, {Input, "not a folder: "}}) {
+        const TResult R = RunCli({"-q", "-o", Given, Input});
+        EXPECT_FALSE(R.TimedOut);
+        EXPECT_EQ(R.Status, 2) << R.Err;
+        EXPECT_NE(R.Err.find("zembra-cli: " + std::string(Said) + Given), std::string::npos) << R.Err;
+        EXPECT_EQ(R.Out, "");
+    }
     EXPECT_FALSE(fs::exists(Path("nowhere")));
     EXPECT_TRUE(TFileState::Of(Input) == Before);
 }

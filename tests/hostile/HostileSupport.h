@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -120,6 +122,18 @@ inline bool MakeUnwritable(const std::string& Folder, bool& Immutable) {
 // immutable flag, such as tmpfs) /proc, in which no one can create a file.
 inline std::string UnwritableFolder(const std::string& Folder, bool& Immutable) {
     return MakeUnwritable(Folder, Immutable) ? Folder : "/proc";
+}
+
+// The system's reason for refusing a new file in Folder ("Permission denied", "Operation not
+// permitted" for an immutable folder as root...), as a failure message names it.
+inline std::string CreateRefusal(const std::string& Folder) {
+    const int Fd = ::open((Folder + "/.probe").c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+    if (Fd >= 0) {
+        ::close(Fd);
+        ::unlink((Folder + "/.probe").c_str());
+        return "";
+    }
+    return std::strerror(errno);
 }
 
 // Undoes MakeUnwritable, so that the folder can be removed.

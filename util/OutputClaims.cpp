@@ -1,0 +1,323 @@
+#include "util/OutputClaims.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace zembra {
+
+namespace {
+
+constexpr char kMarker[] = ".zembra-";
+constexpr char kLockSuffix[] = ".lock";
+constexpr char kNewLockSuffix[] = ".new";
+constexpr char kTemporarySuffix[] = ".part";
+// A temporary name holds the output's name; cut so that the marker and the suffix still fit in
+// the file systems' 255 bytes.
+constexpr size_t kKeptNameBytes = 180;
+
+bool EndsWith(const std::string& Text, const std::string& End) {
+    return Text.size() >= End.size() && Text.compare(Text.size() - End.size(), End.size(), End) == 0;
+}
+
+std::string FolderOf(const std::string& Name) {
+    const size_t Slash = Name.rfind('/');
+    if (Slash == std::string::npos) return ".";
+    return Slash == 0 ? "/" : Name.substr(0, Slash);
+}
+
+std::string BaseOf(const std::string& Name) {
+    const size_t Slash = Name.rfind('/');
+    return Slash == std::string::npos ? Name : Name.substr(Slash + 1);
+}
+
+std::string Join(const std::string& Folder, const std::string& Base) {
+    return Folder == "/" ? "/" + Base : Folder + "/" + Base;
+}
+
+// The owner of a temporary file: its ID between the last marker and the counter.
+std::string TemporaryOwner(const std::string& Base) {
+    if (Base.empty() || Base[0] != '.' || !EndsWith(Base, kTemporarySuffix)) return {};
+    const size_t Marker = Base.rfind(kMarker);
+    if (Marker == std::string::npos || Marker == 0) return {};
+    const std::string Rest =
+        Base.substr(Marker + sizeof(kMarker) - 1,
+                    Base.size() - Marker - (sizeof(kMarker) - 1) - (sizeof(kTemporarySuffix) - 1));
+    const size_t Dash = Rest.rfind('-');
+    return Dash == std::string::npos || Dash == 0 ? std::string() : Rest.substr(0, Dash);
+}
+
+// The names a lock file lists as taken: "NAME" takes a name, "-NAME" gives it up again.
+std::set<std::string> ListedNames(int Fd) {
+    std::string Text;
+    char Buffer[4096];
+    for (off_t At = 0;;) {
+        const ssize_t Got = ::pread(Fd, Buffer, sizeof(Buffer), At);
+        if (Got <= 0) break;
+        Text.append(Buffer, static_cast<size_t>(Got));
+        At += Got;
+    }
+    std::set<std::string> Names;
+    size_t Begin = 0;
+    // A last line without its end is still being written: it is not counted yet.
+    for (size_t End; (End = Text.find('\n', Begin)) != std::string::npos; Begin = End + 1) {
+        const std::string Line = Text.substr(Begin, End - Begin);
+        if (!Line.empty() && Line[0] == '-')
+            Names.erase(Line.substr(1));
+        else if (!Line.empty())
+            Names.insert(Line);
+    }
+    return Names;
+}
+
+bool IsEmptyPlainFile(const std::string& Name) {
+    struct stat St {};
+    return ::lstat(Name.c_str(), &St) == 0 && S_ISREG(St.st_mode) && St.st_size == 0;
+}
+
+struct TFolderLock {
+    int Fd = -1;
+    std::string Path;
+    int Users = 0;
+};
+
+class TRegistry {
+  public:
+    // Never destroyed: a worker that frees itself may still give a name back while the
+    // process exits. What a process leaves at exit is a dead process's leftovers for the next.
+    static TRegistry& Get() {
+        static TRegistry* Registry = new TRegistry;
+        return *Registry;
+    }
+
+    TRegistry() {
+        std::random_device Random;
+        char Text[32];
+        std::snprintf(Text, sizeof(Text), "%x-%08x", static_cast<unsigned>(::getpid()), Random());
+        FId = Text;
+    }
+
+    void Prepare(const std::string& Folder) {
+        std::lock_guard<std::mutex> G(FLock);
+        Clean(Folder);
+    }
+
+    int Claim(const std::string& Name) {
+        std::lock_guard<std::mutex> G(FLock);
+        const std::string Folder = FolderOf(Name);
+        const bool Locked = Acquire(Folder);
+        // Listed before it exists: a crash between the two leaves nothing unlisted.
+        if (Locked) Append(Folder, BaseOf(Name));
+        const int Fd = ::open(Name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        if (Fd < 0) {
+            const int Error = errno;
+            if (Locked) {
+                Append(Folder, "-" + BaseOf(Name));
+                Drop(Folder);
+            }
+            return Error;
+        }
+        ::close(Fd);
+        FClaims.insert(Name);
+        if (!Locked) FUnlockedClaims.insert(Name);
+        return 0;
+    }
+
+    bool IsOwn(const std::string& Name) {
+        std::lock_guard<std::mutex> G(FLock);
+        return FClaims.count(Name) > 0;
+    }
+
+    void Release(const std::string& Name, bool RemoveEmpty) {
+        std::lock_guard<std::mutex> G(FLock);
+        if (FClaims.erase(Name) == 0) return;
+        if (RemoveEmpty && IsEmptyPlainFile(Name)) ::unlink(Name.c_str());
+        if (FUnlockedClaims.erase(Name) > 0) return;
+        const std::string Folder = FolderOf(Name);
+        Append(Folder, "-" + BaseOf(Name));
+        Drop(Folder);
+    }
+
+    std::string NewTemporary(const std::string& Name) {
+        std::lock_guard<std::mutex> G(FLock);
+        const std::string Folder = FolderOf(Name);
+        std::string Base = BaseOf(Name);
+        if (Base.size() > kKeptNameBytes) {
+            size_t Cut = kKeptNameBytes;
+            // Not inside a UTF-8 sequence, so that the name still reads.
+            while (Cut > 0 && (static_cast<unsigned char>(Base[Cut]) & 0xC0) == 0x80) --Cut;
+            Base.resize(Cut);
+        }
+        const std::string Temporary =
+            Join(Folder, "." + Base + kMarker + FId + "-" + std::to_string(++FCounter) + kTemporarySuffix);
+        if (!Acquire(Folder)) FUnlockedTemporaries.insert(Temporary);
+        FTemporaries.insert(Temporary);
+        return Temporary;
+    }
+
+    void ForgetTemporary(const std::string& Temporary) {
+        std::lock_guard<std::mutex> G(FLock);
+        if (FTemporaries.erase(Temporary) == 0) return;
+        if (FUnlockedTemporaries.erase(Temporary) > 0) return;
+        Drop(FolderOf(Temporary));
+    }
+
+  private:
+    // Holds this process's lock file in Folder (made on first use); false when the folder takes
+    // none (read-only, say): the claims still hold, only a crash's leftovers stay.
+    bool Acquire(const std::string& Folder) {
+        if (auto It = FFolders.find(Folder); It != FFolders.end()) {
+            ++It->second.Users;
+            return true;
+        }
+        Clean(Folder);
+        // Made under another name and renamed once locked, so that no other process ever sees
+        // this process's lock file unlocked.
+        const std::string Fresh = Join(Folder, kMarker + FId + kNewLockSuffix);
+        const std::string Path = Join(Folder, kMarker + FId + kLockSuffix);
+        const int Fd = ::open(Fresh.c_str(), O_CREAT | O_EXCL | O_RDWR | O_APPEND | O_CLOEXEC, 0644);
+        if (Fd < 0) return false;
+        if (::flock(Fd, LOCK_EX | LOCK_NB) != 0 || ::rename(Fresh.c_str(), Path.c_str()) != 0) {
+            ::unlink(Fresh.c_str());
+            ::close(Fd);
+            return false;
+        }
+        FFolders[Folder] = {Fd, Path, 1};
+        return true;
+    }
+
+    void Drop(const std::string& Folder) {
+        auto It = FFolders.find(Folder);
+        if (It == FFolders.end() || --It->second.Users > 0) return;
+        ::unlink(It->second.Path.c_str());
+        ::close(It->second.Fd);
+        FFolders.erase(It);
+    }
+
+    void Append(const std::string& Folder, const std::string& Line) {
+        auto It = FFolders.find(Folder);
+        if (It == FFolders.end()) return;
+        const std::string Text = Line + "\n";
+        // One write with O_APPEND: a reader sees whole lines or an unfinished last one.
+        (void)!::write(It->second.Fd, Text.data(), Text.size());
+    }
+
+    // Whether the owner ID still lives; a dead owner's lock file stays locked by this process
+    // (in Dead) until its leftovers are gone.
+    bool Alive(const std::string& Folder, const std::string& Id, std::map<std::string, int>& Dead,
+               std::set<std::string>& LiveNames) {
+        if (Id == FId) return true;
+        if (Dead.count(Id)) return false;
+        const std::string Path = Join(Folder, kMarker + Id + kLockSuffix);
+        const int Fd = ::open(Path.c_str(), O_RDWR | O_CLOEXEC);
+        if (Fd < 0) {
+            // No lock file: its owner went after it removed it, or died between its files; one
+            // that cannot be opened is someone else's affair.
+            if (errno != ENOENT) return true;
+            Dead[Id] = -1;
+            return false;
+        }
+        if (::flock(Fd, LOCK_EX | LOCK_NB) != 0) {
+            const std::set<std::string> Names = ListedNames(Fd);
+            LiveNames.insert(Names.begin(), Names.end());
+            ::close(Fd);
+            return true;
+        }
+        Dead[Id] = Fd;
+        return false;
+    }
+
+    void Clean(const std::string& Folder) {
+        if (!FPrepared.insert(Folder).second) return;
+        DIR* Dir = ::opendir(Folder.c_str());
+        if (!Dir) return;
+        std::vector<std::string> Locks, Temporaries;
+        while (const dirent* E = ::readdir(Dir)) {
+            const std::string Base = E->d_name;
+            if (Base.rfind(kMarker, 0) == 0 && EndsWith(Base, kLockSuffix))
+                Locks.push_back(Base.substr(sizeof(kMarker) - 1,
+                                            Base.size() - (sizeof(kMarker) - 1) - (sizeof(kLockSuffix) - 1)));
+            else if (Base.rfind(kMarker, 0) == 0 && EndsWith(Base, kNewLockSuffix))
+                Temporaries.push_back(Base);
+            else if (!TemporaryOwner(Base).empty())
+                Temporaries.push_back(Base);
+        }
+        ::closedir(Dir);
+        std::map<std::string, int> Dead;
+        std::set<std::string> LiveNames;
+        // Every live owner's names are known before any dead owner's reservation goes.
+        for (const std::string& Id : Locks) Alive(Folder, Id, Dead, LiveNames);
+        for (const std::string& Base : Temporaries) {
+            if (EndsWith(Base, kNewLockSuffix)) {
+                // A lock file its owner never finished making.
+                const std::string Path = Join(Folder, Base);
+                const int Fd = ::open(Path.c_str(), O_RDWR | O_CLOEXEC);
+                if (Fd >= 0 && ::flock(Fd, LOCK_EX | LOCK_NB) == 0) ::unlink(Path.c_str());
+                if (Fd >= 0) ::close(Fd);
+                continue;
+            }
+            if (!Alive(Folder, TemporaryOwner(Base), Dead, LiveNames)) ::unlink(Join(Folder, Base).c_str());
+        }
+        for (auto& [Id, Fd] : Dead) {
+            if (Fd < 0) continue;
+            for (const std::string& Base : ListedNames(Fd)) {
+                const std::string Name = Join(Folder, Base);
+                if (!LiveNames.count(Base) && IsEmptyPlainFile(Name)) ::unlink(Name.c_str());
+            }
+            ::unlink(Join(Folder, kMarker + Id + kLockSuffix).c_str());
+            ::close(Fd);
+        }
+    }
+
+    std::mutex FLock;
+    std::string FId;
+    unsigned long FCounter = 0;
+    std::unordered_map<std::string, TFolderLock> FFolders;
+    std::unordered_set<std::string> FClaims, FUnlockedClaims, FTemporaries, FUnlockedTemporaries, FPrepared;
+};
+
+}  // namespace
+
+void PrepareOutputFolder(const std::string& Folder) {
+    std::string Name = Folder.empty() ? std::string(".") : Folder;
+    while (Name.size() > 1 && Name.back() == '/') Name.pop_back();
+    TRegistry::Get().Prepare(Name);
+}
+
+int ClaimOutputName(const std::string& Name) {
+    return TRegistry::Get().Claim(Name);
+}
+
+bool IsOwnOutputClaim(const std::string& Name) {
+    return TRegistry::Get().IsOwn(Name);
+}
+
+void ReleaseOutputClaim(const std::string& Name, bool RemoveEmpty) {
+    TRegistry::Get().Release(Name, RemoveEmpty);
+}
+
+std::string NewTemporaryOutputName(const std::string& Name) {
+    return TRegistry::Get().NewTemporary(Name);
+}
+
+void ForgetTemporaryOutput(const std::string& TemporaryName) {
+    TRegistry::Get().ForgetTemporary(TemporaryName);
+}
+
+bool IsTemporaryOutputName(const std::string& BaseName) {
+    return !TemporaryOwner(BaseName).empty();
+}
+
+}  // namespace zembra
