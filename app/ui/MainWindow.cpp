@@ -284,6 +284,7 @@ void TfrmMain::CreateWidgets() {
     connect(FModel, &QAbstractItemModel::dataChanged, this, [this] { FFitColumns.start(); });
     connect(FModel, &QAbstractItemModel::rowsInserted, this, [this] { FFitColumns.start(); });
     connect(FModel, &QAbstractItemModel::modelReset, this, [this] { FFitColumns.start(); });
+    FitColumns();
     FList->setContextMenuPolicy(Qt::CustomContextMenu);
     FPopup = new QMenu(this);
     FPopup->setObjectName("PopupMenu1");
@@ -711,6 +712,7 @@ void TfrmMain::FinishRun() {
     ApplyButtons();
     FComponent->ClearTasks();
     UpdateStatus();
+    FitColumns();
     if (!isActiveWindow()) {
         const TRunSummary S = SummariseRun(Rows());
         SendDesktopNotification("Zembra: " + Q(SummaryText(S)));
