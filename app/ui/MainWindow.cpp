@@ -736,7 +736,9 @@ void TfrmMain::ShowHelp() {
 }
 
 void TfrmMain::GetMore() {
-    QDesktopServices::openUrl(QUrl(QString(ZEMBRA_HOMEPAGE).toLower()));
+    const QString Page = QString(ZEMBRA_HOMEPAGE).toLower();
+    // Without a browser the click would seem to do nothing at all.
+    if (!QDesktopServices::openUrl(QUrl(Page))) LogBlock("***Cannot open " + Page + ": no web browser found");
 }
 
 void TfrmMain::PlayOutput() {
