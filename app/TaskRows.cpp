@@ -13,7 +13,7 @@ const std::array<TColumnSpec, kTaskColumnCount> kTaskColumns = {{
     {"File Size", 55, true},
     {"Output", 150, false},
     {"Progress", 80, false},
-    {"FPS", 0, true},
+    {"FPS", 0, false},
     {"Current Time", 80, true},
     {"File Size", 55, true},
 }};

@@ -1,7 +1,6 @@
 #include "app/ui/MainWindow.h"
 
 #include <QAction>
-#include <algorithm>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -29,6 +28,8 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
+
+#include <algorithm>
 
 #include "app/ExceptionText.h"
 #include "app/FileFilters.h"
@@ -445,6 +446,7 @@ void TfrmMain::FitColumns() {
     for (int C = 0; C < kTaskColumnCount; ++C) {
         const TColumnSpec& Spec = kTaskColumns[static_cast<size_t>(C)];
         if (!Spec.FitContent) continue;
+        // Through the base class: QTreeView makes its override protected.
         const int Content = std::max(static_cast<const QAbstractItemView*>(FList)->sizeHintForColumn(C),
                                      FList->header()->sectionSizeHint(C));
         FList->setColumnWidth(C, std::max(Spec.Width, Content));

@@ -480,6 +480,7 @@ TEST_F(MainWindowTest, FinishedStoppedAndFailedRowsFollowingLogAndBoxesInFront) 
     EXPECT_EQ(Model->index(1, colOutput).data(Qt::ToolTipRole).toString(), Reason);
     EXPECT_TRUE(Model->index(2, colProgress).data().toString().startsWith("Stopped "));
     EXPECT_TRUE(LogHas("***Failed: gone.avi: " + Reason));
+    EXPECT_FALSE(Window->LogPane()->toPlainText().contains("***Finished with a warning"));  // none given
     EXPECT_EQ(Window->findChild<QLabel*>("StatusText")->text(), "1 of 3 finished, 1 stopped, 1 failed");
     EXPECT_LT(Window->findChild<QProgressBar*>("StatusProgress")->value(), 1000);
     Screenshot(Window.get(), "window-finished-stopped-failed");
