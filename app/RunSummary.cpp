@@ -6,7 +6,16 @@
 
 namespace zembra {
 
-TRunSummary SummariseRun(const TTaskRows& Rows, int64_t ElapsedMs, int64_t MinElapsedMs) {
+namespace {
+
+int64_t ReachedPerMille(const TTaskRow& Row) {
+    if (Row.TotalMs <= 0) return 0;
+    return std::clamp<int64_t>(Row.CurrentMs * 1000 / Row.TotalMs, 0, 1000);
+}
+
+}  // namespace
+
+TRunSummary SummariseRun(const TTaskRows& Rows) {
     TRunSummary S;
     S.Total = Rows.Count();
     if (S.Total == 0) return S;
@@ -14,34 +23,40 @@ TRunSummary SummariseRun(const TTaskRows& Rows, int64_t ElapsedMs, int64_t MinEl
     for (const TTaskRow& Row : Rows.Rows()) {
         switch (Row.State) {
             case TTaskState::Finished:
-            case TTaskState::Stopped:
-                ++S.Done;
+                ++S.Finished;
                 Sum += 1000;
                 break;
             case TTaskState::Failed:
+                // Nothing more of the run goes into it.
                 ++S.Failed;
                 Sum += 1000;
                 break;
+            case TTaskState::Stopped:
+                ++S.Stopped;
+                Sum += ReachedPerMille(Row);
+                break;
             case TTaskState::Running:
-                if (Row.TotalMs > 0) Sum += std::clamp<int64_t>(Row.CurrentMs * 1000 / Row.TotalMs, 0, 1000);
+                Sum += ReachedPerMille(Row);
                 break;
             case TTaskState::Waiting:
                 break;
         }
     }
     S.PerMille = static_cast<int>(Sum / S.Total);
-    if (S.PerMille > 0 && S.PerMille < 1000 && ElapsedMs >= MinElapsedMs)
-        S.SecondsLeft = ElapsedMs * (1000 - S.PerMille) / S.PerMille / 1000;
     return S;
 }
 
 std::string SummaryText(const TRunSummary& S) {
-    return Format("%d of %d done, %d failed", S.Done + S.Failed, S.Total, S.Failed);
+    std::string Text = Format("%d of %d finished", S.Finished, S.Total);
+    if (S.Stopped > 0) Text += Format(", %d stopped", S.Stopped);
+    return Text + Format(", %d failed", S.Failed);
 }
 
-std::string TimeLeftText(const TRunSummary& S) {
-    if (S.SecondsLeft < 0) return {};
-    return "About " + ClockText(S.SecondsLeft) + " left";
+std::string TimeLeftText(int64_t SecondsLeft, bool Paused) {
+    const std::string Left = SecondsLeft >= 0 ? "about " + ClockText(SecondsLeft) + " left" : "";
+    if (Paused) return Left.empty() ? "Paused" : "Paused, " + Left;
+    if (Left.empty()) return {};
+    return "A" + Left.substr(1);
 }
 
 }  // namespace zembra

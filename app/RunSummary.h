@@ -1,7 +1,7 @@
 #pragma once
 
-// The status bar's view of a run as a whole: how many tasks are done and failed, the share of
-// the work behind us, and an estimate of the time left.
+// The status bar's view of a run as a whole: how the tasks ended (finished, stopped, failed),
+// the share of the work behind us, and the time-left text.
 
 #include <cstdint>
 #include <string>
@@ -12,20 +12,22 @@ namespace zembra {
 
 struct TRunSummary {
     int Total = 0;
-    int Done = 0;    // ended without failure (finished or stopped)
-    int Failed = 0;  // ended with a failure
-    // 0 ... 1000 (per mille), over every task, each weighing the same.
+    int Finished = 0;
+    int Stopped = 0;
+    int Failed = 0;
+    // 0 ... 1000 (per mille), over every task, each weighing the same: a finished or failed
+    // task counts whole, a stopped one with the share it reached.
     int PerMille = 0;
-    // Seconds left; -1 while no estimate is offered.
-    int64_t SecondsLeft = -1;
+
+    int Ended() const { return Finished + Stopped + Failed; }
 };
 
-// ElapsedMs: time since the run started; no estimate before MinElapsedMs or any progress.
-TRunSummary SummariseRun(const TTaskRows& Rows, int64_t ElapsedMs, int64_t MinElapsedMs = 3000);
+TRunSummary SummariseRun(const TTaskRows& Rows);
 
-// "k of n done, f failed".
+// "k of n finished, f failed", with ", s stopped" before the failures when any stopped.
 std::string SummaryText(const TRunSummary& S);
-// "About m:ss left", or empty without an estimate.
-std::string TimeLeftText(const TRunSummary& S);
+// "About m:ss left", or empty without an estimate (SecondsLeft < 0); while paused "Paused",
+// with the estimate as it stood.
+std::string TimeLeftText(int64_t SecondsLeft, bool Paused = false);
 
 }  // namespace zembra

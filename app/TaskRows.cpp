@@ -8,14 +8,14 @@
 namespace zembra {
 
 const std::array<TColumnSpec, kTaskColumnCount> kTaskColumns = {{
-    {"Input", 100},
-    {"Total Time", 65},
-    {"File Size", 55},
-    {"Output", 150},
-    {"Progress", 80},
-    {"FPS", 0},
-    {"Current Time", 80},
-    {"File Size", 55},
+    {"Input", 100, false},
+    {"Total Time", 65, true},
+    {"File Size", 55, true},
+    {"Output", 150, false},
+    {"Progress", 80, false},
+    {"FPS", 0, false},
+    {"Current Time", 80, true},
+    {"File Size", 55, true},
 }};
 
 std::string ClockText(int64_t Seconds) {
@@ -42,6 +42,7 @@ void TTaskRows::Add(const std::u16string& InputFile, int64_t DurationUs, int64_t
     Row.Cells[colOutput] = ReadableText(ExtractFileNameW(OutputFile));
     Row.OutputFile = OutputFile;
     Row.OutputFolder = ExtractFilePathW(OutputFile);
+    Row.SourceMs = DurationUs >= 0 ? DurationUs / 1000 : -1;
     FRows.push_back(std::move(Row));
 }
 
@@ -67,16 +68,29 @@ bool TTaskRows::ApplyProgress(int Index, int32_t FPS, int32_t CurrentDurationMs,
     return true;
 }
 
-bool TTaskRows::ApplyTerminate(int Index, bool Finished, bool Exception) {
+bool TTaskRows::ApplyTerminate(int Index, bool Finished, bool Exception, const std::string& Message) {
     if (Index < 0 || Index >= Count()) return false;
     TTaskRow& Row = FRows[static_cast<size_t>(Index)];
-    if (Finished) {
+    Row.Note = Message;
+    if (Exception) {
+        // The engine deletes what a failed task wrote: the row offers no file any more.
+        Row.State = TTaskState::Failed;
+        Row.Cells[colProgress] = "Failed";
+        Row.Cells[colOutput].clear();
+        Row.Playable = false;
+        Row.Percent = -1;
+    } else if (Finished) {
+        Row.State = TTaskState::Finished;
         Row.Cells[colProgress] = "100%";
         Row.Percent = 100;
+        Row.Playable = true;
+    } else {
+        // What a stopped task wrote is a valid file; the bar keeps the share it reached.
+        Row.State = TTaskState::Stopped;
+        const std::string Reached = Row.Cells[colProgress];
+        Row.Cells[colProgress] = Reached.empty() ? "Stopped" : "Stopped " + Reached;
+        Row.Playable = true;
     }
-    // A task the user stopped is marked too: what it wrote is a valid file.
-    if (!Exception) Row.Playable = true;
-    Row.State = Exception ? TTaskState::Failed : Finished ? TTaskState::Finished : TTaskState::Stopped;
     return true;
 }
 

@@ -25,7 +25,10 @@ enum TTaskColumn {
 
 struct TColumnSpec {
     const char* Caption;
-    int Width;  // pixels; 0: the view's default
+    int Width;  // the least width in pixels; 0: the view's default
+    // Sized to the widest cell (sizes, times); otherwise the column keeps its width, and the
+    // output column takes whatever width the window has left.
+    bool FitContent;
 };
 extern const std::array<TColumnSpec, kTaskColumnCount> kTaskColumns;
 
@@ -37,6 +40,9 @@ struct TTaskRow {
     std::u16string OutputFolder;  // ends with '/'
     bool Playable = false;
     TTaskState State = TTaskState::Waiting;
+    // Why a task failed, or a warning about a finished one: the row's tooltip.
+    std::string Note;
+    int64_t SourceMs = -1;  // the probe's duration; -1 unknown
     int64_t CurrentMs = 0;
     int64_t TotalMs = -1;  // of the output; -1 unknown
     // 0 ... 100 for the bar; -1 while no share is known.
@@ -55,8 +61,8 @@ class TTaskRows {
     // An engine's progress report; false when the index names no row.
     bool ApplyProgress(int Index, int32_t FPS, int32_t CurrentDurationMs, int64_t CurrentSize,
                        int32_t TotalOutputDurationMs);
-    // A task's own end (index 0 or more).
-    bool ApplyTerminate(int Index, bool Finished, bool Exception);
+    // A task's own end (index 0 or more). Message: the failure, or a finished task's warning.
+    bool ApplyTerminate(int Index, bool Finished, bool Exception, const std::string& Message = {});
 
     int Count() const { return static_cast<int>(FRows.size()); }
     const TTaskRow& operator[](int Index) const { return FRows[static_cast<size_t>(Index)]; }

@@ -31,6 +31,7 @@ foreach(ZEMBRA_LIBRARY libavcodec libavformat libavutil libavfilter libswscale l
 endforeach()
 list(APPEND ZEMBRA_RUNTIME_PACKAGES qt6-qpa-plugins fonts-dejavu-core)
 list(JOIN ZEMBRA_RUNTIME_PACKAGES ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
+# A font with the CJK characters, so that such file names do not show as boxes.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion, fonts-noto-cjk")
 
 include(CPack)

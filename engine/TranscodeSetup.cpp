@@ -240,6 +240,9 @@ void TTranscoder::PrepareStreamCopy(TOutputStreamState& Ost, TInputStreamState& 
             if (S.AudioVolume != 256) Fail("-acodec copy and -vol are incompatible (frames are not decoded)");
             break;
         case AVMEDIA_TYPE_VIDEO:
+            // A cover picture is carried along as it is: it is never decoded, so neither hooks
+            // nor the preview ever see it.
+            if (Ist.St->disposition & AV_DISPOSITION_ATTACHED_PIC) break;
             if (FJob.FOnCustomHook)
                 Fail("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
             if (!S.VideoHooks.empty())

@@ -175,6 +175,8 @@ class TAVProbe : public TCustomAVProbe {
     bool DoSeek(int StreamIndex, int64_t Time, bool SecondAttempt);
     const TBitmap& Emptied(const std::string& Text);
     const TBitmap& EndOfStream(int StreamIndex, int64_t Target);
+    // A cover picture: the stream's one picture, kept with the header.
+    const TBitmap& ReadAttachedPicture(int StreamIndex, int64_t Target);
     bool OpenDecoder(int StreamIndex);
     void CloseDecoder();
     // False (bitmap black, error set) when no scaler can be had.

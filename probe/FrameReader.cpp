@@ -36,6 +36,10 @@ int64_t FrameTimestamp(const AVFrame* Frame) {
     return Frame->best_effort_timestamp != AV_NOPTS_VALUE ? Frame->best_effort_timestamp : Frame->pts;
 }
 
+bool IsAttachedPicture(const AVStream* St) {
+    return (St->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+}
+
 }  // namespace
 
 TAVProbe::~TAVProbe() {
@@ -106,6 +110,9 @@ bool TAVProbe::DoSeek(int StreamIndex, int64_t Time, bool SecondAttempt) {
         Fail(kLogError, Format("stream index #%d is invalid.", StreamIndex));
         return false;
     }
+
+    // A cover picture is one picture kept in the header: there is nowhere to seek to.
+    if (StreamIndex >= 0 && IsAttachedPicture(FContext->streams[StreamIndex])) return true;
 
     int64_t Base;
     if (StreamIndex >= 0) {
@@ -253,6 +260,36 @@ bool TAVProbe::StorePicture(const AVFrame* Frame) {
     return true;
 }
 
+const TBitmap& TAVProbe::ReadAttachedPicture(int StreamIndex, int64_t Target) {
+    const AVStream* St = FContext->streams[StreamIndex];
+    if (!St->attached_pic.data || St->attached_pic.size <= 0)
+        return Emptied(Format("stream #%d holds no picture.", StreamIndex));
+    if (!OpenDecoder(StreamIndex)) return FFrameBitmap;
+    if (!FFrame) FFrame = MakeFrame();
+    if (!FFrame) return Emptied(ErrorText(AVERROR(ENOMEM)));
+    // The picture is the decoder's only packet; it is flushed for the next read.
+    lavc.avcodec_flush_buffers(FDecoder.get());
+    int Result = lavc.avcodec_send_packet(FDecoder.get(), &St->attached_pic);
+    if (Result >= 0) {
+        (void)lavc.avcodec_send_packet(FDecoder.get(), nullptr);
+        Result = lavc.avcodec_receive_frame(FDecoder.get(), FFrame.get());
+    }
+    lavc.avcodec_flush_buffers(FDecoder.get());
+    FDecoderDrained = false;
+    if (Result < 0) return Emptied(Format("cannot decode the picture of stream #%d.", StreamIndex));
+    const bool Stored = StorePicture(FFrame.get());
+    lavu.av_frame_unref(FFrame.get());
+    if (!Stored) return FFrameBitmap;
+    FPictureTime = 0;
+    FLastFrame = FFrameBitmap;
+    FLastPictureTime = FPictureTime;
+    FLastReadOK = true;
+    FLastTarget = Target;
+    FLastStream = StreamIndex;
+    FEndOfStream = false;
+    return FFrameBitmap;
+}
+
 const TBitmap& TAVProbe::ReadFrame(int StreamIndex, int64_t Target) {
     const bool WasOK = FLastReadOK;
     FLastReadOK = false;
@@ -281,6 +318,11 @@ const TBitmap& TAVProbe::ReadFrame(int StreamIndex, int64_t Target) {
     };
     // A picture sequence always shows the first picture read.
     if (FIsImageSequence && IsImage2()) return ReuseLastPicture();
+    // A cover is the same picture at every time.
+    if (IsAttachedPicture(St)) {
+        if (WasOK && StreamIndex == FLastStream) return ReuseLastPicture();
+        return ReadAttachedPicture(StreamIndex, Target);
+    }
 
     const AVRational TimeBase = PatchedTimeBase(St);
     // The time to decode on to: the target, or that of a Seek of this stream just before.

@@ -25,6 +25,7 @@ class THelpViewer : public QWidget {
     QTextBrowser* Browser() const { return FBrowser; }
 
   private:
+    void PlaceOnScreen();
     QTextBrowser* FBrowser;
 };
 

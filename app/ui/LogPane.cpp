@@ -4,6 +4,7 @@
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QScrollBar>
 
 namespace zembra {
 
@@ -17,10 +18,29 @@ TLogPane::TLogPane(QWidget* Parent) : QPlainTextEdit(Parent) {
     Font.setFixedPitch(true);
     setFont(Font);
     setAccessibleName("Log");
+    QScrollBar* Bar = verticalScrollBar();
+    // The range changes when lines come, when the horizontal bar appears and on every resize.
+    connect(Bar, &QScrollBar::rangeChanged, this, [this] {
+        if (FFollow) ScrollToEnd();
+    });
+    connect(Bar, &QScrollBar::valueChanged, this, [this, Bar](int Value) {
+        if (!FAdjusting) FFollow = Value >= Bar->maximum();
+    });
+}
+
+void TLogPane::ScrollToEnd() {
+    FAdjusting = true;
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    FAdjusting = false;
 }
 
 void TLogPane::AddLine(const QString& Line) {
+    // Appending (and the line cap dropping the oldest lines) moves the scroll position by
+    // itself: that is not the user leaving the end.
+    FAdjusting = true;
     appendPlainText(Line);
+    FAdjusting = false;
+    if (FFollow) ScrollToEnd();
 }
 
 void TLogPane::CopyToClipboard() {

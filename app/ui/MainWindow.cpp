@@ -29,6 +29,8 @@
 #include <QTreeView>
 #include <QUrl>
 
+#include <algorithm>
+
 #include "app/ExceptionText.h"
 #include "app/FileFilters.h"
 #include "app/HookSchedule.h"
@@ -36,6 +38,7 @@
 #include "app/RunSummary.h"
 #include "app/ui/AppIcon.h"
 #include "app/ui/DesktopServices.h"
+#include "app/ui/FrontDialog.h"
 #include "app/ui/HelpViewer.h"
 #include "app/ui/HookCanvas.h"
 #include "app/ui/LogPane.h"
@@ -90,26 +93,12 @@ TfrmMain::TfrmMain(QWidget* Parent) : QMainWindow(Parent), FComponent(std::make_
     InstallMainThreadWakeUp(this);
     InstallPreviewerFactory();
     SetExceptionHandler([this](const std::exception& E) { ShowException(E); });
+    FClock.start();
 
     const QString ExeFolder = QCoreApplication::applicationDirPath();
     FLibraryFolder = ExeFolder + "/LibAV";
     FHelpFolder = ExeFolder + "/help";
-    FPrompts.ShowMessage = [this](const QString& Text, QMessageBox::Icon Icon) {
-        QMessageBox Box(Icon, kApplicationTitle, Text, QMessageBox::Ok, this);
-        Box.exec();
-    };
-    FPrompts.ConfirmStopAndQuit = [this] {
-        QMessageBox Box(QMessageBox::Question, kApplicationTitle, kStopAndQuitQuestion, QMessageBox::NoButton,
-                        this);
-        QPushButton* Quit = Box.addButton("Stop and quit", QMessageBox::AcceptRole);
-        Box.addButton(QMessageBox::Cancel);
-        Box.setDefaultButton(Quit);
-        Box.exec();
-        return Box.clickedButton() == Quit;
-    };
-    FPrompts.ChooseFiles = [this] {
-        return QFileDialog::getOpenFileNames(this, "Open", QString(), Q(QtFileFilter(kOpenDialogFilter)));
-    };
+    FPrompts = OwnPrompts();
 
     CreateActions();
     CreateWidgets();
@@ -132,6 +121,35 @@ TfrmMain::~TfrmMain() {
     GetLogger().SetOnLog(nullptr);
     SetExceptionHandler(nullptr);
     SetMainThreadWakeUp(nullptr);
+}
+
+TWindowPrompts TfrmMain::OwnPrompts() {
+    TWindowPrompts P;
+    P.ShowMessage = [this](const QString& Text, QMessageBox::Icon Icon) {
+        QMessageBox Box(Icon, kApplicationTitle, Text, QMessageBox::Ok, this);
+        ExecInFront(Box);
+    };
+    P.ConfirmStopAndQuit = [this] {
+        QMessageBox Box(QMessageBox::Question, kApplicationTitle, kStopAndQuitQuestion, QMessageBox::NoButton,
+                        this);
+        QPushButton* Quit = Box.addButton("Stop and quit", QMessageBox::AcceptRole);
+        Box.addButton(QMessageBox::Cancel);
+        Box.setDefaultButton(Quit);
+        // The question is about the run: once it has ended there is nothing left to stop, and
+        // the window closes as the user asked.
+        bool RunEnded = false;
+        const QMetaObject::Connection Ended = connect(this, &TfrmMain::RunFinished, &Box, [&Box, &RunEnded] {
+            RunEnded = true;
+            Box.done(QDialog::Accepted);
+        });
+        ExecInFront(Box);
+        disconnect(Ended);
+        return RunEnded || Box.clickedButton() == Quit;
+    };
+    P.ChooseFiles = [this] {
+        return QFileDialog::getOpenFileNames(this, "Open", QString(), Q(QtFileFilter(kOpenDialogFilter)));
+    };
+    return P;
 }
 
 QAction* TfrmMain::Action(const char* Name) const {
@@ -260,6 +278,16 @@ void TfrmMain::CreateWidgets() {
         if (kTaskColumns[static_cast<size_t>(C)].Width > 0)
             FList->setColumnWidth(C, kTaskColumns[static_cast<size_t>(C)].Width);
     FList->header()->setStretchLastSection(false);
+    FList->header()->setSectionResizeMode(colOutput, QHeaderView::Stretch);
+    // Sizes and times grow as a run goes on: the columns follow a moment later, not at every
+    // report of every task.
+    FFitColumns.setSingleShot(true);
+    FFitColumns.setInterval(250);
+    connect(&FFitColumns, &QTimer::timeout, this, &TfrmMain::FitColumns);
+    connect(FModel, &QAbstractItemModel::dataChanged, this, [this] { FFitColumns.start(); });
+    connect(FModel, &QAbstractItemModel::rowsInserted, this, [this] { FFitColumns.start(); });
+    connect(FModel, &QAbstractItemModel::modelReset, this, [this] { FFitColumns.start(); });
+    FitColumns();
     FList->setContextMenuPolicy(Qt::CustomContextMenu);
     FPopup = new QMenu(this);
     FPopup->setObjectName("PopupMenu1");
@@ -408,10 +436,23 @@ void TfrmMain::UpdateStatus() {
         FStatusBar->setValue(0);
         return;
     }
-    const TRunSummary S = SummariseRun(Rows(), FRunClock.isValid() ? FRunClock.elapsed() : 0);
+    const TRunSummary S = SummariseRun(Rows());
     FStatusText->setText(Q(SummaryText(S)));
-    FStatusTime->setText(FRunActive ? Q(TimeLeftText(S)) : QString());
+    FStatusTime->setText(
+        FRunActive ? Q(TimeLeftText(FEstimate.SecondsLeft(Rows(), FClock.elapsed()), FEstimate.Paused()))
+                   : QString());
     FStatusBar->setValue(S.PerMille);
+}
+
+void TfrmMain::FitColumns() {
+    for (int C = 0; C < kTaskColumnCount; ++C) {
+        const TColumnSpec& Spec = kTaskColumns[static_cast<size_t>(C)];
+        if (!Spec.FitContent) continue;
+        // Through the base class: QTreeView makes its override protected.
+        const int Content = std::max(static_cast<const QAbstractItemView*>(FList)->sizeHintForColumn(C),
+                                     FList->header()->sectionSizeHint(C));
+        FList->setColumnWidth(C, std::max(Spec.Width, Content));
+    }
 }
 
 int TfrmMain::SelectedRow() const {
@@ -543,6 +584,7 @@ void TfrmMain::RemoveTask() {
     if (Index < 0 || Index >= Rows().Count() || FRunActive) return;
     FComponent->DeleteTask(Index);
     FModel->Remove(Index);
+    FEstimate.Removed(Index);
     FButtons.TaskRemoved(Rows().Count());
     ApplyButtons();
     UpdateStatus();
@@ -554,7 +596,6 @@ void TfrmMain::ClearTasks() {
     FModel->Clear();
     FButtons.ListCleared();
     ApplyButtons();
-    FRunClock.invalidate();
     UpdateStatus();
 }
 
@@ -572,7 +613,7 @@ void TfrmMain::StartTasks() {
     FRunTaskCount = Rows().Count();
     FTerminatedInRun = 0;
     FFinalPending = false;
-    FRunClock.start();
+    FEstimate.Start(FClock.elapsed());
     UpdateStatus();
     ++FInsideComponent;
     FComponent->StartTasks(Count);
@@ -602,18 +643,28 @@ void TfrmMain::PauseTasks() {
     FButtons.Paused();
     ApplyButtons();
     // Outside a run a pause would hold the next run's tasks, and "Start" disables "Resume".
-    if (FRunActive && !FSequential) FComponent->PauseTasks();
+    if (FRunActive && !FSequential) {
+        FComponent->PauseTasks();
+        FEstimate.Pause(FClock.elapsed());
+        UpdateStatus();
+    }
 }
 
 void TfrmMain::ResumeTasks() {
     FButtons.Resumed();
     ApplyButtons();
-    if (FRunActive && !FSequential) FComponent->ResumeTasks();
+    if (FRunActive && !FSequential) {
+        FComponent->ResumeTasks();
+        FEstimate.Resume(FClock.elapsed());
+        UpdateStatus();
+    }
 }
 
 void TfrmMain::HandleProgress(int32_t AIndex, int32_t AFPS, int32_t ACurrentDuration, int64_t ACurrentSize,
                               int32_t ATotalOutputDuration) {
     FModel->ApplyProgress(AIndex, AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
+    if (AIndex >= 0 && AIndex < Rows().Count())
+        FEstimate.Progress(AIndex, ACurrentDuration, FClock.elapsed());
     UpdateStatus();
     if (FSequential) {
         // The run holds the event loop: paint now.
@@ -628,7 +679,12 @@ void TfrmMain::HandleTerminate(int32_t AIndex, bool AFinished, bool AException, 
         FinishRunWhenDue();
         return;
     }
-    FModel->ApplyTerminate(AIndex, AFinished, AException);
+    FModel->ApplyTerminate(AIndex, AFinished, AException, AMessage);
+    // The box names no file: the log line says which task it was.
+    if ((AException || AFinished) && !AMessage.empty() && AIndex < Rows().Count())
+        LogBlock(QString("***%1: %2: %3")
+                     .arg(AException ? "Failed" : "Finished with a warning",
+                          Q(Rows()[AIndex].Cells[colInput]), Q(AMessage)));
     ++FTerminatedInRun;
     UpdateStatus();
     if (FSequential) {
@@ -665,9 +721,10 @@ void TfrmMain::FinishRun() {
     ApplyButtons();
     FComponent->ClearTasks();
     UpdateStatus();
+    FitColumns();
     if (!isActiveWindow()) {
-        const TRunSummary S = SummariseRun(Rows(), 0);
-        SendDesktopNotification(QString("Zembra: %1 finished, %2 failed").arg(S.Done).arg(S.Failed));
+        const TRunSummary S = SummariseRun(Rows());
+        SendDesktopNotification("Zembra: " + Q(SummaryText(S)));
     }
     emit RunFinished();
 }
@@ -677,7 +734,7 @@ void TfrmMain::FinishRun() {
 void TfrmMain::ShowPreferences() {
     TfrmPreferences Dialog(this);
     Dialog.SetSettings(FSettings);
-    if (Dialog.exec() != QDialog::Accepted) return;
+    if (ExecInFront(Dialog) != QDialog::Accepted) return;
     SetSettings(Dialog.Settings());
     SaveSettings();
 }
@@ -688,7 +745,9 @@ void TfrmMain::ShowHelp() {
 }
 
 void TfrmMain::GetMore() {
-    QDesktopServices::openUrl(QUrl(QString(ZEMBRA_HOMEPAGE).toLower()));
+    const QString Page = QString(ZEMBRA_HOMEPAGE).toLower();
+    // Without a browser the click would seem to do nothing at all.
+    if (!QDesktopServices::openUrl(QUrl(Page))) LogBlock("***Cannot open " + Page + ": no web browser found");
 }
 
 void TfrmMain::PlayOutput() {

@@ -9,12 +9,14 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/ButtonStates.h"
+#include "app/RunEstimate.h"
 #include "app/RunSettings.h"
 #include "util/MainThread.h"
 #include "app/TaskRows.h"
@@ -58,6 +60,8 @@ class TfrmMain : public QMainWindow {
     void AddPaths(const QStringList& Paths);
 
     TWindowPrompts& Prompts() { return FPrompts; }
+    // The window's own boxes and dialogs, the ones Prompts() starts with.
+    TWindowPrompts OwnPrompts();
     void SetLibraryFolder(const QString& Folder) { FLibraryFolder = Folder; }
     void SetHelpFolder(const QString& Folder) { FHelpFolder = Folder; }
     const TRunSettings& Settings() const { return FSettings; }
@@ -107,6 +111,7 @@ class TfrmMain : public QMainWindow {
     void ApplyButtons();
     void UpdatePopup();
     void UpdateStatus();
+    void FitColumns();
     int SelectedRow() const;
     void Log(const QString& Line);
     void LogBlock(const QString& Line);  // an empty line, the line, an empty line
@@ -155,7 +160,9 @@ class TfrmMain : public QMainWindow {
     bool FFinalPending = false;
     int FInsideComponent = 0;  // depth of StartTasks / StopTasks calls
     std::vector<QString> FDeferredWarnings;
-    QElapsedTimer FRunClock;
+    QElapsedTimer FClock;
+    QTimer FFitColumns;
+    TRunEstimate FEstimate;
 };
 
 }  // namespace zembra

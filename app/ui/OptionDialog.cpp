@@ -462,7 +462,9 @@ void TfrmOption::SetBuildContext(const TBuildContext& Context) {
 
 void TfrmOption::SetRemainingFiles(int Count) {
     FRemaining = Count > 0 ? Count : 0;
-    chkApplyRemaining->setText(QStringLiteral("Apply to the remaining %1 files").arg(FRemaining));
+    chkApplyRemaining->setText(QStringLiteral("Apply to the remaining %1 %2")
+                                   .arg(FRemaining)
+                                   .arg(FRemaining == 1 ? "file" : "files"));
     chkApplyRemaining->setChecked(false);
     chkApplyRemaining->setVisible(FRemaining > 0);
 }

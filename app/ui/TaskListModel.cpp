@@ -19,9 +19,13 @@ QVariant TTaskListModel::data(const QModelIndex& Index, int Role) const {
         case Qt::DisplayRole:
             return QString::fromStdString(Row.Cells[static_cast<size_t>(Index.column())]);
         case Qt::ToolTipRole:
-            if (Index.column() == colInput || Index.column() == colOutput)
-                return Index.column() == colOutput ? QString::fromStdU16String(Row.OutputFile)
-                                                   : QString::fromStdString(Row.Cells[colInput]);
+            // A failure's reason (or a finished task's warning) in full, wherever the row is
+            // pointed at; the file names otherwise.
+            if (!Row.Note.empty() && (Index.column() != colInput || Row.State == TTaskState::Failed))
+                return QString::fromStdString(Row.Note);
+            if (Index.column() == colInput) return QString::fromStdString(Row.Cells[colInput]);
+            if (Index.column() == colOutput && !Row.Cells[colOutput].empty())
+                return QString::fromStdU16String(Row.OutputFile);
             return {};
         case PercentRole:
             return Row.Percent;
@@ -63,8 +67,8 @@ void TTaskListModel::ApplyProgress(int Index, int32_t FPS, int32_t CurrentDurati
         RowChanged(Index);
 }
 
-void TTaskListModel::ApplyTerminate(int Index, bool Finished, bool Exception) {
-    if (FRows.ApplyTerminate(Index, Finished, Exception)) RowChanged(Index);
+void TTaskListModel::ApplyTerminate(int Index, bool Finished, bool Exception, const std::string& Message) {
+    if (FRows.ApplyTerminate(Index, Finished, Exception, Message)) RowChanged(Index);
 }
 
 void TTaskListModel::RowChanged(int Index) {

@@ -28,7 +28,7 @@ class TTaskListModel : public QAbstractTableModel {
     void Clear();
     void ApplyProgress(int Index, int32_t FPS, int32_t CurrentDurationMs, int64_t CurrentSize,
                        int32_t TotalOutputDurationMs);
-    void ApplyTerminate(int Index, bool Finished, bool Exception);
+    void ApplyTerminate(int Index, bool Finished, bool Exception, const std::string& Message);
 
     const TTaskRows& Rows() const { return FRows; }
 

@@ -10,7 +10,6 @@
 #include "app/ExceptionText.h"
 #include "app/FileFilters.h"
 #include "app/RunSettings.h"
-#include "app/RunSummary.h"
 #include "app/TaskRows.h"
 #include "engine/FFmpegException.h"
 #include "util/StringUtils.h"
@@ -104,24 +103,15 @@ TEST(TaskRowsTest, RowTextsFollowTheEventsAndThePopUpPicksItsRow) {
 
     // Finished shows 100% whatever came last; a failure is not playable; a stop is.
     ASSERT_TRUE(Rows.ApplyTerminate(0, true, false));
-    ASSERT_TRUE(Rows.ApplyTerminate(1, false, true));
+    ASSERT_TRUE(Rows.ApplyTerminate(1, false, true, "Error while decoding stream #0:0"));
     ASSERT_TRUE(Rows.ApplyTerminate(2, false, false));
-    EXPECT_EQ(Rows[0].Cells[colProgress], "100%");
-    EXPECT_EQ(Rows[1].Cells[colProgress], "1:02:03");
-    EXPECT_EQ(Rows[2].Cells[colProgress], "95%");
-    EXPECT_EQ(Rows[0].State, TTaskState::Finished);
-    EXPECT_EQ(Rows[1].State, TTaskState::Failed);
-    EXPECT_EQ(Rows[2].State, TTaskState::Stopped);
+    EXPECT_FALSE(Rows.ApplyTerminate(3, true, false));
     EXPECT_TRUE(Rows.CanPlay(0));
     EXPECT_FALSE(Rows.CanPlay(1));
     EXPECT_EQ(Rows.FileToPlay(1), u"");
+    EXPECT_EQ(Rows.FolderToOpen(1), u"/o2/");  // the folder is still there to open
     EXPECT_EQ(Rows.FileToPlay(-1), u"/o3/c_(new).flac");
     EXPECT_EQ(Rows.FileToPlay(9), u"/o3/c_(new).flac");
-
-    const TRunSummary S = SummariseRun(Rows, 10000);
-    EXPECT_EQ(SummaryText(S), "3 of 3 done, 1 failed");
-    EXPECT_EQ(S.PerMille, 1000);
-    EXPECT_EQ(TimeLeftText(S), "");
 
     Rows.Remove(0);
     Rows.Remove(5);
@@ -142,22 +132,6 @@ TEST(TaskRowsTest, NamesThatAreNotUtf8ShowTheirBytesAndKeepThem) {
     EXPECT_EQ(Rows[0].Cells[colOutput], "\\xFF\\xFE_(new).mp3");
     Rows.ApplyTerminate(0, true, false);
     EXPECT_EQ(FileSystemName(Rows.FileToPlay(0)), "/m/\xff\xfe_(new).mp3");
-}
-
-TEST(RunSummaryTest, EstimatesTheTimeLeftOnceTheRunHasGoneOnAWhile) {
-    TTaskRows Rows;
-    for (int I = 0; I < 4; ++I) Rows.Add(u"/a.avi", 10'000'000, 1, u"/a.mp3");
-    Rows.ApplyTerminate(0, true, false);
-    Rows.ApplyProgress(1, 0, 5000, 1, 10000);  // half
-    Rows.ApplyProgress(2, 0, 1000, 1, -1);     // no share known
-    TRunSummary S = SummariseRun(Rows, 2000);
-    EXPECT_EQ(S.PerMille, 375);
-    EXPECT_EQ(S.SecondsLeft, -1);  // too early
-    EXPECT_EQ(SummaryText(S), "1 of 4 done, 0 failed");
-    S = SummariseRun(Rows, 30000);
-    EXPECT_EQ(S.SecondsLeft, 50);  // 30 s for 37.5 %
-    EXPECT_EQ(TimeLeftText(S), "About 0:50 left");
-    EXPECT_EQ(SummariseRun(TTaskRows(), 99999).PerMille, 0);
 }
 
 TEST(ExceptionTextTest, AppendsAFullStopAfterCharactersSortingAfterIt) {

@@ -41,5 +41,33 @@ TEST_F(PreviewFlags, ChangesDuringADeliveryStandAndOnlyWhatFailedGoesOff) {
     }
 }
 
+// A cover picture is copied as it is: the preview never sees it and does not stand in its way,
+// while a film that is copied still cannot be previewed.
+TEST_F(PreviewFlags, ACopiedCoverIsNeverPreviewedAndACopiedFilmCannotBe) {
+    testmedia::TClipSpec Song{.Path = Path("song.flac"),
+                              .Videos = {{.Encoder = "mjpeg", .FrameCount = 1, .AttachedPicture = true}},
+                              .Audios = {{.Encoder = "flac", .Duration = 0.5}}};
+    ASSERT_EQ(testmedia::WriteClip(Song), "");
+    TFFmpeg Job;
+    Job.ResetJob();
+    Job.SetPreviewFlags(2);
+    int Deliveries = 0;
+    Job.SetOnPreviewBitmap([&](TCustomFFmpeg&, TBitmap&, int32_t, int64_t) { ++Deliveries; });
+    ASSERT_EQ(Convert({Song.Path}, Path("song.mp3"), "", "copy_cover=1", false, &Job), "");
+    EXPECT_TRUE(Result.Finished) << Result.Message;
+    EXPECT_EQ(Deliveries, 0);
+    int Covers = 0;
+    for (const auto& St : Facts(Path("song.mp3")).Streams) Covers += St.CodecId == AV_CODEC_ID_MJPEG;
+    EXPECT_EQ(Covers, 1);
+
+    TFFmpeg Film;
+    Film.ResetJob();
+    Film.SetPreviewFlags(2);
+    Film.SetOnPreviewBitmap([](TCustomFFmpeg&, TBitmap&, int32_t, int64_t) {});
+    const std::string Failure = Convert({Sample(testmedia::TSampleKind::Avi)}, Path("copied.avi"), "",
+                                        "vcodec=copy\nan=1", false, &Film);
+    EXPECT_NE(Failure.find("-vcodec copy and PostHooks are incompatible"), std::string::npos) << Failure;
+}
+
 }  // namespace
 }  // namespace zembra::testing

@@ -109,6 +109,10 @@ TEST(Package, DebDeclaresItsDependenciesHoldsNoScriptsAndRunsUnpacked) {
                                      "libstdc++6"};
     for (const std::string& Name : kRequired)
         EXPECT_TRUE(Depends.count(Name)) << Name << " not in " << Info.Out;
+    // File names in CJK scripts need a font the system may lack.
+    EXPECT_TRUE(
+        PackageNames(Fields.count("Recommends") ? Fields.at("Recommends") : "").count("fonts-noto-cjk"))
+        << Info.Out;
     // Each a package of the archive, where the machine's package lists can say so.
     if (RunTool({"apt-cache", "show", "libc6"}).Status == 0) {
         for (const std::string& Name : Depends)

@@ -153,6 +153,27 @@ TEST_F(probeFrames, AStillPictureSequenceAlwaysGivesItsFirstPicture) {
     EXPECT_EQ(Probe.PacketsRead(), Packets);
 }
 
+// A song's cover is one picture in the header: every time shows it, and nothing seeks for it.
+TEST_F(probeFrames, ACoverIsTheSamePictureAtEveryTimeWithoutSeeking) {
+    TClipSpec Spec = OneVideo("flac", VideoClip("png", 160, 120, 1));
+    Spec.Videos[0].AttachedPicture = true;
+    Spec.Audios = {AudioClip("flac", 44100, 2, 3.0)};
+    TAVProbe Probe;
+    Load(Probe, Write(Spec, "song.flac"));
+    ASSERT_GE(Probe.FirstVideoStreamIndex(), 0);
+    for (const int64_t Time : {int64_t{0}, int64_t{2000000}, int64_t{0}}) {
+        SCOPED_TRACE(Time);
+        EXPECT_TRUE(Probe.Seek(-1, Time));
+        const TBitmap& Cover = Probe.GetFrame(-1);
+        ASSERT_EQ(Cover.Width(), 160) << Probe.LastError();
+        ASSERT_EQ(Cover.Height(), 120);
+        ExpectBars(Cover, kLossyTolerance);
+        EXPECT_TRUE(Probe.LastReadSucceeded());
+    }
+    ExpectBars(Probe.ReadFrame(-1, 2500000), kLossyTolerance);
+    for (const auto& [Level, Message] : Logged) EXPECT_GT(Level, llError) << Message;
+}
+
 TEST_F(probeFrames, AnOddWidthIsConvertedIntoPaddedRows) {
     const std::string Path = Write(
         OneVideo("matroska", VideoClip("png", 161, 121, 5, AVRational{25, 1}, AV_PIX_FMT_RGB24)), "odd.mkv");

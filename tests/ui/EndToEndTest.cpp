@@ -72,46 +72,82 @@ bool OnPath(const char* Program) {
     return std::system((std::string("command -v ") + Program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-TEST(EndToEndTest, ZembraConvertsAClipOnARealXServer) {
-    const std::string Zembra =
-        std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/zembra";
-    if (!QFileInfo(QString::fromStdString(Zembra)).isExecutable()) GTEST_SKIP() << "zembra is not built";
-    if (!OnPath("xvfb-run") || !OnPath("xdotool")) GTEST_SKIP() << "xvfb-run or xdotool missing";
+class EndToEndTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Zembra = std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/zembra";
+        if (!QFileInfo(QString::fromStdString(Zembra)).isExecutable()) GTEST_SKIP() << "zembra is not built";
+        if (!OnPath("xvfb-run") || !OnPath("xdotool")) GTEST_SKIP() << "xvfb-run or xdotool missing";
+        FFLoader().SetLibraryPath(DefaultLibraryFolder());
+        ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
+        char Pattern[] = "/tmp/zembra-e2e-XXXXXX";
+        ASSERT_NE(::mkdtemp(Pattern), nullptr);
+        Dir = Pattern;
+    }
+    void TearDown() override {
+        std::error_code Ec;
+        if (!Dir.empty()) std::filesystem::remove_all(Dir, Ec);
+    }
 
-    FFLoader().SetLibraryPath(DefaultLibraryFolder());
-    ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
-    char Pattern[] = "/tmp/zembra-e2e-XXXXXX";
-    ASSERT_NE(::mkdtemp(Pattern), nullptr);
-    const std::string Dir = Pattern;
+    // Runs the driver on a server of its own; the program's preferences live in Dir.
+    void Drive(const std::string& Clip, const std::string& Output) {
+        const std::string Driver = Dir + "/drive.sh";
+        std::ofstream(Driver) << kDriver;
+        // A sanitizer build's preload is for the program under test only, not for the X server
+        // and the tools around it.
+        const char* Preload = std::getenv("LD_PRELOAD");
+        // xvfb-run -a takes the first display without a lock file from its start number on, and
+        // two runs at once (another build's tests) can both pick it: one server then fails to
+        // start. A start number of this process's own makes that unlikely.
+        const std::string Display = std::to_string(100 + ::getpid() % 5000);
+        const std::string Command = "env -u LD_PRELOAD XDG_CONFIG_HOME='" + Dir + "/config' xvfb-run -a -n " +
+                                    Display + " -e '" + Dir + "/xvfb.log' bash '" + Driver + "' '" + Zembra +
+                                    "' '" + Clip + "' '" + Output + "' '" + (Preload ? Preload : "") +
+                                    "' > '" + Dir + "/driver.log' 2>&1";
+        const int Status = std::system(Command.c_str());
+        std::string ServerLog;
+        std::getline(std::ifstream(Dir + "/driver.log"), DriverLog, '\0');
+        std::getline(std::ifstream(Output + ".log"), ProgramLog, '\0');
+        std::getline(std::ifstream(Dir + "/xvfb.log"), ServerLog, '\0');
+        EXPECT_EQ(Status, 0) << DriverLog << ProgramLog << ServerLog;
+    }
+
+    std::string Zembra, Dir, DriverLog, ProgramLog;
+};
+
+TEST_F(EndToEndTest, ZembraConvertsAClipOnARealXServer) {
     const testmedia::TClipSpec Spec = testmedia::SampleClip(testmedia::TSampleKind::Avi, Dir + "/clip.avi");
     ASSERT_EQ(testmedia::WriteClip(Spec), "");
-    const std::string Driver = Dir + "/drive.sh", Output = Dir + "/clip_(new).mp3";
-    std::ofstream(Driver) << kDriver;
-    // A sanitizer build's preload is for the program under test only, not for the X server and
-    // the tools around it.
-    const char* Preload = std::getenv("LD_PRELOAD");
-    // xvfb-run -a takes the first display without a lock file from its start number on, and two
-    // runs at once (another build's tests) can both pick it: one server then fails to start.
-    // A start number of this process's own makes that unlikely.
-    const std::string Display = std::to_string(100 + ::getpid() % 5000);
-    const std::string Command = "env -u LD_PRELOAD xvfb-run -a -n " + Display + " -e '" + Dir +
-                                "/xvfb.log' bash '" + Driver + "' '" + Zembra + "' '" + Spec.Path + "' '" +
-                                Output + "' '" + (Preload ? Preload : "") + "' > '" + Dir +
-                                "/driver.log' 2>&1";
-    const int Status = std::system(Command.c_str());
-    std::string DriverLog, ProgramLog, ServerLog;
-    std::getline(std::ifstream(Dir + "/driver.log"), DriverLog, '\0');
-    std::getline(std::ifstream(Output + ".log"), ProgramLog, '\0');
-    std::getline(std::ifstream(Dir + "/xvfb.log"), ServerLog, '\0');
-    EXPECT_EQ(Status, 0) << DriverLog << ProgramLog << ServerLog;
-
+    const std::string Output = Dir + "/clip_(new).mp3";
+    Drive(Spec.Path, Output);
     testmedia::TClipFacts Facts;
     ASSERT_EQ(testmedia::InspectClip(Output, Facts), "") << DriverLog << ProgramLog;
     ASSERT_EQ(Facts.Streams.size(), 1u);
     EXPECT_EQ(Facts.Streams[0].CodecId, AV_CODEC_ID_MP3);
     EXPECT_GT(Facts.Duration, 0.5);
-    std::error_code Ec;
-    std::filesystem::remove_all(Dir, Ec);
+}
+
+// With "Realtime Preview" on, a song's cover goes along as it is: never decoded, previewed or
+// hooked, so the song converts with its cover.
+TEST_F(EndToEndTest, ASongWithACoverConvertsWithThePreviewOn) {
+    std::filesystem::create_directories(Dir + "/config/Zembra");
+    std::ofstream(Dir + "/config/Zembra/Zembra.conf") << "[run]\npreview=true\n";
+    testmedia::TClipSpec Spec{.Path = Dir + "/song.flac",
+                              .Videos = {{.Encoder = "mjpeg", .FrameCount = 1, .AttachedPicture = true}},
+                              .Audios = {{.Encoder = "flac", .Duration = 2.0}}};
+    ASSERT_EQ(testmedia::WriteClip(Spec), "");
+    const std::string Output = Dir + "/song_(new).mp3";
+    Drive(Spec.Path, Output);
+    testmedia::TClipFacts Facts;
+    ASSERT_EQ(testmedia::InspectClip(Output, Facts), "") << DriverLog << ProgramLog;
+    int Sound = 0, Covers = 0;
+    for (const auto& St : Facts.Streams) {
+        Sound += St.CodecId == AV_CODEC_ID_MP3;
+        Covers += St.Type == AVMEDIA_TYPE_VIDEO && St.CodecId == AV_CODEC_ID_MJPEG;
+    }
+    EXPECT_EQ(Sound, 1);
+    EXPECT_EQ(Covers, 1);
+    EXPECT_GT(Facts.Duration, 1.5);
 }
 
 }  // namespace

@@ -10,16 +10,20 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTextCursor>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
@@ -266,6 +270,7 @@ TEST_F(MainWindowTest, PausesStopsAndAsksBeforeClosingDuringARun) {
     QTRY_VERIFY_WITH_TIMEOUT(!Window->Rows()[0].Cells[colCurrentTime].empty(), 20000);
     Window->Action("btnPause")->trigger();
     EXPECT_EQ(Pattern(Window->Buttons()), "0000101");
+    EXPECT_TRUE(Window->findChild<QLabel*>("StatusTime")->text().startsWith("Paused"));
     QTest::qWait(600);  // reports already on their way arrive
     const std::string Reached = Window->Rows()[0].Cells[colCurrentTime];
     QTest::qWait(700);
@@ -438,6 +443,103 @@ TEST_F(MainWindowTest, ReportsMissingLibrariesFailuresAndHelp) {
     EXPECT_EQ(Boxes[1].Text, "HHCtrl.OCX not installed!\r HTMLHELP cannot displayed!");
     EXPECT_EQ(Boxes[1].Icon, QMessageBox::Critical);
     EXPECT_EQ(Boxes[2].Text, "Function HTMLHELP cannot loaded!");
+}
+
+// A run with one task finished, one failed (its source gone) and one stopped: the rows and the
+// status bar tell them apart, the failed row gives the whole reason and offers no output. The
+// log follows its end through long lines and resizes but stays put while the user reads above;
+// the window's own boxes belong to it and stand above every other window, and the close
+// question goes once the run it asks about has ended.
+TEST_F(MainWindowTest, FinishedStoppedAndFailedRowsFollowingLogAndBoxesInFront) {
+    const std::string Gone = Clip("gone.avi");
+    Chosen = {QString::fromStdString(Clip("a.avi")), QString::fromStdString(Gone),
+              QString::fromStdString(LongSound("long.wav", 240))};
+    ScriptDialogs(true);
+    Window->Action("btnAdd")->trigger();
+    ASSERT_EQ(Window->Rows().Count(), 3);
+    std::filesystem::remove(Gone);
+    Window->Component().SetProgressInterval(100);
+    Window->Action("btnStart")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!Window->Rows()[2].Cells[colCurrentTime].empty(), 30000);
+    Window->Action("btnStop")->trigger();
+    ASSERT_TRUE(WaitForRun());
+    std::string States;
+    for (const TTaskRow& R : Window->Rows().Rows())
+        States += R.State == TTaskState::Finished  ? 'F'
+                  : R.State == TTaskState::Stopped ? 'S'
+                  : R.State == TTaskState::Failed  ? 'X'
+                                                   : '?';
+    EXPECT_EQ(States, "FXS");
+    ASSERT_EQ(Boxes.size(), 1u);
+    const QString Reason = Boxes[0].Text;
+    EXPECT_FALSE(Reason.isEmpty());
+    const QAbstractItemModel* Model = Window->List()->model();
+    EXPECT_EQ(Model->index(1, colProgress).data().toString(), "Failed");
+    EXPECT_EQ(Model->index(1, colProgress).data(Qt::ToolTipRole).toString(), Reason);
+    EXPECT_EQ(Model->index(1, colOutput).data().toString(), "");
+    EXPECT_EQ(Model->index(1, colOutput).data(Qt::ToolTipRole).toString(), Reason);
+    EXPECT_TRUE(Model->index(2, colProgress).data().toString().startsWith("Stopped "));
+    EXPECT_TRUE(LogHas("***Failed: gone.avi: " + Reason));
+    EXPECT_FALSE(Window->LogPane()->toPlainText().contains("***Finished with a warning"));  // none given
+    EXPECT_EQ(Window->findChild<QLabel*>("StatusText")->text(), "1 of 3 finished, 1 stopped, 1 failed");
+    EXPECT_LT(Window->findChild<QProgressBar*>("StatusProgress")->value(), 1000);
+    Screenshot(Window.get(), "window-finished-stopped-failed");
+
+    // A broken file's load error, readable at the window's own size.
+    { std::ofstream(Dir + "/broken.wav") << "RIFF....WAVEfmt but nothing after it"; }
+    Window->Action("btnClear")->trigger();
+    Window->AddPaths({QString::fromStdString(Dir + "/broken.wav")});
+    QApplication::processEvents();
+    TLogPane* Log = Window->LogPane();
+    QScrollBar* Bar = Log->verticalScrollBar();
+    const auto LastLineShown = [Log] {
+        QTextCursor End(Log->document());
+        End.movePosition(QTextCursor::End);
+        const QRect Line = Log->cursorRect(End);
+        return Line.top() >= 0 && Line.bottom() < Log->viewport()->height();
+    };
+    EXPECT_TRUE(Log->toPlainText().contains("***File load error: "));
+    EXPECT_EQ(Bar->value(), Bar->maximum());
+    EXPECT_TRUE(LastLineShown());
+    Screenshot(Window.get(), "window-log-after-broken-file");
+    for (int I = 0; I < 200; ++I) Log->AddLine(QString("line %1").arg(I));
+    Log->AddLine(QString(400, 'x'));  // brings the horizontal scroll bar
+    Log->AddLine("the last line");
+    QApplication::processEvents();
+    EXPECT_EQ(Bar->value(), Bar->maximum());
+    EXPECT_TRUE(LastLineShown());
+    Window->resize(Window->width() - 40, Window->height() - 30);
+    QApplication::processEvents();
+    EXPECT_TRUE(Log->Following());
+    EXPECT_TRUE(LastLineShown());
+    Bar->setValue(20);  // the user reads above
+    EXPECT_FALSE(Log->Following());
+    for (int I = 0; I < 50; ++I) Log->AddLine("more");
+    EXPECT_EQ(Bar->value(), 20);
+    Bar->setValue(Bar->maximum());  // back at the end, it follows again
+    Log->AddLine("the newest");
+    QApplication::processEvents();
+    EXPECT_TRUE(Log->Following());
+    EXPECT_TRUE(LastLineShown());
+
+    // The window's own boxes, answered from within their event loop.
+    TWindowPrompts Own = Window->OwnPrompts();
+    QWidget* Parent = nullptr;
+    bool OnTop = false;
+    QTimer::singleShot(0, Window.get(), [&Parent, &OnTop] {
+        auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(Box, nullptr);
+        Parent = Box->parentWidget();
+        OnTop = Box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+        Box->button(QMessageBox::Ok)->click();
+    });
+    Own.ShowMessage("Broken input", QMessageBox::Warning);
+    EXPECT_EQ(Parent, Window.get());
+    EXPECT_TRUE(OnTop);
+    // The run ends while the close question is open: it goes, with the answer to close.
+    QTimer::singleShot(0, Window.get(), [this] { emit Window->RunFinished(); });
+    EXPECT_TRUE(Own.ConfirmStopAndQuit());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 // The custom hook on frames of a real bitmap: text drawn, 100-149 untouched, flips, the end.

@@ -321,6 +321,8 @@ TEST_F(uiOptionDialog, EnablingRulesNumberingAndCropEdits) {
     Dialog->SetRemainingFiles(3);
     EXPECT_TRUE(Apply->isVisibleTo(Dialog.get()));
     EXPECT_EQ(Apply->text(), "Apply to the remaining 3 files");
+    Dialog->SetRemainingFiles(1);
+    EXPECT_EQ(Apply->text(), "Apply to the remaining 1 file");
     Dialog->show();
     Apply->setChecked(true);
     EXPECT_TRUE(Dialog->ApplyToRemaining());
