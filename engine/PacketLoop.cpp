@@ -422,9 +422,9 @@ void TTranscoder::CheckShortResult() {
     const int64_t Claimed = FJob.FInputFiles[0]->duration;
     if (Claimed == AV_NOPTS_VALUE || Claimed <= 0) return;
     double Output = 0.0;
+    // By what was written: the codecs are closed by now.
     for (const TOutputStreamState& Ost : FOutputs)
-        if (!(Ost.St->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            Output = std::max(Output, OutputPosition(Ost));
+        if (!(Ost.St->disposition & AV_DISPOSITION_ATTACHED_PIC)) Output = std::max(Output, Ost.Enc->EndSeconds);
     const double Source = static_cast<double>(Claimed) / AV_TIME_BASE;
     // A finished task's message is a warning about its result: the file is what the source held,
     // but less than its header promised (a download or a copy cut short).
