@@ -337,6 +337,7 @@ TSoundCopyDecision SoundCopyFor(const TOptionChoices& C, const TSourceInfo& Sour
     Request.Format = FormatSuffix(C.Format).substr(1);
     // The format's own codec rules (FLAC in the dialog's ogg, say) are no choice of the user's.
     Request.Encoder = AudioEncoderOf(C);
+    if (IsDialogFormat(C.Format) && Request.Format == "ogg") Request.FormatCodec = "flac";
     Request.SampleRate = C.AudioSampleRate != "Auto";
     Request.Channels = C.AudioChannels > 0;
     Request.Volume = C.AdjustVolume && StrToIntDef(C.AudioVolume, -1) != 256;

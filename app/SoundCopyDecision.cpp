@@ -129,7 +129,9 @@ TSoundCopyDecision DecideSoundCopy(const TSourceSound& Source, const TSoundReque
     if (!Source.Known()) return {false, "the source's sound is not known"};
     const TSoundCopyRule* Rule = RuleOf(Source.CodecId);
     const std::string Label = Rule ? Rule->Label : Source.CodecName.empty() ? "its codec" : Source.CodecName;
-    if (!Rule || !InList(Rule->Formats, Format)) return {false, Label + " does not fit in " + Format};
+    const bool Fits = Rule && (InList(Rule->Formats, Format) ||
+                               (!Request.FormatCodec.empty() && InList(Rule->Encoders, Request.FormatCodec)));
+    if (!Fits) return {false, Label + " does not fit in " + Format};
     if (!Request.Encoder.empty() && !InList(Rule->Encoders, Request.Encoder))
         return {false, "encoder " + Request.Encoder + " chosen"};
     const std::pair<bool, const char*> Settings[] = {

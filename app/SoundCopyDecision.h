@@ -35,6 +35,9 @@ TSourceSound SourceSoundOf(TCustomAVProbe& Probe);
 struct TSoundRequest {
     std::string Format;   // the output's suffix without the dot, any case
     std::string Encoder;  // an encoder the user chose, empty when the format's own is used
+    // The codec the format writes when it is not one of the container's usual ones (FLAC in the
+    // window's Ogg): its own packets fit too.
+    std::string FormatCodec;
     bool SampleRate = false;
     bool Channels = false;
     bool Volume = false;  // a volume other than 256 (unchanged)

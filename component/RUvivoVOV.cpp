@@ -16,13 +16,29 @@ namespace zembra {
 
 namespace events {
 
+// The list edits that the index of the event being raised on this thread refers to.
+thread_local uint64_t tRaisingEdits = 0;
+
+// Sets it for one handler call.
+class TRaisingEdits {
+  public:
+    explicit TRaisingEdits(uint64_t Edits) : FSaved(tRaisingEdits) { tRaisingEdits = Edits; }
+    ~TRaisingEdits() { tRaisingEdits = FSaved; }
+    TRaisingEdits(const TRaisingEdits&) = delete;
+    TRaisingEdits& operator=(const TRaisingEdits&) = delete;
+
+  private:
+    uint64_t FSaved;
+};
+
 // Raises one terminate event on a thread of its own, so that the reporting thread goes on with
 // the end-of-task steps (which may start the next task) while the handler runs.
 class TDoTerminateThread : public TThread {
   public:
-    TDoTerminateThread(TTerminateEvent Handler, int32_t AIndex, bool AFinished, bool AException,
-                       std::string AMessage)
+    TDoTerminateThread(TTerminateEvent Handler, uint64_t AEdits, int32_t AIndex, bool AFinished,
+                       bool AException, std::string AMessage)
         : FOnTerminate(std::move(Handler)),
+          FEdits(AEdits),
           FIndex(AIndex),
           FFinished(AFinished),
           FException(AException),
@@ -31,6 +47,7 @@ class TDoTerminateThread : public TThread {
   protected:
     void Execute() override {
         try {
+            const TRaisingEdits Edits(FEdits);
             FOnTerminate(FIndex, FFinished, FException, FMessage);
         } catch (const std::exception& E) {
             GetLogger().Log(nullptr, llError, "Error occurs OnTerminate: " + std::string(E.what()));
@@ -39,6 +56,7 @@ class TDoTerminateThread : public TThread {
 
   private:
     TTerminateEvent FOnTerminate;
+    uint64_t FEdits;
     int32_t FIndex;
     bool FFinished;
     bool FException;
@@ -565,9 +583,12 @@ void TCustomRUvivoVOV::DeleteTask(int32_t AIndex) {
                 --FPendingCount;  // it will not be started
         }
         if (Engine->FCounted && FFinishedCount > 0) --FFinishedCount;
-        // A running task stops at its next packet; from inside the run nothing waits for it.
+        // A running task stops at its next packet; from inside the run nothing waits for it. The
+        // user has let the task go: what it converted so far does not take the name.
+        Engine->SetKeepStoppedOutputs(false);
         Engine->Stop(false);
         Removed.push_back(FTasks.Extract(AIndex));
+        ++FListEdits;
         // Tasks added behind a removed one that waited for its output may join now.
         JoinReadyTasks();
     }
@@ -614,6 +635,7 @@ void TCustomRUvivoVOV::ClearTasks() {
         std::lock_guard<TEventLock> G(FEventLock);
         Removed = FTasks.ExtractAll();
         for (TTaskPtr& Engine : Removed) Engine->FDetached = true;
+        if (!Removed.empty()) ++FListEdits;
         const bool RaiseFinal = WasActive && !FFinalRaised;
         // An empty list has no run to end; a task added later clears this.
         FFinalRaised = true;
@@ -768,6 +790,10 @@ void TCustomRUvivoVOV::ResumeTasks() {
 
 // --- events ----------------------------------------------------------------------------------
 
+uint64_t TCustomRUvivoVOV::EventListEdits() {
+    return events::tRaisingEdits;
+}
+
 int32_t TCustomRUvivoVOV::IndexOf(TCustomFFmpeg& Sender) {
     auto* Engine = dynamic_cast<TFFmpeg*>(&Sender);
     return Engine ? Engine->Index() : -1;
@@ -825,6 +851,7 @@ void TCustomRUvivoVOV::DoProgress(TCustomFFmpeg& Sender, int32_t AFrameNumber, i
     // A task that left the list keeps its old index, which now names another task (or none,
     // after the run's final event): its last reports go nowhere.
     if (Detached(Sender)) return;
+    const events::TRaisingEdits Edits(FListEdits.load());
     Handler(IndexOf(Sender), AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize,
             ATotalOutputDuration);
 }
@@ -839,8 +866,8 @@ void TCustomRUvivoVOV::RaiseTerminate(int32_t AIndex, bool AFinished, bool AExce
         // so that no such thread still runs when the component or the program goes away.
         ReapEventThreads();
         try {
-            auto Thread = std::make_unique<events::TDoTerminateThread>(Handler, AIndex, AFinished, AException,
-                                                                       AMessage);
+            auto Thread = std::make_unique<events::TDoTerminateThread>(Handler, FListEdits.load(), AIndex,
+                                                                       AFinished, AException, AMessage);
             std::lock_guard<std::mutex> G(FEventThreadLock);
             FEventThreads.reserve(FEventThreads.size() + 1);
             // Started once it has its place: a started thread that could not be kept would be
@@ -857,6 +884,7 @@ void TCustomRUvivoVOV::RaiseTerminate(int32_t AIndex, bool AFinished, bool AExce
     }
     // A failing handler must not keep the run from its end.
     try {
+        const events::TRaisingEdits Edits(FListEdits.load());
         Handler(AIndex, AFinished, AException, AMessage);
     } catch (const std::exception& E) {
         GetLogger().Log(this, llError, "Error occurs OnTerminate: " + std::string(E.what()));

@@ -92,6 +92,13 @@ class TCustomRUvivoVOV {
     bool RunActive() const { return FRunActive.load(); }
     bool ThreadMode() const { return FThreadMode.load(); }
 
+    // Removals from the list so far (DeleteTask, ClearTasks). Inside a progress or terminate
+    // handler, EventListEdits() tells how many there were when the event's index was taken: a
+    // front end that hands events on to another thread maps the index by the removals since
+    // (a removed task's late reports then map to no row).
+    uint64_t ListEdits() const { return FListEdits.load(); }
+    static uint64_t EventListEdits();
+
     // Waits (pumping on the main thread) until no terminate-event thread of this component is
     // left; false when the time ran out.
     bool WaitForEventThreads(std::chrono::milliseconds Timeout = std::chrono::milliseconds::max());
@@ -215,6 +222,7 @@ class TCustomRUvivoVOV {
     // The engine a sequential run is converting on the main thread (main thread only).
     TTaskFFmpeg* FSequentialEngine = nullptr;
     std::atomic<bool> FRunActive{false};
+    std::atomic<uint64_t> FListEdits{0};  // changed under FEventLock
 
     std::mutex FEventThreadLock;
     std::vector<std::unique_ptr<TThread>> FEventThreads;  // terminate-event threads

@@ -180,7 +180,7 @@ class TCustomFFmpeg {
     void SetProgressInterval(int64_t Microseconds) { FProgressInterval = Microseconds; }
 
     // Whether a stopped run's output takes its name (true, as a valid file of what was converted)
-    // or goes, leaving the name as it was before the run.
+    // or goes, leaving the name as it was before the run. May change while the task runs.
     void SetKeepStoppedOutputs(bool Value) { FKeepStoppedOutputs = Value; }
     bool KeepStoppedOutputs() const { return FKeepStoppedOutputs; }
 
@@ -327,7 +327,7 @@ class TCustomFFmpeg {
     // Where each output is written until it is finished; empty when it is written to its name
     // directly (a device, a pipe, a link).
     std::array<std::u16string, kMaxFiles> FOutputTemporaryNames;
-    bool FKeepStoppedOutputs = true;
+    std::atomic<bool> FKeepStoppedOutputs{true};
     std::array<std::vector<TOutputStreamSetup>, kMaxFiles> FOutputStreams;
     bool FFiltersEnabled = false;
     int FOutputFileCount = 0;

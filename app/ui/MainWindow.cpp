@@ -56,7 +56,7 @@
 #include "util/WideFiles.h"
 
 #ifndef ZEMBRA_HOMEPAGE
-#define ZEMBRA_HOMEPAGE "https://zembra.example.org/"
+#define ZEMBRA_HOMEPAGE ""
 #endif
 
 namespace zembra {
@@ -171,9 +171,8 @@ void TfrmMain::CreateActions() {
         connect(A, &QAction::triggered, this, [this, Slot] { Guarded([this, Slot] { (this->*Slot)(); }); });
         return A;
     };
-    // Toolbar buttons and the "File" menu share one action each, so both follow the run's
-    // states: a second start or an add while the list belongs to a finished run would leave
-    // rows and tasks apart.
+    // The "File" menu has items of its own that call the same handlers whatever the buttons'
+    // state, so each handler checks for itself what it may do in the run's present state.
     actAdd = Make("btnAdd", "&Add Task...", "Add Task",
                   ThemeIcon("list-add", QStyle::SP_FileDialogNewFolder, S), &TfrmMain::AddTask);
     actRemove = Make("btnRemove", "&Remove Task...", "Remove",
@@ -205,6 +204,14 @@ void TfrmMain::CreateActions() {
     actHelp->setShortcut(QKeySequence::HelpContents);
     actExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
+    menu1 = Make("menu1", "&Add Task...", "Add Task", actAdd->icon(), &TfrmMain::AddTask);
+    menu2 = Make("menu2", "&Remove Task...", "Remove", actRemove->icon(), &TfrmMain::RemoveTask);
+    menu3 = Make("menu3", "&Clear Task...", "Clear Task", actClear->icon(), &TfrmMain::ClearTasks);
+    menu4 = Make("menu4", "&Start Convertion", "Start", actStart->icon(), &TfrmMain::StartTasks);
+    menu5 = Make("menu5", "Sto&p", "Stop", actStop->icon(), &TfrmMain::StopTasks);
+    menu6 = Make("menu6", "P&ause", "Pause", actPause->icon(), &TfrmMain::PauseTasks);
+    menu7 = Make("menu7", "Resu&me", "Resume", actResume->icon(), &TfrmMain::ResumeTasks);
+    // The shortcuts stay with the toolbar's actions, which follow the run's states.
     mnuAdd = Make("mnuAdd", "Add", "Add", actAdd->icon(), &TfrmMain::AddTask);
     mnuRemove = Make("mnuRemove", "Remove", "Remove", actRemove->icon(), &TfrmMain::RemoveTask);
     mnuClear = Make("mnuClear", "Clear", "Clear", actClear->icon(), &TfrmMain::ClearTasks);
@@ -242,15 +249,15 @@ void TfrmMain::CreateWidgets() {
     addToolBar(Qt::TopToolBarArea, Tools);
 
     QMenu* File = menuBar()->addMenu("File");
-    File->addAction(actAdd);
-    File->addAction(actRemove);
-    File->addAction(actClear);
+    File->addAction(menu1);
+    File->addAction(menu2);
+    File->addAction(menu3);
     File->addSeparator();
-    File->addAction(actStart);
-    File->addAction(actStop);
+    File->addAction(menu4);
+    File->addAction(menu5);
     File->addSeparator();
-    File->addAction(actPause);
-    File->addAction(actResume);
+    File->addAction(menu6);
+    File->addAction(menu7);
     File->addSeparator();
     File->addAction(actSettings);
     File->addSeparator();
@@ -336,12 +343,14 @@ void TfrmMain::BindEvents() {
     TRUvivoVOV& C = *FComponent;
     C.SetOnProgress([this](int32_t AIndex, int32_t, int32_t AFPS, int32_t ACurrentDuration, float, float,
                            int64_t ACurrentSize, int32_t ATotalOutputDuration) {
+        const uint64_t Edits = TRUvivoVOV::EventListEdits();
         OnWindowThread(pmDropWhenFull, [=, this] {
-            HandleProgress(AIndex, AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
+            HandleProgress(Edits, AIndex, AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
         });
     });
     C.SetOnTerminate([this](int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-        OnWindowThread(pmKeep, [=, this] { HandleTerminate(AIndex, AFinished, AException, AMessage); });
+        const uint64_t Edits = TRUvivoVOV::EventListEdits();
+        OnWindowThread(pmKeep, [=, this] { HandleTerminate(Edits, AIndex, AFinished, AException, AMessage); });
     });
     C.SetOnBeforeHook(
         [](int32_t, int64_t APTS, THookAction& AHookAction) { AHookAction = BeforeHookAction(APTS); });
@@ -493,6 +502,15 @@ bool TfrmMain::LoadLibraries() {
 }
 
 void TfrmMain::AddTask() {
+    // A finished run's engines do not start again, and a stopped run starts nothing more.
+    if (!FRunActive && FComponent->TaskCount() != Rows().Count()) {
+        LogBlock("***Adding needs \"Clear Task\" first: the list holds a finished run.");
+        return;
+    }
+    if (FRunActive && (FStopPressed || FSequential)) {
+        LogBlock("***Adding waits until the stopped run has ended.");
+        return;
+    }
     if (!LoadLibraries()) return;
     const QStringList Files = FPrompts.ChooseFiles();
     if (!Files.isEmpty()) AddFiles(Files);
@@ -565,6 +583,7 @@ void TfrmMain::AddTheTask(const TInputOptions& In, const TOutputOptions& Out) {
         // Read before the task goes: deleting may touch the last error.
         const QString Error = Q(FComponent->LastError());
         FComponent->DeleteTask(Index);
+        FEdits.Removed(FComponent->ListEdits(), Index);
         LogBlock("***Cannot do convert, error: " + Error);
         return;
     }
@@ -572,8 +591,10 @@ void TfrmMain::AddTheTask(const TInputOptions& In, const TOutputOptions& Out) {
     TFileStreamInfo Info;
     if (!Probe.GetFileStreamInfo(Info)) Info.Duration = -1;
     FModel->Add(In.FileName, Info.Duration, Probe.GetFileSize(), Out.FileName);
+    // Added during a run, it joins the run, and the run's end waits for it too.
+    if (FRunActive) ++FRunTaskCount;
     LogBlock("***File has been added to convert list.");
-    FButtons.TaskAdded();
+    if (!FRunActive) FButtons.TaskAdded();
     ApplyButtons();
 }
 
@@ -581,22 +602,44 @@ void TfrmMain::AddTheTask(const TInputOptions& In, const TOutputOptions& Out) {
 
 void TfrmMain::RemoveTask() {
     const int Index = SelectedRow();
-    if (Index < 0 || Index >= Rows().Count() || FRunActive) return;
-    FComponent->DeleteTask(Index);
+    // Inside the component's own call (a sequential run) its list is not ours to change.
+    if (Index < 0 || Index >= Rows().Count() || FInsideComponent > 0) return;
+    if (FRunActive) {
+        // A running task stops and leaves; the run's end no longer waits for its report, and
+        // reports already on their way here map to no row.
+        --FRunTaskCount;
+        const TTaskState State = Rows()[Index].State;
+        if (State == TTaskState::Finished || State == TTaskState::Stopped || State == TTaskState::Failed)
+            --FTerminatedInRun;
+    }
+    // Recorded and shown before the component is asked: removing a running task waits for its
+    // end, and the reports that arrive meanwhile already find the row gone.
+    if (FComponent->Task(Index)) FEdits.Removed(FComponent->ListEdits() + 1, Index);
     FModel->Remove(Index);
     FEstimate.Removed(Index);
-    FButtons.TaskRemoved(Rows().Count());
+    ++FInsideComponent;
+    FComponent->DeleteTask(Index);
+    --FInsideComponent;
+    // During a run the buttons keep the run's states.
+    if (!FRunActive) FButtons.TaskRemoved(Rows().Count());
     ApplyButtons();
     UpdateStatus();
+    FinishRunWhenDue();
 }
 
 void TfrmMain::ClearTasks() {
-    if (FRunActive) return;
-    FComponent->ClearTasks();
+    if (FInsideComponent > 0) return;
+    // During a run this stops every task and waits for it; the run's final event follows.
+    if (FComponent->TaskCount() > 0) FEdits.Cleared(FComponent->ListEdits() + 1);
+    FRunTaskCount = FTerminatedInRun = 0;
     FModel->Clear();
-    FButtons.ListCleared();
+    ++FInsideComponent;
+    FComponent->ClearTasks();
+    --FInsideComponent;
+    if (!FRunActive) FButtons.ListCleared();
     ApplyButtons();
     UpdateStatus();
+    FinishRunWhenDue();
 }
 
 // ---- the run ----
@@ -613,6 +656,7 @@ void TfrmMain::StartTasks() {
     FRunTaskCount = Rows().Count();
     FTerminatedInRun = 0;
     FFinalPending = false;
+    FStopPressed = false;
     FEstimate.Start(FClock.elapsed());
     UpdateStatus();
     ++FInsideComponent;
@@ -623,6 +667,7 @@ void TfrmMain::StartTasks() {
 
 void TfrmMain::StopTasks() {
     FButtons.StopPressed();
+    FStopPressed = true;
     ApplyButtons();
     // Stop is enabled before any run: the idle tasks then report their ends and the final
     // event, and the list is over as after a run.
@@ -660,8 +705,10 @@ void TfrmMain::ResumeTasks() {
     }
 }
 
-void TfrmMain::HandleProgress(int32_t AIndex, int32_t AFPS, int32_t ACurrentDuration, int64_t ACurrentSize,
-                              int32_t ATotalOutputDuration) {
+void TfrmMain::HandleProgress(uint64_t AEdits, int32_t AIndex, int32_t AFPS, int32_t ACurrentDuration,
+                              int64_t ACurrentSize, int32_t ATotalOutputDuration) {
+    AIndex = FEdits.RowOf(AEdits, AIndex);
+    if (AIndex < 0) return;
     FModel->ApplyProgress(AIndex, AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
     if (AIndex >= 0 && AIndex < Rows().Count())
         FEstimate.Progress(AIndex, ACurrentDuration, FClock.elapsed());
@@ -673,7 +720,12 @@ void TfrmMain::HandleProgress(int32_t AIndex, int32_t AFPS, int32_t ACurrentDura
     }
 }
 
-void TfrmMain::HandleTerminate(int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+void TfrmMain::HandleTerminate(uint64_t AEdits, int32_t AIndex, bool AFinished, bool AException,
+                               const std::string& AMessage) {
+    if (AIndex >= 0) {
+        AIndex = FEdits.RowOf(AEdits, AIndex);
+        if (AIndex < 0) return;  // the report of a task removed since
+    }
     if (AIndex < 0) {
         FFinalPending = true;
         FinishRunWhenDue();
@@ -717,7 +769,13 @@ void TfrmMain::FinishRunWhenDue() {
 void TfrmMain::FinishRun() {
     FFinalPending = false;
     FRunActive = false;
-    FButtons.FinalTerminate();
+    // Every report of the run has arrived.
+    FEdits.Forget();
+    // A run ended by "Clear Task" leaves an empty list that takes new files at once.
+    if (Rows().Count() == 0)
+        FButtons.ListCleared();
+    else
+        FButtons.FinalTerminate();
     ApplyButtons();
     FComponent->ClearTasks();
     UpdateStatus();
@@ -746,6 +804,12 @@ void TfrmMain::ShowHelp() {
 
 void TfrmMain::GetMore() {
     const QString Page = QString(ZEMBRA_HOMEPAGE).toLower();
+    if (Page.isEmpty()) {
+        // No page was configured: the manual says what the companion is and where to get it.
+        if (!FHelp) FHelp = new THelpViewer(this);
+        FHelp->ShowTopic(FHelpFolder, kCompanionTopic);
+        return;
+    }
     // Without a browser the click would seem to do nothing at all.
     if (!QDesktopServices::openUrl(QUrl(Page))) LogBlock("***Cannot open " + Page + ": no web browser found");
 }

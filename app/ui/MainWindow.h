@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/ButtonStates.h"
+#include "app/ListEditLog.h"
 #include "app/RunEstimate.h"
 #include "app/RunSettings.h"
 #include "util/MainThread.h"
@@ -125,9 +126,9 @@ class TfrmMain : public QMainWindow {
     // The component's events, on the window's thread.
     template <class F>
     void OnWindowThread(TPostMode Mode, F&& Proc);
-    void HandleProgress(int32_t AIndex, int32_t AFPS, int32_t ACurrentDuration, int64_t ACurrentSize,
+    void HandleProgress(uint64_t AEdits, int32_t AIndex, int32_t AFPS, int32_t ACurrentDuration, int64_t ACurrentSize,
                         int32_t ATotalOutputDuration);
-    void HandleTerminate(int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage);
+    void HandleTerminate(uint64_t AEdits, int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage);
     void FinishRun();
     void FinishRunWhenDue();
 
@@ -151,6 +152,8 @@ class TfrmMain : public QMainWindow {
     QAction *actAdd, *actRemove, *actClear, *actStart, *actStop, *actPause, *actResume;
     QAction *actSettings, *actHelp, *actGetMore, *actExit;
     QAction *mnuAdd, *mnuRemove, *mnuClear, *mnuPlay, *mnuOpenFolder;
+    // The "File" menu's own items: they stay enabled whatever the buttons say.
+    QAction *menu1, *menu2, *menu3, *menu4, *menu5, *menu6, *menu7;
 
     // The run as the window sees it.
     bool FRunActive = false;
@@ -158,6 +161,8 @@ class TfrmMain : public QMainWindow {
     int FRunTaskCount = 0;
     int FTerminatedInRun = 0;
     bool FFinalPending = false;
+    bool FStopPressed = false;
+    TListEditLog FEdits;
     int FInsideComponent = 0;  // depth of StartTasks / StopTasks calls
     std::vector<QString> FDeferredWarnings;
     QElapsedTimer FClock;

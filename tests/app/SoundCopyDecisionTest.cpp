@@ -107,6 +107,11 @@ TEST(SoundCopyDecision, TheDialogsChoicesCopyOnlyWhenTheBoxIsChecked) {
     EXPECT_EQ(O.VideoCodec, "libtheora");
     EXPECT_TRUE(O.OptionLines.ends_with("acodec=copy\r\n")) << O.OptionLines;
 
+    // The window's Ogg writes FLAC, so a FLAC source's packets fit it as they are.
+    TSourceInfo FlacSource = Source;
+    FlacSource.Sound.CodecId = AV_CODEC_ID_FLAC;
+    EXPECT_EQ(SoundCopyFor(C, FlacSource).Text(), "copied: FLAC fits in ogg");
+
     // With the tags kept the line follows theirs.
     C.KeepTags = true;
     O = BuildOutputOptions(C, Source, Context);

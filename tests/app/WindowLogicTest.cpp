@@ -9,6 +9,7 @@
 #include "app/ButtonStates.h"
 #include "app/ExceptionText.h"
 #include "app/FileFilters.h"
+#include "app/ListEditLog.h"
 #include "app/RunSettings.h"
 #include "app/TaskRows.h"
 #include "engine/FFmpegException.h"
@@ -132,6 +133,30 @@ TEST(TaskRowsTest, NamesThatAreNotUtf8ShowTheirBytesAndKeepThem) {
     EXPECT_EQ(Rows[0].Cells[colOutput], "\\xFF\\xFE_(new).mp3");
     Rows.ApplyTerminate(0, true, false);
     EXPECT_EQ(FileSystemName(Rows.FileToPlay(0)), "/m/\xff\xfe_(new).mp3");
+}
+
+// Rows removed at edits 1 (row 1 of four) and 2 (row 0 of three), then the list cleared at 3:
+// events raised at each count land on the row that is now theirs, or on none.
+TEST(ListEditLogTest, EventsRaisedBeforeRemovalsFindTheirRowsNow) {
+    TListEditLog Log;
+    Log.Removed(1, 1);
+    Log.Removed(2, 0);
+    struct TCase {
+        uint64_t Edits;
+        int Index;
+        int Row;
+    } Cases[] = {
+        {0, 0, -1}, {0, 1, -1}, {0, 2, 0}, {0, 3, 1},  // before both: task 1, then task 0 left
+        {1, 0, -1}, {1, 1, 0},  {1, 2, 1},              // after the first
+        {2, 0, 0},  {2, 1, 1},  {9, 5, 5},              // after both: as raised
+        {0, -1, -1},                                    // the final event
+    };
+    for (const TCase& C : Cases) EXPECT_EQ(Log.RowOf(C.Edits, C.Index), C.Row) << C.Edits << " " << C.Index;
+    Log.Cleared(3);
+    EXPECT_EQ(Log.RowOf(2, 1), -1);
+    EXPECT_EQ(Log.RowOf(3, 0), 0);
+    Log.Forget();
+    EXPECT_EQ(Log.RowOf(0, 3), 3);
 }
 
 TEST(ExceptionTextTest, AppendsAFullStopAfterCharactersSortingAfterIt) {

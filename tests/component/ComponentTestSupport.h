@@ -159,12 +159,14 @@ struct TTerminateRecord {
     std::thread::id Thread;
     bool OnMain = false;
     bool OnWorker = false;
+    uint64_t Edits = 0;  // the list edits the index refers to
 };
 
 struct TProgressRecord {
     int32_t Index = 0;
     int32_t Frame = 0;
     std::thread::id Thread;
+    uint64_t Edits = 0;
 };
 
 // Records the component's events from whatever thread raises them.
@@ -174,8 +176,8 @@ class TEventRecorder {
         C.SetOnTerminate(
             [this](int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
                 std::lock_guard<std::mutex> G(FLock);
-                FTerminates.push_back(
-                    {AIndex, AFinished, AException, AMessage, std::this_thread::get_id(), IsMainThread()});
+                FTerminates.push_back({AIndex, AFinished, AException, AMessage, std::this_thread::get_id(),
+                                       IsMainThread(), false, TRUvivoVOV::EventListEdits()});
             });
         C.SetOnProgress(
             [this](int32_t AIndex, int32_t AFrame, int32_t, int32_t, float, float, int64_t, int32_t) {
@@ -185,7 +187,7 @@ class TEventRecorder {
                 }
                 {
                     std::lock_guard<std::mutex> G(FLock);
-                    FProgress.push_back({AIndex, AFrame, std::this_thread::get_id()});
+                    FProgress.push_back({AIndex, AFrame, std::this_thread::get_id(), TRUvivoVOV::EventListEdits()});
                 }
                 if (ProgressDelay.count() > 0) std::this_thread::sleep_for(ProgressDelay);
                 --FInsideProgress;

@@ -91,6 +91,41 @@ TEST_F(RunEdits, RemovingTheRunningTaskStopsItAndTheRunGoesOnWithTheNext) {
     }
 }
 
+// A report that was raised before a removal names the task by its old index: the list edits it
+// carries tell a front end that delivers it later how to map it. Two workers run at once, so the
+// second task reports both before and after the first one leaves.
+TEST_F(RunEdits, EventsCarryTheListEditsTheirIndexRefersTo) {
+    TEventRecorder Events;
+    TTestComponent C;
+    C.Control.Limit = 40;
+    Build(C, Events, 3);
+    const uint64_t Before = C.ListEdits();
+    const void* Removed = C.Task(0);
+    C.StartTasks(2);
+    auto SecondReported = [&] {
+        for (const TProgressRecord& P : Events.Progress())
+            if (P.Index == 1) return true;
+        return false;
+    };
+    ASSERT_TRUE(Within([&] { return C.Control.Iterations(Removed) >= 2 && SecondReported(); }));
+    C.DeleteTask(0);
+    EXPECT_EQ(C.ListEdits(), Before + 1);
+    ExpectOneFinal(C, Events, 2);
+    std::thread::id Second;
+    for (const TProgressRecord& P : Events.Progress())
+        if (P.Index == 1 && P.Edits == Before) Second = P.Thread;
+    ASSERT_NE(Second, std::thread::id());
+    std::set<std::pair<uint64_t, int32_t>> Seen;
+    for (const TProgressRecord& P : Events.Progress())
+        if (P.Thread == Second) Seen.insert({P.Edits, P.Index});
+    EXPECT_EQ(Seen, (std::set<std::pair<uint64_t, int32_t>>{{Before, 1}, {Before + 1, 0}}));
+    for (const TTerminateRecord& T : Events.Terminates()) EXPECT_EQ(T.Edits, Before + 1) << T.Index;
+    C.ClearTasks();
+    EXPECT_EQ(C.ListEdits(), Before + 2);
+    C.ClearTasks();  // nothing left to remove
+    EXPECT_EQ(C.ListEdits(), Before + 2);
+}
+
 // The window adds a task as NewTask, then SetTaskOutput: with two workers one is free in
 // between, and a task must not start before it has its output. Two tasks added with their
 // outputs given in the other order still run in list order.

@@ -83,6 +83,13 @@ TEST_F(TranscodeFeatures, StreamCopyOfAudioAndVideo) {
     EXPECT_EQ(Out.Streams[0].PacketCount, In.Streams[0].PacketCount);
     EXPECT_EQ(Out.Streams[1].CodecId, AV_CODEC_ID_AAC);
     EXPECT_EQ(Out.Streams[1].PacketCount, In.Streams[1].PacketCount);
+    // FLAC packets into Ogg, as the window's Ogg copies a FLAC source.
+    const std::string Flac = Sample(TSampleKind::Flac);
+    ASSERT_EQ(Convert({Flac}, Path("copy.ogg"), "", "acodec=copy"), "");
+    const testmedia::TClipFacts FlacIn = Facts(Flac), Ogg = Facts(Path("copy.ogg"));
+    ASSERT_EQ(Ogg.Streams.size(), 1u);
+    EXPECT_EQ(Ogg.Streams[0].CodecId, AV_CODEC_ID_FLAC);
+    EXPECT_EQ(Ogg.Streams[0].PacketCount, FlacIn.Streams[0].PacketCount);
     EXPECT_EQ(Convert({Mp4}, Path("vol.mkv"), "", "vn\nacodec=copy\nvol=512"),
               "-acodec copy and -vol are incompatible (frames are not decoded)");
     EXPECT_FALSE(FileExistsW(W(Path("vol.mkv"))));

@@ -433,6 +433,10 @@ TEST_F(MainWindowTest, ReportsMissingLibrariesFailuresAndHelp) {
     EXPECT_EQ(Window->HelpViewer(), Viewer);
     Screenshot(Viewer, "help");
     EXPECT_EQ(Boxes.size(), 1u);
+    // "Get Lorvane" of a build that names no web page: the manual's page about the companion.
+    Window->Action("ToolButtonGetMore")->trigger();
+    EXPECT_TRUE(Viewer->Browser()->source().toString().endsWith("lorvane.htm"));
+    EXPECT_TRUE(Viewer->Browser()->toPlainText().contains("kivoth"));
 
     std::filesystem::create_directories(Dir + "/emptyhelp");
     Window->SetHelpFolder(QString::fromStdString(Dir + "/nohelp"));
@@ -540,6 +544,45 @@ TEST_F(MainWindowTest, FinishedStoppedAndFailedRowsFollowingLogAndBoxesInFront) 
     QTimer::singleShot(0, Window.get(), [this] { emit Window->RunFinished(); });
     EXPECT_TRUE(Own.ConfirmStopAndQuit());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// The "File" menu's items work whatever the buttons say: a running task is removed during a
+// two-thread run, the task behind it takes its row, and the run ends with the rows that are left.
+TEST_F(MainWindowTest, FileMenuRemovesARunningTask) {
+    TRunSettings Two = Window->Settings();
+    Two.ThreadCount = "2";
+    Window->SetSettings(Two);
+    Chosen = {QString::fromStdString(LongSound("first.wav", 120)),
+              QString::fromStdString(LongSound("second.wav", 30)), QString::fromStdString(Clip("third.avi"))};
+    ScriptDialogs(true);
+    Window->Action("menu1")->trigger();
+    ASSERT_EQ(Window->Rows().Count(), 3);
+    const std::u16string SecondOutput = Window->Rows()[1].OutputFile;
+    Window->Component().SetProgressInterval(100);
+    Window->Action("menu4")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!Window->Rows()[1].Cells[colCurrentTime].empty(), 30000);
+    // Paused, so that the first task is sure to be running when it goes.
+    Window->Action("menu6")->trigger();
+    EXPECT_EQ(Window->Rows()[0].State, TTaskState::Running);
+    EXPECT_FALSE(Window->Action("btnRemove")->isEnabled());
+    EXPECT_TRUE(Window->Action("menu2")->isEnabled());
+    Window->List()->setCurrentIndex(Window->List()->model()->index(0, 0));
+    Window->Action("menu2")->trigger();
+    ASSERT_EQ(Window->Rows().Count(), 2);
+    EXPECT_EQ(Window->Rows()[0].OutputFile, SecondOutput);
+    EXPECT_TRUE(Window->RunActive());
+    Window->Action("menu7")->trigger();
+    ASSERT_TRUE(WaitForRun());
+    for (const TTaskRow& R : Window->Rows().Rows()) EXPECT_EQ(R.State, TTaskState::Finished) << R.Cells[colInput];
+    EXPECT_EQ(Window->findChild<QLabel*>("StatusText")->text(), "2 of 2 finished, 0 failed");
+    EXPECT_FALSE(std::filesystem::exists(Dir + "/first_(new).mp3"));
+    // The list holds a finished run: adding waits for "Clear Task", and says so.
+    Window->Action("menu1")->trigger();
+    EXPECT_EQ(Window->Rows().Count(), 2);
+    EXPECT_TRUE(LogHas("***Adding needs \"Clear Task\" first: the list holds a finished run."));
+    Window->Action("menu3")->trigger();
+    EXPECT_EQ(Window->Rows().Count(), 0);
+    EXPECT_TRUE(Window->Action("btnAdd")->isEnabled());
 }
 
 // The custom hook on frames of a real bitmap: text drawn, 100-149 untouched, flips, the end.
