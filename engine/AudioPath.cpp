@@ -299,6 +299,7 @@ void TTranscoder::EncodeAudio(TOutputStreamState& Ost, TInputStreamState& Ist, c
         const double Left = static_cast<double>(S.RecordingTime) / 1000000.0 - T;
         const int64_t Allowed = SaturatingCast<int64_t>(std::round(Left * Frame->sample_rate)) +
                                 (Samples - Frame->nb_samples);  // inserted silence counts before T
+        if (Allowed <= Samples) Ost.Done = true;
         if (Allowed <= 0) return;
         Samples = static_cast<int>(std::min<int64_t>(Samples, Allowed));
     }

@@ -177,6 +177,8 @@ class TCustomFFmpeg {
     bool FrameHooksActive() const { return !FFrameHooks.Empty(); }
     int FrameHookCount() const { return FFrameHooks.Count(); }
     int64_t ProgressInterval() const { return FProgressInterval; }
+    // Bytes the last run read from its inputs, their headers included: what a cut costs.
+    int64_t InputBytesRead() const { return FInputBytesRead.load(); }
     void SetProgressInterval(int64_t Microseconds) { FProgressInterval = Microseconds; }
 
     // Whether a stopped run's output takes its name (true, as a valid file of what was converted)
@@ -328,6 +330,7 @@ class TCustomFFmpeg {
     // directly (a device, a pipe, a link).
     std::array<std::u16string, kMaxFiles> FOutputTemporaryNames;
     std::atomic<bool> FKeepStoppedOutputs{true};
+    std::atomic<int64_t> FInputBytesRead{0};
     std::array<std::vector<TOutputStreamSetup>, kMaxFiles> FOutputStreams;
     bool FFiltersEnabled = false;
     int FOutputFileCount = 0;

@@ -20,6 +20,10 @@ namespace zembra {
 
 namespace {
 
+// How far the streams of one file may lie apart in it: files are written with their streams
+// interleaved by time, within a second or two, a few seconds at the very worst.
+constexpr int64_t kInterleaveSlackUs = 5000000;
+
 int LimitIndex(AVMediaType Type) {
     switch (Type) {
         case AVMEDIA_TYPE_VIDEO:
@@ -54,11 +58,20 @@ int TTranscoder::SelectInputFile() {
         File = FCurrentJoinFile;
     }
     for (int N = First; N < Last; ++N) {
-        const TOutputStreamState& Ost = FOutputs[N];
+        TOutputStreamState& Ost = FOutputs[N];
         // A cover has no place in time: after its one picture its position would stay at the
         // start and hold back the end of a cut (an attachment has none at all).
         if (Ost.Enc->Setup->Cover) continue;
         const TInputStreamState& Ist = FInputs[Ost.SourceIndex];
+        // A stream whose source has nothing more near the end of a cut (its sound ended before,
+        // a subtitle with no more lines) is done once the file has been read well past that end.
+        if (!Ost.Done && S.RecordingTime != INT64_MAX && !FJob.FJoined &&
+            FInputFiles[Ist.FileIndex].ReadUpTo >
+                SaturatingAdd(SaturatingAdd(S.StartTime, S.RecordingTime), kInterleaveSlackUs))
+            Ost.Done = true;
+        // Nor does a stream that has all it takes: with every one of them done the loop ends,
+        // and no packet after the end of a cut is read.
+        if (Ost.Done) continue;
         if (!FJob.FJoined) {
             if (NoPacket[Ist.FileIndex]) continue;
             if (!FInputFiles[Ist.FileIndex].Ended) {
@@ -134,6 +147,9 @@ void TTranscoder::PacketLoop() {
             !FInputs[FileState.FirstIndex + Pkt->stream_index].Discard) {
             TInputStreamState& Ist = FInputs[FileState.FirstIndex + Pkt->stream_index];
             CorrectPacketTimes(File, Ist, Ist.Clock, Pkt);
+            if (Pkt->dts != AV_NOPTS_VALUE)
+                FInputFiles[File].ReadUpTo = std::max(
+                    FInputFiles[File].ReadUpTo, lavu.av_rescale_q(Pkt->dts, Ist.St->time_base, AV_TIME_BASE_Q));
             if (ProcessInputPacket(Ist, Pkt, Ist.Clock, nullptr) < 0) {
                 lavc.av_packet_unref(Pkt);
                 ReportDecodeError(DecodeErrorText(Ist));
@@ -324,7 +340,11 @@ void TTranscoder::HandleDecodedFrame(TInputStreamState& Ist, AVFrame* Frame) {
         if (Ist.Clock.Pts > Elapsed + 1000)
             std::this_thread::sleep_for(std::chrono::milliseconds((Ist.Clock.Pts - Elapsed) / 1000));
     }
-    if (S.StartTime != 0 && Ist.Clock.Pts < S.StartTime) return;
+    if (S.StartTime != 0 && Ist.Clock.Pts < S.StartTime) {
+        // The sound frame that holds the start gives its samples from the start on, so that a
+        // piece starts at its exact sample rather than at the next frame.
+        if (Type != AVMEDIA_TYPE_AUDIO || !TrimToStart(Ist, Frame)) return;
+    }
     if (Type == AVMEDIA_TYPE_VIDEO) {
         FilterAndEncode(Ist, Frame);
         return;
@@ -334,6 +354,24 @@ void TTranscoder::HandleDecodedFrame(TInputStreamState& Ist, AVFrame* Frame) {
         if (Ost.St->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) throw FFmpegException("invalid codec_type");
         EncodeAudio(Ost, Ist, Frame);
     }
+}
+
+bool TTranscoder::TrimToStart(TInputStreamState& Ist, AVFrame* Frame) {
+    if (Frame->sample_rate <= 0 || Frame->nb_samples <= 0 || Ist.Clock.NextPts <= S.StartTime) return false;
+    const int64_t Skip = lavu.av_rescale(S.StartTime - Ist.Clock.Pts, Frame->sample_rate, 1000000);
+    if (Skip <= 0 || Skip >= Frame->nb_samples) return Skip <= 0;
+    const auto SampleFormat = static_cast<AVSampleFormat>(Frame->format);
+    const bool Planar = lavu.av_sample_fmt_is_planar(SampleFormat);
+    const int Channels = Frame->ch_layout.nb_channels;
+    const size_t Step = static_cast<size_t>(Skip) * lavu.av_get_bytes_per_sample(SampleFormat) *
+                        static_cast<size_t>(Planar ? 1 : Channels);
+    // The decoder's frame is ours until it is unreferenced: only where its samples start moves.
+    for (int P = 0; P < (Planar ? Channels : 1); ++P) Frame->extended_data[P] += Step;
+    for (int P = 0; P < AV_NUM_DATA_POINTERS && P < (Planar ? Channels : 1); ++P)
+        Frame->data[P] = Frame->extended_data[P];
+    Frame->nb_samples -= static_cast<int>(Skip);
+    Ist.Clock.Pts = S.StartTime;
+    return true;
 }
 
 int TTranscoder::DecodeSubtitle(TInputStreamState& Ist, const AVPacket* Packet) {

@@ -65,6 +65,10 @@ void TTranscoder::Run() {
     FCustomHookOn = static_cast<bool>(FJob.FOnCustomHook);
     FHooksActive = FJob.FrameHooksActive();
     PacketLoop();
+    int64_t BytesRead = 0;
+    for (int F = 0; F < FJob.FInputFileCount; ++F)
+        if (const AVFormatContext* Ic = FJob.FInputFiles[F]; Ic && Ic->pb) BytesRead += Ic->pb->bytes_read;
+    FJob.FInputBytesRead = BytesRead;
     Teardown();
 }
 

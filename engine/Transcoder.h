@@ -21,6 +21,7 @@ struct TInputFileState {
     bool Ended = false;
     int FirstIndex = 0;
     int StreamCount = 0;
+    int64_t ReadUpTo = INT64_MIN;  // the latest packet time read from the file, microseconds
 };
 
 // Where an input stream has got to, in microseconds: the time of the packet or frame last
@@ -82,6 +83,9 @@ struct TOutputStreamState {
     int64_t FrameNumber = 0;
     int64_t SyncOpts = 0;
     double SyncShift = 0;  // frames of input time skipped at broken timestamps
+    // Everything up to the recording time has been taken: no later input is of use to it, so it
+    // no longer keeps the input open.
+    bool Done = false;
     TEncoderState* Enc = nullptr;
     // Audio conversion from the decoder's format to the encoder's.
     TSwrPtr Swr;
@@ -164,6 +168,8 @@ class TTranscoder {
     bool DecodeAheadPossible() const;
     bool RunDecodeAhead();
     int DecodeSubtitle(TInputStreamState& Ist, const AVPacket* Packet);
+    // Drops the samples of a decoded sound frame before the start time; false when none is left.
+    bool TrimToStart(TInputStreamState& Ist, AVFrame* Frame);
     void HandleDecodedFrame(TInputStreamState& Ist, AVFrame* Frame);
     void CopyPacket(TOutputStreamState& Ost, TInputStreamState& Ist, const AVPacket* Packet);
     bool FinishJoinedFile(int File);
