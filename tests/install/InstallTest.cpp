@@ -1,5 +1,6 @@
 // `cmake --install` into a temporary DESTDIR under a prefix of its own: the layout, the links in
-// bin/, and a conversion by the installed zembra-cli that needs nothing of the build folder.
+// bin/, both programs' --version, and a conversion by the installed zembra-cli that needs nothing
+// of the build folder.
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,15 @@ TEST(Install, DestdirTreeHoldsEverythingAndItsCliConvertsOnItsOwn) {
         EXPECT_EQ(Dynamic.Status, 0) << Elf << Dynamic.Err;
         EXPECT_EQ(Dynamic.Out.find(ZEMBRA_BUILD_DIR), std::string::npos) << Elf << Dynamic.Out;
         EXPECT_EQ(Dynamic.Out.find("RUNPATH"), std::string::npos) << Elf;
+    }
+
+    // Both programs name their version and the licence; the window's needs no display.
+    for (const std::string Program : {"zembra", "zembra-cli"}) {
+        const TProgramResult Version = RunTool({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                                                (Tree / "bin" / Program).string(), "--version"});
+        EXPECT_EQ(Version.Status, 0) << Program << Version.Err;
+        EXPECT_EQ(Version.Out.rfind(Program + " " ZEMBRA_VERSION "\n", 0), 0u) << Version.Out;
+        EXPECT_NE(Version.Out.find("\nLicence GPL-3.0-or-later: "), std::string::npos) << Version.Out;
     }
 
     TTempFolder Work("zembra-installed-run");
