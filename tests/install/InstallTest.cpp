@@ -49,6 +49,8 @@ const std::vector<TExpected> kLayout = {
     {"share/man/man1/zembra.1.gz", TKind::File},
     {"share/man/man1/zembra-cli.1.gz", TKind::File},
     {"share/bash-completion/completions/zembra-cli", TKind::File},
+    {"share/doc/zembra/copyright", TKind::File},
+    {"share/doc/zembra/changelog.gz", TKind::File},
 };
 
 TEST(Install, DestdirTreeHoldsEverythingAndItsCliConvertsOnItsOwn) {
