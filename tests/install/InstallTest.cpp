@@ -41,6 +41,7 @@ const std::vector<TExpected> kLayout = {
     {"lib/zembra/vhook/imlib2.jpg", TKind::File},
     {"lib/zembra/vhook/QuarnHook.bmp", TKind::File},
     {"lib/zembra/vhook/watermark.gif", TKind::File},
+    // Absolute: the prefix holds no fonts of its own (the package's relative links: PackageTest).
     {"lib/zembra/vhook/DejaVuSans.ttf", TKind::Link, "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"},
     {"lib/zembra/vhook/DejaVuSans-Bold.ttf", TKind::Link,
      "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"},
