@@ -74,7 +74,7 @@ const char* UsageText() {
            "      --log-level LEVEL      quiet, panic, fatal, error (default), warning, info, verbose, "
            "debug\n"
            "  -q, --quiet                no progress display, no log lines and no summary\n"
-           "      --version              the program's and the libraries' versions\n"
+           "      --version              the program's and the libraries' versions, and the licence\n"
            "  -h, --help                 this text\n"
            "\n"
            "Prints the path of each output that was finished, and at the end a summary on standard\n"

@@ -1,5 +1,6 @@
 #include "cli/VersionText.h"
 
+#include "app/LicenceNotice.h"
 #include "binding/EntryPoints.h"
 #include "util/StringUtils.h"
 
@@ -21,7 +22,7 @@ std::string VersionText() {
            LibraryLine("libavformat", lavf.avformat_version) +
            LibraryLine("libavfilter", lavfi.avfilter_version) +
            LibraryLine("libswscale", lsws.swscale_version) +
-           LibraryLine("libswresample", lswr.swresample_version);
+           LibraryLine("libswresample", lswr.swresample_version) + "\n" + LicenceNotice();
 }
 
 }  // namespace zembra::cli

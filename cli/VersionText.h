@@ -4,7 +4,8 @@
 
 namespace zembra::cli {
 
-// "--version": the program's version, then each loaded media library's, one a line.
+// "--version": the program's version, then each loaded media library's, one a line, then after an
+// empty line the copyright and the licence.
 std::string VersionText();
 
 }  // namespace zembra::cli

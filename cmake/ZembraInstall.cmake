@@ -6,6 +6,8 @@ set(ZEMBRA_INSTALL_DIR lib/zembra)
 # The reverse-DNS name of the desktop entry, the icon and the metainfo.
 set(ZEMBRA_APP_ID io.github.zembra.Zembra)
 set(ZEMBRA_RELEASE_DATE 2026-12-08)
+# Who answers for the package: its control file, its copyright file and its changelog's entries.
+set(ZEMBRA_MAINTAINER "The Zembra developers <developers@zembra.example.org>")
 
 # Installs the program TARGET into the private folder and links bin/TARGET to it. The link is
 # relative, so the tree can be moved (DESTDIR, a package's root) without breaking it.

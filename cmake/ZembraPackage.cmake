@@ -4,7 +4,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zembra)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Zembra developers")
-set(CPACK_PACKAGE_CONTACT "The Zembra developers <developers@zembra.example.org>")
+set(CPACK_PACKAGE_CONTACT "${ZEMBRA_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "batch media converter: sound of videos into audio files, and videos")
 # The control file's long description: lines of at most 80 characters.
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION

@@ -10,7 +10,7 @@ ZEMBRA_PACKAGES=(
   qt6-base-dev xvfb xauth xdotool dbus-daemon
   libimlib2-dev libgif-dev libfreetype-dev fonts-dejavu-core
   clang libclang-rt-14-dev time
-  librsvg2-bin desktop-file-utils appstream shared-mime-info man-db file
+  librsvg2-bin desktop-file-utils appstream shared-mime-info man-db file lintian
 )
 
 zembra_missing_packages() {

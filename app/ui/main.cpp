@@ -1,12 +1,15 @@
 // zembra: the window. Files named on the command line (as a desktop entry's %F hands them
-// over) are added once the window is up.
+// over) are added once the window is up; --version prints the version and the licence instead.
 
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
 #include <QStringList>
 #include <QTimer>
+#include <cstdio>
+#include <cstring>
 
+#include "app/LicenceNotice.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/ZembraApplication.h"
 #include "util/OpenFileLimit.h"
@@ -33,6 +36,14 @@ QIcon ApplicationIcon() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before the application object exists, which needs a display: a terminal without
+    // one, or a packaging tool, may ask too.
+    for (int I = 1; I < argc; ++I) {
+        if (std::strcmp(argv[I], "--version") == 0) {
+            std::fputs(("zembra " ZEMBRA_VERSION "\n\n" + zembra::LicenceNotice()).c_str(), stdout);
+            return 0;
+        }
+    }
     // A dropped music library is thousands of files; the session's default limit is far lower.
     zembra::RaiseOpenFileLimit();
     zembra::TZembraApplication App(argc, argv);

@@ -1,5 +1,6 @@
 // `cmake --install` into a temporary DESTDIR under a prefix of its own: the layout, the links in
-// bin/, and a conversion by the installed zembra-cli that needs nothing of the build folder.
+// bin/, both programs' --version, and a conversion by the installed zembra-cli that needs nothing
+// of the build folder.
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,7 @@ const std::vector<TExpected> kLayout = {
     {"lib/zembra/vhook/imlib2.jpg", TKind::File},
     {"lib/zembra/vhook/QuarnHook.bmp", TKind::File},
     {"lib/zembra/vhook/watermark.gif", TKind::File},
+    // Absolute: the prefix holds no fonts of its own (the package's relative links: PackageTest).
     {"lib/zembra/vhook/DejaVuSans.ttf", TKind::Link, "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"},
     {"lib/zembra/vhook/DejaVuSans-Bold.ttf", TKind::Link,
      "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"},
@@ -48,6 +50,8 @@ const std::vector<TExpected> kLayout = {
     {"share/man/man1/zembra.1.gz", TKind::File},
     {"share/man/man1/zembra-cli.1.gz", TKind::File},
     {"share/bash-completion/completions/zembra-cli", TKind::File},
+    {"share/doc/zembra/copyright", TKind::File},
+    {"share/doc/zembra/changelog.gz", TKind::File},
 };
 
 TEST(Install, DestdirTreeHoldsEverythingAndItsCliConvertsOnItsOwn) {
@@ -94,6 +98,15 @@ TEST(Install, DestdirTreeHoldsEverythingAndItsCliConvertsOnItsOwn) {
         EXPECT_EQ(Dynamic.Status, 0) << Elf << Dynamic.Err;
         EXPECT_EQ(Dynamic.Out.find(ZEMBRA_BUILD_DIR), std::string::npos) << Elf << Dynamic.Out;
         EXPECT_EQ(Dynamic.Out.find("RUNPATH"), std::string::npos) << Elf;
+    }
+
+    // Both programs name their version and the licence; the window's needs no display.
+    for (const std::string Program : {"zembra", "zembra-cli"}) {
+        const TProgramResult Version = RunTool({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                                                (Tree / "bin" / Program).string(), "--version"});
+        EXPECT_EQ(Version.Status, 0) << Program << Version.Err;
+        EXPECT_EQ(Version.Out.rfind(Program + " " ZEMBRA_VERSION "\n", 0), 0u) << Version.Out;
+        EXPECT_NE(Version.Out.find("\nLicence GPL-3.0-or-later: "), std::string::npos) << Version.Out;
     }
 
     TTempFolder Work("zembra-installed-run");

@@ -134,7 +134,13 @@ TEST(Package, DebDeclaresItsDependenciesHoldsNoScriptsAndRunsUnpacked) {
                                    "./usr/share/applications/" ZEMBRA_APP_ID ".desktop",
                                    "./usr/share/icons/hicolor/48x48/apps/" ZEMBRA_APP_ID ".png",
                                    "./usr/share/man/man1/zembra-cli.1.gz",
-                                   "./usr/share/bash-completion/completions/zembra-cli"};
+                                   "./usr/share/bash-completion/completions/zembra-cli",
+                                   "./usr/share/doc/zembra/copyright",
+                                   "./usr/share/doc/zembra/changelog.gz",
+                                   "./usr/lib/zembra/vhook/DejaVuSans.ttf -> "
+                                   "../../../share/fonts/truetype/dejavu/DejaVuSans.ttf",
+                                   "./usr/lib/zembra/vhook/DejaVuSans-Bold.ttf -> "
+                                   "../../../share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"};
     for (const std::string& Entry : kListed) EXPECT_NE(Contents.Out.find(Entry), std::string::npos) << Entry;
 
     const fs::path Root = Out.Path() / "root";
