@@ -63,11 +63,14 @@ int TTranscoder::SelectInputFile() {
         // start and hold back the end of a cut (an attachment has none at all).
         if (Ost.Enc->Setup->Cover) continue;
         const TInputStreamState& Ist = FInputs[Ost.SourceIndex];
-        // A stream whose source has nothing more near the end of a cut (its sound ended before,
-        // a subtitle with no more lines) is done once the file has been read well past that end.
-        if (!Ost.Done && S.RecordingTime != INT64_MAX && !FJob.FJoined &&
-            FInputFiles[Ist.FileIndex].ReadUpTo >
-                SaturatingAdd(SaturatingAdd(S.StartTime, S.RecordingTime), kInterleaveSlackUs))
+        // A stream whose source has nothing more near the end (its sound ended before, a
+        // subtitle with no more lines) is done once its file has been read well past the point
+        // where another of its streams had all it takes.
+        TInputFileState& Source = FInputFiles[Ist.FileIndex];
+        if (Ost.Done && Source.EndSeenAt == INT64_MAX && Source.ReadUpTo != INT64_MIN)
+            Source.EndSeenAt = Source.ReadUpTo;
+        if (!Ost.Done && !FJob.FJoined && Source.EndSeenAt != INT64_MAX &&
+            Source.ReadUpTo > SaturatingAdd(Source.EndSeenAt, kInterleaveSlackUs))
             Ost.Done = true;
         // Nor does a stream that has all it takes: with every one of them done the loop ends,
         // and no packet after the end of a cut is read.
@@ -340,11 +343,13 @@ void TTranscoder::HandleDecodedFrame(TInputStreamState& Ist, AVFrame* Frame) {
         if (Ist.Clock.Pts > Elapsed + 1000)
             std::this_thread::sleep_for(std::chrono::milliseconds((Ist.Clock.Pts - Elapsed) / 1000));
     }
-    if (S.StartTime != 0 && Ist.Clock.Pts < S.StartTime) {
-        // The sound frame that holds the start gives its samples from the start on, so that a
-        // piece starts at its exact sample rather than at the next frame.
-        if (Type != AVMEDIA_TYPE_AUDIO || !TrimToStart(Ist, Frame)) return;
-    }
+    if (S.StartTime != 0 && Ist.Clock.Pts < S.StartTime) return;
+    // A cut input's timeline puts the start at zero, and the seek lands before it: the sound
+    // before zero is no part of the piece, and the frame that holds the start gives its samples
+    // from there on, so that the piece starts at its exact sample.
+    if (Type == AVMEDIA_TYPE_AUDIO && FJob.FInputFilesCut[Ist.FileIndex] && Ist.Clock.Pts < 0 &&
+        !TrimToStart(Ist, Frame))
+        return;
     if (Type == AVMEDIA_TYPE_VIDEO) {
         FilterAndEncode(Ist, Frame);
         return;
@@ -357,20 +362,19 @@ void TTranscoder::HandleDecodedFrame(TInputStreamState& Ist, AVFrame* Frame) {
 }
 
 bool TTranscoder::TrimToStart(TInputStreamState& Ist, AVFrame* Frame) {
-    if (Frame->sample_rate <= 0 || Frame->nb_samples <= 0 || Ist.Clock.NextPts <= S.StartTime) return false;
-    const int64_t Skip = lavu.av_rescale(S.StartTime - Ist.Clock.Pts, Frame->sample_rate, 1000000);
-    if (Skip <= 0 || Skip >= Frame->nb_samples) return Skip <= 0;
+    if (Frame->sample_rate <= 0 || Frame->nb_samples <= 0 || Ist.Clock.NextPts <= 0) return false;
+    const int64_t Skip = lavu.av_rescale(-Ist.Clock.Pts, Frame->sample_rate, 1000000);
+    if (Skip >= Frame->nb_samples) return false;
     const auto SampleFormat = static_cast<AVSampleFormat>(Frame->format);
     const bool Planar = lavu.av_sample_fmt_is_planar(SampleFormat);
-    const int Channels = Frame->ch_layout.nb_channels;
+    const int Planes = Planar ? Frame->ch_layout.nb_channels : 1;
     const size_t Step = static_cast<size_t>(Skip) * lavu.av_get_bytes_per_sample(SampleFormat) *
-                        static_cast<size_t>(Planar ? 1 : Channels);
+                        static_cast<size_t>(Planar ? 1 : Frame->ch_layout.nb_channels);
     // The decoder's frame is ours until it is unreferenced: only where its samples start moves.
-    for (int P = 0; P < (Planar ? Channels : 1); ++P) Frame->extended_data[P] += Step;
-    for (int P = 0; P < AV_NUM_DATA_POINTERS && P < (Planar ? Channels : 1); ++P)
-        Frame->data[P] = Frame->extended_data[P];
+    for (int P = 0; P < Planes; ++P) Frame->extended_data[P] += Step;
+    for (int P = 0; P < AV_NUM_DATA_POINTERS && P < Planes; ++P) Frame->data[P] = Frame->extended_data[P];
     Frame->nb_samples -= static_cast<int>(Skip);
-    Ist.Clock.Pts = S.StartTime;
+    Ist.Clock.Pts = 0;
     return true;
 }
 
@@ -402,6 +406,12 @@ int TTranscoder::DecodeSubtitle(TInputStreamState& Ist, const AVPacket* Packet) 
 }
 
 void TTranscoder::CopyPacket(TOutputStreamState& Ost, TInputStreamState& Ist, const AVPacket* Packet) {
+    // Packets are whole: the one that reaches the recording time is the last one copied, even
+    // while the loop still reads for a stream that has not got there.
+    if (S.RecordingTime != INT64_MAX && Ost.Enc->EndSeconds >= static_cast<double>(S.RecordingTime) / 1000000.0) {
+        Ost.Done = true;
+        return;
+    }
     if (Ost.FrameNumber == 0 && !(Packet->flags & AV_PKT_FLAG_KEY) && !S.CopyInitialNonKeyFrames) return;
     const AVMediaType Type = Ost.St->codecpar->codec_type;
     if (Type == AVMEDIA_TYPE_AUDIO)

@@ -22,6 +22,8 @@ struct TInputFileState {
     int FirstIndex = 0;
     int StreamCount = 0;
     int64_t ReadUpTo = INT64_MIN;  // the latest packet time read from the file, microseconds
+    // ReadUpTo when the first output stream fed by the file had all it takes; INT64_MAX before.
+    int64_t EndSeenAt = INT64_MAX;
 };
 
 // Where an input stream has got to, in microseconds: the time of the packet or frame last
@@ -168,7 +170,8 @@ class TTranscoder {
     bool DecodeAheadPossible() const;
     bool RunDecodeAhead();
     int DecodeSubtitle(TInputStreamState& Ist, const AVPacket* Packet);
-    // Drops the samples of a decoded sound frame before the start time; false when none is left.
+    // Drops the samples of a decoded sound frame before a cut's start (zero on the input's
+    // timeline); false when none is left.
     bool TrimToStart(TInputStreamState& Ist, AVFrame* Frame);
     void HandleDecodedFrame(TInputStreamState& Ist, AVFrame* Frame);
     void CopyPacket(TOutputStreamState& Ost, TInputStreamState& Ist, const AVPacket* Packet);
