@@ -11,11 +11,15 @@
 //                                           users extract)
 //   zembra-bench-floor audio IN OUT RATE    decode -> resample to RATE -> MP3 at 128 kbit/s
 //   zembra-bench-floor video IN OUT WxH     decode -> scale (bicubic) -> MPEG-4 at 200 kbit/s in AVI
+//   zembra-bench-floor film IN OUT SECONDS  the first SECONDS of a film's pictures and sound
+//                                           decoded -> H.264 (libx264 defaults) and AAC at
+//                                           128 kbit/s in MP4, as a film is converted whole
 //
 // The loops keep nothing but what the task needs: one stream, no options, no progress, no
 // checks beyond the libraries' return codes. They print the work done ("frames N").
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -333,15 +337,131 @@ int FloorVideo(const std::string& InFile, const std::string& OutFile, const std:
     return 0;
 }
 
+// One loop over both streams of a film: the pictures go to x264 as they come (no scaling when
+// the size stays), the sound through a queue of the encoder's frame size.
+int FloorFilm(const std::string& InFile, const std::string& OutFile, double Seconds) {
+    AVFormatContext* Ic = nullptr;
+    CHECK(lavf.avformat_open_input(&Ic, InFile.c_str(), nullptr, nullptr));
+    TFormatInputPtr Input(Ic);
+    CHECK(lavf.avformat_find_stream_info(Ic, nullptr));
+    int VideoIn = -1, AudioIn = -1;
+    for (unsigned I = 0; I < Ic->nb_streams; ++I) {
+        const AVMediaType Type = Ic->streams[I]->codecpar->codec_type;
+        if (Type == AVMEDIA_TYPE_VIDEO && VideoIn < 0) VideoIn = static_cast<int>(I);
+        if (Type == AVMEDIA_TYPE_AUDIO && AudioIn < 0) AudioIn = static_cast<int>(I);
+    }
+    if (VideoIn < 0 || AudioIn < 0) return Fail(InFile + ": a film needs pictures and sound");
+    TCodecContextPtr Dec[2];
+    const int Streams[2] = {VideoIn, AudioIn};
+    for (int K = 0; K < 2; ++K) {
+        const AVCodecParameters* Par = Ic->streams[Streams[K]]->codecpar;
+        const AVCodec* Codec = lavc.avcodec_find_decoder(Par->codec_id);
+        if (!Codec) return Fail("no decoder");
+        Dec[K].reset(lavc.avcodec_alloc_context3(Codec));
+        CHECK(lavc.avcodec_parameters_to_context(Dec[K].get(), Par));
+        Dec[K]->pkt_timebase = Ic->streams[Streams[K]]->time_base;
+        Dec[K]->thread_count = 0;  // as many as the decoder likes, as a film player decodes
+        CHECK(lavc.avcodec_open2(Dec[K].get(), Codec, nullptr));
+    }
+    AVFormatContext* Oc = nullptr;
+    CHECK(lavf.avformat_alloc_output_context2(&Oc, nullptr, nullptr, OutFile.c_str()));
+    TFormatOutputPtr Output(Oc);
+    const AVRational Rate = lavf.av_guess_frame_rate(Ic, Ic->streams[VideoIn], nullptr);
+    TCodecContextPtr Enc[2];
+    AVStream* Out[2] = {nullptr, nullptr};
+    const char* Names[2] = {"libx264", "aac"};
+    for (int K = 0; K < 2; ++K) {
+        const AVCodec* Codec = lavc.avcodec_find_encoder_by_name(Names[K]);
+        if (!Codec) return Fail(std::string("no encoder ") + Names[K]);
+        Enc[K].reset(lavc.avcodec_alloc_context3(Codec));
+        AVCodecContext* C = Enc[K].get();
+        if (K == 0) {
+            C->width = Dec[0]->width;
+            C->height = Dec[0]->height;
+            C->pix_fmt = Dec[0]->pix_fmt;
+            C->time_base = AVRational{Rate.den, Rate.num};
+        } else {
+            C->sample_rate = Dec[1]->sample_rate;
+            C->sample_fmt = AV_SAMPLE_FMT_FLTP;
+            C->bit_rate = 128000;
+            C->time_base = AVRational{1, C->sample_rate};
+            CHECK(lavu.av_channel_layout_copy(&C->ch_layout, &Dec[1]->ch_layout));
+        }
+        if (Oc->oformat->flags & AVFMT_GLOBALHEADER) C->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        CHECK(lavc.avcodec_open2(C, Codec, nullptr));
+        Out[K] = lavf.avformat_new_stream(Oc, nullptr);
+        if (!Out[K]) return Fail("no stream");
+        CHECK(lavc.avcodec_parameters_from_context(Out[K]->codecpar, C));
+        Out[K]->time_base = C->time_base;
+    }
+    CHECK(lavf.avio_open2(&Oc->pb, OutFile.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr));
+    CHECK(lavf.avformat_write_header(Oc, nullptr));
+    TPacketPtr Packet(lavc.av_packet_alloc()), Written(lavc.av_packet_alloc());
+    TFramePtr Frame(lavu.av_frame_alloc()), Chunk(lavu.av_frame_alloc());
+    TAudioFifoPtr Fifo(lavu.av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, Enc[1]->ch_layout.nb_channels, 4096));
+    const int64_t Pictures = std::llround(Seconds * av_q2d(Rate));
+    const int64_t Samples = std::llround(Seconds * Enc[1]->sample_rate);
+    int64_t PicturesIn = 0, SamplesIn = 0;
+    auto Send = [&](int K, AVFrame* F) -> int {
+        CHECK(lavc.avcodec_send_frame(Enc[K].get(), F));
+        for (;;) {
+            const int R = lavc.avcodec_receive_packet(Enc[K].get(), Written.get());
+            if (R == AVERROR(EAGAIN) || R == AVERROR_EOF) return 0;
+            CHECK(R);
+            lavc.av_packet_rescale_ts(Written.get(), Enc[K]->time_base, Out[K]->time_base);
+            Written->stream_index = K;
+            CHECK(lavf.av_interleaved_write_frame(Oc, Written.get()));
+        }
+    };
+    auto Drain = [&](bool Final) -> int {
+        const int Size = Enc[1]->frame_size;
+        while (lavu.av_audio_fifo_size(Fifo.get()) >= Size || (Final && lavu.av_audio_fifo_size(Fifo.get()) > 0)) {
+            lavu.av_frame_unref(Chunk.get());
+            Chunk->nb_samples = std::min(Size, lavu.av_audio_fifo_size(Fifo.get()));
+            Chunk->format = AV_SAMPLE_FMT_FLTP;
+            Chunk->sample_rate = Enc[1]->sample_rate;
+            CHECK(lavu.av_channel_layout_copy(&Chunk->ch_layout, &Enc[1]->ch_layout));
+            CHECK(lavu.av_frame_get_buffer(Chunk.get(), 0));
+            lavu.av_audio_fifo_read(Fifo.get(), reinterpret_cast<void**>(Chunk->extended_data), Chunk->nb_samples);
+            Chunk->pts = SamplesIn;
+            SamplesIn += Chunk->nb_samples;
+            if (Send(1, Chunk.get()) != 0) return 1;
+        }
+        return 0;
+    };
+    while ((PicturesIn < Pictures || SamplesIn < Samples) && lavf.av_read_frame(Ic, Packet.get()) >= 0) {
+        const int K = Packet->stream_index == VideoIn ? 0 : Packet->stream_index == AudioIn ? 1 : -1;
+        if (K >= 0) CHECK(lavc.avcodec_send_packet(Dec[K].get(), Packet.get()));
+        lavc.av_packet_unref(Packet.get());
+        while (K >= 0 && lavc.avcodec_receive_frame(Dec[K].get(), Frame.get()) >= 0) {
+            if (K == 0 && PicturesIn < Pictures) {
+                Frame->pts = PicturesIn++;
+                Frame->pict_type = AV_PICTURE_TYPE_NONE;
+                if (Send(0, Frame.get()) != 0) return 1;
+            } else if (K == 1 && Frame->format == AV_SAMPLE_FMT_FLTP) {
+                lavu.av_audio_fifo_write(Fifo.get(), reinterpret_cast<void**>(Frame->extended_data),
+                                         Frame->nb_samples);
+                if (Drain(false) != 0) return 1;
+            }
+            lavu.av_frame_unref(Frame.get());
+        }
+    }
+    if (Drain(true) != 0 || Send(0, nullptr) != 0 || Send(1, nullptr) != 0) return 1;
+    CHECK(lavf.av_write_trailer(Oc));
+    std::printf("frames %lld\n", static_cast<long long>(PicturesIn));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string Mode = argc > 1 ? argv[1] : "";
-    if (!((Mode == "clips" && argc == 3) || ((Mode == "audio" || Mode == "video") && argc == 5))) {
+    if (!((Mode == "clips" && argc == 3) || ((Mode == "audio" || Mode == "video" || Mode == "film") && argc == 5))) {
         std::fprintf(stderr,
                      "usage: zembra-bench-floor clips FOLDER\n"
                      "       zembra-bench-floor audio IN OUT RATE\n"
-                     "       zembra-bench-floor video IN OUT WxH\n");
+                     "       zembra-bench-floor video IN OUT WxH\n"
+                     "       zembra-bench-floor film IN OUT SECONDS\n");
         return 2;
     }
     FFLoader().SetLibraryPath(DefaultLibraryFolder());
@@ -349,5 +469,6 @@ int main(int argc, char** argv) {
     lavu.av_log_set_level(AV_LOG_ERROR);
     if (Mode == "clips") return WriteClips(argv[2]);
     if (Mode == "audio") return FloorAudio(argv[2], argv[3], std::atoi(argv[4]));
+    if (Mode == "film") return FloorFilm(argv[2], argv[3], std::atof(argv[4]));
     return FloorVideo(argv[2], argv[3], argv[4]);
 }
