@@ -402,7 +402,8 @@ void TCustomRUvivoVOV::ApplyOutputFields(TTaskFFmpeg& Engine, const TOutputOptio
     if (!O.SubtitlePreset.empty()) Engine.LoadPreset("spre", O.SubtitlePreset);
     Flag("sn", O.DisableSubtitle);
     Engine.ApplyOption("slang", O.SubtitleLanguage);
-    Flag("copyts", O.CopyTimestamp);
+    // "copyts" is a set-flag: any value sets it, so an unchecked box writes no line at all.
+    if (O.CopyTimestamp) Engine.ApplyOption("copyts", "1");
     if (O.StartTimeMs > 0) Engine.SetStartTime(static_cast<int64_t>(O.StartTimeMs) * 1000);
     if (O.StartTime > 0) Engine.SetStartTime(O.StartTime);
     if (O.RecordingTimeMs > 0) Engine.SetRecordingTimeMs(O.RecordingTimeMs);
