@@ -6,6 +6,7 @@
 
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegHolders.h"
+#include "engine/OptionDefs.h"
 #include "probe/AVProbe.h"
 #include "util/StringUtils.h"
 
@@ -39,10 +40,6 @@ constexpr std::array<TSoundCopyRule, 21> kRules = {{
     {AV_CODEC_ID_PCM_ALAW, "A-law", "wav au", "pcm_alaw"},
     {AV_CODEC_ID_PCM_MULAW, "mu-law", "wav au", "pcm_mulaw"},
 }};
-
-// Names of the engine's option lines that change the sound, so that only decoding honours them.
-constexpr std::array<const char*, 9> kSoundOptions = {"ar",    "ac",     "ab",   "aq",        "vol",
-                                                      "async", "acodec", "apre", "sample_fmt"};
 
 bool InList(const char* List, const std::string& Word) {
     std::istringstream Words(List);
@@ -117,9 +114,8 @@ TSourceSound SourceSoundOf(TCustomAVProbe& Probe) {
 }
 
 bool IsSoundOptionName(const std::string& Name) {
-    for (const char* Option : kSoundOptions)
-        if (Name == Option) return true;
-    return false;
+    const TOptionDef* Def = FindOptionDef(Name);
+    return Def && Def->Media == TOptionMedia::Sound;
 }
 
 TSoundCopyDecision DecideSoundCopy(const TSourceSound& Source, const TSoundRequest& Request) {

@@ -66,8 +66,8 @@ std::span<const TSoundCopyRule> SoundCopyRules();
 
 TSoundCopyDecision DecideSoundCopy(const TSourceSound& Source, const TSoundRequest& Request);
 
-// Whether an option line's name acts on the sound (rate, channels, volume, bit rate, quality,
-// codec, resampling, audio filters), so that copying would ignore it or fail on it.
+// Whether an option line's name acts on the sound's samples or their encoding (the engine's
+// rows of that media kind), so that copying would ignore it or fail on it.
 bool IsSoundOptionName(const std::string& Name);
 
 // The output record copies the sound: an "acodec=copy" option line, and no codec field that the

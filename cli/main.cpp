@@ -19,6 +19,7 @@
 #include "app/FileFilters.h"
 #include "cli/BatchSummary.h"
 #include "cli/CliOptions.h"
+#include "cli/EngineOptionList.h"
 #include "cli/FolderWalk.h"
 #include "cli/OptionNameCheck.h"
 #include "cli/ProgressDisplay.h"
@@ -395,8 +396,8 @@ int main(int argc, char** argv) {
     zembra::cli::TCliOptions Options;
     std::string Error;
     if (!zembra::cli::ParseCommandLine(Arguments, Options, Error)) return UsageError(Error);
-    if (Options.Help) {
-        std::fputs(zembra::cli::UsageText(), stdout);
+    if (Options.Help || Options.ListEngineOptions) {
+        std::fputs(Options.Help ? zembra::cli::UsageText() : zembra::cli::EngineOptionList().c_str(), stdout);
         return kExitOk;
     }
     return Run(Options);
