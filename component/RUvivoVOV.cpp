@@ -52,28 +52,27 @@ class TDoTerminateThread : public TThread {
 // Helpers
 
 std::string TargetTypeName(int32_t Target) {
-    switch (Target) {
-        case 1:
-            return "vcd";
-        case 2:
-            return "svcd";
-        case 3:
-            return "dvd";
-        default:
-            return "";
-    }
+    return Target == 1 ? "vcd" : Target == 2 ? "svcd" : Target == 3 ? "dvd" : "";
 }
 
 std::string TargetNormName(int32_t Norm) {
-    switch (Norm) {
-        case 1:
-            return "pal";
-        case 2:
-            return "ntsc";
-        default:
-            return "auto";
-    }
+    return Norm == 1 ? "pal" : Norm == 2 ? "ntsc" : "auto";
 }
+
+namespace {
+
+// The task keeps a copy of the record (the reset one without a record), named after the file
+// when the record names none.
+template <typename TRecord>
+void KeepRecord(const std::u16string& FileName, const TRecord* Record, std::u16string& KeptName,
+                bool& HasRecord, TRecord& Kept) {
+    KeptName = FileName;
+    HasRecord = Record != nullptr;
+    Kept = Record ? *Record : TRecord{};
+    if (Record && Kept.FileName.empty()) Kept.FileName = FileName;
+}
+
+}  // namespace
 
 std::string TargetDefaultNormName(int32_t Norm) {
     return Norm == 1 ? "pal" : "ntsc";
@@ -287,10 +286,8 @@ int32_t TCustomRUvivoVOV::NewTask(const std::u16string& AFileName, const TInputO
         Engine->SetOnPreviewBitmap([this](TCustomFFmpeg& Sender, TBitmap& Bitmap, int32_t Frame,
                                           int64_t PTS) { DoPreviewBitmap(Sender, Bitmap, Frame, PTS); });
         Engine->SetKeepStoppedOutputs(FKeepStoppedOutputs.load());
-        Engine->FInputFileName = AFileName;
-        Engine->FHasInputOptions = AOptions != nullptr;
-        Engine->FInputOptions = AOptions ? *AOptions : TInputOptions{};
-        if (AOptions && Engine->FInputOptions.FileName.empty()) Engine->FInputOptions.FileName = AFileName;
+        KeepRecord(AFileName, AOptions, Engine->FInputFileName, Engine->FHasInputOptions,
+                   Engine->FInputOptions);
         if (!OpenTaskInput(*Engine)) {
             FLastError = Engine->LastError();
             return -1;
@@ -433,10 +430,8 @@ bool TCustomRUvivoVOV::SetTaskOutput(int32_t AIndex, const std::u16string& AFile
                 return false;
             }
         }
-        Engine->FOutputFileName = AFileName;
-        Engine->FHasOutputOptions = AOptions != nullptr;
-        Engine->FOutputOptions = AOptions ? *AOptions : TOutputOptions{};
-        if (AOptions && Engine->FOutputOptions.FileName.empty()) Engine->FOutputOptions.FileName = AFileName;
+        KeepRecord(AFileName, AOptions, Engine->FOutputFileName, Engine->FHasOutputOptions,
+                   Engine->FOutputOptions);
         if (!OpenTaskOutput(*Engine)) {
             FLastError = Engine->LastError();
             // A name the caller took for this output is free again.

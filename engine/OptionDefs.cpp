@@ -189,47 +189,14 @@ const TOptionDef* FindOptionDef(std::string_view Name) {
 }
 
 const char* OptionKindName(TOptionKind Kind) {
-    switch (Kind) {
-        case K::LogOnly:
-            return "log-only";
-        case K::Fails:
-            return "fails";
-        case K::Flag:
-            return "flag";
-        case K::SetFlag:
-            return "set-flag";
-        case K::Integer:
-            return "integer";
-        case K::Integer64:
-            return "integer64";
-        case K::Float:
-            return "float";
-        case K::Duration:
-            return "duration";
-        case K::Date:
-            return "date";
-        case K::Text:
-            return "text";
-        case K::Custom:
-            return "custom";
-    }
-    return "";
+    static const char* const kNames[] = {"log-only", "fails",    "flag", "set-flag", "integer", "integer64",
+                                         "float",    "duration", "date", "text",     "custom"};
+    return kNames[static_cast<int>(Kind)];
 }
 
 const char* OptionMediaName(TOptionMedia Media) {
-    switch (Media) {
-        case M::Any:
-            return "any";
-        case M::Sound:
-            return "sound";
-        case M::SoundStream:
-            return "sound-stream";
-        case M::Video:
-            return "video";
-        case M::Subtitle:
-            return "subtitle";
-    }
-    return "";
+    static const char* const kNames[] = {"any", "sound", "sound-stream", "video", "subtitle"};
+    return kNames[static_cast<int>(Media)];
 }
 
 std::string OptionRangeText(const TOptionDef& Def) {

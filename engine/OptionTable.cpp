@@ -33,6 +33,21 @@ std::string ProgramDirectory() {
     return Utf16ToUtf8(ExtractFilePathW(Folder));
 }
 
+// A number of a map's text and the one separator of any kind after it.
+int32_t ReadIndex(const std::string& Value, size_t& P) {
+    const auto Index = static_cast<int32_t>(ReadLong(Value, P));
+    if (P < Value.size()) ++P;
+    return Index;
+}
+
+// A new entry at the end of a table whose size the run's arrays bound.
+template <typename T>
+T& AppendBounded(std::vector<T>& Table, int Max, const char* What) {
+    if (Table.size() >= static_cast<size_t>(Max))
+        throw FFmpegException(Format("Too many %s (at most %d)", What, Max));
+    return Table.emplace_back();
+}
+
 // Whether a typed row's value is kept: outside its range it is passed over or refused.
 bool InRange(const TOptionDef& Def, double Value) {
     const TOptionRange& R = Def.Range;
@@ -174,34 +189,25 @@ void TCustomFFmpeg::SetOutputFormat(const std::string& Name) {
 }
 
 void TCustomFFmpeg::AddStreamMap(const std::string&, const std::string& Value) {
-    if (FStreamMaps.size() >= static_cast<size_t>(kMaxStreamMaps))
-        throw FFmpegException(Format("Too many stream maps (at most %d)", kMaxStreamMaps));
-    TStreamMapEntry M;
+    TStreamMapEntry& M = AppendBounded(FStreamMaps, kMaxStreamMaps, "stream maps");
     size_t P = 0;
-    M.FileIndex = static_cast<int32_t>(ReadLong(Value, P));
-    if (P < Value.size()) ++P;
+    M.FileIndex = ReadIndex(Value, P);
     M.StreamIndex = static_cast<int32_t>(ReadLong(Value, P));
     if (P < Value.size()) {
         ++P;
-        M.SyncFileIndex = static_cast<int32_t>(ReadLong(Value, P));
-        if (P < Value.size()) ++P;
+        M.SyncFileIndex = ReadIndex(Value, P);
         M.SyncStreamIndex = static_cast<int32_t>(ReadLong(Value, P));
     } else {
         M.SyncFileIndex = M.FileIndex;
         M.SyncStreamIndex = M.StreamIndex;
     }
-    FStreamMaps.push_back(M);
 }
 
 void TCustomFFmpeg::AddMetaDataMap(const std::string&, const std::string& Value) {
-    if (FMetaDataMaps.size() >= static_cast<size_t>(kMaxFiles))
-        throw FFmpegException(Format("Too many metadata maps (at most %d)", kMaxFiles));
-    TMetaDataMap M;
+    TMetaDataMap& M = AppendBounded(FMetaDataMaps, kMaxFiles, "metadata maps");
     size_t P = 0;
-    M.OutFile = static_cast<int32_t>(ReadLong(Value, P));
-    if (P < Value.size()) ++P;
-    M.InFile = static_cast<int32_t>(ReadLong(Value, P));
-    FMetaDataMaps.push_back(M);
+    M.OutFile = ReadIndex(Value, P);
+    M.InFile = ReadIndex(Value, P);
 }
 
 void TCustomFFmpeg::SetITSScale(const std::string&, const std::string& Value) {
@@ -294,21 +300,17 @@ void TCustomFFmpeg::SetCrop(const std::string& Name, const std::string& Value) {
     const int32_t V = StrToInt(Value);
     if (V < 0) return;
     TJobSettings& S = FSettings;
-    if (Name == "croptop" || Name == "cropbottom") {
-        if (V >= S.FrameHeight)
-            throw FFmpegException(
-                "Vertical crop dimensions are outside the range of the original image.\n"
-                "Remember to crop first and scale second.");
-        (Name == "croptop" ? S.CropTop : S.CropBottom) = V;
-        S.FrameHeight -= V;
-    } else {
-        if (V >= S.FrameWidth)
-            throw FFmpegException(
-                "Horizontal crop dimensions are outside the range of the original image.\n"
-                "Remember to crop first and scale second.");
-        (Name == "cropleft" ? S.CropLeft : S.CropRight) = V;
-        S.FrameWidth -= V;
-    }
+    const bool Vertical = Name == "croptop" || Name == "cropbottom";
+    int32_t& Size = Vertical ? S.FrameHeight : S.FrameWidth;
+    if (V >= Size)
+        throw FFmpegException(std::string(Vertical ? "Vertical" : "Horizontal") +
+                              " crop dimensions are outside the range of the original image.\n"
+                              "Remember to crop first and scale second.");
+    (Name == "croptop"      ? S.CropTop
+     : Name == "cropbottom" ? S.CropBottom
+     : Name == "cropleft"   ? S.CropLeft
+                            : S.CropRight) = V;
+    Size -= V;
 }
 
 void TCustomFFmpeg::SetPadColor(int32_t RGB) {
