@@ -2,34 +2,17 @@
 
 // Whether a source's sound can go into the output as it is (its packets copied, nothing decoded)
 // instead of being decoded and encoded again: faster by an order of magnitude and without a
-// generation of quality loss. One rule for the command line and the settings dialog.
+// generation of quality loss. One rule for the command line and the settings dialog, a pure
+// function of what the probe read of the source (probe/SourceSound.h).
 
 #include <span>
 #include <string>
 
 #include "binding/FFmpegHeaders.h"
 #include "component/OptionRecords.h"
+#include "probe/SourceSound.h"
 
 namespace zembra {
-
-class TCustomAVProbe;
-
-// What the probe knows of the audio stream a conversion takes (the first one). A codec, rate or
-// channel count the probe could not tell leaves the stream unknown, and such a stream is encoded.
-struct TSourceSound {
-    bool Present = false;  // the source has an audio stream
-    AVCodecID CodecId = AV_CODEC_ID_NONE;
-    std::string CodecName;  // the libraries' short name, for the reason text
-    int32_t SampleRate = -1;
-    int32_t Channels = -1;
-
-    bool Known() const { return Present && CodecId != AV_CODEC_ID_NONE && SampleRate > 0 && Channels > 0; }
-};
-
-// The first audio stream of the file the probe has loaded; an empty record when none is loaded.
-// The MPEG audio of an MPEG-TS or MPEG-PS file is told by its first frame: the probe reads
-// packets and seeks back to the start of the file.
-TSourceSound SourceSoundOf(TCustomAVProbe& Probe);
 
 // What the output asks of the sound beyond its format: each set item needs the samples decoded.
 struct TSoundRequest {
@@ -69,8 +52,8 @@ std::span<const TSoundCopyRule> SoundCopyRules();
 
 TSoundCopyDecision DecideSoundCopy(const TSourceSound& Source, const TSoundRequest& Request);
 
-// Whether an option line's name acts on the sound (rate, channels, volume, bit rate, quality,
-// codec, resampling, audio filters), so that copying would ignore it or fail on it.
+// Whether an option line's name acts on the sound's samples or their encoding (the engine's
+// rows of that media kind), so that copying would ignore it or fail on it.
 bool IsSoundOptionName(const std::string& Name);
 
 // The output record copies the sound: an "acodec=copy" option line, and no codec field that the

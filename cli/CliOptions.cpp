@@ -70,6 +70,7 @@ const char* UsageText() {
            "                             (by default its output is removed)\n"
            "      --input-option NAME=VALUE   an option line for the input (repeatable)\n"
            "      --output-option NAME=VALUE  an option line for the output (repeatable)\n"
+           "      --list-engine-options  the names option lines take, with their kind, range and use\n"
            "      --info                 print each file's information and exit\n"
            "      --log-level LEVEL      quiet, panic, fatal, error (default), warning, info, verbose, "
            "debug\n"
@@ -210,6 +211,8 @@ bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& O,
             Ok = Flag(O.Version);
         } else if (Name == "--list-formats") {
             Ok = Flag(O.ListFormats);
+        } else if (Name == "--list-engine-options") {
+            Ok = Flag(O.ListEngineOptions);
         } else if (Name == "--overwrite") {
             Ok = Flag(O.Overwrite);
         } else if (Name == "--keep-partial") {
@@ -232,7 +235,7 @@ bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& O,
         }
         if (!Ok) return false;
     }
-    if (!O.Help && !O.Version && !O.ListFormats && O.Files.empty()) {
+    if (!O.Help && !O.Version && !O.ListFormats && !O.ListEngineOptions && O.Files.empty()) {
         Error = "no input file";
         return false;
     }

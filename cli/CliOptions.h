@@ -36,6 +36,7 @@ struct TCliOptions {
     bool Help = false;
     bool Version = false;
     bool ListFormats = false;
+    bool ListEngineOptions = false;
     std::vector<std::string> Files;
 };
 

@@ -3,7 +3,8 @@
 #include <cmath>
 
 #include "cli/SoundFormats.h"
-#include "engine/OptionValues.h"
+#include "component/OutputFieldTable.h"
+#include "util/NumericCasts.h"
 #include "util/StringUtils.h"
 
 namespace zembra::cli {
@@ -20,16 +21,6 @@ TOptionChoices ChoicesFrom(const TCliOptions& O, const std::optional<TCutRequest
     C.Format = O.Format;
     for (const char* Item : kOutputFormats)
         if (SameText(Item, O.Format)) C.Format = Item;
-    if (O.Rate) C.AudioSampleRate = std::to_string(*O.Rate);
-    if (O.Channels) C.AudioChannels = *O.Channels;
-    if (O.Volume) {
-        C.AdjustVolume = true;
-        C.AudioVolume = std::to_string(*O.Volume);
-    }
-    if (O.Bitrate) {
-        C.AudioBitRateChecked = true;
-        C.AudioBitRate = std::to_string(*O.Bitrate);
-    }
     if (Cut && Cut->EndMs) {
         C.CutClip = true;
         C.CutStartMs = Cut->StartMs;
@@ -40,37 +31,22 @@ TOptionChoices ChoicesFrom(const TCliOptions& O, const std::optional<TCutRequest
     return C;
 }
 
+// The command line's own numbers go straight into the record's fields.
+void ApplyNumbers(const TCliOptions& O, TOutputOptions& Out) {
+    if (O.Rate) Out.AudioSampleRate = *O.Rate;
+    if (O.Channels) Out.AudioChannels = *O.Channels;
+    if (O.Volume) Out.AudioVolume = *O.Volume;
+    // Kbit/s past two billion bit/s stop there rather than wrap to a negative rate.
+    if (O.Bitrate) Out.AudioBitrate = SaturatingCast<int32_t>(*O.Bitrate * 1000.0);
+}
+
 // The record's own fields are applied after the option lines and would undo a line that sets
-// the same thing; such lines go into the fields instead.
+// the same thing; such lines go into the fields instead, by the rows that write them.
 void ApplyOutputLines(const std::vector<std::string>& Lines, TOutputOptions& Out) {
     for (const std::string& Line : Lines) {
         std::string Value = Line;
         const std::string Name = SplitFirst(Value, "=", true);
-        if (Name == "an")
-            Out.DisableAudio = FlagValue(Value);
-        else if (Name == "vn")
-            Out.DisableVideo = FlagValue(Value);
-        else if (Name == "sn")
-            Out.DisableSubtitle = FlagValue(Value);
-        else if (Name == "copyts")
-            Out.CopyTimestamp = FlagValue(Value);
-        else if (Name == "alang")
-            Out.AudioLanguage = Value;
-        else if (Name == "slang")
-            Out.SubtitleLanguage = Value;
-        else if (Name == "async")
-            Out.AudioSync = StrToIntDef(Value, Out.AudioSync);
-        else if (Name == "vsync")
-            Out.VideoSync = StrToIntDef(Value, Out.VideoSync);
-        else if (Name == "acodec")
-            Out.AudioCodec = Value;
-        else if (Name == "vcodec")
-            Out.VideoCodec = Value;
-        else if (Name == "vtag")
-            Out.VideoTag = Value;
-        else if (Name == "vfilters")
-            Out.VideoFilters = Value;
-        AddLine(Out.OptionLines, Line);
+        if (!ReadOutputFieldLine(Name, Value, Out)) AddLine(Out.OptionLines, Line);
     }
 }
 
@@ -100,6 +76,7 @@ TTaskRecords BuildTaskRecords(const TCliOptions& O, const TSourceInfo& Source,
     TOptionChoices Choices = ChoicesFrom(O, Cut, OutPath);
     TTaskRecords R;
     R.Out = BuildOutputOptions(Choices, Source, Context);
+    ApplyNumbers(O, R.Out);
     R.In = BuildInputOptions(Choices, Source);
     // A file of unknown length cut to its end: only the start is known.
     if (Cut && !Cut->EndMs)

@@ -17,8 +17,10 @@
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegLoader.h"
 #include "app/FileFilters.h"
+#include "cli/BatchFeeder.h"
 #include "cli/BatchSummary.h"
 #include "cli/CliOptions.h"
+#include "cli/EngineOptionList.h"
 #include "cli/FolderWalk.h"
 #include "cli/OptionNameCheck.h"
 #include "cli/ProgressDisplay.h"
@@ -62,13 +64,6 @@ int UsageError(const std::string& Message) {
     std::fprintf(stderr, "zembra-cli: %s\nTry 'zembra-cli --help'.\n", Message.c_str());
     return kExitUsage;
 }
-
-struct TTaskEntry {
-    std::string Input;  // as given on the command line or found in a folder
-    std::string Name;   // shown beside its progress
-    std::u16string Output;
-    std::string Copied;  // why the sound is copied unchanged; empty when it is encoded
-};
 
 // Usage errors that need the libraries: they are found before any task starts.
 std::string CheckWithLibraries(const TCliOptions& O) {
@@ -196,17 +191,8 @@ int Run(const TCliOptions& O) {
         return Status;
     }
 
-    // Files go into the component a few at a time while the run goes, and ended tasks leave it,
-    // so that the memory does not grow with the size of the batch. A run takes at most Cap tasks
-    // (then the next run takes over), which keeps the list short without a task ever leaving it
-    // while the run's events may still name it by its index.
     const int32_t Threads = TasksAtOnce(O, Inputs.Items.size());
-    const size_t Ahead = 2 * static_cast<size_t>(std::max(Threads, 1)) + 16;
-    const size_t Cap = 8 * Ahead;
-    std::vector<TTaskEntry> Tasks;
-    Tasks.reserve(Cap);             // never reallocated: the event handlers read it meanwhile
-    std::atomic<size_t> Listed{0};  // entries the handlers may read
-    std::atomic<size_t> Ended{0};   // tasks of the current run that reported their end
+    TBatchFeeder Feeder(Inputs.Items.size(), Threads);
     // Every input of the batch is taken before any output is named: an output is opened (and
     // emptied, with --overwrite) when its task is set up, before an earlier task read its input.
     // Kept as hashes, not names: a library of ten thousand files would otherwise hold every
@@ -231,75 +217,67 @@ int Run(const TCliOptions& O) {
     // A folder named for conversion that holds nothing to convert is most likely a mistake.
     for (const std::string& Folder : Inputs.EmptyFolders) Fail(Folder, "no media file in this folder");
     for (const auto& [Path, Reason] : Inputs.Unreadable) Fail(Path, Reason);
-    size_t NextItem = 0;
-    auto AddTasks = [&](size_t Limit) {
-        for (; NextItem < Inputs.Items.size() && Tasks.size() < std::min(Limit, Cap); ++NextItem) {
-            if (gInterrupted) break;
-            const TInputItem& Item = Inputs.Items[NextItem];
-            const std::string& File = Item.Path;
-            const std::u16string Input = ExpandFileNameW(Utf8ToUtf16(File));
-            std::u16string OutPath;
-            if (!OutputDir.empty()) {
-                OutPath = OutputDir + Utf8ToUtf16(Item.SubFolder);
-                std::error_code Error;
-                std::filesystem::create_directories(FileSystemName(OutPath), Error);
-                if (Error) {
-                    Fail(File, "cannot make the folder " + Utf16ToUtf8(OutPath) + ": " + Error.message());
-                    continue;
-                }
+    auto AddItem = [&](size_t ItemIndex) {
+        const TInputItem& Item = Inputs.Items[ItemIndex];
+        const std::string& File = Item.Path;
+        const std::u16string Input = ExpandFileNameW(Utf8ToUtf16(File));
+        std::u16string OutPath;
+        if (!OutputDir.empty()) {
+            OutPath = OutputDir + Utf8ToUtf16(Item.SubFolder);
+            std::error_code Error;
+            std::filesystem::create_directories(FileSystemName(OutPath), Error);
+            if (Error) {
+                Fail(File, "cannot make the folder " + Utf16ToUtf8(OutPath) + ": " + Error.message());
+                return;
             }
-            if (O.SkipExisting) {
-                const std::u16string Existing = PlainOutputName(O, Input, OutPath);
-                // Only a finished output from before this run counts: not one this run made for
-                // another input of the same name, nor the empty reservation a stopped or crashed
-                // run left (the folder's leftovers of dead runs go first).
-                PrepareOutputFolder(FileSystemName(ExtractFilePathW(Existing)));
-                if (!Reserved.count(NameHash(Existing)) && IsRegularFileW(Existing) &&
-                    FileSizeW(Existing) > 0) {
-                    if (!O.Quiet)
-                        Display.Print(stderr, "zembra-cli: " + File + ": skipped, " + Utf16ToUtf8(Existing) +
-                                                  " exists");
-                    Summary.Skipped();
-                    continue;
-                }
-            }
-            const TSourceInfo Source = Inspect(Component.Probe(), Input);
-            std::optional<TCutRequest> Cut = O.Cut;
-            if (Cut) {
-                const TResolvedCut Resolved = ResolveCut(*Cut, Source.Duration);
-                if (!Resolved.Ok) {
-                    Fail(File, Resolved.Message);
-                    continue;
-                }
-                if (!Resolved.Message.empty() && !O.Quiet)
-                    Display.Print(stderr, "zembra-cli: " + File + ": warning: " + Resolved.Message);
-                Cut = Resolved.Cut;
-            }
-            TTaskRecords Records = BuildTaskRecords(O, Source, Cut, OutPath, Context);
-            TInputOptions& In = Records.In;
-            TOutputOptions& Out = Records.Out;
-
-            std::string Name = Utf16ToUtf8(ExtractFileNameW(Input));
-            if (Records.Sound.Copy) {
-                Name += " (copied)";
-                // A copied cut is not where the user asked to the sample: say so before it runs.
-                if (Cut && !O.Quiet)
-                    Display.Print(stderr, "zembra-cli: " + File + ": " + Records.Sound.Text());
-            }
-            // Listed first: a task added during the run may end before NewTask returns.
-            Tasks.push_back({File, Name, Out.FileName, Records.Sound.Copy ? Records.Sound.Why : ""});
-            Listed = Tasks.size();
-            const int32_t Index = Component.NewTask(Input, &In);
-            if (Index < 0 || !Component.SetTaskOutput(Index, Out.FileName, &Out)) {
-                Fail(File, Component.LastError());
-                if (Index >= 0) Component.DeleteTask(Index);
-                ReleaseOutputClaim(FileSystemName(Out.FileName), true);
-                Listed = Tasks.size() - 1;
-                Tasks.pop_back();
-                continue;
-            }
-            Reserved.insert(NameHash(Out.FileName));
         }
+        if (O.SkipExisting) {
+            const std::u16string Existing = PlainOutputName(O, Input, OutPath);
+            // Only a finished output from before this run counts: not one this run made for
+            // another input of the same name, nor the empty reservation a stopped or crashed
+            // run left (the folder's leftovers of dead runs go first).
+            PrepareOutputFolder(FileSystemName(ExtractFilePathW(Existing)));
+            if (!Reserved.count(NameHash(Existing)) && IsRegularFileW(Existing) && FileSizeW(Existing) > 0) {
+                if (!O.Quiet)
+                    Display.Print(stderr,
+                                  "zembra-cli: " + File + ": skipped, " + Utf16ToUtf8(Existing) + " exists");
+                Summary.Skipped();
+                return;
+            }
+        }
+        const TSourceInfo Source = Inspect(Component.Probe(), Input);
+        std::optional<TCutRequest> Cut = O.Cut;
+        if (Cut) {
+            const TResolvedCut Resolved = ResolveCut(*Cut, Source.Duration);
+            if (!Resolved.Ok) {
+                Fail(File, Resolved.Message);
+                return;
+            }
+            if (!Resolved.Message.empty() && !O.Quiet)
+                Display.Print(stderr, "zembra-cli: " + File + ": warning: " + Resolved.Message);
+            Cut = Resolved.Cut;
+        }
+        TTaskRecords Records = BuildTaskRecords(O, Source, Cut, OutPath, Context);
+        TInputOptions& In = Records.In;
+        TOutputOptions& Out = Records.Out;
+
+        std::string Name = Utf16ToUtf8(ExtractFileNameW(Input));
+        if (Records.Sound.Copy) {
+            Name += " (copied)";
+            // A copied cut is not where the user asked to the sample: say so before it runs.
+            if (Cut && !O.Quiet) Display.Print(stderr, "zembra-cli: " + File + ": " + Records.Sound.Text());
+        }
+        // Listed first: a task added during the run may end before NewTask returns.
+        Feeder.List({File, Name, Out.FileName, Records.Sound.Copy ? Records.Sound.Why : ""});
+        const int32_t Index = Component.NewTask(Input, &In);
+        if (Index < 0 || !Component.SetTaskOutput(Index, Out.FileName, &Out)) {
+            Fail(File, Component.LastError());
+            if (Index >= 0) Component.DeleteTask(Index);
+            ReleaseOutputClaim(FileSystemName(Out.FileName), true);
+            Feeder.Unlist();
+            return;
+        }
+        Reserved.insert(NameHash(Out.FileName));
     };
 
     std::atomic<bool> Done{false};
@@ -312,9 +290,8 @@ int Run(const TCliOptions& O) {
     };
     Component.SetOnProgress([&](int32_t AIndex, int32_t, int32_t AFPS, int32_t ACurrentDuration, float, float,
                                 int64_t ACurrentSize, int32_t ATotalOutputDuration) {
-        if (AIndex >= 0 && static_cast<size_t>(AIndex) < Listed.load())
-            Display.Update(AIndex, Tasks[AIndex].Name,
-                           {AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration});
+        if (const TTaskEntry* Task = Feeder.Entry(AIndex))
+            Display.Update(AIndex, Task->Name, {AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration});
         CheckInterrupt();
     });
     Component.SetOnTerminate(
@@ -324,9 +301,10 @@ int Run(const TCliOptions& O) {
                 NotifyMainThread();
                 return;
             }
-            if (static_cast<size_t>(AIndex) >= Listed.load()) return;
-            const TTaskEntry& Task = Tasks[AIndex];
-            ++Ended;
+            const TTaskEntry* Listed = Feeder.Entry(AIndex);
+            if (!Listed) return;
+            const TTaskEntry& Task = *Listed;
+            Feeder.TaskEnded();
             NotifyMainThread();
             Display.Remove(AIndex);
             if (AFinished && !AException) {
@@ -349,30 +327,27 @@ int Run(const TCliOptions& O) {
         });
 
     Component.SetProgressInterval(250);
-    // Room for another task while the run goes (a sequential run returns when it is over).
-    auto Room = [&] {
-        return Threads > 0 && !Stopping.load() && NextItem < Inputs.Items.size() && Tasks.size() < Cap &&
-               Tasks.size() < Ended.load() + Ahead;
-    };
-    for (AddTasks(Ahead); !Tasks.empty() && !gInterrupted; AddTasks(Ahead)) {
+    auto Interrupted = [] { return gInterrupted.load(); };
+    auto Room = [&] { return Feeder.Room(Stopping.load()); };
+    for (Feeder.AddTasks(Feeder.Ahead(), AddItem, Interrupted); Feeder.Count() > 0 && !gInterrupted;
+         Feeder.AddTasks(Feeder.Ahead(), AddItem, Interrupted)) {
         Done = false;
-        Ended = 0;
+        Feeder.BeginRun();
         Component.StartTasks(Threads);
         while (!Done) {
             WaitInMainThread(
                 [&] { return Done.load() || (gInterrupted.load() && !Stopping.load()) || Room(); });
             CheckInterrupt();
-            if (Room()) AddTasks(Ended.load() + Ahead);
+            if (Room()) Feeder.AddTasks(Feeder.EndedCount() + Feeder.Ahead(), AddItem, Interrupted);
         }
         Component.WaitForEventThreads();
         // The run's tasks go; one added as the run ended has not run and waits for the next.
         size_t Ran = 0;
-        while (Ran < Tasks.size() && Component.Task(0) && Component.Task(0)->Terminated()) {
+        while (Ran < Feeder.Count() && Component.Task(0) && Component.Task(0)->Terminated()) {
             Component.DeleteTask(0);
             ++Ran;
         }
-        Listed = Tasks.size() - Ran;
-        Tasks.erase(Tasks.begin(), Tasks.begin() + static_cast<std::ptrdiff_t>(Ran));
+        Feeder.EndRun(Ran);
         if (Stopping) break;
     }
     PumpMainThreadQueue();  // lines the codecs' own threads posted last
@@ -395,8 +370,8 @@ int main(int argc, char** argv) {
     zembra::cli::TCliOptions Options;
     std::string Error;
     if (!zembra::cli::ParseCommandLine(Arguments, Options, Error)) return UsageError(Error);
-    if (Options.Help) {
-        std::fputs(zembra::cli::UsageText(), stdout);
+    if (Options.Help || Options.ListEngineOptions) {
+        std::fputs(Options.Help ? zembra::cli::UsageText() : zembra::cli::EngineOptionList().c_str(), stdout);
         return kExitOk;
     }
     return Run(Options);

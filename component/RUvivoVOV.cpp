@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "binding/FFmpegLoader.h"
+#include "component/OutputFieldTable.h"
 #include "engine/OptionValues.h"
 #include "logging/FFmpegLogger.h"
 #include "util/MainThread.h"
@@ -69,28 +70,27 @@ class TDoTerminateThread : public TThread {
 // Helpers
 
 std::string TargetTypeName(int32_t Target) {
-    switch (Target) {
-        case 1:
-            return "vcd";
-        case 2:
-            return "svcd";
-        case 3:
-            return "dvd";
-        default:
-            return "";
-    }
+    return Target == 1 ? "vcd" : Target == 2 ? "svcd" : Target == 3 ? "dvd" : "";
 }
 
 std::string TargetNormName(int32_t Norm) {
-    switch (Norm) {
-        case 1:
-            return "pal";
-        case 2:
-            return "ntsc";
-        default:
-            return "auto";
-    }
+    return Norm == 1 ? "pal" : Norm == 2 ? "ntsc" : "auto";
 }
+
+namespace {
+
+// The task keeps a copy of the record (the reset one without a record), named after the file
+// when the record names none.
+template <typename TRecord>
+void KeepRecord(const std::u16string& FileName, const TRecord* Record, std::u16string& KeptName,
+                bool& HasRecord, TRecord& Kept) {
+    KeptName = FileName;
+    HasRecord = Record != nullptr;
+    Kept = Record ? *Record : TRecord{};
+    if (Record && Kept.FileName.empty()) Kept.FileName = FileName;
+}
+
+}  // namespace
 
 std::string TargetDefaultNormName(int32_t Norm) {
     return Norm == 1 ? "pal" : "ntsc";
@@ -304,10 +304,8 @@ int32_t TCustomRUvivoVOV::NewTask(const std::u16string& AFileName, const TInputO
         Engine->SetOnPreviewBitmap([this](TCustomFFmpeg& Sender, TBitmap& Bitmap, int32_t Frame,
                                           int64_t PTS) { DoPreviewBitmap(Sender, Bitmap, Frame, PTS); });
         Engine->SetKeepStoppedOutputs(FKeepStoppedOutputs.load());
-        Engine->FInputFileName = AFileName;
-        Engine->FHasInputOptions = AOptions != nullptr;
-        Engine->FInputOptions = AOptions ? *AOptions : TInputOptions{};
-        if (AOptions && Engine->FInputOptions.FileName.empty()) Engine->FInputOptions.FileName = AFileName;
+        KeepRecord(AFileName, AOptions, Engine->FInputFileName, Engine->FHasInputOptions,
+                   Engine->FInputOptions);
         if (!OpenTaskInput(*Engine)) {
             FLastError = Engine->LastError();
             return -1;
@@ -364,63 +362,12 @@ int32_t ColorToRGB(TColor Color) {
 
 }  // namespace
 
-// The record's fields in table order; each skips its "not set" value, except the ones written
-// as they stand.
+// The record's fields in table order: the format, the fields that stand for options (their
+// rows), then the colour, the times and the stream information.
 void TCustomRUvivoVOV::ApplyOutputFields(TTaskFFmpeg& Engine, const TOutputOptions& O) {
-    auto Text = [&](const char* Name, const std::string& Value) {
-        if (!Value.empty()) Engine.ApplyOption(Name, Value);
-    };
-    auto Number = [&](const char* Name, int64_t Value) { Engine.ApplyOption(Name, std::to_string(Value)); };
-    auto Flag = [&](const char* Name, bool Value) { Engine.ApplyOption(Name, Value ? "1" : "0"); };
-    auto Generic = [&](const char* Name, int32_t Value) {
-        if (Value > 0) Engine.SetCodecOptionInt(Name, Value);
-    };
-
     if (!O.ForceFormat.empty()) Engine.SetOutputFormat(O.ForceFormat);
-    Generic("packetsize", O.PacketSize);
-    Generic("muxrate", O.MuxRate);
-    if (O.MuxDelay > 0) Engine.SetMuxMaxDelay(O.MuxDelay);
-    if (O.MuxPreload > 0) Engine.SetMuxPreload(O.MuxPreload);
-    Text("acodec", O.AudioCodec);
-    if (!O.AudioPreset.empty()) Engine.LoadPreset("apre", O.AudioPreset);
-    Flag("an", O.DisableAudio);
-    if (O.AudioVolume >= 0) Number("vol", O.AudioVolume);
-    Number("ac", O.AudioChannels);
-    Number("ar", O.AudioSampleRate);
-    Generic("ab", O.AudioBitrate);
-    Generic("abt", O.AudioBitrateTolerance);
-    Engine.ApplyOption("alang", O.AudioLanguage);
-    Number("async", O.AudioSync);
-    Text("atag", O.AudioTag);
-    Text("vcodec", O.VideoCodec);
-    if (!O.VideoPreset.empty()) Engine.LoadPreset("vpre", O.VideoPreset);
-    Flag("vn", O.DisableVideo);
-    Text("r", O.FrameRate);
-    Text("s", O.FrameSize);
-    Text("aspect", O.FrameAspectRatio);
-    Number("croptop", O.CropTop);
-    Number("cropbottom", O.CropBottom);
-    Number("cropleft", O.CropLeft);
-    Number("cropright", O.CropRight);
-    Number("padtop", O.PadTop);
-    Number("padbottom", O.PadBottom);
-    Number("padleft", O.PadLeft);
-    Number("padright", O.PadRight);
+    ApplyOutputFieldRows(Engine, O);
     Engine.SetPadColor(ColorToRGB(O.PadColor));
-    Generic("gop", O.GopSize);
-    Generic("vb", O.VideoBitrate);
-    Generic("maxrate", O.VideoMaxRate);
-    Generic("minrate", O.VideoMinRate);
-    Generic("bt", O.VideoBitrateTolerance);
-    Generic("bufsize", O.VideoBufferSize);
-    Number("vsync", O.VideoSync);
-    Text("vtag", O.VideoTag);
-    Text("vfilters", O.VideoFilters);
-    Text("scodec", O.SubtitleCodec);
-    if (!O.SubtitlePreset.empty()) Engine.LoadPreset("spre", O.SubtitlePreset);
-    Flag("sn", O.DisableSubtitle);
-    Engine.ApplyOption("slang", O.SubtitleLanguage);
-    Flag("copyts", O.CopyTimestamp);
     if (O.StartTimeMs > 0) Engine.SetStartTime(static_cast<int64_t>(O.StartTimeMs) * 1000);
     if (O.StartTime > 0) Engine.SetStartTime(O.StartTime);
     if (O.RecordingTimeMs > 0) Engine.SetRecordingTimeMs(O.RecordingTimeMs);
@@ -501,10 +448,8 @@ bool TCustomRUvivoVOV::SetTaskOutput(int32_t AIndex, const std::u16string& AFile
                 return false;
             }
         }
-        Engine->FOutputFileName = AFileName;
-        Engine->FHasOutputOptions = AOptions != nullptr;
-        Engine->FOutputOptions = AOptions ? *AOptions : TOutputOptions{};
-        if (AOptions && Engine->FOutputOptions.FileName.empty()) Engine->FOutputOptions.FileName = AFileName;
+        KeepRecord(AFileName, AOptions, Engine->FOutputFileName, Engine->FHasOutputOptions,
+                   Engine->FOutputOptions);
         if (!OpenTaskOutput(*Engine)) {
             FLastError = Engine->LastError();
             // A name the caller took for this output is free again.

@@ -13,6 +13,7 @@
 #include "engine/EngineTypes.h"
 #include "engine/FFmpegException.h"
 #include "engine/FrameHook.h"
+#include "engine/OptionDefs.h"
 #include "engine/PreviewWindow.h"
 #include "util/Bitmap.h"
 #include "util/CriticalSection.h"
@@ -232,25 +233,31 @@ class TCustomFFmpeg {
     void CloseRegisteredCodecs();
     void CloseOutputFiles();
     void CloseInputFiles();
-    void AddStreamMap(const std::string& Value);
-    void AddMetaDataMap(const std::string& Value);
-    void SetFrameSize(const std::string& Value);
-    void SetAspect(const std::string& Value);
-    void SetPixelFormat(const std::string& Value);
-    void SetSampleFormat(const std::string& Value);
+    // The setters of the option table's custom rows: the option's name, then its value.
+    template <typename T>
+    void StoreOption(const TOptionDef& Def, T Value);
+    void SetFrameLimit(const std::string& Name, const std::string& Value);
+    void SetLogLevelOption(const std::string& Name, const std::string& Value);
+    void SetFrameRate(const std::string& Name, const std::string& Value);
+    void SetPadColorOption(const std::string& Name, const std::string& Value);
+    void AddStreamMap(const std::string& Name, const std::string& Value);
+    void AddMetaDataMap(const std::string& Name, const std::string& Value);
+    void SetFrameSize(const std::string& Name, const std::string& Value);
+    void SetAspect(const std::string& Name, const std::string& Value);
+    void SetPixelFormat(const std::string& Name, const std::string& Value);
+    void SetSampleFormat(const std::string& Name, const std::string& Value);
     void SetCrop(const std::string& Name, const std::string& Value);
     void SetCodecName(const std::string& Name, const std::string& Value);
     void SetCodecTag(const std::string& Name, const std::string& Value);
     void SetMatrix(const std::string& Name, const std::string& Value);
     void SetBitrate(const std::string& Name, const std::string& Value);
     void SetBitstreamFilter(const std::string& Name, const std::string& Value);
-    void SetVStats();
-    void SetFormat(const std::string& Value);
-    void SetITSScale(const std::string& Value);
-    void SetMetadataOption(const std::string& Value);
-    void SetTimeOption(const std::string& Name, const std::string& Value);
-    void AddExtraStream(const std::string& Name);
-    void SetTargetOption(const std::string& Value);
+    void SetVStats(const std::string& Name, const std::string& Value);
+    void SetFormat(const std::string& Name, const std::string& Value);
+    void SetITSScale(const std::string& Name, const std::string& Value);
+    void SetMetadataOption(const std::string& Name, const std::string& Value);
+    void AddExtraStream(const std::string& Name, const std::string& Value);
+    void SetTargetOption(const std::string& Name, const std::string& Value);
     // A picture size the encoder cannot code, chosen by no one, becomes the nearest it can.
     void FitPictureToEncoder(AVCodecContext* Codec);
     // With copy_cover, the inputs' first cover as the output's, in the form the container keeps
@@ -271,7 +278,7 @@ class TCustomFFmpeg {
     // when a file cannot be completed or renamed.
     void CommitOutputFiles();
     void ClearForcedFormats();
-    void AddFrameHook(const std::string& Value);
+    void AddFrameHook(const std::string& Name, const std::string& Value);
     bool SetPrivateCodecOption(const std::string& Name, const std::string& Value, bool& Found);
     bool SetPrivateFormatOption(const std::string& Name, const std::string& Value, bool& Found);
 
@@ -297,6 +304,7 @@ class TCustomFFmpeg {
     // pending end notification): a waiting stop and the destructor wait for them.
     std::atomic<int> FActiveThreads{0};
     std::atomic<bool> FNotifyPending{false};
+    friend std::span<const TOptionDef> EngineOptionTable();
     friend class TConvertThread;
     friend class TTranscoder;
     friend class TDoTerminateThread;

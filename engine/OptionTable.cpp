@@ -5,12 +5,13 @@
 #include <ctime>
 #include <fstream>
 #include <sstream>
-#include <unordered_map>
-#include <unordered_set>
+#include <stdexcept>
+#include <type_traits>
 
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegLoader.h"
 #include "engine/FFmpeg.h"
+#include "engine/OptionDefs.h"
 #include "engine/OptionValues.h"
 #include "logging/FFmpegLogger.h"
 #include "util/Formatting.h"
@@ -22,118 +23,55 @@ namespace zembra {
 
 namespace {
 
-int PhaseOf(const std::string& Name) {
-    if (Name == "newvideo" || Name == "newaudio" || Name == "newsubtitle") return kPhaseExtraStreams;
-    if (Name == "apre" || Name == "vpre" || Name == "spre") return kPhasePresets;
-    return kPhaseOrdinary;
-}
-
-using TFlagMember = bool TJobSettings::*;
-using TIntMember = int32_t TJobSettings::*;
-using TFloatMember = float TJobSettings::*;
-using TTextMember = std::string TJobSettings::*;
-
-const std::unordered_map<std::string, TFlagMember> kFlags = {
-    {"dump", &TJobSettings::DoPktDump},
-    {"hex", &TJobSettings::DoHexDump},
-    {"re", &TJobSettings::RateEmu},
-    {"loop_input", &TJobSettings::LoopInput},
-    {"shortest", &TJobSettings::Shortest},
-    {"intra", &TJobSettings::IntraOnly},
-    {"vn", &TJobSettings::VideoDisable},
-    {"sameq", &TJobSettings::SameQuality},
-    {"deinterlace", &TJobSettings::DoDeinterlace},
-    {"psnr", &TJobSettings::DoPSNR},
-    {"qphist", &TJobSettings::QpHist},
-    {"force_fps", &TJobSettings::ForceFps},
-    {"an", &TJobSettings::AudioDisable},
-    {"sn", &TJobSettings::SubtitleDisable},
-    {"isync", &TJobSettings::InputSync},
-};
-
-const std::unordered_map<std::string, TFlagMember> kSetFlags = {
-    {"copyts", &TJobSettings::CopyTs},
-    {"xerror", &TJobSettings::ExitOnError},
-};
-
-const std::unordered_map<std::string, TIntMember> kIntegers = {
-    {"loop_output", &TJobSettings::LoopOutput},
-    {"v", &TJobSettings::Verbose},
-    {"vsync", &TJobSettings::VideoSyncMethod},
-    {"async", &TJobSettings::AudioSyncMethod},
-    {"vglobal", &TJobSettings::VideoGlobalHeader},
-    {"programid", &TJobSettings::ProgramId},
-    {"copyinkf", &TJobSettings::CopyInitialNonKeyFrames},
-    {"vdt", &TJobSettings::VideoDiscard},
-    {"me_threshold", &TJobSettings::MeThreshold},
-    {"top", &TJobSettings::TopFieldFirst},
-    {"dc", &TJobSettings::IntraDcPrecision},
-    {"vol", &TJobSettings::AudioVolume},
-    {"vc", &TJobSettings::VideoChannel},
-    {"copy_cover", &TJobSettings::CopyCover},
-    {"decode_ahead", &TJobSettings::DecodeAhead},
-};
-
-const std::unordered_map<std::string, TIntMember> kPositiveIntegers = {
-    {"ar", &TJobSettings::AudioSampleRate},
-    {"ac", &TJobSettings::AudioChannels},
-};
-
-const std::unordered_map<std::string, TIntMember> kPads = {
-    {"padtop", &TJobSettings::PadTop},
-    {"padbottom", &TJobSettings::PadBottom},
-    {"padleft", &TJobSettings::PadLeft},
-    {"padright", &TJobSettings::PadRight},
-};
-
-const std::unordered_map<std::string, TFloatMember> kFloats = {
-    {"adrift_threshold", &TJobSettings::AudioDriftThreshold},
-    {"dts_delta_threshold", &TJobSettings::DtsDeltaThreshold},
-    {"aq", &TJobSettings::AudioQScale},
-    {"muxdelay", &TJobSettings::MuxMaxDelay},
-    {"muxpreload", &TJobSettings::MuxPreload},
-};
-
-const std::unordered_map<std::string, TTextMember> kTexts = {
-    {"passlogfile", &TJobSettings::PassLogFileName}, {"alang", &TJobSettings::AudioLanguage},
-    {"slang", &TJobSettings::SubtitleLanguage},      {"tvstd", &TJobSettings::VideoStandard},
-    {"vstats_file", &TJobSettings::VStatsFileName},  {"rc_override", &TJobSettings::RcOverride},
-};
-
 constexpr int64_t kMaxDurationUs = 1000000000000000;  // 10^9 seconds
 // Time-stamp scales: a thousand-fold stretch is far past any real use and keeps scaled times
 // inside 64 bits.
 constexpr double kMaxTsScale = 1000.0;
-// Each pad stays small enough that a picture plus its pads cannot leave an int; the encoder
-// still refuses a padded size it cannot code.
-constexpr int32_t kMaxPad = 65536;
-
-const std::unordered_set<std::string> kLogOnly = {"L", "h", "version", "formats", "i", "y", "benchmark"};
-
-// The names ApplyOption tests one by one (keep in step with it); the maps above hold the rest.
-const std::unordered_set<std::string> kNamedOptions = {
-    "threads",    "vframes",  "aframes",     "dframes",       "pass",         "fs",
-    "qscale",     "t",        "ss",          "itsoffset",     "timestamp",    "vfilters",
-    "loglevel",   "f",        "map",         "map_meta_data", "itsscale",     "metadata",
-    "r",          "s",        "aspect",      "pix_fmt",       "sample_fmt",   "croptop",
-    "cropbottom", "cropleft", "cropright",   "padcolor",      "vcodec",       "acodec",
-    "scodec",     "vtag",     "atag",        "stag",          "intra_matrix", "inter_matrix",
-    "b",          "vb",       "ab",          "target",        "vstats",       "vhook",
-    "absf",       "vbsf",     "sbsf",        "apre",          "vpre",         "spre",
-    "newvideo",   "newaudio", "newsubtitle",
-};
 
 std::string ProgramDirectory() {
     const std::u16string Folder = DefaultLibraryFolder();  // <program dir>/LibAV
     return Utf16ToUtf8(ExtractFilePathW(Folder));
 }
 
+// A number of a map's text and the one separator of any kind after it.
+int32_t ReadIndex(const std::string& Value, size_t& P) {
+    const auto Index = static_cast<int32_t>(ReadLong(Value, P));
+    if (P < Value.size()) ++P;
+    return Index;
+}
+
+// A new entry at the end of a table whose size the run's arrays bound.
+template <typename T>
+T& AppendBounded(std::vector<T>& Table, int Max, const char* What) {
+    if (Table.size() >= static_cast<size_t>(Max))
+        throw FFmpegException(Format("Too many %s (at most %d)", What, Max));
+    return Table.emplace_back();
+}
+
+// Whether a typed row's value is kept: outside its range it is passed over or refused.
+bool InRange(const TOptionDef& Def, double Value) {
+    const TOptionRange& R = Def.Range;
+    const bool Below = Value < R.Min;
+    if (!Below && !(Value > R.Max)) return true;
+    if ((Below ? R.Below : R.Above) == TOutOfRange::Fail) throw FFmpegException(R.Message);
+    return false;
+}
+
+// Durations are added to one another and to the files' own times, and scaled to stream time
+// bases; beyond about thirty years that arithmetic would leave 64 bits.
+int64_t ParseTime(const std::string& Name, const std::string& Value, bool IsDate) {
+    int64_t Us = 0;
+    if (lavu.av_parse_time(&Us, Value.c_str(), IsDate ? 0 : 1) < 0 ||
+        (!IsDate && (Us > kMaxDurationUs || Us < -kMaxDurationUs)))
+        throw FFmpegException(Format("Invalid %s specification for %s: %s", IsDate ? "date" : "duration",
+                                     Name.c_str(), Value.c_str()));
+    return Us;
+}
+
 }  // namespace
 
 bool TCustomFFmpeg::IsTableOption(const std::string& Name) {
-    return kLogOnly.count(Name) || kNamedOptions.count(Name) || kFlags.count(Name) || kSetFlags.count(Name) ||
-           kIntegers.count(Name) || kPositiveIntegers.count(Name) || kPads.count(Name) ||
-           kFloats.count(Name) || kTexts.count(Name);
+    return FindOptionDef(Name) != nullptr;
 }
 
 void TCustomFFmpeg::ApplyOptionLines(const std::string& Text, int Phase) {
@@ -141,138 +79,88 @@ void TCustomFFmpeg::ApplyOptionLines(const std::string& Text, int Phase) {
     while (!Rest.empty()) {
         std::string Value = SplitFirst(Rest, "\n", true);
         const std::string Name = SplitFirst(Value, "=", true);
-        if (Name.empty() || PhaseOf(Name) != Phase) continue;
+        if (Name.empty()) continue;
+        const TOptionDef* Def = FindOptionDef(Name);
+        if ((Def ? Def->Phase : kPhaseOrdinary) != Phase) continue;
         ApplyOption(Name, Value);
     }
 }
 
+template <typename T>
+void TCustomFFmpeg::StoreOption(const TOptionDef& Def, T Value) {
+    if (const auto* Field = std::get_if<T TJobSettings::*>(&Def.Target))
+        FSettings.** Field = std::move(Value);
+    else if (const auto* Setter = std::get_if<TTimeSetter>(&Def.Target);
+             Setter && std::is_same_v<T, int64_t>) {
+        if constexpr (std::is_same_v<T, int64_t>) (this->**Setter)(Value);
+    } else
+        throw std::logic_error(std::string("option row without a place for its value: ") + Def.Name);
+    if (Def.Given) FSettings.*Def.Given = true;
+}
+
 void TCustomFFmpeg::ApplyOption(const std::string& Name, const std::string& Value) {
-    TJobSettings& S = FSettings;
-    if (kLogOnly.count(Name)) {
-        Log(llInfo, "Do nothing: option - " + Name);
+    const TOptionDef* Def = FindOptionDef(Name);
+    if (!Def) {
+        SetGenericOption(Name, Value);
         return;
     }
-    if (Name == "threads") throw FFmpegException("TODO: option - " + Name);
-    if (auto It = kFlags.find(Name); It != kFlags.end()) {
-        S.*(It->second) = FlagValue(Value);
-        return;
-    }
-    if (auto It = kSetFlags.find(Name); It != kSetFlags.end()) {
-        S.*(It->second) = true;
-        return;
-    }
-    if (Name == "vframes" || Name == "aframes" || Name == "dframes") {
-        S.MaxFrames[Name == "vframes" ? 0 : Name == "aframes" ? 1 : 2] = StrToInt(Value);
-        return;
-    }
-    if (auto It = kIntegers.find(Name); It != kIntegers.end()) {
-        S.*(It->second) = StrToInt(Value);
-        return;
-    }
-    if (auto It = kPositiveIntegers.find(Name); It != kPositiveIntegers.end()) {
-        const int32_t V = StrToInt(Value);
-        if (V > 0) {
-            S.*(It->second) = V;
-            (Name == "ar" ? S.AudioSampleRateGiven : S.AudioChannelsGiven) = true;
+    switch (Def->Kind) {
+        case TOptionKind::LogOnly:
+            Log(llInfo, "Do nothing: option - " + Name);
+            return;
+        case TOptionKind::Fails:
+            throw FFmpegException("TODO: option - " + Name);
+        case TOptionKind::Flag:
+            return StoreOption(*Def, FlagValue(Value));
+        case TOptionKind::SetFlag:
+            return StoreOption(*Def, true);
+        case TOptionKind::Integer:
+            if (const int32_t V = StrToInt(Value); InRange(*Def, V)) StoreOption(*Def, V);
+            return;
+        case TOptionKind::Integer64:
+            if (const int64_t V = StrToInt64(Value); InRange(*Def, static_cast<double>(V)))
+                StoreOption(*Def, V);
+            return;
+        case TOptionKind::Float:
+            if (const double V = StrToFloat(Value); InRange(*Def, V))
+                StoreOption(*Def, SaturatingCast<float>(V));
+            return;
+        case TOptionKind::Duration:
+            if (const int64_t Us = ParseTime(Name, Value, false); InRange(*Def, static_cast<double>(Us)))
+                StoreOption(*Def, Us);
+            return;
+        case TOptionKind::Date: {
+            const double Seconds = static_cast<double>(ParseTime(Name, Value, true)) / 1000000.0;
+            return StoreOption(*Def, static_cast<int64_t>(std::llround(Seconds)));
         }
-        return;
-    }
-    if (auto It = kPads.find(Name); It != kPads.end()) {
-        const int32_t V = StrToInt(Value);
-        if (V > kMaxPad) throw FFmpegException(Format("Incorrect %s pad size", Name.c_str() + 3));
-        if (V >= 0) S.*(It->second) = V;
-        return;
-    }
-    if (Name == "pass") {
-        const int32_t V = StrToInt(Value);
-        if (V != 1 && V != 2) throw FFmpegException("pass number can be only 1 or 2");
-        S.DoPass = V;
-        return;
-    }
-    if (Name == "fs") {
-        S.LimitFileSize = StrToInt64(Value);
-        return;
-    }
-    if (auto It = kFloats.find(Name); It != kFloats.end()) {
-        S.*(It->second) = SaturatingCast<float>(StrToFloat(Value));
-        return;
-    }
-    if (Name == "qscale") {
-        const double V = StrToFloat(Value);
-        if (V <= 0.0 || V > 255.0) throw FFmpegException("qscale must be > 0.0 and <= 255");
-        S.VideoQScale = static_cast<float>(V);
-        return;
-    }
-    if (Name == "t" || Name == "ss" || Name == "itsoffset" || Name == "timestamp") {
-        SetTimeOption(Name, Value);
-        return;
-    }
-    if (auto It = kTexts.find(Name); It != kTexts.end()) {
-        S.*(It->second) = Value;
-        return;
-    }
-    if (Name == "vfilters") {
-        if (!Value.empty()) S.VideoFilters = Value;
-        return;
-    }
-    if (Name == "loglevel") {
-        GetLogger().SetLogLevelByName(Value);
-        return;
-    }
-    if (Name == "f") return SetFormat(Value);
-    if (Name == "map") return AddStreamMap(Value);
-    if (Name == "map_meta_data") return AddMetaDataMap(Value);
-    if (Name == "itsscale") return SetITSScale(Value);
-    if (Name == "metadata") return SetMetadataOption(Value);
-    if (Name == "r") {
-        if (Value.empty()) return;
-        AVRational Rate{0, 0};
-        if (lavu.av_parse_video_rate(&Rate, Value.c_str()) < 0) throw FFmpegException("Incorrect frame rate");
-        S.FrameRate = Rate;
-        return;
-    }
-    if (Name == "s") return SetFrameSize(Value);
-    if (Name == "aspect") return SetAspect(Value);
-    if (Name == "pix_fmt") return SetPixelFormat(Value);
-    if (Name == "sample_fmt") return SetSampleFormat(Value);
-    if (Name == "croptop" || Name == "cropbottom" || Name == "cropleft" || Name == "cropright")
-        return SetCrop(Name, Value);
-    if (Name == "padcolor") return SetPadColor(StrToInt(Value));
-    if (Name == "vcodec" || Name == "acodec" || Name == "scodec") return SetCodecName(Name, Value);
-    if (Name == "vtag" || Name == "atag" || Name == "stag") return SetCodecTag(Name, Value);
-    if (Name == "intra_matrix" || Name == "inter_matrix") return SetMatrix(Name, Value);
-    if (Name == "b" || Name == "vb" || Name == "ab") return SetBitrate(Name, Value);
-    if (Name == "target") return SetTargetOption(Value);
-    if (Name == "vstats") return SetVStats();
-    if (Name == "vhook") return AddFrameHook(Value);
-    if (Name == "absf" || Name == "vbsf" || Name == "sbsf") return SetBitstreamFilter(Name, Value);
-    if (Name == "apre" || Name == "vpre" || Name == "spre") return LoadPreset(Name, Value);
-    if (Name == "newvideo" || Name == "newaudio" || Name == "newsubtitle") return AddExtraStream(Name);
-    SetGenericOption(Name, Value);
-}
-
-void TCustomFFmpeg::SetTimeOption(const std::string& Name, const std::string& Value) {
-    const bool IsDate = Name == "timestamp";
-    int64_t Us = 0;
-    // Durations are added to one another and to the files' own times, and scaled to stream
-    // time bases; beyond about thirty years that arithmetic would leave 64 bits.
-    if (lavu.av_parse_time(&Us, Value.c_str(), IsDate ? 0 : 1) < 0 ||
-        (!IsDate && (Us > kMaxDurationUs || Us < -kMaxDurationUs)))
-        throw FFmpegException(Format("Invalid %s specification for %s: %s", IsDate ? "date" : "duration",
-                                     Name.c_str(), Value.c_str()));
-    if (Name == "t") {
-        if (Us > 0) SetRecordingTime(Us);
-    } else if (Name == "ss") {
-        FSettings.StartTime = Us;
-    } else if (Name == "itsoffset") {
-        FSettings.InputTsOffset = Us;
-    } else {
-        FSettings.RecordingTimestamp =
-            static_cast<int64_t>(std::llround(static_cast<double>(Us) / 1000000.0));
+        case TOptionKind::Text:
+            if (InRange(*Def, static_cast<double>(Value.size()))) StoreOption(*Def, Value);
+            return;
+        case TOptionKind::Custom:
+            return (this->*std::get<TOptionSetter>(Def->Target))(Name, Value);
     }
 }
 
-void TCustomFFmpeg::SetFormat(const std::string& Value) {
+void TCustomFFmpeg::SetFrameLimit(const std::string& Name, const std::string& Value) {
+    FSettings.MaxFrames[Name == "vframes" ? 0 : Name == "aframes" ? 1 : 2] = StrToInt(Value);
+}
+
+void TCustomFFmpeg::SetLogLevelOption(const std::string&, const std::string& Value) {
+    GetLogger().SetLogLevelByName(Value);
+}
+
+void TCustomFFmpeg::SetFrameRate(const std::string&, const std::string& Value) {
+    if (Value.empty()) return;
+    AVRational Rate{0, 0};
+    if (lavu.av_parse_video_rate(&Rate, Value.c_str()) < 0) throw FFmpegException("Incorrect frame rate");
+    FSettings.FrameRate = Rate;
+}
+
+void TCustomFFmpeg::SetPadColorOption(const std::string&, const std::string& Value) {
+    SetPadColor(StrToInt(Value));
+}
+
+void TCustomFFmpeg::SetFormat(const std::string&, const std::string& Value) {
     if (Value.empty()) return;
     std::string Name = Value;
     if (Name == "pgmyuv") {
@@ -300,38 +188,29 @@ void TCustomFFmpeg::SetOutputFormat(const std::string& Name) {
     FSettings.OutputFormatName = Name;
 }
 
-void TCustomFFmpeg::AddStreamMap(const std::string& Value) {
-    if (FStreamMaps.size() >= static_cast<size_t>(kMaxStreamMaps))
-        throw FFmpegException(Format("Too many stream maps (at most %d)", kMaxStreamMaps));
-    TStreamMapEntry M;
+void TCustomFFmpeg::AddStreamMap(const std::string&, const std::string& Value) {
+    TStreamMapEntry& M = AppendBounded(FStreamMaps, kMaxStreamMaps, "stream maps");
     size_t P = 0;
-    M.FileIndex = static_cast<int32_t>(ReadLong(Value, P));
-    if (P < Value.size()) ++P;
+    M.FileIndex = ReadIndex(Value, P);
     M.StreamIndex = static_cast<int32_t>(ReadLong(Value, P));
     if (P < Value.size()) {
         ++P;
-        M.SyncFileIndex = static_cast<int32_t>(ReadLong(Value, P));
-        if (P < Value.size()) ++P;
+        M.SyncFileIndex = ReadIndex(Value, P);
         M.SyncStreamIndex = static_cast<int32_t>(ReadLong(Value, P));
     } else {
         M.SyncFileIndex = M.FileIndex;
         M.SyncStreamIndex = M.StreamIndex;
     }
-    FStreamMaps.push_back(M);
 }
 
-void TCustomFFmpeg::AddMetaDataMap(const std::string& Value) {
-    if (FMetaDataMaps.size() >= static_cast<size_t>(kMaxFiles))
-        throw FFmpegException(Format("Too many metadata maps (at most %d)", kMaxFiles));
-    TMetaDataMap M;
+void TCustomFFmpeg::AddMetaDataMap(const std::string&, const std::string& Value) {
+    TMetaDataMap& M = AppendBounded(FMetaDataMaps, kMaxFiles, "metadata maps");
     size_t P = 0;
-    M.OutFile = static_cast<int32_t>(ReadLong(Value, P));
-    if (P < Value.size()) ++P;
-    M.InFile = static_cast<int32_t>(ReadLong(Value, P));
-    FMetaDataMaps.push_back(M);
+    M.OutFile = ReadIndex(Value, P);
+    M.InFile = ReadIndex(Value, P);
 }
 
-void TCustomFFmpeg::SetITSScale(const std::string& Value) {
+void TCustomFFmpeg::SetITSScale(const std::string&, const std::string& Value) {
     size_t P = 0;
     const long Stream = ReadLong(Value, P);
     if (P < Value.size()) ++P;
@@ -347,7 +226,7 @@ void TCustomFFmpeg::SetITSScale(const std::string& Value) {
     FInputTsScale[FInputFileCount][Stream] = Scale;
 }
 
-void TCustomFFmpeg::SetMetadataOption(const std::string& Value) {
+void TCustomFFmpeg::SetMetadataOption(const std::string&, const std::string& Value) {
     if (Value.find('=') == std::string::npos) throw FFmpegException("Missing =");
     std::string Rest = Value;
     const std::string Key = SplitFirst(Rest, "=", true);
@@ -358,7 +237,7 @@ void TCustomFFmpeg::AddMetadata(const std::string& Name, const std::string& Valu
     FSettings.Metadata.emplace_back(Name, Value);
 }
 
-void TCustomFFmpeg::SetFrameSize(const std::string& Value) {
+void TCustomFFmpeg::SetFrameSize(const std::string&, const std::string& Value) {
     if (Value.empty()) return;
     int W = 0, H = 0;
     if (lavu.av_parse_video_size(&W, &H, Value.c_str()) < 0 ||
@@ -370,7 +249,7 @@ void TCustomFFmpeg::SetFrameSize(const std::string& Value) {
     FSettings.FrameSizeGiven = true;
 }
 
-void TCustomFFmpeg::SetAspect(const std::string& Value) {
+void TCustomFFmpeg::SetAspect(const std::string&, const std::string& Value) {
     double Ratio = 0.0;
     const size_t Colon = Value.find(':');
     if (Colon != std::string::npos) {
@@ -388,7 +267,7 @@ void TCustomFFmpeg::SetAspect(const std::string& Value) {
     FSettings.FrameAspectRatio = SaturatingCast<float>(Ratio);
 }
 
-void TCustomFFmpeg::SetPixelFormat(const std::string& Value) {
+void TCustomFFmpeg::SetPixelFormat(const std::string&, const std::string& Value) {
     if (Value == "list") {
         char Buf[128];
         for (int Fmt = -1; Fmt < AV_PIX_FMT_NB; ++Fmt) {
@@ -404,7 +283,7 @@ void TCustomFFmpeg::SetPixelFormat(const std::string& Value) {
     FSettings.FramePixFmt = Fmt;
 }
 
-void TCustomFFmpeg::SetSampleFormat(const std::string& Value) {
+void TCustomFFmpeg::SetSampleFormat(const std::string&, const std::string& Value) {
     if (Value == "list") {
         char Buf[128];
         for (int Fmt = -1; Fmt < AV_SAMPLE_FMT_NB; ++Fmt) {
@@ -421,21 +300,17 @@ void TCustomFFmpeg::SetCrop(const std::string& Name, const std::string& Value) {
     const int32_t V = StrToInt(Value);
     if (V < 0) return;
     TJobSettings& S = FSettings;
-    if (Name == "croptop" || Name == "cropbottom") {
-        if (V >= S.FrameHeight)
-            throw FFmpegException(
-                "Vertical crop dimensions are outside the range of the original image.\n"
-                "Remember to crop first and scale second.");
-        (Name == "croptop" ? S.CropTop : S.CropBottom) = V;
-        S.FrameHeight -= V;
-    } else {
-        if (V >= S.FrameWidth)
-            throw FFmpegException(
-                "Horizontal crop dimensions are outside the range of the original image.\n"
-                "Remember to crop first and scale second.");
-        (Name == "cropleft" ? S.CropLeft : S.CropRight) = V;
-        S.FrameWidth -= V;
-    }
+    const bool Vertical = Name == "croptop" || Name == "cropbottom";
+    int32_t& Size = Vertical ? S.FrameHeight : S.FrameWidth;
+    if (V >= Size)
+        throw FFmpegException(std::string(Vertical ? "Vertical" : "Horizontal") +
+                              " crop dimensions are outside the range of the original image.\n"
+                              "Remember to crop first and scale second.");
+    (Name == "croptop"      ? S.CropTop
+     : Name == "cropbottom" ? S.CropBottom
+     : Name == "cropleft"   ? S.CropLeft
+                            : S.CropRight) = V;
+    Size -= V;
 }
 
 void TCustomFFmpeg::SetPadColor(int32_t RGB) {
@@ -514,7 +389,7 @@ void TCustomFFmpeg::SetBitstreamFilter(const std::string& Name, const std::strin
     Chain.push_back(Spec);
 }
 
-void TCustomFFmpeg::SetVStats() {
+void TCustomFFmpeg::SetVStats(const std::string&, const std::string&) {
     const std::time_t Now = std::time(nullptr);
     std::tm Local{};
     localtime_r(&Now, &Local);
@@ -527,7 +402,7 @@ void TCustomFFmpeg::SetCodecOptionInt(const std::string& Name, int32_t Value) {
     SetGenericOption(Name, std::to_string(Value));
 }
 
-void TCustomFFmpeg::AddExtraStream(const std::string& Name) {
+void TCustomFFmpeg::AddExtraStream(const std::string& Name, const std::string&) {
     if (FOutputFileCount < 1) throw FFmpegException("At least one output file must be specified");
     // A joined output is one file, in the first slot, whatever the table's count says.
     const int File = FJoined ? 0 : FOutputFileCount - 1;
@@ -540,7 +415,7 @@ void TCustomFFmpeg::AddExtraStream(const std::string& Name) {
         AddSubtitleStream(Container, File);
 }
 
-void TCustomFFmpeg::AddFrameHook(const std::string& Value) {
+void TCustomFFmpeg::AddFrameHook(const std::string&, const std::string& Value) {
     const std::vector<std::string> Arguments = SplitHookOptionText(Value);
     if (zembra::AddFrameHook(FFrameHooks, Arguments) != kFrameHookOk)
         throw FFmpegException("Failed to add video hook function: " + Value);

@@ -343,7 +343,7 @@ int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join)
     return FOutputFileCount;
 }
 
-void TCustomFFmpeg::SetTargetOption(const std::string& Value) {
+void TCustomFFmpeg::SetTargetOption(const std::string&, const std::string& Value) {
     std::string Type = Trim(Value);
     std::string Norm;
     for (const char* Prefix : {"pal-", "ntsc-", "film-"}) {

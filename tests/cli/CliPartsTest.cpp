@@ -11,9 +11,12 @@
 #include "cli/BatchSummary.h"
 #include "cli/CliOptions.h"
 #include "cli/CutRequest.h"
+#include "cli/EngineOptionList.h"
 #include "cli/OptionNameCheck.h"
 #include "cli/TaskRecords.h"
 #include "cli/TimeText.h"
+#include "engine/OptionDefs.h"
+#include "util/StringUtils.h"
 
 namespace zembra::cli {
 namespace {
@@ -155,6 +158,22 @@ TEST(CliParts, OptionNamesTheEngineTakes) {
     for (const auto& N : Names) EXPECT_EQ(IsKnownOptionName(N.Name), N.Known) << N.Name;
     EXPECT_EQ(FirstUnknownOption({"ar=8000", "movflags=faststart", "bogus=1", "other=2"}), "bogus");
     EXPECT_EQ(FirstUnknownOption({"ar=8000"}), "");
+}
+
+// --list-engine-options: a line per row of the table, in its order, with the name first (the
+// completion reads it there) and the row's kind; asking for it needs no file.
+TEST(CliParts, TheEngineOptionListHoldsEveryRow) {
+    std::string List = EngineOptionList();
+    for (const TOptionDef& Def : EngineOptionTable()) {
+        const std::string Line = SplitFirst(List, "\n", true);
+        EXPECT_EQ(Line.substr(0, Line.find(' ')), Def.Name);
+        EXPECT_NE(Line.find(std::string(" ") + OptionKindName(Def.Kind) + " "), std::string::npos) << Line;
+    }
+    EXPECT_EQ(List, "");
+    TCliOptions O;
+    std::string Error;
+    EXPECT_TRUE(ParseCommandLine({"--list-engine-options"}, O, Error)) << Error;
+    EXPECT_TRUE(O.ListEngineOptions);
 }
 
 TEST(CliParts, TheReportListsFailuresAboveTheCounts) {

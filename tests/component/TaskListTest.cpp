@@ -151,6 +151,19 @@ TEST_F(TaskList, RecordFieldsWinOverOptionLines) {
     EXPECT_EQ(C.Task(0)->TotalDuration(), 200);
 }
 
+// "copyts" takes any value as set: a record whose box is unchecked must write no line at all.
+TEST_F(TaskList, CopyTimestampKeepsInputTimesOnlyWhenChecked) {
+    TTestComponent C;
+    AddTask(C, false);
+    AddTask(C, false);
+    TOutputOptions Unchecked, Checked;
+    Checked.CopyTimestamp = true;
+    ASSERT_TRUE(C.SetTaskOutput(0, W(Path("a.mp3")), &Unchecked)) << C.LastError();
+    ASSERT_TRUE(C.SetTaskOutput(1, W(Path("b.mp3")), &Checked)) << C.LastError();
+    EXPECT_FALSE(C.Task(0)->Settings().CopyTs);
+    EXPECT_TRUE(C.Task(1)->Settings().CopyTs);
+}
+
 TEST_F(TaskList, StreamInfoBecomesMetadataAndATimeStamp) {
     TTestComponent C;
     AddTask(C, false);

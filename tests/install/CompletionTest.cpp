@@ -63,6 +63,8 @@ TEST(Completion, OffersOptionsValuesAndFilesWhereEachBelongs) {
         {{"-j", "@/s"}, {}},
         {{"--", "--"}, {}},
         {{"--qui"}, {"--quiet"}},
+        {{"--output-option", "vfil"}, {"vfilters="}},
+        {{"--input-option", "=", "itsof"}, {"itsoffset="}},
     };
     for (const TCase& C : kCases) {
         std::vector<std::string> Words = {ZEMBRA_CLI};

@@ -1,0 +1,68 @@
+#pragma once
+
+// The window of a batch's tasks in the component: files go in a few at a time while a run goes,
+// and a run's ended tasks leave the list after it, so that memory does not grow with the size of
+// the batch. A run takes at most Cap tasks (then the next run takes over), which keeps the list
+// short without a task ever leaving it while the run's events may still name it by its index.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zembra::cli {
+
+struct TTaskEntry {
+    std::string Input;  // as given on the command line or found in a folder
+    std::string Name;   // shown beside its progress
+    std::u16string Output;
+    std::string Copied;  // why the sound is copied unchanged; empty when it is encoded
+};
+
+class TBatchFeeder {
+  public:
+    // Threads: tasks at once, 0 for a sequential run (which returns only when it is over, so
+    // nothing is added while it goes).
+    TBatchFeeder(size_t ItemCount, int32_t Threads);
+
+    size_t Ahead() const { return FAhead; }  // tasks kept waiting beyond the ended ones
+    size_t Cap() const { return FCap; }      // tasks of one run at the most
+
+    // Sets up tasks for the next items until the list holds Limit (at most Cap) or the items
+    // run out; AddItem(item index) lists the item's entry or gives up on the item. Interrupted
+    // stops it before the next item.
+    void AddTasks(size_t Limit, const std::function<void(size_t)>& AddItem,
+                  const std::function<bool()>& Interrupted);
+    // Called by AddItem: the entry is listed before its task exists, since a task added during
+    // a run may end before the component returns; Unlist takes it back when the task failed.
+    void List(TTaskEntry Entry);
+    void Unlist();
+
+    // The event handlers' view, from any thread: the listed entry of a task index, or nullptr.
+    const TTaskEntry* Entry(int32_t Index) const;
+    void TaskEnded() { ++FEnded; }
+    size_t EndedCount() const { return FEnded.load(); }
+
+    void BeginRun() { FEnded = 0; }
+    // Whether another task may join the run now.
+    bool Room(bool Stopping) const;
+    // The run is over and its first Ran tasks left the component; the others wait for the next.
+    void EndRun(size_t Ran);
+
+    size_t Count() const { return FTasks.size(); }
+    size_t NextItem() const { return FNextItem; }
+
+  private:
+    const size_t FItemCount;
+    const int32_t FThreads;
+    const size_t FAhead;
+    const size_t FCap;
+    size_t FNextItem = 0;
+    std::vector<TTaskEntry> FTasks;  // never reallocated: the event handlers read it meanwhile
+    std::atomic<size_t> FListed{0};  // entries the handlers may read
+    std::atomic<size_t> FEnded{0};   // tasks of the current run that reported their end
+};
+
+}  // namespace zembra::cli
