@@ -96,8 +96,9 @@ TEST_F(CutCost, ACutReadsLittleMoreThanItsPiece) {
                     EXPECT_TRUE(Sound < 0 || Facts.Streams[static_cast<size_t>(Sound)].PacketCount == 0);
                 }
                 for (const testmedia::TStreamFacts& St : Facts.Streams) {
-                    if (St.Type == AVMEDIA_TYPE_VIDEO && St.PacketCount > 1)
+                    if (St.Type == AVMEDIA_TYPE_VIDEO && St.PacketCount > 1) {
                         EXPECT_LE(St.EndTime - St.FirstTime, C.Length + 1.0);
+                    }
                 }
                 EXPECT_GT(Job.InputBytesRead(), 0);
                 EXPECT_LT(static_cast<double>(Job.InputBytesRead()), C.Share * Size)
