@@ -219,9 +219,12 @@ std::u16string OutputBaseName(const std::u16string& OutPath, const std::u16strin
     return Folder + Name;
 }
 
-std::u16string NumberedOutputName(const std::u16string& Base, const std::string& Suffix, bool Overwrite,
-                                  const TBuildContext& Context) {
-    const std::u16string Ext = Utf8ToUtf16(Suffix);
+namespace {
+
+// The first of NameAt(0), NameAt(1)... that no other output of the batch holds and that is free
+// (or, overwriting, a file), claimed when the context claims names.
+std::u16string FirstFreeName(const std::function<std::u16string(int)>& NameAt, bool Overwrite,
+                             const TBuildContext& Context) {
     auto Taken = [&](const std::u16string& Name) {
         if (Context.Reserved && Context.Reserved(Name)) return true;
         if (!Context.Claim) return (!Overwrite && Exists(Context, Name)) || DirectoryExistsW(Name);
@@ -230,9 +233,32 @@ std::u16string NumberedOutputName(const std::u16string& Base, const std::string&
         if (Error == EEXIST) return !Overwrite || DirectoryExistsW(Name) || !FileExistsW(Name);
         return false;
     };
-    std::u16string Name = Base + u"_(new)" + Ext;
-    for (int N = 1; Taken(Name); ++N) Name = Base + u"_(new_" + Utf8ToUtf16(std::to_string(N)) + u")" + Ext;
+    std::u16string Name = NameAt(0);
+    for (int N = 1; Taken(Name); ++N) Name = NameAt(N);
     return Name;
+}
+
+}  // namespace
+
+std::u16string NumberedOutputName(const std::u16string& Base, const std::string& Suffix, bool Overwrite,
+                                  const TBuildContext& Context) {
+    const std::u16string Ext = Utf8ToUtf16(Suffix);
+    return FirstFreeName(
+        [&](int N) {
+            return N == 0 ? Base + u"_(new)" + Ext
+                          : Base + u"_(new_" + Utf8ToUtf16(std::to_string(N)) + u")" + Ext;
+        },
+        Overwrite, Context);
+}
+
+std::u16string ChosenOutputName(const std::u16string& Base, const std::string& Suffix, bool Overwrite,
+                                const TBuildContext& Context) {
+    const std::u16string Ext = Utf8ToUtf16(Suffix);
+    return FirstFreeName(
+        [&](int N) {
+            return N == 0 ? Base + Ext : Base + u" (" + Utf8ToUtf16(std::to_string(N)) + u")" + Ext;
+        },
+        Overwrite, Context);
 }
 
 int ClaimOutputFile(const std::u16string& Name) {
@@ -326,7 +352,9 @@ TOutputOptions BuildOutputOptions(TOptionChoices& C, const TSourceInfo& Source,
     }
 
     O.FileExt = Suffix;
-    O.FileName = NumberedOutputName(OutputBaseName(C.OutPath, Source.FileName), Suffix, C.Overwrite, Context);
+    O.FileName = C.OutputName.empty() ? NumberedOutputName(OutputBaseName(C.OutPath, Source.FileName), Suffix,
+                                                           C.Overwrite, Context)
+                                      : ChosenOutputName(C.OutputName, Suffix, C.Overwrite, Context);
     O.DisableSubtitle = true;
     if (C.CopySound && SoundCopyFor(C, Source).Copy) ApplySoundCopy(O);
     return O;

@@ -85,6 +85,12 @@ struct TOptionChoices {
     std::string DemoHookTextEdit = kDefaultHookText;
     THookBehaviour HookBehaviour = hbStandard;
     std::string PTSPeriods = "0-5000,10000-15000";
+
+    // --- no control: the command line's ---
+    // The output's whole name without its suffix (made from tags, say), folder included: taken
+    // as it is, without "_(new)", and numbered "NAME (1)" when taken. Empty: the source's name
+    // in OutPath.
+    std::u16string OutputName;
 };
 
 // What the probe tells of the source file.
@@ -157,6 +163,9 @@ TSoundCopyDecision SoundCopyFor(const TOptionChoices& Choices, const TSourceInfo
 // base + "_(new)" + suffix, or the first free base + "_(new_" n ")" + suffix.
 std::u16string NumberedOutputName(const std::u16string& Base, const std::string& Suffix, bool Overwrite,
                                   const TBuildContext& Context);
+// base + suffix, or the first free base + " (" n ")" + suffix: for a name the user chose.
+std::u16string ChosenOutputName(const std::u16string& Base, const std::string& Suffix, bool Overwrite,
+                                const TBuildContext& Context);
 // The source name without its extension, in the output folder (or its own one).
 std::u16string OutputBaseName(const std::u16string& OutPath, const std::u16string& SourceFileName);
 // Rounds toward zero to an even number (7 gives 6, -3 gives -2).

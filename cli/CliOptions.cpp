@@ -52,6 +52,13 @@ const char* UsageText() {
            "      --list-formats         the eleven audio formats with the encoder each uses\n"
            "  -o, --output-dir DIR       write the outputs into DIR, mirroring the folders given\n"
            "                             (default: beside each input)\n"
+           "      --name TEMPLATE        name the outputs from the source's tags instead, in the output\n"
+           "                             folder (default: beside each input), '/' making folders:\n"
+           "                             {name} {artist} {albumartist} {album} {title} {track} {disc}\n"
+           "                             {date} {genre}, {track:02} padded with zeros; a name taken\n"
+           "                             is numbered NAME (1)\n"
+           "      --name-charset SET     portable (default): characters FAT and NTFS refuse become '_';\n"
+           "                             posix: only '/' in a tag is replaced (by '-', as always)\n"
            "  -j, --threads N            tasks at once (default: the processors); 0 runs them one after\n"
            "                             another in the main thread\n"
            "      --rate HZ              audio sample rate\n"
@@ -63,7 +70,8 @@ const char* UsageText() {
            "      --no-tags              leave the source's tags out\n"
            "      --no-cover             leave the source's cover picture out\n"
            "      --tag KEY=VALUE        set a tag of the outputs (repeatable)\n"
-           "      --skip-existing        skip a file whose NAME_(new) output exists already, finished\n"
+           "      --skip-existing        skip a file whose NAME_(new) output (or --name's name) exists\n"
+           "                             already, finished\n"
            "      --overwrite            replace an existing NAME_(new) file, once the new one is\n"
            "                             finished, instead of numbering\n"
            "      --keep-partial         keep what a stopped task converted under its output's name\n"
@@ -163,6 +171,22 @@ bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& O,
             Ok = Value(O.OutputDir);
             if (Ok && O.OutputDir.empty()) {
                 Error = "empty output folder";
+                Ok = false;
+            }
+        } else if (Name == "--name") {
+            std::string Text;
+            Ok = Value(Text);
+            if (Ok) O.Name = ParseNameTemplate(Text, Error);
+            if (Ok && !O.Name) Ok = false;
+        } else if (Name == "--name-charset") {
+            std::string Text;
+            Ok = Value(Text);
+            if (Ok && Text == "portable") {
+                O.NameCharset = TNameCharset::Portable;
+            } else if (Ok && Text == "posix") {
+                O.NameCharset = TNameCharset::Posix;
+            } else if (Ok) {
+                Error = "invalid value for --name-charset: '" + Text + "' (portable or posix)";
                 Ok = false;
             }
         } else if (Name == "-j" || Name == "--threads") {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/CutRequest.h"
+#include "cli/NameTemplate.h"
 
 namespace zembra::cli {
 
@@ -18,6 +19,8 @@ struct TCliOptions {
     std::optional<int32_t> Volume;
     std::optional<int32_t> Bitrate;  // kbit/s
     std::optional<TCutRequest> Cut;
+    std::optional<TNameTemplate> Name;  // --name: outputs named from tags
+    TNameCharset NameCharset = TNameCharset::Portable;
     bool Overwrite = false;
     bool SkipExisting = false;
     bool KeepPartial = false;

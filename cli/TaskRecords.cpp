@@ -72,8 +72,9 @@ TSoundRequest SoundRequestOf(const TCliOptions& O, const std::optional<TCutReque
 
 TTaskRecords BuildTaskRecords(const TCliOptions& O, const TSourceInfo& Source,
                               const std::optional<TCutRequest>& Cut, const std::u16string& OutPath,
-                              const TBuildContext& Context) {
+                              const TBuildContext& Context, const std::u16string& OutputName) {
     TOptionChoices Choices = ChoicesFrom(O, Cut, OutPath);
+    Choices.OutputName = OutputName;
     TTaskRecords R;
     R.Out = BuildOutputOptions(Choices, Source, Context);
     ApplyNumbers(O, R.Out);

@@ -20,10 +20,11 @@ struct TTaskRecords {
 };
 
 // OutPath: the output folder ending with '/', empty for beside the input. Cut: the piece of
-// this file, already checked against its length.
+// this file, already checked against its length. OutputName: the output's whole name without
+// its suffix when --name made it, else empty.
 TTaskRecords BuildTaskRecords(const TCliOptions& O, const TSourceInfo& Source,
                               const std::optional<TCutRequest>& Cut, const std::u16string& OutPath,
-                              const TBuildContext& Context);
+                              const TBuildContext& Context, const std::u16string& OutputName = {});
 
 // The name the file's output has when no other file is in the way: NAME_(new).EXT.
 std::u16string PlainOutputName(const TCliOptions& O, const std::u16string& Input,

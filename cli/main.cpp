@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <unordered_set>
 #include <string>
 #include <thread>
@@ -22,6 +23,7 @@
 #include "cli/CliOptions.h"
 #include "cli/EngineOptionList.h"
 #include "cli/FolderWalk.h"
+#include "cli/NameTemplate.h"
 #include "cli/OptionNameCheck.h"
 #include "cli/ProgressDisplay.h"
 #include "cli/SoundFormats.h"
@@ -29,6 +31,7 @@
 #include "cli/VersionText.h"
 #include "component/RUvivoVOV.h"
 #include "logging/FFmpegLogger.h"
+#include "probe/SourceTags.h"
 #include "util/MainThread.h"
 #include "util/OpenFileLimit.h"
 #include "util/OutputClaims.h"
@@ -43,6 +46,8 @@ using namespace zembra::cli;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// What a name from tags leaves free of the 255 bytes for a collision's " (99999)".
+constexpr size_t kNumberRoom = 8;
 
 std::atomic<bool> gInterrupted{false};
 
@@ -102,17 +107,31 @@ int32_t TasksAtOnce(const TCliOptions& O, size_t TaskCount) {
     return static_cast<int32_t>(std::clamp<int64_t>(static_cast<int64_t>(TaskCount), 1, Processors));
 }
 
-// What the probe knows of the file, for the option builder.
-TSourceInfo Inspect(TAVProbe& Probe, const std::u16string& FileName) {
+// What the probe knows of the file, for the option builder, and its tags when asked for.
+TSourceInfo Inspect(TAVProbe& Probe, const std::u16string& FileName,
+                    std::map<std::string, std::string>* Tags = nullptr) {
     if (!Probe.LoadFile(FileName)) {
         TSourceInfo Unknown;
         Unknown.FileName = FileName;
         return Unknown;
     }
     TSourceInfo Source = SourceInfoOf(Probe);
+    if (Tags) *Tags = SourceTagsOf(Probe);
     Probe.Close();
     Source.FileName = FileName;
     return Source;
+}
+
+// The output's name from --name's template, without the suffix: in the output folder, or beside
+// the input without one.
+std::u16string TemplatedName(const TCliOptions& O, const std::u16string& Input,
+                             const std::u16string& OutputDir,
+                             const std::map<std::string, std::string>& Tags) {
+    std::string BaseName = Utf16ToUtf8(ExtractFileNameW(Input));
+    if (const size_t Dot = BaseName.rfind('.'); Dot != std::string::npos) BaseName.erase(Dot);
+    const std::string Relative =
+        RenderName(*O.Name, Tags, BaseName, O.NameCharset, FormatSuffix(O.Format).size() + kNumberRoom);
+    return (OutputDir.empty() ? ExtractFilePathW(Input) : OutputDir) + Utf8ToUtf16(Relative);
 }
 
 int PrintInfo(TRUvivoVOV& Component, const std::vector<std::string>& Files) {
@@ -222,8 +241,18 @@ int Run(const TCliOptions& O) {
         const std::string& File = Item.Path;
         const std::u16string Input = ExpandFileNameW(Utf8ToUtf16(File));
         std::u16string OutPath;
-        if (!OutputDir.empty()) {
+        // With --name the tags give the folders, in place of those mirrored from the input's.
+        std::u16string OutputName;
+        std::optional<TSourceInfo> Probed;
+        if (O.Name) {
+            std::map<std::string, std::string> Tags;
+            Probed = Inspect(Component.Probe(), Input, &Tags);
+            OutputName = TemplatedName(O, Input, OutputDir, Tags);
+            OutPath = ExtractFilePathW(OutputName);
+        } else if (!OutputDir.empty()) {
             OutPath = OutputDir + Utf8ToUtf16(Item.SubFolder);
+        }
+        if (!OutPath.empty()) {
             std::error_code Error;
             std::filesystem::create_directories(FileSystemName(OutPath), Error);
             if (Error) {
@@ -232,7 +261,9 @@ int Run(const TCliOptions& O) {
             }
         }
         if (O.SkipExisting) {
-            const std::u16string Existing = PlainOutputName(O, Input, OutPath);
+            const std::u16string Existing = OutputName.empty()
+                                                ? PlainOutputName(O, Input, OutPath)
+                                                : OutputName + Utf8ToUtf16(FormatSuffix(O.Format));
             // Only a finished output from before this run counts: not one this run made for
             // another input of the same name, nor the empty reservation a stopped or crashed
             // run left (the folder's leftovers of dead runs go first).
@@ -245,7 +276,7 @@ int Run(const TCliOptions& O) {
                 return;
             }
         }
-        const TSourceInfo Source = Inspect(Component.Probe(), Input);
+        const TSourceInfo Source = Probed ? *Probed : Inspect(Component.Probe(), Input);
         std::optional<TCutRequest> Cut = O.Cut;
         if (Cut) {
             const TResolvedCut Resolved = ResolveCut(*Cut, Source.Duration);
@@ -257,7 +288,7 @@ int Run(const TCliOptions& O) {
                 Display.Print(stderr, "zembra-cli: " + File + ": warning: " + Resolved.Message);
             Cut = Resolved.Cut;
         }
-        TTaskRecords Records = BuildTaskRecords(O, Source, Cut, OutPath, Context);
+        TTaskRecords Records = BuildTaskRecords(O, Source, Cut, OutPath, Context, OutputName);
         TInputOptions& In = Records.In;
         TOutputOptions& Out = Records.Out;
 
