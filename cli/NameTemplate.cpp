@@ -185,12 +185,14 @@ std::string RenderName(const TNameTemplate& Template, const std::map<std::string
         // A tag of dots alone would name this folder or the one above it.
         if (!Name.empty() && Name.find_first_not_of('.') == std::string::npos)
             std::replace(Name.begin(), Name.end(), '.', '_');
-        Name = Trimmed(CutAt(Name, Last ? kNameLimit - std::min(Reserve, kNameLimit - 1) : kNameLimit));
+        const size_t Limit = Last ? kNameLimit - std::min(Reserve, kNameLimit - 1) : kNameLimit;
+        Name = Trimmed(CutAt(Name, Limit));
         // A folder whose tags are missing is left out; a file keeps the source's name.
-        if (Name.empty() && Last) Name = Trimmed(CutAt(Base, kNameLimit - std::min(Reserve, kNameLimit - 1)));
-        if (Name.empty() && Last) Name = "_";
+        if (Name.empty() && Last) Name = Trimmed(CutAt(Base, Limit));
+        if (Name.empty() && Last) Name.push_back('_');
         if (Name.empty()) continue;
-        Path += (Path.empty() ? "" : "/") + Name;
+        if (!Path.empty()) Path += '/';
+        Path += Name;
     }
     return Path;
 }
