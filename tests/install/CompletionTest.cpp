@@ -65,6 +65,9 @@ TEST(Completion, OffersOptionsValuesAndFilesWhereEachBelongs) {
         {{"--qui"}, {"--quiet"}},
         {{"--output-option", "vfil"}, {"vfilters="}},
         {{"--input-option", "=", "itsof"}, {"itsoffset="}},
+        {{"--name", "{albumartist}/{al"}, {"{albumartist}/{album}", "{albumartist}/{albumartist}"}},
+        {{"--name", "{d"}, {"{date}", "{disc}"}},
+        {{"--name-charset", "p"}, {"portable", "posix"}},
     };
     for (const TCase& C : kCases) {
         std::vector<std::string> Words = {ZEMBRA_CLI};
