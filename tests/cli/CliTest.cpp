@@ -234,6 +234,11 @@ TEST_F(Cli, UsageErrorsExitWith2) {
     EXPECT_EQ(RunCli({"--bogus", In}).Status, 2);
     EXPECT_EQ(RunCli({"-j", "-1", In}).Status, 2);
     EXPECT_EQ(RunCli({"--cut", "5-2", In}).Status, 2);
+    const TResult Unnamed = RunCli({"--name", "{artist", In});
+    EXPECT_EQ(Unnamed.Status, 2);
+    EXPECT_NE(Unnamed.Err.find("zembra-cli: name template '{artist': '{' without its '}'"), std::string::npos)
+        << Unnamed.Err;
+    EXPECT_EQ(RunCli({"--name", "{title}", "--name-charset", "dos", In}).Status, 2);
     EXPECT_EQ(RunCli({"--input-option", "novalue", In}).Status, 2);
     EXPECT_EQ(RunCli({"-f", "nosuchformat", In}).Status, 2);
     EXPECT_EQ(RunCli({"--log-level", "loud", In}).Status, 2);

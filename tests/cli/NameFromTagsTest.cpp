@@ -88,16 +88,5 @@ TEST_F(CliNames, ATaggedAlbumBecomesItsTreeAndASecondRunSkipsIt) {
     EXPECT_EQ(Tree(), First);
 }
 
-TEST_F(CliNames, ATemplateThatCannotNameIsAUsageError) {
-    const std::string Clip = Wav("a.wav", 0.2);
-    for (const std::string Template : {"{artist", "{composer}", "", "../{title}", "{track:x}"}) {
-        const TResult R = RunCli({"--name", Template, Clip});
-        EXPECT_EQ(R.Status, 2) << Template;
-        EXPECT_NE(R.Err.find("zembra-cli: name template"), std::string::npos) << R.Err;
-    }
-    EXPECT_EQ(RunCli({"--name", "{title}", "--name-charset", "dos", Clip}).Status, 2);
-    EXPECT_FALSE(fs::exists(Path("a.mp3")));
-}
-
 }  // namespace
 }  // namespace zembra::testing
