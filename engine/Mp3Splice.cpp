@@ -80,10 +80,17 @@ std::optional<TMp3Frame> ParseHeader(std::span<const uint8_t> Data) {
     if (Data[0] != 0xFF || (Data[1] & 0xE0) != 0xE0) return std::nullopt;
     TMp3Frame F;
     switch ((Data[1] >> 3) & 3) {
-        case 0: F.Version = TMpegVersion::Mpeg25; break;
-        case 2: F.Version = TMpegVersion::Mpeg2; break;
-        case 3: F.Version = TMpegVersion::Mpeg1; break;
-        default: return std::nullopt;
+        case 0:
+            F.Version = TMpegVersion::Mpeg25;
+            break;
+        case 2:
+            F.Version = TMpegVersion::Mpeg2;
+            break;
+        case 3:
+            F.Version = TMpegVersion::Mpeg1;
+            break;
+        default:
+            return std::nullopt;
     }
     if (((Data[1] >> 1) & 3) != 1) return std::nullopt;  // Layer III only
     F.Crc = (Data[1] & 1) == 0;
@@ -91,8 +98,9 @@ std::optional<TMp3Frame> ParseHeader(std::span<const uint8_t> Data) {
     if (F.BitrateIndex < kFirstBitrateIndex || F.BitrateIndex > kLastBitrateIndex) return std::nullopt;
     const int RateIndex = (Data[2] >> 2) & 3;
     if (RateIndex == 3) return std::nullopt;
-    F.SampleRate = kSampleRatesMpeg1[RateIndex] /
-                   (F.Version == TMpegVersion::Mpeg1 ? 1 : F.Version == TMpegVersion::Mpeg2 ? 2 : 4);
+    F.SampleRate = kSampleRatesMpeg1[RateIndex] / (F.Version == TMpegVersion::Mpeg1   ? 1
+                                                   : F.Version == TMpegVersion::Mpeg2 ? 2
+                                                                                      : 4);
     F.Padding = (Data[2] >> 1) & 1;
     F.Channels = (Data[3] >> 6) == 3 ? 1 : 2;
     F.Size = FrameBytes(F.Version, F.BitrateIndex, F.SampleRate, F.Padding);
@@ -161,11 +169,6 @@ int Mp3FreeTail(std::span<const uint8_t> Frame) {
     return F ? F->SlotBytes() - F->OwnSlotBytes() : -1;
 }
 
-int Mp3Crc(std::span<const uint8_t> Frame) {
-    const std::optional<TMp3Frame> F = ParseMp3Frame(Frame);
-    return F ? CrcOf(Frame, *F) : -1;
-}
-
 std::optional<std::vector<uint8_t>> BorrowedBytes(const std::vector<std::span<const uint8_t>>& Dropped,
                                                   std::span<const uint8_t> FirstKept) {
     const int Wanted = Mp3MainDataBegin(FirstKept);
@@ -176,7 +179,8 @@ std::optional<std::vector<uint8_t>> BorrowedBytes(const std::vector<std::span<co
     for (auto It = Dropped.rbegin(); It != Dropped.rend() && Missing > 0; ++It) {
         const std::optional<TMp3Frame> F = ParseMp3Frame(*It);
         if (!F) return std::nullopt;
-        const std::span<const uint8_t> Slot = It->subspan(static_cast<size_t>(F->HeaderBytes + F->SideInfoBytes));
+        const std::span<const uint8_t> Slot =
+            It->subspan(static_cast<size_t>(F->HeaderBytes + F->SideInfoBytes));
         const size_t Take = std::min(Missing, Slot.size());
         std::memcpy(Bytes.data() + (Missing - Take), Slot.data() + (Slot.size() - Take), Take);
         Missing -= Take;
@@ -194,7 +198,8 @@ std::optional<std::vector<uint8_t>> CarryReservoir(std::span<const uint8_t> Prev
 
     if (static_cast<size_t>(P->SlotBytes()) - Own >= Borrowed.size()) {
         std::vector<uint8_t> Out(Previous.begin(), Previous.end());
-        if (!Borrowed.empty()) std::memcpy(Out.data() + Out.size() - Borrowed.size(), Borrowed.data(), Borrowed.size());
+        if (!Borrowed.empty())
+            std::memcpy(Out.data() + Out.size() - Borrowed.size(), Borrowed.data(), Borrowed.size());
         return Out;
     }
 

@@ -59,9 +59,4 @@ std::optional<std::vector<uint8_t>> BorrowedBytes(const std::vector<std::span<co
 std::optional<std::vector<uint8_t>> CarryReservoir(std::span<const uint8_t> Previous,
                                                    std::span<const uint8_t> Borrowed);
 
-// The MPEG audio CRC-16 (polynomial 0x8005, start 0xFFFF) of Frame's header bytes 2 and 3 and
-// its side information, as a frame with protection stores it after the header. -1 when Frame
-// is not a frame.
-int Mp3Crc(std::span<const uint8_t> Frame);
-
 }  // namespace zembra

@@ -103,15 +103,16 @@ TBytes Craft(const TCraft& C) {
     if (Mpeg1) W.Put(0, 4 * Channels);
     const int Blocks = (Mpeg1 ? 2 : 1) * Channels;
     for (int I = 0; I < Blocks; ++I) {
-        W.Put(static_cast<unsigned>(I < static_cast<int>(C.Part23.size()) ? C.Part23[static_cast<size_t>(I)] : 0),
+        W.Put(static_cast<unsigned>(I < static_cast<int>(C.Part23.size()) ? C.Part23[static_cast<size_t>(I)]
+                                                                          : 0),
               12);
-        W.Put(0, 9);             // big_values
-        W.Put(210, 8);           // global_gain: lines of 1 at full scale
-        W.Put(0, Mpeg1 ? 4 : 9); // scalefac_compress: no scale factor bits
-        W.Put(0, 1);             // long blocks
-        W.Put(0, 22);            // table_select, region counts
-        W.Put(0, Mpeg1 ? 2 : 1); // (preflag,) scalefac_scale
-        W.Put(1, 1);             // count1 table B
+        W.Put(0, 9);              // big_values
+        W.Put(210, 8);            // global_gain: lines of 1 at full scale
+        W.Put(0, Mpeg1 ? 4 : 9);  // scalefac_compress: no scale factor bits
+        W.Put(0, 1);              // long blocks
+        W.Put(0, 22);             // table_select, region counts
+        W.Put(0, Mpeg1 ? 2 : 1);  // (preflag,) scalefac_scale
+        W.Put(1, 1);              // count1 table B
     }
     TBytes Frame = W.Bytes;
     const size_t SideEnd = Frame.size();
@@ -124,7 +125,9 @@ TBytes Craft(const TCraft& C) {
     return Frame;
 }
 
-std::span<const uint8_t> Span(const TBytes& B) { return {B.data(), B.size()}; }
+std::span<const uint8_t> Span(const TBytes& B) {
+    return {B.data(), B.size()};
+}
 
 // ---- Encoding and decoding through the libraries ----
 
@@ -147,7 +150,8 @@ TSound MusicLike(size_t Samples) {
     for (size_t N = 0; N < Samples; ++N) {
         const double T = static_cast<double>(N) / kRate;
         const int Step = Steps[(N / NoteLength) % 8];
-        const double Freq = 220.0 * std::pow(2.0, Step / 12.0) * (1.0 + 0.02 * std::sin(2 * std::numbers::pi * 5 * T));
+        const double Freq =
+            220.0 * std::pow(2.0, Step / 12.0) * (1.0 + 0.02 * std::sin(2 * std::numbers::pi * 5 * T));
         Phase += 2 * std::numbers::pi * Freq / kRate;
         const double Tone = 0.3 * std::sin(Phase) + 0.1 * std::sin(3 * Phase);
         const size_t InBurst = N % BurstEvery;
@@ -196,12 +200,14 @@ std::string EncodeMp3(const TSound& Sound, size_t From, size_t To, TPackets& Pac
         Frame->nb_samples = kFrameSamples;
         Frame->format = AV_SAMPLE_FMT_FLTP;
         Frame->sample_rate = kRate;
-        if ((Ret = lavu.av_channel_layout_copy(&Frame->ch_layout, &Ctx->ch_layout)) < 0) return "layout copy failed";
+        if ((Ret = lavu.av_channel_layout_copy(&Frame->ch_layout, &Ctx->ch_layout)) < 0)
+            return "layout copy failed";
         if ((Ret = lavu.av_frame_get_buffer(Frame.get(), 0)) < 0) return "no frame buffer";
         std::memcpy(Frame->extended_data[0], Sound.Left.data() + Pos, kFrameSamples * sizeof(float));
         std::memcpy(Frame->extended_data[1], Sound.Right.data() + Pos, kFrameSamples * sizeof(float));
         Frame->pts = static_cast<int64_t>(Pos - From);
-        if ((Ret = lavc.avcodec_send_frame(Ctx.get(), Frame.get())) < 0) return "frame refused: " + std::to_string(Ret);
+        if ((Ret = lavc.avcodec_send_frame(Ctx.get(), Frame.get())) < 0)
+            return "frame refused: " + std::to_string(Ret);
         if (std::string E = Drain(); !E.empty()) return E;
     }
     if ((Ret = lavc.avcodec_send_frame(Ctx.get(), nullptr)) < 0) return "flush refused";
@@ -276,24 +282,75 @@ TEST(Mp3FrameTest, ReadsHeadersAndSideInformation) {
         int Size, HeaderBytes, SideInfoBytes, MainDataBytes, SampleRate, FreeTail;
     } Cases[] = {
         {"MPEG-1 stereo 128k 44.1k",
-         {.MainDataBegin = 300, .Part23 = {100, 200, 300, 401}}, 417, 4, 32, 126, 44100, 381},
+         {.MainDataBegin = 300, .Part23 = {100, 200, 300, 401}},
+         417,
+         4,
+         32,
+         126,
+         44100,
+         381},
         {"MPEG-1 mono 320k 48k, CRC, padded, whole reservoir",
-         {.BitrateIndex = 14, .RateIndex = 1, .Padding = true, .Mono = true, .Crc = true, .MainDataBegin = 511,
+         {.BitrateIndex = 14,
+          .RateIndex = 1,
+          .Padding = true,
+          .Mono = true,
+          .Crc = true,
+          .MainDataBegin = 511,
           .Part23 = {4000, 8}},
-         961, 6, 17, 501, 48000, 938},
+         961,
+         6,
+         17,
+         501,
+         48000,
+         938},
         {"MPEG-1 stereo 32k, main data past the reservoir into the slot",
-         {.BitrateIndex = 5, .RateIndex = 2, .MainDataBegin = 10, .Part23 = {800, 0, 0, 1}}, 288, 4, 32, 101, 32000,
+         {.BitrateIndex = 5, .RateIndex = 2, .MainDataBegin = 10, .Part23 = {800, 0, 0, 1}},
+         288,
+         4,
+         32,
+         101,
+         32000,
          161},
-        {"MPEG-2 stereo 64k 24k", {.Version = TMpegVersion::Mpeg2, .BitrateIndex = 8, .RateIndex = 1,
-                                   .MainDataBegin = 255, .Part23 = {1000, 1001}},
-         192, 4, 17, 251, 24000, 171},
+        {"MPEG-2 stereo 64k 24k",
+         {.Version = TMpegVersion::Mpeg2,
+          .BitrateIndex = 8,
+          .RateIndex = 1,
+          .MainDataBegin = 255,
+          .Part23 = {1000, 1001}},
+         192,
+         4,
+         17,
+         251,
+         24000,
+         171},
         {"MPEG-2 mono 160k 16k, CRC, padded",
-         {.Version = TMpegVersion::Mpeg2, .BitrateIndex = 14, .RateIndex = 2, .Padding = true, .Mono = true,
-          .Crc = true, .MainDataBegin = 3, .Part23 = {9}},
-         721, 6, 9, 2, 16000, 706},
-        {"MPEG-2.5 mono 8k 8k", {.Version = TMpegVersion::Mpeg25, .BitrateIndex = 1, .RateIndex = 2,
-                                  .Mono = true, .MainDataBegin = 7, .Part23 = {400}},
-         72, 4, 9, 50, 8000, 16},
+         {.Version = TMpegVersion::Mpeg2,
+          .BitrateIndex = 14,
+          .RateIndex = 2,
+          .Padding = true,
+          .Mono = true,
+          .Crc = true,
+          .MainDataBegin = 3,
+          .Part23 = {9}},
+         721,
+         6,
+         9,
+         2,
+         16000,
+         706},
+        {"MPEG-2.5 mono 8k 8k",
+         {.Version = TMpegVersion::Mpeg25,
+          .BitrateIndex = 1,
+          .RateIndex = 2,
+          .Mono = true,
+          .MainDataBegin = 7,
+          .Part23 = {400}},
+         72,
+         4,
+         9,
+         50,
+         8000,
+         16},
     };
     for (const TCase& C : Cases) {
         SCOPED_TRACE(C.Name);
@@ -330,10 +387,14 @@ TEST(Mp3FrameTest, RefusesWhatIsNoLayerThreeFrame) {
         size_t Byte;
         uint8_t Mask, Value;  // Byte = (Byte & ~Mask) | Value
     } Cases[] = {
-        {"broken sync", 1, 0xE0, 0xC0},      {"reserved version", 1, 0x18, 0x08},
-        {"Layer II", 1, 0x06, 0x04},         {"Layer I", 1, 0x06, 0x06},
-        {"free bitrate", 2, 0xF0, 0x00},     {"bitrate index 15", 2, 0xF0, 0xF0},
-        {"reserved sample rate", 2, 0x0C, 0x0C}, {"padding the length lacks", 2, 0x02, 0x02},
+        {"broken sync", 1, 0xE0, 0xC0},
+        {"reserved version", 1, 0x18, 0x08},
+        {"Layer II", 1, 0x06, 0x04},
+        {"Layer I", 1, 0x06, 0x06},
+        {"free bitrate", 2, 0xF0, 0x00},
+        {"bitrate index 15", 2, 0xF0, 0xF0},
+        {"reserved sample rate", 2, 0x0C, 0x0C},
+        {"padding the length lacks", 2, 0x02, 0x02},
         {"no sync byte", 0, 0xFF, 0x7F},
     };
     for (const TCase& C : Cases) {
@@ -397,13 +458,21 @@ TEST(Mp3FrameTest, CarryKeepsTheFrameOrRaisesItsBitrate) {
         {"room left", {.MainDataBegin = 0, .Part23 = {576, 576, 576, 576}}, 93, 417, 9, false},
         {"one byte short: padding", {.Part23 = {576, 576, 576, 576}}, 94, 418, 9, true},
         {"reservoir full: 256k exactly", {.Part23 = {576, 576, 576, 576}}, 511, 835, 13, false},
-        {"own data from the reservoir takes less slot", {.MainDataBegin = 100, .Part23 = {576, 576, 576, 576}},
-         193, 417, 9, false},
+        {"own data from the reservoir takes less slot",
+         {.MainDataBegin = 100, .Part23 = {576, 576, 576, 576}},
+         193,
+         417,
+         9,
+         false},
         {"320k exactly full", {.BitrateIndex = 14, .Part23 = {1000, 1000, 1000, 1000}}, 508, 1044, 14, false},
-        {"320k cannot", {.BitrateIndex = 14, .Part23 = {1000, 1000, 1000, 1000}}, 509, 0, 0, false},
-        {"MPEG-2 mono 64k to 128k", {.Version = TMpegVersion::Mpeg2, .BitrateIndex = 8, .Mono = true,
-                                      .Part23 = {800}},
-         255, 417, 12, false},
+        {"320k padded", {.BitrateIndex = 14, .Part23 = {1000, 1000, 1000, 1000}}, 509, 1045, 14, true},
+        {"320k cannot", {.BitrateIndex = 14, .Part23 = {1000, 1000, 1000, 1000}}, 510, 0, 0, false},
+        {"MPEG-2 mono 64k to 128k",
+         {.Version = TMpegVersion::Mpeg2, .BitrateIndex = 8, .Mono = true, .Part23 = {800}},
+         255,
+         417,
+         12,
+         false},
         {"with CRC", {.Crc = true, .Part23 = {576, 576, 576, 576}}, 400, 731, 12, false},
     };
     for (const TCase& C : Cases) {
@@ -448,80 +517,84 @@ TEST(Mp3FrameTest, CarryKeepsTheFrameOrRaisesItsBitrate) {
         EXPECT_EQ(TBytes(Out->end() - C.Borrowed, Out->end()), Borrowed);
         if (P->Crc) {
             EXPECT_EQ(((*Out)[4] << 8) | (*Out)[5], ReferenceCrc(*Out, SlotStart));
-            EXPECT_EQ(((*Out)[4] << 8) | (*Out)[5], Mp3Crc(Span(*Out)));
         }
     }
     EXPECT_FALSE(CarryReservoir(Span(TBytes(417, 0xFF)), {}));
 }
 
-// A whole reservoir carried into a full frame with a CRC: the decoder, checking CRCs, takes the
-// raised frame and finds the silence the borrowed bytes code; without the carry it decodes
-// other bytes, and a frame whose CRC does not match is refused.
+// A whole reservoir carried into a frame with a CRC whose slot is too short for it: the decoder,
+// checking CRCs, takes the raised frame and finds the silence the borrowed bytes code; without
+// the carry it finds other bytes and makes sound of them; a frame whose CRC does not match is
+// reported. Every frame's main data sits where a decoder keeps it: after the previous frame's.
 TEST_F(Mp3SpliceTest, CarriedReservoirDecodesWithCrcCheck) {
-    const TCraft Kind{.Crc = true};
-    TCraft Lead = Kind, Previous = Kind, Dropped = Kind, First = Kind;
-    Lead.Fill = 0x00;
-    Previous.Part23 = {576, 576, 576, 576};  // 288 bytes of silence, 91 free bytes of 0x00
+    const TCraft Kind{.Crc = true};  // 128k 44.1k stereo: 379 slot bytes
+    TCraft Lead0 = Kind, Lead1 = Kind, Previous = Kind, First = Kind;
+    Lead1.MainDataBegin = 100;
+    // 288 bytes of silence, all from the leading frames' slots, so its own slot is all free.
+    Previous.MainDataBegin = 420;
+    Previous.Part23 = {576, 576, 576, 576};
     Previous.Fill = 0x00;
     First.MainDataBegin = 511;
     First.Part23 = {576, 576, 576, 576};
-    TBytes PreviousFrame = Craft(Previous);
-    for (size_t I = 38; I < 38 + 288; ++I) PreviousFrame[I] = 0xFF;
-    const TBytes D0 = Craft(Dropped), D1 = Craft(Dropped), G = Craft(First);
+    const TBytes Lead = Craft(Lead0), Lead2 = Craft(Lead1), PreviousFrame = Craft(Previous), G = Craft(First);
+    const TBytes D0 = Craft(Kind), D1 = Craft(Kind);
 
     const std::optional<TBytes> Borrowed = BorrowedBytes({Span(D0), Span(D1)}, Span(G));
     ASSERT_TRUE(Borrowed);
     ASSERT_EQ(Borrowed->size(), 511u);
     const std::optional<TBytes> Carried = CarryReservoir(Span(PreviousFrame), Span(*Borrowed));
     ASSERT_TRUE(Carried);
-    ASSERT_EQ(ParseMp3Frame(Span(*Carried))->BitrateIndex, 14);
+    ASSERT_EQ(ParseMp3Frame(Span(*Carried))->BitrateIndex, 11);  // 160k leaves 484 bytes, 192k 588
 
     auto Loudest = [](const TDecoded& D) {
         float M = 0;
-        for (size_t I = 0; I < D.Samples(); ++I) M = std::max({M, std::fabs(D.Left[I]), std::fabs(D.Right[I])});
+        for (size_t I = 0; I < D.Samples(); ++I)
+            M = std::max({M, std::fabs(D.Left[I]), std::fabs(D.Right[I])});
         return M;
     };
-    TDecoded Spliced;
-    ASSERT_EQ(Decode({Craft(Lead), *Carried, G}, true, Spliced), "");
-    EXPECT_EQ(Spliced.Refused, 0);
-    EXPECT_EQ(Spliced.Complaints, 0);
-    EXPECT_EQ(Spliced.Samples(), 3u * kFrameSamples);
-    EXPECT_EQ(Loudest(Spliced), 0.0f);
+    TDecoded Joined;
+    ASSERT_EQ(Decode({Lead, Lead2, *Carried, G}, true, Joined), "");
+    EXPECT_EQ(Joined.Refused, 0);
+    EXPECT_EQ(Joined.Complaints, 0);
+    EXPECT_EQ(Joined.Samples(), 4u * kFrameSamples);
+    EXPECT_EQ(Loudest(Joined), 0.0f);
 
     TDecoded Unfixed;
-    ASSERT_EQ(Decode({Craft(Lead), PreviousFrame, G}, true, Unfixed), "");
-    EXPECT_GT(Loudest(Unfixed), 0.0f) << "the borrowed bytes made no difference";
-    std::printf("DEBUG crafted unfixed refused %d complaints %d loudest %g\n", Unfixed.Refused, Unfixed.Complaints, Loudest(Unfixed));
-    for (auto& L : LogLines) std::printf("DEBUG log %s\n", L.c_str());
+    ASSERT_EQ(Decode({Lead, Lead2, PreviousFrame, G}, true, Unfixed), "");
+    EXPECT_GT(Loudest(Unfixed), 0.01f) << "the borrowed bytes made no difference";
 
     TBytes WrongCrc = *Carried;
     WrongCrc[5] ^= 0x01;
     TDecoded Refused;
-    ASSERT_EQ(Decode({Craft(Lead), WrongCrc, G}, true, Refused), "");
+    ASSERT_EQ(Decode({Lead, Lead2, WrongCrc, G}, true, Refused), "");
     EXPECT_TRUE(Refused.Refused > 0 || Refused.Complaints > 0) << "a wrong CRC went unnoticed";
-    std::printf("DEBUG wrongcrc refused %d complaints %d samples %zu\n", Refused.Refused, Refused.Complaints, Refused.Samples());
-    for (auto& L : LogLines) std::printf("DEBUG log %s\n", L.c_str());
 }
 
-// The largest difference between Decoded and Sound (shifted by the coding delay) over decoded
-// samples [From, To).
-double LargestError(const TDecoded& Decoded, const TSound& Sound, int Delay, size_t From, size_t To) {
-    double Largest = 0;
+// The root mean square of Decoded minus Sound (shifted by the coding delay) over decoded
+// samples [From, To) of both channels.
+double ErrorRms(const TDecoded& Decoded, const TSound& Sound, int Delay, size_t From, size_t To) {
+    double Sum = 0;
     for (size_t D = From; D < To; ++D) {
         const size_t S = D - static_cast<size_t>(Delay);
-        Largest = std::max({Largest, std::fabs(static_cast<double>(Decoded.Left[D]) - Sound.Left[S]),
-                            std::fabs(static_cast<double>(Decoded.Right[D]) - Sound.Right[S])});
+        const double L = Decoded.Left.at(D) - Sound.Left.at(S), R = Decoded.Right.at(D) - Sound.Right.at(S);
+        Sum += L * L + R * R;
     }
-    return Largest;
+    return std::sqrt(Sum / (2.0 * static_cast<double>(To - From)));
 }
 
 // One sound encoded as one sequence, and as two: the second encoder starts some frames before
-// the join and its first packets are dropped. The join is put where the second sequence's frame
-// borrows most from its dropped frames. Carried, the joined packets decode without a complaint
-// and, within 20 ms of the join, stay as close to the source as the one-sequence decoding;
-// without the carry the same checks fail.
+// the join and its first packets are dropped; the first is the one sequence up to the join (an
+// encoder that went on past its segment's end, as the engine's may). LAME started on the same
+// frame grid often comes to write the very bytes the other encoder wrote, reservoir included, so
+// the joins tried are those where the bytes a decoder would find before the first kept frame
+// differ from those that frame borrows. At each, carried, the joined packets decode without a
+// complaint and stay as close to the source as the one sequence does around the join: from 20 ms
+// before it to 20 ms after the first kept frame, whose last granule's samples the decoder
+// overlaps with the next frame's. The error is compared as a root mean square: LAME's own largest
+// errors come in the noise bursts, the very frames that borrow most, and drown a wrong granule.
+// At the join that borrows most, without the carry the same checks fail.
 TEST_F(Mp3SpliceTest, JoinedLameSequencesDecodeLikeOne) {
-    constexpr size_t kFrames = 200, kSecondStart = 60, kMinPreRoll = 3;
+    constexpr size_t kFrames = 200, kSecondStart = 60, kMinPreRoll = 3, kReach = kRate / 50;
     const TSound Sound = MusicLike(kFrames * kFrameSamples);
 
     TPackets One, Second;
@@ -530,93 +603,74 @@ TEST_F(Mp3SpliceTest, JoinedLameSequencesDecodeLikeOne) {
     ASSERT_EQ(EncodeMp3(Sound, kSecondStart * kFrameSamples, Sound.Samples(), Second, SecondDelay), "");
     ASSERT_EQ(Delay, SecondDelay);
     ASSERT_GT(Delay, 0);
-
-    // What LAME's frames look like, for the record.
-    int Largest = 0, Zero = 0;
-    for (const TBytes& P : One) {
-        const int Begin = Mp3MainDataBegin(Span(P));
-        ASSERT_GE(Begin, 0) << "LAME made a packet that is not one Layer III frame";
-        Largest = std::max(Largest, Begin);
-        Zero += Begin == 0;
-    }
-    std::printf("LAME 128k: %zu frames, main_data_begin 0 in %d, largest %d\n", One.size(), Zero, Largest);
-
-    size_t Kept = kMinPreRoll;  // index in Second of the first kept frame
-    for (size_t J = kMinPreRoll; J + 40 < Second.size(); ++J)
-        if (Mp3MainDataBegin(Span(Second[J])) > Mp3MainDataBegin(Span(Second[Kept]))) Kept = J;
-    const size_t Join = kSecondStart + Kept;  // frames of the first sequence kept
-    const int Borrows = Mp3MainDataBegin(Span(Second[Kept]));
-    ASSERT_GT(Borrows, 0) << "no frame borrows: the join would prove nothing";
-
-    // The first sequence's encoder stops some frames after the join, as a segment's would.
-    TPackets First;
-    int FirstDelay = 0;
-    ASSERT_EQ(EncodeMp3(Sound, 0, (Join + 8) * kFrameSamples, First, FirstDelay), "");
-    ASSERT_GE(First.size(), Join);
-
-    std::vector<std::span<const uint8_t>> Dropped;
-    for (size_t J = 0; J < Kept; ++J) Dropped.push_back(Span(Second[J]));
-    const std::optional<TBytes> Borrowed = BorrowedBytes(Dropped, Span(Second[Kept]));
-    ASSERT_TRUE(Borrowed);
-    ASSERT_EQ(Borrowed->size(), static_cast<size_t>(Borrows));
-    const std::optional<TBytes> Carried = CarryReservoir(Span(First[Join - 1]), Span(*Borrowed));
-    ASSERT_TRUE(Carried);
-    std::printf("join after frame %zu: %d bytes borrowed, free tail %d, frame %zu -> %zu bytes\n", Join, Borrows,
-                Mp3FreeTail(Span(First[Join - 1])), First[Join - 1].size(), Carried->size());
-
-    TPackets Joined(First.begin(), First.begin() + static_cast<ptrdiff_t>(Join));
-    TPackets Unfixed = Joined;
-    Joined.back() = *Carried;
-    Joined.insert(Joined.end(), Second.begin() + static_cast<ptrdiff_t>(Kept), Second.end());
-    Unfixed.insert(Unfixed.end(), Second.begin() + static_cast<ptrdiff_t>(Kept), Second.end());
-
-    TDecoded OneDecoded, JoinedDecoded, UnfixedDecoded;
+    for (const TBytes& P : One) ASSERT_GE(Mp3MainDataBegin(Span(P)), 0) << "a packet that is not one frame";
+    TDecoded OneDecoded;
     ASSERT_EQ(Decode(One, false, OneDecoded), "");
-    ASSERT_EQ(Decode(Joined, false, JoinedDecoded), "");
-    ASSERT_EQ(Decode(Unfixed, false, UnfixedDecoded), "");
     ASSERT_EQ(OneDecoded.Samples(), One.size() * kFrameSamples);
+    ASSERT_EQ(OneDecoded.Complaints + OneDecoded.Refused, 0);
+    // The comparisons below mean something only if the delay lines the decoding up with the source.
+    double SoundSquares = 0;
+    for (size_t I = 0; I < Sound.Samples(); ++I)
+        SoundSquares += Sound.Left[I] * Sound.Left[I] + Sound.Right[I] * Sound.Right[I];
+    const size_t Aligned = static_cast<size_t>(Delay);
+    ASSERT_LT(ErrorRms(OneDecoded, Sound, Delay, Aligned, Sound.Samples()),
+              0.1 * std::sqrt(SoundSquares / (2.0 * static_cast<double>(Sound.Samples()))));
 
-    const size_t Splice = Join * kFrameSamples, Reach = kRate / 50;
-    const size_t From = Splice - Reach, To = Splice + Reach;
-    const double OneError = LargestError(OneDecoded, Sound, Delay, From, To);
-    double Loudest = 0;
-    for (size_t D = From; D < To; ++D) Loudest = std::max<double>(Loudest, std::fabs(Sound.Left[D - Delay]));
-    // The bound below means something only if the one sequence follows the source closely.
-    ASSERT_LT(OneError, 0.5 * Loudest) << "the decoded sound is not aligned with the source";
-
-    auto Faults = [&](const TDecoded& D, const TPackets& Packets) {
-        std::string F;
+    auto Spans = [](const TPackets& Packets, size_t Count) {
+        std::vector<std::span<const uint8_t>> S;
+        for (size_t I = 0; I < Count; ++I) S.push_back(Span(Packets[I]));
+        return S;
+    };
+    // Packets One[0, Join) and Second[Kept, end), the last of the first carrying Borrowed or not.
+    auto Join = [&](size_t Kept, const TBytes* Carried) {
+        const size_t Join = kSecondStart + Kept;
+        TPackets Joined(One.begin(), One.begin() + static_cast<ptrdiff_t>(Join));
+        if (Carried) Joined.back() = *Carried;
+        Joined.insert(Joined.end(), Second.begin() + static_cast<ptrdiff_t>(Kept), Second.end());
+        return Joined;
+    };
+    // What is wrong with decoding Packets joined after One[Join - 1] ("" when nothing).
+    auto Faults = [&](const TPackets& Packets, size_t Join) {
+        TDecoded D;
+        std::string F = Decode(Packets, false, D);
+        if (!F.empty()) return F;
         if (D.Refused) F += Format(" %d packets refused;", D.Refused);
         if (D.Complaints) F += Format(" %d complaints;", D.Complaints);
         if (D.Samples() != Packets.size() * kFrameSamples)
-            F += Format(" %zu samples of %zu packets;", D.Samples(), Packets.size());
-        else if (const double E = LargestError(D, Sound, Delay, From, To); E > 2 * OneError)
-            F += Format(" error %.4f near the join, one sequence %.4f;", E, OneError);
+            return F + Format(" %zu samples of %zu packets;", D.Samples(), Packets.size());
+        const size_t From = Join * kFrameSamples - kReach, To = (Join + 1) * kFrameSamples + kReach;
+        const double Error = ErrorRms(D, Sound, Delay, From, To),
+                     OneError = ErrorRms(OneDecoded, Sound, Delay, From, To);
+        if (Error > 2 * OneError)
+            F += Format(" error %.4f around the join, one sequence %.4f;", Error, OneError);
         return F;
     };
-    EXPECT_EQ(Faults(JoinedDecoded, Joined), "");
-    std::printf("DEBUG identical %d tails equal %d\n", One[Join] == Second[Kept],
-                TBytes(First[Join - 1].end() - Borrows, First[Join - 1].end()) == *Borrowed);
-    for (size_t F = Join - 2; F < Join + 4; ++F)
-        std::printf("DEBUG frame %zu: one %.4f joined %.4f unfixed %.4f\n", F,
-                    LargestError(OneDecoded, Sound, Delay, F * kFrameSamples, (F + 1) * kFrameSamples),
-                    LargestError(JoinedDecoded, Sound, Delay, F * kFrameSamples, (F + 1) * kFrameSamples),
-                    LargestError(UnfixedDecoded, Sound, Delay, F * kFrameSamples, (F + 1) * kFrameSamples));
-    {
-        double MaxD = 0; size_t At = 0;
-        for (size_t D = 0; D < std::min(JoinedDecoded.Samples(), UnfixedDecoded.Samples()); ++D)
-            if (std::fabs(JoinedDecoded.Left[D] - UnfixedDecoded.Left[D]) > MaxD) { MaxD = std::fabs(JoinedDecoded.Left[D] - UnfixedDecoded.Left[D]); At = D; }
-        std::printf("DEBUG joined vs unfixed max %g at %zu (frame %zu) sizes %zu %zu\n", MaxD, At, At / 1152, JoinedDecoded.Samples(), UnfixedDecoded.Samples());
-        const std::optional<TMp3Frame> GF = ParseMp3Frame(Span(Second[Kept]));
-        const std::optional<TMp3Frame> PF = ParseMp3Frame(Span(First[Join - 1]));
-        std::printf("DEBUG G mdb %d bytes %d ; P mdb %d bytes %d slot %d\n", GF->MainDataBegin, GF->MainDataBytes, PF->MainDataBegin, PF->MainDataBytes, PF->SlotBytes());
-        for (size_t J = 0; J < 12; ++J) std::printf("DEBUG second %zu mdb %d bytes %d size %zu\n", J, Mp3MainDataBegin(Span(Second[J])), ParseMp3Frame(Span(Second[J]))->MainDataBytes, Second[J].size());
+
+    size_t Joins = 0, WorstKept = 0;
+    std::optional<TBytes> WorstBorrowed;
+    for (size_t Kept = kMinPreRoll; Kept + 10 < Second.size(); ++Kept) {
+        const std::optional<TBytes> Borrowed = BorrowedBytes(Spans(Second, Kept), Span(Second[Kept]));
+        const std::optional<TBytes> Found =
+            BorrowedBytes(Spans(One, kSecondStart + Kept), Span(Second[Kept]));
+        ASSERT_TRUE(Borrowed && Found) << Kept;
+        if (*Borrowed == *Found) continue;
+        ++Joins;
+        const std::optional<TBytes> Carried =
+            CarryReservoir(Span(One[kSecondStart + Kept - 1]), Span(*Borrowed));
+        ASSERT_TRUE(Carried) << Kept;
+        EXPECT_EQ(Faults(Join(Kept, &*Carried), kSecondStart + Kept), "")
+            << "join after frame " << kSecondStart + Kept;
+        if (!WorstBorrowed || Borrowed->size() > WorstBorrowed->size()) {
+            WorstKept = Kept;
+            WorstBorrowed = Borrowed;
+        }
     }
-    std::printf("DEBUG unfixed refused %d complaints %d\n", UnfixedDecoded.Refused, UnfixedDecoded.Complaints);
-    for (auto& L : LogLines) std::printf("DEBUG log %s\n", L.c_str());
-    std::printf("one sequence: error %.4f near the join; joined: %.4f; unfixed:%s\n", OneError,
-                LargestError(JoinedDecoded, Sound, Delay, From, To), Faults(UnfixedDecoded, Unfixed).c_str());
-    EXPECT_NE(Faults(UnfixedDecoded, Unfixed), "") << "the checks cannot tell a join without the carry";
+    ASSERT_GT(Joins, 0u) << "no join where the carry matters: the test would prove nothing";
+    ASSERT_GT(WorstBorrowed->size(), 0u);
+    EXPECT_NE(Faults(Join(WorstKept, nullptr), kSecondStart + WorstKept), "")
+        << "the checks cannot tell a join without the carry";
+    RecordProperty("JoinsWhereTheCarryMatters", static_cast<int>(Joins));
+    RecordProperty("MostBytesBorrowed", static_cast<int>(WorstBorrowed->size()));
 }
 
 }  // namespace
