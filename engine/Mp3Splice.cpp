@@ -18,7 +18,9 @@
 // that part stays where it is. When the rest of P's slot is too short, P is written again at a
 // higher bitrate: a larger frame with the same side information, its main data in the same
 // place relative to the slot's start (so main_data_begin(P) holds), zeros, then the borrowed
-// bytes. Frames after G cannot reach back further than G does, since every frame's main data
+// bytes. The borrowed bytes must lie wholly after P's own main data: a decoder keeps only what
+// follows the previous frame's main data as its reservoir (FFmpeg's does), so G may not reach
+// into P's. Frames after G cannot reach back further than G does, since every frame's main data
 // starts where the previous one's ended or later.
 
 namespace zembra {

@@ -62,6 +62,8 @@ struct TCraft {
     uint8_t Fill = 0xFF;      // the whole slot
 };
 
+// The CRC-16 of header bytes 2 and 3 and the side information, worked out here on its own so
+// that the decoder, checking CRCs, judges both this and the carry's.
 uint16_t ReferenceCrc(const TBytes& Frame, size_t SideEnd) {
     uint16_t Crc = 0xFFFF;
     for (size_t I = 2; I < SideEnd; ++I) {
