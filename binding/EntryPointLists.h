@@ -39,6 +39,7 @@
     X(av_packet_ref)                   \
     X(av_packet_unref)                 \
     X(av_packet_clone)                 \
+    X(av_packet_copy_props)            \
     X(av_packet_make_refcounted)       \
     X(av_packet_rescale_ts)            \
     X(av_packet_get_side_data)         \
@@ -165,6 +166,7 @@
     X(av_dict_count)                  \
     X(av_dict_copy)                   \
     X(av_dict_free)                   \
+    X(av_opt_copy)                    \
     X(av_opt_set)                     \
     X(av_opt_set_int)                 \
     X(av_opt_set_double)              \

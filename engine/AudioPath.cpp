@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "binding/EntryPoints.h"
+#include "engine/SampleLevels.h"
 #include "engine/Transcoder.h"
 #include "logging/FFmpegLogger.h"
 #include "util/NumericCasts.h"
@@ -75,6 +76,12 @@ void LimitFloats(uint8_t* Data, size_t Count) {
         if (!(P[I] >= -Limit && P[I] <= Limit)) P[I] = std::isnan(P[I]) ? T(0) : std::copysign(Limit, P[I]);
 }
 
+bool SameLayout(const AVChannelLayout& A, const AVChannelLayout& B) {
+    return lavu.av_channel_layout_compare(&A, &B) == 0;
+}
+
+}  // namespace
+
 void LimitFloatSamples(AVFrame* F, int Channels) {
     const auto Format = static_cast<AVSampleFormat>(F->format);
     const auto Packed = lavu.av_get_packed_sample_fmt(Format);
@@ -90,22 +97,15 @@ void LimitFloatSamples(AVFrame* F, int Channels) {
     }
 }
 
-bool SameLayout(const AVChannelLayout& A, const AVChannelLayout& B) {
-    return lavu.av_channel_layout_compare(&A, &B) == 0;
-}
-
-}  // namespace
-
 // Every sample becomes (s x vol + 128) >> 8 on the 16-bit scale, clipped; other sample
 // formats scale the same way on their own scale.
-void TTranscoder::ScaleVolume(AVFrame* Frame) const {
+void ScaleSoundVolume(AVFrame* Frame, int Volume) {
     if (lavu.av_frame_make_writable(Frame) < 0) return;
     const auto Format = static_cast<AVSampleFormat>(Frame->format);
     const bool Planar = lavu.av_sample_fmt_is_planar(Format);
     const int Channels = Frame->ch_layout.nb_channels;
     const int Planes = Planar ? Channels : 1;
     const size_t Count = static_cast<size_t>(Frame->nb_samples) * (Planar ? 1 : Channels);
-    const int Volume = S.AudioVolume;
     for (int P = 0; P < Planes; ++P) {
         uint8_t* Data = Frame->extended_data[P];
         switch (lavu.av_get_packed_sample_fmt(Format)) {
@@ -135,6 +135,10 @@ void TTranscoder::ScaleVolume(AVFrame* Frame) const {
                 break;
         }
     }
+}
+
+void TTranscoder::ScaleVolume(AVFrame* Frame) const {
+    ScaleSoundVolume(Frame, S.AudioVolume);
 }
 
 void TTranscoder::EnsureResampler(TOutputStreamState& Ost, const AVFrame* Frame) {

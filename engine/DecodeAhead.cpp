@@ -74,6 +74,10 @@ int TRunningLoop::Processors() {
     return ProcessorCount();
 }
 
+int TRunningLoop::Running() {
+    return gRunningLoops.load();
+}
+
 int64_t DecodeAheadRunCount() {
     return gDecodeAheadRuns.load();
 }

@@ -31,6 +31,8 @@ class TRunningLoop {
     // True while fewer loops run than the process has processors to run on.
     static bool FreeProcessor();
     static int Processors();
+    // How many loops run now, this one included.
+    static int Running();
 };
 
 // The value of ZEMBRA_DECODE_AHEAD (null: unset) allows decoding ahead unless it is "0".

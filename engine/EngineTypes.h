@@ -87,6 +87,9 @@ struct TJobSettings {
     int32_t VideoChannel = 0;                   // vc
     int32_t CopyCover = 0;                      // copy_cover: the source's attached picture goes along
     int32_t DecodeAhead = 1;                    // decode_ahead: 0 keeps the job on one thread
+    // segments: -1 as many as processors are free, 0 or 1 one thread, N that many.
+    int32_t Segments = -1;
+    int32_t SegmentMs = 20000;  // segment_ms: the shortest segment worth its own thread
     int32_t AudioSampleRate = 44100;            // ar
     int32_t AudioChannels = 2;                  // ac
     // Whether "ar" / "ac" were given since the last input was opened; values adopted from an

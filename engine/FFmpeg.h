@@ -78,6 +78,9 @@ struct TOutputStreamSetup {
 
 // Closes an input container and the I/O context the job opened for it.
 void CloseInputContext(AVFormatContext*& Context);
+// A second, independent opening of an input the job opened (its file, in its format, its
+// streams found), for another thread to read; null with Error set when it cannot be opened.
+AVFormatContext* ReopenInput(const AVFormatContext* Open, int& Error);
 // Closes an output container's file (a custom I/O context of ours or the library's): 0, or the
 // AVERROR of the last bytes that could not be written or of the close.
 int CloseOutputIO(AVFormatContext* Container);

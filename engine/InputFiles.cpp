@@ -46,6 +46,35 @@ void CloseInputContext(AVFormatContext*& Ic) {
     CloseInputIO(Pb);
 }
 
+AVFormatContext* ReopenInput(const AVFormatContext* Open, int& Error) {
+    Error = 0;
+    AVIOContext* Pb = OpenInputIO(Open->url ? Open->url : "", Error);
+    if (!Pb) return nullptr;
+    AVFormatContext* Ic = lavf.avformat_alloc_context();
+    if (!Ic) {
+        CloseInputIO(Pb);
+        Error = AVERROR(ENOMEM);
+        return nullptr;
+    }
+    Ic->pb = Pb;
+    Ic->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_NONBLOCK;
+    // A failed open frees the context but not our I/O context.
+    Error = lavf.avformat_open_input(&Ic, Open->url, Open->iformat, nullptr);
+    if (Error < 0) {
+        CloseInputIO(Pb);
+        return nullptr;
+    }
+    {
+        TCodecLockGuard G;
+        Error = lavf.avformat_find_stream_info(Ic, nullptr);
+    }
+    if (Error < 0) {
+        CloseInputContext(Ic);
+        return nullptr;
+    }
+    return Ic;
+}
+
 bool TCustomFFmpeg::FindCodecByName(const std::string& Name, AVMediaType Type, bool Encoder,
                                     const AVCodec*& Codec) {
     Codec = nullptr;

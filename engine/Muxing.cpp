@@ -194,6 +194,7 @@ void TTranscoder::ReportProgress(bool Last) {
     // No stream has reached a time yet: the time reached is nought, not the search's start value
     // (which overflows the callback's milliseconds).
     if (T1 >= 1e10) T1 = 0.0;
+    if (FSegmentsPosition >= 0.0) T1 = FSegmentsPosition;
     T1 = std::max(T1, 0.01);
     if (FJob.FOnProgress || S.Verbose > 0 || Last) {
         const double Bitrate = static_cast<double>(TotalSize) * 8.0 / T1 / 1000.0;

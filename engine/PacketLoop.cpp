@@ -100,6 +100,8 @@ int TTranscoder::SelectInputFile() {
 
 void TTranscoder::PacketLoop() {
     const TRunningLoop Counted;
+    // Free processors encode one long sound in segments, each on a thread of its own.
+    if (const int Wanted = SoundSegmentsWanted(); Wanted > 1 && RunSoundSegments(Wanted)) return;
     // A free processor reads and decodes ahead on a helper thread until the input ends, or
     // until the others are all busy and this thread goes on alone.
     if (DecodeAheadPossible() && Counted.FreeProcessor() && RunDecodeAhead()) return;

@@ -8,6 +8,7 @@
 #include "binding/FFmpegLoader.h"
 #include "engine/CodecThreads.h"
 #include "engine/EncoderParameters.h"
+#include "engine/SoundSegments.h"
 #include "engine/Transcoder.h"
 #include "logging/FFmpegLogger.h"
 #include "protocol/UnicodeProtocol.h"
@@ -409,6 +410,7 @@ void TTranscoder::OpenEncoders() {
         if (Options.CopyFrom(FJob.PrivateCodecOptions(Kind)) < 0) throw FFmpegException("av_malloc failed");
         // A failed open clears the context's layout: name the reason while it is still there.
         const std::string Reason = AudioEncoderRefusal(Codec, Ctx);
+        if (Ctx->codec_type == AVMEDIA_TYPE_AUDIO && !FJob.FJoined) Enc.Pristine = CopyEncoderSettings(Ctx, Codec);
         int Result;
         {
             TCodecLockGuard G;

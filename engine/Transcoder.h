@@ -73,6 +73,8 @@ struct TEncoderState {
     std::FILE* PassLog = nullptr;
     TAvBufferPtr StatsIn;  // pass-2 statistics, handed to the encoder's registry entry
     bool Drained = false;
+    // A sound encoder's settings as they were before it opened, for the segments' own encoders.
+    TCodecContextPtr Pristine;
 };
 
 struct TOutputStreamState {
@@ -169,6 +171,10 @@ class TTranscoder {
     // helper thread stopped early and this thread goes on alone.
     bool DecodeAheadPossible() const;
     bool RunDecodeAhead();
+    // Segments: how many threads the sound of this run may be encoded on (0: one), and the run
+    // of the loop with them (SoundSegments.cpp); false when the sound is too short to split.
+    int SoundSegmentsWanted() const;
+    bool RunSoundSegments(int Wanted);
     int DecodeSubtitle(TInputStreamState& Ist, const AVPacket* Packet);
     // Drops the samples of a decoded sound frame before a cut's start (zero on the input's
     // timeline); false when none is left.
@@ -223,6 +229,7 @@ class TTranscoder {
     }
 
     friend class TDecodeAhead;
+    friend class TSoundSegmentRun;
 
     TCustomFFmpeg& FJob;
     const TJobSettings& S;
@@ -257,6 +264,8 @@ class TTranscoder {
     std::array<bool, kMaxFiles> NoPacket{};
     int NoPacketCount = 0;
     double FMinOutputPosition = 0.0;
+    // While the sound is encoded in segments: the output time they have reached together.
+    double FSegmentsPosition = -1.0;
 };
 
 }  // namespace zembra

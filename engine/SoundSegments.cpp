@@ -1,0 +1,805 @@
+#include "engine/SoundSegments.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "binding/EntryPoints.h"
+#include "binding/FFmpegLoader.h"
+#include "engine/DecodeAhead.h"
+#include "engine/Mp3Splice.h"
+#include "engine/SampleLevels.h"
+#include "engine/Transcoder.h"
+#include "logging/FFmpegLogger.h"
+#include "util/NumericCasts.h"
+#include "util/StringUtils.h"
+
+namespace zembra {
+
+namespace {
+
+std::atomic<int64_t> gSegmentedRuns{0};
+
+// The pre-roll warms a segment's decoder and encoder up (a decoder's first frame after a seek
+// lacks what the frames before would have given it, an encoder's first frames lack their
+// look-back); the post-roll lets the encoder see the sound past the segment's end, so that its
+// last kept frame overlaps the next segment's first as the one-thread encode's frames do.
+constexpr double kPreRollSeconds = 1.0;
+// The AAC encoder settles its rate control over several seconds: its segments start earlier.
+constexpr double kAacPreRollSeconds = 6.0;
+constexpr double kPostRollSeconds = 0.5;
+// MP3 splices look this far to either side of the planned start for a frame that borrows
+// nothing from the frames before it.
+constexpr double kSpliceWindowSeconds = 0.4;
+
+// Encoders whose splice is proven by the tests: frames that stand alone (PCM), or transforms
+// whose overlap a pre-roll rebuilds. Vorbis and Opus change their block sizes with the sound and
+// FLAC numbers its frames and sums its samples in its header, so they stay on one thread.
+bool SplicedCodec(AVCodecID Id) {
+    switch (Id) {
+        case AV_CODEC_ID_MP3:
+        case AV_CODEC_ID_MP2:
+        case AV_CODEC_ID_AAC:
+        case AV_CODEC_ID_AC3:
+        case AV_CODEC_ID_WMAV2:
+        case AV_CODEC_ID_PCM_S16LE:
+        case AV_CODEC_ID_PCM_S16BE:
+        case AV_CODEC_ID_PCM_S24LE:
+        case AV_CODEC_ID_PCM_S32LE:
+        case AV_CODEC_ID_PCM_F32LE:
+        case AV_CODEC_ID_PCM_U8:
+        case AV_CODEC_ID_PCM_MULAW:
+        case AV_CODEC_ID_PCM_ALAW:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Source codecs whose every frame holds the same number of samples: where the container's
+// timestamps are coarser than a sample (Matroska's milliseconds), a frame's place is the whole
+// number of frames nearest its time.
+bool FixedFrameSource(AVCodecID Id) {
+    return Id == AV_CODEC_ID_MP3 || Id == AV_CODEC_ID_MP2 || Id == AV_CODEC_ID_AAC || Id == AV_CODEC_ID_AC3 ||
+           Id == AV_CODEC_ID_EAC3 || Id == AV_CODEC_ID_DTS;
+}
+
+struct TInputCloser {
+    void operator()(AVFormatContext* C) const { CloseInputContext(C); }
+};
+using TInputPtr = std::unique_ptr<AVFormatContext, TInputCloser>;
+
+TCodecContextPtr OpenEncoderCopy(const AVCodecContext* Settings, const AVDictionary* PrivateOptions) {
+    TCodecContextPtr C = CopyEncoderSettings(Settings, Settings->codec);
+    TDictionary Options;
+    if (Options.CopyFrom(PrivateOptions) < 0) throw FFmpegException("av_malloc failed");
+    int Result;
+    {
+        TCodecLockGuard G;
+        Result = lavc.avcodec_open2(C.get(), Settings->codec, Options.Slot());
+    }
+    if (Result < 0) throw FFmpegException("Error while opening an encoder for a segment of the sound");
+    return C;
+}
+
+// Output samples as planned for one segment's thread: the packets it made, and where it got to.
+struct TSegment {
+    size_t Index = 0;
+    TSegmentSpan Span;
+    int64_t Start = 0;      // the planned first kept sample
+    int64_t NextStart = 0;  // and the next segment's
+    TInputPtr Input;
+    int StreamIndex = 0;
+    TCodecContextPtr Decoder;
+    AVCodecContext* Encoder = nullptr;  // the job's own for the first segment
+    TCodecContextPtr OwnEncoder;
+    TSwrPtr Swr;
+    AVSampleFormat SwrFormat = AV_SAMPLE_FMT_NONE;
+    AVChannelLayout SwrLayout{};
+    TAudioFifoPtr Fifo;
+    TFramePtr Decoded, ToEncode;
+    TPacketPtr Packet;
+    std::vector<uint8_t*> Planes;
+    TAvBufferPtr PlaneData;
+    int PlaneCapacity = 0;
+    int64_t NextPts = 0;            // encoder samples sent, from Span.From
+    int64_t Position = INT64_MIN;   // output sample of the next decoded sample
+    std::atomic<int64_t> Reached{0};  // output samples encoded, for progress
+    // Guarded by the run's lock.
+    std::deque<TPacketPtr> Packets;
+    bool Closed = false;
+    bool ReachedEnd = false;  // the source ended before the segment's end
+    std::unique_ptr<TThread> Thread;
+
+    ~TSegment() { lavu.av_channel_layout_uninit(&SwrLayout); }
+};
+
+class TSegmentThread : public TThread {
+  public:
+    explicit TSegmentThread(std::function<void()> Body) : FBody(std::move(Body)) {}
+
+  protected:
+    void Execute() override { FBody(); }
+
+  private:
+    std::function<void()> FBody;
+};
+
+}  // namespace
+
+// The settings as the user's options left them, before the encoder opened: an open encoder
+// has changed some to what it made of them, and a copy of those encodes differently.
+TCodecContextPtr CopyEncoderSettings(const AVCodecContext* Settings, const AVCodec* Codec) {
+    TCodecContextPtr C(lavc.avcodec_alloc_context3(Codec));
+    if (!C) throw FFmpegException("av_mallocz fail");
+    // Only an encoder with options of its own keeps them where the copy can find them.
+    if (lavu.av_opt_copy(C.get(), Settings) < 0 ||
+        (Codec->priv_class && Settings->priv_data && C->priv_data &&
+         lavu.av_opt_copy(C->priv_data, Settings->priv_data) < 0))
+        throw FFmpegException("av_mallocz fail");
+    C->codec_id = Settings->codec_id;
+    C->sample_rate = Settings->sample_rate;
+    C->sample_fmt = Settings->sample_fmt;
+    lavu.av_channel_layout_uninit(&C->ch_layout);
+    if (lavu.av_channel_layout_copy(&C->ch_layout, &Settings->ch_layout) < 0)
+        throw FFmpegException("av_mallocz fail");
+    C->time_base = Settings->time_base;
+    C->bit_rate = Settings->bit_rate;
+    C->flags = Settings->flags;
+    C->global_quality = Settings->global_quality;
+    C->compression_level = Settings->compression_level;
+    C->cutoff = Settings->cutoff;
+    C->profile = Settings->profile;
+    C->strict_std_compliance = Settings->strict_std_compliance;
+    C->thread_count = 1;
+    return C;
+}
+
+bool SegmentsAllowed(const char* Setting) {
+    return !Setting || std::strcmp(Setting, "0") != 0;
+}
+
+int64_t SegmentedRunCount() {
+    return gSegmentedRuns.load();
+}
+
+std::vector<int64_t> PlanSegments(int64_t Samples, int FrameSize, int Wanted, int64_t MinSamples) {
+    if (FrameSize <= 0 || Samples <= 0 || Wanted < 2) return {0};
+    const int64_t Count = std::min<int64_t>(Wanted, Samples / std::max<int64_t>(MinSamples, 1));
+    if (Count < 2) return {0};
+    std::vector<int64_t> Starts;
+    for (int64_t K = 0; K < Count; ++K) {
+        const auto Start = static_cast<int64_t>(static_cast<__int128>(Samples) * K / Count);
+        Starts.push_back(Start / FrameSize * FrameSize);
+    }
+    return Starts;
+}
+
+TSegmentSpan SegmentSpan(std::span<const int64_t> Starts, size_t Index, int64_t PreRoll, int64_t PostRoll) {
+    TSegmentSpan Span;
+    Span.From = Index == 0 ? 0 : std::max<int64_t>(Starts[Index] - PreRoll, 0);
+    Span.To = Index + 1 < Starts.size() ? Starts[Index + 1] + PostRoll : INT64_MAX;
+    return Span;
+}
+
+// The run of one job's sound in segments. Every segment thread reads its own opening of the
+// input; the job's thread only muxes, in order, and reports.
+class TSoundSegmentRun {
+  public:
+    TSoundSegmentRun(TTranscoder& Owner, TPauseGate& Gate, bool Cut, TOutputStreamState& Ost,
+                     TInputStreamState& Ist, std::vector<int64_t> Starts)
+        : T(Owner), FGate(Gate), FCut(Cut), FOst(Ost), FIst(Ist), FStarts(std::move(Starts)) {}
+
+    ~TSoundSegmentRun() {
+        Leave();
+        for (auto& G : FSegments)
+            if (G->Thread) G->Thread->WaitFor();
+    }
+
+    void Open();
+    void Start();
+    // Muxes the segments' packets in order until the last; false when the run was stopped.
+    bool MuxInOrder();
+    // The output time the segments have reached together, in seconds.
+    double Position() const;
+
+  private:
+    void Leave() {
+        FLeave.store(true);
+        FChanged.notify_all();
+        FGate.Wake();
+    }
+    void Encode(TSegment& G);
+    void TakeFrame(TSegment& G, AVFrame* F);
+    void FeedEncoder(TSegment& G, AVFrame* F, int First, int Count);
+    void SendFrames(TSegment& G, bool Final);
+    void ReceivePackets(TSegment& G);
+    void Finish(TSegment& G, bool ReachedEnd);
+    int64_t FrameSourceSample(const TSegment& G, const AVFrame* F, bool& Exact) const;
+    // Waits for the next packet of G (null once G is closed and empty); rethrows a segment's
+    // failure, reports progress meanwhile.
+    TPacketPtr Next(TSegment& G);
+    // The first output sample the next segment's packets are taken from.
+    int64_t ChooseSplice(const std::deque<TPacketPtr>& Tail, const std::deque<TPacketPtr>& Next,
+                         int64_t Planned) const;
+    void Write(TPacketPtr Packet);
+
+    TTranscoder& T;
+    TPauseGate& FGate;
+    const bool FCut;
+    TOutputStreamState& FOst;
+    TInputStreamState& FIst;
+    std::vector<int64_t> FStarts;
+    std::vector<std::unique_ptr<TSegment>> FSegments;
+    int FRate = 0;
+    int FFrameSize = 0;
+    int64_t FDelay = 0;        // the encoder's priming samples: packets start this far early
+    int64_t FPreRoll = 0, FPostRoll = 0;
+    AVRational FSourceTb{0, 1};
+    bool FExactTimes = true;
+    int FSourceFrame = 0;
+    int64_t FOffsetUs = 0;
+    std::atomic<bool> FLeave{false};
+    mutable std::mutex FLock;
+    std::condition_variable FChanged;
+    std::exception_ptr FFailure;
+    bool FOriginKnown = false;
+    int64_t FOrigin = 0;      // the source sample that is output sample 0
+    int64_t FFrameStart = 0;  // the source sample where the frame holding it starts
+    double FReported = 0.0;
+    int64_t FLastReport = 0;
+};
+
+void TSoundSegmentRun::Open() {
+    AVCodecContext* Job = FOst.Enc->Codec;
+    FRate = Job->sample_rate;
+    FFrameSize = Job->frame_size > 0 ? Job->frame_size : 1;
+    FDelay = Job->initial_padding;
+    const double PreRoll = Job->codec_id == AV_CODEC_ID_AAC ? kAacPreRollSeconds : kPreRollSeconds;
+    FPreRoll = (static_cast<int64_t>(PreRoll * FRate) / FFrameSize + 1) * FFrameSize;
+    FPostRoll = static_cast<int64_t>(kPostRollSeconds * FRate) + FDelay + 2 * FFrameSize;
+    FSourceTb = FIst.St->time_base;
+    // A time base whose every tick is a whole number of samples places each frame exactly.
+    FExactTimes = (static_cast<int64_t>(FSourceTb.num) * FRate) % FSourceTb.den == 0;
+    FSourceFrame = FIst.St->codecpar->frame_size;
+    FOffsetUs = T.FJob.InputFileTsOffset(FIst.FileIndex);
+    const AVFormatContext* Source = T.FJob.InputFile(FIst.FileIndex);
+    for (size_t K = 0; K < FStarts.size(); ++K) {
+        auto G = std::make_unique<TSegment>();
+        G->Index = K;
+        G->Start = FStarts[K];
+        G->NextStart = K + 1 < FStarts.size() ? FStarts[K + 1] : INT64_MAX;
+        G->Span = SegmentSpan(FStarts, K, FPreRoll, FPostRoll);
+        if (T.S.RecordingTime != INT64_MAX)
+            G->Span.To = std::min<int64_t>(
+                G->Span.To, lavu.av_rescale(T.S.RecordingTime, FRate, AV_TIME_BASE));
+        int Error = 0;
+        G->Input.reset(ReopenInput(Source, Error));
+        if (!G->Input) throw FFmpegException(OpenErrorWithReason(Utf8ToUtf16(Source->url), Error));
+        G->StreamIndex = FIst.StreamIndex;
+        if (G->StreamIndex >= static_cast<int>(G->Input->nb_streams) ||
+            G->Input->streams[G->StreamIndex]->codecpar->codec_id != FIst.St->codecpar->codec_id)
+            throw FFmpegException("The source changed while it was converted");
+        for (unsigned I = 0; I < G->Input->nb_streams; ++I)
+            if (static_cast<int>(I) != G->StreamIndex) G->Input->streams[I]->discard = AVDISCARD_ALL;
+        G->Decoder.reset(lavc.avcodec_alloc_context3(nullptr));
+        if (!G->Decoder || lavc.avcodec_parameters_to_context(G->Decoder.get(), FIst.St->codecpar) < 0)
+            throw FFmpegException("av_mallocz fail");
+        G->Decoder->pkt_timebase = G->Input->streams[G->StreamIndex]->time_base;
+        G->Decoder->thread_count = 1;
+        T.FJob.ApplyStoredOptions(G->Decoder.get(), T.FJob.CodecOptions(omtAudio),
+                                  AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+        int Result;
+        {
+            TCodecLockGuard Lock;
+            Result = lavc.avcodec_open2(G->Decoder.get(), FIst.Decoder->codec, nullptr);
+        }
+        if (Result < 0) throw FFmpegException(T.DecodeErrorText(FIst));
+        if (K == 0) {
+            G->Encoder = Job;
+        } else {
+            if (!FOst.Enc->Pristine) throw FFmpegException("av_mallocz fail");
+            G->OwnEncoder = OpenEncoderCopy(FOst.Enc->Pristine.get(), T.FJob.PrivateCodecOptions(omtAudio));
+            G->Encoder = G->OwnEncoder.get();
+        }
+        G->Fifo.reset(lavu.av_audio_fifo_alloc(Job->sample_fmt, Job->ch_layout.nb_channels, 4096));
+        G->Decoded = MakeFrame();
+        G->ToEncode = MakeFrame();
+        G->Packet = MakePacket();
+        if (!G->Fifo || !G->Decoded || !G->ToEncode || !G->Packet) throw FFmpegException("av_mallocz fail");
+        FSegments.push_back(std::move(G));
+    }
+}
+
+void TSoundSegmentRun::Start() {
+    gSegmentedRuns.fetch_add(1);
+    for (auto& Owned : FSegments) {
+        TSegment* G = Owned.get();
+        G->Thread = std::make_unique<TSegmentThread>([this, G] {
+            try {
+                Encode(*G);
+            } catch (...) {
+                std::lock_guard<std::mutex> L(FLock);
+                if (!FFailure) FFailure = std::current_exception();
+                G->Closed = true;
+                FLeave.store(true);
+                FChanged.notify_all();
+            }
+        });
+        G->Thread->Resume();
+    }
+}
+
+int64_t TSoundSegmentRun::FrameSourceSample(const TSegment& G, const AVFrame* F, bool& Exact) const {
+    int64_t Pts = F->best_effort_timestamp != AV_NOPTS_VALUE ? F->best_effort_timestamp : F->pts;
+    Exact = Pts != AV_NOPTS_VALUE && FExactTimes;
+    if (Pts == AV_NOPTS_VALUE) return INT64_MIN;
+    (void)G;
+    return lavu.av_rescale_q(Pts, FSourceTb, AVRational{1, FRate});
+}
+
+void TSoundSegmentRun::Encode(TSegment& G) {
+    AVFormatContext* Ic = G.Input.get();
+    AVStream* St = Ic->streams[G.StreamIndex];
+    if (G.Index == 0) {
+        // As the job's own opening did: a cut starts reading at its start.
+        if (FCut) (void)lavf.av_seek_frame(Ic, -1, -FOffsetUs, AVSEEK_FLAG_BACKWARD);
+    } else {
+        std::unique_lock<std::mutex> L(FLock);
+        FChanged.wait(L, [&] { return FOriginKnown || FLeave.load(); });
+        if (FLeave.load()) return;
+        const int64_t Target = FOrigin + G.Span.From;
+        L.unlock();
+        // A failed seek reads from the start: slower, but the frames before the pre-roll are
+        // only passed over.
+        if (lavf.av_seek_frame(Ic, G.StreamIndex, lavu.av_rescale_q(Target, AVRational{1, FRate}, St->time_base),
+                               AVSEEK_FLAG_BACKWARD) < 0)
+            (void)lavf.av_seek_frame(Ic, -1, INT64_MIN, AVSEEK_FLAG_BACKWARD);
+    }
+    AVPacket* Pkt = G.Packet.get();
+    AVCodecContext* Dec = G.Decoder.get();
+    auto Drain = [&] {
+        for (;;) {
+            const int Got = lavc.avcodec_receive_frame(Dec, G.Decoded.get());
+            if (Got == AVERROR(EAGAIN) || Got == AVERROR_EOF) return;
+            if (Got < 0) {
+                const std::string Error = T.DecodeErrorText(FIst);
+                if (T.S.ExitOnError) throw FFmpegException(Error);
+                return;
+            }
+            TakeFrame(G, G.Decoded.get());
+            lavu.av_frame_unref(G.Decoded.get());
+            if (G.Position >= G.Span.To) return;
+        }
+    };
+    while (G.Position < G.Span.To) {
+        FGate.WaitUnless([this] { return FLeave.load(); });
+        if (FLeave.load() || T.FJob.StopRequested()) return Finish(G, false);
+        const int Read = lavf.av_read_frame(Ic, Pkt);
+        if (Read == AVERROR(EAGAIN)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        if (Read < 0) {
+            if (lavc.avcodec_send_packet(Dec, nullptr) >= 0) Drain();
+            return Finish(G, G.Position < G.Span.To);
+        }
+        if (Pkt->stream_index == G.StreamIndex) {
+            const int Sent = lavc.avcodec_send_packet(Dec, Pkt);
+            if (Sent < 0 && Sent != AVERROR(EAGAIN) && T.S.ExitOnError)
+                throw FFmpegException(T.DecodeErrorText(FIst));
+            Drain();
+        }
+        lavc.av_packet_unref(Pkt);
+    }
+    Finish(G, false);
+}
+
+void TSoundSegmentRun::TakeFrame(TSegment& G, AVFrame* F) {
+    if (F->nb_samples <= 0) return;
+    if (F->sample_rate != FRate)
+        throw FFmpegException(Format("The sound changed its rate to %d Hz while it was encoded in segments",
+                                     F->sample_rate));
+    if (T.S.AudioVolume != 256) ScaleSoundVolume(F, T.S.AudioVolume);
+    int First = 0;
+    if (G.Position == INT64_MIN) {
+        bool Exact = false;
+        const int64_t Source = FrameSourceSample(G, F, Exact);
+        if (G.Index == 0) {
+            // Output sample 0 is where the one-thread run starts: the first decoded sample, or
+            // on a cut the first at or after zero on the input's timeline.
+            if (FCut && Source != INT64_MIN) {
+                const int64_t ClockUs = SaturatingAdd(
+                    lavu.av_rescale_q(F->best_effort_timestamp != AV_NOPTS_VALUE ? F->best_effort_timestamp
+                                                                                 : F->pts,
+                                      FSourceTb, AV_TIME_BASE_Q),
+                    FOffsetUs);
+                if (ClockUs < 0) {
+                    const int64_t Skip = lavu.av_rescale(-ClockUs, FRate, 1000000);
+                    if (Skip >= F->nb_samples) return;
+                    First = static_cast<int>(Skip);
+                }
+            }
+            std::lock_guard<std::mutex> L(FLock);
+            FFrameStart = Source == INT64_MIN ? 0 : Source;
+            FOrigin = FFrameStart + First;
+            FOriginKnown = true;
+            FChanged.notify_all();
+            G.Position = -First;
+        } else {
+            if (Source == INT64_MIN) throw FFmpegException("The sound has no timestamps to encode it in segments");
+            int64_t Place = Source - FOrigin;
+            if (!Exact) {
+                // Coarse timestamps: the frame's place is a whole number of frames from the
+                // first segment's first frame.
+                const int N = FSourceFrame > 0 ? FSourceFrame : F->nb_samples;
+                const int64_t FromFirst = Source - FFrameStart;
+                const int64_t Frames = (FromFirst + (FromFirst >= 0 ? N / 2 : -N / 2)) / N;
+                if (std::llabs(FromFirst - Frames * N) > N / 4 || F->nb_samples != N)
+                    throw FFmpegException("The sound's timestamps are too uneven to encode it in segments");
+                Place = FFrameStart + Frames * N - FOrigin;
+            }
+            G.Position = Place;
+        }
+    }
+    const int64_t Begin = G.Position + First;
+    const int64_t End = G.Position + F->nb_samples;
+    const int64_t From = std::max(Begin, G.Span.From);
+    const int64_t To = std::min(End, G.Span.To);
+    if (To > From) FeedEncoder(G, F, static_cast<int>(From - G.Position), static_cast<int>(To - From));
+    G.Position = End;
+    G.Reached.store(std::clamp<int64_t>(End, G.Start, std::max(G.Start, G.Span.To)) - G.Start);
+}
+
+void TSoundSegmentRun::FeedEncoder(TSegment& G, AVFrame* F, int First, int Count) {
+    AVCodecContext* C = G.Encoder;
+    const auto Format = static_cast<AVSampleFormat>(F->format);
+    AVChannelLayout Layout{};
+    if (F->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        lavu.av_channel_layout_default(&Layout, F->ch_layout.nb_channels);
+    else if (lavu.av_channel_layout_copy(&Layout, &F->ch_layout) < 0)
+        throw FFmpegException("av_malloc failed");
+    std::unique_ptr<AVChannelLayout, void (*)(AVChannelLayout*)> LayoutGuard(
+        &Layout, [](AVChannelLayout* L) { lavu.av_channel_layout_uninit(L); });
+    if (!G.Swr || G.SwrFormat != Format || lavu.av_channel_layout_compare(&G.SwrLayout, &Layout) != 0) {
+        SwrContext* Raw = nullptr;
+        int Result = lswr.swr_alloc_set_opts2(&Raw, &C->ch_layout, C->sample_fmt, C->sample_rate, &Layout, Format,
+                                              F->sample_rate, 0, nullptr);
+        TSwrPtr Swr(Raw);
+        if (Result >= 0 && Layout.nb_channels != C->ch_layout.nb_channels) {
+            // The job's own conversion of a channel count takes these settings.
+            Result = lavu.av_opt_set_int(Swr.get(), "filter_size", 16, 0);
+            if (Result >= 0) Result = lavu.av_opt_set_int(Swr.get(), "phase_shift", 10, 0);
+            if (Result >= 0) Result = lavu.av_opt_set_int(Swr.get(), "linear_interp", 0, 0);
+            if (Result >= 0) Result = lavu.av_opt_set_double(Swr.get(), "cutoff", 0.8, 0);
+        }
+        if (Result >= 0) Result = lswr.swr_init(Swr.get());
+        if (Result < 0)
+            throw FFmpegException(zembra::Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                                                 Layout.nb_channels, F->sample_rate, C->ch_layout.nb_channels,
+                                                 C->sample_rate));
+        G.Swr = std::move(Swr);
+        G.SwrFormat = Format;
+        lavu.av_channel_layout_uninit(&G.SwrLayout);
+        if (lavu.av_channel_layout_copy(&G.SwrLayout, &Layout) < 0) throw FFmpegException("av_malloc failed");
+    }
+    const int Channels = F->ch_layout.nb_channels;
+    const bool Planar = lavu.av_sample_fmt_is_planar(Format);
+    const size_t Step = static_cast<size_t>(First) * lavu.av_get_bytes_per_sample(Format) *
+                        static_cast<size_t>(Planar ? 1 : Channels);
+    std::vector<const uint8_t*> In(static_cast<size_t>(Planar ? Channels : 1));
+    for (size_t P = 0; P < In.size(); ++P) In[P] = F->extended_data[P] + Step;
+    const int Capacity = lswr.swr_get_out_samples(G.Swr.get(), Count) + 32;
+    if (Capacity > G.PlaneCapacity) {
+        const int Out = C->ch_layout.nb_channels;
+        G.Planes.assign(static_cast<size_t>(lavu.av_sample_fmt_is_planar(C->sample_fmt) ? Out : 1), nullptr);
+        G.PlaneData.reset();
+        if (lavu.av_samples_alloc(G.Planes.data(), nullptr, Out, Capacity, C->sample_fmt, 0) < 0)
+            throw FFmpegException("av_malloc failed");
+        G.PlaneData.reset(G.Planes[0]);
+        G.PlaneCapacity = Capacity;
+    }
+    const int Converted = lswr.swr_convert(G.Swr.get(), G.Planes.data(), G.PlaneCapacity, In.data(), Count);
+    if (Converted < 0) throw FFmpegException("av_audio_convert() failed");
+    if (Converted > 0 &&
+        lavu.av_audio_fifo_write(G.Fifo.get(), reinterpret_cast<void**>(G.Planes.data()), Converted) < Converted)
+        throw FFmpegException("av_fifo_realloc2() failed");
+    SendFrames(G, false);
+}
+
+void TSoundSegmentRun::SendFrames(TSegment& G, bool Final) {
+    AVCodecContext* C = G.Encoder;
+    const bool Variable = (C->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) || C->frame_size <= 1;
+    for (;;) {
+        const int Available = lavu.av_audio_fifo_size(G.Fifo.get());
+        int Samples = Variable ? std::min(Available, 16384) : (Available >= C->frame_size ? C->frame_size : 0);
+        if (Variable) {
+            // Blocks of an encoder that takes any size end at the segments' starts, where the
+            // splice goes.
+            const int64_t At = G.Span.From + G.NextPts;
+            for (const int64_t Cut : {G.Start, G.NextStart})
+                if (At < Cut && At + Samples > Cut) Samples = static_cast<int>(Cut - At);
+        }
+        int FrameSamples = Samples;
+        if (Samples == 0 && Final && Available > 0) {
+            // The sound's last frame: short where the encoder allows it, else padded with silence.
+            Samples = Available;
+            FrameSamples = (C->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) ? Available : C->frame_size;
+        }
+        if (Samples == 0) return;
+        AVFrame* Out = G.ToEncode.get();
+        lavu.av_frame_unref(Out);
+        Out->nb_samples = FrameSamples;
+        Out->format = C->sample_fmt;
+        Out->sample_rate = C->sample_rate;
+        if (lavu.av_channel_layout_copy(&Out->ch_layout, &C->ch_layout) < 0 || lavu.av_frame_get_buffer(Out, 0) < 0)
+            throw FFmpegException("frame_bytes invalid.");
+        if (lavu.av_audio_fifo_read(G.Fifo.get(), reinterpret_cast<void**>(Out->extended_data), Samples) < Samples)
+            throw FFmpegException("frame_bytes invalid.");
+        if (FrameSamples > Samples)
+            lavu.av_samples_set_silence(Out->extended_data, Samples, FrameSamples - Samples, C->ch_layout.nb_channels,
+                                        C->sample_fmt);
+        LimitFloatSamples(Out, C->ch_layout.nb_channels);
+        Out->pts = G.NextPts;
+        G.NextPts += FrameSamples;
+        if (lavc.avcodec_send_frame(C, Out) < 0) throw FFmpegException("Audio encoding failed");
+        ReceivePackets(G);
+        if (Samples < C->frame_size && !Variable) return;
+    }
+}
+
+void TSoundSegmentRun::ReceivePackets(TSegment& G) {
+    for (;;) {
+        TPacketPtr Out = MakePacket();
+        if (!Out) throw FFmpegException("av_mallocz fail");
+        const int Result = lavc.avcodec_receive_packet(G.Encoder, Out.get());
+        if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF) return;
+        if (Result < 0) throw FFmpegException("Audio encoding failed");
+        // On the output's timeline: the segment's encoder counted from its own first sample.
+        if (Out->pts != AV_NOPTS_VALUE) Out->pts += G.Span.From;
+        if (Out->dts != AV_NOPTS_VALUE) Out->dts += G.Span.From;
+        std::lock_guard<std::mutex> L(FLock);
+        G.Packets.push_back(std::move(Out));
+        FChanged.notify_all();
+    }
+}
+
+void TSoundSegmentRun::Finish(TSegment& G, bool ReachedEnd) {
+    if (!FLeave.load() && !T.FJob.StopRequested()) {
+        SendFrames(G, true);
+        if (lavc.avcodec_send_frame(G.Encoder, nullptr) >= 0) ReceivePackets(G);
+    }
+    std::lock_guard<std::mutex> L(FLock);
+    G.Closed = true;
+    G.ReachedEnd = ReachedEnd;
+    G.Reached.store(G.Span.To == INT64_MAX || ReachedEnd ? G.Reached.load() : G.Span.To - G.Start);
+    FChanged.notify_all();
+}
+
+double TSoundSegmentRun::Position() const {
+    int64_t Samples = 0;
+    for (size_t K = 0; K < FSegments.size(); ++K) {
+        const int64_t Length = K + 1 < FStarts.size() ? FStarts[K + 1] - FStarts[K] : INT64_MAX;
+        Samples += std::min(FSegments[K]->Reached.load(), Length);
+    }
+    return FRate > 0 ? static_cast<double>(Samples) / FRate : 0.0;
+}
+
+TPacketPtr TSoundSegmentRun::Next(TSegment& G) {
+    std::unique_lock<std::mutex> L(FLock);
+    for (;;) {
+        if (FFailure) std::rethrow_exception(FFailure);
+        if (!G.Packets.empty()) {
+            TPacketPtr P = std::move(G.Packets.front());
+            G.Packets.pop_front();
+            return P;
+        }
+        if (G.Closed || FLeave.load()) return nullptr;
+        FChanged.wait_for(L, std::chrono::milliseconds(50));
+        if (T.FJob.StopRequested()) {
+            L.unlock();
+            Leave();
+            return nullptr;
+        }
+        const int64_t Now = lavu.av_gettime_relative();
+        if (Now - FLastReport > T.FJob.ProgressInterval()) {
+            FLastReport = Now;
+            // Never back: a segment that starts late adds to the figure, none takes from it.
+            FReported = std::max(FReported, Position());
+            L.unlock();
+            T.FSegmentsPosition = FReported;
+            T.ReportProgress(false);
+            L.lock();
+        }
+    }
+}
+
+int64_t TSoundSegmentRun::ChooseSplice(const std::deque<TPacketPtr>& Tail, const std::deque<TPacketPtr>& Next,
+                                       int64_t Planned) const {
+    if (FOst.Enc->Codec->codec_id != AV_CODEC_ID_MP3) return Planned;
+    // An MP3 frame may take part of its data from the frames before it. Among the frames both
+    // threads encoded with the sound around them, the splice goes where the next segment's frame
+    // borrows nothing, or as little as the previous segment's frame has room for.
+    int64_t Best = Planned;
+    int BestCost = INT_MAX;
+    const int64_t Window = static_cast<int64_t>(kSpliceWindowSeconds * FRate);
+    for (size_t I = 1; I < Next.size(); ++I) {
+        const int64_t At = Next[I]->pts;
+        if (At < Planned - Window || At > Planned + Window) continue;
+        const auto Previous = std::find_if(Tail.begin(), Tail.end(), [&](const TPacketPtr& P) {
+            return P->pts + P->duration == At;
+        });
+        if (Previous == Tail.end()) continue;
+        const int Borrowed = Mp3MainDataBegin({Next[I]->data, static_cast<size_t>(Next[I]->size)});
+        const int Free = Mp3FreeTail({(*Previous)->data, static_cast<size_t>((*Previous)->size)});
+        if (Borrowed < 0 || Free < 0) continue;
+        // Cost: bytes the previous frame must grow by, then the distance from the plan.
+        const int Grow = std::max(0, Borrowed - Free);
+        const int Cost = Grow * 1000 + static_cast<int>(std::llabs(At - Planned) / FFrameSize);
+        if (Cost < BestCost) {
+            BestCost = Cost;
+            Best = At;
+        }
+    }
+    return Best;
+}
+
+void TSoundSegmentRun::Write(TPacketPtr Packet) {
+    T.FAudioBytes += Packet->size;
+    Packet->stream_index = FOst.Index;
+    T.WritePacket(FOst, Packet.get(), FOst.Enc->Codec->time_base);
+}
+
+bool TSoundSegmentRun::MuxInOrder() {
+    std::deque<TPacketPtr> Carried;  // the current segment's packets from the splice on
+    for (size_t K = 0; K < FSegments.size(); ++K) {
+        TSegment& G = *FSegments[K];
+        const bool Last = K + 1 == FSegments.size();
+        // The next segment's packets start at Planned; the previous segment's packets up to a
+        // window before it go out as they come, the rest waits for the splice.
+        const int64_t Planned = Last ? INT64_MAX : FStarts[K + 1] - FDelay;
+        const int64_t Hold = Last ? INT64_MAX : Planned - static_cast<int64_t>(kSpliceWindowSeconds * FRate) - 2 * FFrameSize;
+        std::deque<TPacketPtr> Tail;
+        auto Take = [&](TPacketPtr P) {
+            if (P->pts < Hold && Tail.empty())
+                Write(std::move(P));
+            else
+                Tail.push_back(std::move(P));
+        };
+        for (TPacketPtr& P : Carried) Take(std::move(P));
+        Carried.clear();
+        for (;;) {
+            TPacketPtr P = Next(G);
+            if (!P) break;
+            Take(std::move(P));
+        }
+        if (FLeave.load() || T.FJob.StopRequested()) return false;
+        bool Ended = false;
+        {
+            std::lock_guard<std::mutex> L(FLock);
+            Ended = G.ReachedEnd;
+        }
+        if (Last || Ended) {
+            for (TPacketPtr& P : Tail) Write(std::move(P));
+            return true;
+        }
+        // The next segment's packets as far as the splice may go.
+        TSegment& After = *FSegments[K + 1];
+        std::deque<TPacketPtr> Following;
+        const int64_t Reach = Planned + static_cast<int64_t>(kSpliceWindowSeconds * FRate) + FFrameSize;
+        for (;;) {
+            if (!Following.empty() && Following.back()->pts >= Reach) break;
+            TPacketPtr P = Next(After);
+            if (!P) break;
+            Following.push_back(std::move(P));
+        }
+        if (FLeave.load() || T.FJob.StopRequested()) return false;
+        const int64_t Splice = ChooseSplice(Tail, Following, Planned);
+        while (!Tail.empty() && Tail.back()->pts >= Splice) Tail.pop_back();
+        if (FOst.Enc->Codec->codec_id == AV_CODEC_ID_MP3 && !Tail.empty()) {
+            // The frames the next segment drops may hold data its first kept frame borrows:
+            // the previous frame carries those bytes at its end.
+            std::vector<std::span<const uint8_t>> Dropped;
+            const AVPacket* FirstKept = nullptr;
+            for (const TPacketPtr& P : Following) {
+                if (P->pts < Splice)
+                    Dropped.emplace_back(P->data, static_cast<size_t>(P->size));
+                else if (!FirstKept)
+                    FirstKept = P.get();
+            }
+            if (FirstKept) {
+                const auto Borrowed = BorrowedBytes(Dropped, {FirstKept->data, static_cast<size_t>(FirstKept->size)});
+                if (Borrowed && !Borrowed->empty()) {
+                    AVPacket* Previous = Tail.back().get();
+                    const auto Rewritten =
+                        CarryReservoir({Previous->data, static_cast<size_t>(Previous->size)}, *Borrowed);
+                    if (Rewritten) {
+                        TPacketPtr Grown = MakePacket();
+                        if (!Grown || lavc.av_new_packet(Grown.get(), static_cast<int>(Rewritten->size())) < 0 ||
+                            lavc.av_packet_copy_props(Grown.get(), Previous) < 0)
+                            throw FFmpegException("av_mallocz fail");
+                        std::memcpy(Grown->data, Rewritten->data(), Rewritten->size());
+                        Tail.back() = std::move(Grown);
+                    } else {
+                        GetLogger().Log(&T.FJob, llWarning,
+                                        "An MP3 frame could not carry the data the next one borrows");
+                    }
+                }
+            }
+        }
+        for (TPacketPtr& P : Tail) Write(std::move(P));
+        for (TPacketPtr& P : Following)
+            if (P->pts >= Splice) Carried.push_back(std::move(P));
+    }
+    return true;
+}
+
+int TTranscoder::SoundSegmentsWanted() const {
+    if (S.Segments == 0 || S.Segments == 1 || !SegmentsAllowed(std::getenv("ZEMBRA_SEGMENTS"))) return 0;
+    if (FJob.FJoined || FJob.FInputFileCount != 1 || FOutputFileCount != 1 || FOutputs.size() != 1) return 0;
+    // State carried along the timeline, which a segment starting half-way would not have: drift
+    // correction, rate emulation, the input's own or shifted or scaled times, the limits.
+    if (S.AudioSyncMethod != 0 || S.RateEmu || S.CopyTs || S.InputTsOffset != 0 || S.LimitFileSize != 0 ||
+        S.LoopInput)
+        return 0;
+    for (const int32_t Limit : S.MaxFrames)
+        if (Limit != INT_MAX) return 0;
+    const TOutputStreamState& Ost = FOutputs[0];
+    if (!Ost.EncodingNeeded || !Ost.Enc->Codec || Ost.Enc->Codec->codec_type != AVMEDIA_TYPE_AUDIO) return 0;
+    if (!SplicedCodec(Ost.Enc->Codec->codec_id) || !Ost.Enc->Filters.empty() || !Ost.Enc->Pristine) return 0;
+    const TInputStreamState& Ist = FInputs[Ost.SourceIndex];
+    if (!Ist.Decoder || Ist.Decoder->sample_rate != Ost.Enc->Codec->sample_rate) return 0;
+    if (FJob.InputTsScale(Ist.FileIndex, Ist.StreamIndex) != 0.0) return 0;
+    for (const TInputStreamState& Other : FInputs)
+        if (&Other != &Ist && !Other.Discard) return 0;
+    const AVRational Tb = Ist.St->time_base;
+    const bool Exact = Tb.den > 0 && (static_cast<int64_t>(Tb.num) * Ist.Decoder->sample_rate) % Tb.den == 0;
+    if (!Exact && !FixedFrameSource(Ist.St->codecpar->codec_id)) return 0;
+    const AVFormatContext* Ic = FJob.FInputFiles[Ist.FileIndex];
+    if (!Ic->pb || !(Ic->pb->seekable & AVIO_SEEKABLE_NORMAL) || Ic->duration == AV_NOPTS_VALUE ||
+        Ic->duration <= 0)
+        return 0;
+    return S.Segments > 1 ? S.Segments : TRunningLoop::Processors() - TRunningLoop::Running() + 1;
+}
+
+bool TTranscoder::RunSoundSegments(int Wanted) {
+    TOutputStreamState& Ost = FOutputs[0];
+    TInputStreamState& Ist = FInputs[Ost.SourceIndex];
+    const AVCodecContext* C = Ost.Enc->Codec;
+    const AVFormatContext* Ic = FJob.FInputFiles[Ist.FileIndex];
+    // The timeline's length: the file's end on it, or the cut's length.
+    int64_t LengthUs = SaturatingAdd(SaturatingAdd(Ic->duration, Ic->start_time != AV_NOPTS_VALUE ? Ic->start_time : 0),
+                                     FJob.InputFileTsOffset(Ist.FileIndex));
+    if (S.RecordingTime != INT64_MAX) LengthUs = std::min(LengthUs, S.RecordingTime);
+    const int64_t Samples = lavu.av_rescale(LengthUs, C->sample_rate, AV_TIME_BASE);
+    const int64_t MinSamples = lavu.av_rescale(std::max(S.SegmentMs, 1), C->sample_rate, 1000);
+    std::vector<int64_t> Starts = PlanSegments(Samples, C->frame_size > 0 ? C->frame_size : 1, Wanted, MinSamples);
+    if (Starts.size() < 2) return false;
+    if (S.Verbose >= 0)
+        GetLogger().Log(&FJob, llVerbose,
+                        Format("Encoding the sound in %d segments on as many threads", static_cast<int>(Starts.size())));
+    {
+        TSoundSegmentRun Run(*this, FJob.FPauseGate, FJob.FInputFilesCut[Ist.FileIndex], Ost, Ist,
+                             std::move(Starts));
+        Run.Open();
+        Run.Start();
+        Run.MuxInOrder();
+    }
+    FSegmentsPosition = -1.0;
+    // Every decoder and encoder the segments used is drained; the job's own decoder never ran.
+    Ost.Enc->Drained = true;
+    Ist.Flushed = true;
+    FInputFiles[Ist.FileIndex].Ended = true;
+    return true;
+}
+
+}  // namespace zembra

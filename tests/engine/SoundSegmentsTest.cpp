@@ -1,0 +1,206 @@
+// One sound encoded in segments on several threads must sound like the one-thread encode:
+// the same length to the sample, the same quality, and no click where the segments meet.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+
+#include "engine/SoundSegments.h"
+#include "tests/engine/TranscodeTestSupport.h"
+
+namespace zembra::testing {
+namespace {
+
+using SoundSegments = TranscodeTest;
+
+constexpr double kSeconds = 12.0;
+constexpr int kRate = 44100;
+// Three segments of four seconds; the shortest worth a thread is set low for the test.
+const std::string kSplit = "segments=3\nsegment_ms=3000";
+
+std::string MusicSource(const std::string& Path, const std::string& Encoder) {
+    testmedia::TClipSpec Spec;
+    Spec.Path = Path;
+    testmedia::TAudioSpec Sound;
+    Sound.Encoder = Encoder;
+    Sound.SampleRate = kRate;
+    Sound.Duration = kSeconds;
+    Sound.Music = true;
+    Spec.Audios.push_back(Sound);
+    EXPECT_EQ(testmedia::WriteClip(Spec), "");
+    return Spec.Path;
+}
+
+testmedia::TDecodedAudio Decoded(const std::string& File) {
+    testmedia::TDecodedAudio A;
+    EXPECT_EQ(testmedia::DecodeAudio(File, 0, A), "") << File;
+    return A;
+}
+
+// The lag (in samples) at which Coded matches Source best: encoders without gapless figures in
+// their container decode late by their delay.
+size_t BestLag(const std::vector<float>& Coded, const std::vector<float>& Source) {
+    size_t Best = 0;
+    double BestError = 1e300;
+    for (size_t Lag = 0; Lag < 4096 && Lag < Coded.size(); ++Lag) {
+        double Error = 0;
+        for (size_t I = kRate; I < 3 * kRate && I + Lag < Coded.size() && I < Source.size(); ++I)
+            Error += std::pow(Coded[I + Lag] - Source[I], 2);
+        if (Error < BestError) {
+            BestError = Error;
+            Best = Lag;
+        }
+    }
+    return Best;
+}
+
+struct TQuality {
+    double SnrDb = 0;
+    std::vector<float> Error;  // per source sample, the first channel
+};
+
+TQuality Measure(const testmedia::TDecodedAudio& Coded, const testmedia::TDecodedAudio& Source, size_t Lag) {
+    TQuality Q;
+    double Signal = 0, Noise = 0;
+    for (size_t C = 0; C < Source.Channels.size() && C < Coded.Channels.size(); ++C) {
+        const auto& S = Source.Channels[C];
+        const auto& D = Coded.Channels[C];
+        for (size_t I = 0; I < S.size() && I + Lag < D.size(); ++I) {
+            const float E = D[I + Lag] - S[I];
+            Signal += double(S[I]) * S[I];
+            Noise += double(E) * E;
+            if (C == 0) Q.Error.push_back(E);
+        }
+    }
+    Q.SnrDb = 10 * std::log10(Signal / std::max(Noise, 1e-20));
+    return Q;
+}
+
+float LargestError(const std::vector<float>& Error, size_t From, size_t To) {
+    float Largest = 0;
+    for (size_t I = From; I < To && I < Error.size(); ++I) Largest = std::max(Largest, std::fabs(Error[I]));
+    return Largest;
+}
+
+std::string Bytes(const std::string& File) {
+    std::ifstream In(File, std::ios::binary);
+    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+TEST(SoundSegmentPlan, CutsWholeFramesAndOnlyWhereItPays) {
+    struct TCase {
+        int64_t Samples;
+        int Frame, Wanted;
+        int64_t Min;
+        std::vector<int64_t> Starts;
+    } Cases[] = {
+        {1000000, 1152, 2, 400000, {0, 499968}},             // halves, on a frame
+        {1000000, 1152, 4, 400000, {0, 499968}},             // no segment shorter than the least
+        {700000, 1152, 2, 400000, {0}},                      // too short for two
+        {1000000, 1152, 1, 100000, {0}},                     // one processor free
+        {900, 1, 3, 300, {0, 300, 600}},                     // sample-sized frames
+        {1000000, 1024, 3, 100000, {0, 332800, 666624}},
+    };
+    for (const TCase& C : Cases) EXPECT_EQ(PlanSegments(C.Samples, C.Frame, C.Wanted, C.Min), C.Starts) << C.Samples;
+    const std::vector<int64_t> Starts{0, 1000, 2000};
+    EXPECT_EQ(SegmentSpan(Starts, 0, 300, 100).From, 0);
+    EXPECT_EQ(SegmentSpan(Starts, 0, 300, 100).To, 1100);
+    EXPECT_EQ(SegmentSpan(Starts, 1, 300, 100).From, 700);
+    EXPECT_EQ(SegmentSpan(Starts, 2, 300, 100).To, INT64_MAX);
+}
+
+// Every format whose encoder is split, from an exactly timed source (WAV) and from one with
+// coarse timestamps (AAC in Matroska): the split output against the one-thread output.
+TEST_F(SoundSegments, SoundLikeTheOneThreadEncodeEveryFormat) {
+    const std::string Wav = MusicSource(Path("music.wav"), "pcm_s16le");
+    const std::string Mkv = MusicSource(Path("music.mkv"), "aac");
+    const testmedia::TDecodedAudio Source = Decoded(Wav);
+    ASSERT_EQ(Source.Channels.size(), 2u);
+    struct TCase {
+        std::string Input, Output;
+        bool Identical;  // PCM: the very same bytes
+    } Cases[] = {{Wav, "out.wav", true}, {Wav, "out.au", true},   {Wav, "out.mp3", false},
+                 {Wav, "out.mp2", false}, {Wav, "out.m4a", false}, {Wav, "out.ac3", false},
+                 {Wav, "out.wma", false}, {Mkv, "mkv.mp3", false}};
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Output);
+        const int64_t Before = SegmentedRunCount();
+        ASSERT_EQ(Convert({C.Input}, Path("one-" + C.Output), "", "segments=0"), "");
+        EXPECT_EQ(SegmentedRunCount(), Before);
+        ASSERT_EQ(Convert({C.Input}, Path("split-" + C.Output), "", kSplit), "");
+        EXPECT_EQ(SegmentedRunCount(), Before + 1);
+        if (C.Identical) {
+            EXPECT_EQ(Bytes(Path("one-" + C.Output)), Bytes(Path("split-" + C.Output)));
+            continue;
+        }
+        const testmedia::TDecodedAudio One = Decoded(Path("one-" + C.Output));
+        const testmedia::TDecodedAudio Split = Decoded(Path("split-" + C.Output));
+        ASSERT_FALSE(One.Channels.empty());
+        ASSERT_FALSE(Split.Channels.empty());
+        // Gapless: as many samples as the one-thread output.
+        EXPECT_EQ(Split.Channels[0].size(), One.Channels[0].size());
+        // The source in Matroska went through AAC first: both compare with what it decodes to.
+        const testmedia::TDecodedAudio& Reference = C.Input == Wav ? Source : Decoded(Mkv);
+        const size_t Lag = BestLag(One.Channels[0], Reference.Channels[0]);
+        EXPECT_EQ(BestLag(Split.Channels[0], Reference.Channels[0]), Lag);
+        const TQuality A = Measure(One, Reference, Lag);
+        const TQuality B = Measure(Split, Reference, Lag);
+        EXPECT_NEAR(B.SnrDb, A.SnrDb, 0.1);
+        // Where the segments meet (the splice may move by up to half a second in MP3), no click.
+        for (int K = 1; K < 3; ++K) {
+            const size_t At = static_cast<size_t>(kSeconds * kRate * K / 3);
+            const size_t From = At - kRate / 2, To = At + kRate / 2;
+            EXPECT_LE(LargestError(B.Error, From, To), 2 * LargestError(A.Error, From, To) + 1e-4f) << K;
+        }
+    }
+}
+
+// Progress is one figure that never goes back and ends at the whole; a stop ends the run with
+// what was written; a segment that cannot read its source fails the job with that reason.
+TEST_F(SoundSegments, ProgressStopAndFailure) {
+    const std::string Wav = MusicSource(Path("music.wav"), "pcm_s16le");
+    std::vector<int32_t> Seen;
+    OnEachProgress = [&] { Seen.push_back(Result.LastDuration); };
+    TFFmpeg Job;
+    Job.SetProgressInterval(1000);
+    ASSERT_EQ(Convert({Wav}, Path("whole.mp3"), "", kSplit, false, &Job), "");
+    ASSERT_GE(Seen.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(Seen.begin(), Seen.end()));
+    EXPECT_NEAR(Seen.back(), kSeconds * 1000, 100);
+
+    OnEachProgress = [&] {
+        if (Result.LastDuration > 1000) Job.Stop(false);
+    };
+    InBackground = true;
+    ASSERT_EQ(Convert({Wav}, Path("stopped.mp3"), "", kSplit, false, &Job), "");
+    EXPECT_FALSE(Result.Finished);
+    const testmedia::TDecodedAudio Stopped = Decoded(Path("stopped.mp3"));
+    ASSERT_FALSE(Stopped.Channels.empty());
+    EXPECT_LT(Stopped.Channels[0].size(), static_cast<size_t>(kSeconds * kRate));
+    InBackground = false;
+    OnEachProgress = nullptr;
+
+    // The job holds its own opening of the source; the segments open it again, and find it gone.
+    TFFmpeg Gone;
+    Gone.ResetJob();
+    bool Failed = false;
+    std::string Message;
+    Gone.SetOnTerminate([&](TCustomFFmpeg& J) {
+        Failed = J.ErrorOccurred();
+        Message = J.ErrorMessage();
+    });
+    Gone.ApplyOptionLines(kSplit, kPhaseOrdinary);
+    ASSERT_TRUE(Gone.OpenInputFile(W(Wav)));
+    ASSERT_GE(Gone.OpenOutputFile(W(Path("gone.mp3")), false), 0);
+    ASSERT_EQ(::unlink(Wav.c_str()), 0);
+    Gone.Start(false);
+    EXPECT_TRUE(Failed);
+    EXPECT_NE(Message.find("no such file or directory"), std::string::npos) << Message;
+    EXPECT_FALSE(std::filesystem::exists(Path("gone.mp3")));
+}
+
+}  // namespace
+}  // namespace zembra::testing
