@@ -624,7 +624,7 @@ TEST_F(Mp3SpliceTest, JoinedLameSequencesDecodeLikeOne) {
         return S;
     };
     // Packets One[0, Join) and Second[Kept, end), the last of the first carrying Borrowed or not.
-    auto Join = [&](size_t Kept, const TBytes* Carried) {
+    auto JoinedPackets = [&](size_t Kept, const TBytes* Carried) {
         const size_t Join = kSecondStart + Kept;
         TPackets Joined(One.begin(), One.begin() + static_cast<ptrdiff_t>(Join));
         if (Carried) Joined.back() = *Carried;
@@ -660,7 +660,7 @@ TEST_F(Mp3SpliceTest, JoinedLameSequencesDecodeLikeOne) {
         const std::optional<TBytes> Carried =
             CarryReservoir(Span(One[kSecondStart + Kept - 1]), Span(*Borrowed));
         ASSERT_TRUE(Carried) << Kept;
-        EXPECT_EQ(Faults(Join(Kept, &*Carried), kSecondStart + Kept), "")
+        EXPECT_EQ(Faults(JoinedPackets(Kept, &*Carried), kSecondStart + Kept), "")
             << "join after frame " << kSecondStart + Kept;
         if (!WorstBorrowed || Borrowed->size() > WorstBorrowed->size()) {
             WorstKept = Kept;
@@ -669,7 +669,7 @@ TEST_F(Mp3SpliceTest, JoinedLameSequencesDecodeLikeOne) {
     }
     ASSERT_GT(Joins, 0u) << "no join where the carry matters: the test would prove nothing";
     ASSERT_GT(WorstBorrowed->size(), 0u);
-    EXPECT_NE(Faults(Join(WorstKept, nullptr), kSecondStart + WorstKept), "")
+    EXPECT_NE(Faults(JoinedPackets(WorstKept, nullptr), kSecondStart + WorstKept), "")
         << "the checks cannot tell a join without the carry";
     RecordProperty("JoinsWhereTheCarryMatters", static_cast<int>(Joins));
     RecordProperty("MostBytesBorrowed", static_cast<int>(WorstBorrowed->size()));
