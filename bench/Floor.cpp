@@ -8,7 +8,8 @@
 //                                           of a library batch) and film.mp4 (five minutes
 //                                           of 1280x720 H.264 at 2.5 Mbit/s with 48 kHz stereo
 //                                           AAC of music-like sound: the usual film whose sound
-//                                           users extract)
+//                                           users extract) and music.mp4 (ten minutes of that
+//                                           sound alone)
 //   zembra-bench-floor audio IN OUT RATE    decode -> resample to RATE -> MP3 at 128 kbit/s
 //   zembra-bench-floor video IN OUT WxH     decode -> scale (bicubic) -> MPEG-4 at 200 kbit/s in AVI
 //   zembra-bench-floor film IN OUT SECONDS  the first SECONDS of a film's pictures and sound
@@ -108,7 +109,13 @@ int WriteClips(const std::string& Folder) {
     FilmSound.Music = true;  // a tone costs the decoder and the encoder far less than real sound
     Film.Audios.push_back(FilmSound);
 
-    for (const testmedia::TClipSpec* Spec : {&Sound, &Video, &Clip, &Film}) {
+    testmedia::TClipSpec Music;
+    Music.Path = Folder + "/music.mp4";
+    testmedia::TAudioSpec MusicSound = FilmSound;
+    MusicSound.Duration = 600.0;
+    Music.Audios.push_back(MusicSound);
+
+    for (const testmedia::TClipSpec* Spec : {&Sound, &Video, &Clip, &Film, &Music}) {
         const std::string Error = testmedia::WriteClip(*Spec);
         if (!Error.empty()) return Fail(Spec->Path + ": " + Error);
     }

@@ -76,6 +76,8 @@ const char* UsageText() {
            "                             finished, instead of numbering\n"
            "      --keep-partial         keep what a stopped task converted under its output's name\n"
            "                             (by default its output is removed)\n"
+           "      --no-split             encode each sound on one thread (by default a long one is\n"
+           "                             encoded in segments on the free processors)\n"
            "      --input-option NAME=VALUE   an option line for the input (repeatable)\n"
            "      --output-option NAME=VALUE  an option line for the output (repeatable)\n"
            "      --list-engine-options  the names option lines take, with their kind, range and use\n"
@@ -241,6 +243,10 @@ bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& O,
             Ok = Flag(O.Overwrite);
         } else if (Name == "--keep-partial") {
             Ok = Flag(O.KeepPartial);
+        } else if (Name == "--no-split") {
+            bool NoSplit = false;
+            Ok = Flag(NoSplit);
+            if (Ok) O.OutputOptions.push_back("segments=0");
         } else if (Name == "--input-option") {
             Ok = Line(O.InputOptions);
         } else if (Name == "--output-option") {
