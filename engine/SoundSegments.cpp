@@ -581,7 +581,8 @@ void TSoundSegmentRun::Finish(TSegment& G, bool ReachedEnd) {
     std::lock_guard<std::mutex> L(FLock);
     G.Closed = true;
     G.ReachedEnd = ReachedEnd;
-    G.Reached.store(G.Span.To == INT64_MAX || ReachedEnd ? G.Reached.load() : G.Span.To - G.Start);
+    // A segment that got to its end has encoded all it stands for, its post-roll included.
+    if (G.Span.To != INT64_MAX && !ReachedEnd) G.Reached.store(G.Span.To - G.Start);
     FChanged.notify_all();
 }
 
@@ -787,6 +788,10 @@ bool TTranscoder::RunSoundSegments(int Wanted) {
     if (S.Verbose >= 0)
         GetLogger().Log(&FJob, llVerbose,
                         Format("Encoding the sound in %d segments on as many threads", static_cast<int>(Starts.size())));
+    // Each segment thread counts as a running loop, so that a job starting meanwhile finds the
+    // processors taken instead of splitting or decoding ahead too.
+    std::vector<std::unique_ptr<TRunningLoop>> Busy;
+    for (size_t K = 1; K < Starts.size(); ++K) Busy.push_back(std::make_unique<TRunningLoop>());
     {
         TSoundSegmentRun Run(*this, FJob.FPauseGate, FJob.FInputFilesCut[Ist.FileIndex], Ost, Ist,
                              std::move(Starts));
