@@ -224,7 +224,9 @@ class TSoundSegmentRun {
     void SendFrames(TSegment& G, bool Final);
     void ReceivePackets(TSegment& G);
     void Finish(TSegment& G, bool ReachedEnd);
-    int64_t FrameSourceSample(const TSegment& G, const AVFrame* F, bool& Exact) const;
+    // Where a decoded frame starts in the source's samples (INT64_MIN: it has no time), and
+    // whether that is exact.
+    int64_t FrameSourceSample(const AVFrame* F, bool& Exact) const;
     // Waits for the next packet of G (null once G is closed and empty); rethrows a segment's
     // failure, reports progress meanwhile.
     TPacketPtr Next(TSegment& G);
@@ -339,11 +341,10 @@ void TSoundSegmentRun::Start() {
     }
 }
 
-int64_t TSoundSegmentRun::FrameSourceSample(const TSegment& G, const AVFrame* F, bool& Exact) const {
+int64_t TSoundSegmentRun::FrameSourceSample(const AVFrame* F, bool& Exact) const {
     int64_t Pts = F->best_effort_timestamp != AV_NOPTS_VALUE ? F->best_effort_timestamp : F->pts;
     Exact = Pts != AV_NOPTS_VALUE && FExactTimes;
     if (Pts == AV_NOPTS_VALUE) return INT64_MIN;
-    (void)G;
     return lavu.av_rescale_q(Pts, FSourceTb, AVRational{1, FRate});
 }
 
@@ -413,7 +414,7 @@ void TSoundSegmentRun::TakeFrame(TSegment& G, AVFrame* F) {
     int First = 0;
     if (G.Position == INT64_MIN) {
         bool Exact = false;
-        const int64_t Source = FrameSourceSample(G, F, Exact);
+        const int64_t Source = FrameSourceSample(F, Exact);
         if (G.Index == 0) {
             // Output sample 0 is where the one-thread run starts: the first decoded sample, or
             // on a cut the first at or after zero on the input's timeline.
