@@ -205,7 +205,9 @@ class TSoundSegmentRun {
             if (G->Thread) G->Thread->WaitFor();
     }
 
-    void Open();
+    // Opens what each segment reads and encodes with; false when the input reads differently
+    // opened again, and the job is better run on one thread.
+    bool Open();
     void Start();
     // Muxes the segments' packets in order until the last; false when the run was stopped.
     bool MuxInOrder();
@@ -261,7 +263,7 @@ class TSoundSegmentRun {
     int64_t FLastReport = 0;
 };
 
-void TSoundSegmentRun::Open() {
+bool TSoundSegmentRun::Open() {
     AVCodecContext* Job = FOst.Enc->Codec;
     FRate = Job->sample_rate;
     FFrameSize = Job->frame_size > 0 ? Job->frame_size : 1;
@@ -288,9 +290,15 @@ void TSoundSegmentRun::Open() {
         G->Input.reset(ReopenInput(Source, Error));
         if (!G->Input) throw FFmpegException(OpenErrorWithReason(Utf8ToUtf16(Source->url), Error));
         G->StreamIndex = FIst.StreamIndex;
-        if (G->StreamIndex >= static_cast<int>(G->Input->nb_streams) ||
-            G->Input->streams[G->StreamIndex]->codecpar->codec_id != FIst.St->codecpar->codec_id)
-            throw FFmpegException("The source changed while it was converted");
+        // Opened without the job's demuxer options, a raw input may read differently: then
+        // the job runs on one thread as usual.
+        if (G->StreamIndex >= static_cast<int>(G->Input->nb_streams)) return false;
+        const AVStream* Again = G->Input->streams[G->StreamIndex];
+        if (Again->codecpar->codec_id != FIst.St->codecpar->codec_id ||
+            Again->codecpar->sample_rate != FIst.St->codecpar->sample_rate ||
+            Again->codecpar->ch_layout.nb_channels != FIst.St->codecpar->ch_layout.nb_channels ||
+            av_cmp_q(Again->time_base, FIst.St->time_base) != 0)
+            return false;
         for (unsigned I = 0; I < G->Input->nb_streams; ++I)
             if (static_cast<int>(I) != G->StreamIndex) G->Input->streams[I]->discard = AVDISCARD_ALL;
         G->Decoder.reset(lavc.avcodec_alloc_context3(nullptr));
@@ -320,6 +328,7 @@ void TSoundSegmentRun::Open() {
         if (!G->Fifo || !G->Decoded || !G->ToEncode || !G->Packet) throw FFmpegException("av_mallocz fail");
         FSegments.push_back(std::move(G));
     }
+    return true;
 }
 
 void TSoundSegmentRun::Start() {
@@ -786,9 +795,7 @@ bool TTranscoder::RunSoundSegments(int Wanted) {
     const int64_t MinSamples = lavu.av_rescale(std::max(S.SegmentMs, 1), C->sample_rate, 1000);
     std::vector<int64_t> Starts = PlanSegments(Samples, C->frame_size > 0 ? C->frame_size : 1, Wanted, MinSamples);
     if (Starts.size() < 2) return false;
-    if (S.Verbose >= 0)
-        GetLogger().Log(&FJob, llVerbose,
-                        Format("Encoding the sound in %d segments on as many threads", static_cast<int>(Starts.size())));
+    const int Count = static_cast<int>(Starts.size());
     // Each segment thread counts as a running loop, so that a job starting meanwhile finds the
     // processors taken instead of splitting or decoding ahead too.
     std::vector<std::unique_ptr<TRunningLoop>> Busy;
@@ -796,7 +803,9 @@ bool TTranscoder::RunSoundSegments(int Wanted) {
     {
         TSoundSegmentRun Run(*this, FJob.FPauseGate, FJob.FInputFilesCut[Ist.FileIndex], Ost, Ist,
                              std::move(Starts));
-        Run.Open();
+        if (!Run.Open()) return false;
+        if (S.Verbose >= 0)
+            GetLogger().Log(&FJob, llVerbose, Format("Encoding the sound in %d segments on as many threads", Count));
         Run.Start();
         Run.MuxInOrder();
     }

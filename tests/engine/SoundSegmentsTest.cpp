@@ -189,6 +189,13 @@ TEST_F(SoundSegments, ProgressStopAndFailure) {
     InBackground = false;
     OnEachProgress = nullptr;
 
+    // A raw input reads as its options say only in the job's own opening: it runs on one thread.
+    ASSERT_EQ(Convert({Wav}, Path("raw.pcm"), "", "f=s16le\nar=22050\nac=1\nsegments=0"), "");
+    const int64_t Before = SegmentedRunCount();
+    ASSERT_EQ(Convert({Path("raw.pcm")}, Path("raw.mp3"), "f=s16le\nar=22050\nac=1", kSplit), "");
+    EXPECT_EQ(SegmentedRunCount(), Before);
+    EXPECT_NEAR(Facts(Path("raw.mp3")).Duration, kSeconds, 0.1);
+
     // The job holds its own opening of the source; the segments open it again, and find it gone.
     TFFmpeg Gone;
     Gone.ResetJob();
