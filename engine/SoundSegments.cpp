@@ -578,8 +578,11 @@ void TSoundSegmentRun::ReceivePackets(TSegment& G) {
         if (Out->pts != AV_NOPTS_VALUE) Out->pts += G.Span.From;
         if (Out->dts != AV_NOPTS_VALUE) Out->dts += G.Span.From;
         std::lock_guard<std::mutex> L(FLock);
+        // The job's thread waits only on an empty queue: a wake for every packet would cost
+        // more than the muxing.
+        const bool WasEmpty = G.Packets.empty();
         G.Packets.push_back(std::move(Out));
-        FChanged.notify_all();
+        if (WasEmpty) FChanged.notify_all();
     }
 }
 
