@@ -782,6 +782,10 @@ int TTranscoder::SoundSegmentsWanted() const {
     if (!Ic->pb || !(Ic->pb->seekable & AVIO_SEEKABLE_NORMAL) || Ic->duration == AV_NOPTS_VALUE ||
         Ic->duration <= 0)
         return 0;
+    // A segment is placed by its first frame's time, while the one-thread run closes up any
+    // hole in the sound: containers of broadcasts, whose times jump where reception failed,
+    // stay on one thread.
+    if (Ic->iformat->flags & AVFMT_TS_DISCONT) return 0;
     return S.Segments > 1 ? S.Segments : TRunningLoop::Processors() - TRunningLoop::Running() + 1;
 }
 
