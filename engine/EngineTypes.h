@@ -87,6 +87,7 @@ struct TJobSettings {
     int32_t VideoChannel = 0;                   // vc
     int32_t CopyCover = 0;                      // copy_cover: the source's attached picture goes along
     int32_t DecodeAhead = 1;                    // decode_ahead: 0 keeps the job on one thread
+    int32_t ReplayGain = 0;                     // replaygain: measure the sound, tag the output
     int32_t AudioSampleRate = 44100;            // ar
     int32_t AudioChannels = 2;                  // ac
     // Whether "ar" / "ac" were given since the last input was opened; values adopted from an

@@ -1,0 +1,137 @@
+#include "engine/ReplayGainTags.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+#include <charconv>
+#include <vector>
+
+#include "binding/EntryPoints.h"
+#include "binding/FFUtils.h"
+#include "binding/FFmpegHolders.h"
+#include "engine/Transcoder.h"
+#include "util/OutputClaims.h"
+#include "util/StringUtils.h"
+
+namespace zembra {
+
+namespace {
+
+// Numbers in tags are read by every player alike: a point, whatever the locale.
+std::string Fixed(double Value, int Decimals) {
+    char Text[64];
+    const auto [End, Error] = std::to_chars(Text, Text + sizeof Text, Value, std::chars_format::fixed, Decimals);
+    return Error == std::errc() ? std::string(Text, End) : "0";
+}
+
+std::string GainText(double Gain) {
+    return (Gain >= 0 ? "+" : "") + Fixed(Gain, 2) + " dB";
+}
+
+// What the container holds, copied packet by packet into Target, with Tags added to its tags.
+std::string Remux(const std::string& Source, const std::string& Target, const std::string& MuxerName,
+                  const TTagList& Tags) {
+    AVFormatContext* RawIn = nullptr;
+    int Result = lavf.avformat_open_input(&RawIn, ("file:" + Source).c_str(), nullptr, nullptr);
+    TFormatInputPtr In(RawIn);
+    if (Result < 0) return "cannot read it again: " + ErrorText(Result);
+    if ((Result = lavf.avformat_find_stream_info(In.get(), nullptr)) < 0)
+        return "cannot read it again: " + ErrorText(Result);
+    AVFormatContext* RawOut = nullptr;
+    Result = lavf.avformat_alloc_output_context2(&RawOut, nullptr, MuxerName.c_str(), nullptr);
+    TFormatOutputPtr Out(RawOut);
+    if (Result < 0 || !Out) return "no muxer " + MuxerName;
+    // The song's tags are the container's: the muxers that write tags take them from there.
+    if (lavu.av_dict_copy(&Out->metadata, In->metadata, 0) < 0) return "out of memory";
+    std::vector<int> Map(In->nb_streams, -1);
+    for (unsigned I = 0; I < In->nb_streams; ++I) {
+        const AVStream* From = In->streams[I];
+        const AVMediaType Type = From->codecpar->codec_type;
+        const bool Picture = From->disposition & AV_DISPOSITION_ATTACHED_PIC;
+        if (Type != AVMEDIA_TYPE_AUDIO && !Picture) continue;
+        AVStream* To = lavf.avformat_new_stream(Out.get(), nullptr);
+        if (!To || lavc.avcodec_parameters_copy(To->codecpar, From->codecpar) < 0) return "out of memory";
+        To->codecpar->codec_tag = 0;
+        To->time_base = From->time_base;
+        To->disposition = From->disposition;
+        if (Picture) {
+            if (lavu.av_dict_copy(&To->metadata, From->metadata, 0) < 0) return "out of memory";
+        } else {
+            const AVDictionaryEntry* E = nullptr;
+            while ((E = lavu.av_dict_get(From->metadata, "", E, AV_DICT_IGNORE_SUFFIX)))
+                if (!IsStreamOnlyTag(E->key) &&
+                    lavu.av_dict_set(&Out->metadata, E->key, E->value, AV_DICT_DONT_OVERWRITE) < 0)
+                    return "out of memory";
+        }
+        Map[I] = To->index;
+    }
+    for (const auto& [Key, Value] : Tags)
+        if (lavu.av_dict_set(&Out->metadata, Key.c_str(), Value.c_str(), 0) < 0) return "out of memory";
+    if ((Result = lavf.avio_open2(&Out->pb, ("file:" + Target).c_str(), AVIO_FLAG_WRITE, nullptr, nullptr)) < 0)
+        return WithSystemReason("cannot write", Result);
+    if ((Result = lavf.avformat_write_header(Out.get(), nullptr)) < 0)
+        return WithSystemReason("cannot write the header", Result);
+    TPacketPtr Packet = MakePacket();
+    if (!Packet) return "out of memory";
+    while ((Result = lavf.av_read_frame(In.get(), Packet.get())) >= 0) {
+        const int Index = Packet->stream_index;
+        if (Index < 0 || static_cast<size_t>(Index) >= Map.size() || Map[Index] < 0) {
+            lavc.av_packet_unref(Packet.get());
+            continue;
+        }
+        const AVRational From = In->streams[Index]->time_base, To = Out->streams[Map[Index]]->time_base;
+        Packet->stream_index = Map[Index];
+        if (Packet->pts != AV_NOPTS_VALUE) Packet->pts = lavu.av_rescale_q(Packet->pts, From, To);
+        if (Packet->dts != AV_NOPTS_VALUE) Packet->dts = lavu.av_rescale_q(Packet->dts, From, To);
+        Packet->duration = lavu.av_rescale_q(Packet->duration, From, To);
+        Packet->pos = -1;
+        if ((Result = lavf.av_interleaved_write_frame(Out.get(), Packet.get())) < 0)
+            return WithSystemReason("cannot write", Result);
+    }
+    if (Result != AVERROR_EOF) return "cannot read it again: " + ErrorText(Result);
+    if ((Result = lavf.av_write_trailer(Out.get())) < 0) return WithSystemReason("cannot write", Result);
+    if ((Result = lavf.avio_closep(&Out->pb)) < 0) return WithSystemReason("cannot write", Result);
+    return "";
+}
+
+}  // namespace
+
+TReplayGainStyle ReplayGainStyleOf(const std::string& MuxerName) {
+    for (const char* Name : {"mp3", "ogg", "oga", "opus", "spx", "flac", "matroska"})
+        if (MuxerName == Name) return TReplayGainStyle::Muxer;
+    for (const char* Name : {"ipod", "mp4", "mov"})
+        if (MuxerName == Name) return TReplayGainStyle::Mp4Freeform;
+    return TReplayGainStyle::None;
+}
+
+double ReplayGainOf(double Loudness) {
+    return kReplayGainReference - Loudness;
+}
+
+TTagList ReplayGainTagList(const TReplayGain& Gain) {
+    TTagList Tags = {{"REPLAYGAIN_TRACK_GAIN", GainText(Gain.TrackGain)},
+                     {"REPLAYGAIN_TRACK_PEAK", Fixed(Gain.TrackPeak, 6)}};
+    if (Gain.AlbumGain) Tags.push_back({"REPLAYGAIN_ALBUM_GAIN", GainText(*Gain.AlbumGain)});
+    if (Gain.AlbumPeak) Tags.push_back({"REPLAYGAIN_ALBUM_PEAK", Fixed(*Gain.AlbumPeak, 6)});
+    return Tags;
+}
+
+std::string WriteReplayGainTags(const std::string& File, std::string MuxerName, const TReplayGain& Gain) {
+    if (MuxerName.empty()) {
+        const AVOutputFormat* Guessed = lavf.av_guess_format(nullptr, File.c_str(), nullptr);
+        if (Guessed) MuxerName = Guessed->name;
+    }
+    const TReplayGainStyle Style = ReplayGainStyleOf(MuxerName);
+    if (Style == TReplayGainStyle::None) return "its format keeps no such tags";
+    const std::string Temporary = NewTemporaryOutputName(File);
+    const TTagList Tags = ReplayGainTagList(Gain);
+    std::string Error = Style == TReplayGainStyle::Mp4Freeform ? WriteMp4FreeformTags(File, Temporary, Tags)
+                                                               : Remux(File, Temporary, MuxerName, Tags);
+    if (Error.empty() && ::rename(Temporary.c_str(), File.c_str()) != 0)
+        Error = WithSystemReason("cannot rename", AVERROR(errno));
+    if (!Error.empty()) ::unlink(Temporary.c_str());
+    ForgetTemporaryOutput(Temporary);
+    return Error;
+}
+
+}  // namespace zembra
