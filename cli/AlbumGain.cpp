@@ -27,13 +27,14 @@ void TAlbumGains::Add(size_t Album, const std::u16string& Output, const TLoudnes
 void TAlbumGains::WriteTags(const std::function<void(const std::string&, const std::string&)>& Report) {
     for (TAlbum& A : FAlbums) {
         if (A.Tracks.size() != A.Files) {
-            Report(A.Name, Format("no album gain: %zu of its %zu files converted and measured", A.Tracks.size(),
-                                  A.Files));
+            Report(A.Name, Format("no album gain: %zu of its %zu files converted and measured",
+                                  A.Tracks.size(), A.Files));
             continue;
         }
         const double Gain = ReplayGainOf(GatedLoudness(A.Blocks));
         for (const TTrack& T : A.Tracks) {
-            const std::string Error = WriteReplayGainTags(FileSystemName(T.Output), "", {T.Gain, T.Peak, Gain, A.Peak});
+            const std::string Error =
+                WriteReplayGainTags(FileSystemName(T.Output), "", {T.Gain, T.Peak, Gain, A.Peak});
             if (!Error.empty()) Report(Utf16ToUtf8(T.Output), "no album gain: " + Error);
         }
         // What the album needed is no longer of use.

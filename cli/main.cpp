@@ -138,7 +138,8 @@ std::u16string TemplatedName(const TCliOptions& O, const std::u16string& Input,
 
 // Whether outputs of the format keep ReplayGain tags (an m4a file is written by the MP4 muxer).
 bool KeepsReplayGain(const std::string& FormatName) {
-    const AVOutputFormat* Muxer = lavf.av_guess_format(nullptr, ("x." + LowerCase(FormatName)).c_str(), nullptr);
+    const AVOutputFormat* Muxer =
+        lavf.av_guess_format(nullptr, ("x." + LowerCase(FormatName)).c_str(), nullptr);
     return Muxer && ReplayGainStyleOf(Muxer->name) != TReplayGainStyle::None;
 }
 
@@ -155,8 +156,8 @@ std::pair<std::string, std::string> AlbumKey(const TCliOptions& O, const std::u1
         return It == Tags.end() ? std::string() : It->second;
     };
     const std::string Album = Tag("album"), Artist = Tag("album_artist");
-    return {Artist + '\x1f' + Album,
-            "album '" + (Album.empty() ? "Unknown Album" : Album) + (Artist.empty() ? "'" : "' of " + Artist)};
+    return {Artist + '\x1f' + Album, "album '" + (Album.empty() ? "Unknown Album" : Album) +
+                                         (Artist.empty() ? "'" : "' of " + Artist)};
 }
 
 int PrintInfo(TRUvivoVOV& Component, const std::vector<std::string>& Files) {

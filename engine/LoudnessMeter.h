@@ -31,7 +31,7 @@ class TLoudnessMeter {
     // The mean square of each whole 400 ms block so far, weighted and summed over the channels:
     // what an album's loudness is gated over, its tracks' blocks together.
     const std::vector<float>& BlockPowers() const { return FBlocks; }
-    double IntegratedLoudness() const;  // LUFS, or kNoLoudness
+    double IntegratedLoudness() const;     // LUFS, or kNoLoudness
     double Peak() const { return FPeak; }  // the largest sample magnitude, 1.0 full scale
 
   private:

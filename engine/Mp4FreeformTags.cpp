@@ -174,7 +174,8 @@ void SetItems(TBox& Moov, const TTagList& Tags) {
     std::erase_if(List.Children, [&](const TBox& Item) {
         if (Item.Type != "----") return false;
         const std::string Name = FreeformName(Item);
-        return std::any_of(Tags.begin(), Tags.end(), [&](const auto& Tag) { return SameText(Tag.first, Name); });
+        return std::any_of(Tags.begin(), Tags.end(),
+                           [&](const auto& Tag) { return SameText(Tag.first, Name); });
     });
     for (const auto& [Name, Value] : Tags) List.Children.push_back(FreeformItem(Name, Value));
 }
@@ -232,7 +233,8 @@ std::vector<TTopBox> TopLevelBoxes(std::FILE* F, uint64_t FileSize) {
         } else if (Box.Length == 0) {
             Box.Length = FileSize - At;
         }
-        if (Box.Length < Box.Header || Box.Length > FileSize - At) throw TBadFile("a box runs past the file's end");
+        if (Box.Length < Box.Header || Box.Length > FileSize - At)
+            throw TBadFile("a box runs past the file's end");
         Boxes.push_back(Box);
         At += Box.Length;
     }
@@ -260,7 +262,8 @@ std::string WriteMp4FreeformTags(const std::string& Source, const std::string& T
         const long End = std::ftell(In.get());
         if (End < 0) return "cannot read the file";
         const std::vector<TTopBox> Boxes = TopLevelBoxes(In.get(), static_cast<uint64_t>(End));
-        const auto Moov = std::find_if(Boxes.begin(), Boxes.end(), [](const TTopBox& B) { return B.Type == "moov"; });
+        const auto Moov =
+            std::find_if(Boxes.begin(), Boxes.end(), [](const TTopBox& B) { return B.Type == "moov"; });
         if (Moov == Boxes.end()) return "no movie box";
         TBytes Body(static_cast<size_t>(Moov->Length - Moov->Header));
         if (std::fseek(In.get(), static_cast<long>(Moov->Offset + Moov->Header), SEEK_SET) != 0 ||
@@ -271,7 +274,8 @@ std::string WriteMp4FreeformTags(const std::string& Source, const std::string& T
         TBytes Written;
         Serialize(Movie, Written);
         const int64_t Delta = static_cast<int64_t>(Written.size()) - static_cast<int64_t>(Moov->Length);
-        if (Delta != 0 && std::any_of(Moov + 1, Boxes.end(), [](const TTopBox& B) { return B.Type == "mdat"; })) {
+        if (Delta != 0 &&
+            std::any_of(Moov + 1, Boxes.end(), [](const TTopBox& B) { return B.Type == "mdat"; })) {
             MoveChunkOffsets(Movie, Moov->Offset + Moov->Length, Delta);
             Written.clear();
             Serialize(Movie, Written);

@@ -31,7 +31,7 @@ TOptionRange Pad(const char* Message) {
     return {0, 65536, TOutOfRange::Ignore, TOutOfRange::Fail, Message};
 }
 const TOptionRange kReplayGainRange{0, 1, TOutOfRange::Fail, TOutOfRange::Fail,
-                                     "replaygain can be only 0 or 1"};
+                                    "replaygain can be only 0 or 1"};
 const TOptionRange kPassRange{1, 2, TOutOfRange::Fail, TOutOfRange::Fail, "pass number can be only 1 or 2"};
 // Greater than 0: the smallest positive double is the first value taken.
 const TOptionRange kQScaleRange{std::numeric_limits<double>::denorm_min(), 255, TOutOfRange::Fail,

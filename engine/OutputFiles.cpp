@@ -158,8 +158,9 @@ void TCustomFFmpeg::TagLoudness(const std::u16string& Temporary, const AVOutputF
     else if (FLoudness->IntegratedLoudness() == kNoLoudness)
         Error = "the sound is silence";
     else
-        Error = WriteReplayGainTags(FileSystemName(Temporary), Muxer->name,
-                                    {ReplayGainOf(FLoudness->IntegratedLoudness()), FLoudness->Peak(), {}, {}});
+        Error =
+            WriteReplayGainTags(FileSystemName(Temporary), Muxer->name,
+                                {ReplayGainOf(FLoudness->IntegratedLoudness()), FLoudness->Peak(), {}, {}});
     if (!Error.empty())
         FErrorMessage += (FErrorMessage.empty() ? "" : "; ") + std::string("no ReplayGain tags: ") + Error;
 }

@@ -354,7 +354,8 @@ void TTranscoder::HandleDecodedFrame(TInputStreamState& Ist, AVFrame* Frame) {
         FilterAndEncode(Ist, Frame);
         return;
     }
-    if (FMeasured >= 0 && !FOutputs[static_cast<size_t>(FMeasured)].EncodingNeeded) MeasureCopiedSound(Ist, Frame);
+    if (FMeasured >= 0 && !FOutputs[static_cast<size_t>(FMeasured)].EncodingNeeded)
+        MeasureCopiedSound(Ist, Frame);
     for (TOutputStreamState& Ost : FOutputs) {
         if (&FInputs[Ost.SourceIndex] != &Ist || !Ost.EncodingNeeded) continue;
         if (Ost.St->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) throw FFmpegException("invalid codec_type");

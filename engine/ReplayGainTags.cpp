@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <cstring>
+#include <fstream>
 #include <vector>
 
 #include "binding/EntryPoints.h"
@@ -20,7 +22,8 @@ namespace {
 // Numbers in tags are read by every player alike: a point, whatever the locale.
 std::string Fixed(double Value, int Decimals) {
     char Text[64];
-    const auto [End, Error] = std::to_chars(Text, Text + sizeof Text, Value, std::chars_format::fixed, Decimals);
+    const auto [End, Error] =
+        std::to_chars(Text, Text + sizeof Text, Value, std::chars_format::fixed, Decimals);
     return Error == std::errc() ? std::string(Text, End) : "0";
 }
 
@@ -67,7 +70,8 @@ std::string Remux(const std::string& Source, const std::string& Target, const st
     }
     for (const auto& [Key, Value] : Tags)
         if (lavu.av_dict_set(&Out->metadata, Key.c_str(), Value.c_str(), 0) < 0) return "out of memory";
-    if ((Result = lavf.avio_open2(&Out->pb, ("file:" + Target).c_str(), AVIO_FLAG_WRITE, nullptr, nullptr)) < 0)
+    if ((Result = lavf.avio_open2(&Out->pb, ("file:" + Target).c_str(), AVIO_FLAG_WRITE, nullptr, nullptr)) <
+        0)
         return WithSystemReason("cannot write", Result);
     if ((Result = lavf.avformat_write_header(Out.get(), nullptr)) < 0)
         return WithSystemReason("cannot write the header", Result);
@@ -91,6 +95,35 @@ std::string Remux(const std::string& Source, const std::string& Target, const st
     if (Result != AVERROR_EOF) return "cannot read it again: " + ErrorText(Result);
     if ((Result = lavf.av_write_trailer(Out.get())) < 0) return WithSystemReason("cannot write", Result);
     if ((Result = lavf.avio_closep(&Out->pb)) < 0) return WithSystemReason("cannot write", Result);
+    return "";
+}
+
+// Bytes of the ID3v2 tag that starts the file, its header and footer included; 0 without one.
+std::streamoff Id3v2Length(std::istream& In) {
+    char H[10];
+    if (!In.seekg(0) || !In.read(H, sizeof H) || std::memcmp(H, "ID3", 3) != 0) return 0;
+    auto B = [&](int I) { return static_cast<std::streamoff>(static_cast<unsigned char>(H[I]) & 0x7f); };
+    return 10 + (B(6) << 21 | B(7) << 14 | B(8) << 7 | B(9)) + ((H[5] & 0x10) ? 10 : 0);
+}
+
+// Target, the remuxed mp3, keeps its new ID3v2 tag and takes Source's frames after Source's own
+// tag: the muxer cannot know the encoder's delay and padding of copied frames, which the first
+// frame of the encoder's (its LAME header) holds for gapless playback.
+std::string KeepMp3Frames(const std::string& Source, const std::string& Target) {
+    std::string Tag;
+    {
+        std::ifstream New(Target, std::ios::binary);
+        const std::streamoff Length = Id3v2Length(New);
+        if (Length <= 0) return "the rewritten file has no ID3v2 tag";
+        Tag.resize(static_cast<size_t>(Length));
+        if (!New.seekg(0) || !New.read(Tag.data(), Length)) return "cannot read the rewritten tag";
+    }
+    std::ifstream Old(Source, std::ios::binary);
+    const std::streamoff OldLength = Id3v2Length(Old);
+    Old.clear();
+    if (!Old.seekg(OldLength)) return "cannot read the file again";
+    std::ofstream Out(Target, std::ios::binary | std::ios::trunc);
+    if (!(Out << Tag) || !(Out << Old.rdbuf()) || !Out.flush()) return "cannot write the rewritten file";
     return "";
 }
 
@@ -127,6 +160,7 @@ std::string WriteReplayGainTags(const std::string& File, std::string MuxerName, 
     const TTagList Tags = ReplayGainTagList(Gain);
     std::string Error = Style == TReplayGainStyle::Mp4Freeform ? WriteMp4FreeformTags(File, Temporary, Tags)
                                                                : Remux(File, Temporary, MuxerName, Tags);
+    if (Error.empty() && MuxerName == "mp3") Error = KeepMp3Frames(File, Temporary);
     if (Error.empty() && ::rename(Temporary.c_str(), File.c_str()) != 0)
         Error = WithSystemReason("cannot rename", AVERROR(errno));
     if (!Error.empty()) ::unlink(Temporary.c_str());

@@ -48,7 +48,8 @@ float ToFloat(T V) {
     else if constexpr (std::is_floating_point_v<T>)
         return static_cast<float>(V);
     else
-        return static_cast<float>(static_cast<double>(V) / -static_cast<double>(std::numeric_limits<T>::min()));
+        return static_cast<float>(static_cast<double>(V) /
+                                  -static_cast<double>(std::numeric_limits<T>::min()));
 }
 
 // Samples of T, planar or not, into Out as interleaved floats.
@@ -126,11 +127,11 @@ void TTranscoder::MeasureCopiedSound(const TInputStreamState& Ist, const AVFrame
     // A cut ends at its recording time: what lies past it is not measured.
     if (S.RecordingTime != INT64_MAX) {
         const double Left = static_cast<double>(S.RecordingTime - (Ist.Clock.Pts - S.StartTime)) / 1000000.0;
-        Samples = static_cast<int>(std::clamp<int64_t>(SaturatingCast<int64_t>(std::round(Left * Frame->sample_rate)),
-                                                       0, Samples));
+        Samples = static_cast<int>(
+            std::clamp<int64_t>(SaturatingCast<int64_t>(std::round(Left * Frame->sample_rate)), 0, Samples));
     }
-    Measure(Frame->extended_data, static_cast<AVSampleFormat>(Frame->format), Frame->ch_layout, Frame->sample_rate,
-            Samples);
+    Measure(Frame->extended_data, static_cast<AVSampleFormat>(Frame->format), Frame->ch_layout,
+            Frame->sample_rate, Samples);
 }
 
 }  // namespace zembra

@@ -54,7 +54,8 @@ TEST_F(CliReplayGain, AnAlbumGetsTrackAndAlbumTagsInEveryFormat) {
         SCOPED_TRACE(Format);
         const std::string Out = Path("out-" + Format);
         fs::create_directories(Out);
-        const TResult R = RunCli({"-f", Format, "--replaygain", "album", "-o", Out, Path("album")}, std::chrono::seconds(120));
+        const TResult R = RunCli({"-f", Format, "--replaygain", "album", "-o", Out, Path("album")},
+                                 std::chrono::seconds(120));
         ASSERT_EQ(R.Status, 0) << R.Err;
         std::map<std::string, std::string> T[3];
         double Gain[3], Peak[3];
@@ -98,7 +99,8 @@ TEST_F(CliReplayGain, CopiedAndCutSoundIsMeasuredAndTaglessFormatsSaySoOnce) {
     R = RunCli({"-f", "m4a", "--replaygain", "track", "--cut", "0-1", "-o", Path("out"), Path("loud.mp4")});
     ASSERT_EQ(R.Status, 0) << R.Err;
     const auto Cut = Tags(Path("out/loud_(new_1).m4a"));
-    EXPECT_NEAR(Decibels(Cut.count("replaygain_track_gain") ? Cut.at("replaygain_track_gain") : ""), Whole, 3.0);
+    EXPECT_NEAR(Decibels(Cut.count("replaygain_track_gain") ? Cut.at("replaygain_track_gain") : ""), Whole,
+                3.0);
     EXPECT_EQ(Cut.count("replaygain_album_gain"), 0u);
 
     R = RunCli({"-f", "wav", "--replaygain", "track", "-o", Path("out"), Path("loud.mp4"), Path("loud.mp4")});

@@ -22,8 +22,8 @@ std::vector<float> Sine(int Rate, double Seconds, double Dbfs, bool Both = true)
     const size_t Frames = static_cast<size_t>(Seconds * Rate);
     std::vector<float> S(2 * Frames);
     for (size_t I = 0; I < Frames; ++I) {
-        S[2 * I] =
-            static_cast<float>(Amplitude * std::sin(2.0 * std::numbers::pi * Hz * static_cast<double>(I) / Rate));
+        S[2 * I] = static_cast<float>(Amplitude *
+                                      std::sin(2.0 * std::numbers::pi * Hz * static_cast<double>(I) / Rate));
         S[2 * I + 1] = Both ? S[2 * I] : 0.0f;
     }
     return S;
@@ -52,15 +52,15 @@ TEST(LoudnessMeterTest, ReferenceSineReadsMinus23AtEveryRateAndLayout) {
     for (const int Rate : {48000, 44100, 32000, 96000})
         for (const bool Planar : {false, true})
             for (const bool Both : {true, false}) {
-            SCOPED_TRACE(testing::Message() << Rate << (Planar ? " planar" : " interleaved")
-                                            << (Both ? " both channels" : " left channel"));
-            const double Dbfs = Both ? -23.0 : -20.0;
-            TLoudnessMeter Meter(Rate, {1.0, 1.0});
-            Feed(Meter, Sine(Rate, 20.0, Dbfs, Both), Planar);
-            EXPECT_NEAR(Meter.IntegratedLoudness(), -23.0, 0.1);
-            EXPECT_NEAR(Meter.Peak(), std::pow(10.0, Dbfs / 20.0), 0.001);
-            // A block every 100 ms once the first 400 ms are in.
-            EXPECT_EQ(Meter.BlockPowers().size(), 197u);
+                SCOPED_TRACE(testing::Message() << Rate << (Planar ? " planar" : " interleaved")
+                                                << (Both ? " both channels" : " left channel"));
+                const double Dbfs = Both ? -23.0 : -20.0;
+                TLoudnessMeter Meter(Rate, {1.0, 1.0});
+                Feed(Meter, Sine(Rate, 20.0, Dbfs, Both), Planar);
+                EXPECT_NEAR(Meter.IntegratedLoudness(), -23.0, 0.1);
+                EXPECT_NEAR(Meter.Peak(), std::pow(10.0, Dbfs / 20.0), 0.001);
+                // A block every 100 ms once the first 400 ms are in.
+                EXPECT_EQ(Meter.BlockPowers().size(), 197u);
             }
 }
 
