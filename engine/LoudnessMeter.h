@@ -34,22 +34,29 @@ class TLoudnessMeter {
     double IntegratedLoudness() const;     // LUFS, or kNoLoudness
     double Peak() const { return FPeak; }  // the largest sample magnitude, 1.0 full scale
 
-  private:
-    struct TBiquad {
+    // The first stage's (a high shelf) and the second's (a high pass, numerator 1, -2, 1).
+    struct TCoefficients {
         double B0 = 1, B1 = 0, B2 = 0, A1 = 0, A2 = 0;
+        double HA1 = 0, HA2 = 0;
     };
+
+  private:
     struct TChannel {
         double Weight = 1.0;
-        // Direct form II state of the two K-weighting stages.
-        double S1[2] = {0, 0};
-        double S2[2] = {0, 0};
+        // The two K-weighting stages in direct form I: the last two inputs, the last two outputs
+        // of the first stage (the second's inputs) and of the second.
+        double X1 = 0, X2 = 0, Y1 = 0, Y2 = 0, V1 = 0, V2 = 0;
         double Sum = 0.0;  // the filtered squares of the current 100 ms step
     };
-    double Filter(TChannel& C, double X) const;
+    // Channel C's sample K is Planes[C][K * Stride].
+    void Add(const float* const* Planes, size_t Stride, size_t Frames);
+    void FilterPair(TChannel& Left, TChannel& Right, const float* L, const float* R, size_t Stride,
+                    size_t Count);
+    void FilterOne(TChannel& C, const float* P, size_t Stride, size_t Count);
     void EndStep();
 
     int FRate;
-    TBiquad FShelf, FHighPass;
+    TCoefficients FK;
     std::vector<TChannel> FChannels;
     size_t FStepLength;  // samples in 100 ms
     size_t FInStep = 0;
@@ -57,6 +64,7 @@ class TLoudnessMeter {
     size_t FStepCount = 0;
     std::vector<float> FBlocks;
     double FPeak = 0.0;
+    std::vector<const float*> FPlanes;  // where each channel of interleaved samples starts
 };
 
 // The gated loudness of blocks of 400 ms (their weighted mean squares), LUFS; kNoLoudness when

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 
 #include "binding/EntryPoints.h"
 #include "engine/Transcoder.h"
@@ -52,18 +54,15 @@ float ToFloat(T V) {
                                   -static_cast<double>(std::numeric_limits<T>::min()));
 }
 
-// Samples of T, planar or not, into Out as interleaved floats.
+// Samples of T into Out as floats, plane by plane (one plane of interleaved samples): a loop the
+// compiler turns into vector code.
 template <typename T>
-void Interleave(const uint8_t* const* Data, bool Planar, int Channels, int Samples, std::vector<float>& Out) {
-    Out.resize(static_cast<size_t>(Channels) * static_cast<size_t>(Samples));
-    for (int C = 0; C < Channels; ++C) {
-        for (int I = 0; I < Samples; ++I) {
-            T V;
-            const uint8_t* P = Planar ? Data[C] + static_cast<size_t>(I) * sizeof(T)
-                                      : Data[0] + (static_cast<size_t>(I) * Channels + C) * sizeof(T);
-            std::memcpy(&V, P, sizeof V);
-            Out[static_cast<size_t>(I) * Channels + C] = ToFloat(V);
-        }
+void Convert(const uint8_t* const* Data, int Planes, size_t PerPlane, std::vector<float>& Out) {
+    Out.resize(static_cast<size_t>(Planes) * PerPlane);
+    for (int P = 0; P < Planes; ++P) {
+        const T* In = reinterpret_cast<const T*>(Data[P]);
+        float* To = Out.data() + static_cast<size_t>(P) * PerPlane;
+        for (size_t I = 0; I < PerPlane; ++I) To[I] = ToFloat(In[I]);
     }
 }
 
@@ -91,33 +90,40 @@ void TTranscoder::Measure(const uint8_t* const* Data, AVSampleFormat Format, con
         FMeter = std::make_unique<TLoudnessMeter>(Rate, WeightsOf(Layout));
     const bool Planar = lavu.av_sample_fmt_is_planar(Format);
     const auto Count = static_cast<size_t>(Samples);
+    const int Planes = Planar ? Channels : 1;
+    const size_t PerPlane = Planar ? Count : Count * static_cast<size_t>(Channels);
+    const float* const* Floats = reinterpret_cast<const float* const*>(Data);
     switch (lavu.av_get_packed_sample_fmt(Format)) {
         case AV_SAMPLE_FMT_FLT:
-            // The encoders' own format for most codecs: read where it lies.
-            if (Planar)
-                FMeter->AddPlanar(reinterpret_cast<const float* const*>(Data), Count);
-            else
-                FMeter->AddInterleaved(reinterpret_cast<const float*>(Data[0]), Count);
-            return;
+            break;  // most encoders' own format: read where it lies
         case AV_SAMPLE_FMT_S16:
-            Interleave<int16_t>(Data, Planar, Channels, Samples, FMeterSamples);
+            Convert<int16_t>(Data, Planes, PerPlane, FMeterSamples);
             break;
         case AV_SAMPLE_FMT_S32:
-            Interleave<int32_t>(Data, Planar, Channels, Samples, FMeterSamples);
+            Convert<int32_t>(Data, Planes, PerPlane, FMeterSamples);
             break;
         case AV_SAMPLE_FMT_S64:
-            Interleave<int64_t>(Data, Planar, Channels, Samples, FMeterSamples);
+            Convert<int64_t>(Data, Planes, PerPlane, FMeterSamples);
             break;
         case AV_SAMPLE_FMT_DBL:
-            Interleave<double>(Data, Planar, Channels, Samples, FMeterSamples);
+            Convert<double>(Data, Planes, PerPlane, FMeterSamples);
             break;
         case AV_SAMPLE_FMT_U8:
-            Interleave<uint8_t>(Data, Planar, Channels, Samples, FMeterSamples);
+            Convert<uint8_t>(Data, Planes, PerPlane, FMeterSamples);
             break;
         default:
             return;
     }
-    FMeter->AddInterleaved(FMeterSamples.data(), Count);
+    if (lavu.av_get_packed_sample_fmt(Format) != AV_SAMPLE_FMT_FLT) {
+        FMeterPlanes.resize(static_cast<size_t>(Planes));
+        for (int P = 0; P < Planes; ++P)
+            FMeterPlanes[static_cast<size_t>(P)] = FMeterSamples.data() + P * PerPlane;
+        Floats = FMeterPlanes.data();
+    }
+    if (Planar)
+        FMeter->AddPlanar(Floats, Count);
+    else
+        FMeter->AddInterleaved(Floats[0], Count);
 }
 
 void TTranscoder::MeasureCopiedSound(const TInputStreamState& Ist, const AVFrame* Frame) {

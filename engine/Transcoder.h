@@ -272,6 +272,7 @@ class TTranscoder {
     int FMeasured = -1;  // the output stream measured, an index of FOutputs
     std::unique_ptr<TLoudnessMeter> FMeter;
     std::vector<float> FMeterSamples;  // samples of other formats, as floats
+    std::vector<const float*> FMeterPlanes;
 };
 
 }  // namespace zembra

@@ -96,6 +96,16 @@ TEST(LoudnessMeterTest, AlbumIsGatedOverItsTracksBlocksTogether) {
     Album.insert(Album.end(), Soft.BlockPowers().begin(), Soft.BlockPowers().end());
     // Power mean of -23 and -33 LUFS: -25.6; its gate (-35.6) keeps both tracks.
     EXPECT_NEAR(GatedLoudness(Album), -25.6, 0.1);
+    // One channel alone, and three (a pair and one more): each channel adds its own power.
+    const std::vector<float> Stereo = Sine(Rate, 10.0, -20.0, false);
+    std::vector<float> Left(Stereo.size() / 2), Three(Stereo.size() / 2 * 3);
+    for (size_t I = 0; I < Left.size(); ++I)
+        Left[I] = Three[3 * I] = Three[3 * I + 1] = Three[3 * I + 2] = Stereo[2 * I];
+    TLoudnessMeter One(Rate, {1.0}), Surround(Rate, {1.0, 1.0, 1.41});
+    One.AddInterleaved(Left.data(), Left.size());
+    Surround.AddInterleaved(Three.data(), Left.size());
+    EXPECT_NEAR(One.IntegratedLoudness(), -23.0, 0.1);
+    EXPECT_NEAR(Surround.IntegratedLoudness(), -23.0 + 10.0 * std::log10(3.41), 0.1);
     // A weight of 0 (the low-frequency channel) leaves its channel out.
     TLoudnessMeter Mono(Rate, {1.0, 0.0});
     Feed(Mono, Sine(Rate, 10.0, -23.0), false);
