@@ -106,9 +106,14 @@ float MaxMagnitude(const float* P, size_t Count, float Max) {
 void TLoudnessMeter::FilterPair(TChannel& A, TChannel& B, const float* L, const float* R, size_t Stride,
                                 size_t Count) {
     TPair S[6] = {{A.X1, B.X1}, {A.X2, B.X2}, {A.Y1, B.Y1}, {A.Y2, B.Y2}, {A.V1, B.V1}, {A.V2, B.V2}};
-    const TPair Sum = Stages<TPair>(FK, S, Count, [&](size_t I) {
-        return TPair{L[I * Stride], R[I * Stride]};
-    });
+    // Planes apart (most encoders' format) are read without the stride's multiplication.
+    const TPair Sum = Stride == 1 ? Stages<TPair>(FK, S, Count,
+                                                  [&](size_t I) {
+                                                      return TPair{L[I], R[I]};
+                                                  })
+                                  : Stages<TPair>(FK, S, Count, [&](size_t I) {
+                                        return TPair{L[I * Stride], R[I * Stride]};
+                                    });
     A.X1 = S[0][0], A.X2 = S[1][0], A.Y1 = S[2][0], A.Y2 = S[3][0], A.V1 = S[4][0], A.V2 = S[5][0];
     B.X1 = S[0][1], B.X2 = S[1][1], B.Y1 = S[2][1], B.Y2 = S[3][1], B.V1 = S[4][1], B.V2 = S[5][1];
     A.Sum += Sum[0];

@@ -32,8 +32,9 @@ std::string GainText(double Gain) {
 }
 
 // What the container holds, copied packet by packet into Target, with Tags added to its tags.
+// PicturesOnly: the sound's packets are left out (for mp3, whose tag is all that is taken).
 std::string Remux(const std::string& Source, const std::string& Target, const std::string& MuxerName,
-                  const TTagList& Tags) {
+                  const TTagList& Tags, bool PicturesOnly) {
     AVFormatContext* RawIn = nullptr;
     int Result = lavf.avformat_open_input(&RawIn, ("file:" + Source).c_str(), nullptr, nullptr);
     TFormatInputPtr In(RawIn);
@@ -47,6 +48,7 @@ std::string Remux(const std::string& Source, const std::string& Target, const st
     // The song's tags are the container's: the muxers that write tags take them from there.
     if (lavu.av_dict_copy(&Out->metadata, In->metadata, 0) < 0) return "out of memory";
     std::vector<int> Map(In->nb_streams, -1);
+    int Pictures = 0;  // attached pictures not yet written
     for (unsigned I = 0; I < In->nb_streams; ++I) {
         const AVStream* From = In->streams[I];
         const AVMediaType Type = From->codecpar->codec_type;
@@ -67,6 +69,7 @@ std::string Remux(const std::string& Source, const std::string& Target, const st
                     return "out of memory";
         }
         Map[I] = To->index;
+        Pictures += Picture;
     }
     for (const auto& [Key, Value] : Tags)
         if (lavu.av_dict_set(&Out->metadata, Key.c_str(), Value.c_str(), 0) < 0) return "out of memory";
@@ -77,9 +80,12 @@ std::string Remux(const std::string& Source, const std::string& Target, const st
         return WithSystemReason("cannot write the header", Result);
     TPacketPtr Packet = MakePacket();
     if (!Packet) return "out of memory";
-    while ((Result = lavf.av_read_frame(In.get(), Packet.get())) >= 0) {
+    // A container's pictures come first: with PicturesOnly the reading ends after them.
+    while ((!PicturesOnly || Pictures > 0) && (Result = lavf.av_read_frame(In.get(), Packet.get())) >= 0) {
         const int Index = Packet->stream_index;
-        if (Index < 0 || static_cast<size_t>(Index) >= Map.size() || Map[Index] < 0) {
+        const bool Wanted = Index >= 0 && static_cast<size_t>(Index) < Map.size() && Map[Index] >= 0 &&
+                            (!PicturesOnly || In->streams[Index]->disposition & AV_DISPOSITION_ATTACHED_PIC);
+        if (!Wanted) {
             lavc.av_packet_unref(Packet.get());
             continue;
         }
@@ -91,8 +97,9 @@ std::string Remux(const std::string& Source, const std::string& Target, const st
         Packet->pos = -1;
         if ((Result = lavf.av_interleaved_write_frame(Out.get(), Packet.get())) < 0)
             return WithSystemReason("cannot write", Result);
+        if (PicturesOnly) --Pictures;
     }
-    if (Result != AVERROR_EOF) return "cannot read it again: " + ErrorText(Result);
+    if (Result < 0 && Result != AVERROR_EOF) return "cannot read it again: " + ErrorText(Result);
     if ((Result = lavf.av_write_trailer(Out.get())) < 0) return WithSystemReason("cannot write", Result);
     if ((Result = lavf.avio_closep(&Out->pb)) < 0) return WithSystemReason("cannot write", Result);
     return "";
@@ -106,9 +113,10 @@ std::streamoff Id3v2Length(std::istream& In) {
     return 10 + (B(6) << 21 | B(7) << 14 | B(8) << 7 | B(9)) + ((H[5] & 0x10) ? 10 : 0);
 }
 
-// Target, the remuxed mp3, keeps its new ID3v2 tag and takes Source's frames after Source's own
-// tag: the muxer cannot know the encoder's delay and padding of copied frames, which the first
-// frame of the encoder's (its LAME header) holds for gapless playback.
+// Target, the muxer's new ID3v2 tag for Source (with no sound after it), takes Source's frames
+// after Source's own tag: they stay exactly as the encoder wrote them, and its first frame (its
+// LAME header) keeps the encoder's delay and padding for gapless playback, which a muxer given
+// copied frames cannot know.
 std::string KeepMp3Frames(const std::string& Source, const std::string& Target) {
     std::string Tag;
     {
@@ -157,10 +165,11 @@ std::string WriteReplayGainTags(const std::string& File, std::string MuxerName, 
     const TReplayGainStyle Style = ReplayGainStyleOf(MuxerName);
     if (Style == TReplayGainStyle::None) return "its format keeps no such tags";
     const std::string Temporary = NewTemporaryOutputName(File);
+    const bool Mp3 = MuxerName == "mp3";
     const TTagList Tags = ReplayGainTagList(Gain);
     std::string Error = Style == TReplayGainStyle::Mp4Freeform ? WriteMp4FreeformTags(File, Temporary, Tags)
-                                                               : Remux(File, Temporary, MuxerName, Tags);
-    if (Error.empty() && MuxerName == "mp3") Error = KeepMp3Frames(File, Temporary);
+                                                               : Remux(File, Temporary, MuxerName, Tags, Mp3);
+    if (Error.empty() && Mp3) Error = KeepMp3Frames(File, Temporary);
     if (Error.empty() && ::rename(Temporary.c_str(), File.c_str()) != 0)
         Error = WithSystemReason("cannot rename", AVERROR(errno));
     if (!Error.empty()) ::unlink(Temporary.c_str());

@@ -19,10 +19,15 @@ namespace fs = std::filesystem;
 
 class CliReplayGain : public Cli {
   protected:
-    // Two seconds of the generator's music at Level times its usual level.
+    // Two seconds of the generator's music at Level times its usual level; a FLAC track has a
+    // title and a cover.
     void Track(const std::string& Name, float Level, const std::string& Encoder = "flac") {
         testmedia::TClipSpec Spec;
         Spec.Path = Path(Name);
+        if (Encoder == "flac") {
+            Spec.Videos = {{.Encoder = "mjpeg", .FrameCount = 1, .AttachedPicture = true}};
+            Spec.Metadata = {{"title", "Song " + Name}};
+        }
         testmedia::TAudioSpec Audio;
         Audio.Encoder = Encoder;
         Audio.SampleRate = 44100;
@@ -60,7 +65,13 @@ TEST_F(CliReplayGain, AnAlbumGetsTrackAndAlbumTagsInEveryFormat) {
         std::map<std::string, std::string> T[3];
         double Gain[3], Peak[3];
         for (int I = 0; I < 3; ++I) {
-            T[I] = Tags(Out + "/" + std::to_string(I + 1) + "_(new)." + Format);
+            const std::string File = Out + "/" + std::to_string(I + 1) + "_(new)." + Format;
+            T[I] = Tags(File);
+            // Rewriting the tags keeps the others and the cover (where the format holds one).
+            EXPECT_EQ(T[I]["title"], "Song album/" + std::to_string(I + 1) + ".flac");
+            if (Format != "ogg") {
+                EXPECT_EQ(Inspect(File).Streams.size(), 2u) << I;
+            }
             Gain[I] = Decibels(T[I]["replaygain_track_gain"]);
             Peak[I] = std::strtod(T[I]["replaygain_track_peak"].c_str(), nullptr);
             // The source's sound is what was measured: the loudest track's peaks near the
