@@ -19,6 +19,7 @@ struct TTaskEntry {
     std::string Name;   // shown beside its progress
     std::u16string Output;
     std::string Copied;  // why the sound is copied unchanged; empty when it is encoded
+    size_t Album = 0;    // with --replaygain album, the index of its album
 };
 
 class TBatchFeeder {

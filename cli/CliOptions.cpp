@@ -59,6 +59,9 @@ const char* UsageText() {
            "                             is numbered NAME (1)\n"
            "      --name-charset SET     portable (default): characters FAT and NTFS refuse become '_';\n"
            "                             posix: only '/' in a tag is replaced (by '-', as always)\n"
+           "      --replaygain MODE      measure the sound as it is converted and tag the outputs with\n"
+           "                             its ReplayGain 2.0: track (each file's gain and peak) or\n"
+           "                             album (also each folder's, or each {album} with --name)\n"
            "  -j, --threads N            tasks at once (default: the processors); 0 runs them one after\n"
            "                             another in the main thread\n"
            "      --rate HZ              audio sample rate\n"
@@ -189,6 +192,17 @@ bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& O,
                 O.NameCharset = TNameCharset::Posix;
             } else if (Ok) {
                 Error = "invalid value for --name-charset: '" + Text + "' (portable or posix)";
+                Ok = false;
+            }
+        } else if (Name == "--replaygain") {
+            std::string Text;
+            Ok = Value(Text);
+            if (Ok && Text == "track") {
+                O.ReplayGain = TReplayGainMode::Track;
+            } else if (Ok && Text == "album") {
+                O.ReplayGain = TReplayGainMode::Album;
+            } else if (Ok) {
+                Error = "invalid value for --replaygain: '" + Text + "' (track or album)";
                 Ok = false;
             }
         } else if (Name == "-j" || Name == "--threads") {

@@ -10,6 +10,9 @@
 
 namespace zembra::cli {
 
+// --replaygain: each output's own gain and peak, or those of its album besides.
+enum class TReplayGainMode { Track, Album };
+
 struct TCliOptions {
     std::string Format = "mp3";
     std::string OutputDir;           // empty: beside each input
@@ -21,6 +24,7 @@ struct TCliOptions {
     std::optional<TCutRequest> Cut;
     std::optional<TNameTemplate> Name;  // --name: outputs named from tags
     TNameCharset NameCharset = TNameCharset::Portable;
+    std::optional<TReplayGainMode> ReplayGain;
     bool Overwrite = false;
     bool SkipExisting = false;
     bool KeepPartial = false;

@@ -88,6 +88,7 @@ TTaskRecords BuildTaskRecords(const TCliOptions& O, const TSourceInfo& Source,
     if (!O.NoTags) AddLine(R.Out.OptionLines, "map_meta_data=0:0");
     if (!O.NoCover) AddLine(R.Out.OptionLines, "copy_cover=1");
     for (const std::string& Tag : O.Tags) AddLine(R.Out.OptionLines, "metadata=" + Tag);
+    if (O.ReplayGain) AddLine(R.Out.OptionLines, "replaygain=1");
     if (O.Quality) AddLine(R.Out.OptionLines, Format("aq=%g", *O.Quality));
     for (const std::string& Line : O.InputOptions) AddLine(R.In.OptionLines, Line);
     ApplyOutputLines(O.OutputOptions, R.Out);

@@ -17,6 +17,7 @@
 #include "app/OptionBuilder.h"
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegLoader.h"
+#include "cli/AlbumGain.h"
 #include "app/FileFilters.h"
 #include "cli/BatchFeeder.h"
 #include "cli/BatchSummary.h"
@@ -30,6 +31,7 @@
 #include "cli/TaskRecords.h"
 #include "cli/VersionText.h"
 #include "component/RUvivoVOV.h"
+#include "engine/ReplayGainTags.h"
 #include "logging/FFmpegLogger.h"
 #include "probe/SourceTags.h"
 #include "util/MainThread.h"
@@ -134,6 +136,30 @@ std::u16string TemplatedName(const TCliOptions& O, const std::u16string& Input,
     return (OutputDir.empty() ? ExtractFilePathW(Input) : OutputDir) + Utf8ToUtf16(Relative);
 }
 
+// Whether outputs of the format keep ReplayGain tags (an m4a file is written by the MP4 muxer).
+bool KeepsReplayGain(const std::string& FormatName) {
+    const AVOutputFormat* Muxer =
+        lavf.av_guess_format(nullptr, ("x." + LowerCase(FormatName)).c_str(), nullptr);
+    return Muxer && ReplayGainStyleOf(Muxer->name) != TReplayGainStyle::None;
+}
+
+// The album a file belongs to with --replaygain album: its album's tags with --name (the
+// albums the names are made of), else its folder. Key and the name a message gives it.
+std::pair<std::string, std::string> AlbumKey(const TCliOptions& O, const std::u16string& Input,
+                                             const std::map<std::string, std::string>& Tags) {
+    if (!O.Name) {
+        const std::string Folder = Utf16ToUtf8(ExtractFilePathW(Input));
+        return {Folder, Folder};
+    }
+    auto Tag = [&](const char* Key) {
+        const auto It = Tags.find(Key);
+        return It == Tags.end() ? std::string() : It->second;
+    };
+    const std::string Album = Tag("album"), Artist = Tag("album_artist");
+    return {Artist + '\x1f' + Album, "album '" + (Album.empty() ? "Unknown Album" : Album) +
+                                         (Artist.empty() ? "'" : "' of " + Artist)};
+}
+
 int PrintInfo(TRUvivoVOV& Component, const std::vector<std::string>& Files) {
     int Failed = 0;
     bool First = true;
@@ -181,6 +207,17 @@ int Run(const TCliOptions& O) {
                               ReadableText(O.OutputDir));
         OutputDir = IncludeTrailingPathDelimiterW(OutputDir);
     }
+
+    TCliOptions Options = O;
+    if (Options.ReplayGain && !KeepsReplayGain(O.Format)) {
+        // Said once for the batch; the sound is not measured for nothing.
+        if (!O.Quiet)
+            std::fprintf(stderr, "zembra-cli: warning: %s files keep no ReplayGain tags: none are written\n",
+                         ReadableText(O.Format).c_str());
+        Options.ReplayGain.reset();
+    }
+    const bool AlbumGain = Options.ReplayGain == TReplayGainMode::Album;
+    TAlbumGains Albums;
 
     const bool Live = ::isatty(STDERR_FILENO) == 1;
     TProgressDisplay Display(!O.Quiet, Live);
@@ -244,9 +281,15 @@ int Run(const TCliOptions& O) {
         // With --name the tags give the folders, in place of those mirrored from the input's.
         std::u16string OutputName;
         std::optional<TSourceInfo> Probed;
+        std::map<std::string, std::string> Tags;
+        if (O.Name) Probed = Inspect(Component.Probe(), Input, &Tags);
+        // Counted before anything can fail: an album missing a file gets no album gain.
+        size_t Album = 0;
+        if (AlbumGain) {
+            const auto [Key, AlbumName] = AlbumKey(O, Input, Tags);
+            Album = Albums.AlbumOf(Key, AlbumName);
+        }
         if (O.Name) {
-            std::map<std::string, std::string> Tags;
-            Probed = Inspect(Component.Probe(), Input, &Tags);
             OutputName = TemplatedName(O, Input, OutputDir, Tags);
             OutPath = ExtractFilePathW(OutputName);
         } else if (!OutputDir.empty()) {
@@ -288,7 +331,7 @@ int Run(const TCliOptions& O) {
                 Display.Print(stderr, "zembra-cli: " + File + ": warning: " + Resolved.Message);
             Cut = Resolved.Cut;
         }
-        TTaskRecords Records = BuildTaskRecords(O, Source, Cut, OutPath, Context, OutputName);
+        TTaskRecords Records = BuildTaskRecords(Options, Source, Cut, OutPath, Context, OutputName);
         TInputOptions& In = Records.In;
         TOutputOptions& Out = Records.Out;
 
@@ -299,7 +342,7 @@ int Run(const TCliOptions& O) {
             if (Cut && !O.Quiet) Display.Print(stderr, "zembra-cli: " + File + ": " + Records.Sound.Text());
         }
         // Listed first: a task added during the run may end before NewTask returns.
-        Feeder.List({File, Name, Out.FileName, Records.Sound.Copy ? Records.Sound.Why : ""});
+        Feeder.List({File, Name, Out.FileName, Records.Sound.Copy ? Records.Sound.Why : "", Album});
         const int32_t Index = Component.NewTask(Input, &In);
         if (Index < 0 || !Component.SetTaskOutput(Index, Out.FileName, &Out)) {
             Fail(File, Component.LastError());
@@ -375,6 +418,10 @@ int Run(const TCliOptions& O) {
         // The run's tasks go; one added as the run ended has not run and waits for the next.
         size_t Ran = 0;
         while (Ran < Feeder.Count() && Component.Task(0) && Component.Task(0)->Terminated()) {
+            const TTaskFFmpeg& Task = *Component.Task(0);
+            if (AlbumGain && Task.Finished() && !Task.ErrorOccurred() && Task.Loudness())
+                if (const TTaskEntry* Entry = Feeder.Entry(static_cast<int32_t>(Ran)))
+                    Albums.Add(Entry->Album, Entry->Output, *Task.Loudness());
             Component.DeleteTask(0);
             ++Ran;
         }
@@ -387,6 +434,11 @@ int Run(const TCliOptions& O) {
     // Outputs of tasks that never ran are still empty files: freeing the tasks removes them.
     Component.ClearTasks();
     GetLogger().SetOnLog(nullptr);
+    if (AlbumGain)
+        Albums.WriteTags([&](const std::string& Name, const std::string& Problem) {
+            Display.Print(stderr, "zembra-cli: " + Name + ": warning: " + Problem);
+            Summary.Warned(Name, Problem);
+        });
     if (!O.Quiet)
         for (const std::string& Line : Summary.ReportLines()) Display.Print(stderr, Line);
     return Summary.FailedCount() > 0 || Summary.StoppedCount() > 0 || gInterrupted ? kExitFailed : kExitOk;

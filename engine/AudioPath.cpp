@@ -358,6 +358,8 @@ void TTranscoder::SendAudioFrame(TOutputStreamState& Ost, int Samples, int Frame
         lavu.av_samples_set_silence(F->extended_data, Samples, FrameSamples - Samples,
                                     C->ch_layout.nb_channels, C->sample_fmt);
     LimitFloatSamples(F, C->ch_layout.nb_channels);
+    // What the encoder gets, without the silence that pads its last frame.
+    if (Measures(Ost)) Measure(F->extended_data, C->sample_fmt, C->ch_layout, C->sample_rate, Samples);
     F->pts = Enc.NextSamplePts;
     Enc.NextSamplePts += FrameSamples;
     if (lavc.avcodec_send_frame(C, F) < 0) throw FFmpegException("Audio encoding failed");

@@ -90,6 +90,7 @@ struct TJobSettings {
     // segments: -1 as many as processors are free, 0 or 1 one thread, N that many.
     int32_t Segments = -1;
     int32_t SegmentMs = 20000;  // segment_ms: the shortest segment worth its own thread
+    int32_t ReplayGain = 0;                     // replaygain: measure the sound, tag the output
     int32_t AudioSampleRate = 44100;            // ar
     int32_t AudioChannels = 2;                  // ac
     // Whether "ar" / "ac" were given since the last input was opened; values adopted from an

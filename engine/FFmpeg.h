@@ -13,6 +13,7 @@
 #include "engine/EngineTypes.h"
 #include "engine/FFmpegException.h"
 #include "engine/FrameHook.h"
+#include "engine/LoudnessMeter.h"
 #include "engine/OptionDefs.h"
 #include "engine/PreviewWindow.h"
 #include "util/Bitmap.h"
@@ -183,6 +184,9 @@ class TCustomFFmpeg {
     int64_t ProgressInterval() const { return FProgressInterval; }
     // Bytes the last run read from its inputs, their headers included: what a cut costs.
     int64_t InputBytesRead() const { return FInputBytesRead.load(); }
+    // With replaygain=1, what the last run measured of the sound it wrote (nullptr when it
+    // measured none).
+    const TLoudnessMeter* Loudness() const { return FLoudness.get(); }
     void SetProgressInterval(int64_t Microseconds) { FProgressInterval = Microseconds; }
 
     // Whether a stopped run's output takes its name (true, as a valid file of what was converted)
@@ -342,6 +346,10 @@ class TCustomFFmpeg {
     std::array<std::u16string, kMaxFiles> FOutputTemporaryNames;
     std::atomic<bool> FKeepStoppedOutputs{true};
     std::atomic<int64_t> FInputBytesRead{0};
+    std::unique_ptr<TLoudnessMeter> FLoudness;
+    // The finished temporary output with its ReplayGain tags, before it takes its name; a
+    // failure leaves it untagged and says so in the run's message.
+    void TagLoudness(const std::u16string& Temporary, const AVOutputFormat* Muxer);
     std::array<std::vector<TOutputStreamSetup>, kMaxFiles> FOutputStreams;
     bool FFiltersEnabled = false;
     int FOutputFileCount = 0;

@@ -324,6 +324,7 @@ TThread* TCustomFFmpeg::Start(bool InBackground, TThreadPriority Priority) {
 
 void TCustomFFmpeg::Run() {
     FFinished = false;
+    FLoudness.reset();
     try {
         if (FFilesReleased) ReopenReleasedFiles();
         Transcode();

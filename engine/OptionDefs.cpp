@@ -30,6 +30,8 @@ TOptionRange IgnoreBelow(double Min) {
 TOptionRange Pad(const char* Message) {
     return {0, 65536, TOutOfRange::Ignore, TOutOfRange::Fail, Message};
 }
+const TOptionRange kReplayGainRange{0, 1, TOutOfRange::Fail, TOutOfRange::Fail,
+                                    "replaygain can be only 0 or 1"};
 const TOptionRange kPassRange{1, 2, TOutOfRange::Fail, TOutOfRange::Fail, "pass number can be only 1 or 2"};
 // Greater than 0: the smallest positive double is the first value taken.
 const TOptionRange kQScaleRange{std::numeric_limits<double>::denorm_min(), 255, TOutOfRange::Fail,
@@ -95,6 +97,8 @@ std::span<const TOptionDef> EngineOptionTable() {
          "encode the sound in segments on this many threads (0 one thread, -1 the free processors)"},
         {"segment_ms", K::Integer, &S::SegmentMs, IgnoreBelow(1), Ord, M::Any,
          "shortest segment worth a thread of its own (ms)"},
+        {"replaygain", K::Integer, &S::ReplayGain, kReplayGainRange, Ord, M::Any,
+         "measure the sound's loudness and tag the output with its ReplayGain (1)"},
         {"ar", K::Integer, &S::AudioSampleRate, IgnoreBelow(1), Ord, M::Sound, "audio sample rate (Hz)",
          &S::AudioSampleRateGiven},
         {"ac", K::Integer, &S::AudioChannels, IgnoreBelow(1), Ord, M::Sound, "audio channels",

@@ -12,6 +12,7 @@
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegLoader.h"
 #include "engine/FFmpeg.h"
+#include "engine/ReplayGainTags.h"
 #include "logging/FFmpegLogger.h"
 #include "protocol/UnicodeProtocol.h"
 #include "util/NumericCasts.h"
@@ -137,6 +138,7 @@ void TCustomFFmpeg::CommitOutputFiles() {
             throw FFmpegException(WithSystemReason(Format("Could not write '%s'", Display.c_str()), Closed));
         // An output that never got a byte is no output; the clean-up takes it.
         if (FileSizeW(Temporary) <= 0) continue;
+        if (FSettings.ReplayGain && FFinished.load() && I == 0) TagLoudness(Temporary, Oc->oformat);
         if (::rename(FileSystemName(Temporary).c_str(), FileSystemName(Name).c_str()) != 0)
             throw FFmpegException(
                 WithSystemReason(Format("Could not write '%s'", Display.c_str()), AVERROR(errno)));
@@ -145,6 +147,22 @@ void TCustomFFmpeg::CommitOutputFiles() {
         FOutputTemporaryNames[I].clear();
         if (FJoined) break;
     }
+}
+
+void TCustomFFmpeg::TagLoudness(const std::u16string& Temporary, const AVOutputFormat* Muxer) {
+    // A container without such tags gets none; the front end says so once for the batch.
+    if (!Muxer || ReplayGainStyleOf(Muxer->name) == TReplayGainStyle::None) return;
+    std::string Error;
+    if (!FLoudness)
+        Error = "no sound was measured";
+    else if (FLoudness->IntegratedLoudness() == kNoLoudness)
+        Error = "the sound is silence";
+    else
+        Error =
+            WriteReplayGainTags(FileSystemName(Temporary), Muxer->name,
+                                {ReplayGainOf(FLoudness->IntegratedLoudness()), FLoudness->Peak(), {}, {}});
+    if (!Error.empty())
+        FErrorMessage += (FErrorMessage.empty() ? "" : "; ") + std::string("no ReplayGain tags: ") + Error;
 }
 
 int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join) {

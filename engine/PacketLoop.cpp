@@ -356,6 +356,8 @@ void TTranscoder::HandleDecodedFrame(TInputStreamState& Ist, AVFrame* Frame) {
         FilterAndEncode(Ist, Frame);
         return;
     }
+    if (FMeasured >= 0 && !FOutputs[static_cast<size_t>(FMeasured)].EncodingNeeded)
+        MeasureCopiedSound(Ist, Frame);
     for (TOutputStreamState& Ost : FOutputs) {
         if (&FInputs[Ost.SourceIndex] != &Ist || !Ost.EncodingNeeded) continue;
         if (Ost.St->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) throw FFmpegException("invalid codec_type");
@@ -458,6 +460,7 @@ void TTranscoder::Teardown() {
     if (FPacketsMuxed == 0 && !FJob.StopRequested())
         throw FFmpegException("Output file is empty, nothing was encoded");
     ReportProgress(true);
+    FJob.FLoudness = std::move(FMeter);
     FJob.CloseRegisteredCodecs();
     FJob.FFinished = !FJob.StopRequested();
     if (FJob.FFinished) CheckShortResult();

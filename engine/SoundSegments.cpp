@@ -765,6 +765,8 @@ int TTranscoder::SoundSegmentsWanted() const {
     if (S.AudioSyncMethod != 0 || S.RateEmu || S.CopyTs || S.InputTsOffset != 0 || S.LimitFileSize != 0 ||
         S.LoopInput)
         return 0;
+    // The loudness meter takes the sound in order, as it goes to the one encoder.
+    if (S.ReplayGain != 0) return 0;
     for (const int32_t Limit : S.MaxFrames)
         if (Limit != INT_MAX) return 0;
     const TOutputStreamState& Ost = FOutputs[0];

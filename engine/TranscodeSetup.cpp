@@ -52,6 +52,7 @@ void TTranscoder::Run() {
     BuildOutputTables();
     MapStreams();
     PrepareCodecParameters();
+    ChooseMeasuredStream();
     // Decoders open first: a text subtitle encoder needs the style header its decoder makes.
     OpenDecoders();
     OpenEncoders();
@@ -531,8 +532,7 @@ void TTranscoder::UseGenericTagNames(AVDictionary*& Metadata) {
     }
 }
 
-bool TTranscoder::IsStreamOnlyTag(const char* Key) {
-    // What describes the stream itself, not the recording.
+bool IsStreamOnlyTag(const char* Key) {
     static const char* const kStreamOnly[] = {"encoder",      "language",  "duration",
                                               "handler_name", "vendor_id", "encoder_options"};
     for (const char* Name : kStreamOnly)

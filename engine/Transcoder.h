@@ -17,6 +17,9 @@ namespace zembra {
 
 class TDecodeAhead;
 
+// Whether a tag describes the stream itself (its encoder, language, handler), not the recording.
+bool IsStreamOnlyTag(const char* Key);
+
 struct TInputFileState {
     bool Ended = false;
     int FirstIndex = 0;
@@ -137,7 +140,6 @@ class TTranscoder {
     void PrepareEncoding(TOutputStreamState& Ost, TInputStreamState& Ist, int Number);
     // Where the user set no rate or channel count, the ones nearest the source that the encoder takes.
     void FitAudioToEncoder(TOutputStreamSetup& Setup);
-    static bool IsStreamOnlyTag(const char* Key);
     void UseGenericTagNames(AVDictionary*& Metadata);
     const AVStream* TaggedAudioStream(int InFile, int OutFile) const;
     void PrepareVideoEncoding(TOutputStreamState& Ost, TInputStreamState& Ist);
@@ -200,6 +202,16 @@ class TTranscoder {
                               AVSampleFormat InFormat, int InRate);
     void DrainEncoder(TOutputStreamState& Ost);
     void ReceivePackets(TOutputStreamState& Ost);
+
+    // Loudness, with replaygain=1 (SoundMeasure.cpp): the first sound output's samples as its
+    // encoder gets them, or the decoded samples of a sound that is copied.
+    void ChooseMeasuredStream();
+    bool Measures(const TOutputStreamState& Ost) const {
+        return FMeasured >= 0 && FOutputs[static_cast<size_t>(FMeasured)].Enc == Ost.Enc;
+    }
+    void Measure(const uint8_t* const* Data, AVSampleFormat Format, const AVChannelLayout& Layout, int Rate,
+                 int Samples);
+    void MeasureCopiedSound(const TInputStreamState& Ist, const AVFrame* Frame);
 
     // Video.
     void PrepareVideoFrame(TInputStreamState& Ist, AVFrame* Frame);
@@ -266,6 +278,10 @@ class TTranscoder {
     double FMinOutputPosition = 0.0;
     // While the sound is encoded in segments: the output time they have reached together.
     double FSegmentsPosition = -1.0;
+    int FMeasured = -1;  // the output stream measured, an index of FOutputs
+    std::unique_ptr<TLoudnessMeter> FMeter;
+    std::vector<float> FMeterSamples;  // samples of other formats, as floats
+    std::vector<const float*> FMeterPlanes;
 };
 
 }  // namespace zembra

@@ -239,6 +239,7 @@ TEST_F(Cli, UsageErrorsExitWith2) {
     EXPECT_NE(Unnamed.Err.find("zembra-cli: name template '{artist': '{' without its '}'"), std::string::npos)
         << Unnamed.Err;
     EXPECT_EQ(RunCli({"--name", "{title}", "--name-charset", "dos", In}).Status, 2);
+    EXPECT_EQ(RunCli({"--replaygain", "loud", In}).Status, 2);
     EXPECT_EQ(RunCli({"--input-option", "novalue", In}).Status, 2);
     EXPECT_EQ(RunCli({"-f", "nosuchformat", In}).Status, 2);
     EXPECT_EQ(RunCli({"--log-level", "loud", In}).Status, 2);

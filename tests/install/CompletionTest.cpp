@@ -68,6 +68,7 @@ TEST(Completion, OffersOptionsValuesAndFilesWhereEachBelongs) {
         {{"--name", "{albumartist}/{al"}, {"{albumartist}/{album}", "{albumartist}/{albumartist}"}},
         {{"--name", "{d"}, {"{date}", "{disc}"}},
         {{"--name-charset", "p"}, {"portable", "posix"}},
+        {{"--replaygain", ""}, {"track", "album"}},
     };
     for (const TCase& C : kCases) {
         std::vector<std::string> Words = {ZEMBRA_CLI};

@@ -319,6 +319,8 @@ std::string TAudioWriter::Step(AVFormatContext* Output) {
         FillMusic(FTone.data(), FSpec.Channels, FSent, Count, FSpec.SampleRate);
     else
         FillTone(FTone.data(), FSpec.Channels, FSent, Count, FSpec.SampleRate, FSpec.Frequency);
+    if (FSpec.Level != 1.0f)
+        for (float& Sample : FTone) Sample *= FSpec.Level;
 
     TFramePtr Frame = MakeFrame();
     if (!Frame) return "Out of memory for an audio frame";

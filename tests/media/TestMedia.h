@@ -45,6 +45,8 @@ struct TAudioSpec {
     double Frequency = 440.0;
     // A stand-in for real sound (FillMusic) instead of the tone of Frequency.
     bool Music = false;
+    // The tone's or the music's level, times its usual one (a quieter track of an album).
+    float Level = 1.0f;
     // Seconds of nothing before the first sample: the first timestamp is this offset.
     double StartOffset = 0.0;
     std::string Language;
