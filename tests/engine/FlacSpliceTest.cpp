@@ -575,10 +575,10 @@ TEST_F(FlacSpliceTest, SplicedEncodesDecodeAsTheWholeOne) {
     }
 }
 
-// A real frame renumbered far ahead takes a longer header and still decodes, every CRC checked;
-// crafted variable-blocksize frames of different sizes, all numbered 0, decode once each has its
-// sample number; and without the renumbering the decoder, checking CRCs, would have taken them
-// only because their CRCs were right for the wrong numbers, so a damaged one is refused.
+// A real frame renumbered far ahead (frame 0 to 200000: one coded byte to four) takes a longer
+// header and still decodes, every CRC checked; crafted variable-blocksize frames of different
+// sizes, all numbered 0, decode to their samples once each carries its sample number. That the
+// decoder really checks the CRCs here is shown too: a changed body byte gets a frame refused.
 TEST_F(FlacSpliceTest, RenumberedFramesDecodeWithCrcCheck) {
     const TSound Sound = TonesAndNoise(16, 3 * 4608);
     TEncoded E;
