@@ -18,7 +18,7 @@ namespace zembra {
 namespace {
 
 constexpr size_t kStreamInfoBytes = 34;
-constexpr uint64_t kMaxFrameNumber = (uint64_t{1} << 31) - 1;  // six coded bytes
+constexpr uint64_t kMaxFrameNumber = (uint64_t{1} << 31) - 1;   // six coded bytes
 constexpr uint64_t kMaxSampleNumber = (uint64_t{1} << 36) - 1;  // seven coded bytes
 
 constexpr std::array<uint8_t, 256> MakeCrc8Table() {
@@ -76,14 +76,22 @@ std::optional<THeader> ParseFrame(std::span<const uint8_t> Frame) {
         return std::nullopt;
 
     const uint8_t Lead = Frame[4];
-    if (Lead < 0x80) H.NumberBytes = 1;
-    else if ((Lead & 0xE0) == 0xC0) H.NumberBytes = 2;
-    else if ((Lead & 0xF0) == 0xE0) H.NumberBytes = 3;
-    else if ((Lead & 0xF8) == 0xF0) H.NumberBytes = 4;
-    else if ((Lead & 0xFC) == 0xF8) H.NumberBytes = 5;
-    else if ((Lead & 0xFE) == 0xFC) H.NumberBytes = 6;
-    else if (Lead == 0xFE) H.NumberBytes = 7;
-    else return std::nullopt;
+    if (Lead < 0x80)
+        H.NumberBytes = 1;
+    else if ((Lead & 0xE0) == 0xC0)
+        H.NumberBytes = 2;
+    else if ((Lead & 0xF0) == 0xE0)
+        H.NumberBytes = 3;
+    else if ((Lead & 0xF8) == 0xF0)
+        H.NumberBytes = 4;
+    else if ((Lead & 0xFC) == 0xF8)
+        H.NumberBytes = 5;
+    else if ((Lead & 0xFE) == 0xFC)
+        H.NumberBytes = 6;
+    else if (Lead == 0xFE)
+        H.NumberBytes = 7;
+    else
+        return std::nullopt;
     // A frame number has at most 31 bits; only sample numbers use the seventh byte.
     if (!H.Variable && H.NumberBytes > 6) return std::nullopt;
     size_t Pos = 4 + H.NumberBytes;
@@ -91,10 +99,14 @@ std::optional<THeader> ParseFrame(std::span<const uint8_t> Frame) {
     for (size_t I = 5; I < Pos; ++I)
         if ((Frame[I] & 0xC0) != 0x80) return std::nullopt;
 
-    if (BlockCode == 6) Pos += 1;
-    else if (BlockCode == 7) Pos += 2;
-    if (RateCode == 12) Pos += 1;
-    else if (RateCode == 13 || RateCode == 14) Pos += 2;
+    if (BlockCode == 6)
+        Pos += 1;
+    else if (BlockCode == 7)
+        Pos += 2;
+    if (RateCode == 12)
+        Pos += 1;
+    else if (RateCode == 13 || RateCode == 14)
+        Pos += 2;
     // The CRC-8, at least one subframe header byte and the CRC-16 follow.
     if (Pos + 4 > Frame.size()) return std::nullopt;
     if (Crc8(Frame.first(Pos)) != Frame[Pos]) return std::nullopt;
@@ -116,7 +128,8 @@ void PutCodedNumber(std::vector<uint8_t>& Out, uint64_t Value) {
     while (Bytes < 7 && Value >= (uint64_t{1} << (5 * Bytes + 1))) ++Bytes;
     const unsigned LeadMark = (0xFF00u >> Bytes) & 0xFF;
     Out.push_back(static_cast<uint8_t>(LeadMark | (Value >> (6 * (Bytes - 1)))));
-    for (size_t I = Bytes - 1; I-- > 0;) Out.push_back(static_cast<uint8_t>(0x80 | ((Value >> (6 * I)) & 0x3F)));
+    for (size_t I = Bytes - 1; I-- > 0;)
+        Out.push_back(static_cast<uint8_t>(0x80 | ((Value >> (6 * I)) & 0x3F)));
 }
 
 // Writes Bits bits of Value into Info at bit Offset (from the top of byte 0), big-endian.
@@ -124,8 +137,10 @@ void PutBits(std::span<uint8_t> Info, size_t Offset, int Bits, uint64_t Value) {
     for (int I = 0; I < Bits; ++I) {
         const size_t Bit = Offset + static_cast<size_t>(I);
         const uint8_t Mask = static_cast<uint8_t>(0x80u >> (Bit % 8));
-        if ((Value >> (Bits - 1 - I)) & 1u) Info[Bit / 8] |= Mask;
-        else Info[Bit / 8] &= static_cast<uint8_t>(~Mask);
+        if ((Value >> (Bits - 1 - I)) & 1u)
+            Info[Bit / 8] |= Mask;
+        else
+            Info[Bit / 8] &= static_cast<uint8_t>(~Mask);
     }
 }
 
@@ -147,7 +162,8 @@ std::optional<std::vector<uint8_t>> RenumberFlacFrame(std::span<const uint8_t> F
     Out.insert(Out.end(), Frame.begin(), Frame.begin() + 4);
     PutCodedNumber(Out, Number);
     const size_t RestAt = 4 + H->NumberBytes, CrcAt = H->Bytes - 1;
-    Out.insert(Out.end(), Frame.begin() + static_cast<ptrdiff_t>(RestAt), Frame.begin() + static_cast<ptrdiff_t>(CrcAt));
+    Out.insert(Out.end(), Frame.begin() + static_cast<ptrdiff_t>(RestAt),
+               Frame.begin() + static_cast<ptrdiff_t>(CrcAt));
     Out.push_back(Crc8(Out));
     Out.insert(Out.end(), Frame.begin() + static_cast<ptrdiff_t>(H->Bytes), Frame.end() - 2);
     const uint16_t Footer = Crc16(Out);
@@ -183,11 +199,20 @@ bool TFlacSoundSum::Add(const AVFrame* Decoded) {
     int ContainerBits = 0;
     bool Planar = false;
     switch (Decoded->format) {
-        case AV_SAMPLE_FMT_S16P: Planar = true; [[fallthrough]];
-        case AV_SAMPLE_FMT_S16: ContainerBits = 16; break;
-        case AV_SAMPLE_FMT_S32P: Planar = true; [[fallthrough]];
-        case AV_SAMPLE_FMT_S32: ContainerBits = 32; break;
-        default: return false;
+        case AV_SAMPLE_FMT_S16P:
+            Planar = true;
+            [[fallthrough]];
+        case AV_SAMPLE_FMT_S16:
+            ContainerBits = 16;
+            break;
+        case AV_SAMPLE_FMT_S32P:
+            Planar = true;
+            [[fallthrough]];
+        case AV_SAMPLE_FMT_S32:
+            ContainerBits = 32;
+            break;
+        default:
+            return false;
     }
     if (FBits > ContainerBits) return false;
     const int Channels = Decoded->ch_layout.nb_channels;

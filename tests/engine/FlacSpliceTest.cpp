@@ -64,7 +64,8 @@ TBytes CodedNumber(uint64_t V) {
     int N = 2;
     while (6 * (N - 1) + (7 - N) < Bits) ++N;
     TBytes Out(static_cast<size_t>(N));
-    for (int I = N - 1; I > 0; --I, V >>= 6) Out[static_cast<size_t>(I)] = static_cast<uint8_t>(0x80 | (V & 0x3F));
+    for (int I = N - 1; I > 0; --I, V >>= 6)
+        Out[static_cast<size_t>(I)] = static_cast<uint8_t>(0x80 | (V & 0x3F));
     Out[0] = static_cast<uint8_t>(((0xFF << (8 - N)) & 0xFF) | V);
     return Out;
 }
@@ -137,8 +138,13 @@ std::optional<THeaderRead> ReadHeader(const TBytes& F) {
     H.Number = Ones == 0 ? F[4] : static_cast<uint64_t>(F[4] & (0x7F >> Ones));
     for (size_t I = 1; I < H.NumberBytes; ++I) H.Number = (H.Number << 6) | (F.at(4 + I) & 0x3F);
     const unsigned BlockCode = F[2] >> 4, RateCode = F[2] & 15;
-    size_t Pos = 4 + H.NumberBytes + (BlockCode == 6 ? 1 : BlockCode == 7 ? 2 : 0) +
-                 (RateCode == 12 ? 1 : (RateCode == 13 || RateCode == 14) ? 2 : 0);
+    size_t Pos = 4 + H.NumberBytes +
+                 (BlockCode == 6   ? 1
+                  : BlockCode == 7 ? 2
+                                   : 0) +
+                 (RateCode == 12                       ? 1
+                  : (RateCode == 13 || RateCode == 14) ? 2
+                                                       : 0);
     if (Pos + 3 > F.size()) return std::nullopt;
     H.Bytes = Pos + 1;
     const uint16_t Footer = static_cast<uint16_t>((F[F.size() - 2] << 8) | F[F.size() - 1]);
@@ -161,17 +167,29 @@ TEST(FlacFrameTest, RenumberedHeadersCarryTheNewNumber) {
         uint64_t Number;  // frame number, or sample number for variable frames
         size_t CodedBytes;
     } Cases[] = {
-        {false, 0, 1},           {false, 127, 1},          {false, 128, 2},
-        {false, 2047, 2},        {false, 2048, 3},         {false, 65535, 3},
-        {false, 65536, 4},       {false, 200000, 4},       {false, (1u << 21) - 1, 4},
-        {false, 1u << 21, 5},    {false, 1u << 26, 6},     {false, (1ull << 31) - 1, 6},
-        {true, 0, 1},            {true, 4096, 3},          {true, (1ull << 31) - 1, 6},
-        {true, 1ull << 31, 7},   {true, (1ull << 36) - 1, 7},
+        {false, 0, 1},
+        {false, 127, 1},
+        {false, 128, 2},
+        {false, 2047, 2},
+        {false, 2048, 3},
+        {false, 65535, 3},
+        {false, 65536, 4},
+        {false, 200000, 4},
+        {false, (1u << 21) - 1, 4},
+        {false, 1u << 21, 5},
+        {false, 1u << 26, 6},
+        {false, (1ull << 31) - 1, 6},
+        {true, 0, 1},
+        {true, 4096, 3},
+        {true, (1ull << 31) - 1, 6},
+        {true, 1ull << 31, 7},
+        {true, (1ull << 36) - 1, 7},
     };
     constexpr int kBlock = 4608;
     for (const TCase& C : Cases) {
         for (const uint64_t From : {uint64_t{0}, uint64_t{100000}, (uint64_t{1} << 31) - 1}) {
-            SCOPED_TRACE(::testing::Message() << (C.Variable ? "variable " : "fixed ") << From << " -> " << C.Number);
+            SCOPED_TRACE(::testing::Message()
+                         << (C.Variable ? "variable " : "fixed ") << From << " -> " << C.Number);
             const TCrafted Original = CraftFrame(C.Variable, From);
             const uint64_t FirstSample = C.Variable ? C.Number : C.Number * kBlock;
             const std::optional<TBytes> Out = RenumberFlacFrame(Span(Original.Bytes), FirstSample, kBlock);
@@ -274,9 +292,7 @@ TEST(FlacStreamInfoTest, PatchSetsItsFieldsAndNothingElse) {
         {uint64_t{1} << 32, 1, 2},
     };
     // Fields of the untouched bits: block sizes 0-31, sample rate, channels, bits per sample 80-107.
-    auto Untouched = [](const TBytes& B) {
-        return std::make_pair(ReadBits(B, 0, 32), ReadBits(B, 80, 28));
-    };
+    auto Untouched = [](const TBytes& B) { return std::make_pair(ReadBits(B, 0, 32), ReadBits(B, 80, 28)); };
     for (const uint8_t Fill : {uint8_t{0x00}, uint8_t{0xFF}, uint8_t{0x5A}}) {
         for (const TCase& C : Cases) {
             SCOPED_TRACE(::testing::Message() << "fill " << int(Fill) << " total " << C.Total);
@@ -383,10 +399,13 @@ std::string EncodeFlac(const TSound& Sound, size_t From, size_t To, TEncoded& Ou
             if (R == AVERROR(EAGAIN) || R == AVERROR_EOF) return {};
             if (R < 0) return "encoding failed: " + std::to_string(R);
             // The encoder's last packet is an empty one that only carries the final STREAMINFO.
-            if (Packet->size > 0) Out.Packets.emplace_back(Packet->data, Packet->data + Packet->size);
-            else ++Out.EmptyPackets;
+            if (Packet->size > 0)
+                Out.Packets.emplace_back(Packet->data, Packet->data + Packet->size);
+            else
+                ++Out.EmptyPackets;
             size_t Size = 0;
-            if (const uint8_t* Info = lavc.av_packet_get_side_data(Packet.get(), AV_PKT_DATA_NEW_EXTRADATA, &Size))
+            if (const uint8_t* Info =
+                    lavc.av_packet_get_side_data(Packet.get(), AV_PKT_DATA_NEW_EXTRADATA, &Size))
                 Out.StreamInfo.assign(Info, Info + Size);
             lavc.av_packet_unref(Packet.get());
         }
@@ -443,7 +462,8 @@ class FlacSpliceTest : public EngineTest {
         if (lavu.av_opt_set(Ctx.get(), "err_detect", "crccheck+explode", 0) < 0) return "no err_detect";
         Ctx->request_sample_fmt = Request;
         if (!StreamInfo.empty()) {
-            Ctx->extradata = static_cast<uint8_t*>(lavu.av_mallocz(StreamInfo.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+            Ctx->extradata =
+                static_cast<uint8_t*>(lavu.av_mallocz(StreamInfo.size() + AV_INPUT_BUFFER_PADDING_SIZE));
             if (!Ctx->extradata) return "out of memory";
             std::memcpy(Ctx->extradata, StreamInfo.data(), StreamInfo.size());
             Ctx->extradata_size = static_cast<int>(StreamInfo.size());
@@ -537,18 +557,21 @@ TEST_F(FlacSpliceTest, SplicedEncodesDecodeAsTheWholeOne) {
             ASSERT_FALSE(H->Variable);
             const bool SameBody = Body(Made) == Body(Expected);
             SameBodies += SameBody ? 1 : 0;
-            const std::optional<TBytes> Renumbered = RenumberFlacFrame(Span(Made), Split + I * Block, Whole.FrameSize);
+            const std::optional<TBytes> Renumbered =
+                RenumberFlacFrame(Span(Made), Split + I * Block, Whole.FrameSize);
             ASSERT_TRUE(Renumbered) << I;
             if (SameBody) {
                 EXPECT_EQ(*Renumbered, Expected) << "frame " << kSplitFrame + I;
             }
             Spliced.push_back(*Renumbered);
         }
-        EXPECT_EQ(SameBodies, Second.Packets.size()) << "the encoders' frames differ in more than their number";
+        EXPECT_EQ(SameBodies, Second.Packets.size())
+            << "the encoders' frames differ in more than their number";
 
         uint8_t WholeMd5[16];
         std::memcpy(WholeMd5, Whole.StreamInfo.data() + 18, 16);
-        for (const AVSampleFormat Request : {AV_SAMPLE_FMT_NONE, Bits > 16 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16}) {
+        for (const AVSampleFormat Request :
+             {AV_SAMPLE_FMT_NONE, Bits > 16 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16}) {
             SCOPED_TRACE(Request == AV_SAMPLE_FMT_NONE ? "decoder's own format" : "packed");
             TDecoded D;
             TFlacSoundSum Sum(Bits);
@@ -557,7 +580,8 @@ TEST_F(FlacSpliceTest, SplicedEncodesDecodeAsTheWholeOne) {
             EXPECT_EQ(D.Complaints, 0);
             EXPECT_TRUE(D.Summed);
             EXPECT_EQ(D.Format == AV_SAMPLE_FMT_S32 || D.Format == AV_SAMPLE_FMT_S32P, Bits > 16);
-            EXPECT_TRUE(D.Left == Sound.Left && D.Right == Sound.Right) << "decoded samples differ from the input";
+            EXPECT_TRUE(D.Left == Sound.Left && D.Right == Sound.Right)
+                << "decoded samples differ from the input";
             uint8_t Md5[16];
             Sum.Finish(Md5);
             EXPECT_TRUE(std::equal(Md5, Md5 + 16, WholeMd5)) << "the sum is not the whole encode's MD5";
@@ -594,7 +618,8 @@ TEST_F(FlacSpliceTest, RenumberedFramesDecodeWithCrcCheck) {
     ASSERT_EQ(Decode({*Moved}, E.StreamInfo, AV_SAMPLE_FMT_NONE, D, nullptr), "");
     EXPECT_EQ(D.Refused + D.Complaints, 0);
     const size_t Block = static_cast<size_t>(E.FrameSize);
-    EXPECT_TRUE(D.Left == std::vector<int32_t>(Sound.Left.begin(), Sound.Left.begin() + static_cast<ptrdiff_t>(Block)));
+    EXPECT_TRUE(D.Left ==
+                std::vector<int32_t>(Sound.Left.begin(), Sound.Left.begin() + static_cast<ptrdiff_t>(Block)));
 
     const size_t Sizes[] = {1000, 576, 4000, 1};
     std::vector<int16_t> Left, Right;
