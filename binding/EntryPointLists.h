@@ -220,6 +220,10 @@
     X(av_audio_fifo_read)             \
     X(av_audio_fifo_size)             \
     X(av_audio_fifo_drain)            \
+    X(av_md5_alloc)                   \
+    X(av_md5_init)                    \
+    X(av_md5_update)                  \
+    X(av_md5_final)                   \
     X(av_channel_layout_default)      \
     X(av_channel_layout_from_mask)    \
     X(av_channel_layout_from_string)  \

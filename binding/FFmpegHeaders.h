@@ -24,6 +24,7 @@ extern "C" {
 #include <libavutil/intreadwrite.h>
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
+#include <libavutil/md5.h>
 #include <libavutil/mem.h>
 #include <libavutil/opt.h>
 #include <libavutil/parseutils.h>
