@@ -16,6 +16,7 @@
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegLoader.h"
 #include "engine/DecodeAhead.h"
+#include "engine/FlacSplice.h"
 #include "engine/Mp3Splice.h"
 #include "engine/SampleLevels.h"
 #include "engine/Transcoder.h"
@@ -41,9 +42,10 @@ constexpr double kPostRollSeconds = 0.5;
 // nothing from the frames before it.
 constexpr double kSpliceWindowSeconds = 0.4;
 
-// Encoders whose splice is proven by the tests: frames that stand alone (PCM), or transforms
-// whose overlap a pre-roll rebuilds. Vorbis and Opus change their block sizes with the sound and
-// FLAC numbers its frames and sums its samples in its header, so they stay on one thread.
+// Encoders whose splice is proven by the tests: frames that stand alone (PCM, FLAC once
+// renumbered), or transforms whose overlap a pre-roll rebuilds. Vorbis and Opus change their
+// block sizes with the sound, which a splice of two encoders cannot match: they stay on one
+// thread.
 bool SplicedCodec(AVCodecID Id) {
     switch (Id) {
         case AV_CODEC_ID_MP3:
@@ -51,6 +53,7 @@ bool SplicedCodec(AVCodecID Id) {
         case AV_CODEC_ID_AAC:
         case AV_CODEC_ID_AC3:
         case AV_CODEC_ID_WMAV2:
+        case AV_CODEC_ID_FLAC:
         case AV_CODEC_ID_PCM_S16LE:
         case AV_CODEC_ID_PCM_S16BE:
         case AV_CODEC_ID_PCM_S24LE:
@@ -191,6 +194,70 @@ TSegmentSpan SegmentSpan(std::span<const int64_t> Starts, size_t Index, int64_t 
     return Span;
 }
 
+// FLAC frames carry their number, and the file's header the count and the sum (MD5) of every
+// sample: a later segment's frames are numbered for their place in the whole, and the header the
+// last segment's encoder leaves for the muxer gets the whole sound's figures, summed from the
+// frames as they are written.
+class TFlacJoin {
+  public:
+    TFlacJoin(const AVCodecParameters* Par, int BlockSize) : FSum(Par->bits_per_raw_sample), FBlockSize(BlockSize) {
+        const AVCodec* Decoder = lavc.avcodec_find_decoder(AV_CODEC_ID_FLAC);
+        FDecoder.reset(lavc.avcodec_alloc_context3(Decoder));
+        FFrame = MakeFrame();
+        if (!Decoder || !FDecoder || !FFrame || lavc.avcodec_parameters_to_context(FDecoder.get(), Par) < 0)
+            throw FFmpegException("av_mallocz fail");
+        FDecoder->thread_count = 1;
+        int Result;
+        {
+            TCodecLockGuard G;
+            Result = lavc.avcodec_open2(FDecoder.get(), Decoder, nullptr);
+        }
+        if (Result < 0) throw FFmpegException("Could not open a FLAC decoder to sum the sound");
+    }
+
+    TPacketPtr Take(TPacketPtr P) {
+        if (P->size > 0) {
+            const auto Renumbered =
+                RenumberFlacFrame({P->data, static_cast<size_t>(P->size)}, static_cast<uint64_t>(P->pts), FBlockSize);
+            if (!Renumbered) throw FFmpegException("A FLAC frame of a segment could not be numbered for its place");
+            if (Renumbered->size() != static_cast<size_t>(P->size) ||
+                std::memcmp(Renumbered->data(), P->data, Renumbered->size()) != 0) {
+                TPacketPtr Copy = MakePacket();
+                if (!Copy || lavc.av_new_packet(Copy.get(), static_cast<int>(Renumbered->size())) < 0 ||
+                    lavc.av_packet_copy_props(Copy.get(), P.get()) < 0)
+                    throw FFmpegException("av_mallocz fail");
+                std::memcpy(Copy->data, Renumbered->data(), Renumbered->size());
+                P = std::move(Copy);
+            }
+            FMinBytes = std::min(FMinBytes, static_cast<uint32_t>(P->size));
+            FMaxBytes = std::max(FMaxBytes, static_cast<uint32_t>(P->size));
+            if (lavc.avcodec_send_packet(FDecoder.get(), P.get()) < 0)
+                throw FFmpegException("A FLAC frame of a segment does not decode");
+            while (lavc.avcodec_receive_frame(FDecoder.get(), FFrame.get()) >= 0) {
+                FSamples += static_cast<uint64_t>(FFrame->nb_samples);
+                if (!FSum.Add(FFrame.get())) throw FFmpegException("The FLAC sound could not be summed");
+                lavu.av_frame_unref(FFrame.get());
+            }
+        }
+        size_t Size = 0;
+        if (uint8_t* Info = lavc.av_packet_get_side_data(P.get(), AV_PKT_DATA_NEW_EXTRADATA, &Size)) {
+            uint8_t Md5[16];
+            FSum.Finish(Md5);
+            if (!PatchStreamInfo({Info, Size}, FSamples, FMinBytes, FMaxBytes, Md5))
+                throw FFmpegException("The FLAC header could not be completed");
+        }
+        return P;
+    }
+
+  private:
+    TCodecContextPtr FDecoder;
+    TFramePtr FFrame;
+    TFlacSoundSum FSum;
+    int FBlockSize;
+    uint64_t FSamples = 0;
+    uint32_t FMinBytes = UINT32_MAX, FMaxBytes = 0;
+};
+
 // The run of one job's sound in segments. Every segment thread reads its own opening of the
 // input; the job's thread only muxes, in order, and reports.
 class TSoundSegmentRun {
@@ -244,6 +311,7 @@ class TSoundSegmentRun {
     TInputStreamState& FIst;
     std::vector<int64_t> FStarts;
     std::vector<std::unique_ptr<TSegment>> FSegments;
+    std::unique_ptr<TFlacJoin> FFlac;
     int FRate = 0;
     int FFrameSize = 0;
     int64_t FDelay = 0;        // the encoder's priming samples: packets start this far early
@@ -270,6 +338,11 @@ bool TSoundSegmentRun::Open() {
     FDelay = Job->initial_padding;
     const double PreRoll = Job->codec_id == AV_CODEC_ID_AAC ? kAacPreRollSeconds : kPreRollSeconds;
     FPreRoll = (static_cast<int64_t>(PreRoll * FRate) / FFrameSize + 1) * FFrameSize;
+    if (Job->codec_id == AV_CODEC_ID_FLAC) {
+        // Lossless frames stand alone: no warming up, nothing to overlap.
+        FPreRoll = 0;
+        FFlac = std::make_unique<TFlacJoin>(FOst.St->codecpar, FFrameSize);
+    }
     FPostRoll = static_cast<int64_t>(kPostRollSeconds * FRate) + FDelay + 2 * FFrameSize;
     FSourceTb = FIst.St->time_base;
     // A time base whose every tick is a whole number of samples places each frame exactly.
@@ -668,6 +741,7 @@ int64_t TSoundSegmentRun::ChooseSplice(const std::deque<TPacketPtr>& Tail, const
 }
 
 void TSoundSegmentRun::Write(TPacketPtr Packet) {
+    if (FFlac) Packet = FFlac->Take(std::move(Packet));
     T.FAudioBytes += Packet->size;
     Packet->stream_index = FOst.Index;
     T.WritePacket(FOst, Packet.get(), FOst.Enc->Codec->time_base);
@@ -684,6 +758,9 @@ bool TSoundSegmentRun::MuxInOrder() {
         const int64_t Hold = Last ? INT64_MAX : Planned - static_cast<int64_t>(kSpliceWindowSeconds * FRate) - 2 * FFrameSize;
         std::deque<TPacketPtr> Tail;
         auto Take = [&](TPacketPtr P) {
+            // A segment's encoder ends with a packet of no sound that brings the header it made
+            // (FLAC's count and sum): only the last one's stands for the whole.
+            if (P->size == 0 && !Last) return;
             if (P->pts < Hold && Tail.empty())
                 Write(std::move(P));
             else
