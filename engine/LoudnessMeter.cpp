@@ -95,8 +95,11 @@ template <typename T, typename TLoad>
 }
 
 // Where the processor has them, fused multiply-adds and three-operand instructions take a third
-// off the filters' time; the loader picks the variant once.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// off the filters' time; the loader picks the variant once. Not in the sanitizer builds: the
+// loader runs the instrumented picker while it relocates, before ThreadSanitizer's run-time is
+// up, and the program dies before main.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__) && \
+    !defined(__SANITIZE_ADDRESS__)
 #define ZEMBRA_FILTER_VARIANTS __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define ZEMBRA_FILTER_VARIANTS
