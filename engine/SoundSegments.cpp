@@ -849,6 +849,12 @@ int TTranscoder::SoundSegmentsWanted() const {
     const TOutputStreamState& Ost = FOutputs[0];
     if (!Ost.EncodingNeeded || !Ost.Enc->Codec || Ost.Enc->Codec->codec_type != AVMEDIA_TYPE_AUDIO) return 0;
     if (!SplicedCodec(Ost.Enc->Codec->codec_id) || !Ost.Enc->Filters.empty() || !Ost.Enc->Pristine) return 0;
+    // Left to itself, a job splits only where it pays: PCM costs nothing to encode (its segments
+    // would only hold their sound in memory), and the FLAC join decodes every frame again for the
+    // header's sum, which costs more than the encoding it spreads. Asked for, they split too.
+    const AVCodecID Id = Ost.Enc->Codec->codec_id;
+    const bool Pcm = Id >= AV_CODEC_ID_FIRST_AUDIO && Id < AV_CODEC_ID_ADPCM_IMA_QT;
+    if (S.Segments < 0 && (Id == AV_CODEC_ID_FLAC || Pcm)) return 0;
     const TInputStreamState& Ist = FInputs[Ost.SourceIndex];
     if (!Ist.Decoder || Ist.Decoder->sample_rate != Ost.Enc->Codec->sample_rate) return 0;
     if (FJob.InputTsScale(Ist.FileIndex, Ist.StreamIndex) != 0.0) return 0;
