@@ -137,6 +137,14 @@ void ScaleSoundVolume(AVFrame* Frame, int Volume) {
     }
 }
 
+int SetChannelConversionFilter(SwrContext* Swr) {
+    int Result = lavu.av_opt_set_int(Swr, "filter_size", 16, 0);
+    if (Result >= 0) Result = lavu.av_opt_set_int(Swr, "phase_shift", 10, 0);
+    if (Result >= 0) Result = lavu.av_opt_set_int(Swr, "linear_interp", 0, 0);
+    if (Result >= 0) Result = lavu.av_opt_set_double(Swr, "cutoff", 0.8, 0);
+    return Result;
+}
+
 void TTranscoder::ScaleVolume(AVFrame* Frame) const {
     ScaleSoundVolume(Frame, S.AudioVolume);
 }
@@ -159,12 +167,7 @@ void TTranscoder::EnsureResampler(TOutputStreamState& Ost, const AVFrame* Frame)
     SwrContext* Raw = nullptr;
     int Result = AllocResampler(&Raw, C, InLayout, InFormat, Frame->sample_rate);
     TSwrPtr Swr(Raw);
-    if (Result >= 0 && Ost.ResampleFlag) {
-        Result = lavu.av_opt_set_int(Swr.get(), "filter_size", 16, 0);
-        if (Result >= 0) Result = lavu.av_opt_set_int(Swr.get(), "phase_shift", 10, 0);
-        if (Result >= 0) Result = lavu.av_opt_set_int(Swr.get(), "linear_interp", 0, 0);
-        if (Result >= 0) Result = lavu.av_opt_set_double(Swr.get(), "cutoff", 0.8, 0);
-    }
+    if (Result >= 0 && Ost.ResampleFlag) Result = SetChannelConversionFilter(Swr.get());
     if (Result >= 0) Result = lswr.swr_init(Swr.get());
     if (Result < 0)
         throw FFmpegException(Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",

@@ -4,6 +4,7 @@
 
 extern "C" {
 struct AVFrame;
+struct SwrContext;
 }
 
 namespace zembra {
@@ -12,5 +13,8 @@ namespace zembra {
 void ScaleSoundVolume(AVFrame* Frame, int Volume);
 // Float samples far past full scale, and NaN, are brought back into what encoders survive.
 void LimitFloatSamples(AVFrame* Frame, int Channels);
+// The converter's filter for a change of the channel count, the same on every thread of a job;
+// the library's result code.
+int SetChannelConversionFilter(SwrContext* Swr);
 
 }  // namespace zembra

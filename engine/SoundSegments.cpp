@@ -558,13 +558,8 @@ void TSoundSegmentRun::FeedEncoder(TSegment& G, AVFrame* F, int First, int Count
         int Result = lswr.swr_alloc_set_opts2(&Raw, &C->ch_layout, C->sample_fmt, C->sample_rate, &Layout, Format,
                                               F->sample_rate, 0, nullptr);
         TSwrPtr Swr(Raw);
-        if (Result >= 0 && Layout.nb_channels != C->ch_layout.nb_channels) {
-            // The job's own conversion of a channel count takes these settings.
-            Result = lavu.av_opt_set_int(Swr.get(), "filter_size", 16, 0);
-            if (Result >= 0) Result = lavu.av_opt_set_int(Swr.get(), "phase_shift", 10, 0);
-            if (Result >= 0) Result = lavu.av_opt_set_int(Swr.get(), "linear_interp", 0, 0);
-            if (Result >= 0) Result = lavu.av_opt_set_double(Swr.get(), "cutoff", 0.8, 0);
-        }
+        if (Result >= 0 && Layout.nb_channels != C->ch_layout.nb_channels)
+            Result = SetChannelConversionFilter(Swr.get());
         if (Result >= 0) Result = lswr.swr_init(Swr.get());
         if (Result < 0)
             throw FFmpegException(zembra::Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",

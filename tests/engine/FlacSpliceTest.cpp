@@ -17,6 +17,7 @@
 #include "binding/FFmpegHolders.h"
 #include "binding/FFmpegLoader.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/PacketDecoder.h"
 
 namespace zembra::testing {
 namespace {
@@ -453,33 +454,11 @@ class FlacSpliceTest : public EngineTest {
     // Sum when there is one.
     std::string Decode(const TPackets& Packets, const TBytes& StreamInfo, AVSampleFormat Request,
                        TDecoded& Out, TFlacSoundSum* Sum) {
-        const AVCodec* Codec = lavc.avcodec_find_decoder_by_name("flac");
-        if (!Codec) return "no flac decoder";
-        TCodecContextPtr Ctx(lavc.avcodec_alloc_context3(Codec));
-        TFramePtr Frame = MakeFrame();
-        TPacketPtr Packet = MakePacket();
-        if (!Ctx || !Frame || !Packet) return "out of memory";
-        if (lavu.av_opt_set(Ctx.get(), "err_detect", "crccheck+explode", 0) < 0) return "no err_detect";
-        Ctx->request_sample_fmt = Request;
-        if (!StreamInfo.empty()) {
-            Ctx->extradata =
-                static_cast<uint8_t*>(lavu.av_mallocz(StreamInfo.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-            if (!Ctx->extradata) return "out of memory";
-            std::memcpy(Ctx->extradata, StreamInfo.data(), StreamInfo.size());
-            Ctx->extradata_size = static_cast<int>(StreamInfo.size());
-        }
-        int Ret;
-        {
-            TCodecLockGuard Lock;
-            Ret = lavc.avcodec_open2(Ctx.get(), Codec, nullptr);
-        }
-        if (Ret < 0) return "cannot open flac decoder";
         const size_t LoggedBefore = LogLevels.size();
-        auto Receive = [&]() -> std::string {
-            for (;;) {
-                const int R = lavc.avcodec_receive_frame(Ctx.get(), Frame.get());
-                if (R == AVERROR(EAGAIN) || R == AVERROR_EOF) return {};
-                if (R < 0) return "decoding failed: " + std::to_string(R);
+        const std::string Error = DecodePackets(
+            "flac", "crccheck+explode", StreamInfo, Packets,
+            [Request](AVCodecContext* Ctx) { Ctx->request_sample_fmt = Request; },
+            [&](const AVFrame* Frame) -> std::string {
                 const AVSampleFormat F = static_cast<AVSampleFormat>(Frame->format);
                 Out.Format = F;
                 if (Frame->ch_layout.nb_channels != 2) return "not stereo";
@@ -498,26 +477,13 @@ class FlacSpliceTest : public EngineTest {
                             return "unexpected sample format";
                         (C == 0 ? Out.Left : Out.Right).push_back(V);
                     }
-                if (Sum && !Sum->Add(Frame.get())) Out.Summed = false;
-                lavu.av_frame_unref(Frame.get());
-            }
-        };
-        for (const TBytes& P : Packets) {
-            if (lavc.av_new_packet(Packet.get(), static_cast<int>(P.size())) < 0) return "no packet";
-            std::memcpy(Packet->data, P.data(), P.size());
-            Ret = lavc.avcodec_send_packet(Ctx.get(), Packet.get());
-            lavc.av_packet_unref(Packet.get());
-            if (Ret < 0) {
-                ++Out.Refused;
-                continue;
-            }
-            if (std::string E = Receive(); !E.empty()) return E;
-        }
-        if (lavc.avcodec_send_packet(Ctx.get(), nullptr) < 0) return "flush refused";
-        if (std::string E = Receive(); !E.empty()) return E;
+                if (Sum && !Sum->Add(Frame)) Out.Summed = false;
+                return {};
+            },
+            Out.Refused);
         for (size_t I = LoggedBefore; I < LogLevels.size(); ++I)
             if (LogLevels[I] <= llWarning) ++Out.Complaints;
-        return {};
+        return Error;
     }
 };
 

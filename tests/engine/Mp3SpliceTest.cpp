@@ -18,6 +18,7 @@
 #include "binding/FFmpegHolders.h"
 #include "binding/FFmpegLoader.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/PacketDecoder.h"
 #include "util/StringUtils.h"
 
 namespace zembra::testing {
@@ -228,50 +229,22 @@ class Mp3SpliceTest : public EngineTest {
     // Decodes Packets with the floating-point MP3 decoder, one packet at a time as a demuxer
     // would hand them over.
     std::string Decode(const TPackets& Packets, bool CrcCheck, TDecoded& Out) {
-        const AVCodec* Codec = lavc.avcodec_find_decoder_by_name("mp3float");
-        if (!Codec) return "no mp3float decoder";
-        TCodecContextPtr Ctx(lavc.avcodec_alloc_context3(Codec));
-        TFramePtr Frame = MakeFrame();
-        TPacketPtr Packet = MakePacket();
-        if (!Ctx || !Frame || !Packet) return "out of memory";
-        if (CrcCheck && lavu.av_opt_set(Ctx.get(), "err_detect", "crccheck", 0) < 0) return "no err_detect";
-        int Ret;
-        {
-            TCodecLockGuard Lock;
-            Ret = lavc.avcodec_open2(Ctx.get(), Codec, nullptr);
-        }
-        if (Ret < 0) return "cannot open mp3float";
         const size_t LoggedBefore = LogLevels.size();
-        auto Receive = [&]() -> std::string {
-            for (;;) {
-                const int R = lavc.avcodec_receive_frame(Ctx.get(), Frame.get());
-                if (R == AVERROR(EAGAIN) || R == AVERROR_EOF) return {};
-                if (R < 0) return "decoding failed: " + std::to_string(R);
+        const std::string Error = DecodePackets(
+            "mp3float", CrcCheck ? "crccheck" : "", {}, Packets, nullptr,
+            [&](const AVFrame* Frame) -> std::string {
                 if (Frame->format != AV_SAMPLE_FMT_FLTP) return "unexpected sample format";
                 const int Channels = Frame->ch_layout.nb_channels;
                 const float* L = reinterpret_cast<const float*>(Frame->extended_data[0]);
                 const float* Rt = reinterpret_cast<const float*>(Frame->extended_data[Channels > 1 ? 1 : 0]);
                 Out.Left.insert(Out.Left.end(), L, L + Frame->nb_samples);
                 Out.Right.insert(Out.Right.end(), Rt, Rt + Frame->nb_samples);
-                lavu.av_frame_unref(Frame.get());
-            }
-        };
-        for (const TBytes& P : Packets) {
-            if ((Ret = lavc.av_new_packet(Packet.get(), static_cast<int>(P.size()))) < 0) return "no packet";
-            std::memcpy(Packet->data, P.data(), P.size());
-            Ret = lavc.avcodec_send_packet(Ctx.get(), Packet.get());
-            lavc.av_packet_unref(Packet.get());
-            if (Ret < 0) {
-                ++Out.Refused;
-                continue;
-            }
-            if (std::string E = Receive(); !E.empty()) return E;
-        }
-        if (lavc.avcodec_send_packet(Ctx.get(), nullptr) < 0) return "flush refused";
-        if (std::string E = Receive(); !E.empty()) return E;
+                return {};
+            },
+            Out.Refused);
         for (size_t I = LoggedBefore; I < LogLevels.size(); ++I)
             if (LogLevels[I] <= llWarning) ++Out.Complaints;
-        return {};
+        return Error;
     }
 };
 
