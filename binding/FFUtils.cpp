@@ -106,6 +106,12 @@ std::string OpenErrorWithReason(const std::u16string& FileName, int Code) {
     return Worded ? Text : WithSystemReason(Text, Code);
 }
 
+std::string WriteErrorWithReason(const std::string& Subject, int Code) {
+    if (Code == AVERROR(ENOMEM)) return OpenErrorText(Utf8ToUtf16(Subject), -12);
+    // The library's own codes ("Invalid argument" from a muxer) say as much as a system one.
+    return Subject + ": Error while writing: " + ErrorText(Code);
+}
+
 std::string ErrorText(int Code) {
     char Buf[AV_ERROR_MAX_STRING_SIZE] = {0};
     if (lavu.av_strerror(Code, Buf, sizeof(Buf)) < 0) return Format("Error number %d occurred", Code);

@@ -39,5 +39,8 @@ std::string WithSystemReason(const std::string& Message, int Code);
 // OpenErrorText for a library result, with the system's reason after the texts that do not
 // already say it ("Error while opening file: Read-only file system").
 std::string OpenErrorWithReason(const std::u16string& FileName, int Code);
+// A failed write by Subject (the library's function that wrote): "Subject: Error while writing"
+// and the reason, never an opening text ("No space left on device", "File too large").
+std::string WriteErrorWithReason(const std::string& Subject, int Code);
 
 }  // namespace zembra

@@ -69,6 +69,20 @@ void FillAttachment(AVStream* St, const AVStream* Picture) {
         throw FFmpegException("Could not allocate the cover attachment");
 }
 
+// Why a picture stream cannot become the cover of a Muxer file at all, whatever its coding:
+// the muxers want its size (a picture the demuxer could not decode has none: damaged, or not
+// the coding its label says), and a FLAC picture block counts its length in 24 bits.
+std::string UnstorablePicture(const std::string& Muxer, const AVStream* Picture) {
+    if (Picture->codecpar->width <= 0 || Picture->codecpar->height <= 0)
+        return "the picture cannot be read (damaged, or not the coding it is labelled with)";
+    // The block also holds the picture's type, MIME type, description and measures.
+    constexpr int64_t kFlacBlockBytes = (int64_t{1} << 24) - 1, kFlacPictureFields = 256;
+    if (Muxer == "flac" && Picture->attached_pic.size > kFlacBlockBytes - kFlacPictureFields)
+        return Format("a FLAC file holds a picture of at most 16 MB, this one has %.1f MB",
+                      Picture->attached_pic.size / 1048576.0);
+    return "";
+}
+
 int DiscardBytes(void*, uint8_t*, int Size) {
     return Size;
 }
@@ -128,6 +142,10 @@ void TCustomFFmpeg::AddCoverStream(AVFormatContext* Container, int FileIndex) {
     // A picture coding the container cannot store is left out rather than failing the header.
     const AVCodecID Coding = Picture->codecpar->codec_id;
     const std::string Muxer = Container->oformat->name;
+    if (const std::string Why = UnstorablePicture(Muxer, Picture); !Why.empty()) {
+        Log(llWarning, Format("Cover picture left out: %s", Why.c_str()));
+        return;
+    }
     if (Muxer == "mp3" || Muxer == "flac") {
         // A negative answer means the muxer keeps no list and takes any picture.
         if (lavf.avformat_query_codec(Container->oformat, Coding, FF_COMPLIANCE_NORMAL) == 0) return;

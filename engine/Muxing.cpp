@@ -115,7 +115,7 @@ void TTranscoder::Mux(TOutputStreamState& Ost, AVPacket* Packet) {
             (static_cast<double>(Start) + static_cast<double>(std::max<int64_t>(Packet->duration, 0))) *
                 av_q2d(Ost.St->time_base));
     const int Result = lavf.av_interleaved_write_frame(Oc, Packet);
-    if (Result < 0) throw FFmpegException(OpenErrorWithReason(u"av_interleaved_write_frame()", Result));
+    if (Result < 0) throw FFmpegException(WriteErrorWithReason("av_interleaved_write_frame()", Result));
     ++FPacketsMuxed;
 }
 

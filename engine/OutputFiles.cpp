@@ -155,6 +155,9 @@ void TCustomFFmpeg::TagLoudness(const std::u16string& Temporary, const AVOutputF
     std::string Error;
     if (!FLoudness)
         Error = "no sound was measured";
+    else if (FLoudness->BlockPowers().empty())
+        // Loudness is gated over 400 ms blocks: a shorter sound has none, however loud it is.
+        Error = "too short to measure (under 0.4 s)";
     else if (FLoudness->IntegratedLoudness() == kNoLoudness)
         Error = "the sound is silence";
     else

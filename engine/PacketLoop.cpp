@@ -153,8 +153,9 @@ void TTranscoder::PacketLoop() {
             TInputStreamState& Ist = FInputs[FileState.FirstIndex + Pkt->stream_index];
             CorrectPacketTimes(File, Ist, Ist.Clock, Pkt);
             if (Pkt->dts != AV_NOPTS_VALUE)
-                FInputFiles[File].ReadUpTo = std::max(
-                    FInputFiles[File].ReadUpTo, lavu.av_rescale_q(Pkt->dts, Ist.St->time_base, AV_TIME_BASE_Q));
+                FInputFiles[File].ReadUpTo =
+                    std::max(FInputFiles[File].ReadUpTo,
+                             lavu.av_rescale_q(Pkt->dts, Ist.St->time_base, AV_TIME_BASE_Q));
             if (ProcessInputPacket(Ist, Pkt, Ist.Clock, nullptr) < 0) {
                 lavc.av_packet_unref(Pkt);
                 ReportDecodeError(DecodeErrorText(Ist));
@@ -412,7 +413,8 @@ int TTranscoder::DecodeSubtitle(TInputStreamState& Ist, const AVPacket* Packet) 
 void TTranscoder::CopyPacket(TOutputStreamState& Ost, TInputStreamState& Ist, const AVPacket* Packet) {
     // Packets are whole: the one that reaches the recording time is the last one copied, even
     // while the loop still reads for a stream that has not got there.
-    if (S.RecordingTime != INT64_MAX && Ost.Enc->EndSeconds >= static_cast<double>(S.RecordingTime) / 1000000.0) {
+    if (S.RecordingTime != INT64_MAX &&
+        Ost.Enc->EndSeconds >= static_cast<double>(S.RecordingTime) / 1000000.0) {
         Ost.Done = true;
         return;
     }
@@ -453,7 +455,7 @@ void TTranscoder::Teardown() {
         if (Ost.EncodingNeeded) DrainEncoder(Ost);
     for (int F = 0; F < FOutputFileCount; ++F) {
         const int Result = lavf.av_write_trailer(FJob.FOutputFiles[F]);
-        if (Result < 0) throw FFmpegException(OpenErrorWithReason(u"av_write_trailer()", Result));
+        if (Result < 0) throw FFmpegException(WriteErrorWithReason("av_write_trailer()", Result));
     }
     // Headers and a trailer around no data (a source whose streams hold nothing) would pass for
     // a finished file; a failed run's outputs are removed.
@@ -477,7 +479,8 @@ void TTranscoder::CheckShortResult() {
     double Output = 0.0;
     // By what was written: the codecs are closed by now.
     for (const TOutputStreamState& Ost : FOutputs)
-        if (!(Ost.St->disposition & AV_DISPOSITION_ATTACHED_PIC)) Output = std::max(Output, Ost.Enc->EndSeconds);
+        if (!(Ost.St->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            Output = std::max(Output, Ost.Enc->EndSeconds);
     const double Source = static_cast<double>(Claimed) / AV_TIME_BASE;
     // A finished task's message is a warning about its result: the file is what the source held,
     // but less than its header promised (a download or a copy cut short).

@@ -80,7 +80,9 @@ TEST(RunOutcomeTest, RowsCountsAndTimeLeftFollowTheEvents) {
              R.Add(10), R.Add(10), R.Add(10);
              R.Report(0, 4000, 10000, 500);
              R.Rows.ApplyTerminate(0, true, false);
-             R.Rows.ApplyTerminate(2, false, true, "av_interleaved_write_frame(): Error while opening file");
+             R.Rows.ApplyTerminate(
+                 2, false, true,
+                 "av_interleaved_write_frame(): Error while writing: No space left on device");
              R.Rows.ApplyTerminate(1, false, false);
          },
          5000,

@@ -85,5 +85,20 @@ TEST_F(FFUtilsTest, OpenErrorsNameTheSystemsReasonWhereTheirTextDoesNot) {
     EXPECT_EQ(WithSystemReason("Could not open 'x'", 0), "Could not open 'x'");
 }
 
+// A write that fails says it was writing, whatever the cause: a full disk is no opening error.
+TEST_F(FFUtilsTest, WriteErrorsSayWritingAndWhy) {
+    const struct {
+        int Code;
+        const char* Expected;
+    } Cases[] = {
+        {AVERROR(ENOSPC), "w(): Error while writing: No space left on device"},
+        {AVERROR(EFBIG), "w(): Error while writing: File too large"},
+        {AVERROR(EIO), "w(): Error while writing: Input/output error"},
+        {AVERROR(EINVAL), "w(): Error while writing: Invalid argument"},
+        {AVERROR(ENOMEM), "w(): memory allocation error occurred"},
+    };
+    for (const auto& C : Cases) EXPECT_EQ(WriteErrorWithReason("w()", C.Code), C.Expected) << C.Code;
+}
+
 }  // namespace
 }  // namespace zembra

@@ -172,7 +172,7 @@ TEST_F(OutputSafety, AWriteThatFailsNamesItsReasonAndLeavesTheNameAsItWas) {
         const TResult R = RunLimited(Limits, Arguments);
         EXPECT_EQ(R.Status, 1) << R.Err;
         EXPECT_EQ(R.Out, "");
-        EXPECT_NE(R.Err.find("Error while opening file: File too large"), std::string::npos) << R.Err;
+        EXPECT_NE(R.Err.find(": Error while writing: File too large"), std::string::npos) << R.Err;
         EXPECT_NE(R.Err.find("0 finished, 1 failed"), std::string::npos) << R.Err;
         if (Overwrite) {
             EXPECT_EQ(Bytes(Output), "an older output");

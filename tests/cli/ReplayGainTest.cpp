@@ -21,7 +21,8 @@ class CliReplayGain : public Cli {
   protected:
     // Two seconds of the generator's music at Level times its usual level; a FLAC track has a
     // title and a cover.
-    void Track(const std::string& Name, float Level, const std::string& Encoder = "flac") {
+    void Track(const std::string& Name, float Level, const std::string& Encoder = "flac",
+               double Seconds = 2.0) {
         testmedia::TClipSpec Spec;
         Spec.Path = Path(Name);
         if (Encoder == "flac") {
@@ -31,7 +32,7 @@ class CliReplayGain : public Cli {
         testmedia::TAudioSpec Audio;
         Audio.Encoder = Encoder;
         Audio.SampleRate = 44100;
-        Audio.Duration = 2.0;
+        Audio.Duration = Seconds;
         Audio.Music = true;
         Audio.Level = Level;
         Spec.Audios.push_back(Audio);
@@ -120,6 +121,29 @@ TEST_F(CliReplayGain, CopiedAndCutSoundIsMeasuredAndTaglessFormatsSaySoOnce) {
     const size_t First = R.Err.find(Warning);
     EXPECT_NE(First, std::string::npos) << R.Err;
     EXPECT_EQ(R.Err.find(Warning, First + 1), std::string::npos) << R.Err;
+}
+
+// A sound the meter cannot measure converts, and the warning says why it got no tags.
+TEST_F(CliReplayGain, UnmeasurableSoundConvertsWithTheReason) {
+    const struct {
+        const char* Name;
+        float Level;
+        double Seconds;
+        const char* Reason;
+    } Cases[] = {
+        {"blip.flac", 1.0f, 0.1, "no ReplayGain tags: too short to measure (under 0.4 s)"},
+        {"quiet.flac", 0.0f, 1.0, "no ReplayGain tags: the sound is silence"},
+    };
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        Track(C.Name, C.Level, "flac", C.Seconds);
+        const TResult R = RunCli({"--replaygain", "track", "-o", Dir, Path(C.Name)});
+        EXPECT_EQ(R.Status, 0) << R.Err;
+        EXPECT_NE(R.Err.find(C.Reason), std::string::npos) << R.Err;
+        const std::string Out = Path(fs::path(C.Name).stem().string() + "_(new).mp3");
+        EXPECT_TRUE(fs::exists(Out));
+        EXPECT_EQ(Tags(Out).count("replaygain_track_gain"), 0u);
+    }
 }
 
 }  // namespace

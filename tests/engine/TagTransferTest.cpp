@@ -189,6 +189,42 @@ TEST_F(TagTransfer, CopyCoverCarriesTheSourcePictureWhereTheContainerHoldsOne) {
     }
 }
 
+// A cover that cannot be read (a damaged PNG, random bytes labelled JPEG, larger than a FLAC
+// picture block holds) costs the output its cover, never its sound.
+TEST_F(TagTransfer, AnUnreadableCoverIsLeftOutAndTheSoundConverts) {
+    std::string Random(17 << 20, '\0');
+    uint32_t State = 12345;
+    for (char& C : Random) C = static_cast<char>((State = State * 1664525u + 1013904223u) >> 24);
+    const struct {
+        const char* Name;
+        const char* Picture;  // the encoder whose coding the picture is labelled with
+        std::string Bytes;
+    } Sources[] = {
+        {"broken-png.mp3", "png", std::string("\x89PNG\r\n\x1a\n", 8) + "not a picture at all"},
+        {"random-jpeg.mp3", "mjpeg", Random},
+    };
+    for (const auto& Source : Sources) {
+        SCOPED_TRACE(Source.Name);
+        testmedia::TClipSpec Spec = Song(Source.Name, "mp3", "libmp3lame");
+        Spec.Videos = {{.Encoder = Source.Picture,
+                        .FrameCount = 1,
+                        .AttachedPicture = true,
+                        .PictureBytes = Source.Bytes}};
+        ASSERT_EQ(testmedia::WriteClip(Spec), "");
+        for (const char* Suffix : {"m4a", "flac", "mp3"}) {
+            const std::string Out = Path(std::string(Source.Name) + "." + Suffix);
+            SCOPED_TRACE(Out);
+            ASSERT_EQ(Convert({Spec.Path}, Out, "", "copy_cover=1"), "");
+            EXPECT_TRUE(Result.Finished) << Result.Message;
+            EXPECT_EQ(CoverOf(Out).Bytes, "");
+            const testmedia::TClipFacts F = Facts(Out);
+            ASSERT_EQ(F.Streams.size(), 1u);
+            EXPECT_EQ(F.Streams[0].Type, AVMEDIA_TYPE_AUDIO);
+            EXPECT_NEAR(F.Streams[0].EndTime, kSongSeconds, 0.1);
+        }
+    }
+}
+
 // A picture the mp3 muxer cannot write as an ID3 picture would fail the whole file at its
 // header: it is found out on nothing first, and left out with the sound kept.
 TEST_F(TagTransfer, APictureTheMp3MuxerRefusesIsFoundBeforeTheFile) {

@@ -121,6 +121,7 @@ std::string TVideoWriter::Create(const TVideoSpec& Spec, AVFormatContext* Output
     if (Spec.AttachedPicture) {
         if (Spec.FrameCount != 1) return "An attached picture is one frame";
         FStream->disposition |= AV_DISPOSITION_ATTACHED_PIC;
+        FPayload = Spec.PictureBytes;
     }
     if (!Spec.CodecTag.empty()) {
         const auto* T = reinterpret_cast<const unsigned char*>(Spec.CodecTag.data());
@@ -480,6 +481,15 @@ std::string TStreamWriter::SendFrame(AVFormatContext* Output, const AVFrame* Fra
 std::string TStreamWriter::WritePacket(AVFormatContext* Output) {
     // The stream's time base is only known once the header has been written.
     lavc.av_packet_rescale_ts(FPacket.get(), FContext->time_base, FStream->time_base);
+    if (!FPayload.empty()) {
+        TPacketPtr Replaced = MakePacket();
+        if (!Replaced || lavc.av_new_packet(Replaced.get(), static_cast<int>(FPayload.size())) < 0)
+            return "Out of memory for a picture";
+        std::memcpy(Replaced->data, FPayload.data(), FPayload.size());
+        if (lavc.av_packet_copy_props(Replaced.get(), FPacket.get()) < 0)
+            return "Out of memory for a picture";
+        FPacket = std::move(Replaced);
+    }
     FPacket->stream_index = FStream->index;
     const int Ret = lavf.av_interleaved_write_frame(Output, FPacket.get());
     if (Ret < 0)

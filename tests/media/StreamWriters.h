@@ -41,6 +41,9 @@ class TStreamWriter {
     TPacketPtr FPacket;
     AVStream* FStream = nullptr;
     bool FDone = false;
+    // Bytes that every packet carries in place of the encoder's (a damaged or oversized
+    // picture); empty: the encoder's own.
+    std::string FPayload;
 };
 
 // Each adds its stream to Output (before the header is written) or returns why it could not.

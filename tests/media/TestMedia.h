@@ -30,6 +30,9 @@ struct TVideoSpec {
     // A cover picture (ID3 APIC, FLAC picture, MP4 covr, Matroska attachment): one frame,
     // marked as attached.
     bool AttachedPicture = false;
+    // With AttachedPicture: the picture's bytes as stored, in place of the encoded frame (a
+    // damaged or oversized cover); empty: the encoder's picture.
+    std::string PictureBytes;
     // The file name of a Matroska attachment; empty: cover.jpg or cover.png after the encoder.
     std::string AttachmentName;
 };
