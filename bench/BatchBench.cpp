@@ -1,9 +1,10 @@
 // zembra-batch-bench: a music library's worth of files for bench/run's large-batch figures.
 //
 //   zembra-batch-bench clips FOLDER COUNT   writes one three-second song (44.1 kHz stereo mp3 at
-//                                           128 kbit/s) and COUNT names for it in FOLDER
-//                                           (c00001.mp3...), hard links, so that ten thousand of
-//                                           them take the room of one
+//                                           128 kbit/s) and COUNT copies of it in FOLDER
+//                                           (c00001.mp3..., 48 KB each): copies, since the
+//                                           command line converts a file given under several
+//                                           names (hard links) once
 //   zembra-batch-bench add FOLDER COUNT     adds COUNT of them to the component as the command
 //                                           line does (probe, NewTask, SetTaskOutput into
 //                                           FOLDER/added), without running them; prints the
@@ -54,7 +55,7 @@ int WriteClips(const std::string& Folder, int Count) {
     if (const std::string Error = testmedia::WriteClip(Spec); !Error.empty()) return Fail(Error);
     for (int I = 1; I <= Count; ++I) {
         std::error_code Error;
-        std::filesystem::create_hard_link(Spec.Path, ClipName(Folder, I), Error);
+        std::filesystem::copy_file(Spec.Path, ClipName(Folder, I), Error);
         if (Error) return Fail(ClipName(Folder, I) + ": " + Error.message());
     }
     return 0;

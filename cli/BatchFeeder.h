@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,10 @@ class TBatchFeeder {
     // The event handlers' view, from any thread: the listed entry of a task index, or nullptr.
     const TTaskEntry* Entry(int32_t Index) const;
     void TaskEnded() { ++FEnded; }
+    // A task reported progress: it ran. One stopped without any report never started (a stop
+    // ends the tasks that waited for their turn as well).
+    void MarkStarted(int32_t Index);
+    bool Started(int32_t Index) const;
     size_t EndedCount() const { return FEnded.load(); }
 
     void BeginRun() { FEnded = 0; }
@@ -61,9 +66,10 @@ class TBatchFeeder {
     const size_t FAhead;
     const size_t FCap;
     size_t FNextItem = 0;
-    std::vector<TTaskEntry> FTasks;  // never reallocated: the event handlers read it meanwhile
-    std::atomic<size_t> FListed{0};  // entries the handlers may read
-    std::atomic<size_t> FEnded{0};   // tasks of the current run that reported their end
+    std::vector<TTaskEntry> FTasks;                 // never reallocated: the event handlers read it meanwhile
+    std::atomic<size_t> FListed{0};                 // entries the handlers may read
+    std::atomic<size_t> FEnded{0};                  // tasks of the current run that reported their end
+    std::unique_ptr<std::atomic<bool>[]> FStarted;  // by task index, Cap of them
 };
 
 }  // namespace zembra::cli

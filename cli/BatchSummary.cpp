@@ -27,6 +27,11 @@ void TBatchSummary::Skipped() {
     ++FSkipped;
 }
 
+void TBatchSummary::NotStarted(size_t Count) {
+    std::lock_guard<std::mutex> G(FLock);
+    FNotStarted += Count;
+}
+
 void TBatchSummary::Copied(const std::string& Name, const std::string& Why) {
     std::lock_guard<std::mutex> G(FLock);
     FCopies.push_back(Name + ": " + Why);
@@ -51,7 +56,8 @@ std::vector<std::string> TBatchSummary::ReportLines() const {
     for (const std::string& F : FFailures) Lines.push_back("failed: " + F);
     const std::string Stops = FStops.empty() ? "" : std::to_string(FStops.size()) + " stopped, ";
     Lines.push_back(std::to_string(FFinished) + " finished, " + std::to_string(FFailures.size()) +
-                    " failed, " + Stops + std::to_string(FSkipped) + " skipped");
+                    " failed, " + Stops + std::to_string(FSkipped) + " skipped" +
+                    (FNotStarted ? ", " + std::to_string(FNotStarted) + " not started" : ""));
     return Lines;
 }
 

@@ -79,8 +79,8 @@ TWalkResult ExpandInputs(const std::vector<std::string>& Names, const std::vecto
         }
         std::string Folder = Name;
         while (Folder.size() > 1 && Folder.back() == '/') Folder.pop_back();
-        // Each named folder is a walk of its own: naming two that overlap converts the shared
-        // part twice, as naming one file twice does.
+        // Each named folder is a walk of its own: a file that two overlapping folders give is
+        // left to the batch's check for files given more than once.
         const size_t Before = Result.Items.size(), UnreadableBefore = Result.Unreadable.size();
         TWalker(Suffixes, Result).Walk(Folder, Info, "");
         // A folder whose unreadable parts may hold media is not said to hold none.

@@ -1,6 +1,9 @@
 #include "cli/NameTemplate.h"
 
 #include <algorithm>
+#include <string_view>
+
+#include "util/StringUtils.h"
 
 namespace zembra::cli {
 
@@ -64,21 +67,30 @@ std::string FieldValue(const std::string& Field, const std::map<std::string, std
     return Tag(Tags, Field);
 }
 
-// A value's '/' would make a folder of its own: it becomes '-' ("AC/DC" as "AC-DC"); what the
-// charset refuses becomes '_'.
+// A value's '/' would make a folder of its own: it becomes '-' ("AC/DC" as "AC-DC"). Control
+// characters become '_' whatever the charset: a line feed in a name would split the list of
+// outputs on standard output, one path a line. So does what the charset refuses, in portable
+// names a byte that is not UTF-8 among them. Worked on in UTF-16, where each stray byte is a
+// lone surrogate of its own (U+DC80 ... U+DCFF) and goes back to its byte.
 std::string Cleaned(const std::string& Text, TNameCharset Charset) {
-    std::string Out = Text;
-    for (char& C : Out) {
-        const auto U = static_cast<unsigned char>(C);
-        if (C == '/')
-            C = '-';
-        else if (C == '\0')
-            C = '_';
-        else if (Charset == TNameCharset::Portable &&
-                 (U < 0x20 || U == 0x7f || std::string_view("\\:*?\"<>|").find(C) != std::string_view::npos))
-            C = '_';
+    std::u16string Wide = Utf8ToUtf16(Text);
+    for (size_t I = 0; I < Wide.size(); ++I) {
+        char16_t& C = Wide[I];
+        const bool Pair =
+            C >= 0xD800 && C < 0xDC00 && I + 1 < Wide.size() && Wide[I + 1] >= 0xDC00 && Wide[I + 1] < 0xE000;
+        if (Pair) {
+            ++I;
+        } else if (C == u'/') {
+            C = u'-';
+        } else if (C < 0x20 || (C >= 0x7F && C <= 0x9F)) {
+            C = u'_';
+        } else if (Charset == TNameCharset::Portable &&
+                   ((C >= 0xD800 && C < 0xE000) ||
+                    std::u16string_view(u"\\:*?\"<>|").find(C) != std::u16string_view::npos)) {
+            C = u'_';
+        }
     }
-    return Out;
+    return Utf16ToUtf8(Wide);
 }
 
 // At most Limit bytes, never ending inside a UTF-8 sequence.

@@ -13,7 +13,9 @@
 namespace zembra::cli {
 
 // Which characters a name may keep. Portable: what FAT and NTFS accept too, for a library that
-// goes onto a player or a shared disk. Posix: everything but '/' and NUL.
+// goes onto a player or a shared disk, in well-formed UTF-8. Posix: everything but '/' and
+// control characters, bytes that are not UTF-8 included (a Linux name is bytes). No name holds
+// a control character: a line feed would break the list of outputs, one path a line.
 enum class TNameCharset { Portable, Posix };
 
 struct TNamePiece {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "util/Formatting.h"
 #include "util/StringUtils.h"
@@ -30,7 +31,8 @@ std::string Fit(const std::string& Text, int Width) {
 
 }  // namespace
 
-TProgressDisplay::TProgressDisplay(bool Enabled, bool Live) : FEnabled(Enabled), FLive(Live) {}
+TProgressDisplay::TProgressDisplay(bool Enabled, bool Live, FILE* Stream)
+    : FEnabled(Enabled), FLive(Live), FStream(Stream) {}
 
 std::string TProgressDisplay::ProgressText(const std::string& Name, const TTaskProgress& P, int Width,
                                            bool Bar) {
@@ -55,35 +57,44 @@ std::string TProgressDisplay::ProgressText(const std::string& Name, const TTaskP
 
 void TProgressDisplay::EraseBlock() {
     if (FDrawn == 0) return;
-    std::fprintf(stderr, "\x1b[%dA\x1b[J", FDrawn);
+    std::fprintf(FStream, "\x1b[%dA\x1b[J", FDrawn);
     FDrawn = 0;
 }
 
 void TProgressDisplay::DrawBlock() {
     const int Width = TerminalWidth() - 1;
     for (const auto& [Index, Line] : FLines) {
-        std::fprintf(stderr, "%s\n", ProgressText(Line.Name, Line.Progress, Width, true).c_str());
+        std::fprintf(FStream, "%s\n", ProgressText(Line.Name, Line.Progress, Width, true).c_str());
         ++FDrawn;
     }
-    std::fflush(stderr);
+    std::fflush(FStream);
 }
 
 void TProgressDisplay::Update(int32_t Index, const std::string& Name, const TTaskProgress& Progress) {
     if (!FEnabled) return;
     std::lock_guard<std::mutex> G(FLock);
+    const auto [It, New] = FLines.try_emplace(Index, TLine{Name, Progress});
+    TTaskProgress& Shown = It->second.Progress;
+    if (!New && It->second.Name != Name) {
+        It->second = {Name, Progress};
+    } else if (!New) {
+        Shown.FPS = Progress.FPS;
+        Shown.TotalDuration = Progress.TotalDuration;
+        Shown.CurrentDuration = std::max(Shown.CurrentDuration, Progress.CurrentDuration);
+        Shown.CurrentSize = std::max(Shown.CurrentSize, Progress.CurrentSize);
+    }
     if (!FLive) {
-        std::fprintf(stderr, "%s\n", ProgressText(Name, Progress, 0, false).c_str());
-        std::fflush(stderr);
+        std::fprintf(FStream, "%s\n", ProgressText(Name, Shown, 0, false).c_str());
+        std::fflush(FStream);
         return;
     }
-    FLines[Index] = {Name, Progress};
     EraseBlock();
     DrawBlock();
 }
 
 void TProgressDisplay::Remove(int32_t Index) {
     std::lock_guard<std::mutex> G(FLock);
-    if (!FLive || FLines.erase(Index) == 0) return;
+    if (FLines.erase(Index) == 0 || !FLive) return;
     EraseBlock();
     DrawBlock();
 }
@@ -91,10 +102,21 @@ void TProgressDisplay::Remove(int32_t Index) {
 void TProgressDisplay::Print(FILE* Stream, const std::string& Line) {
     std::lock_guard<std::mutex> G(FLock);
     if (FLive) EraseBlock();
-    std::fflush(stderr);
-    std::fprintf(Stream, "%s\n", (Stream == stdout ? Line : ReadableText(Line)).c_str());
-    std::fflush(Stream);
+    std::fflush(FStream);
+    if (Stream != stdout) {
+        std::fprintf(Stream, "%s\n", ReadableText(Line).c_str());
+        std::fflush(Stream);
+    } else if (FOutputError == 0) {
+        errno = 0;
+        const bool Written = std::fprintf(Stream, "%s\n", Line.c_str()) >= 0 && std::fflush(Stream) == 0;
+        if (!Written) FOutputError = errno ? errno : EIO;
+    }
     if (FLive) DrawBlock();
+}
+
+int TProgressDisplay::OutputError() {
+    std::lock_guard<std::mutex> G(FLock);
+    return FOutputError;
 }
 
 }  // namespace zembra::cli

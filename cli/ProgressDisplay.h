@@ -17,17 +17,23 @@ struct TTaskProgress {
 
 // The progress of the running tasks on standard error: on a terminal one line per task,
 // redrawn in place; otherwise one plain line per report. Messages printed through it appear
-// above the live lines. Safe to use from any thread.
+// above the live lines. A task's shown progress never goes back: a stopped or split task's last
+// report may count less than an earlier one. Safe to use from any thread.
 class TProgressDisplay {
   public:
-    TProgressDisplay(bool Enabled, bool Live);
+    // Progress goes to Stream (standard error but in tests).
+    TProgressDisplay(bool Enabled, bool Live, FILE* Stream = stderr);
 
     void Update(int32_t Index, const std::string& Name, const TTaskProgress& Progress);
+    // The task ended: its index may name another task next.
     void Remove(int32_t Index);
     // A whole line (without its line end) on Stream, above the live block. Standard output gets
     // the line's bytes as they are (scripts find output files by them); any other stream is read
-    // by people and shows bytes that are not UTF-8 as "\xFF".
+    // by people and shows bytes that are not UTF-8 as "\xFF". Once a line could not be written
+    // to standard output (a reader that went away), nothing more is.
     void Print(FILE* Stream, const std::string& Line);
+    // The errno of the first failed write to standard output, 0 while none failed.
+    int OutputError();
 
     // "NAME  45% [#########           ] 25 fps 00:00:12.345 1.23 MB" (no bar without Bar,
     // no fps without video), cut to Width columns when Width is above 0.
@@ -41,12 +47,14 @@ class TProgressDisplay {
     std::mutex FLock;
     const bool FEnabled;
     const bool FLive;
+    FILE* const FStream;
+    int FOutputError = 0;
     struct TLine {
         std::string Name;
         TTaskProgress Progress;
     };
-    std::map<int32_t, TLine> FLines;
-    int FDrawn = 0;  // live lines on the screen
+    std::map<int32_t, TLine> FLines;  // the running tasks, as last shown
+    int FDrawn = 0;                   // live lines on the screen
 };
 
 }  // namespace zembra::cli

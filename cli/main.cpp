@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -28,7 +28,9 @@
 #include "cli/OptionNameCheck.h"
 #include "cli/ProgressDisplay.h"
 #include "cli/SoundFormats.h"
+#include "cli/StopSignals.h"
 #include "cli/TaskRecords.h"
+#include "cli/UniqueInputs.h"
 #include "cli/VersionText.h"
 #include "component/RUvivoVOV.h"
 #include "engine/ReplayGainTags.h"
@@ -51,20 +53,13 @@ constexpr int kExitUsage = 2;
 // What a name from tags leaves free of the 255 bytes for a collision's " (99999)".
 constexpr size_t kNumberRoom = 8;
 
-std::atomic<bool> gInterrupted{false};
-
-extern "C" void OnInterrupt(int) {
-    gInterrupted.store(true);
-}
-
-void InstallInterruptHandler() {
-    struct sigaction Action {};
-    Action.sa_handler = OnInterrupt;
-    sigemptyset(&Action.sa_mask);
-    // A second Ctrl+C ends the program at once.
-    Action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &Action, nullptr);
-    sigaction(SIGTERM, &Action, nullptr);
+// A Ctrl+C more than a second after the first: the tasks are not waited for any more, but what
+// they leave is removed as the next run would, so that no name is left empty or half written.
+void EndAtOnce() {
+    static const char kText[] = "zembra-cli: ended at once, unfinished outputs removed\n";
+    (void)!::write(STDERR_FILENO, kText, sizeof(kText) - 1);
+    RemoveUnfinishedOutputs();
+    ::_exit(kExitFailed);
 }
 
 int UsageError(const std::string& Message) {
@@ -89,8 +84,8 @@ std::string CheckWithLibraries(const TCliOptions& O) {
 }
 
 // The files of the batch: "-" replaced by the names on standard input, folders by the media
-// files below them.
-TWalkResult CollectInputs(const std::vector<std::string>& Files) {
+// files below them, each file once (Notes say which were given more than once).
+TWalkResult CollectInputs(const std::vector<std::string>& Files, std::vector<std::string>& Notes) {
     std::vector<std::string> Names;
     for (const std::string& File : Files) {
         if (File != "-") {
@@ -100,7 +95,9 @@ TWalkResult CollectInputs(const std::vector<std::string>& Files) {
         const std::vector<std::string> Listed = ReadNameList(std::cin);
         Names.insert(Names.end(), Listed.begin(), Listed.end());
     }
-    return ExpandInputs(Names, FilterSuffixes(kOpenDialogFilter));
+    TWalkResult Result = ExpandInputs(Names, FilterSuffixes(kOpenDialogFilter));
+    Notes = KeepOnePerFile(Result.Items);
+    return Result;
 }
 
 int32_t TasksAtOnce(const TCliOptions& O, size_t TaskCount) {
@@ -177,6 +174,8 @@ int PrintInfo(TRUvivoVOV& Component, const std::vector<std::string>& Files) {
         std::fflush(stdout);
         First = false;
         Probe.Close();
+        // Nobody reads any more ("| head"), or a stop was asked for.
+        if (std::ferror(stdout) || StopRequested()) return kExitFailed;
     }
     return Failed ? kExitFailed : kExitOk;
 }
@@ -231,9 +230,12 @@ int Run(const TCliOptions& O) {
                 Display.Print(stderr, Message);
             });
     }
-    InstallInterruptHandler();
-    const TWalkResult Inputs = CollectInputs(O.Files);
+    InstallStopSignals(EndAtOnce);
+    std::vector<std::string> Notes;
+    const TWalkResult Inputs = CollectInputs(O.Files, Notes);
     for (const std::string& Warning : Inputs.Warnings) Display.Print(stderr, "zembra-cli: " + Warning);
+    if (!O.Quiet)
+        for (const std::string& Note : Notes) Display.Print(stderr, "zembra-cli: " + Note);
     if (O.Info) {
         std::vector<std::string> Files;
         for (const TInputItem& Item : Inputs.Items) Files.push_back(Item.Path);
@@ -358,14 +360,20 @@ int Run(const TCliOptions& O) {
     std::atomic<bool> Stopping{false};
     // Ctrl+C: stop with waiting, so that what was written so far is a valid file.
     auto CheckInterrupt = [&] {
-        if (!gInterrupted || !IsMainThread() || Stopping.exchange(true)) return;
-        Display.Print(stderr, "zembra-cli: stopping");
+        if (!StopRequested() || !IsMainThread() || Stopping.exchange(true)) return;
+        if (StopReason() == TStopReason::OutputClosed)
+            Display.Print(stderr, "zembra-cli: standard output: " +
+                                      std::string(std::strerror(Display.OutputError())) + ": stopping");
+        else
+            Display.Print(stderr, "zembra-cli: stopping");
         Component.StopTasks(true);
     };
     Component.SetOnProgress([&](int32_t AIndex, int32_t, int32_t AFPS, int32_t ACurrentDuration, float, float,
                                 int64_t ACurrentSize, int32_t ATotalOutputDuration) {
-        if (const TTaskEntry* Task = Feeder.Entry(AIndex))
+        if (const TTaskEntry* Task = Feeder.Entry(AIndex)) {
+            Feeder.MarkStarted(AIndex);
             Display.Update(AIndex, Task->Name, {AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration});
+        }
         CheckInterrupt();
     });
     Component.SetOnTerminate(
@@ -383,6 +391,9 @@ int Run(const TCliOptions& O) {
             Display.Remove(AIndex);
             if (AFinished && !AException) {
                 Display.Print(stdout, Utf16ToUtf8(Task.Output));
+                // Nobody reads the names any more ("| head -1"): the rest of the batch would go
+                // unreported.
+                if (Display.OutputError()) RequestStop(TStopReason::OutputClosed);
                 Summary.Finished();
                 if (!Task.Copied.empty()) Summary.Copied(Task.Input, Task.Copied);
                 // A finished task's message is a warning about its result.
@@ -390,6 +401,8 @@ int Run(const TCliOptions& O) {
                     Display.Print(stderr, "zembra-cli: " + Task.Input + ": warning: " + AMessage);
                     Summary.Warned(Task.Input, AMessage);
                 }
+            } else if (!AException && !Feeder.Started(AIndex)) {
+                Summary.NotStarted(1);
             } else if (!AException) {
                 const bool Kept = O.KeepPartial && IsRegularFileW(Task.Output) && FileSizeW(Task.Output) > 0;
                 Summary.Stopped(Task.Input, Kept ? "partial output kept in " + Utf16ToUtf8(Task.Output)
@@ -401,16 +414,15 @@ int Run(const TCliOptions& O) {
         });
 
     Component.SetProgressInterval(250);
-    auto Interrupted = [] { return gInterrupted.load(); };
+    auto Interrupted = [] { return StopRequested(); };
     auto Room = [&] { return Feeder.Room(Stopping.load()); };
-    for (Feeder.AddTasks(Feeder.Ahead(), AddItem, Interrupted); Feeder.Count() > 0 && !gInterrupted;
+    for (Feeder.AddTasks(Feeder.Ahead(), AddItem, Interrupted); Feeder.Count() > 0 && !StopRequested();
          Feeder.AddTasks(Feeder.Ahead(), AddItem, Interrupted)) {
         Done = false;
         Feeder.BeginRun();
         Component.StartTasks(Threads);
         while (!Done) {
-            WaitInMainThread(
-                [&] { return Done.load() || (gInterrupted.load() && !Stopping.load()) || Room(); });
+            WaitInMainThread([&] { return Done.load() || (StopRequested() && !Stopping.load()) || Room(); });
             CheckInterrupt();
             if (Room()) Feeder.AddTasks(Feeder.EndedCount() + Feeder.Ahead(), AddItem, Interrupted);
         }
@@ -428,6 +440,8 @@ int Run(const TCliOptions& O) {
         Feeder.EndRun(Ran);
         if (Stopping) break;
     }
+    // The files the stop came before: never set up, or set up and never run.
+    Summary.NotStarted(Inputs.Items.size() - Feeder.NextItem() + Feeder.Count());
     PumpMainThreadQueue();  // lines the codecs' own threads posted last
     Component.SetOnProgress(nullptr);
     Component.SetOnTerminate(nullptr);
@@ -441,7 +455,7 @@ int Run(const TCliOptions& O) {
         });
     if (!O.Quiet)
         for (const std::string& Line : Summary.ReportLines()) Display.Print(stderr, Line);
-    return Summary.FailedCount() > 0 || Summary.StoppedCount() > 0 || gInterrupted ? kExitFailed : kExitOk;
+    return Summary.FailedCount() > 0 || Summary.StoppedCount() > 0 || StopRequested() ? kExitFailed : kExitOk;
 }
 
 }  // namespace

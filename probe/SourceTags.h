@@ -11,7 +11,8 @@ namespace zembra {
 class TCustomAVProbe;
 
 // Keys in lower case ("artist", "album_artist", "track"...); Vorbis-comment spellings such as
-// TRACKNUMBER or ALBUMARTIST under the generic names. Empty when nothing is loaded.
+// TRACKNUMBER or ALBUMARTIST under the generic names. Values are UTF-8: one that is not was
+// read as Latin-1. Empty when nothing is loaded.
 std::map<std::string, std::string> SourceTagsOf(const TCustomAVProbe& Probe);
 
 }  // namespace zembra

@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <mutex>
 #include <random>
 #include <set>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -174,6 +176,22 @@ class TRegistry {
         Drop(FolderOf(Temporary));
     }
 
+    // Removes this process's temporary files, empty reservations and lock files, as the next
+    // run into their folders would. Gives up (false) when the registry stays busy: a worker
+    // may hold it in a call that hangs on its file system.
+    bool RemoveUnfinished() {
+        std::unique_lock<std::mutex> G(FLock, std::defer_lock);
+        for (int Try = 0; !G.try_lock(); ++Try) {
+            if (Try == 200) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        for (const std::string& Temporary : FTemporaries) ::unlink(Temporary.c_str());
+        for (const std::string& Name : FClaims)
+            if (IsEmptyPlainFile(Name)) ::unlink(Name.c_str());
+        for (const auto& Entry : FFolders) ::unlink(Entry.second.Path.c_str());
+        return true;
+    }
+
   private:
     // Holds this process's lock file in Folder (made on first use); false when the folder takes
     // none (read-only, say): the claims still hold, only a crash's leftovers stay.
@@ -318,6 +336,10 @@ void ForgetTemporaryOutput(const std::string& TemporaryName) {
 
 bool IsTemporaryOutputName(const std::string& BaseName) {
     return !TemporaryOwner(BaseName).empty();
+}
+
+bool RemoveUnfinishedOutputs() {
+    return TRegistry::Get().RemoveUnfinished();
 }
 
 }  // namespace zembra

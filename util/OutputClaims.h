@@ -39,4 +39,9 @@ void ForgetTemporaryOutput(const std::string& TemporaryName);
 // Whether a base name is one of the temporary files above (whichever process made it).
 bool IsTemporaryOutputName(const std::string& BaseName);
 
+// For a process that ends without waiting for its tasks: removes its temporary files, the
+// reservations it still holds empty and its lock files, so that it leaves the folders as a
+// finished run would. False when it could not (the registry stayed busy).
+bool RemoveUnfinishedOutputs();
+
 }  // namespace zembra

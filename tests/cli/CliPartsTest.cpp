@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,7 @@
 #include "cli/CutRequest.h"
 #include "cli/EngineOptionList.h"
 #include "cli/OptionNameCheck.h"
+#include "cli/ProgressDisplay.h"
 #include "cli/TaskRecords.h"
 #include "cli/TimeText.h"
 #include "engine/OptionDefs.h"
@@ -189,6 +193,48 @@ TEST(CliParts, TheReportListsFailuresAboveTheCounts) {
         (std::vector<std::string>{
             "failed: a b.wav: the cut starts at 00:00:05.000, at or past the end of the file (00:00:01.000)",
             "failed: x.avi: stopped", "2 finished, 2 failed, 1 skipped"}));
+
+    // A batch stopped part way: the files it never reached are counted, so the counts add up.
+    TBatchSummary Stopped;
+    Stopped.Finished();
+    Stopped.Stopped("b.wav", "no output kept");
+    Stopped.NotStarted(2);
+    Stopped.NotStarted(0);
+    Stopped.NotStarted(1418);
+    EXPECT_EQ(Stopped.StoppedCount(), 1);
+    EXPECT_EQ(Stopped.ReportLines(),
+              (std::vector<std::string>{"stopped: b.wav: no output kept",
+                                        "1 finished, 0 failed, 1 stopped, 0 skipped, 1420 not started"}));
+}
+
+// A task's last report may count less than an earlier one (it was stopped, or its segments
+// are joined): the line shown keeps what it showed, until another task takes the index.
+TEST(CliParts, AShownProgressNeverGoesBack) {
+    char* Buffer = nullptr;
+    size_t Size = 0;
+    FILE* Stream = ::open_memstream(&Buffer, &Size);
+    ASSERT_NE(Stream, nullptr);
+    {
+        TProgressDisplay Display(true, false, Stream);
+        Display.Update(0, "a.wav", {-1, 41000, 40000, 100000});
+        Display.Update(1, "b.wav", {-1, 20000, 20000, 100000});
+        Display.Update(0, "a.wav", {-1, 15000, 15000, 100000});
+        Display.Update(0, "a.wav", {-1, 52000, 50000, 100000});
+        Display.Remove(0);
+        Display.Update(0, "c.wav", {-1, 10000, 10000, 100000});
+        Display.Update(1, "d.wav", {-1, 5000, 5000, 100000});
+    }
+    ASSERT_EQ(std::fclose(Stream), 0);
+    std::vector<std::string> Shown;
+    std::istringstream In(std::string(Buffer, Size));
+    std::free(Buffer);
+    for (std::string Line; std::getline(In, Line);) Shown.push_back(Line);
+    const std::vector<std::string> Starts = {"a.wav  41%", "b.wav  20%", "a.wav  41%",
+                                             "a.wav  52%", "c.wav  10%", "d.wav   5%"};
+    ASSERT_EQ(Shown.size(), Starts.size());
+    for (size_t I = 0; I < Shown.size(); ++I) EXPECT_EQ(Shown[I].rfind(Starts[I], 0), 0u) << Shown[I];
+    // The time and size stay too.
+    EXPECT_EQ(Shown[2], Shown[0]);
 }
 
 // The sound of an AAC film goes into m4a unchanged unless an option needs the samples.

@@ -84,12 +84,15 @@ TEST_F(Cli, ABatchLargerThanARunConvertsEveryFileWithinSixtyFourHandles) {
         "-c", "ulimit -n 64 && exec \"$0\" \"$@\"", ZEMBRA_CLI, "-q", "-j", "1", "-o", Path("out")};
     for (int I = 0; I < 160; ++I) {
         const std::string Name = Path("c" + std::to_string(I) + ".wav");
-        fs::create_hard_link(Song, Name);
+        fs::copy_file(Song, Name);
         Args.push_back(Name);
     }
-    // The same song twice more: two tasks that would take one name.
-    Args.push_back(Song);
-    Args.push_back(Song);
+    // Two more songs of one name from two folders: two tasks that would take one name.
+    for (const char* Folder : {"x", "y"}) {
+        fs::create_directory(Path(Folder));
+        fs::copy_file(Song, Path(Folder + std::string("/song.wav")));
+        Args.push_back(Path(Folder + std::string("/song.wav")));
+    }
     const TResult R = RunProgram("/bin/sh", Args, 180s);
     ASSERT_EQ(R.Status, 0) << R.Err;
     const auto Printed = Lines(R.Out);
@@ -98,9 +101,12 @@ TEST_F(Cli, ABatchLargerThanARunConvertsEveryFileWithinSixtyFourHandles) {
     for (const std::string& Output : Printed) ExpectMp3(Output);
 }
 
-TEST_F(Cli, OneSourceGivenTwiceGetsTwoOutputsEvenWhenOverwriting) {
+TEST_F(Cli, TwoSourcesOfOneNameGetTwoOutputsEvenWhenOverwriting) {
     const std::string In = Wav("twice.wav", 0.3);
-    const TResult R = RunCli({"--overwrite", "-j", "2", In, In});
+    fs::create_directories(Path("out"));
+    fs::create_directories(Path("other"));
+    fs::copy_file(In, Path("other/twice.wav"));
+    const TResult R = RunCli({"--overwrite", "-j", "2", "-o", Path("out"), In, Path("other/twice.wav")});
     ASSERT_EQ(R.Status, 0) << R.Err;
     const auto Printed = Lines(R.Out);
     ASSERT_EQ(Printed.size(), 2u);

@@ -88,5 +88,32 @@ TEST_F(CliNames, ATaggedAlbumBecomesItsTreeAndASecondRunSkipsIt) {
     EXPECT_EQ(Tree(), First);
 }
 
+// Tags as old taggers wrote them: Latin-1 (as ID3v2.3 allows), Shift-JIS bytes, line feeds.
+// Whatever the charset, a name is UTF-8 without a control character: standard output lists
+// one output a line.
+TEST_F(CliNames, OddTagsGiveReadableNamesOneALine) {
+    fs::create_directories(Path("album"));
+    Flac("latin1.flac", {{"title", "Caf\xe9"}});
+    Flac("sjis.flac", {{"title", "\x93\xfa\x96\x7b"}});  // two letters of Shift-JIS
+    Flac("lines.flac", {{"title", "Line\nTwo\r"}, {"album", "A\tB"}});
+    for (const char* Charset : {"portable", "posix"}) {
+        SCOPED_TRACE(Charset);
+        fs::remove_all(Path("out"));
+        fs::create_directories(Path("out"));
+        const TResult R = RunCli({"-j", "1", "--name", "{album}/{title}", "--name-charset", Charset, "-o",
+                                  Path("out"), Path("album")});
+        ASSERT_EQ(R.Status, 0) << R.Err;
+        std::vector<std::string> Names;
+        for (const auto& [Name, Size] : Tree()) Names.push_back(Name);
+        // The Shift-JIS bytes read as Latin-1 hold two C1 control characters.
+        EXPECT_EQ(Names, (std::vector<std::string>{"A_B/Line_Two_.mp3", "Unknown Album/Caf\xc3\xa9.mp3",
+                                                   "Unknown Album/_\xc3\xba_{.mp3"}));
+        std::vector<std::string> Printed = Lines(R.Out);
+        std::sort(Printed.begin(), Printed.end());
+        ASSERT_EQ(Printed.size(), 3u) << R.Out;
+        for (size_t I = 0; I < Printed.size(); ++I) EXPECT_EQ(Printed[I], Path("out/" + Names[I]));
+    }
+}
+
 }  // namespace
 }  // namespace zembra::testing

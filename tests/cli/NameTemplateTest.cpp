@@ -59,7 +59,27 @@ TEST(NameTemplate, RendersTagsIntoSafeNamesAndRefusesTemplatesThatCannotName) {
          "clip",
          TNameCharset::Posix},
         {"{title}", {{"title", "a\tb\x7f"}}, "a_b_", ""},
-        {"{title}", {{"title", "a\tb"}}, "a\tb", "", "clip", TNameCharset::Posix},
+        // No control character in any charset: a line feed would split the list of outputs.
+        {"{title}", {{"title", "a\tb\nc\rd\x7f"}}, "a_b_c_d_", "", "clip", TNameCharset::Posix},
+        {"{title}", {{"title", "NEL\xc2\x85"}}, "NEL_", "", "clip", TNameCharset::Posix},
+        {"{name}", {}, "line_feed", "", "line\nfeed", TNameCharset::Posix},
+        // Bytes that are not UTF-8 go from portable names; a Linux name keeps them.
+        {"{title}", {{"title", "Caf\xe9 \xe6\x97\xa5"}}, "Caf_ \xe6\x97\xa5", ""},
+        {"{title}", {{"title", "Caf\xe9"}}, "Caf\xe9", "", "clip", TNameCharset::Posix},
+        {"{name}",
+         {},
+         "b__c",
+         "",
+         "b\xff\xfe"
+         "c"},
+        {"{name} \xf0\x9f\x8e\xb5",
+         {},
+         "b\xff"
+         "c \xf0\x9f\x8e\xb5",
+         "",
+         "b\xff"
+         "c",
+         TNameCharset::Posix},
         {"{name}", {}, "a_b", "", "a:b"},
         {"{name}", {}, "a:b", "", "a:b", TNameCharset::Posix},
         // Tags never climb out of the output folder.

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -222,6 +224,147 @@ TEST_F(OutputSafety, FoldersPipesAndShortSources) {
               std::string::npos)
         << R.Err;
     EXPECT_EQ(Lines(R.Out), std::vector<std::string>{Path("walk/song_(new).mp3")});
+}
+
+// Stops of every kind part way through a batch, and one file named three times: afterwards the
+// output folder holds finished files only (no hidden temporary or lock file, no empty name), the
+// summary's counts add up to the files of the batch, and the exit status says what happened.
+TEST_F(OutputSafety, EveryKindOfStopLeavesFinishedFilesAndASummaryThatAddsUp) {
+    fs::create_directories(Path("in/many"));
+    for (const auto& [Name, Seconds] : {std::pair{"a.wav", 0.3}, {"b.wav", 3.0}, {"c.wav", 0.3}})
+        fs::rename(Wav(Name, Seconds), Path(std::string("in/") + Name));
+    const std::string Tiny = Wav("tiny.wav", 0.1);
+    for (int I = 0; I < 40; ++I) fs::copy_file(Tiny, Path("in/many/t" + std::to_string(100 + I) + ".wav"));
+    const std::string Out = Path("out");
+
+    struct TSignal {
+        int Signal;
+        std::chrono::milliseconds After;  // after the one before
+    };
+    // Reading at the pace of playback, a is done, b (3 s) under way and c waiting when it comes.
+    auto BUnderWay = [](const TResult& R) { return R.Err.find("b.wav ") != std::string::npos; };
+    auto FirstOutput = [](const TResult& R) { return !R.Out.empty(); };
+    const std::string ABC = "-j 1 --input-option re=1 -o ../out a.wav b.wav c.wav";
+    const struct {
+        const char* What;
+        std::string Arguments;  // shell words, run in the folder "in"
+        bool Pipe;              // standard output through "head -1"
+        std::function<bool(const TResult&)> When;
+        std::vector<TSignal> Signals;
+        size_t Files;
+        int Status;
+        std::set<std::string> Kept;  // the names in out/; empty: as many as finished
+        std::vector<std::string> Err;
+    } Rows[] = {
+        {"two SIGTERMs at once, as timeout sends them",
+         ABC,
+         false,
+         BUnderWay,
+         {{SIGTERM, 0ms}, {SIGTERM, 0ms}},
+         3,
+         1,
+         {"a_(new).mp3"},
+         {"zembra-cli: stopping", "stopped: b.wav: no output kept",
+          "\n1 finished, 0 failed, 1 stopped, 0 skipped, 1 not started\n"}},
+        {"SIGHUP",
+         ABC,
+         false,
+         BUnderWay,
+         {{SIGHUP, 0ms}},
+         3,
+         1,
+         {"a_(new).mp3"},
+         {"stopped: b.wav: no output kept", "\n1 finished, 0 failed, 1 stopped, 0 skipped, 1 not started\n"}},
+        // The second Ctrl+C comes while the first is still stopping (the process is held
+        // meanwhile) or after the end: either way no name is left empty or half written.
+        {"a second Ctrl+C over a second later",
+         ABC,
+         false,
+         BUnderWay,
+         {{SIGINT, 0ms}, {SIGSTOP, 5ms}, {SIGINT, 1500ms}, {SIGCONT, 0ms}},
+         3,
+         1,
+         {"a_(new).mp3"},
+         {}},
+        {"standard output closed by head -1",
+         ABC,
+         true,
+         {},
+         {},
+         3,
+         1,
+         {"a_(new).mp3", "b_(new).mp3"},
+         // c was stopped or never started, whichever the stop came before.
+         {"zembra-cli: standard output: Broken pipe: stopping", "\n2 finished, 0 failed, "}},
+        {"one file given three times",
+         "-o ../out a.wav a.wav ./a.wav",
+         false,
+         {},
+         {},
+         1,
+         0,
+         {"a_(new).mp3"},
+         {"zembra-cli: a.wav: given 3 times, converted once\n", "\n1 finished, 0 failed, 0 skipped\n"}},
+        {"Ctrl+C into forty files",
+         "-j 1 --input-option re=1 -o ../out many",
+         false,
+         FirstOutput,
+         {{SIGINT, 0ms}},
+         40,
+         1,
+         {},
+         {" not started\n"}},
+    };
+    const std::regex Counts(
+        R"((\d+) finished, (\d+) failed, (?:(\d+) stopped, )?(\d+) skipped(?:, (\d+) not started)?\n)");
+    for (const auto& Row : Rows) {
+        SCOPED_TRACE(Row.What);
+        fs::remove_all(Out);
+        fs::create_directories(Out);
+        std::string Command = "cd '" + Path("in") + "' && " + (Row.Pipe ? "" : "exec ") + "'" + ZEMBRA_CLI +
+                              "' " + Row.Arguments;
+        if (Row.Pipe) Command += " | head -1; exit ${PIPESTATUS[0]}";
+        bool Sent = Row.Signals.empty();
+        const TResult R =
+            RunProgram("/bin/bash", {"-c", Command}, 60s, {false, [&](pid_t Pid, const TResult& SoFar) {
+                                                               if (Sent || !Row.When(SoFar)) return;
+                                                               for (const TSignal& S : Row.Signals) {
+                                                                   std::this_thread::sleep_for(S.After);
+                                                                   ::kill(Pid, S.Signal);
+                                                               }
+                                                               Sent = true;
+                                                           }});
+        ASSERT_TRUE(Sent) << R.Err;
+        ASSERT_FALSE(R.TimedOut) << R.Err;
+        EXPECT_EQ(R.Status, Row.Status) << R.Err;
+        for (const std::string& Part : Row.Err)
+            EXPECT_NE(R.Err.find(Part), std::string::npos) << Part << "\n" << R.Err;
+
+        // What is on disk: finished outputs under their names, nothing else.
+        EXPECT_FALSE(AnyHidden(Out)) << R.Err;
+        const std::set<std::string> Found = Names(Out);
+        for (const std::string& Name : Found) EXPECT_GT(fs::file_size(Out + "/" + Name), 0u) << Name;
+        const std::vector<std::string> Printed = Lines(R.Out);
+        for (const std::string& Line : Printed)
+            EXPECT_TRUE(Found.count(fs::path(Line).filename().string())) << Line;
+        if (!Row.Kept.empty()) {
+            EXPECT_EQ(Found, Row.Kept) << R.Err;
+        }
+
+        // The counts add up to the batch's files; the outputs are the finished ones.
+        std::smatch M;
+        if (!std::regex_search(R.Err, M, Counts)) {
+            EXPECT_TRUE(Row.Err.empty()) << "no summary\n" << R.Err;
+            continue;
+        }
+        size_t Total = 0;
+        for (int I = 1; I <= 5; ++I)
+            if (M[I].matched) Total += std::stoul(M[I].str());
+        EXPECT_EQ(Total, Row.Files) << M[0];
+        EXPECT_EQ(Found.size(), std::stoul(M[1].str())) << R.Err;
+        // Through head, the first name alone.
+        EXPECT_EQ(Printed.size(), Row.Pipe ? 1u : Found.size()) << R.Out;
+    }
 }
 
 }  // namespace
