@@ -39,4 +39,8 @@ void ForgetTemporaryOutput(const std::string& TemporaryName);
 // Whether a base name is one of the temporary files above (whichever process made it).
 bool IsTemporaryOutputName(const std::string& BaseName);
 
+// Whether the lock file of a live process (this one included) in Name's folder lists Name as
+// taken: another run is converting into it. Touches nothing a dead process left.
+bool IsListedByLiveProcess(const std::string& Name);
+
 }  // namespace zembra
