@@ -1,10 +1,12 @@
 #include "cli/OutputRecords.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <limits>
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 
@@ -161,14 +163,31 @@ TOutputRecords::TFolder& TOutputRecords::Refresh(const std::string& Folder) {
 }
 
 off_t TOutputRecords::Append(const std::string& Output, char Kind, const std::string& Source) {
-    const TFdCloser File{::open(Join(FolderOf(Output), kOutputRecordName).c_str(),
-                                O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644)};
-    if (File.Fd < 0) return -1;
+    const std::string Record = Join(FolderOf(Output), kOutputRecordName);
     const std::string Line =
         std::string(1, Kind) + "\t" + Escape(BaseOf(Output)) + "\t" + Escape(Source) + "\n";
-    // One write: a reader sees whole lines, or a last one still without its end.
-    if (::write(File.Fd, Line.data(), Line.size()) != static_cast<ssize_t>(Line.size())) return -1;
-    return ::lseek(File.Fd, 0, SEEK_CUR);
+    for (int Tries = 0; Tries < 3; ++Tries) {
+        bool Made = false;
+        int Fd = ::open(Record.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        if (Fd < 0 && errno == ENOENT) {
+            Fd = ::open(Record.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            Made = Fd >= 0;
+            if (Fd < 0 && errno == EEXIST) continue;
+        }
+        if (Fd < 0) return -1;
+        const TFdCloser File{Fd};
+        // Shared with other writers; Tidy's exclusive hold keeps a line out of a record it removes.
+        struct stat St {};
+        if (::flock(Fd, LOCK_SH) != 0 || ::fstat(Fd, &St) != 0) return -1;
+        if (St.st_nlink == 0) continue;  // removed by Tidy meanwhile: make it anew
+        // One write: a reader sees whole lines, or a last one still without its end.
+        if (::write(Fd, Line.data(), Line.size()) != static_cast<ssize_t>(Line.size())) return -1;
+        if (Made) FMade[Record] = 0;
+        if (const auto It = FMade.find(Record); It != FMade.end())
+            It->second += static_cast<off_t>(Line.size());
+        return ::lseek(Fd, 0, SEEK_CUR);
+    }
+    return -1;
 }
 
 TSkipVerdict TOutputRecords::Held(TFolder& Record, const TNameFamily& Family, const std::string& Source,
@@ -231,6 +250,26 @@ TSkipVerdict TOutputRecords::Chosen(const std::string& Output, const std::string
     // Two runs that looked at the same time both took a name; the record's order decides which
     // one converts, and both read the same order.
     return Held(Refresh(Family.Folder), Family, Source, End, BaseOf(Output), Reserved);
+}
+
+void TOutputRecords::Tidy() {
+    std::lock_guard<std::mutex> G(FLock);
+    for (const auto& [Record, Written] : FMade) {
+        const TFdCloser File{::open(Record.c_str(), O_RDONLY | O_CLOEXEC)};
+        struct stat St {};
+        if (File.Fd < 0 || ::flock(File.Fd, LOCK_EX) != 0 || ::fstat(File.Fd, &St) != 0) continue;
+        // Another run's lines make it that run's record too.
+        if (St.st_size != Written || St.st_nlink == 0) continue;
+        const std::string Folder = FolderOf(Record);
+        FFolders.erase(Folder);
+        bool Any = false;
+        for (const auto& [Name, Entry] : Refresh(Folder).Names) {
+            struct stat Output {};
+            Any = Any || ::lstat(Join(Folder, Name).c_str(), &Output) == 0;
+        }
+        if (!Any) ::unlink(Record.c_str());
+    }
+    FMade.clear();
 }
 
 void TOutputRecords::Finished(const std::string& Output) {

@@ -76,6 +76,11 @@ class TOutputRecords {
     // Output finished: an output that replaced a file is its source's from now on.
     void Finished(const std::string& Output);
 
+    // At the end of a run: a record this run made goes again when it names nothing that is
+    // there (every task failed or stopped) and no other run wrote to it, so that a run that
+    // made no output leaves its folders as they were.
+    void Tidy();
+
   private:
     struct TEntry {
         std::string Source;
@@ -97,6 +102,7 @@ class TOutputRecords {
     std::mutex FLock;
     std::unordered_map<std::string, TFolder> FFolders;
     std::unordered_map<std::string, std::string> FReplacing;  // output -> source, until it finishes
+    std::unordered_map<std::string, off_t> FMade;  // records this run made, and what it wrote there
 };
 
 }  // namespace zembra::cli

@@ -453,6 +453,7 @@ int Run(const TCliOptions& O) {
     Component.SetOnTerminate(nullptr);
     // Outputs of tasks that never ran are still empty files: freeing the tasks removes them.
     Component.ClearTasks();
+    Outputs.Tidy();
     GetLogger().SetOnLog(nullptr);
     if (AlbumGain)
         Albums.WriteTags([&](const std::string& Name, const std::string& Problem) {
