@@ -301,8 +301,7 @@ TEST(CliParts, TheOutputRecordsTellWhoseAnOutputIs) {
               Dir + "/w_(new).mp3 exists");
     EXPECT_FALSE(Records.Chosen(Dir + "/w_(new_1).mp3", "/b/w.flac", W, true, true, None).Skip);
 
-    // The walk: a kept partial and a numbered output beside their source are left out; given by
-    // name, only with --skip-existing.
+    // The walk: a kept partial and a numbered output beside their source are left out.
     Write("t1.wav", "");
     Write("t1_(new).partial.mp3", "");
     Write("t1_(new_12).ogg", "");
@@ -312,12 +311,6 @@ TEST(CliParts, TheOutputRecordsTellWhoseAnOutputIs) {
     for (const TInputItem& Item : Walked.Items) Found.push_back(Item.Path.substr(Dir.size() + 1));
     // z_(new).mp3 has neither a source beside it nor a record line: a file like any other.
     EXPECT_EQ(Found, (std::vector<std::string>{"t1.wav", "t1_(new_x).mp3", "z_(new).mp3"}));
-    const std::vector<std::string> Named = {Dir + "/t1.wav", Dir + "/t1_(new).partial.mp3"};
-    EXPECT_EQ(ExpandInputs(Named, {{"wav"}, "", false, &Records}).Items.size(), 2u);
-    const TWalkResult Skipping = ExpandInputs(Named, {{"wav"}, "", true, &Records});
-    EXPECT_EQ(Skipping.Items.size(), 1u);
-    ASSERT_EQ(Skipping.OutputsOfOthers.size(), 1u);
-    EXPECT_EQ(Skipping.OutputsOfOthers[0].second, Dir + "/t1.wav");
     std::filesystem::remove_all(Dir);
 }
 
