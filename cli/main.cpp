@@ -26,6 +26,7 @@
 #include "cli/FolderWalk.h"
 #include "cli/NameTemplate.h"
 #include "cli/OptionNameCheck.h"
+#include "cli/OutputRecords.h"
 #include "cli/ProgressDisplay.h"
 #include "cli/SoundFormats.h"
 #include "cli/StopSignals.h"
@@ -84,8 +85,10 @@ std::string CheckWithLibraries(const TCliOptions& O) {
 }
 
 // The files of the batch: "-" replaced by the names on standard input, folders by the media
-// files below them, each file once (Notes say which were given more than once).
-TWalkResult CollectInputs(const std::vector<std::string>& Files, std::vector<std::string>& Notes) {
+// files below them (not this program's own outputs), each file once (Notes say which were given
+// more than once).
+TWalkResult CollectInputs(const std::vector<std::string>& Files, const TCliOptions& O,
+                          TOutputRecords& Records, std::vector<std::string>& Notes) {
     std::vector<std::string> Names;
     for (const std::string& File : Files) {
         if (File != "-") {
@@ -95,7 +98,8 @@ TWalkResult CollectInputs(const std::vector<std::string>& Files, std::vector<std
         const std::vector<std::string> Listed = ReadNameList(std::cin);
         Names.insert(Names.end(), Listed.begin(), Listed.end());
     }
-    TWalkResult Result = ExpandInputs(Names, FilterSuffixes(kOpenDialogFilter));
+    TWalkResult Result =
+        ExpandInputs(Names, {FilterSuffixes(kOpenDialogFilter), O.OutputDir, O.SkipExisting, &Records});
     Notes = KeepOnePerFile(Result.Items);
     return Result;
 }
@@ -231,8 +235,9 @@ int Run(const TCliOptions& O) {
             });
     }
     InstallStopSignals(EndAtOnce);
+    TOutputRecords Outputs;
     std::vector<std::string> Notes;
-    const TWalkResult Inputs = CollectInputs(O.Files, Notes);
+    const TWalkResult Inputs = CollectInputs(O.Files, O, Outputs, Notes);
     for (const std::string& Warning : Inputs.Warnings) Display.Print(stderr, "zembra-cli: " + Warning);
     if (!O.Quiet)
         for (const std::string& Note : Notes) Display.Print(stderr, "zembra-cli: " + Note);
@@ -275,6 +280,13 @@ int Run(const TCliOptions& O) {
     // A folder named for conversion that holds nothing to convert is most likely a mistake.
     for (const std::string& Folder : Inputs.EmptyFolders) Fail(Folder, "no media file in this folder");
     for (const auto& [Path, Reason] : Inputs.Unreadable) Fail(Path, Reason);
+    for (const auto& [Path, Source] : Inputs.OutputsOfOthers) {
+        if (!O.Quiet) Display.Print(stderr, "zembra-cli: " + Path + ": skipped, the output of " + Source);
+        Summary.Skipped();
+    }
+    auto IsReserved = [&](const std::string& Name) {
+        return Reserved.count(NameHash(Utf8ToUtf16(Name))) > 0;
+    };
     auto AddItem = [&](size_t ItemIndex) {
         const TInputItem& Item = Inputs.Items[ItemIndex];
         const std::string& File = Item.Path;
@@ -305,21 +317,23 @@ int Run(const TCliOptions& O) {
                 return;
             }
         }
+        const std::string Identity = SourceIdentity(FileSystemName(Input));
+        const TNameFamily Family =
+            OutputName.empty()
+                ? NameFamilyOf(OutputBaseName(OutPath.empty() ? Utf8ToUtf16(kSameAsInput) : OutPath, Input),
+                               FormatSuffix(O.Format), false)
+                : NameFamilyOf(OutputName, FormatSuffix(O.Format), true);
+        auto Skip = [&](const TSkipVerdict& Verdict) {
+            if (!O.Quiet) Display.Print(stderr, "zembra-cli: " + File + ": skipped, " + Verdict.Reason);
+            Summary.Skipped();
+        };
         if (O.SkipExisting) {
-            const std::u16string Existing = OutputName.empty()
-                                                ? PlainOutputName(O, Input, OutPath)
-                                                : OutputName + Utf8ToUtf16(FormatSuffix(O.Format));
             // Only a finished output from before this run counts: not one this run made for
             // another input of the same name, nor the empty reservation a stopped or crashed
             // run left (the folder's leftovers of dead runs go first).
-            PrepareOutputFolder(FileSystemName(ExtractFilePathW(Existing)));
-            if (!Reserved.count(NameHash(Existing)) && IsRegularFileW(Existing) && FileSizeW(Existing) > 0) {
-                if (!O.Quiet)
-                    Display.Print(stderr,
-                                  "zembra-cli: " + File + ": skipped, " + Utf16ToUtf8(Existing) + " exists");
-                Summary.Skipped();
-                return;
-            }
+            PrepareOutputFolder(Family.Folder);
+            if (const TSkipVerdict Verdict = Outputs.Existing(Identity, Family, IsReserved); Verdict.Skip)
+                return Skip(Verdict);
         }
         const TSourceInfo Source = Probed ? *Probed : Inspect(Component.Probe(), Input);
         std::optional<TCutRequest> Cut = O.Cut;
@@ -336,6 +350,13 @@ int Run(const TCliOptions& O) {
         TTaskRecords Records = BuildTaskRecords(Options, Source, Cut, OutPath, Context, OutputName);
         TInputOptions& In = Records.In;
         TOutputOptions& Out = Records.Out;
+        const std::string OutputFile = FileSystemName(Out.FileName);
+        if (const TSkipVerdict Verdict = Outputs.Chosen(
+                OutputFile, Identity, Family, IsOwnOutputClaim(OutputFile), O.SkipExisting, IsReserved);
+            Verdict.Skip) {
+            ReleaseOutputClaim(OutputFile, true);
+            return Skip(Verdict);
+        }
 
         std::string Name = Utf16ToUtf8(ExtractFileNameW(Input));
         if (Records.Sound.Copy) {
@@ -390,6 +411,7 @@ int Run(const TCliOptions& O) {
             NotifyMainThread();
             Display.Remove(AIndex);
             if (AFinished && !AException) {
+                Outputs.Finished(FileSystemName(Task.Output));
                 Display.Print(stdout, Utf16ToUtf8(Task.Output));
                 // Nobody reads the names any more ("| head -1"): the rest of the batch would go
                 // unreported.
@@ -447,6 +469,7 @@ int Run(const TCliOptions& O) {
     Component.SetOnTerminate(nullptr);
     // Outputs of tasks that never ran are still empty files: freeing the tasks removes them.
     Component.ClearTasks();
+    Outputs.Tidy();
     GetLogger().SetOnLog(nullptr);
     if (AlbumGain)
         Albums.WriteTags([&](const std::string& Name, const std::string& Problem) {

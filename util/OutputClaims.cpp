@@ -343,3 +343,33 @@ bool RemoveUnfinishedOutputs() {
 }
 
 }  // namespace zembra
+
+namespace zembra {
+
+bool IsListedByLiveProcess(const std::string& Name) {
+    const std::string Folder = FolderOf(Name), Base = BaseOf(Name);
+    DIR* Dir = ::opendir(Folder.c_str());
+    if (!Dir) return false;
+    std::vector<std::string> Locks;
+    while (const dirent* E = ::readdir(Dir)) {
+        const std::string Entry = E->d_name;
+        if (Entry.rfind(kMarker, 0) == 0 && EndsWith(Entry, kLockSuffix)) Locks.push_back(Entry);
+    }
+    ::closedir(Dir);
+    for (const std::string& Lock : Locks) {
+        const int Fd = ::open(Join(Folder, Lock).c_str(), O_RDONLY | O_CLOEXEC);
+        if (Fd < 0) continue;
+        // A lock that can be had belongs to a dead process: let go of it at once, so that the
+        // next run into the folder still finds it unlocked and cleans up after it.
+        bool Listed = false;
+        if (::flock(Fd, LOCK_EX | LOCK_NB) == 0)
+            ::flock(Fd, LOCK_UN);
+        else
+            Listed = errno == EWOULDBLOCK && ListedNames(Fd).count(Base) > 0;
+        ::close(Fd);
+        if (Listed) return true;
+    }
+    return false;
+}
+
+}  // namespace zembra

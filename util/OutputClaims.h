@@ -44,4 +44,8 @@ bool IsTemporaryOutputName(const std::string& BaseName);
 // finished run would. False when it could not (the registry stayed busy).
 bool RemoveUnfinishedOutputs();
 
+// Whether the lock file of a live process (this one included) in Name's folder lists Name as
+// taken: another run is converting into it. Touches nothing a dead process left.
+bool IsListedByLiveProcess(const std::string& Name);
+
 }  // namespace zembra

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -15,7 +19,9 @@
 #include "cli/CliOptions.h"
 #include "cli/CutRequest.h"
 #include "cli/EngineOptionList.h"
+#include "cli/FolderWalk.h"
 #include "cli/OptionNameCheck.h"
+#include "cli/OutputRecords.h"
 #include "cli/ProgressDisplay.h"
 #include "cli/TaskRecords.h"
 #include "cli/TimeText.h"
@@ -286,6 +292,72 @@ TEST(CliParts, EachOptionThatChangesTheSoundTurnsTheCopyIntoAnEncoding) {
     EXPECT_EQ(S.ReportLines(),
               (std::vector<std::string>{"copied: a.mp4: AAC fits in m4a", "failed: b.avi: stopped",
                                         "1 finished, 1 failed, 0 skipped"}));
+}
+
+// What the rerun table cannot make: records written by other runs and versions (names with tabs
+// and line ends, a line half written, a name given to another source since), and a kept
+// partial's name beside its source.
+TEST(CliParts, TheOutputRecordsTellWhoseAnOutputIs) {
+    char Pattern[] = "/tmp/zembra-records-XXXXXX";
+    ASSERT_NE(::mkdtemp(Pattern), nullptr);
+    const std::string Dir = Pattern;
+    auto Write = [&](const std::string& Name, const std::string& Text, bool Append = false) {
+        std::ofstream(Dir + "/" + Name, Append ? std::ios::app : std::ios::trunc) << Text;
+    };
+    Write(kOutputRecordName,
+          "c\tx_(new).mp3\t/a/x.flac\n"
+          "c\tx_(new_1).mp3\t/b/x.flac\n"
+          "z\tfuture.mp3\t/a/x.flac\n"
+          "c\ttab\\there\\nand line.mp3\t/c/a\\\\b.flac\n"
+          "c\ty_(new).mp3\t/a/y.flac");  // still being written
+    for (const char* Name : {"x_(new).mp3", "x_(new_1).mp3", "y_(new).mp3", "z_(new).mp3"})
+        Write(Name, "sound");
+    TOutputRecords Records;
+    std::string Source;
+    EXPECT_TRUE(Records.Lists(Dir, "tab\there\nand line.mp3", &Source));
+    EXPECT_EQ(Source, "/c/a\\b.flac");
+    EXPECT_FALSE(Records.Lists(Dir, "future.mp3"));
+    EXPECT_FALSE(Records.Lists(Dir, "y_(new).mp3"));
+
+    const TNameFamily X{Dir, "x", ".mp3", false}, Y{Dir, "y", ".mp3", false}, Z{Dir, "z", ".mp3", false};
+    const auto None = [](const std::string&) { return false; };
+    EXPECT_EQ(Records.Existing("/b/x.flac", X, None).Reason, Dir + "/x_(new_1).mp3 exists");
+    // The plain name is another source's: b/x.flac was not converted before.
+    EXPECT_FALSE(Records.Existing("/c/x.flac", X, None).Skip);
+    // Not in any record: an older version's output counts for the plain name.
+    EXPECT_EQ(Records.Existing("/a/z.flac", Z, None).Reason, Dir + "/z_(new).mp3 exists");
+    // The line's end arrives: the name is y's from then on, the older file not its output.
+    EXPECT_TRUE(Records.Existing("/b/y.flac", Y, None).Skip);
+    Write(kOutputRecordName, "\n", true);
+    EXPECT_FALSE(Records.Existing("/b/y.flac", Y, None).Skip);
+    EXPECT_TRUE(Records.Existing("/a/y.flac", Y, None).Skip);
+    // A name given to another source since is no longer the first one's.
+    Write(kOutputRecordName, "c\tx_(new).mp3\t/d/x.flac\n", true);
+    EXPECT_FALSE(Records.Existing("/a/x.flac", X, None).Skip);
+    // Another format's outputs and names outside the family are not this one's.
+    EXPECT_FALSE(Records.Existing("/b/x.flac", {Dir, "x", ".ogg", false}, None).Skip);
+    EXPECT_FALSE(Records.Existing("/b/x.flac", {Dir, "x_(new", ".mp3", true}, None).Skip);
+
+    // A run that took a name after an earlier line for the same source gives it up.
+    Write("w_(new_1).mp3", "");
+    Write(kOutputRecordName, "c\tw_(new).mp3\t/a/w.flac\n", true);
+    Write("w_(new).mp3", "sound");
+    const TNameFamily W{Dir, "w", ".mp3", false};
+    EXPECT_EQ(Records.Chosen(Dir + "/w_(new_1).mp3", "/a/w.flac", W, true, true, None).Reason,
+              Dir + "/w_(new).mp3 exists");
+    EXPECT_FALSE(Records.Chosen(Dir + "/w_(new_1).mp3", "/b/w.flac", W, true, true, None).Skip);
+
+    // The walk: a kept partial and a numbered output beside their source are left out.
+    Write("t1.wav", "");
+    Write("t1_(new).partial.mp3", "");
+    Write("t1_(new_12).ogg", "");
+    Write("t1_(new_x).mp3", "");
+    const TWalkResult Walked = ExpandInputs({Dir}, {{"wav", "mp3", "ogg"}, "", false, &Records});
+    std::vector<std::string> Found;
+    for (const TInputItem& Item : Walked.Items) Found.push_back(Item.Path.substr(Dir.size() + 1));
+    // z_(new).mp3 has neither a source beside it nor a record line: a file like any other.
+    EXPECT_EQ(Found, (std::vector<std::string>{"t1.wav", "t1_(new_x).mp3", "z_(new).mp3"}));
+    std::filesystem::remove_all(Dir);
 }
 
 }  // namespace

@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
@@ -37,9 +39,11 @@ std::set<std::string> Names(const std::string& Folder) {
     return Found;
 }
 
+// A temporary or lock file left behind; the outputs' record is meant to stay.
 bool AnyHidden(const std::string& Folder) {
     const std::set<std::string> All = Names(Folder);
-    return std::any_of(All.begin(), All.end(), [](const std::string& N) { return N[0] == '.'; });
+    return std::any_of(All.begin(), All.end(),
+                       [](const std::string& N) { return N[0] == '.' && N != ".zembra-outputs"; });
 }
 
 class OutputSafety : public Cli {
@@ -119,8 +123,8 @@ TEST_F(OutputSafety, AnInterruptedBatchRerunWithSkipExistingConvertsWhatDidNotFi
         EXPECT_EQ(Bytes(Output("b")), B);
         for (const char* Base : {"c", "d"}) EXPECT_NEAR(Inspect(Output(Base)).Duration, 6.0, 0.2) << Base;
         // The dead run's temporary files, reservations and lock file are gone, nothing numbered.
-        EXPECT_EQ(Names(Out),
-                  (std::set<std::string>{"a_(new).mp3", "b_(new).mp3", "c_(new).mp3", "d_(new).mp3"}));
+        EXPECT_EQ(Names(Out), (std::set<std::string>{"a_(new).mp3", "b_(new).mp3", "c_(new).mp3",
+                                                     "d_(new).mp3", ".zembra-outputs"}));
     }
 }
 
@@ -155,7 +159,7 @@ TEST_F(OutputSafety, TwoProcessesIntoOneFolderNeverShareAName) {
         ExpectMp3(Name);
         EXPECT_NEAR(Inspect(Name).Duration, 0.3, 0.1) << Name;
     }
-    EXPECT_EQ(Names(Out).size(), 40u);
+    EXPECT_EQ(Names(Out).size(), 41u);  // and the outputs' record
 }
 
 // A file system that refuses the output half way (here a limit on the file size, as a full disk
@@ -342,7 +346,8 @@ TEST_F(OutputSafety, EveryKindOfStopLeavesFinishedFilesAndASummaryThatAddsUp) {
 
         // What is on disk: finished outputs under their names, nothing else.
         EXPECT_FALSE(AnyHidden(Out)) << R.Err;
-        const std::set<std::string> Found = Names(Out);
+        std::set<std::string> Found = Names(Out);
+        Found.erase(".zembra-outputs");
         for (const std::string& Name : Found) EXPECT_GT(fs::file_size(Out + "/" + Name), 0u) << Name;
         const std::vector<std::string> Printed = Lines(R.Out);
         for (const std::string& Line : Printed)
@@ -364,6 +369,275 @@ TEST_F(OutputSafety, EveryKindOfStopLeavesFinishedFilesAndASummaryThatAddsUp) {
         EXPECT_EQ(Found.size(), std::stoul(M[1].str())) << R.Err;
         // Through head, the first name alone.
         EXPECT_EQ(Printed.size(), Row.Pipe ? 1u : Found.size()) << R.Out;
+    }
+}
+
+// The batches users run again and again: each step a command as typed in the test's folder,
+// with what it must say and print, and the files that must be there at the end. A rerun never
+// takes the outputs for sources, never converts a file whose output is there (under whatever
+// number or name it got), converts exactly what did not finish, and never rewrites an output.
+TEST_F(OutputSafety, RerunsConvertOnlyWhatHasNoOutputYet) {
+    using TNames = std::set<std::string>;
+    struct TSource {
+        std::string Name;  // a .wav or .flac file, made in the test's folder
+        double Seconds = 0.3;
+        testmedia::TOptions Tags = {};
+    };
+    struct TStep {
+        // Run by bash in the test's folder; "zembra-cli" is the program under test. "exec" in
+        // front lets a stop reach the program itself.
+        std::string Command;
+        std::string Summary;  // the summary's counts, "" when the row checks them as a whole
+        int Status = 0;
+        std::string Said = "";                         // a piece of standard error
+        std::optional<TNames> Printed = std::nullopt;  // the outputs, relative
+        bool StopAfterFirst = false;                   // Ctrl+C once the first output is printed
+        std::vector<std::string> Removed = {};         // outputs deleted by hand first
+    };
+    struct TRow {
+        const char* What;
+        std::vector<TSource> Sources;
+        std::vector<std::string> Folders;
+        std::vector<TStep> Steps;
+        std::set<std::string> Tree;  // everything in the test's folder afterwards, folders with '/'
+        std::map<std::string, double> Seconds = {};  // durations of outputs
+        // The first two steps run at once, the second starting half a second later: together
+        // they convert each file once.
+        int TogetherFinished = -1;
+    };
+    const std::string Two = "0 finished, 0 failed, 2 skipped";
+    const std::string Album = "zembra-cli --skip-existing --name '{album}' -o out s";
+    const std::string Twelve = "zembra-cli -j 2 --input-option re=1 --skip-existing q";
+    auto Numbered = [](const std::string& Folder, const std::string& Base, const std::string& Suffix,
+                       int Count, bool Sources) {
+        std::set<std::string> Names;
+        for (int I = 0; I < Count; ++I) {
+            const std::string N = (I < 9 ? "0" : "") + std::to_string(I + 1);
+            Names.insert(Folder + Base +
+                         (Sources ? N + Suffix : (I ? " (" + std::to_string(I) + ")" : "") + Suffix));
+        }
+        return Names;
+    };
+    std::vector<TSource> Twelves;
+    for (const std::string& Name : Numbered("q/s", "", ".wav", 12, true)) Twelves.push_back({Name, 0.5});
+    std::vector<TSource> Six;
+    for (const std::string& Name : Numbered("s/t", "", ".wav", 6, true)) Six.push_back({Name});
+    const testmedia::TOptions
+        Tags1 = {{"album_artist", "Band"}, {"album", "First"}, {"title", "Intro"}, {"track", "1"}},
+        Tags2 = {{"album_artist", "Band"}, {"album", "First"}, {"title", "Outro"}, {"track", "2"}};
+    auto Join = [](std::initializer_list<std::set<std::string>> Sets) {
+        std::set<std::string> All;
+        for (const auto& Set : Sets) All.insert(Set.begin(), Set.end());
+        return All;
+    };
+
+    const std::vector<TRow> Rows = {
+        {"beside the sources, three times",
+         {{"b/al/t1.wav"}, {"b/al/t2.wav"}},
+         {},
+         {{"zembra-cli --skip-existing b", "2 finished, 0 failed, 0 skipped"},
+          {"zembra-cli --skip-existing b", Two},
+          {"zembra-cli --skip-existing b", Two}},
+         {"b/", "b/al/", "b/al/t1.wav", "b/al/t2.wav", "b/al/t1_(new).mp3", "b/al/t2_(new).mp3",
+          "b/al/.zembra-outputs"}},
+        {"the output folder inside the walked one",
+         {{"lib/A/x.wav"}},
+         {"lib/zout"},
+         {{"zembra-cli --skip-existing -o lib/zout lib", "1 finished, 0 failed, 0 skipped"},
+          {"zembra-cli --skip-existing -o lib/zout lib", "0 finished, 0 failed, 1 skipped"},
+          // Without --skip-existing the source converts again, its outputs still do not.
+          {"zembra-cli -o lib/zout lib", "1 finished, 0 failed, 0 skipped", 0, "",
+           TNames{"lib/zout/A/x_(new_1).mp3"}}},
+         {"lib/", "lib/A/", "lib/A/x.wav", "lib/zout/", "lib/zout/A/", "lib/zout/A/x_(new).mp3",
+          "lib/zout/A/x_(new_1).mp3", "lib/zout/A/.zembra-outputs"}},
+        {"the library recipes: a mirrored tree, a list of names, names from tags",
+         {{"M/Band/First/01.flac", 0.3, Tags1}, {"M/Band/First/02.flac", 0.3, Tags2}},
+         {"mp3", "tagged"},
+         {{"zembra-cli --skip-existing -o mp3 M", "2 finished, 0 failed, 0 skipped"},
+          {"zembra-cli --skip-existing -o mp3 M", Two},
+          {"find M -name '*.flac' | zembra-cli -f mp3 --skip-existing -", "2 finished, 0 failed, 0 skipped"},
+          {"find M -name '*.flac' | zembra-cli -f mp3 --skip-existing -", Two},
+          {"zembra-cli --skip-existing --name '{albumartist}/{album}/{track:02} {title}' -o tagged M",
+           "2 finished, 0 failed, 0 skipped"},
+          {"zembra-cli --skip-existing --name '{albumartist}/{album}/{track:02} {title}' -o tagged M", Two}},
+         {"M/",
+          "M/Band/",
+          "M/Band/First/",
+          "M/Band/First/01.flac",
+          "M/Band/First/02.flac",
+          "M/Band/First/01_(new).mp3",
+          "M/Band/First/02_(new).mp3",
+          "M/Band/First/.zembra-outputs",
+          "mp3/",
+          "mp3/Band/",
+          "mp3/Band/First/",
+          "mp3/Band/First/01_(new).mp3",
+          "mp3/Band/First/02_(new).mp3",
+          "mp3/Band/First/.zembra-outputs",
+          "tagged/",
+          "tagged/Band/",
+          "tagged/Band/First/",
+          "tagged/Band/First/01 Intro.mp3",
+          "tagged/Band/First/02 Outro.mp3",
+          "tagged/Band/First/.zembra-outputs"}},
+        {"two sources of one name into one folder, the second stopped",
+         {{"a/x.wav"}, {"b/x.wav", 6.0}},
+         {"out"},
+         {{"exec zembra-cli --input-option re=1 -j 1 --skip-existing -o out a/x.wav b/x.wav", "1 finished", 1,
+           "", TNames{"out/x_(new).mp3"}, true},
+          {"zembra-cli --skip-existing -o out a/x.wav b/x.wav", "1 finished, 0 failed, 1 skipped", 0,
+           "a/x.wav: skipped, ", TNames{"out/x_(new_1).mp3"}},
+          {"zembra-cli --skip-existing -o out a/x.wav b/x.wav", Two}},
+         {"a/", "a/x.wav", "b/", "b/x.wav", "out/", "out/x_(new).mp3", "out/x_(new_1).mp3",
+          "out/.zembra-outputs"},
+         {{"out/x_(new).mp3", 0.3}, {"out/x_(new_1).mp3", 6.0}}},
+        {"six tracks of one name from tags, two outputs deleted",
+         Six,
+         {"out"},
+         {{Album, "6 finished, 0 failed, 0 skipped"},
+          {Album,
+           "2 finished, 0 failed, 4 skipped",
+           0,
+           "",
+           TNames{"out/Unknown Album (2).mp3", "out/Unknown Album (4).mp3"},
+           false,
+           {"out/Unknown Album (2).mp3", "out/Unknown Album (4).mp3"}},
+          {Album, "0 finished, 0 failed, 6 skipped"}},
+         Join({{"s/", "out/", "out/.zembra-outputs"},
+               Numbered("s/t", "", ".wav", 6, true),
+               Numbered("out/", "Unknown Album", ".mp3", 6, false)})},
+        {"a folder at the output name",
+         {{"clip.wav"}},
+         {"clip_(new).mp3"},
+         {{"zembra-cli --skip-existing clip.wav", "0 finished, 0 failed, 1 skipped", 0,
+           "clip.wav: skipped, a folder holds the output name "},
+          {"zembra-cli --skip-existing clip.wav", "0 finished, 0 failed, 1 skipped"}},
+         {"clip.wav", "clip_(new).mp3/"}},
+        {"an output given by name beside its source",
+         {{"t1.wav"}},
+         {},
+         {{"zembra-cli t1.wav", "1 finished, 0 failed, 0 skipped"},
+          {"zembra-cli --skip-existing t1.wav 't1_(new).mp3'", Two, 0,
+           "t1_(new).mp3: skipped, the output of t1.wav"},
+          // Alone, or without --skip-existing, it is a file like any other.
+          {"zembra-cli 't1_(new).mp3'", "1 finished, 0 failed, 0 skipped", 0, "",
+           TNames{"t1_(new)_(new).mp3"}}},
+         {"t1.wav", "t1_(new).mp3", "t1_(new)_(new).mp3", ".zembra-outputs"}},
+        {"two runs of the same twelve at once",
+         Twelves,
+         {},
+         {{Twelve, ""}, {Twelve, ""}, {Twelve, "0 finished, 0 failed, 12 skipped"}},
+         Join({{"q/", "q/.zembra-outputs"},
+               Numbered("q/s", "", ".wav", 12, true),
+               Numbered("q/s", "", "_(new).mp3", 12, true)}),
+         {},
+         12},
+    };
+
+    const std::string Clip = Wav("clip-0.3.wav", 0.3);
+    for (const TRow& Row : Rows) {
+        SCOPED_TRACE(Row.What);
+        const std::string Base = Path("row");
+        fs::remove_all(Base);
+        fs::create_directories(Base);
+        for (const std::string& Folder : Row.Folders) fs::create_directories(Base + "/" + Folder);
+        for (const TSource& Source : Row.Sources) {
+            const std::string File = Base + "/" + Source.Name;
+            fs::create_directories(fs::path(File).parent_path());
+            if (Source.Seconds == 0.3 && Source.Tags.empty() && File.ends_with(".wav")) {
+                fs::copy_file(Clip, File);
+                continue;
+            }
+            testmedia::TClipSpec Spec;
+            Spec.Path = File;
+            testmedia::TAudioSpec Audio;
+            Audio.Encoder = File.ends_with(".flac") ? "flac" : "pcm_s16le";
+            Audio.SampleRate = 22050;
+            Audio.Duration = Source.Seconds;
+            Spec.Audios.push_back(Audio);
+            Spec.Metadata = Source.Tags;
+            ASSERT_EQ(testmedia::WriteClip(Spec), "") << File;
+        }
+        // What each output held: a later step never writes over it.
+        std::map<std::string, std::string> Held;
+        auto Tree = [&] {
+            std::set<std::string> Found;
+            for (const auto& E : fs::recursive_directory_iterator(Base)) {
+                const std::string Name = fs::relative(E.path(), Base).string();
+                Found.insert(Name + (E.is_directory() ? "/" : ""));
+                if (E.is_regular_file() && Name.ends_with(".mp3")) {
+                    const auto [It, New] = Held.emplace(Name, Bytes(E.path()));
+                    if (!New) {
+                        EXPECT_EQ(It->second, Bytes(E.path())) << Name << " was written over";
+                    }
+                }
+            }
+            // A name removed by a step holds whatever a later step makes.
+            std::erase_if(Held, [&](const auto& Entry) { return !Found.count(Entry.first); });
+            return Found;
+        };
+        auto Run = [&](const TStep& Step) {
+            TResult R = RunProgram("/bin/bash", {"-c", "cd '" + Base + "' && " + Step.Command}, 60s,
+                                   {false, [&, Sent = false](pid_t Pid, const TResult& SoFar) mutable {
+                                        if (!Step.StopAfterFirst || Sent || Lines(SoFar.Out).empty()) return;
+                                        ::kill(Pid, SIGINT);
+                                        Sent = true;
+                                    }});
+            return R;
+        };
+        auto Count = [](const std::string& Err, const std::string& What) {
+            const size_t At = Err.rfind(" " + What);
+            size_t Start = At;
+            while (Start > 0 && std::isdigit(static_cast<unsigned char>(Err[Start - 1]))) --Start;
+            return At == std::string::npos || Start == At ? -1 : std::stoi(Err.substr(Start, At - Start));
+        };
+        // Stands in for the shell's own name of the program.
+        auto WithProgram = [](TStep Step) {
+            for (size_t At; (At = Step.Command.find("zembra-cli ")) != std::string::npos;)
+                Step.Command.replace(At, 10, "'" + std::string(ZEMBRA_CLI) + "'");
+            return Step;
+        };
+        std::vector<TResult> Results(Row.Steps.size());
+        size_t First = 0;
+        if (Row.TogetherFinished >= 0) {
+            Tree();
+            std::thread Later([&] {
+                std::this_thread::sleep_for(500ms);
+                Results[1] = Run(WithProgram(Row.Steps[1]));
+            });
+            Results[0] = Run(WithProgram(Row.Steps[0]));
+            Later.join();
+            int Finished = 0, Skipped = 0;
+            for (int I = 0; I < 2; ++I) {
+                EXPECT_EQ(Results[I].Status, 0) << Results[I].Err;
+                Finished += Count(Results[I].Err, "finished");
+                Skipped += Count(Results[I].Err, "skipped");
+            }
+            EXPECT_EQ(Finished, Row.TogetherFinished) << Results[0].Err << Results[1].Err;
+            EXPECT_EQ(Skipped, Row.TogetherFinished) << Results[0].Err << Results[1].Err;
+            First = 2;
+        }
+        for (size_t I = First; I < Row.Steps.size(); ++I) {
+            const TStep Step = WithProgram(Row.Steps[I]);
+            SCOPED_TRACE(Row.Steps[I].Command);
+            for (const std::string& Name : Step.Removed) ASSERT_TRUE(fs::remove(Base + "/" + Name)) << Name;
+            Tree();
+            const TResult R = Results[I] = Run(Step);
+            EXPECT_EQ(R.Status, Step.Status) << R.Err;
+            EXPECT_NE(R.Err.find(Step.Summary), std::string::npos) << R.Err;
+            EXPECT_NE(R.Err.find(Step.Said), std::string::npos) << R.Err;
+            if (Step.Printed) {
+                std::set<std::string> Printed;
+                for (const std::string& Line : Lines(R.Out))
+                    Printed.insert(fs::relative(Line, Base).string());
+                EXPECT_EQ(Printed, *Step.Printed) << R.Err;
+            }
+        }
+        EXPECT_EQ(Tree(), Row.Tree);
+        for (const std::string& Name : Row.Tree)
+            if (Name.ends_with(".mp3")) ExpectMp3(Base + "/" + Name);
+        for (const auto& [Name, Seconds] : Row.Seconds)
+            EXPECT_NEAR(Inspect(Base + "/" + Name).Duration, Seconds, 0.2) << Name;
     }
 }
 

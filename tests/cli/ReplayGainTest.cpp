@@ -93,8 +93,8 @@ TEST_F(CliReplayGain, AnAlbumGetsTrackAndAlbumTagsInEveryFormat) {
             EXPECT_EQ(T[I]["replaygain_album_gain"], T[0]["replaygain_album_gain"]) << I;
             EXPECT_EQ(T[I]["replaygain_album_peak"], T[0]["replaygain_track_peak"]) << I;
         }
-        // Leftovers of the rewrite would be hidden files beside the outputs.
-        EXPECT_EQ(std::distance(fs::directory_iterator(Out), fs::directory_iterator()), 3);
+        // Leftovers of the rewrite would be hidden files beside the outputs and their record.
+        EXPECT_EQ(std::distance(fs::directory_iterator(Out), fs::directory_iterator()), 4);
     }
 }
 

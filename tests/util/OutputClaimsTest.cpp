@@ -93,6 +93,12 @@ TEST(OutputClaims, ADeadProcesssLeftoversGoAndALiveOnesStay) {
     ASSERT_GE(Live, 0);
     ASSERT_EQ(::flock(Live, LOCK_EX | LOCK_NB), 0);
 
+    // Asking which names live processes hold leaves the dead one's lock for the clean-up below.
+    EXPECT_TRUE(IsListedByLiveProcess(Dir + "/q.mp3"));
+    EXPECT_TRUE(IsListedByLiveProcess(Dir + "/v.mp3"));
+    EXPECT_FALSE(IsListedByLiveProcess(Dir + "/x.mp3"));
+    EXPECT_FALSE(IsListedByLiveProcess(Dir + "/z.mp3"));
+
     PrepareOutputFolder(Dir + "/");
     EXPECT_EQ(Names(Dir), (std::set<std::string>{"y.mp3", "z.mp3", "v.mp3", "w.mp3", ".zembra-live.lock",
                                                  "q.mp3", ".q.mp3.zembra-live-1.part"}));
