@@ -391,9 +391,9 @@ int Run(const TCliOptions& O) {
                     Summary.Warned(Task.Input, AMessage);
                 }
             } else if (!AException) {
-                const bool Kept = O.KeepPartial && IsRegularFileW(Task.Output) && FileSizeW(Task.Output) > 0;
-                Summary.Stopped(Task.Input, Kept ? "partial output kept in " + Utf16ToUtf8(Task.Output)
-                                                 : "no output kept");
+                const std::u16string Kept = Component.KeptPartialName(AIndex);
+                Summary.Stopped(Task.Input, !Kept.empty() ? "partial output kept in " + Utf16ToUtf8(Kept)
+                                                          : "no output kept");
             } else {
                 Fail(Task.Input, AMessage);
             }
