@@ -22,38 +22,6 @@ namespace zembra {
 namespace {
 // The answer every lock gets while a test sets it, as on a network folder without lock support.
 std::atomic<int> gLockFailure{0};
-// A folder that takes no locks: its names are still taken, and one warning per folder (kept until
-// a handler is there to hear it) says that runs into it at the same time are unsafe.
-TEST(OutputClaims, AFolderWithoutLocksIsSaidOnce) {
-    testing::TScratchFolder Scratch("claims");
-    const std::string Dir = Scratch.Path();
-    fs::create_directory(Dir + "/net");
-    std::vector<std::string> Warnings;
-    gLockFailure = ENOLCK;
-    ASSERT_EQ(ClaimOutputName(Dir + "/a.mp3"), 0);
-    SetOutputFolderWarningHandler([&](const std::string& Message) { Warnings.push_back(Message); });
-    EXPECT_EQ(Warnings.size(), 1u);
-    ASSERT_EQ(ClaimOutputName(Dir + "/b.mp3"), 0);
-    const std::string Temporary = NewTemporaryOutputName(Dir + "/a.mp3");
-    gLockFailure = EOPNOTSUPP;
-    ASSERT_EQ(ClaimOutputName(Dir + "/net/c.mp3"), 0);
-    gLockFailure = 0;
-    SetOutputFolderWarningHandler(nullptr);
-    ASSERT_EQ(Warnings.size(), 2u);
-    EXPECT_EQ(Warnings[0], "The folder " + Dir + " takes no file locks (" + std::strerror(ENOLCK) +
-                               "): runs converting into it at the same time are unsafe");
-    EXPECT_EQ(
-        Warnings[1].rfind("The folder " + Dir + "/net takes no file locks (" + std::strerror(EOPNOTSUPP), 0),
-        0u)
-        << Warnings[1];
-    // No lock file of this process stays behind in either folder.
-    EXPECT_EQ(Names(Dir), (std::set<std::string>{"a.mp3", "b.mp3", "net"}));
-    EXPECT_EQ(Names(Dir + "/net"), (std::set<std::string>{"c.mp3"}));
-    ForgetTemporaryOutput(Temporary);
-    for (const char* Name : {"/a.mp3", "/b.mp3", "/net/c.mp3"}) ReleaseOutputClaim(Dir + Name, true);
-    EXPECT_EQ(Names(Dir), (std::set<std::string>{"net"}));
-}
-
 }  // namespace
 }  // namespace zembra
 
@@ -164,6 +132,38 @@ TEST(OutputClaims, ADeadProcesssLeftoversGoAndALiveOnesStay) {
     PrepareOutputFolder(Dir);
     EXPECT_TRUE(fs::exists(Dir + "/z.mp3"));
     ::close(Live);
+}
+
+// A folder that takes no locks: its names are still taken, and one warning per folder (kept until
+// a handler is there to hear it) says that runs into it at the same time are unsafe.
+TEST(OutputClaims, AFolderWithoutLocksIsSaidOnce) {
+    testing::TScratchFolder Scratch("claims");
+    const std::string Dir = Scratch.Path();
+    fs::create_directory(Dir + "/net");
+    std::vector<std::string> Warnings;
+    gLockFailure = ENOLCK;
+    ASSERT_EQ(ClaimOutputName(Dir + "/a.mp3"), 0);
+    SetOutputFolderWarningHandler([&](const std::string& Message) { Warnings.push_back(Message); });
+    EXPECT_EQ(Warnings.size(), 1u);
+    ASSERT_EQ(ClaimOutputName(Dir + "/b.mp3"), 0);
+    const std::string Temporary = NewTemporaryOutputName(Dir + "/a.mp3");
+    gLockFailure = EOPNOTSUPP;
+    ASSERT_EQ(ClaimOutputName(Dir + "/net/c.mp3"), 0);
+    gLockFailure = 0;
+    SetOutputFolderWarningHandler(nullptr);
+    ASSERT_EQ(Warnings.size(), 2u);
+    EXPECT_EQ(Warnings[0], "The folder " + Dir + " takes no file locks (" + std::strerror(ENOLCK) +
+                               "): runs converting into it at the same time are unsafe");
+    EXPECT_EQ(
+        Warnings[1].rfind("The folder " + Dir + "/net takes no file locks (" + std::strerror(EOPNOTSUPP), 0),
+        0u)
+        << Warnings[1];
+    // No lock file of this process stays behind in either folder.
+    EXPECT_EQ(Names(Dir), (std::set<std::string>{"a.mp3", "b.mp3", "net"}));
+    EXPECT_EQ(Names(Dir + "/net"), (std::set<std::string>{"c.mp3"}));
+    ForgetTemporaryOutput(Temporary);
+    for (const char* Name : {"/a.mp3", "/b.mp3", "/net/c.mp3"}) ReleaseOutputClaim(Dir + Name, true);
+    EXPECT_EQ(Names(Dir), (std::set<std::string>{"net"}));
 }
 
 }  // namespace
