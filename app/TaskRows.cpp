@@ -68,7 +68,8 @@ bool TTaskRows::ApplyProgress(int Index, int32_t FPS, int32_t CurrentDurationMs,
     return true;
 }
 
-bool TTaskRows::ApplyTerminate(int Index, bool Finished, bool Exception, const std::string& Message) {
+bool TTaskRows::ApplyTerminate(int Index, bool Finished, bool Exception, const std::string& Message,
+                               const std::u16string& KeptPartial) {
     if (Index < 0 || Index >= Count()) return false;
     TTaskRow& Row = FRows[static_cast<size_t>(Index)];
     Row.Note = Message;
@@ -85,11 +86,16 @@ bool TTaskRows::ApplyTerminate(int Index, bool Finished, bool Exception, const s
         Row.Percent = 100;
         Row.Playable = true;
     } else {
-        // What a stopped task wrote is a valid file; the bar keeps the share it reached.
+        // What a stopped task wrote is a valid file, kept under a name that says it is partial;
+        // the bar keeps the share it reached.
         Row.State = TTaskState::Stopped;
         const std::string Reached = Row.Cells[colProgress];
         Row.Cells[colProgress] = Reached.empty() ? "Stopped" : "Stopped " + Reached;
-        Row.Playable = true;
+        Row.Playable = !KeptPartial.empty();
+        if (Row.Playable) {
+            Row.OutputFile = KeptPartial;
+            Row.Cells[colOutput] = ReadableText(ExtractFileNameW(KeptPartial));
+        }
     }
     return true;
 }

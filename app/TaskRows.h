@@ -62,7 +62,9 @@ class TTaskRows {
     bool ApplyProgress(int Index, int32_t FPS, int32_t CurrentDurationMs, int64_t CurrentSize,
                        int32_t TotalOutputDurationMs);
     // A task's own end (index 0 or more). Message: the failure, or a finished task's warning.
-    bool ApplyTerminate(int Index, bool Finished, bool Exception, const std::string& Message = {});
+    // KeptPartial: where a stopped task's output was kept (it never takes the output's name).
+    bool ApplyTerminate(int Index, bool Finished, bool Exception, const std::string& Message = {},
+                        const std::u16string& KeptPartial = {});
 
     int Count() const { return static_cast<int>(FRows.size()); }
     const TTaskRow& operator[](int Index) const { return FRows[static_cast<size_t>(Index)]; }

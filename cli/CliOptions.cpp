@@ -78,7 +78,7 @@ const char* UsageText() {
            "                             already, finished\n"
            "      --overwrite            replace an existing NAME_(new) file, once the new one is\n"
            "                             finished, instead of numbering\n"
-           "      --keep-partial         keep what a stopped task converted under its output's name\n"
+           "      --keep-partial         keep what a stopped task converted as NAME.partial.EXT\n"
            "                             (by default its output is removed)\n"
            "      --no-split             encode each sound on one thread (by default a long one is\n"
            "                             encoded in segments on the free processors)\n"

@@ -426,9 +426,9 @@ int Run(const TCliOptions& O) {
             } else if (!AException && !Feeder.Started(AIndex)) {
                 Summary.NotStarted(1);
             } else if (!AException) {
-                const bool Kept = O.KeepPartial && IsRegularFileW(Task.Output) && FileSizeW(Task.Output) > 0;
-                Summary.Stopped(Task.Input, Kept ? "partial output kept in " + Utf16ToUtf8(Task.Output)
-                                                 : "no output kept");
+                const std::u16string Kept = Component.KeptPartialName(AIndex);
+                Summary.Stopped(Task.Input, !Kept.empty() ? "partial output kept in " + Utf16ToUtf8(Kept)
+                                                          : "no output kept");
             } else {
                 Fail(Task.Input, AMessage);
             }

@@ -259,6 +259,12 @@ void TCustomRUvivoVOV::SetPreviewBitmap(bool Value) {
 TProgressEvent TCustomRUvivoVOV::GetOnProgress() const {
     return Copy(FHandlerLock, FOnProgress);
 }
+std::u16string TCustomRUvivoVOV::KeptPartialName(int32_t AIndex) const {
+    std::lock_guard<std::mutex> G(FHandlerLock);
+    const auto It = FKeptPartials.find(AIndex);
+    return It == FKeptPartials.end() ? std::u16string() : It->second;
+}
+
 TTerminateEvent TCustomRUvivoVOV::GetOnTerminate() const {
     return Copy(FHandlerLock, FOnTerminate);
 }
@@ -849,6 +855,13 @@ void TCustomRUvivoVOV::DoTerminate(TCustomFFmpeg& Sender) {
         // Counted before the handler runs: a handler that removes the task then uncounts it.
         Engine->FCounted = true;
         ++FFinishedCount;
+        {
+            std::lock_guard<std::mutex> K(FHandlerLock);
+            if (Engine->KeptPartialName().empty())
+                FKeptPartials.erase(Engine->Index());
+            else
+                FKeptPartials[Engine->Index()] = Engine->KeptPartialName();
+        }
         RaiseTerminate(Engine->Index(), Engine->Finished(), Engine->ErrorOccurred(), Engine->ErrorMessage());
     } else if (!HeldSlot) {
         // A second report of one run, or a task that left the list before it started.

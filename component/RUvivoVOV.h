@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -87,6 +88,9 @@ class TCustomRUvivoVOV {
     int32_t TaskCount() const { return FTasks.Count(); }
     // The engine of a task (nullptr outside the list), for reading its records and probe.
     TTaskFFmpeg* Task(int32_t AIndex) { return FTasks.Items(AIndex); }
+    // Where the stopped task that the terminate event of AIndex reported kept its partial output
+    // (empty when it kept none). Safe to ask from the terminate handler.
+    std::u16string KeptPartialName(int32_t AIndex) const;
 
     // True from StartTasks until the run's final terminate event.
     bool RunActive() const { return FRunActive.load(); }
@@ -203,6 +207,8 @@ class TCustomRUvivoVOV {
     int32_t FVerbosity = 1;
 
     mutable std::mutex FHandlerLock;
+    // The kept partial outputs by the index their terminate event gave, under FHandlerLock.
+    std::map<int32_t, std::u16string> FKeptPartials;
     TBeforeHookEvent FOnBeforeHook;
     TCustomHookEvent FOnCustomHook;
     TPreviewBitmapEvent FOnPreviewBitmap;

@@ -189,10 +189,14 @@ class TCustomFFmpeg {
     const TLoudnessMeter* Loudness() const { return FLoudness.get(); }
     void SetProgressInterval(int64_t Microseconds) { FProgressInterval = Microseconds; }
 
-    // Whether a stopped run's output takes its name (true, as a valid file of what was converted)
-    // or goes, leaving the name as it was before the run. May change while the task runs.
+    // Whether a stopped run's output is kept (true, as a valid file of what was converted, under
+    // a partial name) or goes. Either way the output's name is left as it was before the run.
+    // May change while the task runs.
     void SetKeepStoppedOutputs(bool Value) { FKeepStoppedOutputs = Value; }
     bool KeepStoppedOutputs() const { return FKeepStoppedOutputs; }
+    // Where the last run kept what it converted before it was stopped ("NAME.partial.EXT", never
+    // the output's own name); empty when it kept nothing.
+    const std::u16string& KeptPartialName() const { return FKeptPartialName; }
 
     const TJobSettings& Settings() const { return FSettings; }
     const std::vector<TPTSPeriod>& PTSPeriods() const { return FPTSPeriods; }
@@ -277,13 +281,17 @@ class TCustomFFmpeg {
                         TOutputStreamSetup*& Setup);
     AVRational StreamAspect(int Width, int Height) const;
     void OpenOutputIO(AVFormatContext* Container, const std::u16string& FileName, const std::string& URL);
-    // Opens the file an output is written to: for a plain file (or a name not there yet), a
-    // hidden temporary file beside it, the name itself taken by an empty file of this process
-    // (when nothing was there) or left as it is (a file the output replaces once finished).
+    // Opens the file an output is written to: for a plain file, a link (the link, never what it
+    // points to) or a name not there yet, a hidden temporary file beside it, the name itself
+    // taken by an empty file of this process (when nothing was there) or left as it is (a file
+    // the output replaces once finished).
     void OpenOutputTarget(AVFormatContext* Container, int Index, const std::u16string& FileName);
-    // Gives each output that is to be kept its name: the temporary file renamed over it. Raises
-    // when a file cannot be completed or renamed.
+    // Gives each output that is to be kept its name: the temporary file renamed over it, or for
+    // a stopped run over a new "NAME.partial.EXT" name. Raises when a file cannot be completed or
+    // renamed, or when its temporary file is no longer the one this job wrote.
     void CommitOutputFiles();
+    // Renames the temporary file of output Index to the first free partial name of its output.
+    void KeepPartialOutput(int Index);
     void ClearForcedFormats();
     void AddFrameHook(const std::string& Name, const std::string& Value);
     bool SetPrivateCodecOption(const std::string& Name, const std::string& Value, bool& Found);
@@ -344,6 +352,10 @@ class TCustomFFmpeg {
     // Where each output is written until it is finished; empty when it is written to its name
     // directly (a device, a pipe, a link).
     std::array<std::u16string, kMaxFiles> FOutputTemporaryNames;
+    // The device and inode of each temporary file as it was made: another program (a second run
+    // into a folder whose locks do not hold) may remove or replace it before the rename.
+    std::array<std::array<uint64_t, 2>, kMaxFiles> FOutputTemporaryIds{};
+    std::u16string FKeptPartialName;
     std::atomic<bool> FKeepStoppedOutputs{true};
     std::atomic<int64_t> FInputBytesRead{0};
     std::unique_ptr<TLoudnessMeter> FLoudness;

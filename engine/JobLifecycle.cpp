@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "binding/EntryPoints.h"
@@ -95,6 +96,12 @@ bool LibrariesLoaded() {
 }  // namespace
 
 TCustomFFmpeg::TCustomFFmpeg() {
+    // A folder without file locks is said once, through the log, whoever names outputs there.
+    static std::once_flag WarningsToLog;
+    std::call_once(WarningsToLog, [] {
+        SetOutputFolderWarningHandler(
+            [](const std::string& Message) { GetLogger().Log(nullptr, llWarning, Message); });
+    });
     ResetDefaults();
 }
 
@@ -325,11 +332,13 @@ TThread* TCustomFFmpeg::Start(bool InBackground, TThreadPriority Priority) {
 void TCustomFFmpeg::Run() {
     FFinished = false;
     FLoudness.reset();
+    FKeptPartialName.clear();
     try {
         if (FFilesReleased) ReopenReleasedFiles();
         Transcode();
-        // A stopped run's output is a valid file of what was converted; whether it takes the
-        // name is the owner's choice. Until then the name holds what it held before.
+        // A stopped run's output is a valid file of what was converted; whether it is kept (under
+        // a partial name, never the output's) is the owner's choice. The name holds what it held
+        // before.
         if (FFinished.load() || FKeepStoppedOutputs) CommitOutputFiles();
     } catch (const std::exception& E) {
         Log(llQuiet, E.what());

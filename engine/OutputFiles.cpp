@@ -1,6 +1,7 @@
 // Creating output files: format choice, the kinds of stream wanted, metadata, opening the file
 // for writing, muxing parameters and joining.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,7 +88,7 @@ void TCustomFFmpeg::OpenOutputTarget(AVFormatContext* Oc, int Index, const std::
         return FFmpegException(
             WithSystemReason(Format("Could not open '%s'", Utf16ToUtf8(FileName).c_str()), AVERROR(Error)));
     };
-    // Names of other protocols, a pipe ("-"), devices and links are written to as they are.
+    // Names of other protocols, a pipe ("-") and devices are written to as they are.
     const std::string Name = FileSystemName(FileName);
     const bool OnDisk = !FileName.empty() && FileName[0] == u'/' &&
                         (IsUnicodeURL(URL) || URL == Name || URL.rfind("file:", 0) == 0);
@@ -97,6 +98,16 @@ void TCustomFFmpeg::OpenOutputTarget(AVFormatContext* Oc, int Index, const std::
         struct stat St {};
         if (::lstat(Name.c_str(), &St) == 0) {
             if (S_ISDIR(St.st_mode)) throw Failed(EISDIR);
+            if (S_ISLNK(St.st_mode)) {
+                // A link is replaced, never written through: what it points to may be anyone's
+                // file, outside the output folder. Only a link to a device or a pipe
+                // (/dev/stdout) is a way to write somewhere else on purpose.
+                struct stat Target {};
+                const bool Special = ::stat(Name.c_str(), &Target) == 0 && !S_ISREG(Target.st_mode) &&
+                                     !S_ISDIR(Target.st_mode);
+                if (Special) return OpenOutputIO(Oc, FileName, URL);
+                break;
+            }
             if (!S_ISREG(St.st_mode)) return OpenOutputIO(Oc, FileName, URL);
             break;  // this process's reservation, or a file the output replaces once finished
         }
@@ -112,7 +123,25 @@ void TCustomFFmpeg::OpenOutputTarget(AVFormatContext* Oc, int Index, const std::
     const std::string TemporaryName = NewTemporaryOutputName(Name);
     const std::u16string Temporary = Utf8ToUtf16(TemporaryName);
     try {
-        OpenOutputIO(Oc, FileName, FileNameToURL(Temporary));
+        // Made here, only where nothing is, so that the file the commit finds can be known for
+        // this job's own.
+        const int Fd = ::open(TemporaryName.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        if (Fd < 0) throw Failed(errno);
+        struct stat Made {};
+        const int Stat = ::fstat(Fd, &Made);
+        const int StatError = errno;
+        ::close(Fd);
+        if (Stat != 0) {
+            ::unlink(TemporaryName.c_str());
+            throw Failed(StatError);
+        }
+        FOutputTemporaryIds[Index] = {static_cast<uint64_t>(Made.st_dev), static_cast<uint64_t>(Made.st_ino)};
+        try {
+            OpenOutputIO(Oc, FileName, FileNameToURL(Temporary));
+        } catch (const std::exception&) {
+            ::unlink(TemporaryName.c_str());
+            throw;
+        }
     } catch (const std::exception&) {
         ForgetTemporaryOutput(TemporaryName);
         if (Claimed) ReleaseOutputClaim(Name, true);
@@ -127,6 +156,32 @@ void TCustomFFmpeg::OpenOutputTarget(AVFormatContext* Oc, int Index, const std::
     }
 }
 
+namespace {
+
+// Why the temporary file at Name is not the one made with Id: "" when it is.
+std::string TemporaryChange(const std::string& Name, const std::array<uint64_t, 2>& Id) {
+    struct stat St {};
+    if (::lstat(Name.c_str(), &St) != 0)
+        return errno == ENOENT ? "was removed" : std::string("cannot be checked: ") + std::strerror(errno);
+    if (!S_ISREG(St.st_mode) || static_cast<uint64_t>(St.st_dev) != Id[0] ||
+        static_cast<uint64_t>(St.st_ino) != Id[1])
+        return "was replaced";
+    return "";
+}
+
+// "NAME.partial.EXT", then "NAME.partial_1.EXT"...: a partial output says what it is, and a
+// later run does not take it for the finished output it would skip.
+std::string PartialName(const std::string& Name, int Number) {
+    const size_t Slash = Name.rfind('/');
+    const size_t Start = Slash == std::string::npos ? 0 : Slash + 1;
+    size_t Dot = Name.rfind('.');
+    if (Dot == std::string::npos || Dot <= Start) Dot = Name.size();
+    return Name.substr(0, Dot) + ".partial" + (Number > 0 ? "_" + std::to_string(Number) : "") +
+           Name.substr(Dot);
+}
+
+}  // namespace
+
 void TCustomFFmpeg::CommitOutputFiles() {
     for (int I = 0; I < FOutputFileCount; ++I) {
         AVFormatContext* Oc = FOutputFiles[I];
@@ -136,9 +191,27 @@ void TCustomFFmpeg::CommitOutputFiles() {
         const int Closed = CloseOutputIO(Oc);
         if (Closed < 0)
             throw FFmpegException(WithSystemReason(Format("Could not write '%s'", Display.c_str()), Closed));
+        // Someone else's file at the temporary name (or none) is not this output: the task
+        // fails, and that file is left alone.
+        const std::string Change = TemporaryChange(FileSystemName(Temporary), FOutputTemporaryIds[I]);
+        if (!Change.empty()) {
+            ForgetTemporaryOutput(FileSystemName(Temporary));
+            FOutputTemporaryNames[I].clear();
+            ReleaseOutputClaim(FileSystemName(Name), true);
+            FOutputFileNames[I].clear();
+            throw FFmpegException(
+                Format("Could not write '%s': its temporary file %s %s before it was finished "
+                       "(another program in the folder)",
+                       Display.c_str(), Utf16ToUtf8(Temporary).c_str(), Change.c_str()));
+        }
         // An output that never got a byte is no output; the clean-up takes it.
         if (FileSizeW(Temporary) <= 0) continue;
-        if (FSettings.ReplayGain && FFinished.load() && I == 0) TagLoudness(Temporary, Oc->oformat);
+        if (!FFinished.load()) {
+            KeepPartialOutput(I);
+            if (FJoined) break;
+            continue;
+        }
+        if (FSettings.ReplayGain && I == 0) TagLoudness(Temporary, Oc->oformat);
         if (::rename(FileSystemName(Temporary).c_str(), FileSystemName(Name).c_str()) != 0)
             throw FFmpegException(
                 WithSystemReason(Format("Could not write '%s'", Display.c_str()), AVERROR(errno)));
@@ -147,6 +220,36 @@ void TCustomFFmpeg::CommitOutputFiles() {
         FOutputTemporaryNames[I].clear();
         if (FJoined) break;
     }
+}
+
+void TCustomFFmpeg::KeepPartialOutput(int Index) {
+    const std::string Name = FileSystemName(FOutputFileNames[Index]);
+    const std::string Temporary = FileSystemName(FOutputTemporaryNames[Index]);
+    // Never over an existing file, the finished output that --overwrite would replace included.
+    std::string Partial;
+    for (int Number = 0;; ++Number) {
+        Partial = PartialName(Name, Number);
+        const int Error = ClaimOutputName(Partial);
+        if (Error == 0) break;
+        if (Error != EEXIST || Number == 9999)
+            throw FFmpegException(WithSystemReason(Format("Could not keep the partial output of '%s'",
+                                                          Utf16ToUtf8(FOutputFileNames[Index]).c_str()),
+                                                   AVERROR(Error)));
+    }
+    if (::rename(Temporary.c_str(), Partial.c_str()) != 0) {
+        const int Error = errno;
+        ReleaseOutputClaim(Partial, true);
+        throw FFmpegException(
+            WithSystemReason(Format("Could not write '%s'", Partial.c_str()), AVERROR(Error)));
+    }
+    ForgetTemporaryOutput(Temporary);
+    ReleaseOutputClaim(Partial, false);
+    // The output's own name keeps what it held before: nothing (the reservation goes) or the
+    // file there was.
+    ReleaseOutputClaim(Name, true);
+    FOutputTemporaryNames[Index].clear();
+    FOutputFileNames[Index].clear();
+    if (FKeptPartialName.empty()) FKeptPartialName = Utf8ToUtf16(Partial);
 }
 
 void TCustomFFmpeg::TagLoudness(const std::u16string& Temporary, const AVOutputFormat* Muxer) {

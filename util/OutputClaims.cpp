@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <random>
@@ -26,9 +28,12 @@ constexpr char kMarker[] = ".zembra-";
 constexpr char kLockSuffix[] = ".lock";
 constexpr char kNewLockSuffix[] = ".new";
 constexpr char kTemporarySuffix[] = ".part";
-// A temporary name holds the output's name; cut so that the marker and the suffix still fit in
-// the file systems' 255 bytes.
+// A temporary name holds the output's name; cut so that the marker and the suffixes still fit
+// in the file systems' 255 bytes.
 constexpr size_t kKeptNameBytes = 180;
+// A temporary name ends in its output's extension too, since muxers check the extension of the
+// name they write to; a longer "extension" is no extension.
+constexpr size_t kExtensionBytes = 16;
 
 bool EndsWith(const std::string& Text, const std::string& End) {
     return Text.size() >= End.size() && Text.compare(Text.size() - End.size(), End.size(), End) == 0;
@@ -49,16 +54,33 @@ std::string Join(const std::string& Folder, const std::string& Base) {
     return Folder == "/" ? "/" + Base : Folder + "/" + Base;
 }
 
-// The owner of a temporary file: its ID between the last marker and the counter.
+// The extension of a base name with its dot ("" when it has none), as a temporary name keeps it.
+std::string ExtensionOf(const std::string& Base) {
+    const size_t Dot = Base.rfind('.');
+    if (Dot == std::string::npos || Dot == 0 || Base.size() - Dot > kExtensionBytes + 1 ||
+        Dot + 1 == Base.size())
+        return {};
+    return Base.substr(Dot);
+}
+
+// The owner of a temporary file: its ID between the last marker and the counter. Its name ends
+// in ".part" and then, from runs that keep the output's extension, that extension.
 std::string TemporaryOwner(const std::string& Base) {
-    if (Base.empty() || Base[0] != '.' || !EndsWith(Base, kTemporarySuffix)) return {};
+    if (Base.empty() || Base[0] != '.') return {};
     const size_t Marker = Base.rfind(kMarker);
     if (Marker == std::string::npos || Marker == 0) return {};
-    const std::string Rest =
-        Base.substr(Marker + sizeof(kMarker) - 1,
-                    Base.size() - Marker - (sizeof(kMarker) - 1) - (sizeof(kTemporarySuffix) - 1));
-    const size_t Dash = Rest.rfind('-');
-    return Dash == std::string::npos || Dash == 0 ? std::string() : Rest.substr(0, Dash);
+    const std::string Rest = Base.substr(Marker + sizeof(kMarker) - 1);
+    const size_t Suffix = Rest.find(kTemporarySuffix);
+    if (Suffix == std::string::npos) return {};
+    const std::string After = Rest.substr(Suffix + sizeof(kTemporarySuffix) - 1);
+    if (!After.empty() && (After[0] != '.' || After.size() == 1 || After.find('.', 1) != std::string::npos))
+        return {};
+    const std::string IdAndCounter = Rest.substr(0, Suffix);
+    const size_t Dash = IdAndCounter.rfind('-');
+    if (Dash == std::string::npos || Dash == 0 || Dash + 1 == IdAndCounter.size() ||
+        IdAndCounter.find_first_not_of("0123456789", Dash + 1) != std::string::npos)
+        return {};
+    return IdAndCounter.substr(0, Dash);
 }
 
 // The names a lock file lists as taken: "NAME" takes a name, "-NAME" gives it up again.
@@ -156,6 +178,7 @@ class TRegistry {
         std::lock_guard<std::mutex> G(FLock);
         const std::string Folder = FolderOf(Name);
         std::string Base = BaseOf(Name);
+        const std::string Extension = ExtensionOf(Base);
         if (Base.size() > kKeptNameBytes) {
             size_t Cut = kKeptNameBytes;
             // Not inside a UTF-8 sequence, so that the name still reads.
@@ -163,10 +186,32 @@ class TRegistry {
             Base.resize(Cut);
         }
         const std::string Temporary =
-            Join(Folder, "." + Base + kMarker + FId + "-" + std::to_string(++FCounter) + kTemporarySuffix);
+            Join(Folder, "." + Base + kMarker + FId + "-" + std::to_string(++FCounter) + kTemporarySuffix +
+                             Extension);
         if (!Acquire(Folder)) FUnlockedTemporaries.insert(Temporary);
         FTemporaries.insert(Temporary);
         return Temporary;
+    }
+
+    void SetWarningHandler(std::function<void(const std::string&)> Handler) {
+        {
+            std::lock_guard<std::mutex> G(FLock);
+            FWarningHandler = std::move(Handler);
+        }
+        DeliverWarnings();
+    }
+
+    // Outside the lock: the handler may log, and a log line may wait for another thread.
+    void DeliverWarnings() {
+        std::vector<std::string> Warnings;
+        std::function<void(const std::string&)> Handler;
+        {
+            std::lock_guard<std::mutex> G(FLock);
+            if (!FWarningHandler || FWarnings.empty()) return;
+            Warnings.swap(FWarnings);
+            Handler = FWarningHandler;
+        }
+        for (const std::string& Warning : Warnings) Handler(Warning);
     }
 
     void ForgetTemporary(const std::string& Temporary) {
@@ -207,7 +252,18 @@ class TRegistry {
         const std::string Path = Join(Folder, kMarker + FId + kLockSuffix);
         const int Fd = ::open(Fresh.c_str(), O_CREAT | O_EXCL | O_RDWR | O_APPEND | O_CLOEXEC, 0644);
         if (Fd < 0) return false;
-        if (::flock(Fd, LOCK_EX | LOCK_NB) != 0 || ::rename(Fresh.c_str(), Path.c_str()) != 0) {
+        if (::flock(Fd, LOCK_EX | LOCK_NB) != 0) {
+            const int Error = errno;
+            ::unlink(Fresh.c_str());
+            ::close(Fd);
+            // A folder that takes no locks at all (a network folder without lock support): the
+            // names still hold, but another run cannot tell this one's files from a dead one's.
+            if ((Error == ENOLCK || Error == EOPNOTSUPP) && FWarned.insert(Folder).second)
+                FWarnings.push_back("The folder " + Folder + " takes no file locks (" + std::strerror(Error) +
+                                    "): runs converting into it at the same time are unsafe");
+            return false;
+        }
+        if (::rename(Fresh.c_str(), Path.c_str()) != 0) {
             ::unlink(Fresh.c_str());
             ::close(Fd);
             return false;
@@ -304,6 +360,10 @@ class TRegistry {
     unsigned long FCounter = 0;
     std::unordered_map<std::string, TFolderLock> FFolders;
     std::unordered_set<std::string> FClaims, FUnlockedClaims, FTemporaries, FUnlockedTemporaries, FPrepared;
+    // Folders already warned of, and warnings kept until there is a handler to hear them.
+    std::unordered_set<std::string> FWarned;
+    std::vector<std::string> FWarnings;
+    std::function<void(const std::string&)> FWarningHandler;
 };
 
 }  // namespace
@@ -315,7 +375,9 @@ void PrepareOutputFolder(const std::string& Folder) {
 }
 
 int ClaimOutputName(const std::string& Name) {
-    return TRegistry::Get().Claim(Name);
+    const int Error = TRegistry::Get().Claim(Name);
+    TRegistry::Get().DeliverWarnings();
+    return Error;
 }
 
 bool IsOwnOutputClaim(const std::string& Name) {
@@ -327,7 +389,13 @@ void ReleaseOutputClaim(const std::string& Name, bool RemoveEmpty) {
 }
 
 std::string NewTemporaryOutputName(const std::string& Name) {
-    return TRegistry::Get().NewTemporary(Name);
+    std::string Temporary = TRegistry::Get().NewTemporary(Name);
+    TRegistry::Get().DeliverWarnings();
+    return Temporary;
+}
+
+void SetOutputFolderWarningHandler(std::function<void(const std::string& Message)> Handler) {
+    TRegistry::Get().SetWarningHandler(std::move(Handler));
 }
 
 void ForgetTemporaryOutput(const std::string& TemporaryName) {

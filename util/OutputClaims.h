@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace zembra {
@@ -30,13 +31,15 @@ bool IsOwnOutputClaim(const std::string& Name);
 void ReleaseOutputClaim(const std::string& Name, bool RemoveEmpty);
 
 // A name for the file that an output of Name is written to until it is finished: hidden, in
-// Name's folder, unique to this process, and recognisable as this process's.
+// Name's folder, unique to this process, and recognisable as this process's. It ends in Name's
+// extension, so that a muxer checking the extension of the name it writes to is content.
 std::string NewTemporaryOutputName(const std::string& Name);
 
 // The temporary file has been renamed or removed.
 void ForgetTemporaryOutput(const std::string& TemporaryName);
 
-// Whether a base name is one of the temporary files above (whichever process made it).
+// Whether a base name is one of the temporary files above (whichever process made it, also in
+// the form without the extension that earlier versions made).
 bool IsTemporaryOutputName(const std::string& BaseName);
 
 // For a process that ends without waiting for its tasks: removes its temporary files, the
@@ -47,5 +50,9 @@ bool RemoveUnfinishedOutputs();
 // Whether the lock file of a live process (this one included) in Name's folder lists Name as
 // taken: another run is converting into it. Touches nothing a dead process left.
 bool IsListedByLiveProcess(const std::string& Name);
+
+// Where warnings about a folder go: one that takes no file locks (ENOLCK, EOPNOTSUPP), once per
+// folder. Warnings found before a handler is set wait for it.
+void SetOutputFolderWarningHandler(std::function<void(const std::string& Message)> Handler);
 
 }  // namespace zembra

@@ -350,7 +350,9 @@ void TfrmMain::BindEvents() {
     });
     C.SetOnTerminate([this](int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
         const uint64_t Edits = TRUvivoVOV::EventListEdits();
-        OnWindowThread(pmKeep, [=, this] { HandleTerminate(Edits, AIndex, AFinished, AException, AMessage); });
+        const std::u16string Kept = FComponent->KeptPartialName(AIndex);
+        OnWindowThread(pmKeep,
+                       [=, this] { HandleTerminate(Edits, AIndex, AFinished, AException, AMessage, Kept); });
     });
     C.SetOnBeforeHook(
         [](int32_t, int64_t APTS, THookAction& AHookAction) { AHookAction = BeforeHookAction(APTS); });
@@ -721,7 +723,7 @@ void TfrmMain::HandleProgress(uint64_t AEdits, int32_t AIndex, int32_t AFPS, int
 }
 
 void TfrmMain::HandleTerminate(uint64_t AEdits, int32_t AIndex, bool AFinished, bool AException,
-                               const std::string& AMessage) {
+                               const std::string& AMessage, const std::u16string& AKeptPartial) {
     if (AIndex >= 0) {
         AIndex = FEdits.RowOf(AEdits, AIndex);
         if (AIndex < 0) return;  // the report of a task removed since
@@ -731,7 +733,7 @@ void TfrmMain::HandleTerminate(uint64_t AEdits, int32_t AIndex, bool AFinished, 
         FinishRunWhenDue();
         return;
     }
-    FModel->ApplyTerminate(AIndex, AFinished, AException, AMessage);
+    FModel->ApplyTerminate(AIndex, AFinished, AException, AMessage, AKeptPartial);
     // The box names no file: the log line says which task it was.
     if ((AException || AFinished) && !AMessage.empty() && AIndex < Rows().Count())
         LogBlock(QString("***%1: %2: %3")

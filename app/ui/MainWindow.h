@@ -126,9 +126,10 @@ class TfrmMain : public QMainWindow {
     // The component's events, on the window's thread.
     template <class F>
     void OnWindowThread(TPostMode Mode, F&& Proc);
-    void HandleProgress(uint64_t AEdits, int32_t AIndex, int32_t AFPS, int32_t ACurrentDuration, int64_t ACurrentSize,
-                        int32_t ATotalOutputDuration);
-    void HandleTerminate(uint64_t AEdits, int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage);
+    void HandleProgress(uint64_t AEdits, int32_t AIndex, int32_t AFPS, int32_t ACurrentDuration,
+                        int64_t ACurrentSize, int32_t ATotalOutputDuration);
+    void HandleTerminate(uint64_t AEdits, int32_t AIndex, bool AFinished, bool AException,
+                         const std::string& AMessage, const std::u16string& AKeptPartial);
     void FinishRun();
     void FinishRunWhenDue();
 

@@ -67,8 +67,9 @@ void TTaskListModel::ApplyProgress(int Index, int32_t FPS, int32_t CurrentDurati
         RowChanged(Index);
 }
 
-void TTaskListModel::ApplyTerminate(int Index, bool Finished, bool Exception, const std::string& Message) {
-    if (FRows.ApplyTerminate(Index, Finished, Exception, Message)) RowChanged(Index);
+void TTaskListModel::ApplyTerminate(int Index, bool Finished, bool Exception, const std::string& Message,
+                                    const std::u16string& KeptPartial) {
+    if (FRows.ApplyTerminate(Index, Finished, Exception, Message, KeptPartial)) RowChanged(Index);
 }
 
 void TTaskListModel::RowChanged(int Index) {

@@ -28,7 +28,8 @@ class TTaskListModel : public QAbstractTableModel {
     void Clear();
     void ApplyProgress(int Index, int32_t FPS, int32_t CurrentDurationMs, int64_t CurrentSize,
                        int32_t TotalOutputDurationMs);
-    void ApplyTerminate(int Index, bool Finished, bool Exception, const std::string& Message);
+    void ApplyTerminate(int Index, bool Finished, bool Exception, const std::string& Message,
+                        const std::u16string& KeptPartial = {});
 
     const TTaskRows& Rows() const { return FRows; }
 

@@ -102,17 +102,21 @@ TEST(TaskRowsTest, RowTextsFollowTheEventsAndThePopUpPicksItsRow) {
     EXPECT_FALSE(Rows.ApplyProgress(3, 0, 0, 0, 0));
     EXPECT_FALSE(Rows.ApplyProgress(-1, 0, 0, 0, 0));
 
-    // Finished shows 100% whatever came last; a failure is not playable; a stop is.
+    // Finished shows 100% whatever came last; a failure is not playable; a stop is, under the
+    // partial name it was kept as, and not when it kept nothing.
     ASSERT_TRUE(Rows.ApplyTerminate(0, true, false));
     ASSERT_TRUE(Rows.ApplyTerminate(1, false, true, "Error while decoding stream #0:0"));
-    ASSERT_TRUE(Rows.ApplyTerminate(2, false, false));
+    ASSERT_TRUE(Rows.ApplyTerminate(2, false, false, "", u"/o3/c_(new).partial.flac"));
     EXPECT_FALSE(Rows.ApplyTerminate(3, true, false));
     EXPECT_TRUE(Rows.CanPlay(0));
     EXPECT_FALSE(Rows.CanPlay(1));
     EXPECT_EQ(Rows.FileToPlay(1), u"");
     EXPECT_EQ(Rows.FolderToOpen(1), u"/o2/");  // the folder is still there to open
-    EXPECT_EQ(Rows.FileToPlay(-1), u"/o3/c_(new).flac");
-    EXPECT_EQ(Rows.FileToPlay(9), u"/o3/c_(new).flac");
+    EXPECT_EQ(Rows.FileToPlay(-1), u"/o3/c_(new).partial.flac");
+    EXPECT_EQ(Rows.FileToPlay(9), u"/o3/c_(new).partial.flac");
+    EXPECT_EQ(Rows[2].Cells[colOutput], "c_(new).partial.flac");
+    ASSERT_TRUE(Rows.ApplyTerminate(2, false, false));
+    EXPECT_FALSE(Rows.CanPlay(2));
 
     Rows.Remove(0);
     Rows.Remove(5);
@@ -146,9 +150,9 @@ TEST(ListEditLogTest, EventsRaisedBeforeRemovalsFindTheirRowsNow) {
         int Index;
         int Row;
     } Cases[] = {
-        {0, 0, -1}, {0, 1, -1}, {0, 2, 0}, {0, 3, 1},  // before both: task 1, then task 0 left
-        {1, 0, -1}, {1, 1, 0},  {1, 2, 1},              // after the first
-        {2, 0, 0},  {2, 1, 1},  {9, 5, 5},              // after both: as raised
+        {0, 0, -1},  {0, 1, -1}, {0, 2, 0}, {0, 3, 1},  // before both: task 1, then task 0 left
+        {1, 0, -1},  {1, 1, 0},  {1, 2, 1},             // after the first
+        {2, 0, 0},   {2, 1, 1},  {9, 5, 5},             // after both: as raised
         {0, -1, -1},                                    // the final event
     };
     for (const TCase& C : Cases) EXPECT_EQ(Log.RowOf(C.Edits, C.Index), C.Row) << C.Edits << " " << C.Index;

@@ -171,7 +171,7 @@ TEST_F(Cli, CtrlCHalfWayStopsCleanly) {
     const std::string Short = Wav("short.wav", 0.4);
     const std::string Long = Wav("long.wav", 30.0);
     // By default a stopped task leaves no output; with --keep-partial what it converted stays,
-    // a readable file under its name.
+    // a readable file under a name that says it is partial.
     for (const bool Keep : {false, true}) {
         SCOPED_TRACE(Keep ? "--keep-partial" : "default");
         fs::remove(Path("short_(new).mp3"));
@@ -191,10 +191,11 @@ TEST_F(Cli, CtrlCHalfWayStopsCleanly) {
         ExpectMp3(Path("short_(new).mp3"));
         const std::string Stopped = "stopped: " + Long + ": ";
         if (Keep) {
-            EXPECT_NE(R.Err.find(Stopped + "partial output kept in " + Path("long_(new).mp3")),
+            EXPECT_NE(R.Err.find(Stopped + "partial output kept in " + Path("long_(new).partial.mp3")),
                       std::string::npos)
                 << R.Err;
-            const testmedia::TClipFacts F = Inspect(Path("long_(new).mp3"));
+            EXPECT_FALSE(fs::exists(Path("long_(new).mp3")));
+            const testmedia::TClipFacts F = Inspect(Path("long_(new).partial.mp3"));
             EXPECT_GT(F.Duration, 0.0);
             EXPECT_LT(F.Duration, 20.0);
         } else {

@@ -641,5 +641,197 @@ TEST_F(OutputSafety, RerunsConvertOnlyWhatHasNoOutputYet) {
     }
 }
 
+// What happens to an output's name when it holds a link, a finished output or an older partial,
+// when the run is stopped, when another program takes the temporary file away, and for a muxer
+// that checks the extension of the name it writes to. Every row's folder is listed whole
+// afterwards, hidden files included; the link's target outside the folder always still says
+// "precious".
+TEST_F(OutputSafety, LinksPartialsAndTemporaryFilesTakenAway) {
+    // What the watcher does once the task has converted a second of sound (its progress says so)
+    // into its temporary file.
+    enum class TAct { None, Interrupt, RemoveTemporary, ReplaceTemporary };
+    struct TRow {
+        const char* What;
+        std::map<std::string, std::string> Before;  // "->X": a link to X
+        std::vector<std::string> Options;
+        TAct Act;
+        int Status;
+        const char* Printed;  // the one output printed, or ""
+        std::vector<std::string> ErrHas, ErrLacks;
+        // Everything in the folder afterwards: "mp3"/"m4a" a whole conversion, "partial" an mp3
+        // shorter than its source, "->X" a link, anything else the file's text. {TEMP} is the
+        // task's temporary file.
+        std::map<std::string, std::string> After;
+    };
+    const std::string Link = "->../target.txt";
+    const std::vector<TRow> Table = {
+        {"--overwrite replaces a link at the name, never its target",
+         {{"s_(new).mp3", Link}},
+         {"--overwrite"},
+         TAct::None,
+         0,
+         "s_(new).mp3",
+         {"1 finished, 0 failed"},
+         {},
+         {{"s_(new).mp3", "mp3"}}},
+        {"without --overwrite a link is an existing name",
+         {{"s_(new).mp3", Link}},
+         {},
+         TAct::None,
+         0,
+         "s_(new_1).mp3",
+         {"1 finished, 0 failed"},
+         {},
+         {{"s_(new).mp3", Link}, {"s_(new_1).mp3", "mp3"}}},
+        {"stopped with a link at the name",
+         {{"s_(new).mp3", Link}},
+         {"--overwrite"},
+         TAct::Interrupt,
+         1,
+         "",
+         {"stopped: {SRC}: no output kept", "0 finished, 0 failed, 1 stopped"},
+         {},
+         {{"s_(new).mp3", Link}}},
+        {"a stopped task never replaces a finished output",
+         {{"s_(new).mp3", "finished before"}},
+         {"--overwrite", "--keep-partial"},
+         TAct::Interrupt,
+         1,
+         "",
+         {"stopped: {SRC}: partial output kept in {OUT}/s_(new).partial.mp3"},
+         {},
+         {{"s_(new).mp3", "finished before"}, {"s_(new).partial.mp3", "partial"}}},
+        {"a kept partial is numbered past an older one",
+         {{"s_(new).partial.mp3", "older partial"}},
+         {"--keep-partial"},
+         TAct::Interrupt,
+         1,
+         "",
+         {"stopped: {SRC}: partial output kept in {OUT}/s_(new).partial_1.mp3"},
+         {},
+         {{"s_(new).partial.mp3", "older partial"}, {"s_(new).partial_1.mp3", "partial"}}},
+        {"a partial is no output for --skip-existing",
+         {{"s_(new).partial.mp3", "older partial"}},
+         {"--skip-existing"},
+         TAct::None,
+         0,
+         "s_(new).mp3",
+         {"1 finished, 0 failed, 0 skipped"},
+         {},
+         {{"s_(new).partial.mp3", "older partial"}, {"s_(new).mp3", "mp3"}}},
+        {"a removed temporary file fails the task",
+         {},
+         {},
+         TAct::RemoveTemporary,
+         1,
+         "",
+         {"{OUT}/s_(new).mp3': its temporary file", "was removed before it was finished",
+          "0 finished, 1 failed"},
+         {},
+         {}},
+        {"a replaced temporary file fails the task and is left alone",
+         {},
+         {},
+         TAct::ReplaceTemporary,
+         1,
+         "",
+         {"was replaced before it was finished", "0 finished, 1 failed"},
+         {},
+         {{"{TEMP}", "someone else's"}}},
+        {"an m4a output says nothing of its temporary name",
+         {},
+         {"-f", "m4a", "--log-level", "warning"},
+         TAct::None,
+         0,
+         "s_(new).m4a",
+         {"1 finished, 0 failed"},
+         {"extension"},
+         {{"s_(new).m4a", "m4a"}}},
+    };
+    const std::string Quick = Wav("quick.wav", 1.0), Long = Wav("long.wav", 4.0);
+    std::ofstream(Path("target.txt")) << "precious";
+    int Number = 0;
+    for (const TRow& Row : Table) {
+        SCOPED_TRACE(Row.What);
+        const std::string Out = Path("o" + std::to_string(++Number));
+        fs::create_directories(Out);
+        const std::string Source = Path("s" + std::to_string(Number) + "/s.wav");
+        fs::create_directories(fs::path(Source).parent_path());
+        fs::copy_file(Row.Act == TAct::None ? Quick : Long, Source);
+        for (const auto& [Name, What] : Row.Before) {
+            if (What.rfind("->", 0) == 0)
+                fs::create_symlink(What.substr(2), Out + "/" + Name);
+            else
+                std::ofstream(Out + "/" + Name) << What;
+        }
+        std::vector<std::string> Arguments = Row.Options;
+        // Read at the pace of playback on one thread, so that the task is still going when the
+        // watcher acts.
+        if (Row.Act != TAct::None)
+            Arguments.insert(Arguments.end(), {"--input-option", "re=1", "--no-split"});
+        Arguments.insert(Arguments.end(), {"-o", Out, Source});
+        std::string Temporary;
+        bool Acted = Row.Act == TAct::None;
+        const TResult R = RunCli(Arguments, 60s, [&](pid_t Pid, const TResult& SoFar) {
+            if (Acted || SoFar.Err.find(" 00:00:01.") == std::string::npos) return;
+            for (const std::string& Name : Names(Out))
+                if (Name[0] == '.' && Name.find(".part") != std::string::npos) Temporary = Name;
+            if (Temporary.empty()) return;
+            Acted = true;
+            if (Row.Act == TAct::Interrupt) {
+                ::kill(Pid, SIGINT);
+            } else if (Row.Act == TAct::RemoveTemporary) {
+                fs::remove(Out + "/" + Temporary);
+            } else {
+                std::ofstream(Out + "/other") << "someone else's";
+                fs::rename(Out + "/other", Out + "/" + Temporary);
+            }
+        });
+        ASSERT_TRUE(Acted) << R.Err;
+        EXPECT_EQ(R.Status, Row.Status) << R.Err;
+        EXPECT_EQ(Lines(R.Out), *Row.Printed ? std::vector<std::string>{Out + "/" + Row.Printed}
+                                             : std::vector<std::string>{})
+            << R.Err;
+        auto Fill = [&](std::string Text) {
+            for (const auto& [Key, Value] : {std::pair<std::string, std::string>{"{SRC}", Source},
+                                             {"{OUT}", Out},
+                                             {"{TEMP}", Temporary}})
+                for (size_t At; (At = Text.find(Key)) != std::string::npos;)
+                    Text.replace(At, Key.size(), Value);
+            return Text;
+        };
+        for (const std::string& Text : Row.ErrHas)
+            EXPECT_NE(R.Err.find(Fill(Text)), std::string::npos) << R.Err;
+        for (const std::string& Text : Row.ErrLacks) EXPECT_EQ(R.Err.find(Text), std::string::npos) << R.Err;
+        std::set<std::string> Expected;
+        for (const auto& [Name, What] : Row.After) {
+            const std::string File = Out + "/" + Fill(Name);
+            Expected.insert(Fill(Name));
+            if (What.rfind("->", 0) == 0) {
+                ASSERT_TRUE(fs::is_symlink(File)) << File;
+                EXPECT_EQ(fs::read_symlink(File).string(), What.substr(2));
+            } else if (What == "mp3" || What == "partial" || What == "m4a") {
+                ASSERT_FALSE(fs::is_symlink(File)) << File;
+                const testmedia::TClipFacts F = Inspect(File);
+                ASSERT_EQ(F.Streams.size(), 1u) << File;
+                EXPECT_EQ(F.Streams[0].CodecId, What == "m4a" ? AV_CODEC_ID_AAC : AV_CODEC_ID_MP3) << File;
+                if (What == "partial") {
+                    EXPECT_GT(F.Duration, 0.0) << File;
+                    EXPECT_LT(F.Duration, 3.5) << File;
+                } else {
+                    EXPECT_NEAR(F.Duration, 1.0, 0.1) << File;
+                }
+            } else {
+                EXPECT_EQ(Bytes(File), What) << File;
+            }
+        }
+        // The outputs' record comes and goes with the names runs take; the rerun table checks it.
+        std::set<std::string> Found = Names(Out);
+        Found.erase(".zembra-outputs");
+        EXPECT_EQ(Found, Expected) << R.Err;
+        EXPECT_EQ(Bytes(Path("target.txt")), "precious");
+    }
+}
+
 }  // namespace
 }  // namespace zembra::testing

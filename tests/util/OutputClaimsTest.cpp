@@ -3,16 +3,36 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tests/support/ScratchFolder.h"
 #include "util/OutputClaims.h"
+
+namespace zembra {
+namespace {
+// The answer every lock gets while a test sets it, as on a network folder without lock support.
+std::atomic<int> gLockFailure{0};
+}  // namespace
+}  // namespace zembra
+
+// The claims' locks go through this one in this program: the real call, or the set failure.
+extern "C" int flock(int Fd, int Operation) noexcept {
+    if (const int Error = zembra::gLockFailure.load()) {
+        errno = Error;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_flock, Fd, Operation));
+}
 
 namespace zembra {
 namespace {
@@ -47,8 +67,16 @@ TEST(OutputClaims, ANameIsTakenOnceAndGivenBack) {
     const std::string Temporary = NewTemporaryOutputName(Name);
     EXPECT_EQ(fs::path(Temporary).parent_path(), fs::path(Dir));
     EXPECT_EQ(fs::path(Temporary).filename().string().rfind(".a.mp3.zembra-", 0), 0u) << Temporary;
+    // It keeps the output's extension, for the muxers that look at it.
+    EXPECT_EQ(fs::path(Temporary).extension(), ".mp3");
+    EXPECT_EQ(fs::path(Temporary).stem().extension(), ".part");
     EXPECT_TRUE(IsTemporaryOutputName(fs::path(Temporary).filename().string()));
-    EXPECT_FALSE(IsTemporaryOutputName("a.mp3"));
+    // The form earlier versions made, without the extension, is still one; names that only
+    // look alike are not.
+    EXPECT_TRUE(IsTemporaryOutputName(".a.mp3.zembra-1f-0a0b0c0d-7.part"));
+    for (const char* Other : {"a.mp3", "a.part.mp3", ".a.mp3.zembra-1f-0a0b0c0d-7.part.", ".a.zembra-x.part",
+                              ".a.mp3.zembra-1f-0a0b0c0d-7.part.tar.gz", ".a.mp3.zembra-1f-x.part.mp3"})
+        EXPECT_FALSE(IsTemporaryOutputName(Other)) << Other;
     int Locks = 0;
     for (const std::string& N : Names(Dir)) Locks += N.rfind(".zembra-", 0) == 0;
     EXPECT_EQ(Locks, 1);
@@ -82,6 +110,7 @@ TEST(OutputClaims, ADeadProcesssLeftoversGoAndALiveOnesStay) {
     for (const char* Empty : {"x.mp3", "y.mp3", "z.mp3", "v.mp3"}) Write(Dir + "/" + Empty, "");
     Write(Dir + "/w.mp3", "a finished output");
     Write(Dir + "/.x.mp3.zembra-dead-1.part", "half an output");
+    Write(Dir + "/.x.m4a.zembra-dead-2.part.m4a", "half an output, in the form that keeps the extension");
     // A process that went without its lock file, and one that died making it.
     Write(Dir + "/.k.mp3.zembra-gone-3.part", "half");
     Write(Dir + "/.zembra-early.new", "");
@@ -89,6 +118,7 @@ TEST(OutputClaims, ADeadProcesssLeftoversGoAndALiveOnesStay) {
     Write(Dir + "/.zembra-live.lock", "v.mp3\nq.mp3\n");
     Write(Dir + "/q.mp3", "");
     Write(Dir + "/.q.mp3.zembra-live-1.part", "being written");
+    Write(Dir + "/.q.m4a.zembra-live-2.part.m4a", "being written");
     const int Live = ::open((Dir + "/.zembra-live.lock").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(Live, 0);
     ASSERT_EQ(::flock(Live, LOCK_EX | LOCK_NB), 0);
@@ -100,13 +130,46 @@ TEST(OutputClaims, ADeadProcesssLeftoversGoAndALiveOnesStay) {
     EXPECT_FALSE(IsListedByLiveProcess(Dir + "/z.mp3"));
 
     PrepareOutputFolder(Dir + "/");
-    EXPECT_EQ(Names(Dir), (std::set<std::string>{"y.mp3", "z.mp3", "v.mp3", "w.mp3", ".zembra-live.lock",
-                                                 "q.mp3", ".q.mp3.zembra-live-1.part"}));
+    EXPECT_EQ(Names(Dir),
+              (std::set<std::string>{"y.mp3", "z.mp3", "v.mp3", "w.mp3", ".zembra-live.lock", "q.mp3",
+                                     ".q.mp3.zembra-live-1.part", ".q.m4a.zembra-live-2.part.m4a"}));
     // Once per process and folder: what dies later is the next process's to clean.
     Write(Dir + "/.zembra-later.lock", "z.mp3\n");
     PrepareOutputFolder(Dir);
     EXPECT_TRUE(fs::exists(Dir + "/z.mp3"));
     ::close(Live);
+}
+
+// A folder that takes no locks: its names are still taken, and one warning per folder (kept until
+// a handler is there to hear it) says that runs into it at the same time are unsafe.
+TEST(OutputClaims, AFolderWithoutLocksIsSaidOnce) {
+    testing::TScratchFolder Scratch("claims");
+    const std::string Dir = Scratch.Path();
+    fs::create_directory(Dir + "/net");
+    std::vector<std::string> Warnings;
+    gLockFailure = ENOLCK;
+    ASSERT_EQ(ClaimOutputName(Dir + "/a.mp3"), 0);
+    SetOutputFolderWarningHandler([&](const std::string& Message) { Warnings.push_back(Message); });
+    EXPECT_EQ(Warnings.size(), 1u);
+    ASSERT_EQ(ClaimOutputName(Dir + "/b.mp3"), 0);
+    const std::string Temporary = NewTemporaryOutputName(Dir + "/a.mp3");
+    gLockFailure = EOPNOTSUPP;
+    ASSERT_EQ(ClaimOutputName(Dir + "/net/c.mp3"), 0);
+    gLockFailure = 0;
+    SetOutputFolderWarningHandler(nullptr);
+    ASSERT_EQ(Warnings.size(), 2u);
+    EXPECT_EQ(Warnings[0], "The folder " + Dir + " takes no file locks (" + std::strerror(ENOLCK) +
+                               "): runs converting into it at the same time are unsafe");
+    EXPECT_EQ(
+        Warnings[1].rfind("The folder " + Dir + "/net takes no file locks (" + std::strerror(EOPNOTSUPP), 0),
+        0u)
+        << Warnings[1];
+    // No lock file of this process stays behind in either folder.
+    EXPECT_EQ(Names(Dir), (std::set<std::string>{"a.mp3", "b.mp3", "net"}));
+    EXPECT_EQ(Names(Dir + "/net"), (std::set<std::string>{"c.mp3"}));
+    ForgetTemporaryOutput(Temporary);
+    for (const char* Name : {"/a.mp3", "/b.mp3", "/net/c.mp3"}) ReleaseOutputClaim(Dir + Name, true);
+    EXPECT_EQ(Names(Dir), (std::set<std::string>{"net"}));
 }
 
 }  // namespace
