@@ -184,7 +184,7 @@ TEST_F(SoundSegments, ProgressStopAndFailure) {
     InBackground = true;
     ASSERT_EQ(Convert({Wav}, Path("stopped.mp3"), "", kSplit, false, &Job), "");
     EXPECT_FALSE(Result.Finished);
-    const testmedia::TDecodedAudio Stopped = Decoded(Path("stopped.mp3"));
+    const testmedia::TDecodedAudio Stopped = Decoded(Path("stopped.partial.mp3"));
     ASSERT_FALSE(Stopped.Channels.empty());
     EXPECT_LT(Stopped.Channels[0].size(), static_cast<size_t>(kSeconds * kRate));
     InBackground = false;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <thread>
 
 #include "binding/EntryPoints.h"
@@ -356,10 +357,13 @@ TEST_F(TranscodeFeatures, StopHalfWayLeavesAValidFile) {
     J.Stop(true);
     ASSERT_TRUE(Ended.load());
     EXPECT_FALSE(Finished.load());
-    const double Length = Seconds(Path("stopped.mp3"));
+    // A stopped output is kept under a name that says it is unfinished.
+    EXPECT_FALSE(std::filesystem::exists(Path("stopped.mp3")));
+    EXPECT_EQ(Utf16ToUtf8(J.KeptPartialName()), Path("stopped.partial.mp3"));
+    const double Length = Seconds(Path("stopped.partial.mp3"));
     EXPECT_GT(Length, 0.0);
     EXPECT_LT(Length, 29.0);
-    EXPECT_EQ(Facts(Path("stopped.mp3")).Streams.size(), 1u);
+    EXPECT_EQ(Facts(Path("stopped.partial.mp3")).Streams.size(), 1u);
 }
 
 }  // namespace
