@@ -8,7 +8,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "engine/OptionValues.h"
+#include "component/OutputFieldTable.h"
 #include "util/NumericCasts.h"
 #include "util/OutputClaims.h"
 #include "util/StringUtils.h"
@@ -47,22 +47,7 @@ std::string Number(int64_t Value) {
     return std::to_string(Value);
 }
 
-// The text of an item up to its first blank, or the whole text when the blank comes first or
-// there is none.
-std::string UpToFirstBlank(const std::string& Item) {
-    const size_t Blank = Item.find(' ');
-    if (Blank == std::string::npos || Blank == 0) return Item;
-    return Item.substr(0, Blank);
-}
-
-// The dialog trims a hook text edit, writes it back, and fills an empty one.
-std::string HookText(std::string& Edit) {
-    Edit = Trim(Edit);
-    if (Edit.empty()) Edit = kDefaultHookText;
-    return Edit;
-}
-
-std::string HookLines(TOptionChoices& C, const TSourceInfo& Source, const TBuildContext& Context,
+std::string HookLines(const THookRequest& C, const TSourceInfo& Source, const TBuildContext& Context,
                       const THookAvailability& Enabled) {
     const std::u16string Folder = HookFolderOf(Context);
     std::string Lines;
@@ -78,7 +63,7 @@ std::string HookLines(TOptionChoices& C, const TSourceInfo& Source, const TBuild
         const std::u16string Module = Folder + kImlib2Module;
         const std::string Y = C.Scrolling ? "(H-25)*(0.5+0.50*cos(N/97*PI))" : "10";
         Lines += HookLine({U8(Module), "-R", "255", "-G", "255", "-B", "255", "-F", "Tahoma.ttf/16", "-t",
-                           HookText(C.Imlib2TextEdit), "-x", "10", "-y", Y},
+                           C.Imlib2TextEdit, "-x", "10", "-y", Y},
                           HasBlank(Module));
     }
     if (C.WaterMark && Enabled.WaterMark) {
@@ -87,7 +72,7 @@ std::string HookLines(TOptionChoices& C, const TSourceInfo& Source, const TBuild
         Lines += HookLine({U8(Module), "-f", U8(Picture), "-m", Number(C.WaterMarkMode ? 1 : 0)},
                           HasBlank(Module) || HasBlank(Picture));
     }
-    if (C.DemoHookImage && Enabled.DemoHookImage) {
+    if (C.DemoImage && Enabled.DemoHookImage) {
         const std::u16string Module = Folder + kDemoHookModule;
         const std::u16string Picture = Folder + kDemoHookPicture;
         int32_t PictureWidth = kDefaultPictureSize, PictureHeight = kDefaultPictureSize;
@@ -98,35 +83,13 @@ std::string HookLines(TOptionChoices& C, const TSourceInfo& Source, const TBuild
                            Number(int64_t(Source.VideoHeight) - PictureHeight - 10)},
                           HasBlank(Module) || HasBlank(Picture));
     }
-    if (C.DemoHookText && Enabled.DemoHookText) {
+    if (C.DemoText && Enabled.DemoHookText) {
         const std::u16string Module = Folder + kDemoHookModule;
-        Lines += HookLine({U8(Module), "-t", HookText(C.DemoHookTextEdit), "-tx", "10", "-ty", "10", "-fc",
-                           "FFFFFF", "-fn", "Tahoma", "-fs", "16", "-fst", "BU"},
+        Lines += HookLine({U8(Module), "-t", C.DemoTextEdit, "-tx", "10", "-ty", "10", "-fc", "FFFFFF", "-fn",
+                           "Tahoma", "-fs", "16", "-fst", "BU"},
                           HasBlank(Module));
     }
     return Lines;
-}
-
-// The encoder the "audio codec" choice names; empty for "Auto" and anything unknown.
-std::string AudioEncoderOf(const TOptionChoices& C) {
-    const std::string Codec = LowerCase(C.AudioCodec);
-    if (Codec == "aac") return "libfaac";
-    if (Codec == "ac3") return "ac3";
-    if (Codec == "flac") return "flac";
-    if (Codec == "mp3") return "libmp3lame";
-    return "";
-}
-
-std::string VideoFilters(const TOptionChoices& C) {
-    std::string Filters;
-    auto Add = [&](const std::string& Item) { Filters += (Filters.empty() ? "" : ",") + Item; };
-    if (C.VertFlip) Add("vflip");
-    if (C.HoriFlip) Add("hflip");
-    if (C.Negate) Add("negate");
-    if (C.Scale && !Trim(C.ScaleText).empty()) Add("scale=" + Trim(C.ScaleText));
-    if (C.Rotate) Add("rotate=" + Number(StrToIntDef(Trim(C.RotateText), 45)));
-    if (C.SetPTS && !Trim(C.SetPTSText).empty()) Add("setpts=" + Trim(C.SetPTSText));
-    return Filters;
 }
 
 }  // namespace
@@ -154,31 +117,35 @@ TSourceInfo SourceInfoOf(TCustomAVProbe& Probe) {
     return Source;
 }
 
+const TSoundFormat* FindSoundFormat(const std::string& Format) {
+    for (const TSoundFormat& F : kSoundFormats)
+        if (SameText(F.Name, Format)) return &F;
+    return nullptr;
+}
+
 bool IsDialogFormat(const std::string& Format) {
-    for (const char* Item : kOutputFormats)
-        if (SameText(Item, Format)) return true;
-    return false;
+    return FindSoundFormat(Format) != nullptr;
 }
 
 std::string FormatSuffix(const std::string& Format) {
     return "." + LowerCase(Format);
 }
 
-THookAvailability HookAvailability(const TOptionChoices& C, const TBuildContext& Context) {
+THookAvailability HookAvailability(const THookRequest& C, const TBuildContext& Context) {
     const std::u16string Folder = HookFolderOf(Context);
     THookAvailability A;
-    A.Imlib2Image = C.ExternalHook && Exists(Context, Folder + kImlib2Module);
+    A.Imlib2Image = C.External && Exists(Context, Folder + kImlib2Module);
     A.Imlib2Text = A.Imlib2Image;
-    A.WaterMark = C.ExternalHook && Exists(Context, Folder + kWaterMarkModule);
+    A.WaterMark = C.External && Exists(Context, Folder + kWaterMarkModule);
     A.DemoHookImage = A.DemoHookText = Exists(Context, Folder + kDemoHookModule);
     A.Dancing = A.Imlib2Image && C.Imlib2Image;
     A.Imlib2TextEdit = A.Scrolling = A.Imlib2Text && C.Imlib2Text;
     A.WaterMarkMode = A.WaterMark && C.WaterMark;
-    A.DemoHookTextEdit = A.DemoHookText && C.DemoHookText;
+    A.DemoHookTextEdit = A.DemoHookText && C.DemoText;
     A.Behaviour = (A.Imlib2Image && C.Imlib2Image) || (A.Imlib2Text && C.Imlib2Text) ||
-                  (A.WaterMark && C.WaterMark) || (A.DemoHookImage && C.DemoHookImage) ||
-                  (A.DemoHookText && C.DemoHookText);
-    A.PTSPeriodsEdit = A.Behaviour && C.HookBehaviour == hbPTSPeriods;
+                  (A.WaterMark && C.WaterMark) || (A.DemoHookImage && C.DemoImage) ||
+                  (A.DemoHookText && C.DemoText);
+    A.PTSPeriodsEdit = A.Behaviour && C.Behaviour == hbPTSPeriods;
     return A;
 }
 
@@ -210,13 +177,11 @@ bool ReadBitmapSize(const std::u16string& FileName, int32_t& Width, int32_t& Hei
     return Width > 0 && Height > 0;
 }
 
-std::u16string OutputBaseName(const std::u16string& OutPath, const std::u16string& SourceFileName) {
+std::u16string OutputBaseName(const std::u16string& OutputFolder, const std::u16string& SourceFileName) {
     std::u16string Name = ExtractFileNameW(SourceFileName);
     const size_t Dot = Name.rfind(u'.');
     if (Dot != std::u16string::npos) Name.erase(Dot);
-    const std::u16string Folder =
-        OutPath == Utf8ToUtf16(kSameAsInput) ? ExtractFilePathW(SourceFileName) : OutPath;
-    return Folder + Name;
+    return (OutputFolder.empty() ? ExtractFilePathW(SourceFileName) : OutputFolder) + Name;
 }
 
 namespace {
@@ -265,9 +230,17 @@ int ClaimOutputFile(const std::u16string& Name) {
     return ClaimOutputName(FileSystemName(Name));
 }
 
-bool CutRange(const TOptionChoices& C, int64_t DurationUs, int64_t& StartMs, int64_t& LengthMs) {
-    if (!C.CutClip || C.CutEndMs <= 0 || C.CutEndMs <= C.CutStartMs) return false;
-    int64_t Start = C.CutStartMs, End = C.CutEndMs;
+bool CutRange(const std::optional<TCutRequest>& Cut, int64_t DurationUs, int64_t& StartMs,
+              int64_t& LengthMs) {
+    if (!Cut) return false;
+    // A source of unknown length cut to its end: only the start is known.
+    if (!Cut->EndMs) {
+        StartMs = Cut->StartMs;
+        LengthMs = -1;
+        return true;
+    }
+    if (*Cut->EndMs <= 0 || *Cut->EndMs <= Cut->StartMs) return false;
+    int64_t Start = Cut->StartMs, End = *Cut->EndMs;
     if (DurationUs >= 0) {
         const int64_t D = DurationUs / 1000;
         if (Start < 0 || Start >= D) Start = 0;
@@ -278,114 +251,163 @@ bool CutRange(const TOptionChoices& C, int64_t DurationUs, int64_t& StartMs, int
     return true;
 }
 
-TOutputOptions BuildOutputOptions(TOptionChoices& C, const TSourceInfo& Source,
-                                  const TBuildContext& Context) {
-    TOutputOptions O;
-    const std::string Suffix = FormatSuffix(C.Format);
+namespace {
 
-    if (C.AudioChannels > 0) O.AudioChannels = C.AudioChannels;
-    if (C.AudioSampleRate != "Auto") O.AudioSampleRate = StrToIntDef(C.AudioSampleRate, 22050);
-    if (C.AdjustVolume) O.AudioVolume = StrToIntDef(C.AudioVolume, -1);
-    if (C.FrameSize != "Auto - Original") O.FrameSize = UpToFirstBlank(C.FrameSize);
-    if (C.FrameRate != "Auto") O.FrameRate = C.FrameRate;
-    if (C.AspectRatio != "Auto") O.FrameAspectRatio = C.AspectRatio;
-    // Typed kbit/s past two billion bit/s stop there rather than wrap to a negative rate.
-    if (C.VideoBitRateChecked)
-        O.VideoBitrate = SaturatingCast<int32_t>(StrToIntDef(C.VideoBitRate, 200) * 1000.0);
-    if (C.AudioBitRateChecked)
-        O.AudioBitrate = SaturatingCast<int32_t>(StrToIntDef(C.AudioBitRate, 64) * 1000.0);
+// Lines of the input record are joined; those of the output record each end with CR LF, as
+// the hook lines do.
+void AddInputLine(std::string& Lines, const std::string& Line) {
+    Lines += (Lines.empty() ? "" : "\r\n") + Line;
+}
 
-    if (C.VideoCodec != "Auto") {
-        const std::string Codec = LowerCase(C.VideoCodec);
-        if (Codec == "divx") {
-            O.VideoCodec = "mpeg4";
-            O.VideoTag = "DIVX";
-        } else if (Codec == "xvid") {
-            O.VideoCodec = "libxvid";
-        } else if (Codec == "x264") {
-            O.VideoCodec = "libx264";
-        }
+int32_t BitsPerSecond(int32_t Kbits) {
+    // Kbit/s past two billion bit/s stop there rather than wrap to a negative rate.
+    return SaturatingCast<int32_t>(Kbits * 1000.0);
+}
+
+// The sound alone is written unless the request keeps the dialog's rules.
+bool SoundOnly(const TConversionRequest& R) {
+    return !R.KeepVideo && FindSoundFormat(R.Format);
+}
+
+void SetHooks(const TConversionRequest& R, const TSourceInfo& Source, const TBuildContext& Context,
+              TOutputOptions& O) {
+    const THookRequest& H = R.Hooks;
+    O.CustomHook = !H.External;
+    if (!H.External) return;
+    const THookAvailability Enabled = HookAvailability(H, Context);
+    O.OptionLines += HookLines(H, Source, Context, Enabled);
+    const bool AnyChecked = H.Imlib2Image || H.Imlib2Text || H.WaterMark || H.DemoImage || H.DemoText;
+    O.BeforeHook = Enabled.Behaviour && H.Behaviour == hbBeforeHook && AnyChecked;
+    if (Enabled.Behaviour && H.Behaviour == hbPTSPeriods && AnyChecked) O.HookPTSPeriods = H.PTSPeriods;
+}
+
+void SetPictures(const TConversionRequest& R, TOutputOptions& O) {
+    O.FrameSize = R.FrameSize;
+    O.FrameRate = R.FrameRate;
+    O.FrameAspectRatio = R.AspectRatio;
+    if (R.VideoBitrate) O.VideoBitrate = BitsPerSecond(*R.VideoBitrate);
+    O.VideoCodec = R.VideoCodec;
+    O.VideoTag = R.VideoTag;
+    O.CopyTimestamp = R.CopyTimestamp;
+    for (const std::string& Filter : R.VideoFilters)
+        O.VideoFilters += (O.VideoFilters.empty() ? "" : ",") + Filter;
+    if (R.Crop) {
+        O.CropTop = EvenTowardZero((*R.Crop)[0]);
+        O.CropBottom = EvenTowardZero((*R.Crop)[1]);
+        O.CropLeft = EvenTowardZero((*R.Crop)[2]);
+        O.CropRight = EvenTowardZero((*R.Crop)[3]);
     }
-    if (const std::string Encoder = AudioEncoderOf(C); !Encoder.empty()) O.AudioCodec = Encoder;
-
-    int64_t CutStart = 0, CutLength = 0;
-    if (CutRange(C, Source.Duration, CutStart, CutLength))
-        O.RecordingTimeMs = static_cast<int32_t>(std::min<int64_t>(CutLength, INT32_MAX));
-
-    const THookAvailability Enabled = HookAvailability(C, Context);
-    if (C.ExternalHook) {
-        O.OptionLines += HookLines(C, Source, Context, Enabled);
-        const bool AnyChecked =
-            C.Imlib2Image || C.Imlib2Text || C.WaterMark || C.DemoHookImage || C.DemoHookText;
-        O.BeforeHook = Enabled.Behaviour && C.HookBehaviour == hbBeforeHook && AnyChecked;
-        if (Enabled.Behaviour && C.HookBehaviour == hbPTSPeriods && AnyChecked)
-            O.HookPTSPeriods = C.PTSPeriods;
-    }
-    O.CustomHook = !C.ExternalHook;
-    O.CopyTimestamp = C.CopyTimestamp;
-    if (C.KeepTags) O.OptionLines += "map_meta_data=0:0\r\ncopy_cover=1\r\n";
-    O.VideoFilters = VideoFilters(C);
-
-    if (IsDialogFormat(C.Format)) {
-        if (Suffix == ".ogg") {
-            O.VideoCodec = "libtheora";
-            O.AudioCodec = "flac";
-        } else if (Suffix == ".wma") {
-            O.DisableVideo = true;
-            O.AudioCodec = "wmav2";
-        }
-    }
-    O.Metadata.TimeStamp = 0;
-
-    if (C.Crop) {
-        O.CropTop = EvenTowardZero(StrToIntDef(C.CropEdits[0], 0));
-        O.CropBottom = EvenTowardZero(StrToIntDef(C.CropEdits[1], 0));
-        O.CropLeft = EvenTowardZero(StrToIntDef(C.CropEdits[2], 0));
-        O.CropRight = EvenTowardZero(StrToIntDef(C.CropEdits[3], 0));
-    }
-    if (C.Pad) {
-        O.PadTop = EvenTowardZero(StrToIntDef(C.PadEdits[0], 0));
-        O.PadBottom = EvenTowardZero(StrToIntDef(C.PadEdits[1], 0));
-        O.PadLeft = EvenTowardZero(StrToIntDef(C.PadEdits[2], 0));
-        O.PadRight = EvenTowardZero(StrToIntDef(C.PadEdits[3], 0));
+    if (R.Pad) {
+        O.PadTop = EvenTowardZero((*R.Pad)[0]);
+        O.PadBottom = EvenTowardZero((*R.Pad)[1]);
+        O.PadLeft = EvenTowardZero((*R.Pad)[2]);
+        O.PadRight = EvenTowardZero((*R.Pad)[3]);
         O.PadColor = clBlack;
     }
-
-    O.FileExt = Suffix;
-    O.FileName = C.OutputName.empty() ? NumberedOutputName(OutputBaseName(C.OutPath, Source.FileName), Suffix,
-                                                           C.Overwrite, Context)
-                                      : ChosenOutputName(C.OutputName, Suffix, C.Overwrite, Context);
-    O.DisableSubtitle = true;
-    if (C.CopySound && SoundCopyFor(C, Source).Copy) ApplySoundCopy(O);
-    return O;
 }
 
-TSoundCopyDecision SoundCopyFor(const TOptionChoices& C, const TSourceInfo& Source) {
-    TSoundRequest Request;
-    Request.Format = FormatSuffix(C.Format).substr(1);
-    // The format's own codec rules (FLAC in the dialog's ogg, say) are no choice of the user's.
-    Request.Encoder = AudioEncoderOf(C);
-    if (IsDialogFormat(C.Format) && Request.Format == "ogg") Request.FormatCodec = "flac";
-    Request.SampleRate = C.AudioSampleRate != "Auto";
-    Request.Channels = C.AudioChannels > 0;
-    Request.Volume = C.AdjustVolume && StrToIntDef(C.AudioVolume, -1) != 256;
-    Request.BitRate = C.AudioBitRateChecked;
-    int64_t CutStart = 0, CutLength = 0;
-    Request.Cut = CutRange(C, Source.Duration, CutStart, CutLength);
-    return DecideSoundCopy(Source.Sound, Request);
+// The format's own rules: the dialog's codecs, or the sound alone with the picked encoder.
+void SetFormatRules(const TConversionRequest& R, TOutputOptions& O) {
+    const TSoundFormat* Format = FindSoundFormat(R.Format);
+    if (!Format) return;
+    if (SoundOnly(R)) {
+        O.DisableVideo = true;
+        O.VideoCodec.clear();
+        if (Format->Encoder) O.AudioCodec = Format->Encoder;
+        return;
+    }
+    if (Format->VideoCodec) O.VideoCodec = Format->VideoCodec;
+    if (Format->AudioCodec) O.AudioCodec = Format->AudioCodec;
+    if (Format->DropsVideo) O.DisableVideo = true;
 }
 
-TInputOptions BuildInputOptions(const TOptionChoices& C, const TSourceInfo& Source) {
+// Every option line the request writes, by the engine's names.
+void AddOptionLines(const TConversionRequest& R, TOutputOptions& O) {
+    auto Add = [&O](const std::string& Line) { O.OptionLines += Line + "\r\n"; };
+    if (!R.NoTags) Add("map_meta_data=0:0");
+    if (!R.NoCover) Add("copy_cover=1");
+    for (const std::string& Tag : R.Tags) Add("metadata=" + Tag);
+    if (R.ReplayGain) Add("replaygain=1");
+    if (R.Quality) Add(Format("aq=%g", *R.Quality));
+    if (R.NoSplit) Add("segments=0");
+    // The record's own fields are applied after the option lines and would undo a line that
+    // sets the same thing: such lines go into the fields, by the rows that write them.
+    for (const std::string& Line : R.OutputOptions) {
+        std::string Value = Line;
+        const std::string Name = SplitFirst(Value, "=", true);
+        if (!ReadOutputFieldLine(Name, Value, O)) Add(Line);
+    }
+}
+
+}  // namespace
+
+TInputOptions BuildInputOptions(const TConversionRequest& R, const TSourceInfo& Source) {
     TInputOptions I;
     I.FileName = Source.FileName;
     I.ForceFormat = Source.ForcedFormat;
     int64_t CutStart = 0, CutLength = 0;
-    if (CutRange(C, Source.Duration, CutStart, CutLength))
+    if (CutRange(R.Cut, Source.Duration, CutStart, CutLength))
         I.StartTimeMs = static_cast<int32_t>(std::min<int64_t>(CutStart, INT32_MAX));
-    const std::string Name = LowerCase(C.Format);
-    if (IsDialogFormat(C.Format) && std::strstr("aac ac3 mp2 mp3 wav wma", Name.c_str()) != nullptr)
-        I.OptionLines = "vn=1";
+    // Not decoding the pictures at all is what makes a film's sound quick to extract.
+    const TSoundFormat* Format = FindSoundFormat(R.Format);
+    if (Format && (SoundOnly(R) || Format->SkipsVideo)) AddInputLine(I.OptionLines, "vn=1");
+    for (const std::string& Line : R.InputOptions) AddInputLine(I.OptionLines, Line);
     return I;
+}
+
+TSoundCopyDecision SoundCopyFor(const TConversionRequest& R, const TSourceInfo& Source) {
+    TSoundRequest Q;
+    Q.Format = FormatSuffix(R.Format).substr(1);
+    Q.Encoder = R.Codec;
+    // A codec the format's rules write is no choice of the user's (FLAC in the dialog's Ogg).
+    if (const TSoundFormat* Format = FindSoundFormat(R.Format); Format && !SoundOnly(R) && Format->AudioCodec)
+        Q.FormatCodec = Format->AudioCodec;
+    Q.SampleRate = R.Rate.has_value();
+    Q.Channels = R.Channels.has_value();
+    Q.Volume = R.Volume && *R.Volume != 256;
+    Q.BitRate = R.Bitrate.has_value();
+    Q.Quality = R.Quality.has_value();
+    for (const std::string& Line : R.OutputOptions)
+        if (const std::string Name = Line.substr(0, Line.find('=')); IsSoundOptionName(Name)) {
+            Q.SoundOption = Name;
+            break;
+        }
+    int64_t CutStart = 0, CutLength = 0;
+    Q.Cut = CutRange(R.Cut, Source.Duration, CutStart, CutLength);
+    return DecideSoundCopy(Source.Sound, Q);
+}
+
+TTaskRecords BuildTaskRecords(const TConversionRequest& R, const TSourceInfo& Source,
+                              const TBuildContext& Context) {
+    TTaskRecords T;
+    T.In = BuildInputOptions(R, Source);
+    TOutputOptions& O = T.Out;
+    if (R.Channels) O.AudioChannels = *R.Channels;
+    if (R.Rate) O.AudioSampleRate = *R.Rate;
+    if (R.Volume) O.AudioVolume = *R.Volume;
+    if (R.Bitrate) O.AudioBitrate = BitsPerSecond(*R.Bitrate);
+    SetPictures(R, O);
+    int64_t CutStart = 0, CutLength = 0;
+    if (CutRange(R.Cut, Source.Duration, CutStart, CutLength) && CutLength >= 0)
+        O.RecordingTimeMs = static_cast<int32_t>(std::min<int64_t>(CutLength, INT32_MAX));
+    SetHooks(R, Source, Context, O);
+    SetFormatRules(R, O);
+    if (!R.Codec.empty()) O.AudioCodec = R.Codec;
+    O.Metadata.TimeStamp = 0;
+    O.DisableSubtitle = true;
+    const std::string Suffix = FormatSuffix(R.Format);
+    O.FileExt = Suffix;
+    O.FileName = R.OutputName.empty() ? NumberedOutputName(OutputBaseName(R.OutputFolder, Source.FileName),
+                                                           Suffix, R.Overwrite, Context)
+                                      : ChosenOutputName(R.OutputName, Suffix, R.Overwrite, Context);
+    AddOptionLines(R, O);
+    T.Sound = R.Reencode ? TSoundCopyDecision{false, "encoding asked for"} : SoundCopyFor(R, Source);
+    if (T.Sound.Copy) {
+        // No codec field either: the engine would apply it after the line.
+        O.AudioCodec.clear();
+        O.OptionLines += "acodec=copy\r\n";
+    }
+    return T;
 }
 
 }  // namespace zembra

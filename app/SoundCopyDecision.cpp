@@ -86,10 +86,4 @@ TSoundCopyDecision DecideSoundCopy(const TSourceSound& Source, const TSoundReque
     return {true, Label + " fits in " + Format + (Request.Cut ? ", cut at packets, not samples" : "")};
 }
 
-void ApplySoundCopy(TOutputOptions& Out) {
-    Out.AudioCodec.clear();
-    Out.OptionLines += (Out.OptionLines.empty() || Out.OptionLines.ends_with('\n') ? "" : "\r\n") +
-                       std::string("acodec=copy\r\n");
-}
-
 }  // namespace zembra

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "binding/FFmpegHeaders.h"
-#include "component/OptionRecords.h"
 #include "probe/SourceSound.h"
 
 namespace zembra {
@@ -55,9 +54,5 @@ TSoundCopyDecision DecideSoundCopy(const TSourceSound& Source, const TSoundReque
 // Whether an option line's name acts on the sound's samples or their encoding (the engine's
 // rows of that media kind), so that copying would ignore it or fail on it.
 bool IsSoundOptionName(const std::string& Name);
-
-// The output record copies the sound: an "acodec=copy" option line, and no codec field that the
-// engine would apply after the line.
-void ApplySoundCopy(TOutputOptions& Out);
 
 }  // namespace zembra

@@ -1,5 +1,6 @@
 #include "cli/CliOptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -32,65 +33,206 @@ bool IsOptionLine(const std::string& Text) {
     return Eq != std::string::npos && Eq > 0 && Text.find_first_of("\r\n") == std::string::npos;
 }
 
+bool ReadFormat(const std::string& Text, TCliOptions& O, std::string& Error) {
+    O.Format = Text;
+    if (!Text.empty() && Text.find_first_of("./ ") == std::string::npos) return true;
+    Error = "invalid format '" + Text + "'";
+    return false;
+}
+
+bool ReadOutputDir(const std::string& Text, TCliOptions& O, std::string& Error) {
+    O.OutputDir = Text;
+    if (Text.empty()) Error = "empty output folder";
+    return !Text.empty();
+}
+
+bool ReadName(const std::string& Text, TCliOptions& O, std::string& Error) {
+    O.Name = ParseNameTemplate(Text, Error);
+    return O.Name.has_value();
+}
+
+bool ReadNameCharset(const std::string& Text, TCliOptions& O, std::string& Error) {
+    if (Text == "portable" || Text == "posix") {
+        O.NameCharset = Text == "posix" ? TNameCharset::Posix : TNameCharset::Portable;
+        return true;
+    }
+    Error = "invalid value for --name-charset: '" + Text + "' (portable or posix)";
+    return false;
+}
+
+bool ReadReplayGain(const std::string& Text, TCliOptions& O, std::string& Error) {
+    if (Text == "track" || Text == "album") {
+        O.ReplayGain = Text == "album" ? TReplayGainMode::Album : TReplayGainMode::Track;
+        return true;
+    }
+    Error = "invalid value for --replaygain: '" + Text + "' (track or album)";
+    return false;
+}
+
+bool ReadCutRange(const std::string& Text, TCliOptions& O, std::string& Error) {
+    O.Cut = ParseCut(Text);
+    if (!O.Cut)
+        Error = "invalid cut range '" + Text +
+                "' (START-END or START-, times in seconds or [[HH:]MM:]SS[.mmm], END after START)";
+    return O.Cut.has_value();
+}
+
+using O = TCliOptions;
+
+const TCliOption kOptions[] = {
+    {"-f", "--format", "FORMAT", ReadFormat,
+     "mp3 (default), mp2, wma, ogg, aac, m4a, flac, ac3, wav, au, ra\n"
+     "(the sound alone), or any other suffix the libraries can\n"
+     "write (mp4, mkv, avi, mpg...)"},
+    {nullptr, "--keep-video", nullptr, &O::KeepVideo,
+     "the audio formats keep the settings dialog's rules (ogg\n"
+     "Theora+FLAC, m4a with its pictures...)"},
+    {nullptr, "--reencode", nullptr, &O::Reencode,
+     "encode the sound even when the format holds the source's as it\n"
+     "is (by default such sound is copied unchanged)"},
+    {nullptr, "--codec", "NAME", &O::Codec, "the audio encoder (libmp3lame, libvorbis, aac, flac...)"},
+    {nullptr, "--quality", "N", &O::Quality,
+     "the encoder's variable-bit-rate quality (LAME 0-9, Vorbis -1-10)"},
+    {nullptr, "--list-formats", nullptr, &O::ListFormats,
+     "the eleven audio formats with the encoder each uses"},
+    {"-o", "--output-dir", "DIR", ReadOutputDir,
+     "write the outputs into DIR, mirroring the folders given\n"
+     "(default: beside each input)"},
+    {nullptr, "--name", "TEMPLATE", ReadName,
+     "name the outputs from the source's tags instead, in the output\n"
+     "folder (default: beside each input), '/' making folders:\n"
+     "{name} {artist} {albumartist} {album} {title} {track} {disc}\n"
+     "{date} {genre}, {track:02} padded with zeros; a name taken\n"
+     "is numbered NAME (1)"},
+    {nullptr, "--name-charset", "SET", ReadNameCharset,
+     "portable (default): characters FAT and NTFS refuse and bytes\n"
+     "that are not UTF-8 become '_'; posix: only '/' in a tag\n"
+     "(by '-', as always) and control characters are replaced"},
+    {nullptr, "--replaygain", "MODE", ReadReplayGain,
+     "measure the sound as it is converted and tag the outputs with\n"
+     "its ReplayGain 2.0: track (each file's gain and peak) or\n"
+     "album (also each folder's, or each {album} with --name)"},
+    {"-j", "--threads", "N", &O::Threads,
+     "tasks at once (default: the processors); 0 runs them one after\n"
+     "another in the main thread",
+     0},
+    {nullptr, "--rate", "HZ", &O::Rate, "audio sample rate", 1},
+    {nullptr, "--channels", "N", &O::Channels, "audio channels", 1},
+    {nullptr, "--volume", "N", &O::Volume, "audio volume (256 = unchanged)", 0},
+    {nullptr, "--bitrate", "KBPS", &O::Bitrate, "audio bit rate in kbit/s", 1},
+    {nullptr, "--cut", "START-END", ReadCutRange,
+     "convert only this piece; times in seconds or [[HH:]MM:]SS[.mmm],\n"
+     "START- for the rest of the file"},
+    {nullptr, "--no-tags", nullptr, &O::NoTags, "leave the source's tags out"},
+    {nullptr, "--no-cover", nullptr, &O::NoCover, "leave the source's cover picture out"},
+    {nullptr, "--tag", "KEY=VALUE", &O::Tags, "set a tag of the outputs (repeatable)"},
+    {nullptr, "--skip-existing", nullptr, &O::SkipExisting,
+     "skip a file whose NAME_(new) output (or --name's name) exists\n"
+     "already, finished"},
+    {nullptr, "--overwrite", nullptr, &O::Overwrite,
+     "replace an existing NAME_(new) file, once the new one is\n"
+     "finished, instead of numbering"},
+    {nullptr, "--keep-partial", nullptr, &O::KeepPartial,
+     "keep what a stopped task converted as NAME.partial.EXT\n"
+     "(by default its output is removed)"},
+    {nullptr, "--no-split", nullptr, &O::NoSplit,
+     "encode each sound on one thread (by default a long one is\n"
+     "encoded in segments on the free processors)"},
+    {nullptr, "--input-option", "NAME=VALUE", &O::InputOptions, "an option line for the input (repeatable)"},
+    {nullptr, "--output-option", "NAME=VALUE", &O::OutputOptions,
+     "an option line for the output (repeatable)"},
+    {nullptr, "--list-engine-options", nullptr, &O::ListEngineOptions,
+     "the names option lines take, with their kind, range and use"},
+    {nullptr, "--info", nullptr, &O::Info, "print each file's information and exit"},
+    {nullptr, "--log-level", "LEVEL", &O::LogLevel,
+     "quiet, panic, fatal, error (default), warning, info, verbose, debug"},
+    {"-q", "--quiet", nullptr, &O::Quiet, "no progress display, no log lines and no summary"},
+    {nullptr, "--version", nullptr, &O::Version,
+     "the program's and the libraries' versions, and the licence"},
+    {"-h", "--help", nullptr, &O::Help, "this text"},
+};
+
+const TCliOption* FindOption(const std::string& Name) {
+    for (const TCliOption& Row : kOptions)
+        if (Name == Row.Long || (Row.Short && Name == Row.Short)) return &Row;
+    return nullptr;
+}
+
+// Sets what Row sets from the value Text (empty for a flag); Name is the option as written.
+bool Apply(const TCliOption& Row, const std::string& Name, const std::string& Text, TCliOptions& Options,
+           std::string& Error) {
+    struct TVisitor {
+        const TCliOption& Row;
+        const std::string& Name;
+        const std::string& Text;
+        TCliOptions& Options;
+        std::string& Error;
+        bool Invalid() const {
+            Error = "invalid value for " + Name + ": '" + Text + "'";
+            return false;
+        }
+        bool operator()(bool TCliOptions::*Field) const { return Options.*Field = true; }
+        bool operator()(std::string TCliOptions::*Field) const {
+            Options.*Field = Text;
+            return true;
+        }
+        bool operator()(std::optional<int32_t> TCliOptions::*Field) const {
+            int32_t Value = 0;
+            if (!ReadInt(Text, Row.Least, Value)) return Invalid();
+            Options.*Field = Value;
+            return true;
+        }
+        bool operator()(std::optional<double> TCliOptions::*Field) const {
+            double Value = 0;
+            if (!ReadReal(Text, Value)) return Invalid();
+            Options.*Field = Value;
+            return true;
+        }
+        bool operator()(std::vector<std::string> TCliOptions::*Field) const {
+            if (!IsOptionLine(Text)) {
+                Error = "option " + Name + " takes NAME=VALUE, not '" + Text + "'";
+                return false;
+            }
+            (Options.*Field).push_back(Text);
+            return true;
+        }
+        bool operator()(TReadValue Read) const { return Read(Text, Options, Error); }
+    };
+    return std::visit(TVisitor{Row, Name, Text, Options, Error}, Row.Field);
+}
+
+// The first column of a row in the help text: "  -f, --format FORMAT".
+std::string HelpNames(const TCliOption& Row) {
+    return std::string(Row.Short ? "  " + std::string(Row.Short) + ", " : "      ") + Row.Long +
+           (Row.Value ? std::string(" ") + Row.Value : "");
+}
+
 }  // namespace
 
-const char* UsageText() {
-    return "usage: zembra-cli [OPTIONS] FILE...\n"
-           "Converts each FILE; by default extracts its sound into an mp3 file beside it, named\n"
-           "NAME_(new).mp3 (NAME_(new_1).mp3 and so on when that exists). A FILE that is a folder\n"
-           "adds the media files below it; '-' reads file names from standard input, one a line.\n"
-           "\n"
-           "  -f, --format FORMAT        mp3 (default), mp2, wma, ogg, aac, m4a, flac, ac3, wav, au, ra\n"
-           "                             (the sound alone), or any other suffix the libraries can\n"
-           "                             write (mp4, mkv, avi, mpg...)\n"
-           "      --keep-video           the audio formats keep the settings dialog's rules (ogg\n"
-           "                             Theora+FLAC, m4a with its pictures...)\n"
-           "      --reencode             encode the sound even when the format holds the source's as it\n"
-           "                             is (by default such sound is copied unchanged)\n"
-           "      --codec NAME           the audio encoder (libmp3lame, libvorbis, aac, flac...)\n"
-           "      --quality N            the encoder's variable-bit-rate quality (LAME 0-9, Vorbis -1-10)\n"
-           "      --list-formats         the eleven audio formats with the encoder each uses\n"
-           "  -o, --output-dir DIR       write the outputs into DIR, mirroring the folders given\n"
-           "                             (default: beside each input)\n"
-           "      --name TEMPLATE        name the outputs from the source's tags instead, in the output\n"
-           "                             folder (default: beside each input), '/' making folders:\n"
-           "                             {name} {artist} {albumartist} {album} {title} {track} {disc}\n"
-           "                             {date} {genre}, {track:02} padded with zeros; a name taken\n"
-           "                             is numbered NAME (1)\n"
-           "      --name-charset SET     portable (default): characters FAT and NTFS refuse and bytes\n"
-           "                             that are not UTF-8 become '_'; posix: only '/' in a tag\n"
-           "                             (by '-', as always) and control characters are replaced\n"
-           "      --replaygain MODE      measure the sound as it is converted and tag the outputs with\n"
-           "                             its ReplayGain 2.0: track (each file's gain and peak) or\n"
-           "                             album (also each folder's, or each {album} with --name)\n"
-           "  -j, --threads N            tasks at once (default: the processors); 0 runs them one after\n"
-           "                             another in the main thread\n"
-           "      --rate HZ              audio sample rate\n"
-           "      --channels N           audio channels\n"
-           "      --volume N             audio volume (256 = unchanged)\n"
-           "      --bitrate KBPS         audio bit rate in kbit/s\n"
-           "      --cut START-END        convert only this piece; times in seconds or [[HH:]MM:]SS[.mmm],\n"
-           "                             START- for the rest of the file\n"
-           "      --no-tags              leave the source's tags out\n"
-           "      --no-cover             leave the source's cover picture out\n"
-           "      --tag KEY=VALUE        set a tag of the outputs (repeatable)\n"
-           "      --skip-existing        skip a file whose NAME_(new) output (or --name's name) exists\n"
-           "                             already, finished\n"
-           "      --overwrite            replace an existing NAME_(new) file, once the new one is\n"
-           "                             finished, instead of numbering\n"
-           "      --keep-partial         keep what a stopped task converted as NAME.partial.EXT\n"
-           "                             (by default its output is removed)\n"
-           "      --no-split             encode each sound on one thread (by default a long one is\n"
-           "                             encoded in segments on the free processors)\n"
-           "      --input-option NAME=VALUE   an option line for the input (repeatable)\n"
-           "      --output-option NAME=VALUE  an option line for the output (repeatable)\n"
-           "      --list-engine-options  the names option lines take, with their kind, range and use\n"
-           "      --info                 print each file's information and exit\n"
-           "      --log-level LEVEL      quiet, panic, fatal, error (default), warning, info, verbose, "
-           "debug\n"
-           "  -q, --quiet                no progress display, no log lines and no summary\n"
-           "      --version              the program's and the libraries' versions, and the licence\n"
-           "  -h, --help                 this text\n"
+std::span<const TCliOption> CliOptionTable() {
+    return kOptions;
+}
+
+std::string UsageText() {
+    constexpr size_t kColumn = 29;
+    // The few rows too wide for the column line their help up with each other.
+    size_t Wide = 0;
+    for (const TCliOption& Row : kOptions)
+        if (HelpNames(Row).size() + 2 > kColumn) Wide = std::max(Wide, HelpNames(Row).size() + 2);
+    std::string Text =
+        "usage: zembra-cli [OPTIONS] FILE...\n"
+        "Converts each FILE; by default extracts its sound into an mp3 file beside it, named\n"
+        "NAME_(new).mp3 (NAME_(new_1).mp3 and so on when that exists). A FILE that is a folder\n"
+        "adds the media files below it; '-' reads file names from standard input, one a line.\n"
+        "\n";
+    for (const TCliOption& Row : kOptions) {
+        const std::string Names = HelpNames(Row);
+        Text += Names + std::string((Names.size() + 2 > kColumn ? Wide : kColumn) - Names.size(), ' ');
+        for (const char* C = Row.Help; *C; ++C)
+            Text += *C == '\n' ? "\n" + std::string(kColumn, ' ') : std::string(1, *C);
+        Text += '\n';
+    }
+    return Text +
            "\n"
            "Prints the path of each output that was finished, and at the end a summary on standard\n"
            "error. Ctrl+C stops the running tasks and waits for them. Exit status: 0 when every task\n"
@@ -110,175 +252,34 @@ bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& O,
             continue;
         }
         // "--name=value", "--name value", "-x value" and "-xvalue".
-        std::string Name = Arg, Inline;
+        std::string Name = Arg, Value;
         bool HasInline = false;
-        if (Arg.rfind("--", 0) == 0) {
-            const size_t Eq = Arg.find('=');
-            if (Eq != std::string::npos) {
-                Name = Arg.substr(0, Eq);
-                Inline = Arg.substr(Eq + 1);
-                HasInline = true;
-            }
-        } else if (Arg.size() > 2) {
+        if (const size_t Eq = Arg.find('='); Arg.starts_with("--") && Eq != std::string::npos) {
+            Name = Arg.substr(0, Eq);
+            Value = Arg.substr(Eq + 1);
+            HasInline = true;
+        } else if (!Arg.starts_with("--") && Arg.size() > 2) {
             Name = Arg.substr(0, 2);
-            Inline = Arg.substr(2);
+            Value = Arg.substr(2);
             HasInline = true;
         }
-        auto Value = [&](std::string& Out) {
-            if (HasInline) {
-                Out = Inline;
-                return true;
-            }
+        const TCliOption* Row = FindOption(Name);
+        if (!Row) {
+            Error = "unknown option " + Name;
+            return false;
+        }
+        if (!Row->Value && HasInline) {
+            Error = "option " + Name + " takes no value";
+            return false;
+        }
+        if (Row->Value && !HasInline) {
             if (I + 1 >= Arguments.size()) {
                 Error = "option " + Name + " needs a value";
                 return false;
             }
-            Out = Arguments[++I];
-            return true;
-        };
-        auto Flag = [&](bool& Out) {
-            if (HasInline) {
-                Error = "option " + Name + " takes no value";
-                return false;
-            }
-            Out = true;
-            return true;
-        };
-        auto Number = [&](std::optional<int32_t>& Out, int32_t Low) {
-            std::string Text;
-            if (!Value(Text)) return false;
-            int32_t V = 0;
-            if (!ReadInt(Text, Low, V)) {
-                Error = "invalid value for " + Name + ": '" + Text + "'";
-                return false;
-            }
-            Out = V;
-            return true;
-        };
-        auto Line = [&](std::vector<std::string>& Out) {
-            std::string Text;
-            if (!Value(Text)) return false;
-            if (!IsOptionLine(Text)) {
-                Error = "option " + Name + " takes NAME=VALUE, not '" + Text + "'";
-                return false;
-            }
-            Out.push_back(Text);
-            return true;
-        };
-
-        bool Ok = true;
-        if (Name == "-f" || Name == "--format") {
-            Ok = Value(O.Format);
-            if (Ok && (O.Format.empty() || O.Format.find_first_of("./ ") != std::string::npos)) {
-                Error = "invalid format '" + O.Format + "'";
-                Ok = false;
-            }
-        } else if (Name == "-o" || Name == "--output-dir") {
-            Ok = Value(O.OutputDir);
-            if (Ok && O.OutputDir.empty()) {
-                Error = "empty output folder";
-                Ok = false;
-            }
-        } else if (Name == "--name") {
-            std::string Text;
-            Ok = Value(Text);
-            if (Ok) O.Name = ParseNameTemplate(Text, Error);
-            if (Ok && !O.Name) Ok = false;
-        } else if (Name == "--name-charset") {
-            std::string Text;
-            Ok = Value(Text);
-            if (Ok && Text == "portable") {
-                O.NameCharset = TNameCharset::Portable;
-            } else if (Ok && Text == "posix") {
-                O.NameCharset = TNameCharset::Posix;
-            } else if (Ok) {
-                Error = "invalid value for --name-charset: '" + Text + "' (portable or posix)";
-                Ok = false;
-            }
-        } else if (Name == "--replaygain") {
-            std::string Text;
-            Ok = Value(Text);
-            if (Ok && Text == "track") {
-                O.ReplayGain = TReplayGainMode::Track;
-            } else if (Ok && Text == "album") {
-                O.ReplayGain = TReplayGainMode::Album;
-            } else if (Ok) {
-                Error = "invalid value for --replaygain: '" + Text + "' (track or album)";
-                Ok = false;
-            }
-        } else if (Name == "-j" || Name == "--threads") {
-            Ok = Number(O.Threads, 0);
-        } else if (Name == "--rate") {
-            Ok = Number(O.Rate, 1);
-        } else if (Name == "--channels") {
-            Ok = Number(O.Channels, 1);
-        } else if (Name == "--volume") {
-            Ok = Number(O.Volume, 0);
-        } else if (Name == "--bitrate") {
-            Ok = Number(O.Bitrate, 1);
-        } else if (Name == "--cut") {
-            std::string Text;
-            Ok = Value(Text);
-            if (Ok) O.Cut = ParseCut(Text);
-            if (Ok && !O.Cut) {
-                Error = "invalid cut range '" + Text +
-                        "' (START-END or START-, times in seconds or [[HH:]MM:]SS[.mmm], END after START)";
-                Ok = false;
-            }
-        } else if (Name == "--skip-existing") {
-            Ok = Flag(O.SkipExisting);
-        } else if (Name == "--keep-video") {
-            Ok = Flag(O.KeepVideo);
-        } else if (Name == "--reencode") {
-            Ok = Flag(O.Reencode);
-        } else if (Name == "--codec") {
-            Ok = Value(O.Codec);
-        } else if (Name == "--quality") {
-            std::string Text;
-            double Q = 0;
-            Ok = Value(Text);
-            if (Ok && !ReadReal(Text, Q)) {
-                Error = "invalid value for " + Name + ": '" + Text + "'";
-                Ok = false;
-            }
-            if (Ok) O.Quality = Q;
-        } else if (Name == "--no-tags") {
-            Ok = Flag(O.NoTags);
-        } else if (Name == "--no-cover") {
-            Ok = Flag(O.NoCover);
-        } else if (Name == "--tag") {
-            Ok = Line(O.Tags);
-        } else if (Name == "--version") {
-            Ok = Flag(O.Version);
-        } else if (Name == "--list-formats") {
-            Ok = Flag(O.ListFormats);
-        } else if (Name == "--list-engine-options") {
-            Ok = Flag(O.ListEngineOptions);
-        } else if (Name == "--overwrite") {
-            Ok = Flag(O.Overwrite);
-        } else if (Name == "--keep-partial") {
-            Ok = Flag(O.KeepPartial);
-        } else if (Name == "--no-split") {
-            bool NoSplit = false;
-            Ok = Flag(NoSplit);
-            if (Ok) O.OutputOptions.push_back("segments=0");
-        } else if (Name == "--input-option") {
-            Ok = Line(O.InputOptions);
-        } else if (Name == "--output-option") {
-            Ok = Line(O.OutputOptions);
-        } else if (Name == "--info") {
-            Ok = Flag(O.Info);
-        } else if (Name == "--log-level") {
-            Ok = Value(O.LogLevel);
-        } else if (Name == "-q" || Name == "--quiet") {
-            Ok = Flag(O.Quiet);
-        } else if (Name == "-h" || Name == "--help") {
-            Ok = Flag(O.Help);
-        } else {
-            Error = "unknown option " + Name;
-            Ok = false;
+            Value = Arguments[++I];
         }
-        if (!Ok) return false;
+        if (!Apply(*Row, Name, Value, O, Error)) return false;
     }
     if (!O.Help && !O.Version && !O.ListFormats && !O.ListEngineOptions && O.Files.empty()) {
         Error = "no input file";

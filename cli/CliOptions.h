@@ -1,42 +1,27 @@
 #pragma once
 
+// zembra-cli's options: one table row each, from which the arguments are read and the help
+// text is written.
+
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "app/ConversionRequest.h"
 #include "cli/CutRequest.h"
 #include "cli/NameTemplate.h"
 
 namespace zembra::cli {
 
-// --replaygain: each output's own gain and peak, or those of its album besides.
-enum class TReplayGainMode { Track, Album };
-
-struct TCliOptions {
-    std::string Format = "mp3";
-    std::string OutputDir;           // empty: beside each input
-    std::optional<int32_t> Threads;  // none: the processors, at most one a file
-    std::optional<int32_t> Rate;
-    std::optional<int32_t> Channels;
-    std::optional<int32_t> Volume;
-    std::optional<int32_t> Bitrate;  // kbit/s
-    std::optional<TCutRequest> Cut;
+// What each file's conversion asks for, and how the batch runs.
+struct TCliOptions : TConversionRequest {
+    std::string OutputDir;              // empty: beside each input
+    std::optional<int32_t> Threads;     // none: the processors, at most one a file
     std::optional<TNameTemplate> Name;  // --name: outputs named from tags
     TNameCharset NameCharset = TNameCharset::Portable;
-    std::optional<TReplayGainMode> ReplayGain;
-    bool Overwrite = false;
-    bool SkipExisting = false;
-    bool KeepPartial = false;
-    bool KeepVideo = false;         // the settings dialog's rules for the audio formats
-    bool Reencode = false;          // encode the sound even where it could be copied as it is
-    std::string Codec;              // the audio encoder, empty: the format's
-    std::optional<double> Quality;  // the audio encoder's variable-bit-rate quality
-    bool NoTags = false;
-    bool NoCover = false;
-    std::vector<std::string> Tags;           // KEY=VALUE
-    std::vector<std::string> InputOptions;   // NAME=VALUE
-    std::vector<std::string> OutputOptions;  // NAME=VALUE
     bool Info = false;
     std::string LogLevel = "error";
     bool Quiet = false;
@@ -47,9 +32,30 @@ struct TCliOptions {
     std::vector<std::string> Files;
 };
 
+// Reads a value the plain kinds do not cover; false with Error set when it is refused.
+using TReadValue = bool (*)(const std::string& Text, TCliOptions& Options, std::string& Error);
+
+// What an option sets, which also gives its argument's kind: a flag, a text, a whole number of
+// at least Least, a real number, a NAME=VALUE line (repeatable), or a value of its own reading.
+using TOptionField =
+    std::variant<bool TCliOptions::*, std::string TCliOptions::*, std::optional<int32_t> TCliOptions::*,
+                 std::optional<double> TCliOptions::*, std::vector<std::string> TCliOptions::*, TReadValue>;
+
+struct TCliOption {
+    const char* Short;  // "-f", or nullptr
+    const char* Long;   // "--format"
+    const char* Value;  // the value's name in the help text; nullptr for a flag
+    TOptionField Field;
+    const char* Help;  // its lines separated by '\n'
+    int32_t Least = 0;
+};
+
+std::span<const TCliOption> CliOptionTable();
+
 // Reads the arguments (without the program name). On a usage error returns false with Error set.
 bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& Options, std::string& Error);
 
-const char* UsageText();
+// --help: the table's rows between an introduction and the exit statuses.
+std::string UsageText();
 
 }  // namespace zembra::cli

@@ -7,12 +7,9 @@
 #include <string>
 #include <string_view>
 
-namespace zembra::cli {
+#include "app/ConversionRequest.h"
 
-struct TCutRequest {
-    int64_t StartMs = 0;
-    std::optional<int64_t> EndMs;  // none: to the end of the file
-};
+namespace zembra::cli {
 
 // "START-END" with END after START, or "START-" for an open end; each a time of ParseTimeMs.
 std::optional<TCutRequest> ParseCut(std::string_view Text);

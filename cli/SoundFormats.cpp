@@ -5,12 +5,6 @@
 
 namespace zembra::cli {
 
-const TSoundFormat* FindSoundFormat(const std::string& Format) {
-    for (const TSoundFormat& F : kSoundFormats)
-        if (SameText(F.Name, Format)) return &F;
-    return nullptr;
-}
-
 std::string SoundEncoderName(const TSoundFormat& Format) {
     if (Format.Encoder) return Format.Encoder;
     const AVOutputFormat* Muxer =
@@ -28,14 +22,6 @@ std::string SoundFormatList() {
                        Encoder.empty() ? "(no encoder in these libraries)" : Encoder.c_str());
     }
     return Text;
-}
-
-void KeepSoundOnly(const TSoundFormat& Format, TInputOptions& In, TOutputOptions& Out) {
-    // Not decoding the pictures at all is what makes a film's sound quick to extract.
-    In.OptionLines += (In.OptionLines.empty() ? "" : "\r\n") + std::string("vn=1");
-    Out.DisableVideo = true;
-    Out.VideoCodec.clear();
-    if (Format.Encoder) Out.AudioCodec = Format.Encoder;
 }
 
 }  // namespace zembra::cli

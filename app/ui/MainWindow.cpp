@@ -541,7 +541,7 @@ void TfrmMain::AddFiles(const QStringList& Files) {
     // never gets one of them.
     Context.Claim = ClaimOutputFile;
     bool Shared = false;
-    TOptionChoices SharedChoices;
+    TConversionRequest SharedRequest;
     for (int I = 0; I < Files.size(); ++I) {
         const std::u16string FileName = Files[I].toStdU16String();
         if (!Probe.LoadFile(FileName)) {
@@ -550,11 +550,7 @@ void TfrmMain::AddFiles(const QStringList& Files) {
         }
         TProbeCloser Closer{Probe};
         if (Shared) {
-            TOptionChoices Choices = SharedChoices;
-            const TSourceInfo Source = SourceInfoOf(Probe);
-            const TOutputOptions Out = BuildOutputOptions(Choices, Source, Context);
-            const TInputOptions In = BuildInputOptions(Choices, Source);
-            AddTheTask(In, Out);
+            AddTheTask(SharedRequest, SourceInfoOf(Probe), Context);
             continue;
         }
         if (!FOptionDialog) FOptionDialog = new TfrmOption(this);
@@ -562,33 +558,29 @@ void TfrmMain::AddFiles(const QStringList& Files) {
         FOptionDialog->SetRemainingFiles(static_cast<int>(Files.size()) - I - 1);
         FOptionDialog->SetProbe(&Probe);
         if (FOptionDialog->exec() != QDialog::Accepted) continue;
-        const TOutputOptions Out = FOptionDialog->GetOutputOptions();
-        const TInputOptions In = FOptionDialog->GetInputOptions();
-        AddTheTask(In, Out);
+        AddTheTask(FOptionDialog->Request(), FOptionDialog->Source(), Context);
         if (FOptionDialog->ApplyToRemaining()) {
             Shared = true;
-            SharedChoices = FOptionDialog->Choices();
+            SharedRequest = FOptionDialog->Choices();
         }
     }
     UpdateStatus();
 }
 
-void TfrmMain::AddTheTask(const TInputOptions& In, const TOutputOptions& Out) {
-    const int32_t Index = FComponent->NewTask(In.FileName, &In);
-    if (Index < 0) {
-        LogBlock("***File open error: " + Q(FComponent->LastError()));
-        // The output's name, taken when it was chosen, is free again.
-        ReleaseOutputClaim(FileSystemName(Out.FileName), true);
+void TfrmMain::AddTheTask(const TConversionRequest& Request, const TSourceInfo& Source,
+                          const TBuildContext& Context) {
+    const TAddedTask Added = AddConversionTask(*FComponent, Request, Source, Context);
+    if (Added.Failure == TAddFailure::Input) {
+        LogBlock("***File open error: " + Q(Added.Error));
         return;
     }
-    if (!FComponent->SetTaskOutput(Index, Out.FileName, &Out)) {
-        // Read before the task goes: deleting may touch the last error.
-        const QString Error = Q(FComponent->LastError());
-        FComponent->DeleteTask(Index);
-        FEdits.Removed(FComponent->ListEdits(), Index);
-        LogBlock("***Cannot do convert, error: " + Error);
+    if (Added.Failure == TAddFailure::Output) {
+        FEdits.Removed(FComponent->ListEdits(), Added.Index);
+        LogBlock("***Cannot do convert, error: " + Q(Added.Error));
         return;
     }
+    const TInputOptions& In = Added.Records.In;
+    const TOutputOptions& Out = Added.Records.Out;
     TAVProbe& Probe = FComponent->Probe();
     TFileStreamInfo Info;
     if (!Probe.GetFileStreamInfo(Info)) Info.Duration = -1;

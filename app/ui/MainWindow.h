@@ -19,6 +19,7 @@
 #include "app/ListEditLog.h"
 #include "app/RunEstimate.h"
 #include "app/RunSettings.h"
+#include "app/TaskAdding.h"
 #include "util/MainThread.h"
 #include "app/TaskRows.h"
 #include "component/RUvivoVOV.h"
@@ -121,7 +122,9 @@ class TfrmMain : public QMainWindow {
 
     bool LoadLibraries();
     void AddFiles(const QStringList& Files);
-    void AddTheTask(const TInputOptions& In, const TOutputOptions& Out);
+    // Adds the task and its row, or logs why it could not.
+    void AddTheTask(const TConversionRequest& Request, const TSourceInfo& Source,
+                    const TBuildContext& Context);
 
     // The component's events, on the window's thread.
     template <class F>

@@ -28,6 +28,7 @@
 #include "app/ui/PreviewImage.h"
 #include "app/ui/RadioGroup.h"
 #include "app/ui/SelectionTrackBar.h"
+#include "engine/OptionValues.h"
 #include "util/StringUtils.h"
 #include "util/WideFiles.h"
 
@@ -40,15 +41,58 @@ constexpr const char* kNotAvailable = "N/A";
 // Long enough to swallow the positions a drag passes over, short enough to feel immediate.
 constexpr int kPreviewDelayMs = 40;
 
-const QStringList kFrameSizes = {
-    "Auto - Original",    "128x96 - sqcif",     "176x144 - qcif",     "352x288 - cif",
-    "704x576 - 4cif",     "160x120 - qqvga",    "320x240 - qvga",     "640x480 - vga",
-    "800x600 - svga",     "1024x768 - xga",     "1600x1200 - uxga",   "2048x1536 - qxga",
-    "1280x1024 - sxga",   "2560x2048 - qsxga",  "5120x4096 - hsxga",  "852x480 - wvga",
-    "1366x768 - wxga",    "1600x1024 - wsxga",  "1920x1200 - wuxga",  "2560x1600 - woxga",
-    "3200x2048 - wqsxga", "3840x2400 - wquxga", "6400x4096 - whsxga", "7680x4800 - whuxga",
-    "320x200 - cga",      "640x350 - ega",      "852x480 - hd480",    "1280x720 - hd720",
-    "1920x1080 - hd1080"};
+// What the items of the choice groups ask for, by item index; the first item ("Auto") asks for
+// nothing. The captions are made from them.
+constexpr std::array<int32_t, 5> kSampleRates = {0, 8000, 11025, 22050, 44100};
+constexpr std::array<const char*, 5> kFrameRates = {"", "10", "15", "25", "30"};
+constexpr std::array<const char*, 5> kAspectRatios = {"", "4:3", "16:9", "37:20", "47:20"};
+
+struct TFrameSize {
+    const char* Size;
+    const char* Name;
+};
+constexpr TFrameSize kFrameSizes[] = {
+    {"", "Original"},        {"128x96", "sqcif"},     {"176x144", "qcif"},     {"352x288", "cif"},
+    {"704x576", "4cif"},     {"160x120", "qqvga"},    {"320x240", "qvga"},     {"640x480", "vga"},
+    {"800x600", "svga"},     {"1024x768", "xga"},     {"1600x1200", "uxga"},   {"2048x1536", "qxga"},
+    {"1280x1024", "sxga"},   {"2560x2048", "qsxga"},  {"5120x4096", "hsxga"},  {"852x480", "wvga"},
+    {"1366x768", "wxga"},    {"1600x1024", "wsxga"},  {"1920x1200", "wuxga"},  {"2560x1600", "woxga"},
+    {"3200x2048", "wqsxga"}, {"3840x2400", "wquxga"}, {"6400x4096", "whsxga"}, {"7680x4800", "whuxga"},
+    {"320x200", "cga"},      {"640x350", "ega"},      {"852x480", "hd480"},    {"1280x720", "hd720"},
+    {"1920x1080", "hd1080"}};
+
+struct TEncoderItem {
+    const char* Caption;
+    const char* Encoder;
+    const char* Tag;
+};
+constexpr TEncoderItem kVideoEncoders[] = {
+    {"Auto", "", ""}, {"DivX", "mpeg4", "DIVX"}, {"XviD", "libxvid", ""}, {"X264", "libx264", ""}};
+constexpr TEncoderItem kAudioEncoders[] = {{"Auto", "", ""},
+                                           {"AAC", "libfaac", ""},
+                                           {"AC3", "ac3", ""},
+                                           {"FLAC", "flac", ""},
+                                           {"MP3", "libmp3lame", ""}};
+
+template <typename T, size_t N>
+QStringList Captions(const T (&Items)[N]) {
+    QStringList List;
+    for (const T& Item : Items) List << QString::fromLatin1(Item.Caption);
+    return List;
+}
+
+template <size_t N>
+QStringList Captions(const std::array<const char*, N>& Values) {
+    QStringList List;
+    for (const char* Value : Values) List << (*Value ? QString::fromLatin1(Value) : QStringLiteral("Auto"));
+    return List;
+}
+
+// A hook text edit trimmed, or "ZIVOZ" when nothing is left.
+std::string HookText(const QLineEdit* Edit) {
+    const std::string Text = Trim(Edit->text().toStdString());
+    return Text.empty() ? kDefaultHookText : Text;
+}
 
 QString Q(const std::string& Text) {
     return QString::fromStdString(Text);
@@ -156,8 +200,9 @@ QWidget* TfrmOption::CreateOutputPage() {
     connect(grpFormats, &TRadioGroup::ItemIndexChanged, this, &TfrmOption::UpdateFormatSummary);
     Left->addWidget(grpFormats);
 
-    grpAudioSampleRate = Named(new TRadioGroup(QStringLiteral("Audio Sample Rate (Hz)"),
-                                               {"Auto", "8000", "11025", "22050", "44100"}, 5, Page),
+    QStringList Rates;
+    for (const int32_t Rate : kSampleRates) Rates << (Rate ? QString::number(Rate) : QStringLiteral("Auto"));
+    grpAudioSampleRate = Named(new TRadioGroup(QStringLiteral("Audio Sample Rate (Hz)"), Rates, 5, Page),
                                "grpAudioSampleRate");
     Left->addWidget(grpAudioSampleRate);
 
@@ -274,27 +319,25 @@ QWidget* TfrmOption::CreateVideoPage() {
     auto* grpFrameSize = Named(new QGroupBox(QStringLiteral("Video Frame Size"), Page), "grpFrameSize");
     auto* SizeLayout = new QVBoxLayout(grpFrameSize);
     cboFrameSize = Named(new QComboBox(grpFrameSize), "cboFrameSize");
-    cboFrameSize->addItems(kFrameSizes);
+    for (const TFrameSize& Size : kFrameSizes)
+        cboFrameSize->addItem(QStringLiteral("%1 - %2").arg(*Size.Size ? Size.Size : "Auto", Size.Name));
     SizeLayout->addWidget(cboFrameSize);
     Left->addWidget(grpFrameSize);
-    grpFrameRate = Named(
-        new TRadioGroup(QStringLiteral("Video Frame Rate (FPS)"), {"Auto", "10", "15", "25", "30"}, 5, Page),
-        "grpFrameRate");
+    grpFrameRate =
+        Named(new TRadioGroup(QStringLiteral("Video Frame Rate (FPS)"), Captions(kFrameRates), 5, Page),
+              "grpFrameRate");
     Left->addWidget(grpFrameRate);
-    grpAspectRatio = Named(
-        new TRadioGroup(QStringLiteral("Aspect Ratio"), {"Auto", "4:3", "16:9", "37:20", "47:20"}, 5, Page),
-        "grpAspectRatio");
+    grpAspectRatio = Named(new TRadioGroup(QStringLiteral("Aspect Ratio"), Captions(kAspectRatios), 5, Page),
+                           "grpAspectRatio");
     Left->addWidget(grpAspectRatio);
     grpNorm = Named(new TRadioGroup(QStringLiteral("Norm(VCD/SVCD/DVD)"), {"Auto", "PAL", "NTSC"}, 3, Page),
                     "grpNorm");
     Left->addWidget(grpNorm);
-    grpVideoCodec =
-        Named(new TRadioGroup(QStringLiteral("Video Encoder"), {"Auto", "DivX", "XviD", "X264"}, 4, Page),
-              "grpVideoCodec");
+    grpVideoCodec = Named(new TRadioGroup(QStringLiteral("Video Encoder"), Captions(kVideoEncoders), 4, Page),
+                          "grpVideoCodec");
     Left->addWidget(grpVideoCodec);
-    grpAudioCodec = Named(
-        new TRadioGroup(QStringLiteral("Audio Encoder"), {"Auto", "AAC", "AC3", "FLAC", "MP3"}, 5, Page),
-        "grpAudioCodec");
+    grpAudioCodec = Named(new TRadioGroup(QStringLiteral("Audio Encoder"), Captions(kAudioEncoders), 5, Page),
+                          "grpAudioCodec");
     Left->addWidget(grpAudioCodec);
     Left->addStretch();
 
@@ -477,74 +520,88 @@ void TfrmOption::SetFileSystemTypeQuery(TFileSystemTypeQuery Query) {
     FFileSystemType = std::move(Query);
 }
 
-TOptionChoices TfrmOption::Choices() const {
-    TOptionChoices C;
+TConversionRequest TfrmOption::Choices() const {
+    TConversionRequest C;
     C.Format = S(grpFormats->ItemText());
-    C.AudioSampleRate = S(grpAudioSampleRate->ItemText());
-    C.AdjustVolume = chkAudioVolume->isChecked();
-    C.AudioVolume = S(edtAudioVolume->text());
-    C.AudioChannels = grpAudioChannels->ItemIndex() > 0 ? grpAudioChannels->ItemIndex() : 0;
-    C.AudioBitRateChecked = chkAudioBitRate->isChecked();
-    C.AudioBitRate = S(edtAudioBitRate->text());
-    C.CutClip = chkCutClip->isEnabled() && chkCutClip->isChecked() &&
-                CutClipUsable(trcPreview->SelStart(), trcPreview->SelEnd());
-    C.CutStartMs = MarkMs(trcPreview->SelStart(), FStep);
-    C.CutEndMs = MarkMs(trcPreview->SelEnd(), FStep);
+    C.KeepVideo = true;
+    auto Chosen = [](const TRadioGroup* Group) { return std::max(Group->ItemIndex(), 0); };
+    if (const int32_t Rate = kSampleRates[Chosen(grpAudioSampleRate)]) C.Rate = Rate;
+    if (chkAudioVolume->isChecked()) C.Volume = StrToIntDef(S(edtAudioVolume->text()), -1);
+    if (grpAudioChannels->ItemIndex() > 0) C.Channels = grpAudioChannels->ItemIndex();
+    if (chkAudioBitRate->isChecked()) C.Bitrate = StrToIntDef(S(edtAudioBitRate->text()), 64);
+    if (chkCutClip->isEnabled() && chkCutClip->isChecked() &&
+        CutClipUsable(trcPreview->SelStart(), trcPreview->SelEnd()))
+        C.Cut = TCutRequest{MarkMs(trcPreview->SelStart(), FStep), MarkMs(trcPreview->SelEnd(), FStep)};
     C.CopyTimestamp = chkCopyTimestamp->isChecked();
     C.Overwrite = chkOverwrite->isChecked();
-    C.KeepTags = chkKeepTags->isChecked();
-    C.CopySound = chkCopySound->isChecked();
-    C.OutPath = edtOutPath->text().toStdU16String();
+    C.NoTags = C.NoCover = !chkKeepTags->isChecked();
+    C.Reencode = !chkCopySound->isChecked();
+    if (edtOutPath->text() != QString::fromLatin1(kSameAsInput))
+        C.OutputFolder = edtOutPath->text().toStdU16String();
 
-    C.FrameSize = S(cboFrameSize->currentText());
-    C.FrameRate = S(grpFrameRate->ItemText());
-    C.AspectRatio = S(grpAspectRatio->ItemText());
-    C.Norm = S(grpNorm->ItemText());
-    C.VideoCodec = S(grpVideoCodec->ItemText());
-    C.AudioCodec = S(grpAudioCodec->ItemText());
-    C.VideoBitRateChecked = chkVideoBitRate->isChecked();
-    C.VideoBitRate = S(edtVideoBitRate->text());
-    C.Crop = chkCrop->isChecked();
-    C.Pad = chkPad->isChecked();
-    for (size_t I = 0; I < edtCrop.size(); ++I) {
-        C.CropEdits[I] = S(edtCrop[I]->text());
-        C.PadEdits[I] = S(edtPad[I]->text());
-    }
-    C.VertFlip = chkVertFlip->isChecked();
-    C.HoriFlip = chkHoriFlip->isChecked();
-    C.Negate = chkNegate->isChecked();
-    C.Scale = chkScale->isChecked();
-    C.ScaleText = S(edtScale->text());
-    C.Rotate = chkRotate->isChecked();
-    C.RotateText = S(edtRotate->text());
-    C.SetPTS = chkSetPTS->isChecked();
-    C.SetPTSText = S(edtSetPTS->text());
+    C.FrameSize = kFrameSizes[std::max(cboFrameSize->currentIndex(), 0)].Size;
+    C.FrameRate = kFrameRates[Chosen(grpFrameRate)];
+    C.AspectRatio = kAspectRatios[Chosen(grpAspectRatio)];
+    C.VideoCodec = kVideoEncoders[Chosen(grpVideoCodec)].Encoder;
+    C.VideoTag = kVideoEncoders[Chosen(grpVideoCodec)].Tag;
+    // Ogg and Wma write their own audio codecs whatever encoder is picked here.
+    if (const TSoundFormat* Format = FindSoundFormat(C.Format); !Format || !Format->AudioCodec)
+        C.Codec = kAudioEncoders[Chosen(grpAudioCodec)].Encoder;
+    if (chkVideoBitRate->isChecked()) C.VideoBitrate = StrToIntDef(S(edtVideoBitRate->text()), 200);
+    auto Sides = [](const std::array<QLineEdit*, 4>& Edits) {
+        std::array<int32_t, 4> Values{};
+        for (size_t I = 0; I < Edits.size(); ++I) Values[I] = StrToIntDef(S(Edits[I]->text()), 0);
+        return Values;
+    };
+    if (chkCrop->isChecked()) C.Crop = Sides(edtCrop);
+    if (chkPad->isChecked()) C.Pad = Sides(edtPad);
+    auto Filter = [&C](bool Checked, const std::string& Item) {
+        if (Checked) C.VideoFilters.push_back(Item);
+    };
+    Filter(chkVertFlip->isChecked(), "vflip");
+    Filter(chkHoriFlip->isChecked(), "hflip");
+    Filter(chkNegate->isChecked(), "negate");
+    const std::string Scale = Trim(S(edtScale->text())), SetPTS = Trim(S(edtSetPTS->text()));
+    Filter(chkScale->isChecked() && !Scale.empty(), "scale=" + Scale);
+    Filter(chkRotate->isChecked(), "rotate=" + std::to_string(StrToIntDef(Trim(S(edtRotate->text())), 45)));
+    Filter(chkSetPTS->isChecked() && !SetPTS.empty(), "setpts=" + SetPTS);
 
-    C.ExternalHook = rdoExternalHook->isChecked();
-    C.Imlib2Image = chkImlib2Img->isChecked();
-    C.Dancing = chkImgDancing->isChecked();
-    C.Imlib2Text = chkImlib2Txt->isChecked();
-    C.Imlib2TextEdit = S(edtImlib2Txt->text());
-    C.Scrolling = chkTxtScrolling->isChecked();
-    C.WaterMark = chkWaterMark->isChecked();
-    C.WaterMarkMode = chkWaterMarkMode->isChecked();
-    C.DemoHookImage = chkQuarnHookImg->isChecked();
-    C.DemoHookText = chkQuarnHookTxt->isChecked();
-    C.DemoHookTextEdit = S(edtQuarnHookTxt->text());
-    C.HookBehaviour = rdoBeforeHook->isChecked() ? hbBeforeHook
-                      : rdoPTSs->isChecked()     ? hbPTSPeriods
-                                                 : hbStandard;
-    C.PTSPeriods = S(edtPTSs->text());
+    THookRequest& H = C.Hooks;
+    H.External = rdoExternalHook->isChecked();
+    H.Imlib2Image = chkImlib2Img->isChecked();
+    H.Dancing = chkImgDancing->isChecked();
+    H.Imlib2Text = chkImlib2Txt->isChecked();
+    H.Imlib2TextEdit = HookText(edtImlib2Txt);
+    H.Scrolling = chkTxtScrolling->isChecked();
+    H.WaterMark = chkWaterMark->isChecked();
+    H.WaterMarkMode = chkWaterMarkMode->isChecked();
+    H.DemoImage = chkQuarnHookImg->isChecked();
+    H.DemoText = chkQuarnHookTxt->isChecked();
+    H.DemoTextEdit = HookText(edtQuarnHookTxt);
+    H.Behaviour = rdoBeforeHook->isChecked() ? hbBeforeHook
+                  : rdoPTSs->isChecked()     ? hbPTSPeriods
+                                             : hbStandard;
+    H.PTSPeriods = S(edtPTSs->text());
+    return C;
+}
+
+const TSourceInfo& TfrmOption::Source() const {
+    return FSource;
+}
+
+TConversionRequest TfrmOption::Request() {
+    const TConversionRequest C = Choices();
+    // The text lines written show in their edits as they were used: trimmed, an empty one filled.
+    const THookAvailability A = HookAvailability(C.Hooks, FContext);
+    if (C.Hooks.External && C.Hooks.Imlib2Text && A.Imlib2Text)
+        edtImlib2Txt->setText(Q(C.Hooks.Imlib2TextEdit));
+    if (C.Hooks.External && C.Hooks.DemoText && A.DemoHookText)
+        edtQuarnHookTxt->setText(Q(C.Hooks.DemoTextEdit));
     return C;
 }
 
 TOutputOptions TfrmOption::GetOutputOptions() {
-    TOptionChoices C = Choices();
-    TOutputOptions Options = BuildOutputOptions(C, FSource, FContext);
-    // The builder trims the hook texts and fills empty ones; the edits show what was used.
-    edtImlib2Txt->setText(Q(C.Imlib2TextEdit));
-    edtQuarnHookTxt->setText(Q(C.DemoHookTextEdit));
-    return Options;
+    return BuildTaskRecords(Request(), FSource, FContext).Out;
 }
 
 TInputOptions TfrmOption::GetInputOptions() {
@@ -553,7 +610,7 @@ TInputOptions TfrmOption::GetInputOptions() {
 
 void TfrmOption::DoUpdateHook() {
     if (!FBuilt) return;
-    const THookAvailability A = HookAvailability(Choices(), FContext);
+    const THookAvailability A = HookAvailability(Choices().Hooks, FContext);
     const std::u16string Folder = FContext.HookFolder.empty() ? DefaultHookFolder() : FContext.HookFolder;
     lblHookFolder->setText(
         QStringLiteral("Hook modules are looked up in %1").arg(QString::fromStdU16String(Folder)));
@@ -575,15 +632,15 @@ void TfrmOption::DoUpdateHook() {
 
 void TfrmOption::UpdateFormatSummary() {
     if (!FBuilt) return;
-    const TOptionChoices C = Choices();
+    const TConversionRequest C = Choices();
     const TSoundCopyDecision Sound = SoundCopyFor(C, FSource);
     std::string Summary = FormatSummary(C.Format);
-    if (C.CopySound && Sound.Copy)
+    if (!C.Reencode && Sound.Copy)
         Summary += Summary.empty() ? "sound copied unchanged" : "; sound copied unchanged";
     lblFormatSummary->setText(Q(Summary));
     // Unchecked, a copy the format would allow is still worth knowing about.
     lblSoundCopy->setText(
-        Q(C.CopySound || !Sound.Copy ? Sound.Text() : "encoded: copying is off (" + Sound.Why + ")"));
+        Q(!C.Reencode || !Sound.Copy ? Sound.Text() : "encoded: copying is off (" + Sound.Why + ")"));
 }
 
 void TfrmOption::showEvent(QShowEvent* Event) {

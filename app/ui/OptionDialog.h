@@ -49,8 +49,12 @@ class TfrmOption : public QDialog {
     // The modal show is QDialog::exec(); QDialog::Accepted stands for OK.
     TOutputOptions GetOutputOptions();  // called first after OK
     TInputOptions GetInputOptions();    // called second
-    // The control values as the Qt-free builder holds them.
-    TOptionChoices Choices() const;
+    // What the controls ask for.
+    TConversionRequest Choices() const;
+    // The same after OK: the hook text edits then show the texts the lines use.
+    TConversionRequest Request();
+    // What the probe last set told of the source, which the records are built for.
+    const TSourceInfo& Source() const;
 
     // The file-system type ("ext4", "iso9660"...) of the volume holding a folder; the default
     // asks QStorageInfo. Tests put a CD-ROM where they need one.

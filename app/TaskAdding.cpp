@@ -1,0 +1,30 @@
+#include "app/TaskAdding.h"
+
+#include "util/OutputClaims.h"
+#include "util/WideFiles.h"
+
+namespace zembra {
+
+TAddedTask AddConversionTask(TCustomRUvivoVOV& Component, const TConversionRequest& Request,
+                             const TSourceInfo& Source, const TBuildContext& Context,
+                             const std::function<bool(const TTaskRecords&)>& Check) {
+    TAddedTask Added{BuildTaskRecords(Request, Source, Context)};
+    const TInputOptions& In = Added.Records.In;
+    const TOutputOptions& Out = Added.Records.Out;
+    if (Check && !Check(Added.Records)) {
+        Added.Failure = TAddFailure::Refused;
+    } else if (Added.Index = Component.NewTask(In.FileName, &In); Added.Index < 0) {
+        Added.Failure = TAddFailure::Input;
+        Added.Error = Component.LastError();
+    } else if (!Component.SetTaskOutput(Added.Index, Out.FileName, &Out)) {
+        Added.Failure = TAddFailure::Output;
+        // Read before the task goes: deleting may touch the last error.
+        Added.Error = Component.LastError();
+        Component.DeleteTask(Added.Index);
+    }
+    // The output's name, taken when it was chosen, is free again.
+    if (Added.Failure != TAddFailure::None) ReleaseOutputClaim(FileSystemName(Out.FileName), true);
+    return Added;
+}
+
+}  // namespace zembra
