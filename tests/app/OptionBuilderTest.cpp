@@ -105,6 +105,7 @@ class OptionBuilder : public ::testing::Test {
         Source.Duration = 10000000;
         Source.VideoWidth = 320;
         Source.VideoHeight = 240;
+        Source.Sound = {true, AV_CODEC_ID_AAC, "aac", 48000, 2};
         // No hook folder on disk unless a test makes one.
         Context.HookFolder = Utf8ToUtf16(Dir + "/vhook/");
     }
@@ -118,213 +119,284 @@ class OptionBuilder : public ::testing::Test {
         std::ofstream(P) << "x";
         return P;
     }
-    TOutputOptions Out() { return BuildOutputOptions(Choices, Source, Context); }
-    TInputOptions In() { return BuildInputOptions(Choices, Source); }
+    TOutputOptions Out() { return BuildTaskRecords(Request, Source, Context).Out; }
     std::string Name(const TOutputOptions& O) { return Utf16ToUtf8(O.FileName); }
+    std::u16string At(const std::string& Name) { return Utf8ToUtf16(Dir + "/" + Name); }
 
     std::string Dir;
-    TOptionChoices Choices;
+    TConversionRequest Request;
     TSourceInfo Source;
     TBuildContext Context;
 };
 
-TEST_F(OptionBuilder, FormDefaultsWithMp3) {
-    const TOutputOptions O = Out();
-    EXPECT_EQ(Differences(O, TOutputOptions{}),
-              (Fields{"FileName", "FileExt", "Metadata.TimeStamp", "DisableSubtitle"}));
-    EXPECT_EQ(Name(O), Dir + "/clip_(new).mp3");
-    EXPECT_EQ(O.FileExt, ".mp3");
-    EXPECT_EQ(O.Metadata.TimeStamp, 0.0);
-    EXPECT_TRUE(O.DisableSubtitle);
-
-    const TInputOptions I = In();
-    EXPECT_EQ(I.FileName, Source.FileName);
-    EXPECT_EQ(I.OptionLines, "vn=1");
-    EXPECT_EQ(I.ForceFormat, "");
-    EXPECT_EQ(I.StartTimeMs, -1);
-    EXPECT_EQ(I.StartTime, -1);
-    EXPECT_EQ(I.ProgramId, -1);
-}
-
-TEST_F(OptionBuilder, OggTakesTheoraAndFlacWhateverEncoderWasChosen) {
-    Choices.Format = "Ogg";
-    Choices.AudioCodec = "MP3";
-    Choices.VideoCodec = "X264";
-    const TOutputOptions O = Out();
-    EXPECT_EQ(O.VideoCodec, "libtheora");
-    EXPECT_EQ(O.AudioCodec, "flac");
-    EXPECT_EQ(O.FileExt, ".ogg");
-    EXPECT_EQ(In().OptionLines, "");  // a source with video keeps it
-}
-
-TEST_F(OptionBuilder, WmaDropsVideoOnBothSides) {
-    Choices.Format = "Wma";
-    const TOutputOptions O = Out();
-    EXPECT_EQ(Differences(O, TOutputOptions{}), (Fields{"FileName", "FileExt", "Metadata.TimeStamp",
-                                                        "DisableSubtitle", "DisableVideo", "AudioCodec"}));
-    EXPECT_TRUE(O.DisableVideo);
-    EXPECT_EQ(O.AudioCodec, "wmav2");
-    EXPECT_EQ(In().OptionLines, "vn=1");
-}
-
-TEST_F(OptionBuilder, FormatsWithoutRulesLeaveTheEngineDefaults) {
-    for (const char* F : {"M4a", "Flac", "Au", "Ra"}) {
-        Choices.Format = F;
-        const TOutputOptions O = Out();
-        EXPECT_EQ(Differences(O, TOutputOptions{}),
-                  (Fields{"FileName", "FileExt", "Metadata.TimeStamp", "DisableSubtitle"}))
-            << F;
-        EXPECT_EQ(In().OptionLines, "") << F;
+// Each field of the request, set on its own, changes exactly the record fields and option lines
+// its row names, against a request for an mkv file (no format rules) whose records are written
+// out in full.
+TEST_F(OptionBuilder, EachRequestFieldChangesExactlyItsRecordFields) {
+    using TRequest = TConversionRequest;
+    Request.Format = "mkv";
+    TTaskRecords Base;
+    Base.In.FileName = Source.FileName;
+    Base.Out.FileName = At("clip_(new).mkv");
+    Base.Out.FileExt = ".mkv";
+    Base.Out.Metadata.TimeStamp = 0;
+    Base.Out.DisableSubtitle = true;
+    Base.Out.OptionLines = "map_meta_data=0:0\r\ncopy_cover=1\r\n";
+    Base.Sound = {false, "AAC does not fit in mkv"};
+    auto Named = [&](TTaskRecords& R, const std::string& File) {
+        R.Out.FileName = At(File);
+        R.Out.FileExt = File.substr(File.rfind('.'));
+        R.Sound.Why = "AAC does not fit in " + File.substr(File.rfind('.') + 1);
+    };
+    const struct {
+        const char* What;
+        std::function<void(TRequest&)> Set;
+        std::function<void(TTaskRecords&)> Want;
+    } Rows[] = {
+        {"the request itself", [](TRequest&) {}, [](TTaskRecords&) {}},
+        // The eleven formats alone: the sound, no pictures read or written.
+        {"mp3", [](TRequest& R) { R.Format = "mp3"; },
+         [&](TTaskRecords& W) {
+             Named(W, "clip_(new).mp3");
+             W.Out.DisableVideo = true;
+             W.In.OptionLines = "vn=1";
+         }},
+        {"ogg", [](TRequest& R) { R.Format = "ogg"; },
+         [&](TTaskRecords& W) {
+             Named(W, "clip_(new).ogg");
+             W.Out.DisableVideo = true;
+             W.Out.AudioCodec = "libvorbis";
+             W.In.OptionLines = "vn=1";
+         }},
+        {"Wma", [](TRequest& R) { R.Format = "Wma"; },
+         [&](TTaskRecords& W) {
+             Named(W, "clip_(new).wma");
+             W.Out.DisableVideo = true;
+             W.Out.AudioCodec = "wmav2";
+             W.In.OptionLines = "vn=1";
+         }},
+        {"m4a copies the AAC sound", [](TRequest& R) { R.Format = "m4a"; },
+         [&](TTaskRecords& W) {
+             Named(W, "clip_(new).m4a");
+             W.Out.DisableVideo = true;
+             W.Out.OptionLines += "acodec=copy\r\n";
+             W.In.OptionLines = "vn=1";
+             W.Sound = {true, "AAC fits in m4a"};
+         }},
+        {"m4a encoded as asked", [](TRequest& R) { R.Format = "m4a", R.Reencode = true; },
+         [&](TTaskRecords& W) {
+             Named(W, "clip_(new).m4a");
+             W.Out.DisableVideo = true;
+             W.In.OptionLines = "vn=1";
+             W.Sound = {false, "encoding asked for"};
+         }},
+        {"the sound alone has no video encoder",
+         [](TRequest& R) { R.Format = "mp2", R.VideoCodec = "mpeg4"; },
+         [&](TTaskRecords& W) {
+             Named(W, "clip_(new).mp2");
+             W.Out.DisableVideo = true;
+             W.In.OptionLines = "vn=1";
+         }},
+        // The same formats with the dialog's rules.
+        {"dialog's Ogg", [](TRequest& R) { R.Format = "Ogg", R.KeepVideo = true; },
+         [&](TTaskRecords& W) {
+             Named(W, "clip_(new).ogg");
+             W.Out.VideoCodec = "libtheora";
+             W.Out.AudioCodec = "flac";
+         }},
+        {"dialog's Wma", [](TRequest& R) { R.Format = "Wma", R.KeepVideo = true; },
+         [&](TTaskRecords& W) {
+             Named(W, "clip_(new).wma");
+             W.Out.DisableVideo = true;
+             W.Out.AudioCodec = "wmav2";
+             W.In.OptionLines = "vn=1";
+         }},
+        {"dialog's Mp2", [](TRequest& R) { R.Format = "Mp2", R.KeepVideo = true; },
+         [&](TTaskRecords& W) {
+             Named(W, "clip_(new).mp2");
+             W.In.OptionLines = "vn=1";
+         }},
+        {"dialog's M4a", [](TRequest& R) { R.Format = "M4a", R.KeepVideo = true; },
+         [&](TTaskRecords& W) {
+             Named(W, "clip_(new).m4a");
+             W.Out.OptionLines += "acodec=copy\r\n";
+             W.Sound = {true, "AAC fits in m4a"};
+         }},
+        {"an encoder named wins over the format's", [](TRequest& R) { R.Format = "ogg", R.Codec = "flac"; },
+         [&](TTaskRecords& W) {
+             Named(W, "clip_(new).ogg");
+             W.Out.DisableVideo = true;
+             W.Out.AudioCodec = "flac";
+             W.In.OptionLines = "vn=1";
+         }},
+        {"codec", [](TRequest& R) { R.Codec = "libopus"; },
+         [](TTaskRecords& W) { W.Out.AudioCodec = "libopus"; }},
+        {"rate", [](TRequest& R) { R.Rate = 8000; }, [](TTaskRecords& W) { W.Out.AudioSampleRate = 8000; }},
+        {"channels", [](TRequest& R) { R.Channels = 1; }, [](TTaskRecords& W) { W.Out.AudioChannels = 1; }},
+        {"volume", [](TRequest& R) { R.Volume = 512; }, [](TTaskRecords& W) { W.Out.AudioVolume = 512; }},
+        {"bit rate", [](TRequest& R) { R.Bitrate = 96; },
+         [](TTaskRecords& W) { W.Out.AudioBitrate = 96000; }},
+        // kbit/s past what bit/s can hold stop at the largest rate instead of wrapping.
+        {"bit rate past the range", [](TRequest& R) { R.Bitrate = 2147484; },
+         [](TTaskRecords& W) { W.Out.AudioBitrate = INT32_MAX; }},
+        {"quality", [](TRequest& R) { R.Quality = -1.5; },
+         [](TTaskRecords& W) { W.Out.OptionLines += "aq=-1.5\r\n"; }},
+        {"cut",
+         [](TRequest& R) {
+             R.Cut = TCutRequest{1000, 3500};
+         },
+         [](TTaskRecords& W) {
+             W.Out.RecordingTimeMs = 2500;
+             W.In.StartTimeMs = 1000;
+         }},
+        {"cut beyond the end: from the start, to the end",
+         [](TRequest& R) {
+             R.Cut = TCutRequest{12000, 15000};
+         },
+         [](TTaskRecords& W) {
+             W.Out.RecordingTimeMs = 10000;
+             W.In.StartTimeMs = 0;
+         }},
+        {"cut ending before its start: none",
+         [](TRequest& R) {
+             R.Cut = TCutRequest{4000, 3000};
+         },
+         [](TTaskRecords&) {}},
+        {"cut to the end",
+         [](TRequest& R) {
+             R.Cut = TCutRequest{5000, std::nullopt};
+         },
+         [](TTaskRecords& W) { W.In.StartTimeMs = 5000; }},
+        {"no tags", [](TRequest& R) { R.NoTags = true; },
+         [](TTaskRecords& W) { W.Out.OptionLines = "copy_cover=1\r\n"; }},
+        {"no cover", [](TRequest& R) { R.NoCover = true; },
+         [](TTaskRecords& W) { W.Out.OptionLines = "map_meta_data=0:0\r\n"; }},
+        {"tags",
+         [](TRequest& R) {
+             R.Tags = {"album=Live", "genre=Rock"};
+         },
+         [](TTaskRecords& W) { W.Out.OptionLines += "metadata=album=Live\r\nmetadata=genre=Rock\r\n"; }},
+        {"replaygain", [](TRequest& R) { R.ReplayGain = TReplayGainMode::Album; },
+         [](TTaskRecords& W) { W.Out.OptionLines += "replaygain=1\r\n"; }},
+        {"no split", [](TRequest& R) { R.NoSplit = true; },
+         [](TTaskRecords& W) { W.Out.OptionLines += "segments=0\r\n"; }},
+        // A line that a field would undo goes into the field.
+        {"output lines",
+         [](TRequest& R) {
+             R.OutputOptions = {"ar=8000", "movflags=faststart"};
+         },
+         [](TTaskRecords& W) {
+             W.Out.AudioSampleRate = 8000;
+             W.Out.OptionLines += "movflags=faststart\r\n";
+         }},
+        {"input lines",
+         [](TRequest& R) {
+             R.InputOptions = {"itsoffset=1", "probesize=32"};
+         },
+         [](TTaskRecords& W) { W.In.OptionLines = "itsoffset=1\r\nprobesize=32"; }},
+        {"output folder", [&](TRequest& R) { R.OutputFolder = At("out/"); },
+         [&](TTaskRecords& W) { W.Out.FileName = At("out/clip_(new).mkv"); }},
+        {"output name", [&](TRequest& R) { R.OutputName = At("Artist/Song"); },
+         [&](TTaskRecords& W) { W.Out.FileName = At("Artist/Song.mkv"); }},
+        {"overwrite, nothing there", [](TRequest& R) { R.Overwrite = true; }, [](TTaskRecords&) {}},
+        {"copy timestamp", [](TRequest& R) { R.CopyTimestamp = true; },
+         [](TTaskRecords& W) { W.Out.CopyTimestamp = true; }},
+        {"frame size", [](TRequest& R) { R.FrameSize = "352x288"; },
+         [](TTaskRecords& W) { W.Out.FrameSize = "352x288"; }},
+        {"frame rate", [](TRequest& R) { R.FrameRate = "25"; },
+         [](TTaskRecords& W) { W.Out.FrameRate = "25"; }},
+        {"aspect ratio", [](TRequest& R) { R.AspectRatio = "16:9"; },
+         [](TTaskRecords& W) { W.Out.FrameAspectRatio = "16:9"; }},
+        {"video encoder and tag", [](TRequest& R) { R.VideoCodec = "mpeg4", R.VideoTag = "DIVX"; },
+         [](TTaskRecords& W) {
+             W.Out.VideoCodec = "mpeg4";
+             W.Out.VideoTag = "DIVX";
+         }},
+        {"video bit rate", [](TRequest& R) { R.VideoBitrate = 200; },
+         [](TTaskRecords& W) { W.Out.VideoBitrate = 200000; }},
+        {"video bit rate past the range", [](TRequest& R) { R.VideoBitrate = -2147484; },
+         [](TTaskRecords& W) { W.Out.VideoBitrate = INT32_MIN; }},
+        // Rounded toward zero to even numbers; the pad is black.
+        {"crop",
+         [](TRequest& R) {
+             R.Crop = std::array<int32_t, 4>{7, 0, -3, 10};
+         },
+         [](TTaskRecords& W) {
+             W.Out.CropTop = 6, W.Out.CropBottom = 0, W.Out.CropLeft = -2, W.Out.CropRight = 10;
+         }},
+        {"pad",
+         [](TRequest& R) {
+             R.Pad = std::array<int32_t, 4>{1, -1, 9, 4};
+         },
+         [](TTaskRecords& W) {
+             W.Out.PadTop = 0, W.Out.PadBottom = 0, W.Out.PadLeft = 8, W.Out.PadRight = 4;
+             W.Out.PadColor = clBlack;
+         }},
+        {"filters",
+         [](TRequest& R) {
+             R.VideoFilters = {"vflip", "scale=320:240", "setpts=0.5*PTS"};
+         },
+         [](TTaskRecords& W) { W.Out.VideoFilters = "vflip,scale=320:240,setpts=0.5*PTS"; }},
+        {"the window's own hook", [](TRequest& R) { R.Hooks.External = false; },
+         [](TTaskRecords& W) { W.Out.CustomHook = true; }},
+        {"hooks whose plug-ins are missing", [](TRequest& R) { R.Hooks.WaterMark = R.Hooks.DemoText = true; },
+         [](TTaskRecords&) {}},
+    };
+    for (const auto& Row : Rows) {
+        SCOPED_TRACE(Row.What);
+        TConversionRequest R = Request;
+        Row.Set(R);
+        TTaskRecords Want = Base;
+        Row.Want(Want);
+        const TTaskRecords Got = BuildTaskRecords(R, Source, Context);
+        EXPECT_EQ(Differences(Got.Out, Want.Out), Fields{});
+        EXPECT_EQ(Got.Out.OptionLines, Want.Out.OptionLines);
+        EXPECT_EQ(Got.In.FileName, Want.In.FileName);
+        EXPECT_EQ(Got.In.ForceFormat, Want.In.ForceFormat);
+        EXPECT_EQ(Got.In.StartTimeMs, Want.In.StartTimeMs);
+        EXPECT_EQ(Got.In.StartTime, Want.In.StartTime);
+        EXPECT_EQ(Got.In.ProgramId, Want.In.ProgramId);
+        EXPECT_EQ(Got.In.OptionLines, Want.In.OptionLines);
+        EXPECT_EQ(Got.Sound.Text(), Want.Sound.Text());
+        // The input record alone is the same, and names nothing.
+        EXPECT_EQ(BuildInputOptions(R, Source).OptionLines, Want.In.OptionLines);
     }
-    for (const char* F : {"Mp2", "Aac", "Ac3", "Wav", "Mp3", "Wma"}) {
-        Choices.Format = F;
-        EXPECT_EQ(In().OptionLines, "vn=1") << F;
-    }
-}
-
-TEST_F(OptionBuilder, AnyOtherSuffixGetsNoDialogRules) {
-    Choices.Format = "mp4";
-    EXPECT_EQ(Out().FileExt, ".mp4");
-    EXPECT_EQ(In().OptionLines, "");
-    Choices.Format = "c3";  // a piece of the audio-only list is not an audio-only format
-    EXPECT_EQ(In().OptionLines, "");
 }
 
 TEST_F(OptionBuilder, ExistingOutputsGetTheNextNumber) {
     Touch("clip_(new).mp3");
     Touch("clip_(new_1).mp3");
     EXPECT_EQ(Name(Out()), Dir + "/clip_(new_2).mp3");
-    Choices.Overwrite = true;
+    Request.Overwrite = true;
     EXPECT_EQ(Name(Out()), Dir + "/clip_(new).mp3");
 }
 
 TEST_F(OptionBuilder, NamesGivenInTheSameBatchAreNotTakenTwice) {
     std::set<std::u16string> Given = {Utf8ToUtf16(Dir + "/clip_(new).mp3")};
     Context.Reserved = [&](const std::u16string& N) { return Given.count(N) > 0; };
-    Choices.Overwrite = true;
+    Request.Overwrite = true;
     EXPECT_EQ(Name(Out()), Dir + "/clip_(new_1).mp3");
 }
 
 TEST_F(OptionBuilder, AnOutputFolderTakesTheSourceName) {
-    Choices.OutPath = Utf8ToUtf16(Dir + "/out/");
+    Request.OutputFolder = Utf8ToUtf16(Dir + "/out/");
     Source.FileName = Utf8ToUtf16("/elsewhere/my.clip.avi");
     EXPECT_EQ(Name(Out()), Dir + "/out/my.clip_(new).mp3");
-    Choices.OutPath = Utf8ToUtf16(kSameAsInput);
+    Request.OutputFolder.clear();
     Source.FileName = Utf8ToUtf16("/some.dir/noext");
     EXPECT_EQ(Name(Out()), "/some.dir/noext_(new).mp3");
 }
 
-TEST_F(OptionBuilder, CropAndPadRoundTowardZeroToEvenNumbers) {
-    Choices.Crop = true;
-    Choices.CropEdits = {"7", "x", "-3", "10"};
-    Choices.Pad = true;
-    Choices.PadEdits = {"1", "-1", "9", " 4"};
-    const TOutputOptions O = Out();
-    EXPECT_EQ(O.CropTop, 6);
-    EXPECT_EQ(O.CropBottom, 0);
-    EXPECT_EQ(O.CropLeft, -2);
-    EXPECT_EQ(O.CropRight, 10);
-    EXPECT_EQ(O.PadTop, 0);
-    EXPECT_EQ(O.PadBottom, 0);
-    EXPECT_EQ(O.PadLeft, 8);
-    EXPECT_EQ(O.PadRight, 4);  // leading blanks are read
-    EXPECT_EQ(O.PadColor, clBlack);
-    Choices.Crop = Choices.Pad = false;
-    EXPECT_EQ(Out().CropTop, -1);
-}
-
-TEST_F(OptionBuilder, AllSixFiltersInOrder) {
-    Choices.VertFlip = Choices.HoriFlip = Choices.Negate = true;
-    Choices.Scale = Choices.Rotate = Choices.SetPTS = true;
-    EXPECT_EQ(Out().VideoFilters, "vflip,hflip,negate,scale=320:240,rotate=45,setpts=0.5*PTS");
-    Choices.VertFlip = Choices.HoriFlip = Choices.Negate = false;
-    Choices.ScaleText = "  ";
-    Choices.RotateText = " 90 ";
-    Choices.SetPTSText = " 2*PTS ";
-    EXPECT_EQ(Out().VideoFilters, "rotate=90,setpts=2*PTS");
-    Choices.RotateText = "abc";
-    Choices.SetPTS = false;
-    EXPECT_EQ(Out().VideoFilters, "rotate=45");
-}
-
-TEST_F(OptionBuilder, AudioAndVideoSettings) {
-    Choices.AudioChannels = 1;
-    Choices.AudioSampleRate = "8000";
-    Choices.AdjustVolume = true;
-    Choices.AudioVolume = "512";
-    Choices.AudioBitRateChecked = true;
-    Choices.AudioBitRate = "x";
-    Choices.VideoBitRateChecked = true;
-    Choices.FrameSize = "352x288 - cif";
-    Choices.FrameRate = "25";
-    Choices.AspectRatio = "16:9";
-    Choices.VideoCodec = "DivX";
-    Choices.AudioCodec = "AAC";
-    Choices.CopyTimestamp = true;
-    const TOutputOptions O = Out();
-    EXPECT_EQ(O.AudioChannels, 1);
-    EXPECT_EQ(O.AudioSampleRate, 8000);
-    EXPECT_EQ(O.AudioVolume, 512);
-    EXPECT_EQ(O.AudioBitrate, 64000);
-    EXPECT_EQ(O.VideoBitrate, 200000);
-    EXPECT_EQ(O.FrameSize, "352x288");
-    EXPECT_EQ(O.FrameRate, "25");
-    EXPECT_EQ(O.FrameAspectRatio, "16:9");
-    EXPECT_EQ(O.VideoCodec, "mpeg4");
-    EXPECT_EQ(O.VideoTag, "DIVX");
-    EXPECT_EQ(O.AudioCodec, "libfaac");
-    EXPECT_TRUE(O.CopyTimestamp);
-
-    Choices.AudioSampleRate = "fast";
-    Choices.AudioVolume = "loud";
-    Choices.FrameSize = "hd 720";
-    Choices.VideoCodec = "XviD";
-    Choices.AudioCodec = "FLAC";
-    const TOutputOptions P = Out();
-    EXPECT_EQ(P.AudioSampleRate, 22050);
-    EXPECT_EQ(P.AudioVolume, -1);
-    EXPECT_EQ(P.FrameSize, "hd");
-    EXPECT_EQ(P.VideoCodec, "libxvid");
-    EXPECT_EQ(P.VideoTag, "");
-    EXPECT_EQ(P.AudioCodec, "flac");
-    Choices.FrameSize = " 640x480";  // a blank first: the whole text
-    EXPECT_EQ(Out().FrameSize, " 640x480");
-
-    // kbit/s past what bit/s can hold stop at the largest rate instead of wrapping.
-    Choices.AudioBitRate = "2147484";
-    Choices.VideoBitRate = "-2147484";
-    EXPECT_EQ(Out().AudioBitrate, INT32_MAX);
-    EXPECT_EQ(Out().VideoBitrate, INT32_MIN);
-    Choices.AudioBitRate = "2147483";
-    EXPECT_EQ(Out().AudioBitrate, 2147483000);
-}
-
-TEST_F(OptionBuilder, CutRangeIsClampedToTheSource) {
-    Choices.CutClip = true;
-    Choices.CutStartMs = 1000;
-    Choices.CutEndMs = 3500;
-    EXPECT_EQ(Out().RecordingTimeMs, 2500);
-    EXPECT_EQ(In().StartTimeMs, 1000);
-
-    Choices.CutStartMs = 12000;  // beyond the end: from the start, to the end
-    Choices.CutEndMs = 15000;
-    EXPECT_EQ(Out().RecordingTimeMs, 10000);
-    EXPECT_EQ(In().StartTimeMs, 0);
-
-    Choices.CutStartMs = 4000;
-    Choices.CutEndMs = 3000;  // end before start: no cut
-    EXPECT_EQ(Out().RecordingTimeMs, -1);
-    EXPECT_EQ(In().StartTimeMs, -1);
-    Choices.CutEndMs = 9000;
-    Choices.CutClip = false;
-    EXPECT_EQ(Out().RecordingTimeMs, -1);
-}
-
 class HookLines : public OptionBuilder {
   protected:
+    void SetUp() override {
+        OptionBuilder::SetUp();
+        // The hook lines alone.
+        Request.NoTags = Request.NoCover = true;
+    }
+    THookRequest& Hooks = Request.Hooks;
     void CheckAll() {
-        Choices.Imlib2Image = Choices.Imlib2Text = Choices.WaterMark = Choices.DemoHookImage =
-            Choices.DemoHookText = true;
+        Hooks.Imlib2Image = Hooks.Imlib2Text = Hooks.WaterMark = Hooks.DemoImage = Hooks.DemoText = true;
     }
     void Install(const std::string& Folder) {
         Context.HookFolder = Utf8ToUtf16(Folder);
@@ -337,10 +409,9 @@ TEST_F(HookLines, ABlankInTheFolderMakesEverySeparatorAPipe) {
     std::filesystem::create_directories(Folder);
     Install(Folder);
     CheckAll();
-    Choices.Dancing = true;
-    Choices.WaterMarkMode = true;
-    Choices.Imlib2TextEdit = "  Hello  ";
-    Choices.DemoHookTextEdit = "   ";
+    Hooks.Dancing = true;
+    Hooks.WaterMarkMode = true;
+    Hooks.Imlib2TextEdit = "Hello";
     const TOutputOptions O = Out();
     const std::string F = Folder;
     EXPECT_EQ(O.OptionLines,
@@ -350,9 +421,6 @@ TEST_F(HookLines, ABlankInTheFolderMakesEverySeparatorAPipe) {
                   "vhook=" + F + "watermark.so|-f|" + F + "watermark.gif|-m|1\r\n" + "vhook=" + F +
                   "QuarnHook.so|-i|" + F + "QuarnHook.bmp|-mc|FFFFFF|-ix|246|-iy|166\r\n" + "vhook=" + F +
                   "QuarnHook.so|-t|ZIVOZ|-tx|10|-ty|10|-fc|FFFFFF|-fn|Tahoma|-fs|16|-fst|BU\r\n");
-    // The edits were trimmed, and the empty one filled, as the dialog shows them afterwards.
-    EXPECT_EQ(Choices.Imlib2TextEdit, "Hello");
-    EXPECT_EQ(Choices.DemoHookTextEdit, "ZIVOZ");
     EXPECT_FALSE(O.BeforeHook);
     EXPECT_EQ(O.HookPTSPeriods, "");
     EXPECT_FALSE(O.CustomHook);
@@ -362,9 +430,9 @@ TEST_F(HookLines, WithoutBlanksTheSeparatorIsABlank) {
     const std::string Folder = Dir + "/vhook/";
     std::filesystem::create_directories(Folder);
     Install(Folder);
-    Choices.WaterMark = true;
-    Choices.Imlib2Text = true;
-    Choices.Scrolling = true;
+    Hooks.WaterMark = true;
+    Hooks.Imlib2Text = true;
+    Hooks.Scrolling = true;
     const TOutputOptions O = Out();
     EXPECT_EQ(O.OptionLines, "vhook=" + Folder +
                                  "imlib2.so -R 255 -G 255 -B 255 -F Tahoma.ttf/16 -t ZIVOZ -x 10 -y "
@@ -383,21 +451,21 @@ TEST_F(HookLines, TheDemoPictureSizeComesFromItsBitmap) {
     std::memcpy(Header + 22, &H, 4);
     std::ofstream(Folder + "QuarnHook.bmp", std::ios::binary)
         .write(reinterpret_cast<char*>(Header), sizeof(Header));
-    Choices.DemoHookImage = true;
+    Hooks.DemoImage = true;
     EXPECT_EQ(Out().OptionLines, "vhook=" + Folder + "QuarnHook.so -i " + Folder +
                                      "QuarnHook.bmp -mc FFFFFF -ix 210 -iy 180\r\n");
 }
 
 TEST_F(HookLines, ACheckedBoxWhosePluginIsMissingAddsNothing) {
     CheckAll();
-    Choices.HookBehaviour = hbBeforeHook;
-    const THookAvailability A = HookAvailability(Choices, Context);
+    Hooks.Behaviour = hbBeforeHook;
+    const THookAvailability A = HookAvailability(Hooks, Context);
     EXPECT_FALSE(A.Imlib2Image);
     EXPECT_FALSE(A.Behaviour);
     const TOutputOptions O = Out();
     EXPECT_EQ(O.OptionLines, "");
     EXPECT_FALSE(O.BeforeHook);
-    Choices.HookBehaviour = hbPTSPeriods;
+    Hooks.Behaviour = hbPTSPeriods;
     EXPECT_EQ(Out().HookPTSPeriods, "");
 }
 
@@ -406,25 +474,25 @@ TEST_F(HookLines, BehaviourChoices) {
     std::filesystem::create_directories(Folder);
     std::ofstream(Folder + "watermark.so") << "x";
     Context.HookFolder = Utf8ToUtf16(Folder);
-    Choices.WaterMark = true;
-    Choices.HookBehaviour = hbBeforeHook;
+    Hooks.WaterMark = true;
+    Hooks.Behaviour = hbBeforeHook;
     EXPECT_TRUE(Out().BeforeHook);
-    Choices.HookBehaviour = hbPTSPeriods;
+    Hooks.Behaviour = hbPTSPeriods;
     TOutputOptions O = Out();
     EXPECT_FALSE(O.BeforeHook);
     EXPECT_EQ(O.HookPTSPeriods, "0-5000,10000-15000");
-    EXPECT_TRUE(HookAvailability(Choices, Context).PTSPeriodsEdit);
-    EXPECT_TRUE(HookAvailability(Choices, Context).WaterMarkMode);
-    EXPECT_FALSE(HookAvailability(Choices, Context).DemoHookImage);
+    EXPECT_TRUE(HookAvailability(Hooks, Context).PTSPeriodsEdit);
+    EXPECT_TRUE(HookAvailability(Hooks, Context).WaterMarkMode);
+    EXPECT_FALSE(HookAvailability(Hooks, Context).DemoHookImage);
 
     // The window's own hook: no plug-in lines at all.
-    Choices.ExternalHook = false;
+    Hooks.External = false;
     O = Out();
     EXPECT_TRUE(O.CustomHook);
     EXPECT_EQ(O.OptionLines, "");
     EXPECT_FALSE(O.BeforeHook);
     EXPECT_EQ(O.HookPTSPeriods, "");
-    EXPECT_FALSE(HookAvailability(Choices, Context).WaterMark);
+    EXPECT_FALSE(HookAvailability(Hooks, Context).WaterMark);
 }
 
 TEST_F(OptionBuilder, TheSourceAsTheProbeSeesIt) {
@@ -445,7 +513,7 @@ TEST_F(OptionBuilder, TheSourceAsTheProbeSeesIt) {
     ASSERT_TRUE(Probe.LoadFile(Utf8ToUtf16(Clip), "avi"));
     S = SourceInfoOf(Probe);
     EXPECT_EQ(S.ForcedFormat, "avi");
-    EXPECT_EQ(BuildInputOptions(Choices, S).ForceFormat, "avi");
+    EXPECT_EQ(BuildInputOptions(Request, S).ForceFormat, "avi");
 }
 
 }  // namespace

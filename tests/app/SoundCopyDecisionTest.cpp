@@ -93,16 +93,17 @@ TEST(SoundCopyDecision, TheDialogsChoicesCopyOnlyWhenTheBoxIsChecked) {
     Context.FileExists = [](const std::u16string&) { return false; };
     Context.HookFolder = u"/nowhere/";
 
-    TOptionChoices C;
-    C.Format = "Ogg";
+    // The dialog's request: its own rules, and the copy box unchecked.
+    TConversionRequest C{
+        .Format = "Ogg", .KeepVideo = true, .Reencode = true, .NoTags = true, .NoCover = true};
     // Unchecked: the dialog's own rules (FLAC in ogg) hold, though the decision would copy.
     EXPECT_EQ(SoundCopyFor(C, Source).Text(), "copied: Vorbis fits in ogg");
-    TOutputOptions O = BuildOutputOptions(C, Source, Context);
+    TOutputOptions O = BuildTaskRecords(C, Source, Context).Out;
     EXPECT_EQ(O.AudioCodec, "flac");
     EXPECT_EQ(O.OptionLines.find("acodec=copy"), std::string::npos);
 
-    C.CopySound = true;
-    O = BuildOutputOptions(C, Source, Context);
+    C.Reencode = false;
+    O = BuildTaskRecords(C, Source, Context).Out;
     EXPECT_EQ(O.AudioCodec, "");
     EXPECT_EQ(O.VideoCodec, "libtheora");
     EXPECT_TRUE(O.OptionLines.ends_with("acodec=copy\r\n")) << O.OptionLines;
@@ -113,32 +114,32 @@ TEST(SoundCopyDecision, TheDialogsChoicesCopyOnlyWhenTheBoxIsChecked) {
     EXPECT_EQ(SoundCopyFor(C, FlacSource).Text(), "copied: FLAC fits in ogg");
 
     // With the tags kept the line follows theirs.
-    C.KeepTags = true;
-    O = BuildOutputOptions(C, Source, Context);
+    C.NoTags = C.NoCover = false;
+    O = BuildTaskRecords(C, Source, Context).Out;
     EXPECT_EQ(O.OptionLines, "map_meta_data=0:0\r\ncopy_cover=1\r\nacodec=copy\r\n");
 
     // Each choice that needs the samples turns the answer; the cut keeps it.
     const struct {
-        void (*Set)(TOptionChoices&);
+        void (*Set)(TConversionRequest&);
         const char* Text;
     } Turns[] = {
-        {[](TOptionChoices& X) { X.AudioSampleRate = "22050"; }, "encoded: sample rate set"},
-        {[](TOptionChoices& X) { X.AudioChannels = 1; }, "encoded: channels set"},
-        {[](TOptionChoices& X) { X.AdjustVolume = true, X.AudioVolume = "300"; }, "encoded: volume set"},
-        {[](TOptionChoices& X) { X.AdjustVolume = true; }, "copied: Vorbis fits in ogg"},  // 256: unchanged
-        {[](TOptionChoices& X) { X.AudioBitRateChecked = true; }, "encoded: bit rate set"},
-        {[](TOptionChoices& X) { X.AudioCodec = "MP3"; }, "encoded: encoder libmp3lame chosen"},
-        {[](TOptionChoices& X) { X.Format = "Mp3"; }, "encoded: Vorbis does not fit in mp3"},
-        {[](TOptionChoices& X) { X.CutClip = true, X.CutStartMs = 1000, X.CutEndMs = 2000; },
+        {[](TConversionRequest& X) { X.Rate = 22050; }, "encoded: sample rate set"},
+        {[](TConversionRequest& X) { X.Channels = 1; }, "encoded: channels set"},
+        {[](TConversionRequest& X) { X.Volume = 300; }, "encoded: volume set"},
+        {[](TConversionRequest& X) { X.Volume = 256; }, "copied: Vorbis fits in ogg"},  // unchanged
+        {[](TConversionRequest& X) { X.Bitrate = 64; }, "encoded: bit rate set"},
+        {[](TConversionRequest& X) { X.Codec = "libmp3lame"; }, "encoded: encoder libmp3lame chosen"},
+        {[](TConversionRequest& X) { X.Format = "Mp3"; }, "encoded: Vorbis does not fit in mp3"},
+        {[](TConversionRequest& X) {
+             X.Cut = TCutRequest{1000, 2000};
+         },
          "copied: Vorbis fits in ogg, cut at packets, not samples"},
     };
     for (const auto& T : Turns) {
-        TOptionChoices X;
-        X.Format = "Ogg";
-        X.CopySound = true;
+        TConversionRequest X{.Format = "Ogg", .KeepVideo = true};
         T.Set(X);
         EXPECT_EQ(SoundCopyFor(X, Source).Text(), T.Text);
-        const TOutputOptions Out = BuildOutputOptions(X, Source, Context);
+        const TOutputOptions Out = BuildTaskRecords(X, Source, Context).Out;
         EXPECT_EQ(Out.OptionLines.find("acodec=copy") != std::string::npos, SoundCopyFor(X, Source).Copy)
             << T.Text;
     }

@@ -98,12 +98,10 @@ TEST(appTrackBar, CutRangeClampsTheMarksToTheSource) {
         {false, 10'000, 20'000, 60'000'000, false, 0, 0},  // "Cut Clip" not checked
     };
     for (const TCase& C : Cases) {
-        TOptionChoices Choices;
-        Choices.CutClip = C.Cut;
-        Choices.CutStartMs = C.StartMs;
-        Choices.CutEndMs = C.EndMs;
+        std::optional<TCutRequest> Cut;
+        if (C.Cut) Cut = TCutRequest{C.StartMs, C.EndMs};
         int64_t Start = 0, Length = 0;
-        EXPECT_EQ(CutRange(Choices, C.DurationUs, Start, Length), C.Applies) << C.StartMs << "-" << C.EndMs;
+        EXPECT_EQ(CutRange(Cut, C.DurationUs, Start, Length), C.Applies) << C.StartMs << "-" << C.EndMs;
         if (!C.Applies) continue;
         EXPECT_EQ(Start, C.WantStart) << C.StartMs << "-" << C.EndMs;
         EXPECT_EQ(Length, C.WantLength) << C.StartMs << "-" << C.EndMs;
@@ -143,7 +141,8 @@ TEST(appTrackBar, FormatSummariesAndOutputFolderRules) {
         const std::string Line = FormatSummary(Format);
         EXPECT_FALSE(Line.empty()) << Format;
         const bool Dropped =
-            BuildInputOptions(TOptionChoices{.Format = Format}, TSourceInfo{}).OptionLines == "vn=1";
+            BuildInputOptions(TConversionRequest{.Format = Format, .KeepVideo = true}, TSourceInfo{})
+                .OptionLines == "vn=1";
         EXPECT_EQ(Line.find("video dropped") != std::string::npos, Dropped) << Format;
     }
 

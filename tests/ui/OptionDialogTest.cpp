@@ -216,9 +216,9 @@ TEST_F(uiOptionDialog, FormDefaultsAndTheFormatRulesGiveTheRecords) {
     Find<QCheckBox>("chkKeepTags")->setChecked(false);
     Want.OptionLines.clear();
     EXPECT_EQ(Describe(Dialog->GetOutputOptions()), Describe(Want));
-    EXPECT_FALSE(Dialog->Choices().KeepTags);
+    EXPECT_TRUE(Dialog->Choices().NoTags && Dialog->Choices().NoCover);
     Find<QCheckBox>("chkKeepTags")->setChecked(true);
-    EXPECT_TRUE(Dialog->Choices().KeepTags);
+    EXPECT_FALSE(Dialog->Choices().NoTags || Dialog->Choices().NoCover);
     TInputOptions WantInput;
     WantInput.FileName = Utf8ToUtf16(Source);
     WantInput.OptionLines = "vn=1";
