@@ -231,23 +231,255 @@ class TBatch {
           Threads(TasksAtOnce(O, Inputs.Items.size())),
           Feeder(Inputs.Items.size(), Threads) {}
 
-    int Run();
+    int Run() {
+        ReserveInputNames();
+        Component.SetKeepStoppedOutputs(O.KeepPartial);
+        // A folder named for conversion that holds nothing to convert is most likely a mistake.
+        for (const std::string& Folder : Inputs.EmptyFolders) Fail(Folder, "no media file in this folder");
+        for (const auto& [Path, Reason] : Inputs.Unreadable) Fail(Path, Reason);
+        for (const auto& [Path, Source] : Inputs.OutputsOfOthers) {
+            if (!O.Quiet) Display.Print(stderr, "zembra-cli: " + Path + ": skipped, the output of " + Source);
+            Summary.Skipped();
+        }
+        Component.SetOnProgress([this](int32_t AIndex, int32_t, int32_t AFPS, int32_t ACurrentDuration, float,
+                                       float, int64_t ACurrentSize, int32_t ATotalOutputDuration) {
+            OnProgress(AIndex, AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
+        });
+        Component.SetOnTerminate(
+            [this](int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+                OnTerminate(AIndex, AFinished, AException, AMessage);
+            });
+        Component.SetProgressInterval(250);
+        RunTasks();
+        return Finish();
+    }
 
   private:
-    void ReserveInputNames();
-    void Fail(const std::string& File, const std::string& Reason);
-    void Skip(const std::string& File, const TSkipVerdict& Verdict);
-    bool IsReserved(const std::string& Name) const { return Reserved.count(NameHash(Utf8ToUtf16(Name))) > 0; }
+    void ReserveInputNames() {
+        Reserved.reserve(2 * Inputs.Items.size());
+        for (const TInputItem& Item : Inputs.Items)
+            Reserved.insert(NameHash(ExpandFileNameW(Utf8ToUtf16(Item.Path))));
+        Context.Reserved = [this](const std::u16string& Name) { return Reserved.count(NameHash(Name)) > 0; };
+        // Names are taken on the file system as they are chosen, so that another process converting
+        // into the same folder never gets one of them.
+        Context.Claim = ClaimOutputFile;
+    }
+
+    void Fail(const std::string& File, const std::string& Reason) {
+        Display.Print(stderr, "zembra-cli: " + File + ": " + Reason);
+        Summary.Failed(File, Reason);
+    }
+
+    void Skip(const std::string& File, const TSkipVerdict& Verdict) {
+        if (!O.Quiet) Display.Print(stderr, "zembra-cli: " + File + ": skipped, " + Verdict.Reason);
+        Summary.Skipped();
+    }
+
     std::optional<TOutputPlace> PlaceOf(const TInputItem& Item, const std::u16string& Input,
-                                        const std::map<std::string, std::string>& Tags);
-    void AddItem(size_t ItemIndex);
-    void CheckInterrupt();
+                                        const std::map<std::string, std::string>& Tags) {
+        TOutputPlace Place;
+        // With --name the tags give the folders, in place of those mirrored from the input's.
+        if (O.Name) {
+            Place.Name = TemplatedName(O, Input, OutputDir, Tags);
+            Place.Folder = ExtractFilePathW(Place.Name);
+        } else if (!OutputDir.empty()) {
+            Place.Folder = OutputDir + Utf8ToUtf16(Item.SubFolder);
+        }
+        if (!Place.Folder.empty()) {
+            std::error_code Error;
+            std::filesystem::create_directories(FileSystemName(Place.Folder), Error);
+            if (Error) {
+                Fail(Item.Path,
+                     "cannot make the folder " + Utf16ToUtf8(Place.Folder) + ": " + Error.message());
+                return std::nullopt;
+            }
+        }
+        return Place;
+    }
+
+    void AddItem(size_t ItemIndex) {
+        const TInputItem& Item = Inputs.Items[ItemIndex];
+        const std::string& File = Item.Path;
+        const std::u16string Input = ExpandFileNameW(Utf8ToUtf16(File));
+        std::optional<TSourceInfo> Probed;
+        std::map<std::string, std::string> Tags;
+        if (O.Name) Probed = Inspect(Component.Probe(), Input, &Tags);
+        // Counted before anything can fail: an album missing a file gets no album gain.
+        size_t Album = 0;
+        if (AlbumGain) {
+            const auto [Key, AlbumName] = AlbumKey(O, Input, Tags);
+            Album = Albums.AlbumOf(Key, AlbumName);
+        }
+        const std::optional<TOutputPlace> Place = PlaceOf(Item, Input, Tags);
+        if (!Place) return;
+        const std::string Identity = SourceIdentity(FileSystemName(Input));
+        const TNameFamily Family =
+            Place->Name.empty()
+                ? NameFamilyOf(OutputBaseName(Place->Folder, Input), FormatSuffix(O.Format), false)
+                : NameFamilyOf(Place->Name, FormatSuffix(O.Format), true);
+        auto IsReservedName = [this](const std::string& Name) { return IsReserved(Name); };
+        if (O.SkipExisting) {
+            // Only a finished output from before this run counts: not one this run made for
+            // another input of the same name, nor the empty reservation a stopped or crashed
+            // run left (the folder's leftovers of dead runs go first).
+            PrepareOutputFolder(Family.Folder);
+            if (const TSkipVerdict Verdict = Outputs.Existing(Identity, Family, IsReservedName); Verdict.Skip)
+                return Skip(File, Verdict);
+        }
+        const TSourceInfo Source = Probed ? *Probed : Inspect(Component.Probe(), Input);
+        std::optional<TCutRequest> Cut = O.Cut;
+        if (Cut) {
+            const TResolvedCut Resolved = ResolveCut(*Cut, Source.Duration);
+            if (!Resolved.Ok) return Fail(File, Resolved.Message);
+            if (!Resolved.Message.empty() && !O.Quiet)
+                Display.Print(stderr, "zembra-cli: " + File + ": warning: " + Resolved.Message);
+            Cut = Resolved.Cut;
+        }
+        const TAddedTask Added = AddConversionTask(
+            Component, FileRequest(O, Cut, Place->Folder, Place->Name), Source, Context,
+            [&](const TTaskRecords& Records) {
+                const std::string OutputFile = FileSystemName(Records.Out.FileName);
+                if (const TSkipVerdict Verdict =
+                        Outputs.Chosen(OutputFile, Identity, Family, IsOwnOutputClaim(OutputFile),
+                                       O.SkipExisting, IsReservedName);
+                    Verdict.Skip) {
+                    Skip(File, Verdict);
+                    return false;
+                }
+                std::string Name = Utf16ToUtf8(ExtractFileNameW(Input));
+                if (Records.Sound.Copy) {
+                    Name += " (copied)";
+                    // A copied cut is not where the user asked to the sample: say so before it runs.
+                    if (Cut && !O.Quiet)
+                        Display.Print(stderr, "zembra-cli: " + File + ": " + Records.Sound.Text());
+                }
+                // Listed first: a task added during the run may end before NewTask returns.
+                Feeder.List(
+                    {File, Name, Records.Out.FileName, Records.Sound.Copy ? Records.Sound.Why : "", Album});
+                return true;
+            });
+        if (Added.Failure == TAddFailure::None) {
+            Reserved.insert(NameHash(Added.Records.Out.FileName));
+        } else if (Added.Failure != TAddFailure::Refused) {
+            Fail(File, Added.Error);
+            Feeder.Unlist();
+        }
+    }
+
+    // Ctrl+C: stop with waiting, so that what was written so far is a valid file.
+    void CheckInterrupt() {
+        if (!StopRequested() || !IsMainThread() || Stopping.exchange(true)) return;
+        if (StopReason() == TStopReason::OutputClosed)
+            Display.Print(stderr, "zembra-cli: standard output: " +
+                                      std::string(std::strerror(Display.OutputError())) + ": stopping");
+        else
+            Display.Print(stderr, "zembra-cli: stopping");
+        Component.StopTasks(true);
+    }
+
     void OnProgress(int32_t AIndex, int32_t AFPS, int32_t ACurrentDuration, int64_t ACurrentSize,
-                    int32_t ATotalOutputDuration);
-    void OnTerminate(int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage);
-    void RunTasks();
-    size_t RemoveRunTasks();
-    int Finish();
+                    int32_t ATotalOutputDuration) {
+        if (const TTaskEntry* Task = Feeder.Entry(AIndex)) {
+            Feeder.MarkStarted(AIndex);
+            Display.Update(AIndex, Task->Name, {AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration});
+        }
+        CheckInterrupt();
+    }
+
+    void OnTerminate(int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+        if (AIndex < 0) {
+            Done = true;
+            NotifyMainThread();
+            return;
+        }
+        const TTaskEntry* Listed = Feeder.Entry(AIndex);
+        if (!Listed) return;
+        const TTaskEntry& Task = *Listed;
+        Feeder.TaskEnded();
+        NotifyMainThread();
+        Display.Remove(AIndex);
+        if (AFinished && !AException) {
+            Outputs.Finished(FileSystemName(Task.Output));
+            Display.Print(stdout, Utf16ToUtf8(Task.Output));
+            // Nobody reads the names any more ("| head -1"): the rest of the batch would go
+            // unreported.
+            if (Display.OutputError()) RequestStop(TStopReason::OutputClosed);
+            Summary.Finished();
+            if (!Task.Copied.empty()) Summary.Copied(Task.Input, Task.Copied);
+            // A finished task's message is a warning about its result.
+            if (!AMessage.empty()) {
+                Display.Print(stderr, "zembra-cli: " + Task.Input + ": warning: " + AMessage);
+                Summary.Warned(Task.Input, AMessage);
+            }
+        } else if (!AException && !Feeder.Started(AIndex)) {
+            Summary.NotStarted(1);
+        } else if (!AException) {
+            const std::u16string Kept = Component.KeptPartialName(AIndex);
+            Summary.Stopped(Task.Input,
+                            !Kept.empty() ? "partial output kept in " + Utf16ToUtf8(Kept) : "no output kept");
+        } else {
+            Fail(Task.Input, AMessage);
+        }
+        CheckInterrupt();
+    }
+
+    // The run's tasks go; one added as the run ended has not run and waits for the next.
+    size_t RemoveRunTasks() {
+        size_t Ran = 0;
+        while (Ran < Feeder.Count() && Component.Task(0) && Component.Task(0)->Terminated()) {
+            const TTaskFFmpeg& Task = *Component.Task(0);
+            if (AlbumGain && Task.Finished() && !Task.ErrorOccurred() && Task.Loudness())
+                if (const TTaskEntry* Entry = Feeder.Entry(static_cast<int32_t>(Ran)))
+                    Albums.Add(Entry->Album, Entry->Output, *Task.Loudness());
+            Component.DeleteTask(0);
+            ++Ran;
+        }
+        return Ran;
+    }
+
+    void RunTasks() {
+        auto AddItemAt = [this](size_t ItemIndex) { AddItem(ItemIndex); };
+        auto Interrupted = [] { return StopRequested(); };
+        auto Room = [&] { return Feeder.Room(Stopping.load()); };
+        for (Feeder.AddTasks(Feeder.Ahead(), AddItemAt, Interrupted); Feeder.Count() > 0 && !StopRequested();
+             Feeder.AddTasks(Feeder.Ahead(), AddItemAt, Interrupted)) {
+            Done = false;
+            Feeder.BeginRun();
+            Component.StartTasks(Threads);
+            while (!Done) {
+                WaitInMainThread(
+                    [&] { return Done.load() || (StopRequested() && !Stopping.load()) || Room(); });
+                CheckInterrupt();
+                if (Room()) Feeder.AddTasks(Feeder.EndedCount() + Feeder.Ahead(), AddItemAt, Interrupted);
+            }
+            Component.WaitForEventThreads();
+            Feeder.EndRun(RemoveRunTasks());
+            if (Stopping) break;
+        }
+    }
+
+    int Finish() {
+        // The files the stop came before: never set up, or set up and never run.
+        Summary.NotStarted(Inputs.Items.size() - Feeder.NextItem() + Feeder.Count());
+        PumpMainThreadQueue();  // lines the codecs' own threads posted last
+        Component.SetOnProgress(nullptr);
+        Component.SetOnTerminate(nullptr);
+        // Outputs of tasks that never ran are still empty files: freeing the tasks removes them.
+        Component.ClearTasks();
+        Outputs.Tidy();
+        GetLogger().SetOnLog(nullptr);
+        if (AlbumGain)
+            Albums.WriteTags([&](const std::string& Name, const std::string& Problem) {
+                Display.Print(stderr, "zembra-cli: " + Name + ": warning: " + Problem);
+                Summary.Warned(Name, Problem);
+            });
+        if (!O.Quiet)
+            for (const std::string& Line : Summary.ReportLines()) Display.Print(stderr, Line);
+        return Summary.FailedCount() > 0 || Summary.StoppedCount() > 0 || StopRequested() ? kExitFailed
+                                                                                          : kExitOk;
+    }
+
+    bool IsReserved(const std::string& Name) const { return Reserved.count(NameHash(Utf8ToUtf16(Name))) > 0; }
 
     TRUvivoVOV& Component;
     const TCliOptions& O;
@@ -271,249 +503,6 @@ class TBatch {
     std::atomic<bool> Done{false};
     std::atomic<bool> Stopping{false};
 };
-
-void TBatch::ReserveInputNames() {
-    Reserved.reserve(2 * Inputs.Items.size());
-    for (const TInputItem& Item : Inputs.Items)
-        Reserved.insert(NameHash(ExpandFileNameW(Utf8ToUtf16(Item.Path))));
-    Context.Reserved = [this](const std::u16string& Name) { return Reserved.count(NameHash(Name)) > 0; };
-    // Names are taken on the file system as they are chosen, so that another process converting
-    // into the same folder never gets one of them.
-    Context.Claim = ClaimOutputFile;
-}
-
-void TBatch::Fail(const std::string& File, const std::string& Reason) {
-    Display.Print(stderr, "zembra-cli: " + File + ": " + Reason);
-    Summary.Failed(File, Reason);
-}
-
-void TBatch::Skip(const std::string& File, const TSkipVerdict& Verdict) {
-    if (!O.Quiet) Display.Print(stderr, "zembra-cli: " + File + ": skipped, " + Verdict.Reason);
-    Summary.Skipped();
-}
-
-std::optional<TOutputPlace> TBatch::PlaceOf(const TInputItem& Item, const std::u16string& Input,
-                                            const std::map<std::string, std::string>& Tags) {
-    TOutputPlace Place;
-    // With --name the tags give the folders, in place of those mirrored from the input's.
-    if (O.Name) {
-        Place.Name = TemplatedName(O, Input, OutputDir, Tags);
-        Place.Folder = ExtractFilePathW(Place.Name);
-    } else if (!OutputDir.empty()) {
-        Place.Folder = OutputDir + Utf8ToUtf16(Item.SubFolder);
-    }
-    if (!Place.Folder.empty()) {
-        std::error_code Error;
-        std::filesystem::create_directories(FileSystemName(Place.Folder), Error);
-        if (Error) {
-            Fail(Item.Path, "cannot make the folder " + Utf16ToUtf8(Place.Folder) + ": " + Error.message());
-            return std::nullopt;
-        }
-    }
-    return Place;
-}
-
-void TBatch::AddItem(size_t ItemIndex) {
-    const TInputItem& Item = Inputs.Items[ItemIndex];
-    const std::string& File = Item.Path;
-    const std::u16string Input = ExpandFileNameW(Utf8ToUtf16(File));
-    std::optional<TSourceInfo> Probed;
-    std::map<std::string, std::string> Tags;
-    if (O.Name) Probed = Inspect(Component.Probe(), Input, &Tags);
-    // Counted before anything can fail: an album missing a file gets no album gain.
-    size_t Album = 0;
-    if (AlbumGain) {
-        const auto [Key, AlbumName] = AlbumKey(O, Input, Tags);
-        Album = Albums.AlbumOf(Key, AlbumName);
-    }
-    const std::optional<TOutputPlace> Place = PlaceOf(Item, Input, Tags);
-    if (!Place) return;
-    const std::string Identity = SourceIdentity(FileSystemName(Input));
-    const TNameFamily Family = Place->Name.empty() ? NameFamilyOf(OutputBaseName(Place->Folder, Input),
-                                                                  FormatSuffix(O.Format), false)
-                                                   : NameFamilyOf(Place->Name, FormatSuffix(O.Format), true);
-    auto IsReservedName = [this](const std::string& Name) { return IsReserved(Name); };
-    if (O.SkipExisting) {
-        // Only a finished output from before this run counts: not one this run made for
-        // another input of the same name, nor the empty reservation a stopped or crashed
-        // run left (the folder's leftovers of dead runs go first).
-        PrepareOutputFolder(Family.Folder);
-        if (const TSkipVerdict Verdict = Outputs.Existing(Identity, Family, IsReservedName); Verdict.Skip)
-            return Skip(File, Verdict);
-    }
-    const TSourceInfo Source = Probed ? *Probed : Inspect(Component.Probe(), Input);
-    std::optional<TCutRequest> Cut = O.Cut;
-    if (Cut) {
-        const TResolvedCut Resolved = ResolveCut(*Cut, Source.Duration);
-        if (!Resolved.Ok) return Fail(File, Resolved.Message);
-        if (!Resolved.Message.empty() && !O.Quiet)
-            Display.Print(stderr, "zembra-cli: " + File + ": warning: " + Resolved.Message);
-        Cut = Resolved.Cut;
-    }
-    const TAddedTask Added = AddConversionTask(
-        Component, FileRequest(O, Cut, Place->Folder, Place->Name), Source, Context,
-        [&](const TTaskRecords& Records) {
-            const std::string OutputFile = FileSystemName(Records.Out.FileName);
-            if (const TSkipVerdict Verdict =
-                    Outputs.Chosen(OutputFile, Identity, Family, IsOwnOutputClaim(OutputFile), O.SkipExisting,
-                                   IsReservedName);
-                Verdict.Skip) {
-                Skip(File, Verdict);
-                return false;
-            }
-            std::string Name = Utf16ToUtf8(ExtractFileNameW(Input));
-            if (Records.Sound.Copy) {
-                Name += " (copied)";
-                // A copied cut is not where the user asked to the sample: say so before it runs.
-                if (Cut && !O.Quiet)
-                    Display.Print(stderr, "zembra-cli: " + File + ": " + Records.Sound.Text());
-            }
-            // Listed first: a task added during the run may end before NewTask returns.
-            Feeder.List(
-                {File, Name, Records.Out.FileName, Records.Sound.Copy ? Records.Sound.Why : "", Album});
-            return true;
-        });
-    if (Added.Failure == TAddFailure::None) {
-        Reserved.insert(NameHash(Added.Records.Out.FileName));
-    } else if (Added.Failure != TAddFailure::Refused) {
-        Fail(File, Added.Error);
-        Feeder.Unlist();
-    }
-}
-
-// Ctrl+C: stop with waiting, so that what was written so far is a valid file.
-void TBatch::CheckInterrupt() {
-    if (!StopRequested() || !IsMainThread() || Stopping.exchange(true)) return;
-    if (StopReason() == TStopReason::OutputClosed)
-        Display.Print(stderr, "zembra-cli: standard output: " +
-                                  std::string(std::strerror(Display.OutputError())) + ": stopping");
-    else
-        Display.Print(stderr, "zembra-cli: stopping");
-    Component.StopTasks(true);
-}
-
-void TBatch::OnProgress(int32_t AIndex, int32_t AFPS, int32_t ACurrentDuration, int64_t ACurrentSize,
-                        int32_t ATotalOutputDuration) {
-    if (const TTaskEntry* Task = Feeder.Entry(AIndex)) {
-        Feeder.MarkStarted(AIndex);
-        Display.Update(AIndex, Task->Name, {AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration});
-    }
-    CheckInterrupt();
-}
-
-void TBatch::OnTerminate(int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-    if (AIndex < 0) {
-        Done = true;
-        NotifyMainThread();
-        return;
-    }
-    const TTaskEntry* Listed = Feeder.Entry(AIndex);
-    if (!Listed) return;
-    const TTaskEntry& Task = *Listed;
-    Feeder.TaskEnded();
-    NotifyMainThread();
-    Display.Remove(AIndex);
-    if (AFinished && !AException) {
-        Outputs.Finished(FileSystemName(Task.Output));
-        Display.Print(stdout, Utf16ToUtf8(Task.Output));
-        // Nobody reads the names any more ("| head -1"): the rest of the batch would go
-        // unreported.
-        if (Display.OutputError()) RequestStop(TStopReason::OutputClosed);
-        Summary.Finished();
-        if (!Task.Copied.empty()) Summary.Copied(Task.Input, Task.Copied);
-        // A finished task's message is a warning about its result.
-        if (!AMessage.empty()) {
-            Display.Print(stderr, "zembra-cli: " + Task.Input + ": warning: " + AMessage);
-            Summary.Warned(Task.Input, AMessage);
-        }
-    } else if (!AException && !Feeder.Started(AIndex)) {
-        Summary.NotStarted(1);
-    } else if (!AException) {
-        const std::u16string Kept = Component.KeptPartialName(AIndex);
-        Summary.Stopped(Task.Input,
-                        !Kept.empty() ? "partial output kept in " + Utf16ToUtf8(Kept) : "no output kept");
-    } else {
-        Fail(Task.Input, AMessage);
-    }
-    CheckInterrupt();
-}
-
-// The run's tasks go; one added as the run ended has not run and waits for the next.
-size_t TBatch::RemoveRunTasks() {
-    size_t Ran = 0;
-    while (Ran < Feeder.Count() && Component.Task(0) && Component.Task(0)->Terminated()) {
-        const TTaskFFmpeg& Task = *Component.Task(0);
-        if (AlbumGain && Task.Finished() && !Task.ErrorOccurred() && Task.Loudness())
-            if (const TTaskEntry* Entry = Feeder.Entry(static_cast<int32_t>(Ran)))
-                Albums.Add(Entry->Album, Entry->Output, *Task.Loudness());
-        Component.DeleteTask(0);
-        ++Ran;
-    }
-    return Ran;
-}
-
-void TBatch::RunTasks() {
-    auto AddItemAt = [this](size_t ItemIndex) { AddItem(ItemIndex); };
-    auto Interrupted = [] { return StopRequested(); };
-    auto Room = [&] { return Feeder.Room(Stopping.load()); };
-    for (Feeder.AddTasks(Feeder.Ahead(), AddItemAt, Interrupted); Feeder.Count() > 0 && !StopRequested();
-         Feeder.AddTasks(Feeder.Ahead(), AddItemAt, Interrupted)) {
-        Done = false;
-        Feeder.BeginRun();
-        Component.StartTasks(Threads);
-        while (!Done) {
-            WaitInMainThread([&] { return Done.load() || (StopRequested() && !Stopping.load()) || Room(); });
-            CheckInterrupt();
-            if (Room()) Feeder.AddTasks(Feeder.EndedCount() + Feeder.Ahead(), AddItemAt, Interrupted);
-        }
-        Component.WaitForEventThreads();
-        Feeder.EndRun(RemoveRunTasks());
-        if (Stopping) break;
-    }
-}
-
-int TBatch::Run() {
-    ReserveInputNames();
-    Component.SetKeepStoppedOutputs(O.KeepPartial);
-    // A folder named for conversion that holds nothing to convert is most likely a mistake.
-    for (const std::string& Folder : Inputs.EmptyFolders) Fail(Folder, "no media file in this folder");
-    for (const auto& [Path, Reason] : Inputs.Unreadable) Fail(Path, Reason);
-    for (const auto& [Path, Source] : Inputs.OutputsOfOthers) {
-        if (!O.Quiet) Display.Print(stderr, "zembra-cli: " + Path + ": skipped, the output of " + Source);
-        Summary.Skipped();
-    }
-    Component.SetOnProgress([this](int32_t AIndex, int32_t, int32_t AFPS, int32_t ACurrentDuration, float,
-                                   float, int64_t ACurrentSize, int32_t ATotalOutputDuration) {
-        OnProgress(AIndex, AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
-    });
-    Component.SetOnTerminate(
-        [this](int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-            OnTerminate(AIndex, AFinished, AException, AMessage);
-        });
-    Component.SetProgressInterval(250);
-    RunTasks();
-    return Finish();
-}
-
-int TBatch::Finish() {
-    // The files the stop came before: never set up, or set up and never run.
-    Summary.NotStarted(Inputs.Items.size() - Feeder.NextItem() + Feeder.Count());
-    PumpMainThreadQueue();  // lines the codecs' own threads posted last
-    Component.SetOnProgress(nullptr);
-    Component.SetOnTerminate(nullptr);
-    // Outputs of tasks that never ran are still empty files: freeing the tasks removes them.
-    Component.ClearTasks();
-    Outputs.Tidy();
-    GetLogger().SetOnLog(nullptr);
-    if (AlbumGain)
-        Albums.WriteTags([&](const std::string& Name, const std::string& Problem) {
-            Display.Print(stderr, "zembra-cli: " + Name + ": warning: " + Problem);
-            Summary.Warned(Name, Problem);
-        });
-    if (!O.Quiet)
-        for (const std::string& Line : Summary.ReportLines()) Display.Print(stderr, Line);
-    return Summary.FailedCount() > 0 || Summary.StoppedCount() > 0 || StopRequested() ? kExitFailed : kExitOk;
-}
 
 // --info: each file's information, and the folders that held none.
 int PrintInfos(TRUvivoVOV& Component, const TWalkResult& Inputs) {
