@@ -185,30 +185,6 @@ int PrintInfo(TRUvivoVOV& Component, const std::vector<std::string>& Files) {
     return Failed ? kExitFailed : kExitOk;
 }
 
-// The output folder of -o, with its trailing '/' (empty without -o); a usage error when it is
-// none. Checked before any task starts: nothing could be written.
-std::string OutputFolderOf(const TCliOptions& O, std::u16string& OutputDir) {
-    if (O.OutputDir.empty()) return "";
-    OutputDir = ExpandFileNameW(Utf8ToUtf16(O.OutputDir));
-    if (!DirectoryExistsW(OutputDir))
-        return (FileExistsW(OutputDir) ? "not a folder: " : "no such folder: ") + ReadableText(O.OutputDir);
-    OutputDir = IncludeTrailingPathDelimiterW(OutputDir);
-    return "";
-}
-
-// The options the batch runs with: no ReplayGain for a format that keeps none of its tags.
-TCliOptions BatchOptions(const TCliOptions& O) {
-    TCliOptions Options = O;
-    if (Options.ReplayGain && !KeepsReplayGain(O.Format)) {
-        // Said once for the batch; the sound is not measured for nothing.
-        if (!O.Quiet)
-            std::fprintf(stderr, "zembra-cli: warning: %s files keep no ReplayGain tags: none are written\n",
-                         ReadableText(O.Format).c_str());
-        Options.ReplayGain.reset();
-    }
-    return Options;
-}
-
 // Where a file's output goes: its folder (empty: beside the input) and, with --name, its whole
 // name without the suffix.
 struct TOutputPlace {
@@ -535,8 +511,22 @@ int Run(const TCliOptions& O) {
         return kExitOk;
     }
     std::u16string OutputDir;
-    if (const std::string Error = OutputFolderOf(O, OutputDir); !Error.empty()) return UsageError(Error);
-    const TCliOptions Options = BatchOptions(O);
+    if (!O.OutputDir.empty()) {
+        OutputDir = ExpandFileNameW(Utf8ToUtf16(O.OutputDir));
+        // Checked before any task starts: nothing could be written.
+        if (!DirectoryExistsW(OutputDir))
+            return UsageError((FileExistsW(OutputDir) ? "not a folder: " : "no such folder: ") +
+                              ReadableText(O.OutputDir));
+        OutputDir = IncludeTrailingPathDelimiterW(OutputDir);
+    }
+    TCliOptions Options = O;
+    if (Options.ReplayGain && !KeepsReplayGain(O.Format)) {
+        // Said once for the batch; the sound is not measured for nothing.
+        if (!O.Quiet)
+            std::fprintf(stderr, "zembra-cli: warning: %s files keep no ReplayGain tags: none are written\n",
+                         ReadableText(O.Format).c_str());
+        Options.ReplayGain.reset();
+    }
 
     const bool Live = ::isatty(STDERR_FILENO) == 1;
     TProgressDisplay Display(!O.Quiet, Live);
