@@ -20,6 +20,7 @@
 #include "engine/Mp3Splice.h"
 #include "engine/SampleLevels.h"
 #include "engine/Transcoder.h"
+#include "protocol/UnicodeProtocol.h"
 #include "logging/FFmpegLogger.h"
 #include "util/NumericCasts.h"
 #include "util/StringUtils.h"
@@ -41,6 +42,9 @@ constexpr double kPostRollSeconds = 0.5;
 // MP3 splices look this far to either side of the planned start for a frame that borrows
 // nothing from the frames before it.
 constexpr double kSpliceWindowSeconds = 0.4;
+// A later segment's first frames, by their place in the file, that the segment before it
+// checks its placing against.
+constexpr size_t kAnchors = 64;
 
 // Encoders whose splice is proven by the tests: frames that stand alone (PCM, FLAC once
 // renumbered), or transforms whose overlap a pre-roll rebuilds. Vorbis and Opus change their
@@ -94,10 +98,14 @@ TCodecContextPtr OpenEncoderCopy(const AVCodecContext* Settings, const AVDiction
     return C;
 }
 
+// Where a later segment stands on the output's timeline.
+enum class TPlacing { Unknown, Placed, Unplaceable };
+
 // Output samples as planned for one segment's thread: the packets it made, and where it got to.
 struct TSegment {
     size_t Index = 0;
-    TSegmentSpan Span;
+    TSegmentSpan Span;      // the sound decoded
+    int64_t EncodeFrom = 0; // and the first of it encoded
     int64_t Start = 0;      // the planned first kept sample
     int64_t NextStart = 0;  // and the next segment's
     TInputPtr Input;
@@ -117,10 +125,23 @@ struct TSegment {
     int64_t NextPts = 0;            // encoder samples sent, from Span.From
     int64_t Position = INT64_MIN;   // output sample of the next decoded sample
     std::atomic<int64_t> Reached{0};  // output samples encoded, for progress
+    // An earlier segment encodes on through this one's part: it stops, and nothing it made is
+    // used.
+    std::atomic<bool> Dropped{false};
+    // This one encodes on to the end of the sound, the segments after it dropped.
+    std::atomic<bool> RunsOn{false};
+    // Its own thread's: a frame's time disagreed with the samples counted before it (a hole or
+    // an overlap in the sound's timeline), and where each frame it decoded came from in the file
+    // (its byte position) with the output sample it was counted at.
+    bool Uneven = false;
+    std::vector<std::pair<int64_t, int64_t>> Seen;
     // Guarded by the run's lock.
     std::deque<TPacketPtr> Packets;
     bool Closed = false;
     bool ReachedEnd = false;  // the source ended before the segment's end
+    TPlacing Placing = TPlacing::Unknown;
+    // The byte positions of its first frames with the output samples their times placed them at.
+    std::vector<std::pair<int64_t, int64_t>> Anchors;
     std::unique_ptr<TThread> Thread;
 
     ~TSegment() { lavu.av_channel_layout_uninit(&SwrLayout); }
@@ -293,6 +314,12 @@ class TSoundSegmentRun {
     void SendFrames(TSegment& G, bool Final);
     void ReceivePackets(TSegment& G);
     void Finish(TSegment& G, bool ReachedEnd);
+    // Once G has decoded its part: whether it goes on to the end of the sound instead, because
+    // the next segment cannot be placed where the one-thread run has its sound (a timeline
+    // with holes, or times that drifted from the samples), so that the output stays that sound.
+    bool RunOn(TSegment& G);
+    // Records how G was placed (once), and where a frame at FilePosition (unless negative) was.
+    void Place(TSegment& G, TPlacing Placing, int64_t FilePosition, int64_t At);
     // Where a decoded frame starts in the source's samples (INT64_MIN: it has no time), and
     // whether that is exact.
     int64_t FrameSourceSample(const AVFrame* F, bool& Exact) const;
@@ -316,6 +343,7 @@ class TSoundSegmentRun {
     int FFrameSize = 0;
     int64_t FDelay = 0;        // the encoder's priming samples: packets start this far early
     int64_t FPreRoll = 0, FPostRoll = 0;
+    int64_t FEnd = INT64_MAX;  // the output sample the sound ends at on a cut
     AVRational FSourceTb{0, 1};
     bool FExactTimes = true;
     int FSourceFrame = 0;
@@ -338,11 +366,11 @@ bool TSoundSegmentRun::Open() {
     FDelay = Job->initial_padding;
     const double PreRoll = Job->codec_id == AV_CODEC_ID_AAC ? kAacPreRollSeconds : kPreRollSeconds;
     FPreRoll = (static_cast<int64_t>(PreRoll * FRate) / FFrameSize + 1) * FFrameSize;
-    if (Job->codec_id == AV_CODEC_ID_FLAC) {
-        // Lossless frames stand alone: no warming up, nothing to overlap.
-        FPreRoll = 0;
-        FFlac = std::make_unique<TFlacJoin>(FOst.St->codecpar, FFrameSize);
-    }
+    // Lossless frames stand alone: their encoder starts at the segment's start, while the
+    // source's decoder still warms up over the pre-roll (a lossy source's first frame after a
+    // seek decodes wrong).
+    const bool EncoderFromStart = Job->codec_id == AV_CODEC_ID_FLAC;
+    if (EncoderFromStart) FFlac = std::make_unique<TFlacJoin>(FOst.St->codecpar, FFrameSize);
     FPostRoll = static_cast<int64_t>(kPostRollSeconds * FRate) + FDelay + 2 * FFrameSize;
     FSourceTb = FIst.St->time_base;
     // A time base whose every tick is a whole number of samples places each frame exactly.
@@ -350,17 +378,23 @@ bool TSoundSegmentRun::Open() {
     FSourceFrame = FIst.St->codecpar->frame_size;
     FOffsetUs = T.FJob.InputFileTsOffset(FIst.FileIndex);
     const AVFormatContext* Source = T.FJob.InputFile(FIst.FileIndex);
+    if (T.S.RecordingTime != INT64_MAX) FEnd = lavu.av_rescale(T.S.RecordingTime, FRate, AV_TIME_BASE);
     for (size_t K = 0; K < FStarts.size(); ++K) {
         auto G = std::make_unique<TSegment>();
         G->Index = K;
         G->Start = FStarts[K];
         G->NextStart = K + 1 < FStarts.size() ? FStarts[K + 1] : INT64_MAX;
         G->Span = SegmentSpan(FStarts, K, FPreRoll, FPostRoll);
-        if (T.S.RecordingTime != INT64_MAX)
-            G->Span.To = std::min<int64_t>(
-                G->Span.To, lavu.av_rescale(T.S.RecordingTime, FRate, AV_TIME_BASE));
+        G->Span.To = std::min(G->Span.To, FEnd);
+        G->EncodeFrom = EncoderFromStart ? G->Start : G->Span.From;
         int Error = 0;
-        G->Input.reset(ReopenInput(Source, Error));
+        bool Replaced = false;
+        G->Input.reset(ReopenInput(Source, T.FJob.InputIdentity(FIst.FileIndex), Error, Replaced));
+        // A segment reads the very file the job opened, or the job stops: half of one file and
+        // half of another is no conversion.
+        if (Replaced)
+            throw FFmpegException(Format("%s: the file was replaced or changed after the conversion opened it",
+                                         Utf16ToUtf8(URLToFileName(Source->url)).c_str()));
         if (!G->Input) throw FFmpegException(OpenErrorWithReason(Utf8ToUtf16(Source->url), Error));
         G->StreamIndex = FIst.StreamIndex;
         // Opened without the job's demuxer options, a raw input may read differently: then
@@ -413,10 +447,13 @@ void TSoundSegmentRun::Start() {
                 Encode(*G);
             } catch (...) {
                 std::lock_guard<std::mutex> L(FLock);
-                if (!FFailure) FFailure = std::current_exception();
                 G->Closed = true;
-                FLeave.store(true);
+                if (G->Placing == TPlacing::Unknown) G->Placing = TPlacing::Unplaceable;
                 FChanged.notify_all();
+                // What a dropped segment met is no matter: the one before it reads the same sound.
+                if (G->Dropped.load()) return;
+                if (!FFailure) FFailure = std::current_exception();
+                FLeave.store(true);
             }
         });
         G->Thread->Resume();
@@ -438,8 +475,11 @@ void TSoundSegmentRun::Encode(TSegment& G) {
         if (FCut) (void)lavf.av_seek_frame(Ic, -1, -FOffsetUs, AVSEEK_FLAG_BACKWARD);
     } else {
         std::unique_lock<std::mutex> L(FLock);
-        FChanged.wait(L, [&] { return FOriginKnown || FLeave.load(); });
-        if (FLeave.load()) return;
+        FChanged.wait(L, [&] { return FOriginKnown || FLeave.load() || G.Dropped.load(); });
+        if (FLeave.load() || G.Dropped.load()) {
+            L.unlock();
+            return Finish(G, false);
+        }
         const int64_t Target = FOrigin + G.Span.From;
         L.unlock();
         // A failed seek reads from the start: slower, but the frames before the pre-roll are
@@ -461,12 +501,12 @@ void TSoundSegmentRun::Encode(TSegment& G) {
             }
             TakeFrame(G, G.Decoded.get());
             lavu.av_frame_unref(G.Decoded.get());
-            if (G.Position >= G.Span.To) return;
+            if (G.Dropped.load() || (G.Position >= G.Span.To && !RunOn(G))) return;
         }
     };
     while (G.Position < G.Span.To) {
-        FGate.WaitUnless([this] { return FLeave.load(); });
-        if (FLeave.load() || T.FJob.StopRequested()) return Finish(G, false);
+        FGate.WaitUnless([this, &G] { return FLeave.load() || G.Dropped.load(); });
+        if (FLeave.load() || G.Dropped.load() || T.FJob.StopRequested()) return Finish(G, false);
         const int Read = lavf.av_read_frame(Ic, Pkt);
         if (Read == AVERROR(EAGAIN)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -494,9 +534,11 @@ void TSoundSegmentRun::TakeFrame(TSegment& G, AVFrame* F) {
                                      F->sample_rate));
     if (T.S.AudioVolume != 256) ScaleSoundVolume(F, T.S.AudioVolume);
     int First = 0;
+    bool Exact = false;
+    const int64_t Source = FrameSourceSample(F, Exact);
+    // Frames of a fixed length with times coarser than a sample are placed to the frame.
+    const int N = FSourceFrame > 0 ? FSourceFrame : F->nb_samples;
     if (G.Position == INT64_MIN) {
-        bool Exact = false;
-        const int64_t Source = FrameSourceSample(F, Exact);
         if (G.Index == 0) {
             // Output sample 0 is where the one-thread run starts: the first decoded sample, or
             // on a cut the first at or after zero on the input's timeline.
@@ -519,28 +561,89 @@ void TSoundSegmentRun::TakeFrame(TSegment& G, AVFrame* F) {
             FChanged.notify_all();
             G.Position = -First;
         } else {
-            if (Source == INT64_MIN) throw FFmpegException("The sound has no timestamps to encode it in segments");
-            int64_t Place = Source - FOrigin;
-            if (!Exact) {
+            int64_t At = Source == INT64_MIN ? INT64_MIN : Source - FOrigin;
+            if (At != INT64_MIN && !Exact) {
                 // Coarse timestamps: the frame's place is a whole number of frames from the
                 // first segment's first frame.
-                const int N = FSourceFrame > 0 ? FSourceFrame : F->nb_samples;
                 const int64_t FromFirst = Source - FFrameStart;
                 const int64_t Frames = (FromFirst + (FromFirst >= 0 ? N / 2 : -N / 2)) / N;
-                if (std::llabs(FromFirst - Frames * N) > N / 4 || F->nb_samples != N)
-                    throw FFmpegException("The sound's timestamps are too uneven to encode it in segments");
-                Place = FFrameStart + Frames * N - FOrigin;
+                At = std::llabs(FromFirst - Frames * N) > N / 4 || F->nb_samples != N
+                         ? INT64_MIN
+                         : FFrameStart + Frames * N - FOrigin;
             }
-            G.Position = Place;
+            if (At == INT64_MIN) {
+                // No time, or one too far from any frame's: the segment before goes on through
+                // this one's part.
+                Place(G, TPlacing::Unplaceable, -1, 0);
+                G.Dropped.store(true);
+                return;
+            }
+            G.Position = At;
+            Place(G, TPlacing::Placed, -1, 0);
         }
+    } else if (Source != INT64_MIN && !G.Uneven) {
+        // The one-thread run counts the samples as they come: a frame whose time says otherwise
+        // follows a hole or an overlap, which places every segment after it wrong.
+        const int64_t Off = Source - (FOrigin + G.Position);
+        if (std::llabs(Off) > (Exact ? 0 : N / 4)) G.Uneven = true;
+    }
+    if (F->pkt_pos >= 0 && (G.Seen.empty() || G.Seen.back().first != F->pkt_pos)) {
+        G.Seen.emplace_back(F->pkt_pos, G.Position);
+        if (G.Index > 0 && G.Position < G.Start) Place(G, TPlacing::Placed, F->pkt_pos, G.Position);
     }
     const int64_t Begin = G.Position + First;
     const int64_t End = G.Position + F->nb_samples;
-    const int64_t From = std::max(Begin, G.Span.From);
+    const int64_t From = std::max(Begin, G.EncodeFrom);
     const int64_t To = std::min(End, G.Span.To);
     if (To > From) FeedEncoder(G, F, static_cast<int>(From - G.Position), static_cast<int>(To - From));
     G.Position = End;
     G.Reached.store(std::clamp<int64_t>(End, G.Start, std::max(G.Start, G.Span.To)) - G.Start);
+}
+
+void TSoundSegmentRun::Place(TSegment& G, TPlacing Placing, int64_t FilePosition, int64_t At) {
+    std::lock_guard<std::mutex> L(FLock);
+    if (G.Placing == TPlacing::Unknown) G.Placing = Placing;
+    if (FilePosition >= 0 && G.Anchors.size() < kAnchors) G.Anchors.emplace_back(FilePosition, At);
+    FChanged.notify_all();
+}
+
+bool TSoundSegmentRun::RunOn(TSegment& G) {
+    if (G.RunsOn.load() || G.Index + 1 >= FSegments.size()) return false;
+    TSegment& After = *FSegments[G.Index + 1];
+    TPlacing Placing = TPlacing::Unknown;
+    std::vector<std::pair<int64_t, int64_t>> Anchors;
+    {
+        std::unique_lock<std::mutex> L(FLock);
+        while (After.Placing == TPlacing::Unknown && !FLeave.load() && !G.Dropped.load()) {
+            FChanged.wait_for(L, std::chrono::milliseconds(50));
+            if (T.FJob.StopRequested()) return false;
+        }
+        if (FLeave.load() || G.Dropped.load()) return false;
+        Placing = After.Placing;
+        Anchors = After.Anchors;
+    }
+    // The frames both decoded, known by where they lie in the file, must stand at the same
+    // output sample in both: else the next segment's times put it elsewhere than the samples
+    // counted up to there (a seek that estimates the times, trimmed samples it did not see).
+    bool Misplaced = Placing != TPlacing::Placed;
+    for (const auto& [Position, At] : Anchors) {
+        const auto Found = std::lower_bound(G.Seen.begin(), G.Seen.end(), Position,
+                                            [](const std::pair<int64_t, int64_t>& E, int64_t P) { return E.first < P; });
+        if (Found != G.Seen.end() && Found->first == Position && Found->second != At) Misplaced = true;
+    }
+    if (!Misplaced && !G.Uneven) return false;
+    G.Span.To = FEnd;
+    {
+        std::lock_guard<std::mutex> L(FLock);
+        G.RunsOn.store(true);
+        for (size_t K = G.Index + 1; K < FSegments.size(); ++K) FSegments[K]->Dropped.store(true);
+        FChanged.notify_all();
+    }
+    FGate.Wake();
+    GetLogger().Log(&T.FJob, llVerbose,
+                    Format("The sound's timeline cannot be split at %.3f s: the rest is encoded on one thread",
+                           static_cast<double>(G.NextStart) / FRate));
+    return true;
 }
 
 void TSoundSegmentRun::FeedEncoder(TSegment& G, AVFrame* F, int First, int Count) {
@@ -603,7 +706,7 @@ void TSoundSegmentRun::SendFrames(TSegment& G, bool Final) {
         if (Variable) {
             // Blocks of an encoder that takes any size end at the segments' starts, where the
             // splice goes.
-            const int64_t At = G.Span.From + G.NextPts;
+            const int64_t At = G.EncodeFrom + G.NextPts;
             for (const int64_t Cut : {G.Start, G.NextStart})
                 if (At < Cut && At + Samples > Cut) Samples = static_cast<int>(Cut - At);
         }
@@ -643,8 +746,8 @@ void TSoundSegmentRun::ReceivePackets(TSegment& G) {
         if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF) return;
         if (Result < 0) throw FFmpegException("Audio encoding failed");
         // On the output's timeline: the segment's encoder counted from its own first sample.
-        if (Out->pts != AV_NOPTS_VALUE) Out->pts += G.Span.From;
-        if (Out->dts != AV_NOPTS_VALUE) Out->dts += G.Span.From;
+        if (Out->pts != AV_NOPTS_VALUE) Out->pts += G.EncodeFrom;
+        if (Out->dts != AV_NOPTS_VALUE) Out->dts += G.EncodeFrom;
         std::lock_guard<std::mutex> L(FLock);
         // The job's thread waits only on an empty queue: a wake for every packet would cost
         // more than the muxing.
@@ -655,12 +758,14 @@ void TSoundSegmentRun::ReceivePackets(TSegment& G) {
 }
 
 void TSoundSegmentRun::Finish(TSegment& G, bool ReachedEnd) {
-    if (!FLeave.load() && !T.FJob.StopRequested()) {
+    if (!FLeave.load() && !G.Dropped.load() && !T.FJob.StopRequested()) {
         SendFrames(G, true);
         if (lavc.avcodec_send_frame(G.Encoder, nullptr) >= 0) ReceivePackets(G);
     }
     std::lock_guard<std::mutex> L(FLock);
     G.Closed = true;
+    // A segment that ended before its first frame cannot be placed either.
+    if (G.Placing == TPlacing::Unknown) G.Placing = TPlacing::Unplaceable;
     G.ReachedEnd = ReachedEnd;
     // A segment that got to its end has encoded all it stands for, its post-roll included.
     if (G.Span.To != INT64_MAX && !ReachedEnd) G.Reached.store(G.Span.To - G.Start);
@@ -670,8 +775,10 @@ void TSoundSegmentRun::Finish(TSegment& G, bool ReachedEnd) {
 double TSoundSegmentRun::Position() const {
     int64_t Samples = 0;
     for (size_t K = 0; K < FSegments.size(); ++K) {
-        const int64_t Length = K + 1 < FStarts.size() ? FStarts[K + 1] - FStarts[K] : INT64_MAX;
+        const bool On = FSegments[K]->RunsOn.load();
+        const int64_t Length = K + 1 < FStarts.size() && !On ? FStarts[K + 1] - FStarts[K] : INT64_MAX;
         Samples += std::min(FSegments[K]->Reached.load(), Length);
+        if (On) break;
     }
     return FRate > 0 ? static_cast<double>(Samples) / FRate : 0.0;
 }
@@ -750,12 +857,20 @@ bool TSoundSegmentRun::MuxInOrder() {
         // The next segment's packets start at Planned; the previous segment's packets up to a
         // window before it go out as they come, the rest waits for the splice.
         const int64_t Planned = Last ? INT64_MAX : FStarts[K + 1] - FDelay;
-        const int64_t Hold = Last ? INT64_MAX : Planned - static_cast<int64_t>(kSpliceWindowSeconds * FRate) - 2 * FFrameSize;
+        int64_t Hold = Last ? INT64_MAX : Planned - static_cast<int64_t>(kSpliceWindowSeconds * FRate) - 2 * FFrameSize;
+        bool RunsOn = false;
         std::deque<TPacketPtr> Tail;
         auto Take = [&](TPacketPtr P) {
+            if (!RunsOn && G.RunsOn.load()) {
+                // The segment goes on to the end: its packets are the rest of the sound.
+                RunsOn = true;
+                Hold = INT64_MAX;
+                for (TPacketPtr& Held : Tail) Write(std::move(Held));
+                Tail.clear();
+            }
             // A segment's encoder ends with a packet of no sound that brings the header it made
             // (FLAC's count and sum): only the last one's stands for the whole.
-            if (P->size == 0 && !Last) return;
+            if (P->size == 0 && !Last && !RunsOn) return;
             if (P->pts < Hold && Tail.empty())
                 Write(std::move(P));
             else
@@ -774,7 +889,7 @@ bool TSoundSegmentRun::MuxInOrder() {
             std::lock_guard<std::mutex> L(FLock);
             Ended = G.ReachedEnd;
         }
-        if (Last || Ended) {
+        if (Last || Ended || G.RunsOn.load()) {
             for (TPacketPtr& P : Tail) Write(std::move(P));
             return true;
         }
