@@ -339,6 +339,31 @@ TEST_F(SoundSegments, ProgressStopAndFailure) {
     EXPECT_TRUE(Failed);
     EXPECT_NE(Message.find("no such file or directory"), std::string::npos) << Message;
     EXPECT_FALSE(std::filesystem::exists(Path("gone.mp3")));
+
+    // Another file put at the name after the job opened it: the segments would read half of
+    // each, so the job fails and says why.
+    const std::string In = MusicSource(Path("in.wav"), "pcm_s16le");
+    const std::string Other = MusicSource(Path("other.wav"), "pcm_s16le");
+    TFFmpeg Swapped;
+    Swapped.ResetJob();
+    Failed = false;
+    Message.clear();
+    Swapped.SetOnTerminate([&](TCustomFFmpeg& J) {
+        Failed = J.ErrorOccurred();
+        Message = J.ErrorMessage();
+    });
+    Swapped.ApplyOptionLines(kSplit, kPhaseOrdinary);
+    ASSERT_TRUE(Swapped.OpenInputFile(W(In)));
+    ASSERT_GE(Swapped.OpenOutputFile(W(Path("swapped.mp3")), false), 0);
+    ASSERT_EQ(::rename(Other.c_str(), In.c_str()), 0);
+    const int64_t Before2 = SegmentedRunCount();
+    Swapped.Start(false);
+    EXPECT_TRUE(Failed);
+    EXPECT_NE(Message.find("in.wav: the file was replaced or changed after the conversion opened it"),
+              std::string::npos)
+        << Message;
+    EXPECT_EQ(SegmentedRunCount(), Before2);
+    EXPECT_FALSE(std::filesystem::exists(Path("swapped.mp3")));
 }
 
 }  // namespace
