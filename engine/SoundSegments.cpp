@@ -103,6 +103,62 @@ struct TInputCloser {
 };
 using TInputPtr = std::unique_ptr<AVFormatContext, TInputCloser>;
 
+// Whether the sound's own times run on without a hole or an overlap: where they jump, the
+// one-thread run closes the hole up (or plays the overlap once), which a segment placed by its
+// first frame's time cannot match. "" when they run even, or when nothing tells (no durations):
+// the run's own check then falls back to one thread if it finds a jump. A container's index is
+// read where it lists every packet (MP4); else the packets' times, without their sound.
+std::string UnevenTimeline(const AVFormatContext* Source, int StreamIndex, const TFileIdentity& Identity) {
+    // The index is read, never changed; its reader only takes a stream it may change.
+    AVStream* St = Source->streams[StreamIndex];
+    const AVCodecParameters* Par = St->codecpar;
+    auto Jump = [&](int64_t Expected, int64_t Found) {
+        return Format("the sound's times jump by %.3f s at %.3f s",
+                      (Found - Expected) * av_q2d(St->time_base), Found * av_q2d(St->time_base));
+    };
+    // Half a frame, and the container's rounding (Matroska's milliseconds), is no jump.
+    auto Tolerance = [](int64_t Duration) { return Duration / 2 + 1; };
+    const int Entries = lavf.avformat_index_get_entries_count(St);
+    if (Par->frame_size > 0 && Par->sample_rate > 0 && St->duration > 0 && Entries > 1) {
+        const int64_t Frame = lavu.av_rescale_q(Par->frame_size, {1, Par->sample_rate}, St->time_base);
+        if (Frame > 0 && Entries >= St->duration / Frame) {
+            for (int I = 1; I < Entries; ++I) {
+                const AVIndexEntry* A = lavf.avformat_index_get_entry(St, I - 1);
+                const AVIndexEntry* B = lavf.avformat_index_get_entry(St, I);
+                if (!A || !B) return "";
+                if (std::llabs(B->timestamp - (A->timestamp + Frame)) > Tolerance(Frame))
+                    return Jump(A->timestamp + Frame, B->timestamp);
+            }
+            return "";
+        }
+    }
+    int Error = 0;
+    bool Replaced = false;
+    TInputPtr Input(ReopenInput(Source, Identity, Error, Replaced));
+    if (!Input || StreamIndex >= static_cast<int>(Input->nb_streams)) return "";
+    for (unsigned I = 0; I < Input->nb_streams; ++I)
+        if (static_cast<int>(I) != StreamIndex) Input->streams[I]->discard = AVDISCARD_ALL;
+    TPacketPtr Packet = MakePacket();
+    if (!Packet) return "";
+    // Where every frame holds the same number of samples, that is a packet's length: an MP4
+    // stretches the packet before a hole over it, Matroska gives none.
+    const int64_t FixedFrame = Par->frame_size > 0 && Par->sample_rate > 0 && FixedFrameSource(Par->codec_id)
+                                   ? lavu.av_rescale_q(Par->frame_size, {1, Par->sample_rate}, St->time_base)
+                                   : 0;
+    int64_t Next = AV_NOPTS_VALUE, Last = 0;
+    while (lavf.av_read_frame(Input.get(), Packet.get()) >= 0) {
+        const int64_t Pts = Packet->pts, Duration = FixedFrame > 0 ? FixedFrame : Packet->duration;
+        const bool Ours = Packet->stream_index == StreamIndex;
+        lavc.av_packet_unref(Packet.get());
+        if (!Ours) continue;
+        if (Pts == AV_NOPTS_VALUE || Duration <= 0) return "";
+        if (Next != AV_NOPTS_VALUE && std::llabs(Pts - Next) > Tolerance(Last)) return Jump(Next, Pts);
+        Next = Pts + Duration;
+        Last = Duration;
+    }
+    return "";
+}
+
 TCodecContextPtr OpenEncoderCopy(const AVCodecContext* Settings, const AVDictionary* PrivateOptions) {
     TCodecContextPtr C = CopyEncoderSettings(Settings, Settings->codec);
     TDictionary Options;
@@ -1047,6 +1103,15 @@ bool TTranscoder::RunSoundSegments(int Wanted) {
         PlanSegments(Samples, C->frame_size > 0 ? C->frame_size : 1, Wanted, MinSamples);
     if (Starts.size() < 2) return false;
     const int Count = static_cast<int>(Starts.size());
+    // Left to itself, a job looks at the whole timeline first rather than finding a jump
+    // half-way and encoding on one thread from there; asked for segments, it trusts that
+    // finding alone.
+    if (S.Segments < 0)
+        if (const std::string Why = UnevenTimeline(Ic, Ist.StreamIndex, FJob.InputIdentity(Ist.FileIndex));
+            !Why.empty()) {
+            if (S.Verbose >= 0) GetLogger().Log(&FJob, llVerbose, "Encoding the sound on one thread: " + Why);
+            return false;
+        }
     // Each segment thread counts as a running loop, so that a job starting meanwhile finds the
     // processors taken instead of splitting or decoding ahead too.
     std::vector<std::unique_ptr<TRunningLoop>> Busy;

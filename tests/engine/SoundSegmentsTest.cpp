@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "engine/DecodeAhead.h"
 #include "engine/SoundSegments.h"
 #include "tests/engine/TranscodeTestSupport.h"
 
@@ -287,6 +288,24 @@ TEST_F(SoundSegments, EverySourceKindSplitsToTheOneThreadSound) {
         for (const size_t From : {Middle - Rate, Middle + Rate / 2})
             EXPECT_EQ(LagBetween(B, A, From, From + Rate / 2), 0) << From;
         EXPECT_GT(SnrDb(B, A, Middle - Rate / 2, Middle + Rate / 2), 20.0);
+    }
+
+    // Left to itself (no segments line), a job reads the timeline before it splits: a hole
+    // found by the packets' times (Matroska) or by the index (MP4) keeps it on one thread from
+    // the start instead of running on half-way.
+    if (TRunningLoop::Processors() < 2) return;
+    const std::string HoleMp4 = Source("hole.mp4", "aac", 1.2, 0.5);
+    const struct {
+        std::string Input;
+        bool Splits;
+    } Automatic[] = {{Wav, true}, {Hole, false}, {HoleMp4, false}};
+    for (size_t I = 0; I < std::size(Automatic); ++I) {
+        SCOPED_TRACE(Automatic[I].Input);
+        const int64_t Runs = SegmentedRunCount(), RanOn = SegmentRunOnCount();
+        ASSERT_EQ(Convert({Automatic[I].Input}, Path("auto" + std::to_string(I) + ".mp3"), "", "segment_ms=1500"),
+                  "");
+        EXPECT_EQ(SegmentedRunCount(), Runs + (Automatic[I].Splits ? 1 : 0));
+        EXPECT_EQ(SegmentRunOnCount(), RanOn);
     }
 }
 
