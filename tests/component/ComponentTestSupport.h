@@ -187,7 +187,8 @@ class TEventRecorder {
                 }
                 {
                     std::lock_guard<std::mutex> G(FLock);
-                    FProgress.push_back({AIndex, AFrame, std::this_thread::get_id(), TRUvivoVOV::EventListEdits()});
+                    FProgress.push_back(
+                        {AIndex, AFrame, std::this_thread::get_id(), TRUvivoVOV::EventListEdits()});
                 }
                 if (ProgressDelay.count() > 0) std::this_thread::sleep_for(ProgressDelay);
                 --FInsideProgress;

@@ -302,8 +302,9 @@ TEST_F(SoundSegments, EverySourceKindSplitsToTheOneThreadSound) {
     for (size_t I = 0; I < std::size(Automatic); ++I) {
         SCOPED_TRACE(Automatic[I].Input);
         const int64_t Runs = SegmentedRunCount(), RanOn = SegmentRunOnCount();
-        ASSERT_EQ(Convert({Automatic[I].Input}, Path("auto" + std::to_string(I) + ".mp3"), "", "segment_ms=1500"),
-                  "");
+        ASSERT_EQ(
+            Convert({Automatic[I].Input}, Path("auto" + std::to_string(I) + ".mp3"), "", "segment_ms=1500"),
+            "");
         EXPECT_EQ(SegmentedRunCount(), Runs + (Automatic[I].Splits ? 1 : 0));
         EXPECT_EQ(SegmentRunOnCount(), RanOn);
     }
