@@ -259,9 +259,9 @@ void TCustomRUvivoVOV::SetPreviewBitmap(bool Value) {
 TProgressEvent TCustomRUvivoVOV::GetOnProgress() const {
     return Copy(FHandlerLock, FOnProgress);
 }
-std::u16string TCustomRUvivoVOV::KeptPartialName(int32_t AIndex) const {
+std::u16string TCustomRUvivoVOV::KeptPartialName(TTaskId AId) const {
     std::lock_guard<std::mutex> G(FHandlerLock);
-    const auto It = FKeptPartials.find(AIndex);
+    const auto It = FKeptPartials.find(AId);
     return It == FKeptPartials.end() ? std::u16string() : It->second;
 }
 
@@ -865,9 +865,9 @@ void TCustomRUvivoVOV::DoTerminate(TCustomFFmpeg& Sender) {
         {
             std::lock_guard<std::mutex> K(FHandlerLock);
             if (Engine->KeptPartialName().empty())
-                FKeptPartials.erase(Engine->Index());
+                FKeptPartials.erase(Engine->Id());
             else
-                FKeptPartials[Engine->Index()] = Engine->KeptPartialName();
+                FKeptPartials[Engine->Id()] = Engine->KeptPartialName();
         }
         RaiseTerminate(Engine, Engine->Finished(), Engine->ErrorOccurred(), Engine->ErrorMessage());
     } else if (!HeldSlot) {

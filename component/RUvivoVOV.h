@@ -88,9 +88,9 @@ class TCustomRUvivoVOV {
     int32_t TaskCount() const { return FTasks.Count(); }
     // The engine of a task (nullptr outside the list), for reading its records and probe.
     TTaskFFmpeg* Task(int32_t AIndex) { return FTasks.Items(AIndex); }
-    // Where the stopped task that the terminate event of AIndex reported kept its partial output
-    // (empty when it kept none). Safe to ask from the terminate handler.
-    std::u16string KeptPartialName(int32_t AIndex) const;
+    // Where a stopped task kept its partial output (empty when it kept none), by the task's id:
+    // it is still known after the task left the list. Safe to ask from the terminate handler.
+    std::u16string KeptPartialName(TTaskId AId) const;
 
     // True from StartTasks until the run's final terminate event.
     bool RunActive() const { return FRunActive.load(); }
@@ -206,8 +206,8 @@ class TCustomRUvivoVOV {
     int32_t FVerbosity = 1;
 
     mutable std::mutex FHandlerLock;
-    // The kept partial outputs by the index their terminate event gave, under FHandlerLock.
-    std::map<int32_t, std::u16string> FKeptPartials;
+    // The kept partial outputs by task id, under FHandlerLock.
+    std::map<TTaskId, std::u16string> FKeptPartials;
     TBeforeHookEvent FOnBeforeHook;
     TCustomHookEvent FOnCustomHook;
     TPreviewBitmapEvent FOnPreviewBitmap;

@@ -350,9 +350,9 @@ void TfrmMain::BindEvents() {
             HandleProgress(Id, AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
         });
     });
-    C.SetOnTerminate([this](int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+    C.SetOnTerminate([this](int32_t, bool AFinished, bool AException, const std::string& AMessage) {
         const TTaskId Id = TRUvivoVOV::EventTaskId();
-        const std::u16string Kept = FComponent->KeptPartialName(AIndex);
+        const std::u16string Kept = FComponent->KeptPartialName(Id);
         OnWindowThread(pmKeep, [=, this] { HandleTerminate(Id, AFinished, AException, AMessage, Kept); });
     });
     C.SetOnBeforeHook(
