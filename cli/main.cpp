@@ -364,14 +364,17 @@ int Run(const TCliOptions& O) {
             // A copied cut is not where the user asked to the sample: say so before it runs.
             if (Cut && !O.Quiet) Display.Print(stderr, "zembra-cli: " + File + ": " + Records.Sound.Text());
         }
-        // Listed first: a task added during the run may end before NewTask returns.
-        Feeder.List({File, Name, Out.FileName, Records.Sound.Copy ? Records.Sound.Why : "", Album});
         const int32_t Index = Component.NewTask(Input, &In);
+        const TTaskId Id = Component.TaskId(Index);
+        // Listed before it has its output: a task added during the run may end before
+        // SetTaskOutput returns.
+        if (Index >= 0)
+            Feeder.List(Id, {File, Name, Out.FileName, Records.Sound.Copy ? Records.Sound.Why : "", Album});
         if (Index < 0 || !Component.SetTaskOutput(Index, Out.FileName, &Out)) {
             Fail(File, Component.LastError());
             if (Index >= 0) Component.DeleteTask(Index);
             ReleaseOutputClaim(FileSystemName(Out.FileName), true);
-            Feeder.Unlist();
+            Feeder.Unlist(Id);
             return;
         }
         Reserved.insert(NameHash(Out.FileName));
@@ -389,51 +392,52 @@ int Run(const TCliOptions& O) {
             Display.Print(stderr, "zembra-cli: stopping");
         Component.StopTasks(true);
     };
-    Component.SetOnProgress([&](int32_t AIndex, int32_t, int32_t AFPS, int32_t ACurrentDuration, float, float,
+    Component.SetOnProgress([&](int32_t, int32_t, int32_t AFPS, int32_t ACurrentDuration, float, float,
                                 int64_t ACurrentSize, int32_t ATotalOutputDuration) {
-        if (const TTaskEntry* Task = Feeder.Entry(AIndex)) {
-            Feeder.MarkStarted(AIndex);
-            Display.Update(AIndex, Task->Name, {AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration});
+        const TTaskId Id = TRUvivoVOV::EventTaskId();
+        if (const TTaskEntry* Task = Feeder.Entry(Id)) {
+            Feeder.MarkStarted(Id);
+            Display.Update(Id, Task->Name, {AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration});
         }
         CheckInterrupt();
     });
-    Component.SetOnTerminate(
-        [&](int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-            if (AIndex < 0) {
-                Done = true;
-                NotifyMainThread();
-                return;
-            }
-            const TTaskEntry* Listed = Feeder.Entry(AIndex);
-            if (!Listed) return;
-            const TTaskEntry& Task = *Listed;
-            Feeder.TaskEnded();
+    Component.SetOnTerminate([&](int32_t, bool AFinished, bool AException, const std::string& AMessage) {
+        const TTaskId Id = TRUvivoVOV::EventTaskId();
+        if (Id == 0) {  // the run's final event
+            Done = true;
             NotifyMainThread();
-            Display.Remove(AIndex);
-            if (AFinished && !AException) {
-                Outputs.Finished(FileSystemName(Task.Output));
-                Display.Print(stdout, Utf16ToUtf8(Task.Output));
-                // Nobody reads the names any more ("| head -1"): the rest of the batch would go
-                // unreported.
-                if (Display.OutputError()) RequestStop(TStopReason::OutputClosed);
-                Summary.Finished();
-                if (!Task.Copied.empty()) Summary.Copied(Task.Input, Task.Copied);
-                // A finished task's message is a warning about its result.
-                if (!AMessage.empty()) {
-                    Display.Print(stderr, "zembra-cli: " + Task.Input + ": warning: " + AMessage);
-                    Summary.Warned(Task.Input, AMessage);
-                }
-            } else if (!AException && !Feeder.Started(AIndex)) {
-                Summary.NotStarted(1);
-            } else if (!AException) {
-                const std::u16string Kept = Component.KeptPartialName(AIndex);
-                Summary.Stopped(Task.Input, !Kept.empty() ? "partial output kept in " + Utf16ToUtf8(Kept)
-                                                          : "no output kept");
-            } else {
-                Fail(Task.Input, AMessage);
+            return;
+        }
+        const TTaskEntry* Listed = Feeder.Entry(Id);
+        if (!Listed) return;
+        const TTaskEntry& Task = *Listed;
+        Feeder.TaskEnded();
+        NotifyMainThread();
+        Display.Remove(Id);
+        if (AFinished && !AException) {
+            Outputs.Finished(FileSystemName(Task.Output));
+            Display.Print(stdout, Utf16ToUtf8(Task.Output));
+            // Nobody reads the names any more ("| head -1"): the rest of the batch would go
+            // unreported.
+            if (Display.OutputError()) RequestStop(TStopReason::OutputClosed);
+            Summary.Finished();
+            if (!Task.Copied.empty()) Summary.Copied(Task.Input, Task.Copied);
+            // A finished task's message is a warning about its result.
+            if (!AMessage.empty()) {
+                Display.Print(stderr, "zembra-cli: " + Task.Input + ": warning: " + AMessage);
+                Summary.Warned(Task.Input, AMessage);
             }
-            CheckInterrupt();
-        });
+        } else if (!AException && !Feeder.Started(Id)) {
+            Summary.NotStarted(1);
+        } else if (!AException) {
+            const std::u16string Kept = Component.KeptPartialName(Id);
+            Summary.Stopped(Task.Input,
+                            !Kept.empty() ? "partial output kept in " + Utf16ToUtf8(Kept) : "no output kept");
+        } else {
+            Fail(Task.Input, AMessage);
+        }
+        CheckInterrupt();
+    });
 
     Component.SetProgressInterval(250);
     auto Interrupted = [] { return StopRequested(); };
@@ -450,16 +454,14 @@ int Run(const TCliOptions& O) {
         }
         Component.WaitForEventThreads();
         // The run's tasks go; one added as the run ended has not run and waits for the next.
-        size_t Ran = 0;
-        while (Ran < Feeder.Count() && Component.Task(0) && Component.Task(0)->Terminated()) {
+        while (Component.Task(0) && Component.Task(0)->Terminated()) {
             const TTaskFFmpeg& Task = *Component.Task(0);
             if (AlbumGain && Task.Finished() && !Task.ErrorOccurred() && Task.Loudness())
-                if (const TTaskEntry* Entry = Feeder.Entry(static_cast<int32_t>(Ran)))
+                if (const TTaskEntry* Entry = Feeder.Entry(Task.Id()))
                     Albums.Add(Entry->Album, Entry->Output, *Task.Loudness());
+            Feeder.Unlist(Task.Id());
             Component.DeleteTask(0);
-            ++Ran;
         }
-        Feeder.EndRun(Ran);
         if (Stopping) break;
     }
     // The files the stop came before: never set up, or set up and never run.

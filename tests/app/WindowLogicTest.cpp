@@ -9,7 +9,6 @@
 #include "app/ButtonStates.h"
 #include "app/ExceptionText.h"
 #include "app/FileFilters.h"
-#include "app/ListEditLog.h"
 #include "app/RunSettings.h"
 #include "app/TaskRows.h"
 #include "engine/FFmpegException.h"
@@ -102,21 +101,17 @@ TEST(TaskRowsTest, RowTextsFollowTheEventsAndThePopUpPicksItsRow) {
     EXPECT_FALSE(Rows.ApplyProgress(3, 0, 0, 0, 0));
     EXPECT_FALSE(Rows.ApplyProgress(-1, 0, 0, 0, 0));
 
-    // Finished shows 100% whatever came last; a failure is not playable; a stop is, under the
-    // partial name it was kept as, and not when it kept nothing.
+    // Finished shows 100% whatever came last; a failure is not playable; a stop is.
     ASSERT_TRUE(Rows.ApplyTerminate(0, true, false));
     ASSERT_TRUE(Rows.ApplyTerminate(1, false, true, "Error while decoding stream #0:0"));
-    ASSERT_TRUE(Rows.ApplyTerminate(2, false, false, "", u"/o3/c_(new).partial.flac"));
+    ASSERT_TRUE(Rows.ApplyTerminate(2, false, false));
     EXPECT_FALSE(Rows.ApplyTerminate(3, true, false));
     EXPECT_TRUE(Rows.CanPlay(0));
     EXPECT_FALSE(Rows.CanPlay(1));
     EXPECT_EQ(Rows.FileToPlay(1), u"");
     EXPECT_EQ(Rows.FolderToOpen(1), u"/o2/");  // the folder is still there to open
-    EXPECT_EQ(Rows.FileToPlay(-1), u"/o3/c_(new).partial.flac");
-    EXPECT_EQ(Rows.FileToPlay(9), u"/o3/c_(new).partial.flac");
-    EXPECT_EQ(Rows[2].Cells[colOutput], "c_(new).partial.flac");
-    ASSERT_TRUE(Rows.ApplyTerminate(2, false, false));
-    EXPECT_FALSE(Rows.CanPlay(2));
+    EXPECT_EQ(Rows.FileToPlay(-1), u"/o3/c_(new).flac");
+    EXPECT_EQ(Rows.FileToPlay(9), u"/o3/c_(new).flac");
 
     Rows.Remove(0);
     Rows.Remove(5);
@@ -139,28 +134,33 @@ TEST(TaskRowsTest, NamesThatAreNotUtf8ShowTheirBytesAndKeepThem) {
     EXPECT_EQ(FileSystemName(Rows.FileToPlay(0)), "/m/\xff\xfe_(new).mp3");
 }
 
-// Rows removed at edits 1 (row 1 of four) and 2 (row 0 of three), then the list cleared at 3:
-// events raised at each count land on the row that is now theirs, or on none.
-TEST(ListEditLogTest, EventsRaisedBeforeRemovalsFindTheirRowsNow) {
-    TListEditLog Log;
-    Log.Removed(1, 1);
-    Log.Removed(2, 0);
-    struct TCase {
-        uint64_t Edits;
-        int Index;
-        int Row;
-    } Cases[] = {
-        {0, 0, -1},  {0, 1, -1}, {0, 2, 0}, {0, 3, 1},  // before both: task 1, then task 0 left
-        {1, 0, -1},  {1, 1, 0},  {1, 2, 1},             // after the first
-        {2, 0, 0},   {2, 1, 1},  {9, 5, 5},             // after both: as raised
-        {0, -1, -1},                                    // the final event
+// Tasks 11 to 14 in four rows; the row of task 12, then that of task 11 removed, then the list
+// cleared: a report delivered after each step lands on its task's row as it is now, or on none.
+TEST(TaskRowsTest, ReportsFindTheirTasksRowByIdAfterRemovals) {
+    TTaskRows Rows;
+    for (uint64_t Id = 11; Id <= 14; ++Id)
+        Rows.Add(u"/in/" + Utf8ToUtf16(std::to_string(Id)) + u".avi", 1'000'000, 1, u"/out/o.mp3", Id);
+    struct TStep {
+        int Remove;                 // the row removed first; -1: clear
+        std::vector<int> Expected;  // rows of tasks 11 to 14, then of id 0
+    } Steps[] = {
+        {-2, {0, 1, 2, 3, -1}},
+        {1, {0, -1, 1, 2, -1}},
+        {0, {-1, -1, 0, 1, -1}},
+        {-1, {-1, -1, -1, -1, -1}},
     };
-    for (const TCase& C : Cases) EXPECT_EQ(Log.RowOf(C.Edits, C.Index), C.Row) << C.Edits << " " << C.Index;
-    Log.Cleared(3);
-    EXPECT_EQ(Log.RowOf(2, 1), -1);
-    EXPECT_EQ(Log.RowOf(3, 0), 0);
-    Log.Forget();
-    EXPECT_EQ(Log.RowOf(0, 3), 3);
+    for (const TStep& S : Steps) {
+        if (S.Remove >= 0) Rows.Remove(S.Remove);
+        if (S.Remove == -1) Rows.Clear();
+        std::vector<int> Found;
+        for (uint64_t Id : {11, 12, 13, 14, 0}) {
+            Found.push_back(Rows.RowOfTask(Id));
+            if (Found.back() >= 0) {
+                EXPECT_EQ(Rows[Found.back()].Cells[colInput], std::to_string(Id) + ".avi");
+            }
+        }
+        EXPECT_EQ(Found, S.Expected) << S.Remove;
+    }
 }
 
 TEST(ExceptionTextTest, AppendsAFullStopAfterCharactersSortingAfterIt) {
