@@ -7,7 +7,8 @@ namespace zembra {
 
 TAddedTask AddConversionTask(TCustomRUvivoVOV& Component, const TConversionRequest& Request,
                              const TSourceInfo& Source, const TBuildContext& Context,
-                             const std::function<bool(const TTaskRecords&)>& Check) {
+                             const std::function<bool(const TTaskRecords&)>& Check,
+                             const std::function<void(TTaskId)>& Made) {
     TAddedTask Added{BuildTaskRecords(Request, Source, Context)};
     const TInputOptions& In = Added.Records.In;
     const TOutputOptions& Out = Added.Records.Out;
@@ -16,11 +17,15 @@ TAddedTask AddConversionTask(TCustomRUvivoVOV& Component, const TConversionReque
     } else if (Added.Index = Component.NewTask(In.FileName, &In); Added.Index < 0) {
         Added.Failure = TAddFailure::Input;
         Added.Error = Component.LastError();
-    } else if (!Component.SetTaskOutput(Added.Index, Out.FileName, &Out)) {
-        Added.Failure = TAddFailure::Output;
-        // Read before the task goes: deleting may touch the last error.
-        Added.Error = Component.LastError();
-        Component.DeleteTask(Added.Index);
+    } else {
+        Added.Id = Component.TaskId(Added.Index);
+        if (Made) Made(Added.Id);
+        if (!Component.SetTaskOutput(Added.Index, Out.FileName, &Out)) {
+            Added.Failure = TAddFailure::Output;
+            // Read before the task goes: deleting may touch the last error.
+            Added.Error = Component.LastError();
+            Component.DeleteTask(Added.Index);
+        }
     }
     // The output's name, taken when it was chosen, is free again.
     if (Added.Failure != TAddFailure::None) ReleaseOutputClaim(FileSystemName(Out.FileName), true);

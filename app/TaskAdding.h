@@ -23,12 +23,15 @@ struct TAddedTask {
     TTaskRecords Records;
     TAddFailure Failure = TAddFailure::None;
     int32_t Index = -1;  // the task's index; with an Output failure, the index it had
+    TTaskId Id = 0;      // the task's identity, 0 when none was made
     std::string Error;   // the component's message for an Input or Output failure
 };
 
 // Check: called with the records just before the task is made; false leaves the task out.
+// Made: called with the new task's id before it has its output, so before it can run and report.
 TAddedTask AddConversionTask(TCustomRUvivoVOV& Component, const TConversionRequest& Request,
                              const TSourceInfo& Source, const TBuildContext& Context,
-                             const std::function<bool(const TTaskRecords&)>& Check = {});
+                             const std::function<bool(const TTaskRecords&)>& Check = {},
+                             const std::function<void(TTaskId)>& Made = {});
 
 }  // namespace zembra

@@ -34,8 +34,9 @@ std::string ProgressText(int32_t CurrentDurationMs, int32_t TotalOutputDurationM
 }
 
 void TTaskRows::Add(const std::u16string& InputFile, int64_t DurationUs, int64_t Size,
-                    const std::u16string& OutputFile) {
+                    const std::u16string& OutputFile, uint64_t TaskId) {
     TTaskRow Row;
+    Row.TaskId = TaskId;
     Row.Cells[colInput] = ReadableText(ExtractFileNameW(InputFile));
     Row.Cells[colTotalTime] = std::to_string(DurationUs / 1000000);
     Row.Cells[colFileSize] = std::to_string(Size);
@@ -44,6 +45,12 @@ void TTaskRows::Add(const std::u16string& InputFile, int64_t DurationUs, int64_t
     Row.OutputFolder = ExtractFilePathW(OutputFile);
     Row.SourceMs = DurationUs >= 0 ? DurationUs / 1000 : -1;
     FRows.push_back(std::move(Row));
+}
+
+int TTaskRows::RowOfTask(uint64_t TaskId) const {
+    for (size_t I = 0; TaskId != 0 && I < FRows.size(); ++I)
+        if (FRows[I].TaskId == TaskId) return static_cast<int>(I);
+    return -1;
 }
 
 void TTaskRows::Remove(int Index) {

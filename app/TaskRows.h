@@ -35,6 +35,7 @@ extern const std::array<TColumnSpec, kTaskColumnCount> kTaskColumns;
 enum class TTaskState { Waiting, Running, Finished, Stopped, Failed };
 
 struct TTaskRow {
+    uint64_t TaskId = 0;                              // the component's id of the row's task; 0 for none
     std::array<std::string, kTaskColumnCount> Cells;  // UTF-8
     std::u16string OutputFile;
     std::u16string OutputFolder;  // ends with '/'
@@ -53,7 +54,9 @@ class TTaskRows {
   public:
     // DurationUs: the probe's, -1 when unknown; Size in bytes.
     void Add(const std::u16string& InputFile, int64_t DurationUs, int64_t Size,
-             const std::u16string& OutputFile);
+             const std::u16string& OutputFile, uint64_t TaskId = 0);
+    // The row of a task by its id; -1 once that row is gone (its task's late reports find none).
+    int RowOfTask(uint64_t TaskId) const;
     // Out-of-range indexes are ignored, as events of tasks already cleared are.
     void Remove(int Index);
     void Clear() { FRows.clear(); }

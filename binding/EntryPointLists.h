@@ -94,6 +94,8 @@
     X(av_interleaved_write_frame)       \
     X(av_write_frame)                   \
     X(av_read_frame)                    \
+    X(avformat_index_get_entries_count) \
+    X(avformat_index_get_entry)         \
     X(av_read_pause)                    \
     X(av_read_play)                     \
     X(av_seek_frame)                    \

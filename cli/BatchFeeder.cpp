@@ -8,53 +8,52 @@ TBatchFeeder::TBatchFeeder(size_t ItemCount, int32_t Threads)
     : FItemCount(ItemCount),
       FThreads(Threads),
       FAhead(2 * static_cast<size_t>(std::max(Threads, 1)) + 16),
-      FCap(8 * FAhead),
-      FStarted(new std::atomic<bool>[FCap]) {
-    FTasks.reserve(FCap);
-    for (size_t I = 0; I < FCap; ++I) FStarted[I] = false;
-}
+      FCap(8 * FAhead) {}
 
 void TBatchFeeder::AddTasks(size_t Limit, const std::function<void(size_t)>& AddItem,
                             const std::function<bool()>& Interrupted) {
-    for (; FNextItem < FItemCount && FTasks.size() < std::min(Limit, FCap); ++FNextItem) {
+    for (; FNextItem < FItemCount && Count() < std::min(Limit, FCap); ++FNextItem) {
         if (Interrupted()) break;
         AddItem(FNextItem);
     }
 }
 
-void TBatchFeeder::List(TTaskEntry Entry) {
-    FTasks.push_back(std::move(Entry));
-    FListed = FTasks.size();
+void TBatchFeeder::List(uint64_t TaskId, TTaskEntry Entry) {
+    std::lock_guard<std::mutex> G(FLock);
+    FTasks[TaskId].Entry = std::move(Entry);
 }
 
-void TBatchFeeder::Unlist() {
-    FListed = FTasks.size() - 1;
-    FTasks.pop_back();
+void TBatchFeeder::Unlist(uint64_t TaskId) {
+    std::lock_guard<std::mutex> G(FLock);
+    FTasks.erase(TaskId);
 }
 
-const TTaskEntry* TBatchFeeder::Entry(int32_t Index) const {
-    return Index >= 0 && static_cast<size_t>(Index) < FListed.load() ? &FTasks[static_cast<size_t>(Index)]
-                                                                     : nullptr;
+const TTaskEntry* TBatchFeeder::Entry(uint64_t TaskId) const {
+    std::lock_guard<std::mutex> G(FLock);
+    const auto It = FTasks.find(TaskId);
+    return It == FTasks.end() ? nullptr : &It->second.Entry;
 }
 
-void TBatchFeeder::MarkStarted(int32_t Index) {
-    if (Entry(Index)) FStarted[static_cast<size_t>(Index)] = true;
+void TBatchFeeder::MarkStarted(uint64_t TaskId) {
+    std::lock_guard<std::mutex> G(FLock);
+    if (const auto It = FTasks.find(TaskId); It != FTasks.end()) It->second.Started = true;
 }
 
-bool TBatchFeeder::Started(int32_t Index) const {
-    return Entry(Index) && FStarted[static_cast<size_t>(Index)].load();
+bool TBatchFeeder::Started(uint64_t TaskId) const {
+    std::lock_guard<std::mutex> G(FLock);
+    const auto It = FTasks.find(TaskId);
+    return It != FTasks.end() && It->second.Started.load();
+}
+
+size_t TBatchFeeder::Count() const {
+    std::lock_guard<std::mutex> G(FLock);
+    return FTasks.size();
 }
 
 bool TBatchFeeder::Room(bool Stopping) const {
-    return FThreads > 0 && !Stopping && FNextItem < FItemCount && FTasks.size() < FCap &&
-           FTasks.size() < FEnded.load() + FAhead;
-}
-
-void TBatchFeeder::EndRun(size_t Ran) {
-    FListed = FTasks.size() - Ran;
-    FTasks.erase(FTasks.begin(), FTasks.begin() + static_cast<std::ptrdiff_t>(Ran));
-    // The tasks left wait for the next run: none of them has started.
-    for (size_t I = 0; I < FCap; ++I) FStarted[I] = false;
+    const size_t Listed = Count();
+    return FThreads > 0 && !Stopping && FNextItem < FItemCount && Listed < FCap &&
+           Listed < FEnded.load() + FAhead;
 }
 
 }  // namespace zembra::cli

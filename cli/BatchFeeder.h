@@ -2,16 +2,16 @@
 
 // The window of a batch's tasks in the component: files go in a few at a time while a run goes,
 // and a run's ended tasks leave the list after it, so that memory does not grow with the size of
-// the batch. A run takes at most Cap tasks (then the next run takes over), which keeps the list
-// short without a task ever leaving it while the run's events may still name it by its index.
+// the batch. A run takes at most Cap tasks (then the next run takes over). The entries are kept
+// by the component's task ids, which the event handlers read.
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
+#include <map>
+#include <mutex>
 #include <string>
-#include <vector>
 
 namespace zembra::cli {
 
@@ -37,27 +37,26 @@ class TBatchFeeder {
     // stops it before the next item.
     void AddTasks(size_t Limit, const std::function<void(size_t)>& AddItem,
                   const std::function<bool()>& Interrupted);
-    // Called by AddItem: the entry is listed before its task exists, since a task added during
-    // a run may end before the component returns; Unlist takes it back when the task failed.
-    void List(TTaskEntry Entry);
-    void Unlist();
+    // Called by AddItem once the task exists and before it has its output (so before it can
+    // run and report); Unlist takes the entry back when the task failed or left the component.
+    void List(uint64_t TaskId, TTaskEntry Entry);
+    void Unlist(uint64_t TaskId);
 
-    // The event handlers' view, from any thread: the listed entry of a task index, or nullptr.
-    const TTaskEntry* Entry(int32_t Index) const;
+    // The event handlers' view, from any thread: the listed entry of a task, or nullptr. It stays
+    // valid until the task is unlisted.
+    const TTaskEntry* Entry(uint64_t TaskId) const;
     void TaskEnded() { ++FEnded; }
     // A task reported progress: it ran. One stopped without any report never started (a stop
     // ends the tasks that waited for their turn as well).
-    void MarkStarted(int32_t Index);
-    bool Started(int32_t Index) const;
+    void MarkStarted(uint64_t TaskId);
+    bool Started(uint64_t TaskId) const;
     size_t EndedCount() const { return FEnded.load(); }
 
     void BeginRun() { FEnded = 0; }
     // Whether another task may join the run now.
     bool Room(bool Stopping) const;
-    // The run is over and its first Ran tasks left the component; the others wait for the next.
-    void EndRun(size_t Ran);
 
-    size_t Count() const { return FTasks.size(); }
+    size_t Count() const;
     size_t NextItem() const { return FNextItem; }
 
   private:
@@ -66,10 +65,13 @@ class TBatchFeeder {
     const size_t FAhead;
     const size_t FCap;
     size_t FNextItem = 0;
-    std::vector<TTaskEntry> FTasks;                 // never reallocated: the event handlers read it meanwhile
-    std::atomic<size_t> FListed{0};                 // entries the handlers may read
-    std::atomic<size_t> FEnded{0};                  // tasks of the current run that reported their end
-    std::unique_ptr<std::atomic<bool>[]> FStarted;  // by task index, Cap of them
+    struct TListed {
+        TTaskEntry Entry;
+        std::atomic<bool> Started{false};
+    };
+    mutable std::mutex FLock;  // the map itself; an entry is read by its task's handlers unlocked
+    std::map<uint64_t, TListed> FTasks;
+    std::atomic<size_t> FEnded{0};  // tasks of the current run that reported their end
 };
 
 }  // namespace zembra::cli

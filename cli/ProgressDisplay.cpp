@@ -63,17 +63,17 @@ void TProgressDisplay::EraseBlock() {
 
 void TProgressDisplay::DrawBlock() {
     const int Width = TerminalWidth() - 1;
-    for (const auto& [Index, Line] : FLines) {
+    for (const auto& [Task, Line] : FLines) {
         std::fprintf(FStream, "%s\n", ProgressText(Line.Name, Line.Progress, Width, true).c_str());
         ++FDrawn;
     }
     std::fflush(FStream);
 }
 
-void TProgressDisplay::Update(int32_t Index, const std::string& Name, const TTaskProgress& Progress) {
+void TProgressDisplay::Update(uint64_t Task, const std::string& Name, const TTaskProgress& Progress) {
     if (!FEnabled) return;
     std::lock_guard<std::mutex> G(FLock);
-    const auto [It, New] = FLines.try_emplace(Index, TLine{Name, Progress});
+    const auto [It, New] = FLines.try_emplace(Task, TLine{Name, Progress});
     TTaskProgress& Shown = It->second.Progress;
     if (!New && It->second.Name != Name) {
         It->second = {Name, Progress};
@@ -92,9 +92,9 @@ void TProgressDisplay::Update(int32_t Index, const std::string& Name, const TTas
     DrawBlock();
 }
 
-void TProgressDisplay::Remove(int32_t Index) {
+void TProgressDisplay::Remove(uint64_t Task) {
     std::lock_guard<std::mutex> G(FLock);
-    if (FLines.erase(Index) == 0 || !FLive) return;
+    if (FLines.erase(Task) == 0 || !FLive) return;
     EraseBlock();
     DrawBlock();
 }

@@ -24,9 +24,10 @@ class TProgressDisplay {
     // Progress goes to Stream (standard error but in tests).
     TProgressDisplay(bool Enabled, bool Live, FILE* Stream = stderr);
 
-    void Update(int32_t Index, const std::string& Name, const TTaskProgress& Progress);
-    // The task ended: its index may name another task next.
-    void Remove(int32_t Index);
+    // Task: the task's id; the live lines go in its order, which is the order tasks were added.
+    void Update(uint64_t Task, const std::string& Name, const TTaskProgress& Progress);
+    // The task ended.
+    void Remove(uint64_t Task);
     // A whole line (without its line end) on Stream, above the live block. Standard output gets
     // the line's bytes as they are (scripts find output files by them); any other stream is read
     // by people and shows bytes that are not UTF-8 as "\xFF". Once a line could not be written
@@ -53,8 +54,8 @@ class TProgressDisplay {
         std::string Name;
         TTaskProgress Progress;
     };
-    std::map<int32_t, TLine> FLines;  // the running tasks, as last shown
-    int FDrawn = 0;                   // live lines on the screen
+    std::map<uint64_t, TLine> FLines;  // the running tasks, as last shown
+    int FDrawn = 0;                    // live lines on the screen
 };
 
 }  // namespace zembra::cli

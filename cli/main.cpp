@@ -217,13 +217,13 @@ class TBatch {
             if (!O.Quiet) Display.Print(stderr, "zembra-cli: " + Path + ": skipped, the output of " + Source);
             Summary.Skipped();
         }
-        Component.SetOnProgress([this](int32_t AIndex, int32_t, int32_t AFPS, int32_t ACurrentDuration, float,
-                                       float, int64_t ACurrentSize, int32_t ATotalOutputDuration) {
-            OnProgress(AIndex, AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
+        Component.SetOnProgress([this](int32_t, int32_t, int32_t AFPS, int32_t ACurrentDuration, float, float,
+                                       int64_t ACurrentSize, int32_t ATotalOutputDuration) {
+            OnProgress(AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
         });
         Component.SetOnTerminate(
-            [this](int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-                OnTerminate(AIndex, AFinished, AException, AMessage);
+            [this](int32_t, bool AFinished, bool AException, const std::string& AMessage) {
+                OnTerminate(AFinished, AException, AMessage);
             });
         Component.SetProgressInterval(250);
         RunTasks();
@@ -311,6 +311,7 @@ class TBatch {
                 Display.Print(stderr, "zembra-cli: " + File + ": warning: " + Resolved.Message);
             Cut = Resolved.Cut;
         }
+        TTaskEntry Entry;
         const TAddedTask Added = AddConversionTask(
             Component, FileRequest(O, Cut, Place->Folder, Place->Name), Source, Context,
             [&](const TTaskRecords& Records) {
@@ -329,16 +330,16 @@ class TBatch {
                     if (Cut && !O.Quiet)
                         Display.Print(stderr, "zembra-cli: " + File + ": " + Records.Sound.Text());
                 }
-                // Listed first: a task added during the run may end before NewTask returns.
-                Feeder.List(
-                    {File, Name, Records.Out.FileName, Records.Sound.Copy ? Records.Sound.Why : "", Album});
+                Entry = {File, Name, Records.Out.FileName, Records.Sound.Copy ? Records.Sound.Why : "",
+                         Album};
                 return true;
-            });
+            },
+            [&](TTaskId Id) { Feeder.List(Id, std::move(Entry)); });
         if (Added.Failure == TAddFailure::None) {
             Reserved.insert(NameHash(Added.Records.Out.FileName));
         } else if (Added.Failure != TAddFailure::Refused) {
             Fail(File, Added.Error);
-            Feeder.Unlist();
+            if (Added.Id != 0) Feeder.Unlist(Added.Id);
         }
     }
 
@@ -353,27 +354,29 @@ class TBatch {
         Component.StopTasks(true);
     }
 
-    void OnProgress(int32_t AIndex, int32_t AFPS, int32_t ACurrentDuration, int64_t ACurrentSize,
+    void OnProgress(int32_t AFPS, int32_t ACurrentDuration, int64_t ACurrentSize,
                     int32_t ATotalOutputDuration) {
-        if (const TTaskEntry* Task = Feeder.Entry(AIndex)) {
-            Feeder.MarkStarted(AIndex);
-            Display.Update(AIndex, Task->Name, {AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration});
+        const TTaskId Id = TRUvivoVOV::EventTaskId();
+        if (const TTaskEntry* Task = Feeder.Entry(Id)) {
+            Feeder.MarkStarted(Id);
+            Display.Update(Id, Task->Name, {AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration});
         }
         CheckInterrupt();
     }
 
-    void OnTerminate(int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-        if (AIndex < 0) {
+    void OnTerminate(bool AFinished, bool AException, const std::string& AMessage) {
+        const TTaskId Id = TRUvivoVOV::EventTaskId();
+        if (Id == 0) {  // the run's final event
             Done = true;
             NotifyMainThread();
             return;
         }
-        const TTaskEntry* Listed = Feeder.Entry(AIndex);
+        const TTaskEntry* Listed = Feeder.Entry(Id);
         if (!Listed) return;
         const TTaskEntry& Task = *Listed;
         Feeder.TaskEnded();
         NotifyMainThread();
-        Display.Remove(AIndex);
+        Display.Remove(Id);
         if (AFinished && !AException) {
             Outputs.Finished(FileSystemName(Task.Output));
             Display.Print(stdout, Utf16ToUtf8(Task.Output));
@@ -387,10 +390,10 @@ class TBatch {
                 Display.Print(stderr, "zembra-cli: " + Task.Input + ": warning: " + AMessage);
                 Summary.Warned(Task.Input, AMessage);
             }
-        } else if (!AException && !Feeder.Started(AIndex)) {
+        } else if (!AException && !Feeder.Started(Id)) {
             Summary.NotStarted(1);
         } else if (!AException) {
-            const std::u16string Kept = Component.KeptPartialName(AIndex);
+            const std::u16string Kept = Component.KeptPartialName(Id);
             Summary.Stopped(Task.Input,
                             !Kept.empty() ? "partial output kept in " + Utf16ToUtf8(Kept) : "no output kept");
         } else {
@@ -400,17 +403,15 @@ class TBatch {
     }
 
     // The run's tasks go; one added as the run ended has not run and waits for the next.
-    size_t RemoveRunTasks() {
-        size_t Ran = 0;
-        while (Ran < Feeder.Count() && Component.Task(0) && Component.Task(0)->Terminated()) {
+    void RemoveRunTasks() {
+        while (Component.Task(0) && Component.Task(0)->Terminated()) {
             const TTaskFFmpeg& Task = *Component.Task(0);
             if (AlbumGain && Task.Finished() && !Task.ErrorOccurred() && Task.Loudness())
-                if (const TTaskEntry* Entry = Feeder.Entry(static_cast<int32_t>(Ran)))
+                if (const TTaskEntry* Entry = Feeder.Entry(Task.Id()))
                     Albums.Add(Entry->Album, Entry->Output, *Task.Loudness());
+            Feeder.Unlist(Task.Id());
             Component.DeleteTask(0);
-            ++Ran;
         }
-        return Ran;
     }
 
     void RunTasks() {
@@ -429,7 +430,7 @@ class TBatch {
                 if (Room()) Feeder.AddTasks(Feeder.EndedCount() + Feeder.Ahead(), AddItemAt, Interrupted);
             }
             Component.WaitForEventThreads();
-            Feeder.EndRun(RemoveRunTasks());
+            RemoveRunTasks();
             if (Stopping) break;
         }
     }

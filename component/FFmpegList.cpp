@@ -15,7 +15,13 @@ void EnterPumping(TCriticalSection& Lock) {
     WaitInMainThread([&Lock] { return Lock.TryEnter(); });
 }
 
-TTaskFFmpeg::TTaskFFmpeg() : FProbe(std::make_unique<TAVProbe>()) {}
+namespace {
+
+std::atomic<TTaskId> gNextTaskId{1};
+
+}  // namespace
+
+TTaskFFmpeg::TTaskFFmpeg() : FId(gNextTaskId++), FProbe(std::make_unique<TAVProbe>()) {}
 
 TTaskFFmpeg::~TTaskFFmpeg() {
     // The probe borrows the engine's input, which the engine's own destructor closes.
@@ -43,6 +49,13 @@ TTaskFFmpeg* TFFmpegList::Items(int32_t Index) {
     std::lock_guard<TCriticalSection> G(FLock);
     if (Index < 0 || static_cast<size_t>(Index) >= FList.size()) return nullptr;
     return FList[static_cast<size_t>(Index)].get();
+}
+
+int32_t TFFmpegList::IndexOf(TTaskId Id) {
+    std::lock_guard<TCriticalSection> G(FLock);
+    for (size_t I = 0; I < FList.size(); ++I)
+        if (FList[I]->Id() == Id) return static_cast<int32_t>(I);
+    return -1;
 }
 
 int32_t TFFmpegList::Add(TTaskPtr Engine) {

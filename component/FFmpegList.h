@@ -14,6 +14,10 @@ namespace zembra {
 
 class TCustomRUvivoVOV;
 
+// A task's identity: given once in the process and never again, and kept while the task's index
+// moves with removals before it. 0 names no task.
+using TTaskId = uint64_t;
+
 // One task: the engine, the records it was configured with, and a probe describing its input.
 // Once its output is set the task holds no open file until it starts: the component opens its
 // files again from the records, the same way, on the thread that runs it.
@@ -22,6 +26,7 @@ class TTaskFFmpeg : public TFFmpeg {
     TTaskFFmpeg();
     ~TTaskFFmpeg() override;
 
+    TTaskId Id() const { return FId; }
     const TInputOptions& InputOptions() const { return FInputOptions; }
     const TOutputOptions& OutputOptions() const { return FOutputOptions; }
     // Describes the opened input until the task has its output; the input is released then,
@@ -37,6 +42,7 @@ class TTaskFFmpeg : public TFFmpeg {
   private:
     friend class TCustomRUvivoVOV;
 
+    const TTaskId FId;
     // What the files were opened with: the names and the records (when one was given).
     std::u16string FInputFileName;
     std::u16string FOutputFileName;
@@ -71,6 +77,8 @@ class TFFmpegList {
 
     // nullptr outside the list.
     TTaskFFmpeg* Items(int32_t Index);
+    // -1 when no task of the list has that id.
+    int32_t IndexOf(TTaskId Id);
     int32_t Count() const { return FCount.load(); }
     // Gives the engine its position as its index.
     int32_t Add(TTaskPtr Engine);

@@ -17,29 +17,29 @@ namespace zembra {
 
 namespace events {
 
-// The list edits that the index of the event being raised on this thread refers to.
-thread_local uint64_t tRaisingEdits = 0;
+// The task whose event is being raised on this thread.
+thread_local TTaskId tRaisingTask = 0;
 
 // Sets it for one handler call.
-class TRaisingEdits {
+class TRaisingTask {
   public:
-    explicit TRaisingEdits(uint64_t Edits) : FSaved(tRaisingEdits) { tRaisingEdits = Edits; }
-    ~TRaisingEdits() { tRaisingEdits = FSaved; }
-    TRaisingEdits(const TRaisingEdits&) = delete;
-    TRaisingEdits& operator=(const TRaisingEdits&) = delete;
+    explicit TRaisingTask(TTaskId Id) : FSaved(tRaisingTask) { tRaisingTask = Id; }
+    ~TRaisingTask() { tRaisingTask = FSaved; }
+    TRaisingTask(const TRaisingTask&) = delete;
+    TRaisingTask& operator=(const TRaisingTask&) = delete;
 
   private:
-    uint64_t FSaved;
+    TTaskId FSaved;
 };
 
 // Raises one terminate event on a thread of its own, so that the reporting thread goes on with
 // the end-of-task steps (which may start the next task) while the handler runs.
 class TDoTerminateThread : public TThread {
   public:
-    TDoTerminateThread(TTerminateEvent Handler, uint64_t AEdits, int32_t AIndex, bool AFinished,
-                       bool AException, std::string AMessage)
+    TDoTerminateThread(TTerminateEvent Handler, TTaskId AId, int32_t AIndex, bool AFinished, bool AException,
+                       std::string AMessage)
         : FOnTerminate(std::move(Handler)),
-          FEdits(AEdits),
+          FId(AId),
           FIndex(AIndex),
           FFinished(AFinished),
           FException(AException),
@@ -48,7 +48,7 @@ class TDoTerminateThread : public TThread {
   protected:
     void Execute() override {
         try {
-            const TRaisingEdits Edits(FEdits);
+            const TRaisingTask Raising(FId);
             FOnTerminate(FIndex, FFinished, FException, FMessage);
         } catch (const std::exception& E) {
             GetLogger().Log(nullptr, llError, "Error occurs OnTerminate: " + std::string(E.what()));
@@ -57,7 +57,7 @@ class TDoTerminateThread : public TThread {
 
   private:
     TTerminateEvent FOnTerminate;
-    uint64_t FEdits;
+    TTaskId FId;
     int32_t FIndex;
     bool FFinished;
     bool FException;
@@ -259,9 +259,9 @@ void TCustomRUvivoVOV::SetPreviewBitmap(bool Value) {
 TProgressEvent TCustomRUvivoVOV::GetOnProgress() const {
     return Copy(FHandlerLock, FOnProgress);
 }
-std::u16string TCustomRUvivoVOV::KeptPartialName(int32_t AIndex) const {
+std::u16string TCustomRUvivoVOV::KeptPartialName(TTaskId AId) const {
     std::lock_guard<std::mutex> G(FHandlerLock);
-    const auto It = FKeptPartials.find(AIndex);
+    const auto It = FKeptPartials.find(AId);
     return It == FKeptPartials.end() ? std::u16string() : It->second;
 }
 
@@ -539,7 +539,6 @@ void TCustomRUvivoVOV::DeleteTask(int32_t AIndex) {
         Engine->SetKeepStoppedOutputs(false);
         Engine->Stop(false);
         Removed.push_back(FTasks.Extract(AIndex));
-        ++FListEdits;
         // Tasks added behind a removed one that waited for its output may join now.
         JoinReadyTasks();
     }
@@ -573,7 +572,7 @@ void TCustomRUvivoVOV::ClearTasks() {
                 ++FFinishedCount;
                 // Reported as stopped, not failed: a task on another worker may be writing its
                 // error right now, outside this lock.
-                RaiseTerminate(Engine->Index(), false, false, "");
+                RaiseTerminate(Engine, false, false, "");
             }
         }
     }
@@ -586,7 +585,6 @@ void TCustomRUvivoVOV::ClearTasks() {
         std::lock_guard<TEventLock> G(FEventLock);
         Removed = FTasks.ExtractAll();
         for (TTaskPtr& Engine : Removed) Engine->FDetached = true;
-        if (!Removed.empty()) ++FListEdits;
         const bool RaiseFinal = WasActive && !FFinalRaised;
         // An empty list has no run to end; a task added later clears this.
         FFinalRaised = true;
@@ -597,7 +595,7 @@ void TCustomRUvivoVOV::ClearTasks() {
         FLastError.clear();
         // Raised once the run is over: a threaded run's handler, on a thread of its own, may
         // already look at the component. The mode still tells how to raise it.
-        if (RaiseFinal) RaiseTerminate(-1, true, false, "");
+        if (RaiseFinal) RaiseTerminate(nullptr, true, false, "");
         FThreadMode = false;
     }
     Dispose(std::move(Removed));
@@ -741,38 +739,44 @@ void TCustomRUvivoVOV::ResumeTasks() {
 
 // --- events ----------------------------------------------------------------------------------
 
-uint64_t TCustomRUvivoVOV::EventListEdits() {
-    return events::tRaisingEdits;
+TTaskId TCustomRUvivoVOV::TaskId(int32_t AIndex) {
+    const TTaskFFmpeg* Engine = FTasks.Items(AIndex);
+    return Engine ? Engine->Id() : 0;
 }
 
-int32_t TCustomRUvivoVOV::IndexOf(TCustomFFmpeg& Sender) {
-    auto* Engine = dynamic_cast<TFFmpeg*>(&Sender);
-    return Engine ? Engine->Index() : -1;
+int32_t TCustomRUvivoVOV::IndexOfTask(TTaskId AId) {
+    return FTasks.IndexOf(AId);
 }
 
-int32_t TCustomRUvivoVOV::ListedIndexOf(TCustomFFmpeg& Sender) {
+TTaskId TCustomRUvivoVOV::EventTaskId() {
+    return events::tRaisingTask;
+}
+
+TTaskFFmpeg* TCustomRUvivoVOV::Listed(TCustomFFmpeg& Sender) {
     std::lock_guard<TEventLock> G(FEventLock);
-    return Detached(Sender) ? -1 : IndexOf(Sender);
-}
-
-bool TCustomRUvivoVOV::Detached(TCustomFFmpeg& Sender) {
     auto* Engine = dynamic_cast<TTaskFFmpeg*>(&Sender);
-    return Engine && Engine->FDetached;
+    // A task that left the list keeps its old index, which now names another task (or none,
+    // after the run's final event): its last reports go nowhere.
+    return Engine && !Engine->FDetached ? Engine : nullptr;
 }
 
 void TCustomRUvivoVOV::DoBeforeHook(TCustomFFmpeg& Sender, int64_t APTS, THookAction& AHookAction) {
     TBeforeHookEvent Handler = GetOnBeforeHook();
     if (!Handler) return;
-    const int32_t Index = ListedIndexOf(Sender);
-    if (Index >= 0) Handler(Index, APTS, AHookAction);
+    const TTaskFFmpeg* Engine = Listed(Sender);
+    if (!Engine) return;
+    const events::TRaisingTask Raising(Engine->Id());
+    Handler(Engine->Index(), APTS, AHookAction);
 }
 
 void TCustomRUvivoVOV::DoCustomHook(TCustomFFmpeg& Sender, TBitmap& ABitmap, int32_t AFrameNumber,
                                     int64_t APTS, bool& AUpdate, bool& AStopHook) {
     TCustomHookEvent Handler = GetOnCustomHook();
     if (!Handler) return;
-    const int32_t Index = ListedIndexOf(Sender);
-    if (Index >= 0) Handler(Index, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
+    const TTaskFFmpeg* Engine = Listed(Sender);
+    if (!Engine) return;
+    const events::TRaisingTask Raising(Engine->Id());
+    Handler(Engine->Index(), ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
 }
 
 void TCustomRUvivoVOV::DoPreviewBitmap(TCustomFFmpeg& Sender, TBitmap& ABitmap, int32_t AFrameNumber,
@@ -788,9 +792,11 @@ void TCustomRUvivoVOV::DoPreviewBitmap(TCustomFFmpeg& Sender, TBitmap& ABitmap, 
 void TCustomRUvivoVOV::FirePreviewBitmap(const TPendingPreview& P) {
     TPreviewBitmapEvent Handler = GetOnPreviewBitmap();
     if (!Handler) return;
-    // The index is taken when the picture is delivered: the list may have changed meanwhile.
-    const int32_t Index = ListedIndexOf(*P.Sender);
-    if (Index >= 0) Handler(Index, *P.Bitmap, P.FrameNumber, P.PTS);
+    // The task is looked at when the picture is delivered: the list may have changed meanwhile.
+    const TTaskFFmpeg* Engine = Listed(*P.Sender);
+    if (!Engine) return;
+    const events::TRaisingTask Raising(Engine->Id());
+    Handler(Engine->Index(), *P.Bitmap, P.FrameNumber, P.PTS);
 }
 
 void TCustomRUvivoVOV::DoProgress(TCustomFFmpeg& Sender, int32_t AFrameNumber, int32_t AFPS,
@@ -799,26 +805,27 @@ void TCustomRUvivoVOV::DoProgress(TCustomFFmpeg& Sender, int32_t AFrameNumber, i
     TProgressEvent Handler = GetOnProgress();
     if (!Handler) return;
     std::lock_guard<TEventLock> G(FEventLock);
-    // A task that left the list keeps its old index, which now names another task (or none,
-    // after the run's final event): its last reports go nowhere.
-    if (Detached(Sender)) return;
-    const events::TRaisingEdits Edits(FListEdits.load());
-    Handler(IndexOf(Sender), AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize,
+    const TTaskFFmpeg* Engine = Listed(Sender);
+    if (!Engine) return;
+    const events::TRaisingTask Raising(Engine->Id());
+    Handler(Engine->Index(), AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize,
             ATotalOutputDuration);
 }
 
-void TCustomRUvivoVOV::RaiseTerminate(int32_t AIndex, bool AFinished, bool AException,
+void TCustomRUvivoVOV::RaiseTerminate(const TTaskFFmpeg* Engine, bool AFinished, bool AException,
                                       const std::string& AMessage) {
     TTerminateEvent Handler = GetOnTerminate();
     if (!Handler) return;
+    const TTaskId Id = Engine ? Engine->Id() : 0;
+    const int32_t Index = Engine ? Engine->Index() : -1;
     if (FThreadMode) {
         // The thread lives for this one event. The component frees it once it has ended (here
         // for earlier ones, at the latest in its destructor) instead of letting it free itself,
         // so that no such thread still runs when the component or the program goes away.
         ReapEventThreads();
         try {
-            auto Thread = std::make_unique<events::TDoTerminateThread>(Handler, FListEdits.load(), AIndex,
-                                                                       AFinished, AException, AMessage);
+            auto Thread = std::make_unique<events::TDoTerminateThread>(Handler, Id, Index, AFinished,
+                                                                       AException, AMessage);
             std::lock_guard<std::mutex> G(FEventThreadLock);
             FEventThreads.reserve(FEventThreads.size() + 1);
             // Started once it has its place: a started thread that could not be kept would be
@@ -835,8 +842,8 @@ void TCustomRUvivoVOV::RaiseTerminate(int32_t AIndex, bool AFinished, bool AExce
     }
     // A failing handler must not keep the run from its end.
     try {
-        const events::TRaisingEdits Edits(FListEdits.load());
-        Handler(AIndex, AFinished, AException, AMessage);
+        const events::TRaisingTask Raising(Id);
+        Handler(Index, AFinished, AException, AMessage);
     } catch (const std::exception& E) {
         GetLogger().Log(this, llError, "Error occurs OnTerminate: " + std::string(E.what()));
     }
@@ -858,11 +865,11 @@ void TCustomRUvivoVOV::DoTerminate(TCustomFFmpeg& Sender) {
         {
             std::lock_guard<std::mutex> K(FHandlerLock);
             if (Engine->KeptPartialName().empty())
-                FKeptPartials.erase(Engine->Index());
+                FKeptPartials.erase(Engine->Id());
             else
-                FKeptPartials[Engine->Index()] = Engine->KeptPartialName();
+                FKeptPartials[Engine->Id()] = Engine->KeptPartialName();
         }
-        RaiseTerminate(Engine->Index(), Engine->Finished(), Engine->ErrorOccurred(), Engine->ErrorMessage());
+        RaiseTerminate(Engine, Engine->Finished(), Engine->ErrorOccurred(), Engine->ErrorMessage());
     } else if (!HeldSlot) {
         // A second report of one run, or a task that left the list before it started.
         return;
@@ -883,7 +890,7 @@ void TCustomRUvivoVOV::CheckRunEnd() {
     FRunActive = false;
     FStopping = false;
     FPaused = false;
-    RaiseTerminate(-1, true, false, "");
+    RaiseTerminate(nullptr, true, false, "");
 }
 
 }  // namespace zembra

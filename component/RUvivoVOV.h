@@ -2,7 +2,7 @@
 
 // The task manager: a list of conversion tasks (one engine each), run one after another in the
 // caller's thread or several at once on worker threads, with the engines' reports turned into
-// five events that carry the task's index.
+// five events that carry the task's index (and, to be read inside the handler, its id).
 
 #include <atomic>
 #include <cstdint>
@@ -88,20 +88,20 @@ class TCustomRUvivoVOV {
     int32_t TaskCount() const { return FTasks.Count(); }
     // The engine of a task (nullptr outside the list), for reading its records and probe.
     TTaskFFmpeg* Task(int32_t AIndex) { return FTasks.Items(AIndex); }
-    // Where the stopped task that the terminate event of AIndex reported kept its partial output
-    // (empty when it kept none). Safe to ask from the terminate handler.
-    std::u16string KeptPartialName(int32_t AIndex) const;
+    // Where a stopped task kept its partial output (empty when it kept none), by the task's id:
+    // it is still known after the task left the list. Safe to ask from the terminate handler.
+    std::u16string KeptPartialName(TTaskId AId) const;
 
     // True from StartTasks until the run's final terminate event.
     bool RunActive() const { return FRunActive.load(); }
     bool ThreadMode() const { return FThreadMode.load(); }
 
-    // Removals from the list so far (DeleteTask, ClearTasks). Inside a progress or terminate
-    // handler, EventListEdits() tells how many there were when the event's index was taken: a
-    // front end that hands events on to another thread maps the index by the removals since
-    // (a removed task's late reports then map to no row).
-    uint64_t ListEdits() const { return FListEdits.load(); }
-    static uint64_t EventListEdits();
+    // Tasks by identity, for front ends that hand events on to another thread: an index names
+    // whichever task is at that place when it is read, an id always the same task.
+    TTaskId TaskId(int32_t AIndex);    // 0 outside the list
+    int32_t IndexOfTask(TTaskId AId);  // -1 once the task has left the list
+    // Inside an event handler: the id of the task the event is about; 0 in a run's final event.
+    static TTaskId EventTaskId();
 
     // Waits (pumping on the main thread) until no terminate-event thread of this component is
     // left; false when the time ran out.
@@ -159,11 +159,8 @@ class TCustomRUvivoVOV {
         int64_t PTS = 0;
     };
 
-    static int32_t IndexOf(TCustomFFmpeg& Sender);
-    // Under FEventLock: the engine left the list, so its reports belong to no task.
-    static bool Detached(TCustomFFmpeg& Sender);
-    // The task's index, or -1 once it has left the list.
-    int32_t ListedIndexOf(TCustomFFmpeg& Sender);
+    // The task, or nullptr once it has left the list.
+    TTaskFFmpeg* Listed(TCustomFFmpeg& Sender);
     void ApplyOutputFields(TTaskFFmpeg& Engine, const TOutputOptions& Options);
     // Apply the task's stored record (when it has one) and open its file: false with the
     // engine's LastError set; a bad option raises.
@@ -184,7 +181,9 @@ class TCustomRUvivoVOV {
     void JoinReadyTasks();
     void EndOfTask();
     void CheckRunEnd();
-    void RaiseTerminate(int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage);
+    // Engine nullptr: the run's final event.
+    void RaiseTerminate(const TTaskFFmpeg* Engine, bool AFinished, bool AException,
+                        const std::string& AMessage);
     // True inside an event handler or a sequential run on this thread: an engine may then be
     // on this thread's stack, so nothing may wait for it or free it.
     bool InsideRun() const;
@@ -207,8 +206,8 @@ class TCustomRUvivoVOV {
     int32_t FVerbosity = 1;
 
     mutable std::mutex FHandlerLock;
-    // The kept partial outputs by the index their terminate event gave, under FHandlerLock.
-    std::map<int32_t, std::u16string> FKeptPartials;
+    // The kept partial outputs by task id, under FHandlerLock.
+    std::map<TTaskId, std::u16string> FKeptPartials;
     TBeforeHookEvent FOnBeforeHook;
     TCustomHookEvent FOnCustomHook;
     TPreviewBitmapEvent FOnPreviewBitmap;
@@ -228,7 +227,6 @@ class TCustomRUvivoVOV {
     // The engine a sequential run is converting on the main thread (main thread only).
     TTaskFFmpeg* FSequentialEngine = nullptr;
     std::atomic<bool> FRunActive{false};
-    std::atomic<uint64_t> FListEdits{0};  // changed under FEventLock
 
     std::mutex FEventThreadLock;
     std::vector<std::unique_ptr<TThread>> FEventThreads;  // terminate-event threads

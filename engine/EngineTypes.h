@@ -89,10 +89,10 @@ struct TJobSettings {
     int32_t DecodeAhead = 1;                    // decode_ahead: 0 keeps the job on one thread
     // segments: -1 as many as processors are free, 0 or 1 one thread, N that many.
     int32_t Segments = -1;
-    int32_t SegmentMs = 20000;  // segment_ms: the shortest segment worth its own thread
-    int32_t ReplayGain = 0;                     // replaygain: measure the sound, tag the output
-    int32_t AudioSampleRate = 44100;            // ar
-    int32_t AudioChannels = 2;                  // ac
+    int32_t SegmentMs = 20000;        // segment_ms: the shortest segment worth its own thread
+    int32_t ReplayGain = 0;           // replaygain: measure the sound, tag the output
+    int32_t AudioSampleRate = 44100;  // ar
+    int32_t AudioChannels = 2;        // ac
     // Whether "ar" / "ac" were given since the last input was opened; values adopted from an
     // input leave the encoder free to pick what it supports.
     bool AudioSampleRateGiven = false;

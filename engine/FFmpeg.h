@@ -79,9 +79,23 @@ struct TOutputStreamSetup {
 
 // Closes an input container and the I/O context the job opened for it.
 void CloseInputContext(AVFormatContext*& Context);
+// What tells one file from another that took its name: the device and inode, the size and
+// the last change, as they were when the job opened it.
+struct TFileIdentity {
+    bool Known = false;
+    uint64_t Device = 0, Inode = 0;
+    int64_t Size = 0;
+    int64_t ModifiedNs = 0;
+    bool operator==(const TFileIdentity&) const = default;
+};
+// The identity of the local file a URL names (Known false for anything else).
+TFileIdentity IdentityOfInput(const std::string& URL);
+
 // A second, independent opening of an input the job opened (its file, in its format, its
 // streams found), for another thread to read; null with Error set when it cannot be opened.
-AVFormatContext* ReopenInput(const AVFormatContext* Open, int& Error);
+// When Opened is known, the file at the name must still be that one: else null with Replaced.
+AVFormatContext* ReopenInput(const AVFormatContext* Open, const TFileIdentity& Opened, int& Error,
+                             bool& Replaced);
 // Closes an output container's file (a custom I/O context of ours or the library's): 0, or the
 // AVERROR of the last bytes that could not be written or of the close.
 int CloseOutputIO(AVFormatContext* Container);
@@ -206,6 +220,7 @@ class TCustomFFmpeg {
     int InputFileCount() const { return FInputFileCount; }
     AVFormatContext* InputFile(int Index) const { return FInputFiles[Index]; }
     int64_t InputFileTsOffset(int Index) const { return FInputFilesTsOffset[Index]; }
+    const TFileIdentity& InputIdentity(int Index) const { return FInputIdentity[Index]; }
     AVCodecContext* InputCodec(int File, int Stream) const;
     const std::vector<const AVCodec*>& InputDecoders() const { return FInputDecoders; }
     AVFormatContext* OutputFile(int Index) const { return FOutputFiles[Index]; }
@@ -342,6 +357,8 @@ class TCustomFFmpeg {
     std::array<int64_t, kMaxFiles> FInputFilesTsOffset{};
     // Opened at a cut's start (seeked there) with its offset putting the start at zero.
     std::array<bool, kMaxFiles> FInputFilesCut{};
+    // The file each input was opened from, for the helper threads that open it again.
+    std::array<TFileIdentity, kMaxFiles> FInputIdentity{};
     std::array<std::array<double, kMaxStreams>, kMaxFiles> FInputTsScale{};
     // Per input stream its decoder context, as the stream information filled it.
     std::array<std::vector<TCodecContextPtr>, kMaxFiles> FInputCodecs;

@@ -1,6 +1,8 @@
 // Opening input files: probing, stream information, the start position, and the settings the
 // job adopts from the input.
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -46,10 +48,34 @@ void CloseInputContext(AVFormatContext*& Ic) {
     CloseInputIO(Pb);
 }
 
-AVFormatContext* ReopenInput(const AVFormatContext* Open, int& Error) {
+TFileIdentity IdentityOfInput(const std::string& URL) {
+    TFileIdentity Id;
+    if (URL.empty()) return Id;
+    const std::string Name = IsUnicodeURL(URL) ? FileSystemName(URLToFileName(URL)) : URL;
+    struct stat St {};
+    if (::stat(Name.c_str(), &St) != 0 || !S_ISREG(St.st_mode)) return Id;
+    Id.Known = true;
+    Id.Device = static_cast<uint64_t>(St.st_dev);
+    Id.Inode = static_cast<uint64_t>(St.st_ino);
+    Id.Size = static_cast<int64_t>(St.st_size);
+    Id.ModifiedNs = static_cast<int64_t>(St.st_mtim.tv_sec) * 1000000000 + St.st_mtim.tv_nsec;
+    return Id;
+}
+
+AVFormatContext* ReopenInput(const AVFormatContext* Open, const TFileIdentity& Opened, int& Error,
+                             bool& Replaced) {
     Error = 0;
-    AVIOContext* Pb = OpenInputIO(Open->url ? Open->url : "", Error);
+    Replaced = false;
+    const std::string URL = Open->url ? Open->url : "";
+    AVIOContext* Pb = OpenInputIO(URL, Error);
     if (!Pb) return nullptr;
+    // Looked at once the new opening holds the file: a file put at the name after that is not
+    // the one read, and one put there before shows here.
+    if (Opened.Known && !(IdentityOfInput(URL) == Opened)) {
+        CloseInputIO(Pb);
+        Replaced = true;
+        return nullptr;
+    }
     AVFormatContext* Ic = lavf.avformat_alloc_context();
     if (!Ic) {
         CloseInputIO(Pb);
@@ -140,6 +166,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
     int Error = 0;
     Pb = OpenInputIO(URL, Error);
     if (!Pb) return Fail(OpenErrorWithReason(FileName, Error));
+    const TFileIdentity Identity = IdentityOfInput(URL);
 
     const AVInputFormat* InputFormat = nullptr;
     if (!S.InputFormatName.empty()) InputFormat = lavf.av_find_input_format(S.InputFormatName.c_str());
@@ -302,6 +329,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::u16string& FileName) {
     FInputFiles[Index] = Ic;
     FInputFilesTsOffset[Index] = SaturatingSub(S.InputTsOffset, S.CopyTs ? 0 : Timestamp);
     FInputFilesCut[Index] = Cut;
+    FInputIdentity[Index] = Identity;
     FInputCodecs[Index] = std::move(Codecs);
     FInputDecoders.insert(FInputDecoders.end(), Decoders.begin(), Decoders.end());
     if (S.Verbose >= 0) lavf.av_dump_format(Ic, Index, URL.c_str(), 0);

@@ -20,6 +20,7 @@
 #include "engine/Mp3Splice.h"
 #include "engine/SampleLevels.h"
 #include "engine/Transcoder.h"
+#include "protocol/UnicodeProtocol.h"
 #include "logging/FFmpegLogger.h"
 #include "util/NumericCasts.h"
 #include "util/StringUtils.h"
@@ -29,6 +30,7 @@ namespace zembra {
 namespace {
 
 std::atomic<int64_t> gSegmentedRuns{0};
+std::atomic<int64_t> gRunsOn{0};
 
 // The pre-roll warms a segment's decoder and encoder up (a decoder's first frame after a seek
 // lacks what the frames before would have given it, an encoder's first frames lack their
@@ -41,6 +43,9 @@ constexpr double kPostRollSeconds = 0.5;
 // MP3 splices look this far to either side of the planned start for a frame that borrows
 // nothing from the frames before it.
 constexpr double kSpliceWindowSeconds = 0.4;
+// A later segment's first frames, by their place in the file, that the segment before it
+// checks its placing against.
+constexpr size_t kAnchors = 64;
 
 // Encoders whose splice is proven by the tests: frames that stand alone (PCM, FLAC once
 // renumbered), or transforms whose overlap a pre-roll rebuilds. Vorbis and Opus change their
@@ -68,6 +73,23 @@ bool SplicedCodec(AVCodecID Id) {
     }
 }
 
+// A time base whose ticks are whole samples, or whole parts of one (MP3's 1/14112000),
+// places each frame to the sample.
+bool ExactTimeBase(AVRational Tb, int Rate) {
+    if (Tb.num <= 0 || Tb.den <= 0 || Rate <= 0) return false;
+    const int64_t Sample = static_cast<int64_t>(Tb.num) * Rate;
+    return Sample % Tb.den == 0 || Tb.den % Sample == 0;
+}
+
+// Decoders whose output from a little before any point on is the same as from the start:
+// others draw random noise (AAC's noise substitution, AC-3's dither) whose sequence depends on
+// where decoding began, so that no split gives a lossless output the one-thread samples.
+bool DecodesAlikeFromAnyStart(AVCodecID Id) {
+    return (Id >= AV_CODEC_ID_FIRST_AUDIO && Id < AV_CODEC_ID_ADPCM_IMA_QT) || Id == AV_CODEC_ID_FLAC ||
+           Id == AV_CODEC_ID_ALAC || Id == AV_CODEC_ID_WAVPACK || Id == AV_CODEC_ID_TTA ||
+           Id == AV_CODEC_ID_MP3 || Id == AV_CODEC_ID_MP2 || Id == AV_CODEC_ID_MP1;
+}
+
 // Source codecs whose every frame holds the same number of samples: where the container's
 // timestamps are coarser than a sample (Matroska's milliseconds), a frame's place is the whole
 // number of frames nearest its time.
@@ -80,6 +102,62 @@ struct TInputCloser {
     void operator()(AVFormatContext* C) const { CloseInputContext(C); }
 };
 using TInputPtr = std::unique_ptr<AVFormatContext, TInputCloser>;
+
+// Whether the sound's own times run on without a hole or an overlap: where they jump, the
+// one-thread run closes the hole up (or plays the overlap once), which a segment placed by its
+// first frame's time cannot match. "" when they run even, or when nothing tells (no durations):
+// the run's own check then falls back to one thread if it finds a jump. A container's index is
+// read where it lists every packet (MP4); else the packets' times, without their sound.
+std::string UnevenTimeline(const AVFormatContext* Source, int StreamIndex, const TFileIdentity& Identity) {
+    // The index is read, never changed; its reader only takes a stream it may change.
+    AVStream* St = Source->streams[StreamIndex];
+    const AVCodecParameters* Par = St->codecpar;
+    auto Jump = [&](int64_t Expected, int64_t Found) {
+        return Format("the sound's times jump by %.3f s at %.3f s",
+                      (Found - Expected) * av_q2d(St->time_base), Found * av_q2d(St->time_base));
+    };
+    // Half a frame, and the container's rounding (Matroska's milliseconds), is no jump.
+    auto Tolerance = [](int64_t Duration) { return Duration / 2 + 1; };
+    const int Entries = lavf.avformat_index_get_entries_count(St);
+    if (Par->frame_size > 0 && Par->sample_rate > 0 && St->duration > 0 && Entries > 1) {
+        const int64_t Frame = lavu.av_rescale_q(Par->frame_size, {1, Par->sample_rate}, St->time_base);
+        if (Frame > 0 && Entries >= St->duration / Frame) {
+            for (int I = 1; I < Entries; ++I) {
+                const AVIndexEntry* A = lavf.avformat_index_get_entry(St, I - 1);
+                const AVIndexEntry* B = lavf.avformat_index_get_entry(St, I);
+                if (!A || !B) return "";
+                if (std::llabs(B->timestamp - (A->timestamp + Frame)) > Tolerance(Frame))
+                    return Jump(A->timestamp + Frame, B->timestamp);
+            }
+            return "";
+        }
+    }
+    int Error = 0;
+    bool Replaced = false;
+    TInputPtr Input(ReopenInput(Source, Identity, Error, Replaced));
+    if (!Input || StreamIndex >= static_cast<int>(Input->nb_streams)) return "";
+    for (unsigned I = 0; I < Input->nb_streams; ++I)
+        if (static_cast<int>(I) != StreamIndex) Input->streams[I]->discard = AVDISCARD_ALL;
+    TPacketPtr Packet = MakePacket();
+    if (!Packet) return "";
+    // Where every frame holds the same number of samples, that is a packet's length: an MP4
+    // stretches the packet before a hole over it, Matroska gives none.
+    const int64_t FixedFrame = Par->frame_size > 0 && Par->sample_rate > 0 && FixedFrameSource(Par->codec_id)
+                                   ? lavu.av_rescale_q(Par->frame_size, {1, Par->sample_rate}, St->time_base)
+                                   : 0;
+    int64_t Next = AV_NOPTS_VALUE, Last = 0;
+    while (lavf.av_read_frame(Input.get(), Packet.get()) >= 0) {
+        const int64_t Pts = Packet->pts, Duration = FixedFrame > 0 ? FixedFrame : Packet->duration;
+        const bool Ours = Packet->stream_index == StreamIndex;
+        lavc.av_packet_unref(Packet.get());
+        if (!Ours) continue;
+        if (Pts == AV_NOPTS_VALUE || Duration <= 0) return "";
+        if (Next != AV_NOPTS_VALUE && std::llabs(Pts - Next) > Tolerance(Last)) return Jump(Next, Pts);
+        Next = Pts + Duration;
+        Last = Duration;
+    }
+    return "";
+}
 
 TCodecContextPtr OpenEncoderCopy(const AVCodecContext* Settings, const AVDictionary* PrivateOptions) {
     TCodecContextPtr C = CopyEncoderSettings(Settings, Settings->codec);
@@ -94,12 +172,16 @@ TCodecContextPtr OpenEncoderCopy(const AVCodecContext* Settings, const AVDiction
     return C;
 }
 
+// Where a later segment stands on the output's timeline.
+enum class TPlacing { Unknown, Placed, Unplaceable };
+
 // Output samples as planned for one segment's thread: the packets it made, and where it got to.
 struct TSegment {
     size_t Index = 0;
-    TSegmentSpan Span;
-    int64_t Start = 0;      // the planned first kept sample
-    int64_t NextStart = 0;  // and the next segment's
+    TSegmentSpan Span;       // the sound decoded
+    int64_t EncodeFrom = 0;  // and the first of it encoded
+    int64_t Start = 0;       // the planned first kept sample
+    int64_t NextStart = 0;   // and the next segment's
     TInputPtr Input;
     int StreamIndex = 0;
     TCodecContextPtr Decoder;
@@ -114,13 +196,27 @@ struct TSegment {
     std::vector<uint8_t*> Planes;
     TAvBufferPtr PlaneData;
     int PlaneCapacity = 0;
-    int64_t NextPts = 0;            // encoder samples sent, from Span.From
-    int64_t Position = INT64_MIN;   // output sample of the next decoded sample
+    int64_t NextPts = 0;              // encoder samples sent, from Span.From
+    int64_t Position = INT64_MIN;     // output sample of the next decoded sample
     std::atomic<int64_t> Reached{0};  // output samples encoded, for progress
+    // An earlier segment encodes on through this one's part: it stops, and nothing it made is
+    // used.
+    std::atomic<bool> Dropped{false};
+    // This one encodes on to the end of the sound, the segments after it dropped.
+    std::atomic<bool> RunsOn{false};
+    // Its own thread's: a frame's time disagreed with the samples counted before it (a hole or
+    // an overlap in the sound's timeline), and where each frame it decoded came from in the file
+    // (its byte position) with the output sample it was counted at.
+    bool Uneven = false;
+    bool Checked = false;  // whether it has asked RunOn
+    std::vector<std::pair<int64_t, int64_t>> Seen;
     // Guarded by the run's lock.
     std::deque<TPacketPtr> Packets;
     bool Closed = false;
     bool ReachedEnd = false;  // the source ended before the segment's end
+    TPlacing Placing = TPlacing::Unknown;
+    // The byte positions of its first frames with the output samples their times placed them at.
+    std::vector<std::pair<int64_t, int64_t>> Anchors;
     std::unique_ptr<TThread> Thread;
 
     ~TSegment() { lavu.av_channel_layout_uninit(&SwrLayout); }
@@ -175,6 +271,10 @@ int64_t SegmentedRunCount() {
     return gSegmentedRuns.load();
 }
 
+int64_t SegmentRunOnCount() {
+    return gRunsOn.load();
+}
+
 std::vector<int64_t> PlanSegments(int64_t Samples, int FrameSize, int Wanted, int64_t MinSamples) {
     if (FrameSize <= 0 || Samples <= 0 || Wanted < 2) return {0};
     const int64_t Count = std::min<int64_t>(Wanted, Samples / std::max<int64_t>(MinSamples, 1));
@@ -200,7 +300,8 @@ TSegmentSpan SegmentSpan(std::span<const int64_t> Starts, size_t Index, int64_t 
 // frames as they are written.
 class TFlacJoin {
   public:
-    TFlacJoin(const AVCodecParameters* Par, int BlockSize) : FSum(Par->bits_per_raw_sample), FBlockSize(BlockSize) {
+    TFlacJoin(const AVCodecParameters* Par, int BlockSize)
+        : FSum(Par->bits_per_raw_sample), FBlockSize(BlockSize) {
         const AVCodec* Decoder = lavc.avcodec_find_decoder(AV_CODEC_ID_FLAC);
         FDecoder.reset(lavc.avcodec_alloc_context3(Decoder));
         FFrame = MakeFrame();
@@ -217,9 +318,10 @@ class TFlacJoin {
 
     TPacketPtr Take(TPacketPtr P) {
         if (P->size > 0) {
-            const auto Renumbered =
-                RenumberFlacFrame({P->data, static_cast<size_t>(P->size)}, static_cast<uint64_t>(P->pts), FBlockSize);
-            if (!Renumbered) throw FFmpegException("A FLAC frame of a segment could not be numbered for its place");
+            const auto Renumbered = RenumberFlacFrame({P->data, static_cast<size_t>(P->size)},
+                                                      static_cast<uint64_t>(P->pts), FBlockSize);
+            if (!Renumbered)
+                throw FFmpegException("A FLAC frame of a segment could not be numbered for its place");
             if (Renumbered->size() != static_cast<size_t>(P->size) ||
                 std::memcmp(Renumbered->data(), P->data, Renumbered->size()) != 0) {
                 TPacketPtr Copy = MakePacket();
@@ -293,6 +395,12 @@ class TSoundSegmentRun {
     void SendFrames(TSegment& G, bool Final);
     void ReceivePackets(TSegment& G);
     void Finish(TSegment& G, bool ReachedEnd);
+    // Once G has decoded its part: whether it goes on to the end of the sound instead, because
+    // the next segment cannot be placed where the one-thread run has its sound (a timeline
+    // with holes, or times that drifted from the samples), so that the output stays that sound.
+    bool RunOn(TSegment& G);
+    // Records how G was placed (once), and where a frame at FilePosition (unless negative) was.
+    void Place(TSegment& G, TPlacing Placing, int64_t FilePosition, int64_t At);
     // Where a decoded frame starts in the source's samples (INT64_MIN: it has no time), and
     // whether that is exact.
     int64_t FrameSourceSample(const AVFrame* F, bool& Exact) const;
@@ -314,8 +422,9 @@ class TSoundSegmentRun {
     std::unique_ptr<TFlacJoin> FFlac;
     int FRate = 0;
     int FFrameSize = 0;
-    int64_t FDelay = 0;        // the encoder's priming samples: packets start this far early
+    int64_t FDelay = 0;  // the encoder's priming samples: packets start this far early
     int64_t FPreRoll = 0, FPostRoll = 0;
+    int64_t FEnd = INT64_MAX;  // the output sample the sound ends at on a cut
     AVRational FSourceTb{0, 1};
     bool FExactTimes = true;
     int FSourceFrame = 0;
@@ -327,6 +436,7 @@ class TSoundSegmentRun {
     bool FOriginKnown = false;
     int64_t FOrigin = 0;      // the source sample that is output sample 0
     int64_t FFrameStart = 0;  // the source sample where the frame holding it starts
+    int64_t FGrid = 0;        // and where that frame ends, a frame's bound
     double FReported = 0.0;
     int64_t FLastReport = 0;
 };
@@ -338,29 +448,36 @@ bool TSoundSegmentRun::Open() {
     FDelay = Job->initial_padding;
     const double PreRoll = Job->codec_id == AV_CODEC_ID_AAC ? kAacPreRollSeconds : kPreRollSeconds;
     FPreRoll = (static_cast<int64_t>(PreRoll * FRate) / FFrameSize + 1) * FFrameSize;
-    if (Job->codec_id == AV_CODEC_ID_FLAC) {
-        // Lossless frames stand alone: no warming up, nothing to overlap.
-        FPreRoll = 0;
-        FFlac = std::make_unique<TFlacJoin>(FOst.St->codecpar, FFrameSize);
-    }
+    // Lossless frames stand alone: their encoder starts at the segment's start, while the
+    // source's decoder still warms up over the pre-roll (a lossy source's first frame after a
+    // seek decodes wrong).
+    const bool EncoderFromStart = Job->codec_id == AV_CODEC_ID_FLAC;
+    if (EncoderFromStart) FFlac = std::make_unique<TFlacJoin>(FOst.St->codecpar, FFrameSize);
     FPostRoll = static_cast<int64_t>(kPostRollSeconds * FRate) + FDelay + 2 * FFrameSize;
     FSourceTb = FIst.St->time_base;
     // A time base whose every tick is a whole number of samples places each frame exactly.
-    FExactTimes = (static_cast<int64_t>(FSourceTb.num) * FRate) % FSourceTb.den == 0;
+    FExactTimes = ExactTimeBase(FSourceTb, FRate);
     FSourceFrame = FIst.St->codecpar->frame_size;
     FOffsetUs = T.FJob.InputFileTsOffset(FIst.FileIndex);
     const AVFormatContext* Source = T.FJob.InputFile(FIst.FileIndex);
+    if (T.S.RecordingTime != INT64_MAX) FEnd = lavu.av_rescale(T.S.RecordingTime, FRate, AV_TIME_BASE);
     for (size_t K = 0; K < FStarts.size(); ++K) {
         auto G = std::make_unique<TSegment>();
         G->Index = K;
         G->Start = FStarts[K];
         G->NextStart = K + 1 < FStarts.size() ? FStarts[K + 1] : INT64_MAX;
         G->Span = SegmentSpan(FStarts, K, FPreRoll, FPostRoll);
-        if (T.S.RecordingTime != INT64_MAX)
-            G->Span.To = std::min<int64_t>(
-                G->Span.To, lavu.av_rescale(T.S.RecordingTime, FRate, AV_TIME_BASE));
+        G->Span.To = std::min(G->Span.To, FEnd);
+        G->EncodeFrom = EncoderFromStart ? G->Start : G->Span.From;
         int Error = 0;
-        G->Input.reset(ReopenInput(Source, Error));
+        bool Replaced = false;
+        G->Input.reset(ReopenInput(Source, T.FJob.InputIdentity(FIst.FileIndex), Error, Replaced));
+        // A segment reads the very file the job opened, or the job stops: half of one file and
+        // half of another is no conversion.
+        if (Replaced)
+            throw FFmpegException(
+                Format("%s: the file was replaced or changed after the conversion opened it",
+                       Utf16ToUtf8(URLToFileName(Source->url)).c_str()));
         if (!G->Input) throw FFmpegException(OpenErrorWithReason(Utf8ToUtf16(Source->url), Error));
         G->StreamIndex = FIst.StreamIndex;
         // Opened without the job's demuxer options, a raw input may read differently: then
@@ -413,10 +530,13 @@ void TSoundSegmentRun::Start() {
                 Encode(*G);
             } catch (...) {
                 std::lock_guard<std::mutex> L(FLock);
-                if (!FFailure) FFailure = std::current_exception();
                 G->Closed = true;
-                FLeave.store(true);
+                if (G->Placing == TPlacing::Unknown) G->Placing = TPlacing::Unplaceable;
                 FChanged.notify_all();
+                // What a dropped segment met is no matter: the one before it reads the same sound.
+                if (G->Dropped.load()) return;
+                if (!FFailure) FFailure = std::current_exception();
+                FLeave.store(true);
             }
         });
         G->Thread->Resume();
@@ -438,13 +558,17 @@ void TSoundSegmentRun::Encode(TSegment& G) {
         if (FCut) (void)lavf.av_seek_frame(Ic, -1, -FOffsetUs, AVSEEK_FLAG_BACKWARD);
     } else {
         std::unique_lock<std::mutex> L(FLock);
-        FChanged.wait(L, [&] { return FOriginKnown || FLeave.load(); });
-        if (FLeave.load()) return;
+        FChanged.wait(L, [&] { return FOriginKnown || FLeave.load() || G.Dropped.load(); });
+        if (FLeave.load() || G.Dropped.load()) {
+            L.unlock();
+            return Finish(G, false);
+        }
         const int64_t Target = FOrigin + G.Span.From;
         L.unlock();
         // A failed seek reads from the start: slower, but the frames before the pre-roll are
         // only passed over.
-        if (lavf.av_seek_frame(Ic, G.StreamIndex, lavu.av_rescale_q(Target, AVRational{1, FRate}, St->time_base),
+        if (lavf.av_seek_frame(Ic, G.StreamIndex,
+                               lavu.av_rescale_q(Target, AVRational{1, FRate}, St->time_base),
                                AVSEEK_FLAG_BACKWARD) < 0)
             (void)lavf.av_seek_frame(Ic, -1, INT64_MIN, AVSEEK_FLAG_BACKWARD);
     }
@@ -461,12 +585,12 @@ void TSoundSegmentRun::Encode(TSegment& G) {
             }
             TakeFrame(G, G.Decoded.get());
             lavu.av_frame_unref(G.Decoded.get());
-            if (G.Position >= G.Span.To) return;
+            if (G.Dropped.load() || G.Position >= G.Span.To) return;
         }
     };
     while (G.Position < G.Span.To) {
-        FGate.WaitUnless([this] { return FLeave.load(); });
-        if (FLeave.load() || T.FJob.StopRequested()) return Finish(G, false);
+        FGate.WaitUnless([this, &G] { return FLeave.load() || G.Dropped.load(); });
+        if (FLeave.load() || G.Dropped.load() || T.FJob.StopRequested()) return Finish(G, false);
         const int Read = lavf.av_read_frame(Ic, Pkt);
         if (Read == AVERROR(EAGAIN)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -490,21 +614,23 @@ void TSoundSegmentRun::Encode(TSegment& G) {
 void TSoundSegmentRun::TakeFrame(TSegment& G, AVFrame* F) {
     if (F->nb_samples <= 0) return;
     if (F->sample_rate != FRate)
-        throw FFmpegException(Format("The sound changed its rate to %d Hz while it was encoded in segments",
-                                     F->sample_rate));
+        throw FFmpegException(
+            Format("The sound changed its rate to %d Hz while it was encoded in segments", F->sample_rate));
     if (T.S.AudioVolume != 256) ScaleSoundVolume(F, T.S.AudioVolume);
     int First = 0;
+    bool Exact = false;
+    const int64_t Source = FrameSourceSample(F, Exact);
+    // Frames of a fixed length with times coarser than a sample are placed to the frame.
+    const int N = FSourceFrame > 0 ? FSourceFrame : F->nb_samples;
     if (G.Position == INT64_MIN) {
-        bool Exact = false;
-        const int64_t Source = FrameSourceSample(F, Exact);
         if (G.Index == 0) {
             // Output sample 0 is where the one-thread run starts: the first decoded sample, or
             // on a cut the first at or after zero on the input's timeline.
             if (FCut && Source != INT64_MIN) {
                 const int64_t ClockUs = SaturatingAdd(
-                    lavu.av_rescale_q(F->best_effort_timestamp != AV_NOPTS_VALUE ? F->best_effort_timestamp
-                                                                                 : F->pts,
-                                      FSourceTb, AV_TIME_BASE_Q),
+                    lavu.av_rescale_q(
+                        F->best_effort_timestamp != AV_NOPTS_VALUE ? F->best_effort_timestamp : F->pts,
+                        FSourceTb, AV_TIME_BASE_Q),
                     FOffsetUs);
                 if (ClockUs < 0) {
                     const int64_t Skip = lavu.av_rescale(-ClockUs, FRate, 1000000);
@@ -515,32 +641,99 @@ void TSoundSegmentRun::TakeFrame(TSegment& G, AVFrame* F) {
             std::lock_guard<std::mutex> L(FLock);
             FFrameStart = Source == INT64_MIN ? 0 : Source;
             FOrigin = FFrameStart + First;
+            FGrid = FFrameStart + F->nb_samples;
             FOriginKnown = true;
             FChanged.notify_all();
             G.Position = -First;
         } else {
-            if (Source == INT64_MIN) throw FFmpegException("The sound has no timestamps to encode it in segments");
-            int64_t Place = Source - FOrigin;
-            if (!Exact) {
-                // Coarse timestamps: the frame's place is a whole number of frames from the
-                // first segment's first frame.
-                const int N = FSourceFrame > 0 ? FSourceFrame : F->nb_samples;
-                const int64_t FromFirst = Source - FFrameStart;
-                const int64_t Frames = (FromFirst + (FromFirst >= 0 ? N / 2 : -N / 2)) / N;
-                if (std::llabs(FromFirst - Frames * N) > N / 4 || F->nb_samples != N)
-                    throw FFmpegException("The sound's timestamps are too uneven to encode it in segments");
-                Place = FFrameStart + Frames * N - FOrigin;
+            int64_t At = Source == INT64_MIN ? INT64_MIN : Source - FOrigin;
+            if (At != INT64_MIN && !Exact) {
+                // Coarse timestamps: the frame ends a whole number of frames from where the
+                // first segment's first frame ended (that one may be short: the decoder drops
+                // the encoder's delay from it, and its time is then of its first sample kept).
+                const int64_t FromGrid = Source + F->nb_samples - FGrid;
+                const int64_t Frames = (FromGrid + (FromGrid >= 0 ? N / 2 : -N / 2)) / N;
+                At = std::llabs(FromGrid - Frames * N) > N / 4 || (F->nb_samples != N && Frames != 0)
+                         ? INT64_MIN
+                         : FGrid + Frames * N - F->nb_samples - FOrigin;
             }
-            G.Position = Place;
+            if (At == INT64_MIN) {
+                // No time, or one too far from any frame's: the segment before goes on through
+                // this one's part.
+                Place(G, TPlacing::Unplaceable, -1, 0);
+                G.Dropped.store(true);
+                return;
+            }
+            G.Position = At;
+            Place(G, TPlacing::Placed, -1, 0);
         }
+    } else if (Source != INT64_MIN && !G.Uneven) {
+        // The one-thread run counts the samples as they come: a frame whose time says otherwise
+        // follows a hole or an overlap, which places every segment after it wrong.
+        const int64_t Off = Source - (FOrigin + G.Position);
+        if (std::llabs(Off) > (Exact ? 0 : N / 4)) G.Uneven = true;
+    }
+    if (F->pkt_pos >= 0 && (G.Seen.empty() || G.Seen.back().first != F->pkt_pos)) {
+        G.Seen.emplace_back(F->pkt_pos, G.Position);
+        if (G.Index > 0 && G.Position < G.Start) Place(G, TPlacing::Placed, F->pkt_pos, G.Position);
     }
     const int64_t Begin = G.Position + First;
     const int64_t End = G.Position + F->nb_samples;
-    const int64_t From = std::max(Begin, G.Span.From);
+    // Decided before the frame's samples past the end are left out.
+    if (End >= G.Span.To && !G.Checked) {
+        G.Checked = true;
+        RunOn(G);
+    }
+    const int64_t From = std::max(Begin, G.EncodeFrom);
     const int64_t To = std::min(End, G.Span.To);
     if (To > From) FeedEncoder(G, F, static_cast<int>(From - G.Position), static_cast<int>(To - From));
     G.Position = End;
     G.Reached.store(std::clamp<int64_t>(End, G.Start, std::max(G.Start, G.Span.To)) - G.Start);
+}
+
+void TSoundSegmentRun::Place(TSegment& G, TPlacing Placing, int64_t FilePosition, int64_t At) {
+    std::lock_guard<std::mutex> L(FLock);
+    if (G.Placing == TPlacing::Unknown) G.Placing = Placing;
+    if (FilePosition >= 0 && G.Anchors.size() < kAnchors) G.Anchors.emplace_back(FilePosition, At);
+    FChanged.notify_all();
+}
+
+bool TSoundSegmentRun::RunOn(TSegment& G) {
+    if (G.RunsOn.load() || G.Index + 1 >= FSegments.size()) return false;
+    TSegment& After = *FSegments[G.Index + 1];
+    TPlacing Placing = TPlacing::Unknown;
+    std::vector<std::pair<int64_t, int64_t>> Anchors;
+    {
+        std::unique_lock<std::mutex> L(FLock);
+        while (After.Placing == TPlacing::Unknown && !FLeave.load() && !G.Dropped.load()) {
+            FChanged.wait_for(L, std::chrono::milliseconds(50));
+            if (T.FJob.StopRequested()) return false;
+        }
+        if (FLeave.load() || G.Dropped.load()) return false;
+        Placing = After.Placing;
+        Anchors = After.Anchors;
+    }
+    // The frames both decoded, known by where they lie in the file, must stand at the same
+    // output sample in both: else the next segment's times put it elsewhere than the samples
+    // counted up to there (a seek that estimates the times, trimmed samples it did not see).
+    bool Misplaced = Placing != TPlacing::Placed;
+    for (const auto& [Position, At] : Anchors) {
+        const auto Found =
+            std::lower_bound(G.Seen.begin(), G.Seen.end(), Position,
+                             [](const std::pair<int64_t, int64_t>& E, int64_t P) { return E.first < P; });
+        if (Found != G.Seen.end() && Found->first == Position && Found->second != At) Misplaced = true;
+    }
+    if (!Misplaced && !G.Uneven) return false;
+    G.Span.To = FEnd;
+    {
+        std::lock_guard<std::mutex> L(FLock);
+        G.RunsOn.store(true);
+        gRunsOn.fetch_add(1);
+        for (size_t K = G.Index + 1; K < FSegments.size(); ++K) FSegments[K]->Dropped.store(true);
+        FChanged.notify_all();
+    }
+    FGate.Wake();
+    return true;
 }
 
 void TSoundSegmentRun::FeedEncoder(TSegment& G, AVFrame* F, int First, int Count) {
@@ -555,16 +748,16 @@ void TSoundSegmentRun::FeedEncoder(TSegment& G, AVFrame* F, int First, int Count
         &Layout, [](AVChannelLayout* L) { lavu.av_channel_layout_uninit(L); });
     if (!G.Swr || G.SwrFormat != Format || lavu.av_channel_layout_compare(&G.SwrLayout, &Layout) != 0) {
         SwrContext* Raw = nullptr;
-        int Result = lswr.swr_alloc_set_opts2(&Raw, &C->ch_layout, C->sample_fmt, C->sample_rate, &Layout, Format,
-                                              F->sample_rate, 0, nullptr);
+        int Result = lswr.swr_alloc_set_opts2(&Raw, &C->ch_layout, C->sample_fmt, C->sample_rate, &Layout,
+                                              Format, F->sample_rate, 0, nullptr);
         TSwrPtr Swr(Raw);
         if (Result >= 0 && Layout.nb_channels != C->ch_layout.nb_channels)
             Result = SetChannelConversionFilter(Swr.get());
         if (Result >= 0) Result = lswr.swr_init(Swr.get());
         if (Result < 0)
-            throw FFmpegException(zembra::Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                                                 Layout.nb_channels, F->sample_rate, C->ch_layout.nb_channels,
-                                                 C->sample_rate));
+            throw FFmpegException(
+                zembra::Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                               Layout.nb_channels, F->sample_rate, C->ch_layout.nb_channels, C->sample_rate));
         G.Swr = std::move(Swr);
         G.SwrFormat = Format;
         lavu.av_channel_layout_uninit(&G.SwrLayout);
@@ -588,8 +781,8 @@ void TSoundSegmentRun::FeedEncoder(TSegment& G, AVFrame* F, int First, int Count
     }
     const int Converted = lswr.swr_convert(G.Swr.get(), G.Planes.data(), G.PlaneCapacity, In.data(), Count);
     if (Converted < 0) throw FFmpegException("av_audio_convert() failed");
-    if (Converted > 0 &&
-        lavu.av_audio_fifo_write(G.Fifo.get(), reinterpret_cast<void**>(G.Planes.data()), Converted) < Converted)
+    if (Converted > 0 && lavu.av_audio_fifo_write(G.Fifo.get(), reinterpret_cast<void**>(G.Planes.data()),
+                                                  Converted) < Converted)
         throw FFmpegException("av_fifo_realloc2() failed");
     SendFrames(G, false);
 }
@@ -599,11 +792,12 @@ void TSoundSegmentRun::SendFrames(TSegment& G, bool Final) {
     const bool Variable = (C->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) || C->frame_size <= 1;
     for (;;) {
         const int Available = lavu.av_audio_fifo_size(G.Fifo.get());
-        int Samples = Variable ? std::min(Available, 16384) : (Available >= C->frame_size ? C->frame_size : 0);
+        int Samples =
+            Variable ? std::min(Available, 16384) : (Available >= C->frame_size ? C->frame_size : 0);
         if (Variable) {
             // Blocks of an encoder that takes any size end at the segments' starts, where the
             // splice goes.
-            const int64_t At = G.Span.From + G.NextPts;
+            const int64_t At = G.EncodeFrom + G.NextPts;
             for (const int64_t Cut : {G.Start, G.NextStart})
                 if (At < Cut && At + Samples > Cut) Samples = static_cast<int>(Cut - At);
         }
@@ -611,7 +805,8 @@ void TSoundSegmentRun::SendFrames(TSegment& G, bool Final) {
         if (Samples == 0 && Final && Available > 0) {
             // The sound's last frame: short where the encoder allows it, else padded with silence.
             Samples = Available;
-            FrameSamples = (C->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) ? Available : C->frame_size;
+            FrameSamples =
+                (C->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) ? Available : C->frame_size;
         }
         if (Samples == 0) return;
         AVFrame* Out = G.ToEncode.get();
@@ -619,13 +814,15 @@ void TSoundSegmentRun::SendFrames(TSegment& G, bool Final) {
         Out->nb_samples = FrameSamples;
         Out->format = C->sample_fmt;
         Out->sample_rate = C->sample_rate;
-        if (lavu.av_channel_layout_copy(&Out->ch_layout, &C->ch_layout) < 0 || lavu.av_frame_get_buffer(Out, 0) < 0)
+        if (lavu.av_channel_layout_copy(&Out->ch_layout, &C->ch_layout) < 0 ||
+            lavu.av_frame_get_buffer(Out, 0) < 0)
             throw FFmpegException("frame_bytes invalid.");
-        if (lavu.av_audio_fifo_read(G.Fifo.get(), reinterpret_cast<void**>(Out->extended_data), Samples) < Samples)
+        if (lavu.av_audio_fifo_read(G.Fifo.get(), reinterpret_cast<void**>(Out->extended_data), Samples) <
+            Samples)
             throw FFmpegException("frame_bytes invalid.");
         if (FrameSamples > Samples)
-            lavu.av_samples_set_silence(Out->extended_data, Samples, FrameSamples - Samples, C->ch_layout.nb_channels,
-                                        C->sample_fmt);
+            lavu.av_samples_set_silence(Out->extended_data, Samples, FrameSamples - Samples,
+                                        C->ch_layout.nb_channels, C->sample_fmt);
         LimitFloatSamples(Out, C->ch_layout.nb_channels);
         Out->pts = G.NextPts;
         G.NextPts += FrameSamples;
@@ -643,8 +840,8 @@ void TSoundSegmentRun::ReceivePackets(TSegment& G) {
         if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF) return;
         if (Result < 0) throw FFmpegException("Audio encoding failed");
         // On the output's timeline: the segment's encoder counted from its own first sample.
-        if (Out->pts != AV_NOPTS_VALUE) Out->pts += G.Span.From;
-        if (Out->dts != AV_NOPTS_VALUE) Out->dts += G.Span.From;
+        if (Out->pts != AV_NOPTS_VALUE) Out->pts += G.EncodeFrom;
+        if (Out->dts != AV_NOPTS_VALUE) Out->dts += G.EncodeFrom;
         std::lock_guard<std::mutex> L(FLock);
         // The job's thread waits only on an empty queue: a wake for every packet would cost
         // more than the muxing.
@@ -655,12 +852,14 @@ void TSoundSegmentRun::ReceivePackets(TSegment& G) {
 }
 
 void TSoundSegmentRun::Finish(TSegment& G, bool ReachedEnd) {
-    if (!FLeave.load() && !T.FJob.StopRequested()) {
+    if (!FLeave.load() && !G.Dropped.load() && !T.FJob.StopRequested()) {
         SendFrames(G, true);
         if (lavc.avcodec_send_frame(G.Encoder, nullptr) >= 0) ReceivePackets(G);
     }
     std::lock_guard<std::mutex> L(FLock);
     G.Closed = true;
+    // A segment that ended before its first frame cannot be placed either.
+    if (G.Placing == TPlacing::Unknown) G.Placing = TPlacing::Unplaceable;
     G.ReachedEnd = ReachedEnd;
     // A segment that got to its end has encoded all it stands for, its post-roll included.
     if (G.Span.To != INT64_MAX && !ReachedEnd) G.Reached.store(G.Span.To - G.Start);
@@ -670,8 +869,10 @@ void TSoundSegmentRun::Finish(TSegment& G, bool ReachedEnd) {
 double TSoundSegmentRun::Position() const {
     int64_t Samples = 0;
     for (size_t K = 0; K < FSegments.size(); ++K) {
-        const int64_t Length = K + 1 < FStarts.size() ? FStarts[K + 1] - FStarts[K] : INT64_MAX;
+        const bool On = FSegments[K]->RunsOn.load();
+        const int64_t Length = K + 1 < FStarts.size() && !On ? FStarts[K + 1] - FStarts[K] : INT64_MAX;
         Samples += std::min(FSegments[K]->Reached.load(), Length);
+        if (On) break;
     }
     return FRate > 0 ? static_cast<double>(Samples) / FRate : 0.0;
 }
@@ -717,9 +918,8 @@ int64_t TSoundSegmentRun::ChooseSplice(const std::deque<TPacketPtr>& Tail, const
     for (size_t I = 1; I < Next.size(); ++I) {
         const int64_t At = Next[I]->pts;
         if (At < Planned - Window || At > Planned + Window) continue;
-        const auto Previous = std::find_if(Tail.begin(), Tail.end(), [&](const TPacketPtr& P) {
-            return P->pts + P->duration == At;
-        });
+        const auto Previous = std::find_if(Tail.begin(), Tail.end(),
+                                           [&](const TPacketPtr& P) { return P->pts + P->duration == At; });
         if (Previous == Tail.end()) continue;
         const int Borrowed = Mp3MainDataBegin({Next[I]->data, static_cast<size_t>(Next[I]->size)});
         const int Free = Mp3FreeTail({(*Previous)->data, static_cast<size_t>((*Previous)->size)});
@@ -750,12 +950,27 @@ bool TSoundSegmentRun::MuxInOrder() {
         // The next segment's packets start at Planned; the previous segment's packets up to a
         // window before it go out as they come, the rest waits for the splice.
         const int64_t Planned = Last ? INT64_MAX : FStarts[K + 1] - FDelay;
-        const int64_t Hold = Last ? INT64_MAX : Planned - static_cast<int64_t>(kSpliceWindowSeconds * FRate) - 2 * FFrameSize;
+        int64_t Hold =
+            Last ? INT64_MAX : Planned - static_cast<int64_t>(kSpliceWindowSeconds * FRate) - 2 * FFrameSize;
+        bool RunsOn = false;
         std::deque<TPacketPtr> Tail;
         auto Take = [&](TPacketPtr P) {
+            if (!RunsOn && G.RunsOn.load()) {
+                // The segment goes on to the end: its packets are the rest of the sound. (Said
+                // here: the log may take the job's thread, which a segment must not wait for.)
+                RunsOn = true;
+                GetLogger().Log(
+                    &T.FJob, llVerbose,
+                    Format(
+                        "The sound's timeline cannot be split at %.3f s: the rest is encoded on one thread",
+                        static_cast<double>(G.NextStart) / FRate));
+                Hold = INT64_MAX;
+                for (TPacketPtr& Held : Tail) Write(std::move(Held));
+                Tail.clear();
+            }
             // A segment's encoder ends with a packet of no sound that brings the header it made
             // (FLAC's count and sum): only the last one's stands for the whole.
-            if (P->size == 0 && !Last) return;
+            if (P->size == 0 && !Last && !RunsOn) return;
             if (P->pts < Hold && Tail.empty())
                 Write(std::move(P));
             else
@@ -774,7 +989,7 @@ bool TSoundSegmentRun::MuxInOrder() {
             std::lock_guard<std::mutex> L(FLock);
             Ended = G.ReachedEnd;
         }
-        if (Last || Ended) {
+        if (Last || Ended || G.RunsOn.load()) {
             for (TPacketPtr& P : Tail) Write(std::move(P));
             return true;
         }
@@ -803,14 +1018,16 @@ bool TSoundSegmentRun::MuxInOrder() {
                     FirstKept = P.get();
             }
             if (FirstKept) {
-                const auto Borrowed = BorrowedBytes(Dropped, {FirstKept->data, static_cast<size_t>(FirstKept->size)});
+                const auto Borrowed =
+                    BorrowedBytes(Dropped, {FirstKept->data, static_cast<size_t>(FirstKept->size)});
                 if (Borrowed && !Borrowed->empty()) {
                     AVPacket* Previous = Tail.back().get();
                     const auto Rewritten =
                         CarryReservoir({Previous->data, static_cast<size_t>(Previous->size)}, *Borrowed);
                     if (Rewritten) {
                         TPacketPtr Grown = MakePacket();
-                        if (!Grown || lavc.av_new_packet(Grown.get(), static_cast<int>(Rewritten->size())) < 0 ||
+                        if (!Grown ||
+                            lavc.av_new_packet(Grown.get(), static_cast<int>(Rewritten->size())) < 0 ||
                             lavc.av_packet_copy_props(Grown.get(), Previous) < 0)
                             throw FFmpegException("av_mallocz fail");
                         std::memcpy(Grown->data, Rewritten->data(), Rewritten->size());
@@ -855,9 +1072,10 @@ int TTranscoder::SoundSegmentsWanted() const {
     if (FJob.InputTsScale(Ist.FileIndex, Ist.StreamIndex) != 0.0) return 0;
     for (const TInputStreamState& Other : FInputs)
         if (&Other != &Ist && !Other.Discard) return 0;
-    const AVRational Tb = Ist.St->time_base;
-    const bool Exact = Tb.den > 0 && (static_cast<int64_t>(Tb.num) * Ist.Decoder->sample_rate) % Tb.den == 0;
-    if (!Exact && !FixedFrameSource(Ist.St->codecpar->codec_id)) return 0;
+    if (!ExactTimeBase(Ist.St->time_base, Ist.Decoder->sample_rate) &&
+        !FixedFrameSource(Ist.St->codecpar->codec_id))
+        return 0;
+    if ((Id == AV_CODEC_ID_FLAC || Pcm) && !DecodesAlikeFromAnyStart(Ist.St->codecpar->codec_id)) return 0;
     const AVFormatContext* Ic = FJob.FInputFiles[Ist.FileIndex];
     if (!Ic->pb || !(Ic->pb->seekable & AVIO_SEEKABLE_NORMAL) || Ic->duration == AV_NOPTS_VALUE ||
         Ic->duration <= 0)
@@ -875,14 +1093,25 @@ bool TTranscoder::RunSoundSegments(int Wanted) {
     const AVCodecContext* C = Ost.Enc->Codec;
     const AVFormatContext* Ic = FJob.FInputFiles[Ist.FileIndex];
     // The timeline's length: the file's end on it, or the cut's length.
-    int64_t LengthUs = SaturatingAdd(SaturatingAdd(Ic->duration, Ic->start_time != AV_NOPTS_VALUE ? Ic->start_time : 0),
-                                     FJob.InputFileTsOffset(Ist.FileIndex));
+    int64_t LengthUs =
+        SaturatingAdd(SaturatingAdd(Ic->duration, Ic->start_time != AV_NOPTS_VALUE ? Ic->start_time : 0),
+                      FJob.InputFileTsOffset(Ist.FileIndex));
     if (S.RecordingTime != INT64_MAX) LengthUs = std::min(LengthUs, S.RecordingTime);
     const int64_t Samples = lavu.av_rescale(LengthUs, C->sample_rate, AV_TIME_BASE);
     const int64_t MinSamples = lavu.av_rescale(std::max(S.SegmentMs, 1), C->sample_rate, 1000);
-    std::vector<int64_t> Starts = PlanSegments(Samples, C->frame_size > 0 ? C->frame_size : 1, Wanted, MinSamples);
+    std::vector<int64_t> Starts =
+        PlanSegments(Samples, C->frame_size > 0 ? C->frame_size : 1, Wanted, MinSamples);
     if (Starts.size() < 2) return false;
     const int Count = static_cast<int>(Starts.size());
+    // Left to itself, a job looks at the whole timeline first rather than finding a jump
+    // half-way and encoding on one thread from there; asked for segments, it trusts that
+    // finding alone.
+    if (S.Segments < 0)
+        if (const std::string Why = UnevenTimeline(Ic, Ist.StreamIndex, FJob.InputIdentity(Ist.FileIndex));
+            !Why.empty()) {
+            if (S.Verbose >= 0) GetLogger().Log(&FJob, llVerbose, "Encoding the sound on one thread: " + Why);
+            return false;
+        }
     // Each segment thread counts as a running loop, so that a job starting meanwhile finds the
     // processors taken instead of splitting or decoding ahead too.
     std::vector<std::unique_ptr<TRunningLoop>> Busy;
@@ -892,7 +1121,8 @@ bool TTranscoder::RunSoundSegments(int Wanted) {
                              std::move(Starts));
         if (!Run.Open()) return false;
         if (S.Verbose >= 0)
-            GetLogger().Log(&FJob, llVerbose, Format("Encoding the sound in %d segments on as many threads", Count));
+            GetLogger().Log(&FJob, llVerbose,
+                            Format("Encoding the sound in %d segments on as many threads", Count));
         Run.Start();
         Run.MuxInOrder();
     }

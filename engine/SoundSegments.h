@@ -33,7 +33,9 @@ struct TSegmentSpan {
 };
 TSegmentSpan SegmentSpan(std::span<const int64_t> Starts, size_t Index, int64_t PreRoll, int64_t PostRoll);
 
-// How many runs of this process have split their sound so far.
+// How many runs of this process have split their sound so far, and how many of those found
+// the sound's timeline could not be split after all and encoded the rest on one thread.
 int64_t SegmentedRunCount();
+int64_t SegmentRunOnCount();
 
 }  // namespace zembra

@@ -411,7 +411,8 @@ void TTranscoder::OpenEncoders() {
         if (Options.CopyFrom(FJob.PrivateCodecOptions(Kind)) < 0) throw FFmpegException("av_malloc failed");
         // A failed open clears the context's layout: name the reason while it is still there.
         const std::string Reason = AudioEncoderRefusal(Codec, Ctx);
-        if (Ctx->codec_type == AVMEDIA_TYPE_AUDIO && !FJob.FJoined) Enc.Pristine = CopyEncoderSettings(Ctx, Codec);
+        if (Ctx->codec_type == AVMEDIA_TYPE_AUDIO && !FJob.FJoined)
+            Enc.Pristine = CopyEncoderSettings(Ctx, Codec);
         int Result;
         {
             TCodecLockGuard G;

@@ -341,18 +341,19 @@ void TfrmMain::CreateWidgets() {
 
 void TfrmMain::BindEvents() {
     TRUvivoVOV& C = *FComponent;
-    C.SetOnProgress([this](int32_t AIndex, int32_t, int32_t AFPS, int32_t ACurrentDuration, float, float,
+    // Reports reach the window's thread later, when the task may be at another index or gone:
+    // they name it by its id.
+    C.SetOnProgress([this](int32_t, int32_t, int32_t AFPS, int32_t ACurrentDuration, float, float,
                            int64_t ACurrentSize, int32_t ATotalOutputDuration) {
-        const uint64_t Edits = TRUvivoVOV::EventListEdits();
+        const TTaskId Id = TRUvivoVOV::EventTaskId();
         OnWindowThread(pmDropWhenFull, [=, this] {
-            HandleProgress(Edits, AIndex, AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
+            HandleProgress(Id, AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
         });
     });
-    C.SetOnTerminate([this](int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-        const uint64_t Edits = TRUvivoVOV::EventListEdits();
-        const std::u16string Kept = FComponent->KeptPartialName(AIndex);
-        OnWindowThread(pmKeep,
-                       [=, this] { HandleTerminate(Edits, AIndex, AFinished, AException, AMessage, Kept); });
+    C.SetOnTerminate([this](int32_t, bool AFinished, bool AException, const std::string& AMessage) {
+        const TTaskId Id = TRUvivoVOV::EventTaskId();
+        const std::u16string Kept = FComponent->KeptPartialName(Id);
+        OnWindowThread(pmKeep, [=, this] { HandleTerminate(Id, AFinished, AException, AMessage, Kept); });
     });
     C.SetOnBeforeHook(
         [](int32_t, int64_t APTS, THookAction& AHookAction) { AHookAction = BeforeHookAction(APTS); });
@@ -575,7 +576,6 @@ void TfrmMain::AddTheTask(const TConversionRequest& Request, const TSourceInfo& 
         return;
     }
     if (Added.Failure == TAddFailure::Output) {
-        FEdits.Removed(FComponent->ListEdits(), Added.Index);
         LogBlock("***Cannot do convert, error: " + Q(Added.Error));
         return;
     }
@@ -584,7 +584,7 @@ void TfrmMain::AddTheTask(const TConversionRequest& Request, const TSourceInfo& 
     TAVProbe& Probe = FComponent->Probe();
     TFileStreamInfo Info;
     if (!Probe.GetFileStreamInfo(Info)) Info.Duration = -1;
-    FModel->Add(In.FileName, Info.Duration, Probe.GetFileSize(), Out.FileName);
+    FModel->Add(In.FileName, Info.Duration, Probe.GetFileSize(), Out.FileName, Added.Id);
     // Added during a run, it joins the run, and the run's end waits for it too.
     if (FRunActive) ++FRunTaskCount;
     LogBlock("***File has been added to convert list.");
@@ -606,13 +606,14 @@ void TfrmMain::RemoveTask() {
         if (State == TTaskState::Finished || State == TTaskState::Stopped || State == TTaskState::Failed)
             --FTerminatedInRun;
     }
-    // Recorded and shown before the component is asked: removing a running task waits for its
-    // end, and the reports that arrive meanwhile already find the row gone.
-    if (FComponent->Task(Index)) FEdits.Removed(FComponent->ListEdits() + 1, Index);
+    // After a run the rows stay while the component's list is gone.
+    const int32_t Task = FComponent->IndexOfTask(Rows()[Index].TaskId);
+    // Gone before the component is asked: removing a running task waits for its end, and the
+    // reports that arrive meanwhile already find no row.
     FModel->Remove(Index);
     FEstimate.Removed(Index);
     ++FInsideComponent;
-    FComponent->DeleteTask(Index);
+    if (Task >= 0) FComponent->DeleteTask(Task);
     --FInsideComponent;
     // During a run the buttons keep the run's states.
     if (!FRunActive) FButtons.TaskRemoved(Rows().Count());
@@ -624,7 +625,6 @@ void TfrmMain::RemoveTask() {
 void TfrmMain::ClearTasks() {
     if (FInsideComponent > 0) return;
     // During a run this stops every task and waits for it; the run's final event follows.
-    if (FComponent->TaskCount() > 0) FEdits.Cleared(FComponent->ListEdits() + 1);
     FRunTaskCount = FTerminatedInRun = 0;
     FModel->Clear();
     ++FInsideComponent;
@@ -699,13 +699,12 @@ void TfrmMain::ResumeTasks() {
     }
 }
 
-void TfrmMain::HandleProgress(uint64_t AEdits, int32_t AIndex, int32_t AFPS, int32_t ACurrentDuration,
-                              int64_t ACurrentSize, int32_t ATotalOutputDuration) {
-    AIndex = FEdits.RowOf(AEdits, AIndex);
-    if (AIndex < 0) return;
-    FModel->ApplyProgress(AIndex, AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
-    if (AIndex >= 0 && AIndex < Rows().Count())
-        FEstimate.Progress(AIndex, ACurrentDuration, FClock.elapsed());
+void TfrmMain::HandleProgress(TTaskId AId, int32_t AFPS, int32_t ACurrentDuration, int64_t ACurrentSize,
+                              int32_t ATotalOutputDuration) {
+    const int Row = Rows().RowOfTask(AId);
+    if (Row < 0) return;  // the report of a task removed since
+    FModel->ApplyProgress(Row, AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
+    FEstimate.Progress(Row, ACurrentDuration, FClock.elapsed());
     UpdateStatus();
     if (FSequential) {
         // The run holds the event loop: paint now.
@@ -714,23 +713,21 @@ void TfrmMain::HandleProgress(uint64_t AEdits, int32_t AIndex, int32_t AFPS, int
     }
 }
 
-void TfrmMain::HandleTerminate(uint64_t AEdits, int32_t AIndex, bool AFinished, bool AException,
-                               const std::string& AMessage, const std::u16string& AKeptPartial) {
-    if (AIndex >= 0) {
-        AIndex = FEdits.RowOf(AEdits, AIndex);
-        if (AIndex < 0) return;  // the report of a task removed since
-    }
-    if (AIndex < 0) {
+void TfrmMain::HandleTerminate(TTaskId AId, bool AFinished, bool AException, const std::string& AMessage,
+                               const std::u16string& AKeptPartial) {
+    if (AId == 0) {  // the run's final event
         FFinalPending = true;
         FinishRunWhenDue();
         return;
     }
-    FModel->ApplyTerminate(AIndex, AFinished, AException, AMessage, AKeptPartial);
+    const int Row = Rows().RowOfTask(AId);
+    if (Row < 0) return;  // the report of a task removed since
+    FModel->ApplyTerminate(Row, AFinished, AException, AMessage, AKeptPartial);
     // The box names no file: the log line says which task it was.
-    if ((AException || AFinished) && !AMessage.empty() && AIndex < Rows().Count())
+    if ((AException || AFinished) && !AMessage.empty())
         LogBlock(QString("***%1: %2: %3")
-                     .arg(AException ? "Failed" : "Finished with a warning",
-                          Q(Rows()[AIndex].Cells[colInput]), Q(AMessage)));
+                     .arg(AException ? "Failed" : "Finished with a warning", Q(Rows()[Row].Cells[colInput]),
+                          Q(AMessage)));
     ++FTerminatedInRun;
     UpdateStatus();
     if (FSequential) {
@@ -763,8 +760,6 @@ void TfrmMain::FinishRunWhenDue() {
 void TfrmMain::FinishRun() {
     FFinalPending = false;
     FRunActive = false;
-    // Every report of the run has arrived.
-    FEdits.Forget();
     // A run ended by "Clear Task" leaves an empty list that takes new files at once.
     if (Rows().Count() == 0)
         FButtons.ListCleared();

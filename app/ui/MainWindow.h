@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "app/ButtonStates.h"
-#include "app/ListEditLog.h"
 #include "app/RunEstimate.h"
 #include "app/RunSettings.h"
 #include "app/TaskAdding.h"
@@ -129,10 +128,10 @@ class TfrmMain : public QMainWindow {
     // The component's events, on the window's thread.
     template <class F>
     void OnWindowThread(TPostMode Mode, F&& Proc);
-    void HandleProgress(uint64_t AEdits, int32_t AIndex, int32_t AFPS, int32_t ACurrentDuration,
-                        int64_t ACurrentSize, int32_t ATotalOutputDuration);
-    void HandleTerminate(uint64_t AEdits, int32_t AIndex, bool AFinished, bool AException,
-                         const std::string& AMessage, const std::u16string& AKeptPartial);
+    void HandleProgress(TTaskId AId, int32_t AFPS, int32_t ACurrentDuration, int64_t ACurrentSize,
+                        int32_t ATotalOutputDuration);
+    void HandleTerminate(TTaskId AId, bool AFinished, bool AException, const std::string& AMessage,
+                         const std::u16string& AKeptPartial);
     void FinishRun();
     void FinishRunWhenDue();
 
@@ -166,7 +165,6 @@ class TfrmMain : public QMainWindow {
     int FTerminatedInRun = 0;
     bool FFinalPending = false;
     bool FStopPressed = false;
-    TListEditLog FEdits;
     int FInsideComponent = 0;  // depth of StartTasks / StopTasks calls
     std::vector<QString> FDeferredWarnings;
     QElapsedTimer FClock;

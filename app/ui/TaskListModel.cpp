@@ -42,9 +42,9 @@ QVariant TTaskListModel::headerData(int Section, Qt::Orientation Orientation, in
 }
 
 void TTaskListModel::Add(const std::u16string& InputFile, int64_t DurationUs, int64_t Size,
-                         const std::u16string& OutputFile) {
+                         const std::u16string& OutputFile, uint64_t TaskId) {
     beginInsertRows(QModelIndex(), FRows.Count(), FRows.Count());
-    FRows.Add(InputFile, DurationUs, Size, OutputFile);
+    FRows.Add(InputFile, DurationUs, Size, OutputFile, TaskId);
     endInsertRows();
 }
 

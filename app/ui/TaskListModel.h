@@ -23,7 +23,7 @@ class TTaskListModel : public QAbstractTableModel {
     QVariant headerData(int Section, Qt::Orientation Orientation, int Role = Qt::DisplayRole) const override;
 
     void Add(const std::u16string& InputFile, int64_t DurationUs, int64_t Size,
-             const std::u16string& OutputFile);
+             const std::u16string& OutputFile, uint64_t TaskId);
     void Remove(int Index);
     void Clear();
     void ApplyProgress(int Index, int32_t FPS, int32_t CurrentDurationMs, int64_t CurrentSize,

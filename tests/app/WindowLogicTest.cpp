@@ -9,7 +9,6 @@
 #include "app/ButtonStates.h"
 #include "app/ExceptionText.h"
 #include "app/FileFilters.h"
-#include "app/ListEditLog.h"
 #include "app/RunSettings.h"
 #include "app/TaskRows.h"
 #include "engine/FFmpegException.h"
@@ -139,28 +138,33 @@ TEST(TaskRowsTest, NamesThatAreNotUtf8ShowTheirBytesAndKeepThem) {
     EXPECT_EQ(FileSystemName(Rows.FileToPlay(0)), "/m/\xff\xfe_(new).mp3");
 }
 
-// Rows removed at edits 1 (row 1 of four) and 2 (row 0 of three), then the list cleared at 3:
-// events raised at each count land on the row that is now theirs, or on none.
-TEST(ListEditLogTest, EventsRaisedBeforeRemovalsFindTheirRowsNow) {
-    TListEditLog Log;
-    Log.Removed(1, 1);
-    Log.Removed(2, 0);
-    struct TCase {
-        uint64_t Edits;
-        int Index;
-        int Row;
-    } Cases[] = {
-        {0, 0, -1},  {0, 1, -1}, {0, 2, 0}, {0, 3, 1},  // before both: task 1, then task 0 left
-        {1, 0, -1},  {1, 1, 0},  {1, 2, 1},             // after the first
-        {2, 0, 0},   {2, 1, 1},  {9, 5, 5},             // after both: as raised
-        {0, -1, -1},                                    // the final event
+// Tasks 11 to 14 in four rows; the row of task 12, then that of task 11 removed, then the list
+// cleared: a report delivered after each step lands on its task's row as it is now, or on none.
+TEST(TaskRowsTest, ReportsFindTheirTasksRowByIdAfterRemovals) {
+    TTaskRows Rows;
+    for (uint64_t Id = 11; Id <= 14; ++Id)
+        Rows.Add(u"/in/" + Utf8ToUtf16(std::to_string(Id)) + u".avi", 1'000'000, 1, u"/out/o.mp3", Id);
+    struct TStep {
+        int Remove;                 // the row removed first; -1: clear
+        std::vector<int> Expected;  // rows of tasks 11 to 14, then of id 0
+    } Steps[] = {
+        {-2, {0, 1, 2, 3, -1}},
+        {1, {0, -1, 1, 2, -1}},
+        {0, {-1, -1, 0, 1, -1}},
+        {-1, {-1, -1, -1, -1, -1}},
     };
-    for (const TCase& C : Cases) EXPECT_EQ(Log.RowOf(C.Edits, C.Index), C.Row) << C.Edits << " " << C.Index;
-    Log.Cleared(3);
-    EXPECT_EQ(Log.RowOf(2, 1), -1);
-    EXPECT_EQ(Log.RowOf(3, 0), 0);
-    Log.Forget();
-    EXPECT_EQ(Log.RowOf(0, 3), 3);
+    for (const TStep& S : Steps) {
+        if (S.Remove >= 0) Rows.Remove(S.Remove);
+        if (S.Remove == -1) Rows.Clear();
+        std::vector<int> Found;
+        for (uint64_t Id : {11, 12, 13, 14, 0}) {
+            Found.push_back(Rows.RowOfTask(Id));
+            if (Found.back() >= 0) {
+                EXPECT_EQ(Rows[Found.back()].Cells[colInput], std::to_string(Id) + ".avi");
+            }
+        }
+        EXPECT_EQ(Found, S.Expected) << S.Remove;
+    }
 }
 
 TEST(ExceptionTextTest, AppendsAFullStopAfterCharactersSortingAfterIt) {

@@ -10,15 +10,29 @@
 namespace zembra::cli {
 namespace {
 
+// The id the component would give an item's task (ids grow as tasks are added).
+uint64_t IdOf(size_t Item) {
+    return 1000 + Item;
+}
+
 // Sets up the items' tasks as the program does, failing the items in Failing.
 struct TSetUp {
     TBatchFeeder& Feeder;
     std::set<size_t> Failing;
     std::vector<size_t> Tried;
+    std::vector<uint64_t> Listed;  // the tasks in the component, in list order
     void operator()(size_t Item) {
         Tried.push_back(Item);
-        Feeder.List({"in" + std::to_string(Item), "", u"", ""});
-        if (Failing.count(Item)) Feeder.Unlist();
+        Feeder.List(IdOf(Item), {"in" + std::to_string(Item), "", u"", ""});
+        if (Failing.count(Item))
+            Feeder.Unlist(IdOf(Item));
+        else
+            Listed.push_back(IdOf(Item));
+    }
+    // After a run its first Ran tasks leave the component.
+    void EndRun(size_t Ran) {
+        for (size_t I = 0; I < Ran; ++I) Feeder.Unlist(Listed[I]);
+        Listed.erase(Listed.begin(), Listed.begin() + static_cast<std::ptrdiff_t>(Ran));
     }
 };
 
@@ -36,10 +50,17 @@ TEST(BatchFeeder, TasksGoAheadOfTheEndedOnesUpToTheRunsCap) {
     Add(Feeder.Ahead());
     EXPECT_EQ(Feeder.Count(), 20u);  // two failed items do not count
     EXPECT_EQ(Feeder.NextItem(), 22u);
-    ASSERT_NE(Feeder.Entry(19), nullptr);
-    EXPECT_EQ(Feeder.Entry(3)->Input, "in5");
-    EXPECT_EQ(Feeder.Entry(20), nullptr);
-    EXPECT_EQ(Feeder.Entry(-1), nullptr);
+    ASSERT_NE(Feeder.Entry(IdOf(21)), nullptr);
+    EXPECT_EQ(Feeder.Entry(IdOf(21))->Input, "in21");
+    EXPECT_EQ(Feeder.Entry(IdOf(3)), nullptr);  // a failed task's entry went with it
+    EXPECT_EQ(Feeder.Entry(IdOf(22)), nullptr);
+    EXPECT_EQ(Feeder.Entry(0), nullptr);
+    // Progress marks a task as started, and only that task.
+    Feeder.MarkStarted(IdOf(5));
+    Feeder.MarkStarted(IdOf(3));
+    EXPECT_TRUE(Feeder.Started(IdOf(5)));
+    EXPECT_FALSE(Feeder.Started(IdOf(6)));
+    EXPECT_FALSE(Feeder.Started(IdOf(3)));
 
     Feeder.BeginRun();
     EXPECT_FALSE(Feeder.Room(false));  // a full window waits for tasks to end
@@ -60,10 +81,12 @@ TEST(BatchFeeder, TasksGoAheadOfTheEndedOnesUpToTheRunsCap) {
 
     // The run's tasks leave; one added as it ended waits for the next run, whose window is
     // filled up to Ahead again.
-    Feeder.EndRun(159);
+    SetUp.EndRun(159);
     EXPECT_EQ(Feeder.Count(), 1u);
-    EXPECT_EQ(Feeder.Entry(0)->Input, "in161");
-    EXPECT_EQ(Feeder.Entry(1), nullptr);
+    ASSERT_EQ(SetUp.Listed, std::vector<uint64_t>{IdOf(161)});
+    EXPECT_EQ(Feeder.Entry(IdOf(161))->Input, "in161");
+    EXPECT_EQ(Feeder.Entry(IdOf(160)), nullptr);
+    EXPECT_FALSE(Feeder.Started(IdOf(5)));
     Add(Feeder.Ahead());
     EXPECT_EQ(Feeder.Count(), 20u);
     Feeder.BeginRun();
@@ -78,11 +101,11 @@ TEST(BatchFeeder, ASequentialRunTakesItsWindowOnlyAndTheItemsEnd) {
     Feeder.BeginRun();
     for (int I = 0; I < 18; ++I) Feeder.TaskEnded();
     EXPECT_FALSE(Feeder.Room(false));  // a sequential run returns only when it is over
-    Feeder.EndRun(18);
+    SetUp.EndRun(18);
     Feeder.AddTasks(Feeder.Ahead(), std::ref(SetUp), Never);
     EXPECT_EQ(Feeder.Count(), 12u);  // the rest of the items
     EXPECT_EQ(Feeder.NextItem(), 30u);
-    Feeder.EndRun(12);
+    SetUp.EndRun(12);
     Feeder.AddTasks(Feeder.Ahead(), std::ref(SetUp), Never);
     EXPECT_EQ(Feeder.Count(), 0u);  // the batch is over
     EXPECT_EQ(SetUp.Tried.size(), 30u);

@@ -159,14 +159,14 @@ struct TTerminateRecord {
     std::thread::id Thread;
     bool OnMain = false;
     bool OnWorker = false;
-    uint64_t Edits = 0;  // the list edits the index refers to
+    TTaskId Id = 0;  // read inside the handler
 };
 
 struct TProgressRecord {
     int32_t Index = 0;
     int32_t Frame = 0;
     std::thread::id Thread;
-    uint64_t Edits = 0;
+    TTaskId Id = 0;
 };
 
 // Records the component's events from whatever thread raises them.
@@ -177,21 +177,21 @@ class TEventRecorder {
             [this](int32_t AIndex, bool AFinished, bool AException, const std::string& AMessage) {
                 std::lock_guard<std::mutex> G(FLock);
                 FTerminates.push_back({AIndex, AFinished, AException, AMessage, std::this_thread::get_id(),
-                                       IsMainThread(), false, TRUvivoVOV::EventListEdits()});
+                                       IsMainThread(), false, TRUvivoVOV::EventTaskId()});
             });
-        C.SetOnProgress(
-            [this](int32_t AIndex, int32_t AFrame, int32_t, int32_t, float, float, int64_t, int32_t) {
-                const int Inside = ++FInsideProgress;
-                int Max = FMaxInsideProgress.load();
-                while (Inside > Max && !FMaxInsideProgress.compare_exchange_weak(Max, Inside)) {
-                }
-                {
-                    std::lock_guard<std::mutex> G(FLock);
-                    FProgress.push_back({AIndex, AFrame, std::this_thread::get_id(), TRUvivoVOV::EventListEdits()});
-                }
-                if (ProgressDelay.count() > 0) std::this_thread::sleep_for(ProgressDelay);
-                --FInsideProgress;
-            });
+        C.SetOnProgress([this](int32_t AIndex, int32_t AFrame, int32_t, int32_t, float, float, int64_t,
+                               int32_t) {
+            const int Inside = ++FInsideProgress;
+            int Max = FMaxInsideProgress.load();
+            while (Inside > Max && !FMaxInsideProgress.compare_exchange_weak(Max, Inside)) {
+            }
+            {
+                std::lock_guard<std::mutex> G(FLock);
+                FProgress.push_back({AIndex, AFrame, std::this_thread::get_id(), TRUvivoVOV::EventTaskId()});
+            }
+            if (ProgressDelay.count() > 0) std::this_thread::sleep_for(ProgressDelay);
+            --FInsideProgress;
+        });
     }
     std::vector<TTerminateRecord> Terminates() {
         std::lock_guard<std::mutex> G(FLock);

@@ -91,15 +91,19 @@ TEST_F(RunEdits, RemovingTheRunningTaskStopsItAndTheRunGoesOnWithTheNext) {
     }
 }
 
-// A report that was raised before a removal names the task by its old index: the list edits it
-// carries tell a front end that delivers it later how to map it. Two workers run at once, so the
-// second task reports both before and after the first one leaves.
-TEST_F(RunEdits, EventsCarryTheListEditsTheirIndexRefersTo) {
+// A report that was raised before a removal names the task by its old index; its id names the
+// same task wherever it is and once it is gone, which lets a front end that delivers reports
+// later find their rows. Two workers run at once, so the second task reports both before and
+// after the first one leaves.
+TEST_F(RunEdits, EventsCarryTheirTasksIdWhileTheIndexMoves) {
     TEventRecorder Events;
     TTestComponent C;
     C.Control.Limit = 40;
     Build(C, Events, 3);
-    const uint64_t Before = C.ListEdits();
+    const TTaskId Ids[] = {C.TaskId(0), C.TaskId(1), C.TaskId(2)};
+    EXPECT_EQ((std::set<TTaskId>(std::begin(Ids), std::end(Ids))).size(), 3u);
+    EXPECT_EQ(std::count(std::begin(Ids), std::end(Ids), TTaskId{0}), 0);
+    EXPECT_EQ(C.TaskId(3), 0u);
     const void* Removed = C.Task(0);
     C.StartTasks(2);
     auto SecondReported = [&] {
@@ -109,21 +113,31 @@ TEST_F(RunEdits, EventsCarryTheListEditsTheirIndexRefersTo) {
     };
     ASSERT_TRUE(Within([&] { return C.Control.Iterations(Removed) >= 2 && SecondReported(); }));
     C.DeleteTask(0);
-    EXPECT_EQ(C.ListEdits(), Before + 1);
+    EXPECT_EQ(C.IndexOfTask(Ids[0]), -1);
+    EXPECT_EQ(C.IndexOfTask(Ids[1]), 0);
+    EXPECT_EQ(C.IndexOfTask(Ids[2]), 1);
     ExpectOneFinal(C, Events, 2);
-    std::thread::id Second;
-    for (const TProgressRecord& P : Events.Progress())
-        if (P.Index == 1 && P.Edits == Before) Second = P.Thread;
-    ASSERT_NE(Second, std::thread::id());
-    std::set<std::pair<uint64_t, int32_t>> Seen;
-    for (const TProgressRecord& P : Events.Progress())
-        if (P.Thread == Second) Seen.insert({P.Edits, P.Index});
-    EXPECT_EQ(Seen, (std::set<std::pair<uint64_t, int32_t>>{{Before, 1}, {Before + 1, 0}}));
-    for (const TTerminateRecord& T : Events.Terminates()) EXPECT_EQ(T.Edits, Before + 1) << T.Index;
+    std::set<std::pair<TTaskId, int32_t>> Seen;
+    for (const TProgressRecord& P : Events.Progress()) Seen.insert({P.Id, P.Index});
+    EXPECT_EQ(Seen,
+              (std::set<std::pair<TTaskId, int32_t>>{{Ids[0], 0}, {Ids[1], 1}, {Ids[1], 0}, {Ids[2], 1}}));
+    // The removed task's end reaches nobody; the others end under their ids.
+    std::set<std::pair<TTaskId, int32_t>> Ends;
+    for (const TTerminateRecord& T : Events.Terminates()) Ends.insert({T.Id, T.Index});
+    EXPECT_EQ(Ends, (std::set<std::pair<TTaskId, int32_t>>{{Ids[1], 0}, {Ids[2], 1}, {0, -1}}));
     C.ClearTasks();
-    EXPECT_EQ(C.ListEdits(), Before + 2);
-    C.ClearTasks();  // nothing left to remove
-    EXPECT_EQ(C.ListEdits(), Before + 2);
+    EXPECT_EQ(C.IndexOfTask(Ids[1]), -1);
+    EXPECT_EQ(C.TaskId(0), 0u);
+    // An id is never given again, not even by another component.
+    ASSERT_EQ(AddTask(C), 0);
+    TTestComponent Other;
+    ASSERT_EQ(AddTask(Other), 0);
+    const TTaskId Later[] = {C.TaskId(0), Other.TaskId(0)};
+    EXPECT_NE(Later[0], Later[1]);
+    for (const TTaskId Id : Later) {
+        EXPECT_NE(Id, 0u);
+        EXPECT_EQ(std::count(std::begin(Ids), std::end(Ids), Id), 0) << Id;
+    }
 }
 
 // The window adds a task as NewTask, then SetTaskOutput: with two workers one is free in

@@ -270,6 +270,7 @@ TEST_F(Run, PreviewBitmapsArriveOnTheMainThread) {
         C.SetOnPreviewBitmap([&](int32_t AIndex, TBitmap& ABitmap, int32_t AFrame, int64_t APTS) {
             EXPECT_EQ(APTS, int64_t(AFrame) * 40000);
             EXPECT_EQ(ABitmap.Width(), 8 + AIndex);
+            EXPECT_EQ(TRUvivoVOV::EventTaskId(), C.TaskId(AIndex));
             std::lock_guard<std::mutex> G(Lock);
             Seen.push_back({AIndex, IsMainThread()});
         });

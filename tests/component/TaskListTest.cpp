@@ -253,10 +253,12 @@ TEST_F(TaskList, BothHookFlagsBindOnlyTheCustomHook) {
     EXPECT_FALSE(static_cast<bool>(Task->FOnBeforeHook));
     EXPECT_TRUE(Task->PTSPeriods().empty());
 
-    // The bound hook raises the event with the task's index and passes the answers back.
+    // The bound hook raises the event with the task's index (and id) and passes the answers back.
     int32_t Seen = -2;
+    TTaskId SeenId = 0;
     C.SetOnCustomHook([&](int32_t AIndex, TBitmap&, int32_t, int64_t, bool& AUpdate, bool& AStopHook) {
         Seen = AIndex;
+        SeenId = TRUvivoVOV::EventTaskId();
         AUpdate = false;
         AStopHook = true;
     });
@@ -264,6 +266,9 @@ TEST_F(TaskList, BothHookFlagsBindOnlyTheCustomHook) {
     bool Update = true, Stop = false;
     Task->FOnCustomHook(*Task, B, 1, 0, Update, Stop);
     EXPECT_EQ(Seen, 0);
+    EXPECT_EQ(SeenId, C.TaskId(0));
+    EXPECT_NE(SeenId, 0u);
+    EXPECT_EQ(TRUvivoVOV::EventTaskId(), 0u) << "outside a handler";
     EXPECT_FALSE(Update);
     EXPECT_TRUE(Stop);
 }

@@ -336,6 +336,8 @@ std::string TAudioWriter::Step(AVFormatContext* Output) {
     // Only the sample format changes, so nothing may stay behind in the converter.
     if (Ret != Count) return Format("Converting %d samples gave %d", Count, Ret);
     Frame->pts = FStartSample + FSent;
+    if (FSpec.Jump != 0.0 && FSent >= std::llround(FSpec.JumpAfter * FSpec.SampleRate))
+        Frame->pts += std::llround(FSpec.Jump * FSpec.SampleRate);
     FSent += Count;
     return SendFrame(Output, Frame.get());
 }

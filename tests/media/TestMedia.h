@@ -52,6 +52,11 @@ struct TAudioSpec {
     float Level = 1.0f;
     // Seconds of nothing before the first sample: the first timestamp is this offset.
     double StartOffset = 0.0;
+    // Where the timestamps leave the samples: after this many seconds of sound, every later
+    // frame's time moves by Jump seconds (a hole when positive, an overlap when negative); the
+    // samples themselves go on unbroken.
+    double JumpAfter = 0.0;
+    double Jump = 0.0;
     std::string Language;
     TOptions Options;
 };
