@@ -401,7 +401,7 @@ TTaskRecords BuildTaskRecords(const TConversionRequest& R, const TSourceInfo& So
                                                            Suffix, R.Overwrite, Context)
                                       : ChosenOutputName(R.OutputName, Suffix, R.Overwrite, Context);
     AddOptionLines(R, O);
-    T.Sound = R.Reencode ? TSoundCopyDecision{false, "encoding asked for"} : SoundCopyFor(R, Source);
+    T.Sound = R.Reencode ? TSoundCopyDecision{false, R.ReencodeReason} : SoundCopyFor(R, Source);
     if (T.Sound.Copy) {
         // No codec field either: the engine would apply it after the line.
         O.AudioCodec.clear();

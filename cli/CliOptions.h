@@ -18,6 +18,7 @@ namespace zembra::cli {
 
 // What each file's conversion asks for, and how the batch runs.
 struct TCliOptions : TConversionRequest {
+    TCliOptions() { ReencodeReason = "--reencode given"; }
     std::string OutputDir;              // empty: beside each input
     std::optional<int32_t> Threads;     // none: the processors, at most one a file
     std::optional<TNameTemplate> Name;  // --name: outputs named from tags

@@ -31,7 +31,6 @@
 #include "cli/ProgressDisplay.h"
 #include "cli/SoundFormats.h"
 #include "cli/StopSignals.h"
-#include "cli/TaskRecords.h"
 #include "cli/UniqueInputs.h"
 #include "cli/VersionText.h"
 #include "component/RUvivoVOV.h"
@@ -311,9 +310,13 @@ class TBatch {
                 Display.Print(stderr, "zembra-cli: " + File + ": warning: " + Resolved.Message);
             Cut = Resolved.Cut;
         }
+        TConversionRequest Request = O;
+        Request.Cut = Cut;
+        Request.OutputFolder = Place->Folder;
+        Request.OutputName = Place->Name;
         TTaskEntry Entry;
         const TAddedTask Added = AddConversionTask(
-            Component, FileRequest(O, Cut, Place->Folder, Place->Name), Source, Context,
+            Component, Request, Source, Context,
             [&](const TTaskRecords& Records) {
                 const std::string OutputFile = FileSystemName(Records.Out.FileName);
                 if (const TSkipVerdict Verdict =
