@@ -29,7 +29,6 @@
 #include "cli/OptionNameCheck.h"
 #include "cli/OutputRecords.h"
 #include "cli/ProgressDisplay.h"
-#include "cli/SoundFormats.h"
 #include "cli/StopSignals.h"
 #include "cli/UniqueInputs.h"
 #include "cli/VersionText.h"
@@ -70,7 +69,7 @@ int UsageError(const std::string& Message) {
 
 // Usage errors that need the libraries: they are found before any task starts.
 std::string CheckWithLibraries(const TCliOptions& O) {
-    if (!IsDialogFormat(O.Format) &&
+    if (!FindSoundFormat(O.Format) &&
         !lavf.av_guess_format(nullptr, ("x." + LowerCase(O.Format)).c_str(), nullptr))
         return "unknown output format '" + O.Format + "'";
     if (!O.Codec.empty()) {
@@ -159,6 +158,23 @@ std::pair<std::string, std::string> AlbumKey(const TCliOptions& O, const std::u1
     const std::string Album = Tag("album"), Artist = Tag("album_artist");
     return {Artist + '\x1f' + Album, "album '" + (Album.empty() ? "Unknown Album" : Album) +
                                          (Artist.empty() ? "'" : "' of " + Artist)};
+}
+
+// "--list-formats": one line a format, its name and the encoder its sound alone is written with
+// (the picked one, else the one the libraries find for the container's default codec).
+std::string SoundFormatList() {
+    std::string Text;
+    for (const TSoundFormat& F : kSoundFormats) {
+        const AVOutputFormat* Muxer =
+            F.Encoder ? nullptr
+                      : lavf.av_guess_format(nullptr, (std::string("x.") + F.Name).c_str(), nullptr);
+        const AVCodec* Codec = Muxer ? lavc.avcodec_find_encoder(Muxer->audio_codec) : nullptr;
+        Text += Format("%-5s %s\n", F.Name,
+                       F.Encoder ? F.Encoder
+                       : Codec   ? Codec->name
+                                 : "(no encoder in these libraries)");
+    }
+    return Text;
 }
 
 int PrintInfo(TRUvivoVOV& Component, const std::vector<std::string>& Files) {
