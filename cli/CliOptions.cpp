@@ -209,10 +209,6 @@ std::string HelpNames(const TCliOption& Row) {
 
 }  // namespace
 
-std::span<const TCliOption> CliOptionTable() {
-    return kOptions;
-}
-
 std::string UsageText() {
     constexpr size_t kColumn = 29;
     // The few rows too wide for the column line their help up with each other.

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -50,8 +49,6 @@ struct TCliOption {
     const char* Help;  // its lines separated by '\n'
     int32_t Least = 0;
 };
-
-std::span<const TCliOption> CliOptionTable();
 
 // Reads the arguments (without the program name). On a usage error returns false with Error set.
 bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& Options, std::string& Error);

@@ -177,10 +177,12 @@ std::string SoundFormatList() {
     return Text;
 }
 
-int PrintInfo(TRUvivoVOV& Component, const std::vector<std::string>& Files) {
+// --info: each file's information, and the folders that held none.
+int PrintInfos(TRUvivoVOV& Component, const TWalkResult& Inputs) {
     int Failed = 0;
     bool First = true;
-    for (const std::string& File : Files) {
+    for (const TInputItem& Item : Inputs.Items) {
+        const std::string& File = Item.Path;
         TAVProbe& Probe = Component.Probe();
         if (!Probe.LoadFile(ExpandFileNameW(Utf8ToUtf16(File)))) {
             std::fprintf(stderr, "%s\n",
@@ -195,9 +197,18 @@ int PrintInfo(TRUvivoVOV& Component, const std::vector<std::string>& Files) {
         First = false;
         Probe.Close();
         // Nobody reads any more ("| head"), or a stop was asked for.
-        if (std::ferror(stdout) || StopRequested()) return kExitFailed;
+        if (std::ferror(stdout) || StopRequested()) {
+            ++Failed;
+            break;
+        }
     }
-    return Failed ? kExitFailed : kExitOk;
+    int Status = Failed ? kExitFailed : kExitOk;
+    for (const std::string& Folder : Inputs.EmptyFolders) {
+        std::fprintf(stderr, "zembra-cli: %s: no media file in this folder\n", ReadableText(Folder).c_str());
+        Status = kExitFailed;
+    }
+    GetLogger().SetOnLog(nullptr);
+    return Status;
 }
 
 // Where a file's output goes: its folder (empty: beside the input) and, with --name, its whole
@@ -228,10 +239,7 @@ class TBatch {
         // A folder named for conversion that holds nothing to convert is most likely a mistake.
         for (const std::string& Folder : Inputs.EmptyFolders) Fail(Folder, "no media file in this folder");
         for (const auto& [Path, Reason] : Inputs.Unreadable) Fail(Path, Reason);
-        for (const auto& [Path, Source] : Inputs.OutputsOfOthers) {
-            if (!O.Quiet) Display.Print(stderr, "zembra-cli: " + Path + ": skipped, the output of " + Source);
-            Summary.Skipped();
-        }
+        for (const auto& [Path, Source] : Inputs.OutputsOfOthers) Skip(Path, "the output of " + Source);
         Component.SetOnProgress([this](int32_t, int32_t, int32_t AFPS, int32_t ACurrentDuration, float, float,
                                        int64_t ACurrentSize, int32_t ATotalOutputDuration) {
             OnProgress(AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
@@ -261,9 +269,14 @@ class TBatch {
         Summary.Failed(File, Reason);
     }
 
-    void Skip(const std::string& File, const TSkipVerdict& Verdict) {
-        if (!O.Quiet) Display.Print(stderr, "zembra-cli: " + File + ": skipped, " + Verdict.Reason);
+    void Skip(const std::string& File, const std::string& Reason) {
+        if (!O.Quiet) Display.Print(stderr, "zembra-cli: " + File + ": skipped, " + Reason);
         Summary.Skipped();
+    }
+
+    void Warn(const std::string& File, const std::string& Problem) {
+        Display.Print(stderr, "zembra-cli: " + File + ": warning: " + Problem);
+        Summary.Warned(File, Problem);
     }
 
     std::optional<TOutputPlace> PlaceOf(const TInputItem& Item, const std::u16string& Input,
@@ -315,7 +328,7 @@ class TBatch {
             // run left (the folder's leftovers of dead runs go first).
             PrepareOutputFolder(Family.Folder);
             if (const TSkipVerdict Verdict = Outputs.Existing(Identity, Family, IsReservedName); Verdict.Skip)
-                return Skip(File, Verdict);
+                return Skip(File, Verdict.Reason);
         }
         const TSourceInfo Source = Probed ? *Probed : Inspect(Component.Probe(), Input);
         std::optional<TCutRequest> Cut = O.Cut;
@@ -339,7 +352,7 @@ class TBatch {
                         Outputs.Chosen(OutputFile, Identity, Family, IsOwnOutputClaim(OutputFile),
                                        O.SkipExisting, IsReservedName);
                     Verdict.Skip) {
-                    Skip(File, Verdict);
+                    Skip(File, Verdict.Reason);
                     return false;
                 }
                 std::string Name = Utf16ToUtf8(ExtractFileNameW(Input));
@@ -405,10 +418,7 @@ class TBatch {
             Summary.Finished();
             if (!Task.Copied.empty()) Summary.Copied(Task.Input, Task.Copied);
             // A finished task's message is a warning about its result.
-            if (!AMessage.empty()) {
-                Display.Print(stderr, "zembra-cli: " + Task.Input + ": warning: " + AMessage);
-                Summary.Warned(Task.Input, AMessage);
-            }
+            if (!AMessage.empty()) Warn(Task.Input, AMessage);
         } else if (!AException && !Feeder.Started(Id)) {
             Summary.NotStarted(1);
         } else if (!AException) {
@@ -465,10 +475,8 @@ class TBatch {
         Outputs.Tidy();
         GetLogger().SetOnLog(nullptr);
         if (AlbumGain)
-            Albums.WriteTags([&](const std::string& Name, const std::string& Problem) {
-                Display.Print(stderr, "zembra-cli: " + Name + ": warning: " + Problem);
-                Summary.Warned(Name, Problem);
-            });
+            Albums.WriteTags(
+                [this](const std::string& Name, const std::string& Problem) { Warn(Name, Problem); });
         if (!O.Quiet)
             for (const std::string& Line : Summary.ReportLines()) Display.Print(stderr, Line);
         return Summary.FailedCount() > 0 || Summary.StoppedCount() > 0 || StopRequested() ? kExitFailed
@@ -499,19 +507,6 @@ class TBatch {
     std::atomic<bool> Done{false};
     std::atomic<bool> Stopping{false};
 };
-
-// --info: each file's information, and the folders that held none.
-int PrintInfos(TRUvivoVOV& Component, const TWalkResult& Inputs) {
-    std::vector<std::string> Files;
-    for (const TInputItem& Item : Inputs.Items) Files.push_back(Item.Path);
-    int Status = PrintInfo(Component, Files);
-    for (const std::string& Folder : Inputs.EmptyFolders) {
-        std::fprintf(stderr, "zembra-cli: %s: no media file in this folder\n", ReadableText(Folder).c_str());
-        Status = kExitFailed;
-    }
-    GetLogger().SetOnLog(nullptr);
-    return Status;
-}
 
 int Run(const TCliOptions& O) {
     TRUvivoVOV Component;
