@@ -292,19 +292,12 @@ void SetPictures(const TConversionRequest& R, TOutputOptions& O) {
     O.CopyTimestamp = R.CopyTimestamp;
     for (const std::string& Filter : R.VideoFilters)
         O.VideoFilters += (O.VideoFilters.empty() ? "" : ",") + Filter;
-    if (R.Crop) {
-        O.CropTop = EvenTowardZero((*R.Crop)[0]);
-        O.CropBottom = EvenTowardZero((*R.Crop)[1]);
-        O.CropLeft = EvenTowardZero((*R.Crop)[2]);
-        O.CropRight = EvenTowardZero((*R.Crop)[3]);
-    }
-    if (R.Pad) {
-        O.PadTop = EvenTowardZero((*R.Pad)[0]);
-        O.PadBottom = EvenTowardZero((*R.Pad)[1]);
-        O.PadLeft = EvenTowardZero((*R.Pad)[2]);
-        O.PadRight = EvenTowardZero((*R.Pad)[3]);
-        O.PadColor = clBlack;
-    }
+    auto Sides = [](const std::array<int32_t, 4>& From, std::array<int32_t*, 4> To) {
+        for (size_t I = 0; I < To.size(); ++I) *To[I] = EvenTowardZero(From[I]);
+    };
+    if (R.Crop) Sides(*R.Crop, {&O.CropTop, &O.CropBottom, &O.CropLeft, &O.CropRight});
+    if (R.Pad) Sides(*R.Pad, {&O.PadTop, &O.PadBottom, &O.PadLeft, &O.PadRight});
+    if (R.Pad) O.PadColor = clBlack;
 }
 
 // The format's own rules: the dialog's codecs, or the sound alone with the picked encoder.
