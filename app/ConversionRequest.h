@@ -56,8 +56,10 @@ struct TConversionRequest {
     std::optional<int32_t> Volume;   // 256: unchanged
     std::optional<int32_t> Bitrate;  // kbit/s
     std::optional<double> Quality;   // the encoder's variable-bit-rate quality
-    // The sound is encoded even where the format holds the source's as it is.
+    // The sound is encoded even where the format holds the source's as it is; the sound
+    // decision gives the reason in the asking front end's words.
     bool Reencode = false;
+    std::string ReencodeReason = "encoding asked for";
     std::optional<TCutRequest> Cut;
     bool NoTags = false;            // the source's tags stay out
     bool NoCover = false;           // the source's cover picture stays out

@@ -47,6 +47,32 @@ std::string Number(int64_t Value) {
     return std::to_string(Value);
 }
 
+// "vhook=" + the arguments joined by " ", or by "|" when Pipe is set, + CR LF.
+std::string HookLine(const std::vector<std::string>& Arguments, bool Pipe) {
+    std::string Line = "vhook=";
+    for (size_t I = 0; I < Arguments.size(); ++I) {
+        if (I > 0) Line += Pipe ? "|" : " ";
+        Line += Arguments[I];
+    }
+    return Line + "\r\n";
+}
+
+// Width and height of a BMP file; false when it cannot be read.
+bool ReadBitmapSize(const std::u16string& FileName, int32_t& Width, int32_t& Height) {
+    std::ifstream File(FileSystemName(FileName), std::ios::binary);
+    unsigned char Header[26] = {};
+    if (!File.read(reinterpret_cast<char*>(Header), sizeof(Header)) || Header[0] != 'B' || Header[1] != 'M')
+        return false;
+    auto Int32At = [&](int Offset) {
+        return static_cast<int32_t>(uint32_t(Header[Offset]) | uint32_t(Header[Offset + 1]) << 8 |
+                                    uint32_t(Header[Offset + 2]) << 16 | uint32_t(Header[Offset + 3]) << 24);
+    };
+    Width = Int32At(18);
+    const int32_t H = Int32At(22);
+    Height = H < 0 ? -H : H;  // a negative height marks rows stored top-down
+    return Width > 0 && Height > 0;
+}
+
 std::string HookLines(const THookRequest& C, const TSourceInfo& Source, const TBuildContext& Context,
                       const THookAvailability& Enabled) {
     const std::u16string Folder = HookFolderOf(Context);
@@ -123,10 +149,6 @@ const TSoundFormat* FindSoundFormat(const std::string& Format) {
     return nullptr;
 }
 
-bool IsDialogFormat(const std::string& Format) {
-    return FindSoundFormat(Format) != nullptr;
-}
-
 std::string FormatSuffix(const std::string& Format) {
     return "." + LowerCase(Format);
 }
@@ -147,34 +169,6 @@ THookAvailability HookAvailability(const THookRequest& C, const TBuildContext& C
                   (A.DemoHookText && C.DemoText);
     A.PTSPeriodsEdit = A.Behaviour && C.Behaviour == hbPTSPeriods;
     return A;
-}
-
-int32_t EvenTowardZero(int32_t Value) {
-    return Value - Value % 2;
-}
-
-std::string HookLine(const std::vector<std::string>& Arguments, bool Pipe) {
-    std::string Line = "vhook=";
-    for (size_t I = 0; I < Arguments.size(); ++I) {
-        if (I > 0) Line += Pipe ? "|" : " ";
-        Line += Arguments[I];
-    }
-    return Line + "\r\n";
-}
-
-bool ReadBitmapSize(const std::u16string& FileName, int32_t& Width, int32_t& Height) {
-    std::ifstream File(FileSystemName(FileName), std::ios::binary);
-    unsigned char Header[26] = {};
-    if (!File.read(reinterpret_cast<char*>(Header), sizeof(Header)) || Header[0] != 'B' || Header[1] != 'M')
-        return false;
-    auto Int32At = [&](int Offset) {
-        return static_cast<int32_t>(uint32_t(Header[Offset]) | uint32_t(Header[Offset + 1]) << 8 |
-                                    uint32_t(Header[Offset + 2]) << 16 | uint32_t(Header[Offset + 3]) << 24);
-    };
-    Width = Int32At(18);
-    const int32_t H = Int32At(22);
-    Height = H < 0 ? -H : H;  // a negative height marks rows stored top-down
-    return Width > 0 && Height > 0;
 }
 
 std::u16string OutputBaseName(const std::u16string& OutputFolder, const std::u16string& SourceFileName) {
@@ -203,8 +197,7 @@ std::u16string FirstFreeName(const std::function<std::u16string(int)>& NameAt, b
     return Name;
 }
 
-}  // namespace
-
+// base + "_(new)" + suffix, or the first free base + "_(new_" n ")" + suffix.
 std::u16string NumberedOutputName(const std::u16string& Base, const std::string& Suffix, bool Overwrite,
                                   const TBuildContext& Context) {
     const std::u16string Ext = Utf8ToUtf16(Suffix);
@@ -216,6 +209,7 @@ std::u16string NumberedOutputName(const std::u16string& Base, const std::string&
         Overwrite, Context);
 }
 
+// base + suffix, or the first free base + " (" n ")" + suffix: for a name the user chose.
 std::u16string ChosenOutputName(const std::u16string& Base, const std::string& Suffix, bool Overwrite,
                                 const TBuildContext& Context) {
     const std::u16string Ext = Utf8ToUtf16(Suffix);
@@ -225,6 +219,8 @@ std::u16string ChosenOutputName(const std::u16string& Base, const std::string& S
         },
         Overwrite, Context);
 }
+
+}  // namespace
 
 int ClaimOutputFile(const std::u16string& Name) {
     return ClaimOutputName(FileSystemName(Name));
@@ -252,6 +248,11 @@ bool CutRange(const std::optional<TCutRequest>& Cut, int64_t DurationUs, int64_t
 }
 
 namespace {
+
+// Rounds toward zero to an even number (7 gives 6, -3 gives -2).
+int32_t EvenTowardZero(int32_t Value) {
+    return Value - Value % 2;
+}
 
 // Lines of the input record are joined; those of the output record each end with CR LF, as
 // the hook lines do.
@@ -291,19 +292,12 @@ void SetPictures(const TConversionRequest& R, TOutputOptions& O) {
     O.CopyTimestamp = R.CopyTimestamp;
     for (const std::string& Filter : R.VideoFilters)
         O.VideoFilters += (O.VideoFilters.empty() ? "" : ",") + Filter;
-    if (R.Crop) {
-        O.CropTop = EvenTowardZero((*R.Crop)[0]);
-        O.CropBottom = EvenTowardZero((*R.Crop)[1]);
-        O.CropLeft = EvenTowardZero((*R.Crop)[2]);
-        O.CropRight = EvenTowardZero((*R.Crop)[3]);
-    }
-    if (R.Pad) {
-        O.PadTop = EvenTowardZero((*R.Pad)[0]);
-        O.PadBottom = EvenTowardZero((*R.Pad)[1]);
-        O.PadLeft = EvenTowardZero((*R.Pad)[2]);
-        O.PadRight = EvenTowardZero((*R.Pad)[3]);
-        O.PadColor = clBlack;
-    }
+    auto Sides = [](const std::array<int32_t, 4>& From, std::array<int32_t*, 4> To) {
+        for (size_t I = 0; I < To.size(); ++I) *To[I] = EvenTowardZero(From[I]);
+    };
+    if (R.Crop) Sides(*R.Crop, {&O.CropTop, &O.CropBottom, &O.CropLeft, &O.CropRight});
+    if (R.Pad) Sides(*R.Pad, {&O.PadTop, &O.PadBottom, &O.PadLeft, &O.PadRight});
+    if (R.Pad) O.PadColor = clBlack;
 }
 
 // The format's own rules: the dialog's codecs, or the sound alone with the picked encoder.
@@ -401,7 +395,7 @@ TTaskRecords BuildTaskRecords(const TConversionRequest& R, const TSourceInfo& So
                                                            Suffix, R.Overwrite, Context)
                                       : ChosenOutputName(R.OutputName, Suffix, R.Overwrite, Context);
     AddOptionLines(R, O);
-    T.Sound = R.Reencode ? TSoundCopyDecision{false, "encoding asked for"} : SoundCopyFor(R, Source);
+    T.Sound = R.Reencode ? TSoundCopyDecision{false, R.ReencodeReason} : SoundCopyFor(R, Source);
     if (T.Sound.Copy) {
         // No codec field either: the engine would apply it after the line.
         O.AudioCodec.clear();

@@ -104,9 +104,6 @@ std::u16string DefaultHookFolder();
 
 THookAvailability HookAvailability(const THookRequest& Hooks, const TBuildContext& Context);
 
-// Whether the format is one of the dialog's list (case-insensitive); only those get the
-// per-format rules.
-bool IsDialogFormat(const std::string& Format);
 // "." + the format in lower case.
 std::string FormatSuffix(const std::string& Format);
 
@@ -126,24 +123,12 @@ TTaskRecords BuildTaskRecords(const TConversionRequest& Request, const TSourceIn
 TInputOptions BuildInputOptions(const TConversionRequest& Request, const TSourceInfo& Source);
 TSoundCopyDecision SoundCopyFor(const TConversionRequest& Request, const TSourceInfo& Source);
 
-// base + "_(new)" + suffix, or the first free base + "_(new_" n ")" + suffix.
-std::u16string NumberedOutputName(const std::u16string& Base, const std::string& Suffix, bool Overwrite,
-                                  const TBuildContext& Context);
-// base + suffix, or the first free base + " (" n ")" + suffix: for a name the user chose.
-std::u16string ChosenOutputName(const std::u16string& Base, const std::string& Suffix, bool Overwrite,
-                                const TBuildContext& Context);
 // The source name without its extension, in the output folder (empty: the source's own).
 std::u16string OutputBaseName(const std::u16string& OutputFolder, const std::u16string& SourceFileName);
-// Rounds toward zero to an even number (7 gives 6, -3 gives -2).
-int32_t EvenTowardZero(int32_t Value);
 // The cut start and duration in milliseconds: the marks, with the start moved to 0 when it is
 // negative or not before the end of the source and the end moved to the end of the source when
 // it is not after the start or beyond the end; a cut without an end has the length -1. False
 // when no cut applies.
 bool CutRange(const std::optional<TCutRequest>& Cut, int64_t DurationUs, int64_t& StartMs, int64_t& LengthMs);
-// "vhook=" + the arguments joined by " ", or by "|" when Pipe is set, + CR LF.
-std::string HookLine(const std::vector<std::string>& Arguments, bool Pipe);
-// Width and height of a BMP file; false when it cannot be read.
-bool ReadBitmapSize(const std::u16string& FileName, int32_t& Width, int32_t& Height);
 
 }  // namespace zembra

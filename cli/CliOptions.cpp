@@ -51,22 +51,26 @@ bool ReadName(const std::string& Text, TCliOptions& O, std::string& Error) {
     return O.Name.has_value();
 }
 
-bool ReadNameCharset(const std::string& Text, TCliOptions& O, std::string& Error) {
-    if (Text == "portable" || Text == "posix") {
-        O.NameCharset = Text == "posix" ? TNameCharset::Posix : TNameCharset::Portable;
+// A value that is one of two names, each giving its own setting.
+template <typename T, typename TField>
+bool ReadEither(const std::string& Text, const char* Option, const char* A, T ForA, const char* B, T ForB,
+                TField& Field, std::string& Error) {
+    if (Text == A || Text == B) {
+        Field = Text == A ? ForA : ForB;
         return true;
     }
-    Error = "invalid value for --name-charset: '" + Text + "' (portable or posix)";
+    Error = std::string("invalid value for ") + Option + ": '" + Text + "' (" + A + " or " + B + ")";
     return false;
 }
 
+bool ReadNameCharset(const std::string& Text, TCliOptions& O, std::string& Error) {
+    return ReadEither(Text, "--name-charset", "portable", TNameCharset::Portable, "posix",
+                      TNameCharset::Posix, O.NameCharset, Error);
+}
+
 bool ReadReplayGain(const std::string& Text, TCliOptions& O, std::string& Error) {
-    if (Text == "track" || Text == "album") {
-        O.ReplayGain = Text == "album" ? TReplayGainMode::Album : TReplayGainMode::Track;
-        return true;
-    }
-    Error = "invalid value for --replaygain: '" + Text + "' (track or album)";
-    return false;
+    return ReadEither(Text, "--replaygain", "track", TReplayGainMode::Track, "album", TReplayGainMode::Album,
+                      O.ReplayGain, Error);
 }
 
 bool ReadCutRange(const std::string& Text, TCliOptions& O, std::string& Error) {
@@ -208,10 +212,6 @@ std::string HelpNames(const TCliOption& Row) {
 }
 
 }  // namespace
-
-std::span<const TCliOption> CliOptionTable() {
-    return kOptions;
-}
 
 std::string UsageText() {
     constexpr size_t kColumn = 29;

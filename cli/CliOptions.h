@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -18,6 +17,7 @@ namespace zembra::cli {
 
 // What each file's conversion asks for, and how the batch runs.
 struct TCliOptions : TConversionRequest {
+    TCliOptions() { ReencodeReason = "--reencode given"; }
     std::string OutputDir;              // empty: beside each input
     std::optional<int32_t> Threads;     // none: the processors, at most one a file
     std::optional<TNameTemplate> Name;  // --name: outputs named from tags
@@ -49,8 +49,6 @@ struct TCliOption {
     const char* Help;  // its lines separated by '\n'
     int32_t Least = 0;
 };
-
-std::span<const TCliOption> CliOptionTable();
 
 // Reads the arguments (without the program name). On a usage error returns false with Error set.
 bool ParseCommandLine(const std::vector<std::string>& Arguments, TCliOptions& Options, std::string& Error);

@@ -14,6 +14,7 @@
 
 #include "app/FileFilters.h"
 #include "cli/OutputRecords.h"
+#include "util/WideFiles.h"
 
 namespace zembra::cli {
 
@@ -29,17 +30,6 @@ std::optional<TFolderId> IdOf(const std::string& Path) {
     struct stat Info {};
     if (::stat(Path.c_str(), &Info) != 0) return std::nullopt;
     return TFolderId{Info.st_dev, Info.st_ino};
-}
-
-std::string FolderOf(const std::string& Path) {
-    const size_t Slash = Path.rfind('/');
-    if (Slash == std::string::npos) return ".";
-    return Slash == 0 ? "/" : Path.substr(0, Slash);
-}
-
-std::string BaseOf(const std::string& Path) {
-    const size_t Slash = Path.rfind('/');
-    return Slash == std::string::npos ? Path : Path.substr(Slash + 1);
 }
 
 std::string StemOf(const std::string& Base) {
@@ -107,8 +97,8 @@ void DropOwnOutputs(TWalkResult& Result, const TWalkOptions& Options) {
     // file that a NAME_(new).EXT found there comes from.
     std::map<std::pair<TFolderId, std::string>, std::string> Places;
     for (const TInputItem& Item : Result.Items) {
-        const std::string Stem = StemOf(BaseOf(Item.Path));
-        if (const auto Beside = Id(FolderOf(Item.Path)))
+        const std::string Stem = StemOf(BaseOfName(Item.Path));
+        if (const auto Beside = Id(FolderOfName(Item.Path)))
             Places.emplace(std::make_pair(*Beside, Stem), Item.Path);
         if (Options.OutputDir.empty()) continue;
         if (const auto Out = Id(Options.OutputDir + "/" + Item.SubFolder))
@@ -133,7 +123,7 @@ void DropOwnOutputs(TWalkResult& Result, const TWalkOptions& Options) {
             Kept.push_back(std::move(Item));
             continue;
         }
-        const std::string Folder = FolderOf(Item.Path), Base = BaseOf(Item.Path);
+        const std::string Folder = FolderOfName(Item.Path), Base = BaseOfName(Item.Path);
         std::string Source;
         const std::string* From = nullptr;
         if (Options.Records && Options.Records->Lists(Folder, Base, &Source)) {

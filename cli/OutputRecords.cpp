@@ -20,21 +20,6 @@ namespace {
 
 constexpr off_t kWholeRecord = std::numeric_limits<off_t>::max();
 
-std::string FolderOf(const std::string& Name) {
-    const size_t Slash = Name.rfind('/');
-    if (Slash == std::string::npos) return ".";
-    return Slash == 0 ? "/" : Name.substr(0, Slash);
-}
-
-std::string BaseOf(const std::string& Name) {
-    const size_t Slash = Name.rfind('/');
-    return Slash == std::string::npos ? Name : Name.substr(Slash + 1);
-}
-
-std::string Join(const std::string& Folder, const std::string& Base) {
-    return Folder == "/" ? "/" + Base : Folder + "/" + Base;
-}
-
 bool AllDigits(const std::string& Text) {
     return !Text.empty() && Text.find_first_not_of("0123456789") == std::string::npos;
 }
@@ -121,16 +106,16 @@ bool TNameFamily::Holds(const std::string& BaseName) const {
 
 TNameFamily NameFamilyOf(const std::u16string& Base, const std::string& Suffix, bool Chosen) {
     const std::string Name = FileSystemName(Base);
-    return {FolderOf(Name), BaseOf(Name), Suffix, Chosen};
+    return {FolderOfName(Name), BaseOfName(Name), Suffix, Chosen};
 }
 
 std::string TNameFamily::Path(const std::string& BaseName) const {
-    return Join(Folder, BaseName);
+    return JoinName(Folder, BaseName);
 }
 
 TOutputRecords::TFolder& TOutputRecords::Refresh(const std::string& Folder) {
     TFolder& Record = FFolders[Folder];
-    const TFdCloser File{::open(Join(Folder, kOutputRecordName).c_str(), O_RDONLY | O_CLOEXEC)};
+    const TFdCloser File{::open(JoinName(Folder, kOutputRecordName).c_str(), O_RDONLY | O_CLOEXEC)};
     struct stat St {};
     if (File.Fd < 0 || ::fstat(File.Fd, &St) != 0) return Record;
     // Shorter than what was read: made anew (removed by hand, say), so read from its start.
@@ -163,9 +148,9 @@ TOutputRecords::TFolder& TOutputRecords::Refresh(const std::string& Folder) {
 }
 
 off_t TOutputRecords::Append(const std::string& Output, char Kind, const std::string& Source) {
-    const std::string Record = Join(FolderOf(Output), kOutputRecordName);
+    const std::string Record = JoinName(FolderOfName(Output), kOutputRecordName);
     const std::string Line =
-        std::string(1, Kind) + "\t" + Escape(BaseOf(Output)) + "\t" + Escape(Source) + "\n";
+        std::string(1, Kind) + "\t" + Escape(BaseOfName(Output)) + "\t" + Escape(Source) + "\n";
     for (int Tries = 0; Tries < 3; ++Tries) {
         bool Made = false;
         int Fd = ::open(Record.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
@@ -249,7 +234,7 @@ TSkipVerdict TOutputRecords::Chosen(const std::string& Output, const std::string
     if (!StepBack || End < 0) return {};
     // Two runs that looked at the same time both took a name; the record's order decides which
     // one converts, and both read the same order.
-    return Held(Refresh(Family.Folder), Family, Source, End, BaseOf(Output), Reserved);
+    return Held(Refresh(Family.Folder), Family, Source, End, BaseOfName(Output), Reserved);
 }
 
 void TOutputRecords::Tidy() {
@@ -260,12 +245,12 @@ void TOutputRecords::Tidy() {
         if (File.Fd < 0 || ::flock(File.Fd, LOCK_EX) != 0 || ::fstat(File.Fd, &St) != 0) continue;
         // Another run's lines make it that run's record too.
         if (St.st_size != Written || St.st_nlink == 0) continue;
-        const std::string Folder = FolderOf(Record);
+        const std::string Folder = FolderOfName(Record);
         FFolders.erase(Folder);
         bool Any = false;
         for (const auto& [Name, Entry] : Refresh(Folder).Names) {
             struct stat Output {};
-            Any = Any || ::lstat(Join(Folder, Name).c_str(), &Output) == 0;
+            Any = Any || ::lstat(JoinName(Folder, Name).c_str(), &Output) == 0;
         }
         if (!Any) ::unlink(Record.c_str());
     }

@@ -29,9 +29,7 @@
 #include "cli/OptionNameCheck.h"
 #include "cli/OutputRecords.h"
 #include "cli/ProgressDisplay.h"
-#include "cli/SoundFormats.h"
 #include "cli/StopSignals.h"
-#include "cli/TaskRecords.h"
 #include "cli/UniqueInputs.h"
 #include "cli/VersionText.h"
 #include "component/RUvivoVOV.h"
@@ -71,7 +69,7 @@ int UsageError(const std::string& Message) {
 
 // Usage errors that need the libraries: they are found before any task starts.
 std::string CheckWithLibraries(const TCliOptions& O) {
-    if (!IsDialogFormat(O.Format) &&
+    if (!FindSoundFormat(O.Format) &&
         !lavf.av_guess_format(nullptr, ("x." + LowerCase(O.Format)).c_str(), nullptr))
         return "unknown output format '" + O.Format + "'";
     if (!O.Codec.empty()) {
@@ -162,10 +160,29 @@ std::pair<std::string, std::string> AlbumKey(const TCliOptions& O, const std::u1
                                          (Artist.empty() ? "'" : "' of " + Artist)};
 }
 
-int PrintInfo(TRUvivoVOV& Component, const std::vector<std::string>& Files) {
+// "--list-formats": one line a format, its name and the encoder its sound alone is written with
+// (the picked one, else the one the libraries find for the container's default codec).
+std::string SoundFormatList() {
+    std::string Text;
+    for (const TSoundFormat& F : kSoundFormats) {
+        const AVOutputFormat* Muxer =
+            F.Encoder ? nullptr
+                      : lavf.av_guess_format(nullptr, (std::string("x.") + F.Name).c_str(), nullptr);
+        const AVCodec* Codec = Muxer ? lavc.avcodec_find_encoder(Muxer->audio_codec) : nullptr;
+        Text += Format("%-5s %s\n", F.Name,
+                       F.Encoder ? F.Encoder
+                       : Codec   ? Codec->name
+                                 : "(no encoder in these libraries)");
+    }
+    return Text;
+}
+
+// --info: each file's information, and the folders that held none.
+int PrintInfos(TRUvivoVOV& Component, const TWalkResult& Inputs) {
     int Failed = 0;
     bool First = true;
-    for (const std::string& File : Files) {
+    for (const TInputItem& Item : Inputs.Items) {
+        const std::string& File = Item.Path;
         TAVProbe& Probe = Component.Probe();
         if (!Probe.LoadFile(ExpandFileNameW(Utf8ToUtf16(File)))) {
             std::fprintf(stderr, "%s\n",
@@ -180,9 +197,18 @@ int PrintInfo(TRUvivoVOV& Component, const std::vector<std::string>& Files) {
         First = false;
         Probe.Close();
         // Nobody reads any more ("| head"), or a stop was asked for.
-        if (std::ferror(stdout) || StopRequested()) return kExitFailed;
+        if (std::ferror(stdout) || StopRequested()) {
+            ++Failed;
+            break;
+        }
     }
-    return Failed ? kExitFailed : kExitOk;
+    int Status = Failed ? kExitFailed : kExitOk;
+    for (const std::string& Folder : Inputs.EmptyFolders) {
+        std::fprintf(stderr, "zembra-cli: %s: no media file in this folder\n", ReadableText(Folder).c_str());
+        Status = kExitFailed;
+    }
+    GetLogger().SetOnLog(nullptr);
+    return Status;
 }
 
 // Where a file's output goes: its folder (empty: beside the input) and, with --name, its whole
@@ -213,10 +239,7 @@ class TBatch {
         // A folder named for conversion that holds nothing to convert is most likely a mistake.
         for (const std::string& Folder : Inputs.EmptyFolders) Fail(Folder, "no media file in this folder");
         for (const auto& [Path, Reason] : Inputs.Unreadable) Fail(Path, Reason);
-        for (const auto& [Path, Source] : Inputs.OutputsOfOthers) {
-            if (!O.Quiet) Display.Print(stderr, "zembra-cli: " + Path + ": skipped, the output of " + Source);
-            Summary.Skipped();
-        }
+        for (const auto& [Path, Source] : Inputs.OutputsOfOthers) Skip(Path, "the output of " + Source);
         Component.SetOnProgress([this](int32_t, int32_t, int32_t AFPS, int32_t ACurrentDuration, float, float,
                                        int64_t ACurrentSize, int32_t ATotalOutputDuration) {
             OnProgress(AFPS, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
@@ -246,9 +269,14 @@ class TBatch {
         Summary.Failed(File, Reason);
     }
 
-    void Skip(const std::string& File, const TSkipVerdict& Verdict) {
-        if (!O.Quiet) Display.Print(stderr, "zembra-cli: " + File + ": skipped, " + Verdict.Reason);
+    void Skip(const std::string& File, const std::string& Reason) {
+        if (!O.Quiet) Display.Print(stderr, "zembra-cli: " + File + ": skipped, " + Reason);
         Summary.Skipped();
+    }
+
+    void Warn(const std::string& File, const std::string& Problem) {
+        Display.Print(stderr, "zembra-cli: " + File + ": warning: " + Problem);
+        Summary.Warned(File, Problem);
     }
 
     std::optional<TOutputPlace> PlaceOf(const TInputItem& Item, const std::u16string& Input,
@@ -300,7 +328,7 @@ class TBatch {
             // run left (the folder's leftovers of dead runs go first).
             PrepareOutputFolder(Family.Folder);
             if (const TSkipVerdict Verdict = Outputs.Existing(Identity, Family, IsReservedName); Verdict.Skip)
-                return Skip(File, Verdict);
+                return Skip(File, Verdict.Reason);
         }
         const TSourceInfo Source = Probed ? *Probed : Inspect(Component.Probe(), Input);
         std::optional<TCutRequest> Cut = O.Cut;
@@ -311,16 +339,20 @@ class TBatch {
                 Display.Print(stderr, "zembra-cli: " + File + ": warning: " + Resolved.Message);
             Cut = Resolved.Cut;
         }
+        TConversionRequest Request = O;
+        Request.Cut = Cut;
+        Request.OutputFolder = Place->Folder;
+        Request.OutputName = Place->Name;
         TTaskEntry Entry;
         const TAddedTask Added = AddConversionTask(
-            Component, FileRequest(O, Cut, Place->Folder, Place->Name), Source, Context,
+            Component, Request, Source, Context,
             [&](const TTaskRecords& Records) {
                 const std::string OutputFile = FileSystemName(Records.Out.FileName);
                 if (const TSkipVerdict Verdict =
                         Outputs.Chosen(OutputFile, Identity, Family, IsOwnOutputClaim(OutputFile),
                                        O.SkipExisting, IsReservedName);
                     Verdict.Skip) {
-                    Skip(File, Verdict);
+                    Skip(File, Verdict.Reason);
                     return false;
                 }
                 std::string Name = Utf16ToUtf8(ExtractFileNameW(Input));
@@ -386,10 +418,7 @@ class TBatch {
             Summary.Finished();
             if (!Task.Copied.empty()) Summary.Copied(Task.Input, Task.Copied);
             // A finished task's message is a warning about its result.
-            if (!AMessage.empty()) {
-                Display.Print(stderr, "zembra-cli: " + Task.Input + ": warning: " + AMessage);
-                Summary.Warned(Task.Input, AMessage);
-            }
+            if (!AMessage.empty()) Warn(Task.Input, AMessage);
         } else if (!AException && !Feeder.Started(Id)) {
             Summary.NotStarted(1);
         } else if (!AException) {
@@ -446,10 +475,8 @@ class TBatch {
         Outputs.Tidy();
         GetLogger().SetOnLog(nullptr);
         if (AlbumGain)
-            Albums.WriteTags([&](const std::string& Name, const std::string& Problem) {
-                Display.Print(stderr, "zembra-cli: " + Name + ": warning: " + Problem);
-                Summary.Warned(Name, Problem);
-            });
+            Albums.WriteTags(
+                [this](const std::string& Name, const std::string& Problem) { Warn(Name, Problem); });
         if (!O.Quiet)
             for (const std::string& Line : Summary.ReportLines()) Display.Print(stderr, Line);
         return Summary.FailedCount() > 0 || Summary.StoppedCount() > 0 || StopRequested() ? kExitFailed
@@ -480,19 +507,6 @@ class TBatch {
     std::atomic<bool> Done{false};
     std::atomic<bool> Stopping{false};
 };
-
-// --info: each file's information, and the folders that held none.
-int PrintInfos(TRUvivoVOV& Component, const TWalkResult& Inputs) {
-    std::vector<std::string> Files;
-    for (const TInputItem& Item : Inputs.Items) Files.push_back(Item.Path);
-    int Status = PrintInfo(Component, Files);
-    for (const std::string& Folder : Inputs.EmptyFolders) {
-        std::fprintf(stderr, "zembra-cli: %s: no media file in this folder\n", ReadableText(Folder).c_str());
-        Status = kExitFailed;
-    }
-    GetLogger().SetOnLog(nullptr);
-    return Status;
-}
 
 int Run(const TCliOptions& O) {
     TRUvivoVOV Component;

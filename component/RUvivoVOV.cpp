@@ -752,31 +752,31 @@ TTaskId TCustomRUvivoVOV::EventTaskId() {
     return events::tRaisingTask;
 }
 
-TTaskFFmpeg* TCustomRUvivoVOV::Listed(TCustomFFmpeg& Sender) {
-    std::lock_guard<TEventLock> G(FEventLock);
-    auto* Engine = dynamic_cast<TTaskFFmpeg*>(&Sender);
-    // A task that left the list keeps its old index, which now names another task (or none,
-    // after the run's final event): its last reports go nowhere.
-    return Engine && !Engine->FDetached ? Engine : nullptr;
+template <typename THandler, typename... TArgs>
+void TCustomRUvivoVOV::RaiseFor(TCustomFFmpeg& Sender, const THandler& Handler, TArgs&&... Args) {
+    const TTaskFFmpeg* Engine = nullptr;
+    {
+        std::lock_guard<TEventLock> G(FEventLock);
+        Engine = dynamic_cast<TTaskFFmpeg*>(&Sender);
+        // A task that left the list keeps its old index, which now names another task (or none,
+        // after the run's final event): its last reports go nowhere.
+        if (!Engine || Engine->FDetached) return;
+    }
+    const events::TRaisingTask Raising(Engine->Id());
+    Handler(Engine->Index(), std::forward<TArgs>(Args)...);
 }
 
 void TCustomRUvivoVOV::DoBeforeHook(TCustomFFmpeg& Sender, int64_t APTS, THookAction& AHookAction) {
     TBeforeHookEvent Handler = GetOnBeforeHook();
     if (!Handler) return;
-    const TTaskFFmpeg* Engine = Listed(Sender);
-    if (!Engine) return;
-    const events::TRaisingTask Raising(Engine->Id());
-    Handler(Engine->Index(), APTS, AHookAction);
+    RaiseFor(Sender, Handler, APTS, AHookAction);
 }
 
 void TCustomRUvivoVOV::DoCustomHook(TCustomFFmpeg& Sender, TBitmap& ABitmap, int32_t AFrameNumber,
                                     int64_t APTS, bool& AUpdate, bool& AStopHook) {
     TCustomHookEvent Handler = GetOnCustomHook();
     if (!Handler) return;
-    const TTaskFFmpeg* Engine = Listed(Sender);
-    if (!Engine) return;
-    const events::TRaisingTask Raising(Engine->Id());
-    Handler(Engine->Index(), ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
+    RaiseFor(Sender, Handler, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
 }
 
 void TCustomRUvivoVOV::DoPreviewBitmap(TCustomFFmpeg& Sender, TBitmap& ABitmap, int32_t AFrameNumber,
@@ -793,10 +793,7 @@ void TCustomRUvivoVOV::FirePreviewBitmap(const TPendingPreview& P) {
     TPreviewBitmapEvent Handler = GetOnPreviewBitmap();
     if (!Handler) return;
     // The task is looked at when the picture is delivered: the list may have changed meanwhile.
-    const TTaskFFmpeg* Engine = Listed(*P.Sender);
-    if (!Engine) return;
-    const events::TRaisingTask Raising(Engine->Id());
-    Handler(Engine->Index(), *P.Bitmap, P.FrameNumber, P.PTS);
+    RaiseFor(*P.Sender, Handler, *P.Bitmap, P.FrameNumber, P.PTS);
 }
 
 void TCustomRUvivoVOV::DoProgress(TCustomFFmpeg& Sender, int32_t AFrameNumber, int32_t AFPS,
@@ -805,11 +802,8 @@ void TCustomRUvivoVOV::DoProgress(TCustomFFmpeg& Sender, int32_t AFrameNumber, i
     TProgressEvent Handler = GetOnProgress();
     if (!Handler) return;
     std::lock_guard<TEventLock> G(FEventLock);
-    const TTaskFFmpeg* Engine = Listed(Sender);
-    if (!Engine) return;
-    const events::TRaisingTask Raising(Engine->Id());
-    Handler(Engine->Index(), AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize,
-            ATotalOutputDuration);
+    RaiseFor(Sender, Handler, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize,
+             ATotalOutputDuration);
 }
 
 void TCustomRUvivoVOV::RaiseTerminate(const TTaskFFmpeg* Engine, bool AFinished, bool AException,

@@ -159,8 +159,9 @@ class TCustomRUvivoVOV {
         int64_t PTS = 0;
     };
 
-    // The task, or nullptr once it has left the list.
-    TTaskFFmpeg* Listed(TCustomFFmpeg& Sender);
+    // Calls Handler with the task's index, its id readable inside; nothing once it left the list.
+    template <typename THandler, typename... TArgs>
+    void RaiseFor(TCustomFFmpeg& Sender, const THandler& Handler, TArgs&&... Args);
     void ApplyOutputFields(TTaskFFmpeg& Engine, const TOutputOptions& Options);
     // Apply the task's stored record (when it has one) and open its file: false with the
     // engine's LastError set; a bad option raises.

@@ -20,6 +20,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "util/WideFiles.h"
+
 namespace zembra {
 
 namespace {
@@ -37,21 +39,6 @@ constexpr size_t kExtensionBytes = 16;
 
 bool EndsWith(const std::string& Text, const std::string& End) {
     return Text.size() >= End.size() && Text.compare(Text.size() - End.size(), End.size(), End) == 0;
-}
-
-std::string FolderOf(const std::string& Name) {
-    const size_t Slash = Name.rfind('/');
-    if (Slash == std::string::npos) return ".";
-    return Slash == 0 ? "/" : Name.substr(0, Slash);
-}
-
-std::string BaseOf(const std::string& Name) {
-    const size_t Slash = Name.rfind('/');
-    return Slash == std::string::npos ? Name : Name.substr(Slash + 1);
-}
-
-std::string Join(const std::string& Folder, const std::string& Base) {
-    return Folder == "/" ? "/" + Base : Folder + "/" + Base;
 }
 
 // The extension of a base name with its dot ("" when it has none), as a temporary name keeps it.
@@ -140,15 +127,15 @@ class TRegistry {
 
     int Claim(const std::string& Name) {
         std::lock_guard<std::mutex> G(FLock);
-        const std::string Folder = FolderOf(Name);
+        const std::string Folder = FolderOfName(Name);
         const bool Locked = Acquire(Folder);
         // Listed before it exists: a crash between the two leaves nothing unlisted.
-        if (Locked) Append(Folder, BaseOf(Name));
+        if (Locked) Append(Folder, BaseOfName(Name));
         const int Fd = ::open(Name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
         if (Fd < 0) {
             const int Error = errno;
             if (Locked) {
-                Append(Folder, "-" + BaseOf(Name));
+                Append(Folder, "-" + BaseOfName(Name));
                 Drop(Folder);
             }
             return Error;
@@ -169,15 +156,15 @@ class TRegistry {
         if (FClaims.erase(Name) == 0) return;
         if (RemoveEmpty && IsEmptyPlainFile(Name)) ::unlink(Name.c_str());
         if (FUnlockedClaims.erase(Name) > 0) return;
-        const std::string Folder = FolderOf(Name);
-        Append(Folder, "-" + BaseOf(Name));
+        const std::string Folder = FolderOfName(Name);
+        Append(Folder, "-" + BaseOfName(Name));
         Drop(Folder);
     }
 
     std::string NewTemporary(const std::string& Name) {
         std::lock_guard<std::mutex> G(FLock);
-        const std::string Folder = FolderOf(Name);
-        std::string Base = BaseOf(Name);
+        const std::string Folder = FolderOfName(Name);
+        std::string Base = BaseOfName(Name);
         const std::string Extension = ExtensionOf(Base);
         if (Base.size() > kKeptNameBytes) {
             size_t Cut = kKeptNameBytes;
@@ -186,8 +173,8 @@ class TRegistry {
             Base.resize(Cut);
         }
         const std::string Temporary =
-            Join(Folder, "." + Base + kMarker + FId + "-" + std::to_string(++FCounter) + kTemporarySuffix +
-                             Extension);
+            JoinName(Folder, "." + Base + kMarker + FId + "-" + std::to_string(++FCounter) +
+                                 kTemporarySuffix + Extension);
         if (!Acquire(Folder)) FUnlockedTemporaries.insert(Temporary);
         FTemporaries.insert(Temporary);
         return Temporary;
@@ -218,7 +205,7 @@ class TRegistry {
         std::lock_guard<std::mutex> G(FLock);
         if (FTemporaries.erase(Temporary) == 0) return;
         if (FUnlockedTemporaries.erase(Temporary) > 0) return;
-        Drop(FolderOf(Temporary));
+        Drop(FolderOfName(Temporary));
     }
 
     // Removes this process's temporary files, empty reservations and lock files, as the next
@@ -248,8 +235,8 @@ class TRegistry {
         Clean(Folder);
         // Made under another name and renamed once locked, so that no other process ever sees
         // this process's lock file unlocked.
-        const std::string Fresh = Join(Folder, kMarker + FId + kNewLockSuffix);
-        const std::string Path = Join(Folder, kMarker + FId + kLockSuffix);
+        const std::string Fresh = JoinName(Folder, kMarker + FId + kNewLockSuffix);
+        const std::string Path = JoinName(Folder, kMarker + FId + kLockSuffix);
         const int Fd = ::open(Fresh.c_str(), O_CREAT | O_EXCL | O_RDWR | O_APPEND | O_CLOEXEC, 0644);
         if (Fd < 0) return false;
         if (::flock(Fd, LOCK_EX | LOCK_NB) != 0) {
@@ -294,7 +281,7 @@ class TRegistry {
                std::set<std::string>& LiveNames) {
         if (Id == FId) return true;
         if (Dead.count(Id)) return false;
-        const std::string Path = Join(Folder, kMarker + Id + kLockSuffix);
+        const std::string Path = JoinName(Folder, kMarker + Id + kLockSuffix);
         const int Fd = ::open(Path.c_str(), O_RDWR | O_CLOEXEC);
         if (Fd < 0) {
             // No lock file: its owner went after it removed it, or died between its files; one
@@ -336,21 +323,22 @@ class TRegistry {
         for (const std::string& Base : Temporaries) {
             if (EndsWith(Base, kNewLockSuffix)) {
                 // A lock file its owner never finished making.
-                const std::string Path = Join(Folder, Base);
+                const std::string Path = JoinName(Folder, Base);
                 const int Fd = ::open(Path.c_str(), O_RDWR | O_CLOEXEC);
                 if (Fd >= 0 && ::flock(Fd, LOCK_EX | LOCK_NB) == 0) ::unlink(Path.c_str());
                 if (Fd >= 0) ::close(Fd);
                 continue;
             }
-            if (!Alive(Folder, TemporaryOwner(Base), Dead, LiveNames)) ::unlink(Join(Folder, Base).c_str());
+            if (!Alive(Folder, TemporaryOwner(Base), Dead, LiveNames))
+                ::unlink(JoinName(Folder, Base).c_str());
         }
         for (auto& [Id, Fd] : Dead) {
             if (Fd < 0) continue;
             for (const std::string& Base : ListedNames(Fd)) {
-                const std::string Name = Join(Folder, Base);
+                const std::string Name = JoinName(Folder, Base);
                 if (!LiveNames.count(Base) && IsEmptyPlainFile(Name)) ::unlink(Name.c_str());
             }
-            ::unlink(Join(Folder, kMarker + Id + kLockSuffix).c_str());
+            ::unlink(JoinName(Folder, kMarker + Id + kLockSuffix).c_str());
             ::close(Fd);
         }
     }
@@ -415,7 +403,7 @@ bool RemoveUnfinishedOutputs() {
 namespace zembra {
 
 bool IsListedByLiveProcess(const std::string& Name) {
-    const std::string Folder = FolderOf(Name), Base = BaseOf(Name);
+    const std::string Folder = FolderOfName(Name), Base = BaseOfName(Name);
     DIR* Dir = ::opendir(Folder.c_str());
     if (!Dir) return false;
     std::vector<std::string> Locks;
@@ -425,7 +413,7 @@ bool IsListedByLiveProcess(const std::string& Name) {
     }
     ::closedir(Dir);
     for (const std::string& Lock : Locks) {
-        const int Fd = ::open(Join(Folder, Lock).c_str(), O_RDONLY | O_CLOEXEC);
+        const int Fd = ::open(JoinName(Folder, Lock).c_str(), O_RDONLY | O_CLOEXEC);
         if (Fd < 0) continue;
         // A lock that can be had belongs to a dead process: let go of it at once, so that the
         // next run into the folder still finds it unlocked and cleans up after it.

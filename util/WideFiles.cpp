@@ -209,4 +209,19 @@ bool FileExists(const std::string& FileName) {
     return !FileName.empty() && ::stat(FileName.c_str(), &St) == 0 && !S_ISDIR(St.st_mode);
 }
 
+std::string FolderOfName(const std::string& Name) {
+    const size_t Slash = Name.rfind('/');
+    if (Slash == std::string::npos) return ".";
+    return Slash == 0 ? "/" : Name.substr(0, Slash);
+}
+
+std::string BaseOfName(const std::string& Name) {
+    const size_t Slash = Name.rfind('/');
+    return Slash == std::string::npos ? Name : Name.substr(Slash + 1);
+}
+
+std::string JoinName(const std::string& Folder, const std::string& Base) {
+    return Folder == "/" ? "/" + Base : Folder + "/" + Base;
+}
+
 }  // namespace zembra

@@ -65,5 +65,10 @@ void FindCloseW(TSearchRecW& Rec);
 // The same for 8-bit names, passed straight to the file system.
 std::string ExtractFilePath(const std::string& FileName);
 bool FileExists(const std::string& FileName);
+// A file-system name's folder ("." for a bare name, "/" at the root) and last part, and a name
+// in a folder.
+std::string FolderOfName(const std::string& Name);
+std::string BaseOfName(const std::string& Name);
+std::string JoinName(const std::string& Folder, const std::string& Base);
 
 }  // namespace zembra

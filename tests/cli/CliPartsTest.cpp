@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/OptionBuilder.h"
 #include "binding/FFmpegLoader.h"
 #include "cli/BatchSummary.h"
 #include "cli/CliOptions.h"
@@ -23,7 +24,6 @@
 #include "cli/OptionNameCheck.h"
 #include "cli/OutputRecords.h"
 #include "cli/ProgressDisplay.h"
-#include "cli/TaskRecords.h"
 #include "cli/TimeText.h"
 #include "engine/OptionDefs.h"
 #include "util/StringUtils.h"
@@ -278,7 +278,7 @@ TEST(CliParts, EachOptionThatChangesTheSoundTurnsTheCopyIntoAnEncoding) {
         std::vector<std::string> Arguments = C.Arguments;
         Arguments.push_back("a.mp4");
         ASSERT_TRUE(ParseCommandLine(Arguments, O, Error)) << Error;
-        const TTaskRecords R = BuildTaskRecords(O, Source, O.Cut, u"", Context);
+        const TTaskRecords R = BuildTaskRecords(O, Source, Context);
         EXPECT_EQ(R.Sound.Text(), C.Text);
         const bool Copied = R.Out.OptionLines.find("acodec=copy") != std::string::npos;
         EXPECT_EQ(Copied, R.Sound.Copy) << C.Text;
