@@ -65,7 +65,8 @@ TEST(ManPages, RenderWithoutWarningsIndexAndDocumentEveryOptionOfTheHelp) {
         EXPECT_TRUE(NamesOption(OptionsSection, Option)) << Option << " is missing from zembra-cli(1)";
 }
 
-// The first cells of the option table in the manual's command-line page, tags removed.
+// The first cells of the option table in the manual's command-line page, tags removed, a line
+// each and indented as --help indents its options.
 std::string HelpPageOptionCells() {
     std::ifstream In(std::string(ZEMBRA_SOURCE_DIR) + "/help/commandline.htm");
     std::ostringstream Page;
@@ -75,7 +76,7 @@ std::string HelpPageOptionCells() {
     static const std::regex kTag(R"(<[^>]*>)");
     std::string Cells;
     for (std::sregex_iterator I(Text.begin(), Text.end(), kFirstCell), End; I != End; ++I)
-        Cells += std::regex_replace((*I)[1].str(), kTag, "") + "\n";
+        Cells += "  " + std::regex_replace((*I)[1].str(), kTag, "") + "\n";
     return Cells;
 }
 
@@ -89,8 +90,7 @@ TEST(ManPages, HelpWindowCommandLinePageListsExactlyTheOptionsOfTheHelp) {
     for (const std::string& Option : Options)
         EXPECT_TRUE(NamesOption(Cells, Option)) << Option << " is missing from help/commandline.htm";
     // An option the page names must be one the program takes.
-    const std::set<std::string> Named =
-        CliHelpOptions("  " + std::regex_replace(Cells, std::regex(", "), "\n  "));
+    const std::set<std::string> Named = CliHelpOptions(std::regex_replace(Cells, std::regex(", "), "\n  "));
     for (const std::string& Option : Named)
         EXPECT_TRUE(Options.contains(Option)) << Option << " is in help/commandline.htm but not in --help";
 }
