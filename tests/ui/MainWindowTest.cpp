@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTextBrowser>
@@ -48,6 +49,7 @@
 #include "tests/media/ClipInspector.h"
 #include "tests/media/SampleClips.h"
 #include "tests/media/TestMedia.h"
+#include "tests/support/RunProgram.h"
 #include "tests/ui/TestApplication.h"
 
 namespace zembra {
@@ -389,6 +391,27 @@ TEST_F(MainWindowTest, DropsFilesAndFoldersAndAppliesOneChoiceToTheRest) {
               (std::vector<std::string>{"a_(new).mp3", "b_(new).mp3", "c_(new).mp3", "d_(new).mp3"}));
     EXPECT_TRUE(Window->LogPane()->toPlainText().contains("***File load error: "));
     EXPECT_EQ(Window->Component().TaskCount(), 4);
+}
+
+// A name that is not there (as a command line may give) is said in the log and the status bar,
+// and the names beside it are still added; the program's --help answers without a display.
+TEST_F(MainWindowTest, AMissingFileIsReportedAndHelpNeedsNoWindow) {
+    const std::string A = Clip("a.avi");
+    const QString Missing = QString::fromStdString(Dir + "/missing.mp4");
+    ScriptDialogs();
+    Window->AddPaths({Missing, QString::fromStdString(A)});
+    EXPECT_EQ(Window->Rows().Count(), 1);
+    EXPECT_TRUE(LogHas("***File not found: " + Missing)) << Window->LogPane()->toPlainText().toStdString();
+    EXPECT_EQ(Window->statusBar()->currentMessage(), "File not found: " + Missing);
+
+    const std::string Zembra = QCoreApplication::applicationDirPath().toStdString() + "/zembra";
+    if (!QFileInfo(QString::fromStdString(Zembra)).isExecutable()) GTEST_SKIP() << "zembra is not built";
+    const testing::TProgramResult Help = testing::RunProgram(
+        "/usr/bin/env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", Zembra, "--help"},
+        std::chrono::seconds(30));
+    EXPECT_EQ(Help.Status, 0) << Help.Err;
+    EXPECT_EQ(Help.Out.rfind("usage: zembra [FILE...]\n", 0), 0u) << Help.Out;
+    EXPECT_NE(Help.Out.find("--version"), std::string::npos) << Help.Out;
 }
 
 // Libraries that cannot be loaded give one log line and no dialog; a failing task's message
