@@ -285,6 +285,7 @@ void TfrmMain::CreateWidgets() {
         if (kTaskColumns[static_cast<size_t>(C)].Width > 0)
             FList->setColumnWidth(C, kTaskColumns[static_cast<size_t>(C)].Width);
     FList->header()->setStretchLastSection(false);
+    FList->header()->setSectionResizeMode(colInput, QHeaderView::Stretch);
     FList->header()->setSectionResizeMode(colOutput, QHeaderView::Stretch);
     // Sizes and times grow as a run goes on: the columns follow a moment later, not at every
     // report of every task.

@@ -51,6 +51,7 @@
 #include "tests/media/TestMedia.h"
 #include "tests/support/RunProgram.h"
 #include "tests/ui/TestApplication.h"
+#include "util/Formatting.h"
 
 namespace zembra {
 namespace {
@@ -189,13 +190,25 @@ TEST_F(MainWindowTest, AddsThroughTheDialogAndRunsInThreadAndSequentialMode) {
     const TTaskRow& First = Window->Rows()[0];
     EXPECT_EQ(First.Cells[colInput], "a.avi");
     EXPECT_EQ(First.Cells[colTotalTime], "1");
-    EXPECT_EQ(First.Cells[colFileSize], std::to_string(std::filesystem::file_size(A)));
+    EXPECT_EQ(First.Cells[colFileSize],
+              FormatFileSize(static_cast<int64_t>(std::filesystem::file_size(A)), 1));
     EXPECT_EQ(First.Cells[colOutput], "a_(new).mp3");
     EXPECT_EQ(First.Cells[colProgress], "");
     EXPECT_EQ(Window->Rows()[1].Cells[colOutput], "b_(new).mp3");
     EXPECT_TRUE(LogHas("***File has been added to convert list."));
     EXPECT_EQ(Pattern(Window->Buttons()), "1111111");
     EXPECT_EQ(Window->List()->model()->headerData(7, Qt::Horizontal).toString(), "File Size");
+    // The two size columns share a caption; their tooltips tell them apart.
+    const QString InSizeTip =
+        Window->List()->model()->headerData(colFileSize, Qt::Horizontal, Qt::ToolTipRole).toString();
+    const QString OutSizeTip =
+        Window->List()->model()->headerData(colOutputSize, Qt::Horizontal, Qt::ToolTipRole).toString();
+    EXPECT_TRUE(InSizeTip.contains("input")) << InSizeTip.toStdString();
+    EXPECT_TRUE(OutSizeTip.contains("output")) << OutSizeTip.toStdString();
+    // A wide window gives its free width to the names, the input's as much as the output's.
+    Window->resize(1600, Window->height());
+    QTRY_VERIFY(Window->List()->columnWidth(colInput) > 300);
+    EXPECT_NEAR(Window->List()->columnWidth(colInput), Window->List()->columnWidth(colOutput), 2);
 
     // The log handler's line format, through the process's logger.
     GetLogger().Log(nullptr, llError, "a line from the engine");
