@@ -427,6 +427,23 @@ TEST_F(MainWindowTest, AMissingFileIsReportedAndHelpNeedsNoWindow) {
     EXPECT_NE(Help.Out.find("--version"), std::string::npos) << Help.Out;
 }
 
+// The manual's pictures fit a narrow viewer (nothing to scroll sideways), and Escape closes it.
+TEST_F(MainWindowTest, HelpPicturesFitTheViewerAndEscapeClosesIt) {
+    Window->Action("ToolButtonHelp")->trigger();
+    THelpViewer* Viewer = Window->HelpViewer();
+    ASSERT_NE(Viewer, nullptr);
+    ASSERT_TRUE(Viewer->Browser()->source().toString().endsWith("introduction.htm"));
+    Viewer->resize(420, 500);
+    QScrollBar* Sideways = Viewer->Browser()->horizontalScrollBar();
+    for (int I = 0; I < 200 && Sideways->maximum() != 0; ++I) QTest::qWait(25);
+    EXPECT_EQ(Sideways->maximum(), 0);
+    Screenshot(Viewer, "help-narrow");
+    QTest::keyClick(Viewer->Browser(), Qt::Key_Escape);
+    EXPECT_FALSE(Viewer->isVisible());
+    Window->Action("ToolButtonHelp")->trigger();
+    EXPECT_TRUE(Viewer->isVisible());
+}
+
 // Libraries that cannot be loaded give one log line and no dialog; a failing task's message
 // comes in a warning box and its output is not playable; the help and its two failures.
 TEST_F(MainWindowTest, ReportsMissingLibrariesFailuresAndHelp) {
