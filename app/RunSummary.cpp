@@ -8,9 +8,10 @@ namespace zembra {
 
 namespace {
 
-int64_t ReachedPerMille(const TTaskRow& Row) {
-    if (Row.TotalMs <= 0) return 0;
-    return std::clamp<int64_t>(Row.CurrentMs * 1000 / Row.TotalMs, 0, 1000);
+// The media time a task converts: its output's once reported (a cut's), else the source's;
+// -1 unknown.
+int64_t LengthMs(const TTaskRow& Row) {
+    return Row.TotalMs > 0 ? Row.TotalMs : Row.SourceMs;
 }
 
 }  // namespace
@@ -19,30 +20,49 @@ TRunSummary SummariseRun(const TTaskRows& Rows) {
     TRunSummary S;
     S.Total = Rows.Count();
     if (S.Total == 0) return S;
-    int64_t Sum = 0;  // per mille, summed over the rows
+    // A task of unknown length weighs the mean of the known ones; with none known, each task
+    // weighs the same.
+    double Known = 0;
+    int KnownCount = 0;
+    for (const TTaskRow& Row : Rows.Rows())
+        if (LengthMs(Row) > 0) {
+            Known += static_cast<double>(LengthMs(Row));
+            ++KnownCount;
+        }
+    const double Unknown = KnownCount > 0 ? Known / KnownCount : 1.0;
+    double Work = 0, Done = 0;
     for (const TTaskRow& Row : Rows.Rows()) {
+        const int64_t Length = LengthMs(Row);
+        const double Weight = KnownCount == 0 ? 1.0 : Length > 0 ? static_cast<double>(Length) : Unknown;
+        // The share of a task converted; 0 while its length is unknown.
+        const double Reached = Length > 0
+                                   ? static_cast<double>(std::clamp<int64_t>(Row.CurrentMs, 0, Length)) /
+                                         static_cast<double>(Length)
+                                   : 0.0;
+        Work += Weight;
         switch (Row.State) {
             case TTaskState::Finished:
                 ++S.Finished;
-                Sum += 1000;
+                Done += Weight;
                 break;
             case TTaskState::Failed:
                 // Nothing more of the run goes into it.
                 ++S.Failed;
-                Sum += 1000;
+                Done += Weight;
                 break;
             case TTaskState::Stopped:
                 ++S.Stopped;
-                Sum += ReachedPerMille(Row);
+                Done += Weight * Reached;
                 break;
             case TTaskState::Running:
-                Sum += ReachedPerMille(Row);
+                Done += Weight * Reached;
                 break;
             case TTaskState::Waiting:
                 break;
         }
     }
-    S.PerMille = static_cast<int>(Sum / S.Total);
+    // A hair over, so that shares that are whole per mille are not lost to rounding.
+    S.PerMille = static_cast<int>(std::clamp(Done * 1000 / Work + 1e-9, 0.0, 1000.0));
     return S;
 }
 

@@ -15,8 +15,10 @@ struct TRunSummary {
     int Finished = 0;
     int Stopped = 0;
     int Failed = 0;
-    // 0 ... 1000 (per mille), over every task, each weighing the same: a finished or failed
-    // task counts whole, a stopped one with the share it reached.
+    // 0 ... 1000 (per mille) of the run's media time, as the time left is reckoned: each task
+    // weighs its length (its output's, else its source's; one of unknown length the mean of
+    // the known ones); a finished or failed task counts whole, a stopped one with the share it
+    // reached.
     int PerMille = 0;
 
     int Ended() const { return Finished + Stopped + Failed; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "util/Formatting.h"
 #include "util/StringUtils.h"
 #include "util/WideFiles.h"
 
@@ -10,12 +11,12 @@ namespace zembra {
 const std::array<TColumnSpec, kTaskColumnCount> kTaskColumns = {{
     {"Input", 100, false},
     {"Total Time", 65, true},
-    {"File Size", 55, true},
+    {"File Size", 55, true, "Size of the input file"},
     {"Output", 150, false},
     {"Progress", 80, false},
     {"FPS", 0, false},
     {"Current Time", 80, true},
-    {"File Size", 55, true},
+    {"File Size", 55, true, "Size of the output file so far"},
 }};
 
 std::string ClockText(int64_t Seconds) {
@@ -39,7 +40,7 @@ void TTaskRows::Add(const std::u16string& InputFile, int64_t DurationUs, int64_t
     Row.TaskId = TaskId;
     Row.Cells[colInput] = ReadableText(ExtractFileNameW(InputFile));
     Row.Cells[colTotalTime] = std::to_string(DurationUs / 1000000);
-    Row.Cells[colFileSize] = std::to_string(Size);
+    Row.Cells[colFileSize] = FormatFileSize(Size, 1);
     Row.Cells[colOutput] = ReadableText(ExtractFileNameW(OutputFile));
     Row.OutputFile = OutputFile;
     Row.OutputFolder = ExtractFilePathW(OutputFile);
@@ -64,7 +65,7 @@ bool TTaskRows::ApplyProgress(int Index, int32_t FPS, int32_t CurrentDurationMs,
     Row.Cells[colProgress] = ProgressText(CurrentDurationMs, TotalOutputDurationMs);
     if (FPS > 0) Row.Cells[colFPS] = std::to_string(FPS);
     Row.Cells[colCurrentTime] = std::to_string(CurrentDurationMs / 1000);
-    Row.Cells[colOutputSize] = std::to_string(CurrentSize);
+    Row.Cells[colOutputSize] = FormatFileSize(CurrentSize, 1);
     Row.CurrentMs = CurrentDurationMs;
     Row.TotalMs = TotalOutputDurationMs;
     Row.Percent = TotalOutputDurationMs > 0

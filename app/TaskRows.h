@@ -27,8 +27,10 @@ struct TColumnSpec {
     const char* Caption;
     int Width;  // the least width in pixels; 0: the view's default
     // Sized to the widest cell (sizes, times); otherwise the column keeps its width, and the
-    // output column takes whatever width the window has left.
+    // input and output columns share whatever width the window has left.
     bool FitContent;
+    // The header's tooltip, for the columns whose captions alone do not tell them apart.
+    const char* Tooltip = nullptr;
 };
 extern const std::array<TColumnSpec, kTaskColumnCount> kTaskColumns;
 

@@ -7,10 +7,10 @@
 
 namespace zembra {
 
-std::string FormatFileSize(int64_t Bytes) {
-    if (Bytes > 1073741824) return Format("%.2f GB", double(Bytes) / 1073741824.0);
-    if (Bytes > 1048576) return Format("%.2f MB", double(Bytes) / 1048576.0);
-    if (Bytes > 1024) return Format("%.2f KB", double(Bytes) / 1024.0);
+std::string FormatFileSize(int64_t Bytes, int Decimals) {
+    if (Bytes > 1073741824) return Format("%.*f GB", Decimals, double(Bytes) / 1073741824.0);
+    if (Bytes > 1048576) return Format("%.*f MB", Decimals, double(Bytes) / 1048576.0);
+    if (Bytes > 1024) return Format("%.*f KB", Decimals, double(Bytes) / 1024.0);
     return Format("%lld Byte", static_cast<long long>(Bytes));
 }
 

@@ -9,8 +9,9 @@ extern "C" {
 
 namespace zembra {
 
-// "%.2f GB" / "%.2f MB" / "%.2f KB" above each power of 1024, else "%d Byte".
-std::string FormatFileSize(int64_t Bytes);
+// "%.2f GB" / "%.2f MB" / "%.2f KB" above each power of 1024 (Decimals digits after the point),
+// else "%d Byte".
+std::string FormatFileSize(int64_t Bytes, int Decimals = 2);
 // "hh:mm:ss.zzz" from microseconds; hours are not limited to two digits.
 std::string FormatDuration(int64_t Microseconds);
 

@@ -25,8 +25,14 @@ class THelpViewer : public QWidget {
     void ShowTopic(const QString& Folder, const QString& Topic = kHelpTopic);
     QTextBrowser* Browser() const { return FBrowser; }
 
+  protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
+
   private:
     void PlaceOnScreen();
+    // Scales the page's pictures down to the viewer's width (never up).
+    void FitPictures();
     QTextBrowser* FBrowser;
 };
 

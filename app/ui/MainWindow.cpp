@@ -285,6 +285,7 @@ void TfrmMain::CreateWidgets() {
         if (kTaskColumns[static_cast<size_t>(C)].Width > 0)
             FList->setColumnWidth(C, kTaskColumns[static_cast<size_t>(C)].Width);
     FList->header()->setStretchLastSection(false);
+    FList->header()->setSectionResizeMode(colInput, QHeaderView::Stretch);
     FList->header()->setSectionResizeMode(colOutput, QHeaderView::Stretch);
     // Sizes and times grow as a run goes on: the columns follow a moment later, not at every
     // report of every task.
@@ -522,7 +523,18 @@ void TfrmMain::AddTask() {
 void TfrmMain::AddPaths(const QStringList& Paths) {
     if (!FButtons.Add || Paths.isEmpty()) return;
     std::vector<std::string> Names;
-    for (const QString& P : Paths) Names.push_back(P.toStdString());
+    QStringList Missing;
+    for (const QString& P : Paths) {
+        if (QFileInfo::exists(P))
+            Names.push_back(P.toStdString());
+        else
+            Missing << P;
+    }
+    // A name given on the command line that is not there would otherwise leave an empty window.
+    for (const QString& P : Missing) LogBlock("***File not found: " + P);
+    if (!Missing.isEmpty())
+        statusBar()->showMessage(Missing.size() == 1 ? "File not found: " + Missing[0]
+                                                     : QString("%1 files not found").arg(Missing.size()));
     QStringList Files;
     for (const std::string& F : ExpandMediaPaths(Names, FilterSuffixes(kOpenDialogFilter))) Files << Q(F);
     if (Files.isEmpty() || !LoadLibraries()) return;

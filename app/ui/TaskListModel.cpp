@@ -35,10 +35,11 @@ QVariant TTaskListModel::data(const QModelIndex& Index, int Role) const {
 }
 
 QVariant TTaskListModel::headerData(int Section, Qt::Orientation Orientation, int Role) const {
-    if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole || Section < 0 ||
-        Section >= kTaskColumnCount)
-        return {};
-    return QString::fromUtf8(kTaskColumns[static_cast<size_t>(Section)].Caption);
+    if (Orientation != Qt::Horizontal || Section < 0 || Section >= kTaskColumnCount) return {};
+    const TColumnSpec& Spec = kTaskColumns[static_cast<size_t>(Section)];
+    if (Role == Qt::ToolTipRole && Spec.Tooltip) return QString::fromUtf8(Spec.Tooltip);
+    if (Role != Qt::DisplayRole) return {};
+    return QString::fromUtf8(Spec.Caption);
 }
 
 void TTaskListModel::Add(const std::u16string& InputFile, int64_t DurationUs, int64_t Size,

@@ -1,5 +1,6 @@
 // zembra: the window. Files named on the command line (as a desktop entry's %F hands them
-// over) are added once the window is up; --version prints the version and the licence instead.
+// over) are added once the window is up; --version prints the version and the licence instead,
+// --help the usage.
 
 #include <QDir>
 #include <QFileInfo>
@@ -41,6 +42,17 @@ int main(int argc, char** argv) {
     for (int I = 1; I < argc; ++I) {
         if (std::strcmp(argv[I], "--version") == 0) {
             std::fputs(("zembra " ZEMBRA_VERSION "\n\n" + zembra::LicenceNotice()).c_str(), stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[I], "--help") == 0 || std::strcmp(argv[I], "-h") == 0) {
+            std::fputs(
+                "usage: zembra [FILE...]\n"
+                "Opens the window and adds each FILE, asking for its settings; a FILE that is a\n"
+                "folder adds the media files below it. zembra-cli converts without a window.\n"
+                "\n"
+                "  -h, --help    this text\n"
+                "  --version     the program's version and the licence\n",
+                stdout);
             return 0;
         }
     }

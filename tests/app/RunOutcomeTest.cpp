@@ -125,7 +125,7 @@ TEST(RunOutcomeTest, RowsCountsAndTimeLeftFollowTheEvents) {
          "FR",
          {"100%", "17%"},
          "1 of 2 finished, 0 failed",
-         587,
+         218,
          "About 0:22 left"},
         {"a running task's own time left is the least",
          [](TRun& R) {
@@ -148,7 +148,7 @@ TEST(RunOutcomeTest, RowsCountsAndTimeLeftFollowTheEvents) {
          "RW",
          {"66%", ""},
          "0 of 2 finished, 0 failed",
-         333,
+         400,
          "About 0:15 left"},
         {"a task not measured long enough runs at the others' pace",
          [](TRun& R) {
@@ -184,7 +184,7 @@ TEST(RunOutcomeTest, RowsCountsAndTimeLeftFollowTheEvents) {
          "RR",
          {"20%", "0:12"},
          "0 of 2 finished, 0 failed",
-         100,
+         200,
          ""},
         {"paused: the countdown stands still however long the pause",
          [](TRun& R) {
@@ -229,6 +229,58 @@ TEST(RunOutcomeTest, RowsCountsAndTimeLeftFollowTheEvents) {
         EXPECT_EQ(S.PerMille, C.PerMille);
         EXPECT_EQ(TimeLeftText(Run.Estimate.SecondsLeft(Run.Rows, C.NowMs), Run.Estimate.Paused()),
                   C.TimeLeft);
+    }
+}
+
+// The bar weighs each task by its media time, as the time left does: a long task at its start
+// holds the bar near its start however many short ones are done.
+TEST(RunOutcomeTest, TheBarIsWeightedByMediaTime) {
+    struct TTask {
+        int Seconds;           // the source's length; -1 unknown
+        char State;            // W waiting, R running, F finished, S stopped, X failed
+        int Percent;           // reached, for R and S
+        bool Reported = true;  // whether the engine gave the output's length (a running task)
+    };
+    struct TCase {
+        const char* Name;
+        std::vector<TTask> Tasks;
+        int PerMille;
+    };
+    const std::vector<TCase> Cases = {
+        {"six files, the ten-minute one at 1% and the others waiting",
+         {{600, 'R', 1}, {30, 'W', 0}, {30, 'W', 0}, {30, 'W', 0}, {30, 'W', 0}, {30, 'W', 0}},
+         8},
+        {"the five short ones done, the long one at 1%",
+         {{30, 'F', 0}, {30, 'F', 0}, {30, 'F', 0}, {30, 'F', 0}, {30, 'F', 0}, {600, 'R', 1}},
+         208},
+        {"a failed task counts whole, a stopped one what it reached",
+         {{100, 'X', 0}, {100, 'S', 50}, {200, 'W', 0}},
+         375},
+        {"a task of unknown length weighs the mean of the known ones",
+         {{-1, 'F', 0}, {10, 'W', 0}, {30, 'W', 0}},
+         333},
+        {"a running task of unknown length has reached nothing yet",
+         {{-1, 'R', 50, false}, {20, 'F', 0}},
+         500},
+        {"no length known: each task weighs the same",
+         {{-1, 'F', 0}, {-1, 'W', 0}, {-1, 'W', 0}, {-1, 'W', 0}},
+         250},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        TTaskRows Rows;
+        for (size_t I = 0; I < C.Tasks.size(); ++I) {
+            const TTask& T = C.Tasks[I];
+            const int Index = static_cast<int>(I);
+            const int TotalMs = T.Seconds * 1000;
+            Rows.Add(u"/in/x.avi", T.Seconds < 0 ? -1 : T.Seconds * int64_t{1000000}, 1, u"/out/x.mp3");
+            if (T.State == 'R' || T.State == 'S')
+                Rows.ApplyProgress(Index, 0, T.Seconds < 0 ? 1000 : TotalMs * T.Percent / 100, 1,
+                                   T.Reported ? TotalMs : -1);
+            if (T.State == 'F' || T.State == 'S' || T.State == 'X')
+                Rows.ApplyTerminate(Index, T.State == 'F', T.State == 'X');
+        }
+        EXPECT_EQ(SummariseRun(Rows).PerMille, C.PerMille);
     }
 }
 

@@ -60,8 +60,8 @@ TEST(TaskRowsTest, RowTextsFollowTheEventsAndThePopUpPicksItsRow) {
     Rows.Add(u"/m/b.mkv", -1, 77, u"/o2/b_(new).ogg");
     Rows.Add(u"/m/c.wav", 3'000'000, 10, u"/o3/c_(new).flac");
     ASSERT_EQ(Rows.Count(), 3);
-    const std::array<std::string, kTaskColumnCount> Added = {"a.avi", "12", "4096", "a_(new).mp3",
-                                                             "",      "",   "",     ""};
+    const std::array<std::string, kTaskColumnCount> Added = {"a.avi", "12", "4.0 KB", "a_(new).mp3",
+                                                             "",      "",   "",       ""};
     EXPECT_EQ(Rows[0].Cells, Added);
     EXPECT_EQ(Rows[1].Cells[colTotalTime], "0");  // unknown duration: -1 div 10^6
     EXPECT_EQ(Rows[1].OutputFolder, u"/o2/");
@@ -82,12 +82,12 @@ TEST(TaskRowsTest, RowTextsFollowTheEventsAndThePopUpPicksItsRow) {
         int Percent;
     };
     const std::vector<TProgress> Events = {
-        {0, 0, 2500, 100, 12900, "19%", "", "2", "100", 19},
-        {0, 31, 6450, 900, 12900, "50%", "31", "6", "900", 50},
-        {0, -1, 7000, 950, 12900, "54%", "31", "7", "950", 54},  // no FPS keeps the last
-        {1, 0, 65000, 5, -1, "1:05", "", "65", "5", -1},         // unknown total: time reached
-        {1, 0, 3723000, 6, 0, "1:02:03", "", "3723", "6", -1},
-        {2, 0, 2'000'000'000, 1, 2'100'000'000, "95%", "", "2000000", "1", 95},  // no int overflow
+        {0, 0, 2500, 100, 12900, "19%", "", "2", "100 Byte", 19},
+        {0, 31, 6450, 74281270, 12900, "50%", "31", "6", "70.8 MB", 50},
+        {0, -1, 7000, 74400000, 12900, "54%", "31", "7", "71.0 MB", 54},  // no FPS keeps the last
+        {1, 0, 65000, 5000, -1, "1:05", "", "65", "4.9 KB", -1},          // unknown total: time reached
+        {1, 0, 3723000, int64_t{5} << 32, 0, "1:02:03", "", "3723", "20.0 GB", -1},
+        {2, 0, 2'000'000'000, 1, 2'100'000'000, "95%", "", "2000000", "1 Byte", 95},  // no int overflow
     };
     for (const TProgress& E : Events) {
         ASSERT_TRUE(Rows.ApplyProgress(E.Index, E.FPS, E.CurrentMs, E.Size, E.TotalMs));

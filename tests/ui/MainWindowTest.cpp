@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTextBrowser>
@@ -48,7 +49,9 @@
 #include "tests/media/ClipInspector.h"
 #include "tests/media/SampleClips.h"
 #include "tests/media/TestMedia.h"
+#include "tests/support/RunProgram.h"
 #include "tests/ui/TestApplication.h"
+#include "util/Formatting.h"
 
 namespace zembra {
 namespace {
@@ -187,13 +190,25 @@ TEST_F(MainWindowTest, AddsThroughTheDialogAndRunsInThreadAndSequentialMode) {
     const TTaskRow& First = Window->Rows()[0];
     EXPECT_EQ(First.Cells[colInput], "a.avi");
     EXPECT_EQ(First.Cells[colTotalTime], "1");
-    EXPECT_EQ(First.Cells[colFileSize], std::to_string(std::filesystem::file_size(A)));
+    EXPECT_EQ(First.Cells[colFileSize],
+              FormatFileSize(static_cast<int64_t>(std::filesystem::file_size(A)), 1));
     EXPECT_EQ(First.Cells[colOutput], "a_(new).mp3");
     EXPECT_EQ(First.Cells[colProgress], "");
     EXPECT_EQ(Window->Rows()[1].Cells[colOutput], "b_(new).mp3");
     EXPECT_TRUE(LogHas("***File has been added to convert list."));
     EXPECT_EQ(Pattern(Window->Buttons()), "1111111");
     EXPECT_EQ(Window->List()->model()->headerData(7, Qt::Horizontal).toString(), "File Size");
+    // The two size columns share a caption; their tooltips tell them apart.
+    const QString InSizeTip =
+        Window->List()->model()->headerData(colFileSize, Qt::Horizontal, Qt::ToolTipRole).toString();
+    const QString OutSizeTip =
+        Window->List()->model()->headerData(colOutputSize, Qt::Horizontal, Qt::ToolTipRole).toString();
+    EXPECT_TRUE(InSizeTip.contains("input")) << InSizeTip.toStdString();
+    EXPECT_TRUE(OutSizeTip.contains("output")) << OutSizeTip.toStdString();
+    // A wide window gives its free width to the names, the input's as much as the output's.
+    Window->resize(1600, Window->height());
+    QTRY_VERIFY(Window->List()->columnWidth(colInput) > 300);
+    EXPECT_NEAR(Window->List()->columnWidth(colInput), Window->List()->columnWidth(colOutput), 2);
 
     // The log handler's line format, through the process's logger.
     GetLogger().Log(nullptr, llError, "a line from the engine");
@@ -389,6 +404,44 @@ TEST_F(MainWindowTest, DropsFilesAndFoldersAndAppliesOneChoiceToTheRest) {
               (std::vector<std::string>{"a_(new).mp3", "b_(new).mp3", "c_(new).mp3", "d_(new).mp3"}));
     EXPECT_TRUE(Window->LogPane()->toPlainText().contains("***File load error: "));
     EXPECT_EQ(Window->Component().TaskCount(), 4);
+}
+
+// A name that is not there (as a command line may give) is said in the log and the status bar,
+// and the names beside it are still added; the program's --help answers without a display.
+TEST_F(MainWindowTest, AMissingFileIsReportedAndHelpNeedsNoWindow) {
+    const std::string A = Clip("a.avi");
+    const QString Missing = QString::fromStdString(Dir + "/missing.mp4");
+    ScriptDialogs();
+    Window->AddPaths({Missing, QString::fromStdString(A)});
+    EXPECT_EQ(Window->Rows().Count(), 1);
+    EXPECT_TRUE(LogHas("***File not found: " + Missing)) << Window->LogPane()->toPlainText().toStdString();
+    EXPECT_EQ(Window->statusBar()->currentMessage(), "File not found: " + Missing);
+
+    const std::string Zembra = QCoreApplication::applicationDirPath().toStdString() + "/zembra";
+    if (!QFileInfo(QString::fromStdString(Zembra)).isExecutable()) GTEST_SKIP() << "zembra is not built";
+    const testing::TProgramResult Help = testing::RunProgram(
+        "/usr/bin/env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", Zembra, "--help"},
+        std::chrono::seconds(30));
+    EXPECT_EQ(Help.Status, 0) << Help.Err;
+    EXPECT_EQ(Help.Out.rfind("usage: zembra [FILE...]\n", 0), 0u) << Help.Out;
+    EXPECT_NE(Help.Out.find("--version"), std::string::npos) << Help.Out;
+}
+
+// The manual's pictures fit a narrow viewer (nothing to scroll sideways), and Escape closes it.
+TEST_F(MainWindowTest, HelpPicturesFitTheViewerAndEscapeClosesIt) {
+    Window->Action("ToolButtonHelp")->trigger();
+    THelpViewer* Viewer = Window->HelpViewer();
+    ASSERT_NE(Viewer, nullptr);
+    ASSERT_TRUE(Viewer->Browser()->source().toString().endsWith("introduction.htm"));
+    Viewer->resize(420, 500);
+    QScrollBar* Sideways = Viewer->Browser()->horizontalScrollBar();
+    for (int I = 0; I < 200 && Sideways->maximum() != 0; ++I) QTest::qWait(25);
+    EXPECT_EQ(Sideways->maximum(), 0);
+    Screenshot(Viewer, "help-narrow");
+    QTest::keyClick(Viewer->Browser(), Qt::Key_Escape);
+    EXPECT_FALSE(Viewer->isVisible());
+    Window->Action("ToolButtonHelp")->trigger();
+    EXPECT_TRUE(Viewer->isVisible());
 }
 
 // Libraries that cannot be loaded give one log line and no dialog; a failing task's message

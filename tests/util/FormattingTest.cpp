@@ -18,6 +18,8 @@ TEST(FormatFileSize, Boundaries) {
     EXPECT_EQ(FormatFileSize(1073741824), "1024.00 MB");
     EXPECT_EQ(FormatFileSize(1073741825), "1.00 GB");
     EXPECT_EQ(FormatFileSize(int64_t(5) << 40), "5120.00 GB");  // beyond 32 bits
+    EXPECT_EQ(FormatFileSize(74281270, 1), "70.8 MB");
+    EXPECT_EQ(FormatFileSize(1000, 1), "1000 Byte");
 }
 
 TEST(FormatDuration, Fields) {
