@@ -20,17 +20,7 @@ namespace events {
 // The task whose event is being raised on this thread.
 thread_local TTaskId tRaisingTask = 0;
 
-// Sets it for one handler call.
-class TRaisingTask {
-  public:
-    explicit TRaisingTask(TTaskId Id) : FSaved(tRaisingTask) { tRaisingTask = Id; }
-    ~TRaisingTask() { tRaisingTask = FSaved; }
-    TRaisingTask(const TRaisingTask&) = delete;
-    TRaisingTask& operator=(const TRaisingTask&) = delete;
-
-  private:
-    TTaskId FSaved;
-};
+using TRaisingTask = TEventTaskScope;
 
 // Raises one terminate event on a thread of its own, so that the reporting thread goes on with
 // the end-of-task steps (which may start the next task) while the handler runs.
@@ -746,6 +736,14 @@ TTaskId TCustomRUvivoVOV::TaskId(int32_t AIndex) {
 
 int32_t TCustomRUvivoVOV::IndexOfTask(TTaskId AId) {
     return FTasks.IndexOf(AId);
+}
+
+TEventTaskScope::TEventTaskScope(TTaskId Id) : FSaved(events::tRaisingTask) {
+    events::tRaisingTask = Id;
+}
+
+TEventTaskScope::~TEventTaskScope() {
+    events::tRaisingTask = FSaved;
 }
 
 TTaskId TCustomRUvivoVOV::EventTaskId() {

@@ -60,6 +60,19 @@ class TEventLock {
     int FDepth = 0;  // changed by the owner only
 };
 
+// The task an event raised on this thread is about, for one handler call (what EventTaskId
+// reads): the component sets it for each event it raises; whoever replays an event does too.
+class TEventTaskScope {
+  public:
+    explicit TEventTaskScope(TTaskId Id);
+    ~TEventTaskScope();
+    TEventTaskScope(const TEventTaskScope&) = delete;
+    TEventTaskScope& operator=(const TEventTaskScope&) = delete;
+
+  private:
+    TTaskId FSaved;
+};
+
 class TCustomRUvivoVOV {
   public:
     TCustomRUvivoVOV();

@@ -207,7 +207,7 @@ TEST_F(MainWindowTest, AddsThroughTheDialogAndRunsInThreadAndSequentialMode) {
     EXPECT_TRUE(OutSizeTip.contains("output")) << OutSizeTip.toStdString();
     // A wide window gives its free width to the names, the input's as much as the output's.
     Window->resize(1600, Window->height());
-    QTRY_VERIFY(Window->List()->columnWidth(colInput) > 300);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Window->List()->columnWidth(colInput) > 300; }));
     EXPECT_NEAR(Window->List()->columnWidth(colInput), Window->List()->columnWidth(colOutput), 2);
 
     // The log handler's line format, through the process's logger.
@@ -282,7 +282,7 @@ TEST_F(MainWindowTest, PausesStopsAndAsksBeforeClosingDuringARun) {
     Window->Component().SetProgressInterval(100);  // a report long before the end
     Window->Action("btnStart")->trigger();
     ASSERT_TRUE(Window->RunActive());
-    QTRY_VERIFY_WITH_TIMEOUT(!Window->Rows()[0].Cells[colCurrentTime].empty(), 20000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->Rows()[0].Cells[colCurrentTime].empty(); }, 20000));
     Window->Action("btnPause")->trigger();
     EXPECT_EQ(Pattern(Window->Buttons()), "0000101");
     EXPECT_TRUE(Window->findChild<QLabel*>("StatusTime")->text().startsWith("Paused"));
@@ -327,7 +327,7 @@ TEST_F(MainWindowTest, StopAndQuitEndsTheRun) {
     Window->Component().SetProgressInterval(100);
     Window->Action("btnStart")->trigger();
     // Held mid-run whatever the machine's speed; a stop opens the pause first.
-    QTRY_VERIFY_WITH_TIMEOUT(!Window->Rows()[0].Cells[colCurrentTime].empty(), 20000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->Rows()[0].Cells[colCurrentTime].empty(); }, 20000));
     Window->Action("btnPause")->trigger();
     QuitAnswer = true;
     const auto Began = std::chrono::steady_clock::now();
@@ -392,7 +392,7 @@ TEST_F(MainWindowTest, DropsFilesAndFoldersAndAppliesOneChoiceToTheRest) {
     EXPECT_TRUE(Enter.isAccepted());
     QDropEvent Drop(QPointF(100, 100), Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(Window.get(), &Drop);
-    QTRY_COMPARE_WITH_TIMEOUT(Window->Rows().Count(), 4, 20000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Window->Rows().Count() == 4; }, 20000));
     EXPECT_EQ(Dialogs, 1);
     std::vector<std::string> Inputs, Outputs;
     for (const TTaskRow& R : Window->Rows().Rows()) {
@@ -470,10 +470,11 @@ TEST_F(MainWindowTest, ReportsMissingLibrariesFailuresAndHelp) {
     Window->Action("btnAdd")->trigger();
     ASSERT_EQ(Window->Rows().Count(), 1);
     // An engine's failure, reported the way the component reports it: from another thread.
-    std::thread([Handler = Window->Component().OnTerminate()] {
+    std::thread([Handler = Window->Component().OnTerminate(), Id = Window->Component().TaskId(0)] {
+        const TEventTaskScope Raising(Id);
         Handler(0, false, true, "Broken input");
     }).join();
-    QTRY_COMPARE(static_cast<int>(Boxes.size()), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Boxes.size() == 1; }));
     EXPECT_EQ(Boxes[0].Text, "Broken input");
     EXPECT_EQ(Boxes[0].Icon, QMessageBox::Warning);
     EXPECT_FALSE(Window->Rows()[0].Playable);
@@ -521,7 +522,7 @@ TEST_F(MainWindowTest, FinishedStoppedAndFailedRowsFollowingLogAndBoxesInFront) 
     std::filesystem::remove(Gone);
     Window->Component().SetProgressInterval(100);
     Window->Action("btnStart")->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(!Window->Rows()[2].Cells[colCurrentTime].empty(), 30000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->Rows()[2].Cells[colCurrentTime].empty(); }, 30000));
     Window->Action("btnStop")->trigger();
     ASSERT_TRUE(WaitForRun());
     std::string States;
@@ -619,9 +620,12 @@ TEST_F(MainWindowTest, FileMenuRemovesARunningTask) {
     Window->Action("menu4")->trigger();
     // A row counts as running from its first progress report; under load either task may report
     // first, so both are awaited.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        !Window->Rows()[0].Cells[colCurrentTime].empty() && !Window->Rows()[1].Cells[colCurrentTime].empty(),
-        30000);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !Window->Rows()[0].Cells[colCurrentTime].empty() &&
+                   !Window->Rows()[1].Cells[colCurrentTime].empty();
+        },
+        30000));
     // Paused, so that the first task is sure to be running when it goes.
     Window->Action("menu6")->trigger();
     EXPECT_EQ(Window->Rows()[0].State, TTaskState::Running);
