@@ -78,7 +78,7 @@ QIcon ThemeIcon(const char* Name, QStyle::StandardPixmap Fallback, const QStyle*
 }
 
 // How long the status bar shows what a removal or a clear left behind.
-constexpr int kNoticeMs = 20000;
+constexpr int kNoticeMs = 15000;
 
 bool Unfinished(const TTaskRow& Row) {
     return Row.State == TTaskState::Waiting || Row.State == TTaskState::Running;
@@ -719,6 +719,8 @@ void TfrmMain::StartTasks() {
     FFinalPending = false;
     FStopPressed = false;
     FEstimate.Start(FClock.elapsed());
+    // What an earlier removal or clear left is old news once a new run starts.
+    statusBar()->clearMessage();
     UpdateStatus();
     ++FInsideComponent;
     FComponent->StartTasks(Count);

@@ -327,6 +327,7 @@ TEST_F(MainWindowTest, PausesStopsAndAsksBeforeClosingDuringARun) {
                            .arg(Stopped.captured(1), Q(Dir))));
     EXPECT_EQ(Window->findChild<QLabel*>("StatusText")->text(),
               "0 of 1 finished, 1 stopped (partial output kept), 0 failed");
+    Screenshot(Window.get(), "window-stopped-partial-kept");
     testmedia::TClipFacts Facts;
     ASSERT_EQ(testmedia::InspectClip(QString::fromStdU16String(Row.OutputFile).toStdString(), Facts), "");
     EXPECT_GT(Facts.Duration, 0.0);
@@ -744,6 +745,7 @@ TEST_F(MainWindowTest, StopRemoveAndClearLeaveWhatThePreferenceSays) {
     Window->Action("menu1")->trigger();
     ASSERT_EQ(Window->Rows().Count(), 1);
     Window->Action("menu4")->trigger();
+    EXPECT_EQ(Window->statusBar()->currentMessage(), "");  // the clear's notice went with the new run
     ASSERT_TRUE(QTest::qWaitFor(AllReported, 30000));
     Window->Action("menu5")->trigger();
     ASSERT_TRUE(WaitForRun());
@@ -757,15 +759,13 @@ TEST_F(MainWindowTest, StopRemoveAndClearLeaveWhatThePreferenceSays) {
                            QRegularExpression::escape(Q(Dir + "/fourth_(new).mp3")) + "\\)$"));
     EXPECT_EQ(Window->findChild<QLabel*>("StatusText")->text(),
               "0 of 1 finished, 1 stopped (no output kept), 0 failed");
+    Screenshot(Window.get(), "window-stopped-no-output-kept");
 
     std::set<std::string> Files;
     for (const auto& Entry : std::filesystem::directory_iterator(Dir))
         Files.insert(Entry.path().filename().string());
     EXPECT_EQ(Files, (std::set<std::string>{"first.wav", "second.wav", "third.wav", "fourth.wav",
                                             "first_(new).partial.mp3"}));
-    // The preference is remembered with the others.
-    Window->close();
-    EXPECT_FALSE(TfrmMain().Settings().KeepPartial);
 }
 
 // The custom hook on frames of a real bitmap: text drawn, 100-149 untouched, flips, the end.
@@ -840,6 +840,7 @@ TEST_F(MainWindowTest, PreferencesAreRememberedAndTheLogKeepsItsNewestLines) {
         D->findChild<QLineEdit*>("edtThreadCount")->setText("3");
         D->findChild<QComboBox*>("grpPriority")->setCurrentIndex(0);
         D->findChild<QComboBox*>("grpLogLevel")->setCurrentIndex(3);
+        D->findChild<QCheckBox*>("chkKeepPartial")->setChecked(false);
         D->accept();
     });
     Window->Action("ToolButtonSettings")->trigger();
@@ -848,8 +849,10 @@ TEST_F(MainWindowTest, PreferencesAreRememberedAndTheLogKeepsItsNewestLines) {
     Want.ThreadCount = "3";
     Want.Priority = 0;
     Want.LogLevel = 3;
+    Want.KeepPartial = false;
     EXPECT_EQ(Window->Settings(), Want);
     EXPECT_EQ(GetLogger().LogLevel(), llVerbose);
+    EXPECT_FALSE(Window->Component().KeepStoppedOutputs());
     Window->resize(800, 500);
     Window->close();
     Window = std::make_unique<TfrmMain>();
