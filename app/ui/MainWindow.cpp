@@ -684,7 +684,7 @@ void TfrmMain::ClearTasks() {
         const int Count =
             static_cast<int>(std::count_if(Rows().Rows().begin(), Rows().Rows().end(), Unfinished));
         if (Count > 0 && !FPrompts.ConfirmClear(Q(ClearQuestion(Count, FSettings.KeepPartial)))) return;
-        // The question's event loop may have let a sequential run begin or the run end.
+        // While the question was open the run may have ended, and the list with it.
         if (FInsideComponent > 0) return;
     }
     std::vector<TTaskRow> Gone;
