@@ -1,8 +1,8 @@
 #pragma once
 
 // The run parameters the Part's hidden controls hold (thread mode, tasks at once, priority, log
-// level, realtime preview, the library box), with the form's defaults; the preferences dialog
-// edits them and QSettings keeps them between runs.
+// level, realtime preview, the library box) and what a stopped task leaves, with the form's defaults; the
+// preferences dialog edits them and QSettings keeps them between runs.
 
 #include <cstdint>
 #include <string>
@@ -19,6 +19,10 @@ struct TRunSettings {
     int LogLevel = 2;               // item of kLogLevelChoices
     bool Preview = false;
     bool VerNum = true;  // "Load VerNum DLL"
+    // "Keep what a stopped task converted": a task stopped, removed or cleared before its end
+    // leaves its partial output as NAME.partial.EXT, or nothing. A stopped task's output stays
+    // playable by default, as the window always had it; zembra-cli's --keep-partial is the same.
+    bool KeepPartial = true;
 
     bool operator==(const TRunSettings&) const = default;
 };

@@ -52,6 +52,7 @@ TRunSummary SummariseRun(const TTaskRows& Rows) {
                 break;
             case TTaskState::Stopped:
                 ++S.Stopped;
+                if (Row.Playable) ++S.KeptPartials;
                 Done += Weight * Reached;
                 break;
             case TTaskState::Running:
@@ -68,7 +69,16 @@ TRunSummary SummariseRun(const TTaskRows& Rows) {
 
 std::string SummaryText(const TRunSummary& S) {
     std::string Text = Format("%d of %d finished", S.Finished, S.Total);
-    if (S.Stopped > 0) Text += Format(", %d stopped", S.Stopped);
+    if (S.Stopped > 0) {
+        const char* Plural = S.KeptPartials == 1 ? "" : "s";
+        Text += Format(", %d stopped", S.Stopped);
+        if (S.KeptPartials == 0)
+            Text += " (no output kept)";
+        else if (S.KeptPartials == S.Stopped)
+            Text += Format(" (partial output%s kept)", Plural);
+        else
+            Text += Format(" (%d partial output%s kept)", S.KeptPartials, Plural);
+    }
     return Text + Format(", %d failed", S.Failed);
 }
 

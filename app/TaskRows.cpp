@@ -13,7 +13,7 @@ const std::array<TColumnSpec, kTaskColumnCount> kTaskColumns = {{
     {"Total Time", 65, true},
     {"File Size", 55, true, "Size of the input file"},
     {"Output", 150, false},
-    {"Progress", 80, false},
+    {"Progress", 80, true},
     {"FPS", 0, false},
     {"Current Time", 80, true},
     {"File Size", 55, true, "Size of the output file so far"},
@@ -32,6 +32,60 @@ std::string ProgressText(int32_t CurrentDurationMs, int32_t TotalOutputDurationM
     if (TotalOutputDurationMs <= 0) return ClockText(CurrentDurationMs / 1000);
     // In 64 bits: a long output's milliseconds times 100 leave an int.
     return std::to_string(static_cast<int64_t>(CurrentDurationMs) * 100 / TotalOutputDurationMs) + "%";
+}
+
+std::string ReachedText(const TTaskRow& Row) {
+    // Only a task that reported has a share; a stopped row's cell already says more than that.
+    return Row.State == TTaskState::Running || (Row.State == TTaskState::Stopped && Row.CurrentMs > 0)
+               ? ProgressText(static_cast<int32_t>(Row.CurrentMs), static_cast<int32_t>(Row.TotalMs))
+               : std::string();
+}
+
+std::string StoppedText(const std::string& Reached, bool Kept) {
+    return (Reached.empty() ? "Stopped" : "Stopped " + Reached) +
+           (Kept ? ": partial output kept" : ": no output kept");
+}
+
+std::string PartialOutputLine(TStopCause Cause, const std::string& Reached, const std::string& Input,
+                              const std::u16string& Kept, const std::u16string& Output) {
+    std::string Line;
+    switch (Cause) {
+        case TStopCause::Stopped:
+            Line = Reached.empty() ? "Stopped" : "Stopped " + Reached;
+            break;
+        case TStopCause::Removed:
+            Line = Reached.empty() ? "Removed" : "Removed at " + Reached;
+            break;
+        case TStopCause::Cleared:
+            Line = Reached.empty() ? "Cleared" : "Cleared at " + Reached;
+            break;
+    }
+    // The output's name keeps what it held before: nothing was written to it either way.
+    if (!Kept.empty()) return Line + ": partial output kept: " + Input + " -> " + ReadableText(Kept);
+    return Line + ": no output kept: " + Input + " (nothing written to " + ReadableText(Output) + ")";
+}
+
+namespace {
+
+std::string Counted(int N, const char* One, const char* Many) {
+    return std::to_string(N) + " " + (N == 1 ? One : Many);
+}
+
+}  // namespace
+
+std::string ClearedStatus(int Stopped, int Kept) {
+    const std::string What =
+        "Cleared: " + Counted(Stopped, "unfinished task", "unfinished tasks") + " stopped, ";
+    if (Kept == 0) return What + "no output kept";
+    return What + Counted(Kept, "partial output", "partial outputs") + " kept (names in the log)";
+}
+
+std::string ClearQuestion(int Unfinished, bool KeepPartial) {
+    const bool One = Unfinished == 1;
+    const std::string Tasks =
+        One ? "the unfinished task" : "the " + std::to_string(Unfinished) + " unfinished tasks";
+    return "Clear the list and stop " + Tasks + "? What " + (One ? "it" : "they") + " converted so far " +
+           (KeepPartial ? "is kept as partial files, named NAME.partial.EXT." : "is removed.");
 }
 
 void TTaskRows::Add(const std::u16string& InputFile, int64_t DurationUs, int64_t Size,
@@ -94,15 +148,17 @@ bool TTaskRows::ApplyTerminate(int Index, bool Finished, bool Exception, const s
         Row.Percent = 100;
         Row.Playable = true;
     } else {
-        // What a stopped task wrote is a valid file, kept under a name that says it is partial;
-        // the bar keeps the share it reached.
+        // What a stopped task wrote is a valid file, kept (when the preference says so) under a
+        // name that says it is partial; the bar keeps the share it reached.
+        const std::string Reached = ReachedText(Row);
         Row.State = TTaskState::Stopped;
-        const std::string Reached = Row.Cells[colProgress];
-        Row.Cells[colProgress] = Reached.empty() ? "Stopped" : "Stopped " + Reached;
+        Row.Cells[colProgress] = StoppedText(Reached, !KeptPartial.empty());
         Row.Playable = !KeptPartial.empty();
         if (Row.Playable) {
             Row.OutputFile = KeptPartial;
             Row.Cells[colOutput] = ReadableText(ExtractFileNameW(KeptPartial));
+        } else {
+            Row.Cells[colOutput].clear();
         }
     }
     return true;

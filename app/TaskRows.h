@@ -26,8 +26,8 @@ enum TTaskColumn {
 struct TColumnSpec {
     const char* Caption;
     int Width;  // the least width in pixels; 0: the view's default
-    // Sized to the widest cell (sizes, times); otherwise the column keeps its width, and the
-    // input and output columns share whatever width the window has left.
+    // Sized to the widest cell (sizes, times, what a stopped task left); otherwise the column keeps its
+    // width, and the input and output columns share whatever width the window has left.
     bool FitContent;
     // The header's tooltip, for the columns whose captions alone do not tell them apart.
     const char* Tooltip = nullptr;
@@ -67,7 +67,8 @@ class TTaskRows {
     bool ApplyProgress(int Index, int32_t FPS, int32_t CurrentDurationMs, int64_t CurrentSize,
                        int32_t TotalOutputDurationMs);
     // A task's own end (index 0 or more). Message: the failure, or a finished task's warning.
-    // KeptPartial: where a stopped task's output was kept (it never takes the output's name).
+    // KeptPartial: where a stopped task's output was kept (it never takes the output's name);
+    // empty when it kept none, and the row then offers no file.
     bool ApplyTerminate(int Index, bool Finished, bool Exception, const std::string& Message = {},
                         const std::u16string& KeptPartial = {});
 
@@ -86,6 +87,25 @@ class TTaskRows {
   private:
     std::vector<TTaskRow> FRows;
 };
+
+// How a task that had not finished left the list: stopped in place, removed from it, or with
+// the whole list cleared.
+enum class TStopCause { Stopped, Removed, Cleared };
+
+// The share a task had reached as its "Progress" cell showed it; empty before its first report.
+std::string ReachedText(const TTaskRow& Row);
+// A stopped task's "Progress" cell: "Stopped 15%: partial output kept" or "Stopped 15%: no
+// output kept" ("Stopped: ..." before any report).
+std::string StoppedText(const std::string& Reached, bool Kept);
+// The log's line for an unfinished task that was stopped, removed or cleared, naming its input
+// and the file it left (or the output name it did not write).
+std::string PartialOutputLine(TStopCause Cause, const std::string& Reached, const std::string& Input,
+                              const std::u16string& Kept, const std::u16string& Output);
+// The status bar after a clear stopped unfinished tasks (Stopped of them, Kept with a partial).
+std::string ClearedStatus(int Stopped, int Kept);
+// What "Clear Task" asks during a run: Unfinished tasks stop, and their outputs are kept as
+// partial files or removed, as the preference says.
+std::string ClearQuestion(int Unfinished, bool KeepPartial);
 
 // "Progress" while running: the integer share in percent; with no known total (0 or -1) the
 // time reached, as "m:ss" or "h:mm:ss".

@@ -246,6 +246,13 @@ void TCustomRUvivoVOV::SetPreviewBitmap(bool Value) {
     FPreviewBitmap = Value;
 }
 
+void TCustomRUvivoVOV::SetKeepStoppedOutputs(bool Value) {
+    FKeepStoppedOutputs = Value;
+    std::vector<TTaskPtr>& List = FTasks.LockList();
+    for (TTaskPtr& Engine : List) Engine->SetKeepStoppedOutputs(Value);
+    FTasks.UnlockList();
+}
+
 TProgressEvent TCustomRUvivoVOV::GetOnProgress() const {
     return Copy(FHandlerLock, FOnProgress);
 }
@@ -524,9 +531,8 @@ void TCustomRUvivoVOV::DeleteTask(int32_t AIndex) {
                 --FPendingCount;  // it will not be started
         }
         if (Engine->FCounted && FFinishedCount > 0) --FFinishedCount;
-        // A running task stops at its next packet; from inside the run nothing waits for it. The
-        // user has let the task go: what it converted so far does not take the name.
-        Engine->SetKeepStoppedOutputs(false);
+        // A running task stops at its next packet; from inside the run nothing waits for it.
+        // What it converted so far follows the rule for stopped tasks, as a stop's would.
         Engine->Stop(false);
         Removed.push_back(FTasks.Extract(AIndex));
         // Tasks added behind a removed one that waited for its output may join now.
@@ -850,17 +856,18 @@ void TCustomRUvivoVOV::DoTerminate(TCustomFFmpeg& Sender) {
     if (HeldSlot) --FBusySlots;
     // This worker is still running this report; the ones before it have returned by now.
     ReleaseEndedWorkers(HeldSlot ? Engine : nullptr);
+    {
+        // A removed task reports to nobody, yet whoever removed it may ask what it left.
+        std::lock_guard<std::mutex> K(FHandlerLock);
+        if (Engine->KeptPartialName().empty())
+            FKeptPartials.erase(Engine->Id());
+        else
+            FKeptPartials[Engine->Id()] = Engine->KeptPartialName();
+    }
     if (!Engine->FDetached && !Engine->FCounted) {
         // Counted before the handler runs: a handler that removes the task then uncounts it.
         Engine->FCounted = true;
         ++FFinishedCount;
-        {
-            std::lock_guard<std::mutex> K(FHandlerLock);
-            if (Engine->KeptPartialName().empty())
-                FKeptPartials.erase(Engine->Id());
-            else
-                FKeptPartials[Engine->Id()] = Engine->KeptPartialName();
-        }
         RaiseTerminate(Engine, Engine->Finished(), Engine->ErrorOccurred(), Engine->ErrorMessage());
     } else if (!HeldSlot) {
         // A second report of one run, or a task that left the list before it started.

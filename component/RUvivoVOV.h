@@ -146,7 +146,9 @@ class TCustomRUvivoVOV {
     int32_t GetVerbosity() const { return FVerbosity; }
     void SetVerbosity(int32_t Value) { FVerbosity = Value; }
     bool GetKeepStoppedOutputs() const { return FKeepStoppedOutputs.load(); }
-    void SetKeepStoppedOutputs(bool Value) { FKeepStoppedOutputs = Value; }
+    // Holds for the tasks already listed too: a stop, removal or clear follows the rule in force
+    // when it happens.
+    void SetKeepStoppedOutputs(bool Value);
 
     TProgressEvent GetOnProgress() const;
     TTerminateEvent GetOnTerminate() const;

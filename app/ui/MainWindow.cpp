@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -75,6 +76,37 @@ QString Q(const std::string& Text) {
 QIcon ThemeIcon(const char* Name, QStyle::StandardPixmap Fallback, const QStyle* Style) {
     return QIcon::fromTheme(Name, Style->standardIcon(Fallback));
 }
+
+// How long the status bar shows what a removal or a clear left behind.
+constexpr int kNoticeMs = 15000;
+
+bool Unfinished(const TTaskRow& Row) {
+    return Row.State == TTaskState::Waiting || Row.State == TTaskState::Running;
+}
+
+// The Delete key on the task list does what "File > Remove" does in every state: the toolbar's
+// action, whose shortcut it is, is disabled during a run. Taking the key before the shortcut
+// also keeps one press from removing two rows.
+class TDeleteKeyFilter : public QObject {
+  public:
+    TDeleteKeyFilter(QObject* Parent, std::function<void()> Remove)
+        : QObject(Parent), FRemove(std::move(Remove)) {}
+
+  protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override {
+        if (Event->type() != QEvent::ShortcutOverride && Event->type() != QEvent::KeyPress)
+            return QObject::eventFilter(Watched, Event);
+        const auto* Key = static_cast<QKeyEvent*>(Event);
+        if (Key->key() != Qt::Key_Delete || (Key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+            return QObject::eventFilter(Watched, Event);
+        Event->accept();
+        if (Event->type() == QEvent::KeyPress) FRemove();
+        return true;
+    }
+
+  private:
+    std::function<void()> FRemove;
+};
 
 // Closes the component's probe on every way out of a file's turn.
 struct TProbeCloser {
@@ -145,6 +177,12 @@ TWindowPrompts TfrmMain::OwnPrompts() {
         ExecInFront(Box);
         disconnect(Ended);
         return RunEnded || Box.clickedButton() == Quit;
+    };
+    P.ConfirmClear = [this](const QString& Question) {
+        QMessageBox Box(QMessageBox::Question, kApplicationTitle, Question,
+                        QMessageBox::Yes | QMessageBox::No, this);
+        Box.setDefaultButton(QMessageBox::No);
+        return ExecInFront(Box) == QMessageBox::Yes;
     };
     P.ChooseFiles = [this] {
         return QFileDialog::getOpenFileNames(this, "Open", QString(), Q(QtFileFilter(kOpenDialogFilter)));
@@ -309,6 +347,7 @@ void TfrmMain::CreateWidgets() {
     connect(FList, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& At) { FPopup->popup(FList->viewport()->mapToGlobal(At)); });
     connect(FList, &QAbstractItemView::doubleClicked, this, [this] { Guarded([this] { PlayOutput(); }); });
+    FList->installEventFilter(new TDeleteKeyFilter(FList, [this] { Guarded([this] { RemoveTask(); }); }));
 
     FLog = new TLogPane(this);
     FLog->setMinimumHeight(kLogHeight / 2);
@@ -399,6 +438,7 @@ void TfrmMain::LoadSettings() {
     R.LogLevel = S.value("run/logLevel", R.LogLevel).toInt();
     R.Preview = S.value("run/preview", R.Preview).toBool();
     R.VerNum = S.value("run/verNum", R.VerNum).toBool();
+    R.KeepPartial = S.value("run/keepPartial", R.KeepPartial).toBool();
     SetSettings(Sanitised(R));
     if (S.contains("window/geometry")) restoreGeometry(S.value("window/geometry").toByteArray());
 }
@@ -411,6 +451,7 @@ void TfrmMain::SaveSettings() {
     S.setValue("run/logLevel", FSettings.LogLevel);
     S.setValue("run/preview", FSettings.Preview);
     S.setValue("run/verNum", FSettings.VerNum);
+    S.setValue("run/keepPartial", FSettings.KeepPartial);
     S.setValue("window/geometry", saveGeometry());
 }
 
@@ -419,6 +460,7 @@ void TfrmMain::SetSettings(const TRunSettings& S) {
     FSettings = S;
     GetLogger().SetLogLevel(LogLevelOf(S));
     FComponent->SetPreview(S.Preview);
+    FComponent->SetKeepStoppedOutputs(S.KeepPartial);
     // Unloading under live tasks would pull the libraries from under their engines: only an
     // empty list lets them go (the next add loads them again).
     if (VerNumClicked && FComponent->TaskCount() == 0 && !FRunActive) FComponent->UnloadLibraries();
@@ -610,6 +652,7 @@ void TfrmMain::RemoveTask() {
     const int Index = SelectedRow();
     // Inside the component's own call (a sequential run) its list is not ours to change.
     if (Index < 0 || Index >= Rows().Count() || FInsideComponent > 0) return;
+    const TTaskRow Gone = Rows()[Index];
     if (FRunActive) {
         // A running task stops and leaves; the run's end no longer waits for its report, and
         // reports already on their way here map to no row.
@@ -627,6 +670,7 @@ void TfrmMain::RemoveTask() {
     ++FInsideComponent;
     if (Task >= 0) FComponent->DeleteTask(Task);
     --FInsideComponent;
+    if (FRunActive && Unfinished(Gone)) ReportLeftOutputs(TStopCause::Removed, {Gone});
     // During a run the buttons keep the run's states.
     if (!FRunActive) FButtons.TaskRemoved(Rows().Count());
     ApplyButtons();
@@ -636,12 +680,23 @@ void TfrmMain::RemoveTask() {
 
 void TfrmMain::ClearTasks() {
     if (FInsideComponent > 0) return;
+    if (FRunActive) {
+        const int Count =
+            static_cast<int>(std::count_if(Rows().Rows().begin(), Rows().Rows().end(), Unfinished));
+        if (Count > 0 && !FPrompts.ConfirmClear(Q(ClearQuestion(Count, FSettings.KeepPartial)))) return;
+        // While the question was open the run may have ended, and the list with it.
+        if (FInsideComponent > 0) return;
+    }
+    std::vector<TTaskRow> Gone;
+    if (FRunActive)
+        std::copy_if(Rows().Rows().begin(), Rows().Rows().end(), std::back_inserter(Gone), Unfinished);
     // During a run this stops every task and waits for it; the run's final event follows.
     FRunTaskCount = FTerminatedInRun = 0;
     FModel->Clear();
     ++FInsideComponent;
     FComponent->ClearTasks();
     --FInsideComponent;
+    ReportLeftOutputs(TStopCause::Cleared, Gone);
     if (!FRunActive) FButtons.ListCleared();
     ApplyButtons();
     UpdateStatus();
@@ -664,6 +719,8 @@ void TfrmMain::StartTasks() {
     FFinalPending = false;
     FStopPressed = false;
     FEstimate.Start(FClock.elapsed());
+    // What an earlier removal or clear left is old news once a new run starts.
+    statusBar()->clearMessage();
     UpdateStatus();
     ++FInsideComponent;
     FComponent->StartTasks(Count);
@@ -734,7 +791,12 @@ void TfrmMain::HandleTerminate(TTaskId AId, bool AFinished, bool AException, con
     }
     const int Row = Rows().RowOfTask(AId);
     if (Row < 0) return;  // the report of a task removed since
+    const std::string Reached = ReachedText(Rows()[Row]);
+    const std::u16string Output = Rows()[Row].OutputFile;
     FModel->ApplyTerminate(Row, AFinished, AException, AMessage, AKeptPartial);
+    if (!AFinished && !AException)
+        LogBlock("***" + Q(PartialOutputLine(TStopCause::Stopped, Reached, Rows()[Row].Cells[colInput],
+                                             AKeptPartial, Output)));
     // The box names no file: the log line says which task it was.
     if ((AException || AFinished) && !AMessage.empty())
         LogBlock(QString("***%1: %2: %3")
@@ -767,6 +829,23 @@ void TfrmMain::FinishRunWhenDue() {
     // component's list inside its own call is not ours to do.
     if (FFinalPending && FRunActive && FInsideComponent == 0 && FTerminatedInRun >= FRunTaskCount)
         FinishRun();
+}
+
+void TfrmMain::ReportLeftOutputs(TStopCause Cause, const std::vector<TTaskRow>& Gone) {
+    if (Gone.empty()) return;
+    int Kept = 0;
+    QString Line;
+    Log(QString());
+    for (const TTaskRow& R : Gone) {
+        // Known by now: the component has waited for each running task's end.
+        const std::u16string Partial = FComponent->KeptPartialName(R.TaskId);
+        if (!Partial.empty()) ++Kept;
+        Line = Q(PartialOutputLine(Cause, ReachedText(R), R.Cells[colInput], Partial, R.OutputFile));
+        Log("***" + Line);
+    }
+    Log(QString());
+    const int Count = static_cast<int>(Gone.size());
+    statusBar()->showMessage(Cause == TStopCause::Cleared ? Q(ClearedStatus(Count, Kept)) : Line, kNoticeMs);
 }
 
 void TfrmMain::FinishRun() {

@@ -46,6 +46,9 @@ struct TWindowPrompts {
     std::function<void(const QString& Text, QMessageBox::Icon Icon)> ShowMessage;
     // True: stop the run and quit.
     std::function<bool()> ConfirmStopAndQuit;
+    // "Clear Task" during a run, with the question that says what becomes of the unfinished
+    // tasks' outputs; true: clear.
+    std::function<bool(const QString& Question)> ConfirmClear;
     // The open dialog; empty when cancelled.
     std::function<QStringList()> ChooseFiles;
 };
@@ -134,6 +137,9 @@ class TfrmMain : public QMainWindow {
                          const std::u16string& AKeptPartial);
     void FinishRun();
     void FinishRunWhenDue();
+    // Says in the log and the status bar what the unfinished tasks of rows that went (removed
+    // or cleared) left behind, once the component has stopped them.
+    void ReportLeftOutputs(TStopCause Cause, const std::vector<TTaskRow>& Gone);
 
     std::unique_ptr<TRUvivoVOV> FComponent;
     TWindowPrompts FPrompts;

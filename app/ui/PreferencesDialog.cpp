@@ -17,7 +17,8 @@ TfrmPreferences::TfrmPreferences(QWidget* Parent)
       grpPriority(new QComboBox(this)),
       grpLogLevel(new QComboBox(this)),
       chkPreview(new QCheckBox("Realtime Preview", this)),
-      chkVerNum(new QCheckBox("Load VerNum DLL", this)) {
+      chkVerNum(new QCheckBox("Load VerNum DLL", this)),
+      chkKeepPartial(new QCheckBox("Keep what a stopped task converted", this)) {
     setObjectName("frmPreferences");
     setWindowTitle("Settings");
     chkThreadMode->setObjectName("chkThreadMode");
@@ -33,6 +34,10 @@ TfrmPreferences::TfrmPreferences(QWidget* Parent)
     chkPreview->setObjectName("chkPreview");
     chkVerNum->setObjectName("chkVerNum");
     chkVerNum->setToolTip("Unchecking unloads the media libraries; the next added file loads them again");
+    chkKeepPartial->setObjectName("chkKeepPartial");
+    chkKeepPartial->setToolTip(
+        "A task stopped, removed or cleared before its end leaves what it converted as "
+        "NAME.partial.EXT; unchecked, it leaves nothing. zembra-cli's --keep-partial does the same.");
 
     auto* Form = new QFormLayout;
     Form->addRow(chkThreadMode);
@@ -41,6 +46,7 @@ TfrmPreferences::TfrmPreferences(QWidget* Parent)
     Form->addRow("Log Level:", grpLogLevel);
     Form->addRow(chkPreview);
     Form->addRow(chkVerNum);
+    Form->addRow(chkKeepPartial);
     auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -58,6 +64,7 @@ void TfrmPreferences::SetSettings(const TRunSettings& S) {
     grpLogLevel->setCurrentIndex(S.LogLevel);
     chkPreview->setChecked(S.Preview);
     chkVerNum->setChecked(S.VerNum);
+    chkKeepPartial->setChecked(S.KeepPartial);
 }
 
 TRunSettings TfrmPreferences::Settings() const {
@@ -68,6 +75,7 @@ TRunSettings TfrmPreferences::Settings() const {
     S.LogLevel = grpLogLevel->currentIndex();
     S.Preview = chkPreview->isChecked();
     S.VerNum = chkVerNum->isChecked();
+    S.KeepPartial = chkKeepPartial->isChecked();
     return Sanitised(S);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // The preferences: the run parameters the window keeps between runs (thread mode, tasks at
-// once, priority, log level, realtime preview, the library box).
+// once, priority, log level, realtime preview, the library box, what a stopped task leaves).
 
 #include <QDialog>
 
@@ -27,6 +27,7 @@ class TfrmPreferences : public QDialog {
     QComboBox* grpLogLevel;
     QCheckBox* chkPreview;
     QCheckBox* chkVerNum;
+    QCheckBox* chkKeepPartial;
 };
 
 }  // namespace zembra

@@ -63,16 +63,17 @@ TEST(RunOutcomeTest, RowsCountsAndTimeLeftFollowTheEvents) {
         const char* TimeLeft;
     };
     const std::vector<TCase> Cases = {
-        {"both stopped part way: stopped, not done, and the bar short of its end",
+        {"both stopped part way, one keeping its partial output: not done, the bar short of its end",
          [](TRun& R) {
              R.Add(60), R.Add(60);
              R.Report(0, 26400, 60000, 1000), R.Report(1, 22800, 60000, 1000);
-             R.Rows.ApplyTerminate(0, false, false), R.Rows.ApplyTerminate(1, false, false);
+             R.Rows.ApplyTerminate(0, false, false, "", u"/out/a_(new).partial.mp3");
+             R.Rows.ApplyTerminate(1, false, false);
          },
          2000,
          "SS",
-         {"Stopped 44%", "Stopped 38%"},
-         "0 of 2 finished, 2 stopped, 0 failed",
+         {"Stopped 44%: partial output kept", "Stopped 38%: no output kept"},
+         "0 of 2 finished, 2 stopped (1 partial output kept), 0 failed",
          410,
          ""},
         {"one finished, one stopped before it began, one failed",
@@ -87,8 +88,8 @@ TEST(RunOutcomeTest, RowsCountsAndTimeLeftFollowTheEvents) {
          },
          5000,
          "FSX",
-         {"100%", "Stopped", "Failed"},
-         "1 of 3 finished, 1 stopped, 1 failed",
+         {"100%", "Stopped: no output kept", "Failed"},
+         "1 of 3 finished, 1 stopped (no output kept), 1 failed",
          666,
          ""},
         {"a finished task's warning leaves it finished",

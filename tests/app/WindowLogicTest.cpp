@@ -167,6 +167,57 @@ TEST(TaskRowsTest, ReportsFindTheirTasksRowByIdAfterRemovals) {
     }
 }
 
+// What an unfinished task left, said alike by its row, the log and the status bar: a stop, a
+// removal and a clear, before and after the task's first report, with and without a kept partial.
+TEST(TaskRowsTest, StoppedRemovedAndClearedTasksSayWhatTheyLeft) {
+    struct TCase {
+        TStopCause Cause;
+        int CurrentMs;  // -1: no report came
+        const char16_t* Kept;
+        const char* Cell;  // the row's "Progress" after a stop
+        const char* Line;
+    };
+    const TCase Cases[] = {
+        {TStopCause::Stopped, 9000, u"/o/\u044f.partial.mp3", "Stopped 15%: partial output kept",
+         "Stopped 15%: partial output kept: \u044f.wav -> /o/\u044f.partial.mp3"},
+        {TStopCause::Stopped, -1, u"", "Stopped: no output kept",
+         "Stopped: no output kept: \u044f.wav (nothing written to /o/\u044f.mp3)"},
+        {TStopCause::Removed, 30000, u"/o/\u044f.partial_1.mp3", "Stopped 50%: partial output kept",
+         "Removed at 50%: partial output kept: \u044f.wav -> /o/\u044f.partial_1.mp3"},
+        {TStopCause::Cleared, 600, u"", "Stopped 1%: no output kept",
+         "Cleared at 1%: no output kept: \u044f.wav (nothing written to /o/\u044f.mp3)"},
+        {TStopCause::Cleared, -1, u"", "Stopped: no output kept",
+         "Cleared: no output kept: \u044f.wav (nothing written to /o/\u044f.mp3)"},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Line);
+        TTaskRows Rows;
+        Rows.Add(u"/m/\u044f.wav", 60'000'000, 1, u"/o/\u044f.mp3");
+        if (C.CurrentMs >= 0) Rows.ApplyProgress(0, 0, C.CurrentMs, 100, 60000);
+        const std::string Reached = ReachedText(Rows[0]);
+        EXPECT_EQ(PartialOutputLine(C.Cause, Reached, Rows[0].Cells[colInput], C.Kept, Rows[0].OutputFile),
+                  C.Line);
+        ASSERT_TRUE(Rows.ApplyTerminate(0, false, false, "", C.Kept));
+        EXPECT_EQ(Rows[0].Cells[colProgress], C.Cell);
+        // The output cell names the file that is there, or none; only a kept partial plays.
+        const std::u16string Kept = C.Kept;
+        EXPECT_EQ(Rows[0].Cells[colOutput], Kept.empty() ? "" : Utf16ToUtf8(ExtractFileNameW(Kept)));
+        EXPECT_EQ(Rows.FileToPlay(0), Kept);
+        EXPECT_EQ(Rows.FolderToOpen(0), u"/o/");
+        // A second report of the same end says the same.
+        ASSERT_TRUE(Rows.ApplyTerminate(0, false, false, "", C.Kept));
+        EXPECT_EQ(Rows[0].Cells[colProgress], C.Cell);
+    }
+    EXPECT_EQ(ClearQuestion(1, true),
+              "Clear the list and stop the unfinished task? What it converted so far is kept as partial "
+              "files, named NAME.partial.EXT.");
+    EXPECT_EQ(ClearQuestion(3, false),
+              "Clear the list and stop the 3 unfinished tasks? What they converted so far is removed.");
+    EXPECT_EQ(ClearedStatus(1, 0), "Cleared: 1 unfinished task stopped, no output kept");
+    EXPECT_EQ(ClearedStatus(3, 2),
+              "Cleared: 3 unfinished tasks stopped, 2 partial outputs kept (names in the log)");
+}
+
 TEST(ExceptionTextTest, AppendsAFullStopAfterCharactersSortingAfterIt) {
     const std::vector<std::pair<std::string, std::string>> Cases = {
         {"Failed", "Failed."},       {"Failed!", "Failed!"}, {"Done.", "Done."}, {"", ""},

@@ -58,6 +58,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
+QString Q(const std::string& Text) {
+    return QString::fromStdString(Text);
+}
+
 struct TBox {
     QString Text;
     QMessageBox::Icon Icon;
@@ -106,6 +110,10 @@ class MainWindowTest : public ::testing::Test {
         Window->Prompts().ConfirmStopAndQuit = [this] {
             ++Questions;
             return QuitAnswer;
+        };
+        Window->Prompts().ConfirmClear = [this](const QString& Question) {
+            ClearQuestions << Question;
+            return ClearAnswer;
         };
         Window->show();
         QTest::qWait(10);
@@ -173,6 +181,8 @@ class MainWindowTest : public ::testing::Test {
     QStringList Chosen;
     bool QuitAnswer = false;
     int Questions = 0;
+    QStringList ClearQuestions;
+    bool ClearAnswer = true;
     int Dialogs = 0;
 };
 
@@ -304,8 +314,20 @@ TEST_F(MainWindowTest, PausesStopsAndAsksBeforeClosingDuringARun) {
     ASSERT_TRUE(WaitForRun());
     const TTaskRow& Row = Window->Rows()[0];
     EXPECT_EQ(Row.State, TTaskState::Stopped);
-    EXPECT_NE(Row.Cells[colProgress], "100%");
-    EXPECT_TRUE(Row.Playable);  // what a stopped task wrote is a valid file
+    // What a stopped task wrote is a valid file, kept by default under a partial name that the
+    // row, the log and the status bar give.
+    const QRegularExpressionMatch Stopped =
+        QRegularExpression("^Stopped (\\d+)%: partial output kept$").match(Q(Row.Cells[colProgress]));
+    ASSERT_TRUE(Stopped.hasMatch()) << Row.Cells[colProgress];
+    EXPECT_LT(Stopped.captured(1).toInt(), 100);
+    EXPECT_TRUE(Row.Playable);
+    EXPECT_EQ(Row.OutputFile, QString::fromStdString(Dir + "/long_(new).partial.mp3").toStdU16String());
+    EXPECT_EQ(Row.Cells[colOutput], "long_(new).partial.mp3");
+    EXPECT_TRUE(LogHas(QString("***Stopped %1%: partial output kept: long.wav -> %2/long_(new).partial.mp3")
+                           .arg(Stopped.captured(1), Q(Dir))));
+    EXPECT_EQ(Window->findChild<QLabel*>("StatusText")->text(),
+              "0 of 1 finished, 1 stopped (partial output kept), 0 failed");
+    Screenshot(Window.get(), "window-stopped-partial-kept");
     testmedia::TClipFacts Facts;
     ASSERT_EQ(testmedia::InspectClip(QString::fromStdU16String(Row.OutputFile).toStdString(), Facts), "");
     EXPECT_GT(Facts.Duration, 0.0);
@@ -543,7 +565,8 @@ TEST_F(MainWindowTest, FinishedStoppedAndFailedRowsFollowingLogAndBoxesInFront) 
     EXPECT_TRUE(Model->index(2, colProgress).data().toString().startsWith("Stopped "));
     EXPECT_TRUE(LogHas("***Failed: gone.avi: " + Reason));
     EXPECT_FALSE(Window->LogPane()->toPlainText().contains("***Finished with a warning"));  // none given
-    EXPECT_EQ(Window->findChild<QLabel*>("StatusText")->text(), "1 of 3 finished, 1 stopped, 1 failed");
+    EXPECT_EQ(Window->findChild<QLabel*>("StatusText")->text(),
+              "1 of 3 finished, 1 stopped (partial output kept), 1 failed");
     EXPECT_LT(Window->findChild<QProgressBar*>("StatusProgress")->value(), 1000);
     Screenshot(Window.get(), "window-finished-stopped-failed");
 
@@ -651,6 +674,101 @@ TEST_F(MainWindowTest, FileMenuRemovesARunningTask) {
     EXPECT_TRUE(Window->Action("btnAdd")->isEnabled());
 }
 
+// One rule for what unfinished tasks leave, said in the row, the log and the status bar. With
+// the preference on, a running task removed with the Delete key leaves its partial output; with
+// it off, "Clear Task" asks first (No changes nothing) and the cleared tasks leave nothing, and
+// so does a stop. The folder holds exactly what the window says.
+TEST_F(MainWindowTest, StopRemoveAndClearLeaveWhatThePreferenceSays) {
+    TRunSettings Settings = Window->Settings();
+    ASSERT_TRUE(Settings.KeepPartial);
+    Settings.ThreadCount = "3";
+    Window->SetSettings(Settings);
+    Chosen = {Q(LongSound("first.wav", 240)), Q(LongSound("second.wav", 240)),
+              Q(LongSound("third.wav", 240))};
+    ScriptDialogs(true);
+    Window->Action("menu1")->trigger();
+    ASSERT_EQ(Window->Rows().Count(), 3);
+    Window->Component().SetProgressInterval(100);
+    // A few seconds in, so that a kept partial holds sound and not only the file's header.
+    auto AllReported = [this] {
+        for (const TTaskRow& R : Window->Rows().Rows())
+            if (R.CurrentMs < 3000) return false;
+        return true;
+    };
+    Window->Action("menu4")->trigger();
+    ASSERT_TRUE(QTest::qWaitFor(AllReported, 30000));
+    Window->Action("menu6")->trigger();  // paused: every task is sure to be running when it goes
+    auto LogMatches = [this](const QString& Pattern) {
+        return QRegularExpression(Pattern, QRegularExpression::MultilineOption)
+            .match(Window->LogPane()->toPlainText())
+            .hasMatch();
+    };
+
+    Window->List()->setFocus();
+    Window->List()->setCurrentIndex(Window->List()->model()->index(0, 0));
+    QTest::keyClick(Window->List(), Qt::Key_Delete);
+    ASSERT_EQ(Window->Rows().Count(), 2);
+    EXPECT_EQ(Window->Rows()[0].Cells[colInput], "second.wav");
+    const QString Kept = Q(Dir + "/first_(new).partial.mp3");
+    const QString Removed =
+        "Removed at \\d+%: partial output kept: first\\.wav -> " + QRegularExpression::escape(Kept);
+    EXPECT_TRUE(LogMatches("^\\*\\*\\*" + Removed + "$")) << Window->LogPane()->toPlainText().toStdString();
+    EXPECT_TRUE(
+        QRegularExpression("^" + Removed + "$").match(Window->statusBar()->currentMessage()).hasMatch())
+        << Window->statusBar()->currentMessage().toStdString();
+    testmedia::TClipFacts Facts;
+    ASSERT_EQ(testmedia::InspectClip(Kept.toStdString(), Facts), "");
+    EXPECT_LT(Facts.Duration, 200.0);
+
+    Settings.KeepPartial = false;
+    Window->SetSettings(Settings);
+    ClearAnswer = false;
+    Window->Action("menu3")->trigger();
+    EXPECT_EQ(ClearQuestions,
+              QStringList{
+                  "Clear the list and stop the 2 unfinished tasks? What they converted so far is removed."});
+    EXPECT_EQ(Window->Rows().Count(), 2);
+    EXPECT_EQ(Window->Component().TaskCount(), 2);
+    EXPECT_TRUE(Window->RunActive());
+    ClearAnswer = true;
+    Window->Action("menu3")->trigger();
+    EXPECT_EQ(ClearQuestions.size(), 2);
+    EXPECT_EQ(Window->Rows().Count(), 0);
+    for (const char* Name : {"second", "third"})
+        EXPECT_TRUE(LogMatches(
+            QString("^\\*\\*\\*Cleared at \\d+%: no output kept: %1\\.wav \\(nothing written to %2\\)$")
+                .arg(Name, QRegularExpression::escape(Q(Dir + "/" + Name + "_(new).mp3")))))
+            << Name;
+    EXPECT_EQ(Window->statusBar()->currentMessage(), "Cleared: 2 unfinished tasks stopped, no output kept");
+    ASSERT_TRUE(WaitForRun());
+
+    Chosen = {Q(LongSound("fourth.wav", 240))};
+    Window->Action("menu1")->trigger();
+    ASSERT_EQ(Window->Rows().Count(), 1);
+    Window->Action("menu4")->trigger();
+    EXPECT_EQ(Window->statusBar()->currentMessage(), "");  // the clear's notice went with the new run
+    ASSERT_TRUE(QTest::qWaitFor(AllReported, 30000));
+    Window->Action("menu5")->trigger();
+    ASSERT_TRUE(WaitForRun());
+    const TTaskRow& Row = Window->Rows()[0];
+    EXPECT_TRUE(
+        QRegularExpression("^Stopped \\d+%: no output kept$").match(Q(Row.Cells[colProgress])).hasMatch())
+        << Row.Cells[colProgress];
+    EXPECT_EQ(Row.Cells[colOutput], "");
+    EXPECT_FALSE(Row.Playable);
+    EXPECT_TRUE(LogMatches("^\\*\\*\\*Stopped \\d+%: no output kept: fourth\\.wav \\(nothing written to " +
+                           QRegularExpression::escape(Q(Dir + "/fourth_(new).mp3")) + "\\)$"));
+    EXPECT_EQ(Window->findChild<QLabel*>("StatusText")->text(),
+              "0 of 1 finished, 1 stopped (no output kept), 0 failed");
+    Screenshot(Window.get(), "window-stopped-no-output-kept");
+
+    std::set<std::string> Files;
+    for (const auto& Entry : std::filesystem::directory_iterator(Dir))
+        Files.insert(Entry.path().filename().string());
+    EXPECT_EQ(Files, (std::set<std::string>{"first.wav", "second.wav", "third.wav", "fourth.wav",
+                                            "first_(new).partial.mp3"}));
+}
+
 // The custom hook on frames of a real bitmap: text drawn, 100-149 untouched, flips, the end.
 TEST_F(MainWindowTest, CustomHookDrawsAndFlipsByFrame) {
     const TCustomHookEvent Hook = Window->Component().OnCustomHook();
@@ -723,6 +841,7 @@ TEST_F(MainWindowTest, PreferencesAreRememberedAndTheLogKeepsItsNewestLines) {
         D->findChild<QLineEdit*>("edtThreadCount")->setText("3");
         D->findChild<QComboBox*>("grpPriority")->setCurrentIndex(0);
         D->findChild<QComboBox*>("grpLogLevel")->setCurrentIndex(3);
+        D->findChild<QCheckBox*>("chkKeepPartial")->setChecked(false);
         D->accept();
     });
     Window->Action("ToolButtonSettings")->trigger();
@@ -731,8 +850,10 @@ TEST_F(MainWindowTest, PreferencesAreRememberedAndTheLogKeepsItsNewestLines) {
     Want.ThreadCount = "3";
     Want.Priority = 0;
     Want.LogLevel = 3;
+    Want.KeepPartial = false;
     EXPECT_EQ(Window->Settings(), Want);
     EXPECT_EQ(GetLogger().LogLevel(), llVerbose);
+    EXPECT_FALSE(Window->Component().KeepStoppedOutputs());
     Window->resize(800, 500);
     Window->close();
     Window = std::make_unique<TfrmMain>();
