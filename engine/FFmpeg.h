@@ -372,6 +372,9 @@ class TCustomFFmpeg {
     // The device and inode of each temporary file as it was made: another program (a second run
     // into a folder whose locks do not hold) may remove or replace it before the rename.
     std::array<std::array<uint64_t, 2>, kMaxFiles> FOutputTemporaryIds{};
+    // Packets each output was given, written by the muxing thread and read once the run has
+    // joined it: a stop before the first packet leaves a header that no player opens.
+    std::array<uint64_t, kMaxFiles> FOutputPacketCounts{};
     std::u16string FKeptPartialName;
     std::atomic<bool> FKeepStoppedOutputs{true};
     std::atomic<int64_t> FInputBytesRead{0};

@@ -117,6 +117,7 @@ void TTranscoder::Mux(TOutputStreamState& Ost, AVPacket* Packet) {
     const int Result = lavf.av_interleaved_write_frame(Oc, Packet);
     if (Result < 0) throw FFmpegException(WriteErrorWithReason("av_interleaved_write_frame()", Result));
     ++FPacketsMuxed;
+    ++FJob.FOutputPacketCounts[Ost.FileIndex];
 }
 
 void TTranscoder::EncodeSubtitle(TOutputStreamState& Ost, TInputStreamState& Ist, int64_t Pts,

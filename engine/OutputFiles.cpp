@@ -136,6 +136,7 @@ void TCustomFFmpeg::OpenOutputTarget(AVFormatContext* Oc, int Index, const std::
             throw Failed(StatError);
         }
         FOutputTemporaryIds[Index] = {static_cast<uint64_t>(Made.st_dev), static_cast<uint64_t>(Made.st_ino)};
+        FOutputPacketCounts[Index] = 0;
         try {
             OpenOutputIO(Oc, FileName, FileNameToURL(Temporary));
         } catch (const std::exception&) {
@@ -207,6 +208,8 @@ void TCustomFFmpeg::CommitOutputFiles() {
         // An output that never got a byte is no output; the clean-up takes it.
         if (FileSizeW(Temporary) <= 0) continue;
         if (!FFinished.load()) {
+            // Only a header: nothing was converted, so nothing is kept.
+            if (FOutputPacketCounts[I] == 0) continue;
             KeepPartialOutput(I);
             if (FJoined) break;
             continue;

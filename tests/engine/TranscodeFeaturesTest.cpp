@@ -364,6 +364,19 @@ TEST_F(TranscodeFeatures, StopHalfWayLeavesAValidFile) {
     EXPECT_GT(Length, 0.0);
     EXPECT_LT(Length, 29.0);
     EXPECT_EQ(Facts(Path("stopped.partial.mp3")).Streams.size(), 1u);
+
+    // Stopped before its first packet: a header alone is no partial output.
+    TFFmpeg Early;
+    Early.ResetJob();
+    ASSERT_TRUE(Early.OpenInputFile(W(Source))) << Early.LastError();
+    ASSERT_EQ(Early.OpenOutputFile(W(Path("early.mp3")), false), 1) << Early.LastError();
+    TThread* EarlyWorker = Early.Start(true);
+    ASSERT_NE(EarlyWorker, nullptr);
+    Early.Stop(true);
+    EXPECT_FALSE(Early.Finished());
+    EXPECT_TRUE(Early.KeptPartialName().empty()) << Utf16ToUtf8(Early.KeptPartialName());
+    EXPECT_FALSE(std::filesystem::exists(Path("early.partial.mp3")));
+    EXPECT_FALSE(std::filesystem::exists(Path("early.mp3")));
 }
 
 }  // namespace
