@@ -35,8 +35,8 @@ TEST(ButtonStatesTest, FollowTheRunThroughAWholeSession) {
         {"start-up", [](TButtonStates&) {}, "1111111"},
         {"task added", [](TButtonStates& B) { B.TaskAdded(); }, "1111111"},
         {"one of two removed", [](TButtonStates& B) { B.TaskRemoved(1); }, "1111111"},
-        {"last removed", [](TButtonStates& B) { B.TaskRemoved(0); }, "1000111"},
-        {"added again", [](TButtonStates& B) { B.TaskAdded(); }, "1111111"},
+        {"last removed", [](TButtonStates& B) { B.TaskRemoved(0); }, "1000000"},
+        {"added again", [](TButtonStates& B) { B.TaskAdded(); }, "1111000"},
         {"thread run", [](TButtonStates& B) { B.RunStarted(true); }, "0000110"},
         {"paused", [](TButtonStates& B) { B.Paused(); }, "0000101"},
         {"resumed", [](TButtonStates& B) { B.Resumed(); }, "0000110"},
@@ -46,11 +46,73 @@ TEST(ButtonStatesTest, FollowTheRunThroughAWholeSession) {
         {"added after clear", [](TButtonStates& B) { B.TaskAdded(); }, "1111000"},
         {"sequential run", [](TButtonStates& B) { B.RunStarted(false); }, "0000000"},
         {"sequential end", [](TButtonStates& B) { B.FinalTerminate(); }, "0010000"},
+        {"cleared again", [](TButtonStates& B) { B.ListCleared(); }, "1000000"},
+        {"added for a third run", [](TButtonStates& B) { B.TaskAdded(); }, "1111000"},
+        {"third run", [](TButtonStates& B) { B.RunStarted(true); }, "0000110"},
+        {"emptied during the run", [](TButtonStates& B) { B.ListEmptied(); }, "0000000"},
+        {"the emptied run's end", [](TButtonStates& B) { B.ListCleared(); }, "1000000"},
     };
     TButtonStates B;
     for (const TStep& S : Steps) {
         S.Apply(B);
         EXPECT_EQ(Pattern(B), S.Expected) << S.Situation;
+    }
+}
+
+// The menus over the buttons' states of each situation and what the window knows besides: an
+// item is enabled exactly when its handler acts, and Start says why it is greyed after a run.
+TEST(ButtonStatesTest, MenusAreEnabledExactlyWhenTheirHandlersAct) {
+    const auto Run = [](bool ThreadMode) {
+        TButtonStates B;
+        B.RunStarted(ThreadMode);
+        return B;
+    };
+    const auto Then = [](TButtonStates B, void (TButtonStates::*Step)()) {
+        (B.*Step)();
+        return B;
+    };
+    const TButtonStates StartUp, Thread = Run(true);
+    struct TCase {
+        const char* Situation;
+        TButtonStates Buttons;
+        TListFacts Facts;  // rows, selected, run active, sequential, stop pressed
+        const char* Menu;
+        const char* Hint;
+    };
+    const char* const ClearFirst = "To convert more: \"Clear Task\", then \"Add Task\"";
+    const std::vector<TCase> Cases = {
+        {"start-up, empty list", StartUp, {0, false, false, false, false}, "1000000", ""},
+        {"rows, none selected", StartUp, {2, false, false, false, false}, "1011111", ""},
+        {"rows, one selected", StartUp, {2, true, false, false, false}, "1111111", ""},
+        {"thread run", Thread, {2, true, true, false, false}, "1110110", ""},
+        {"thread run, none selected", Thread, {2, false, true, false, false}, "1010110", ""},
+        {"paused", Then(Thread, &TButtonStates::Paused), {2, true, true, false, false}, "1110101", ""},
+        {"stop pressed",
+         Then(Thread, &TButtonStates::StopPressed),
+         {2, true, true, false, true},
+         "0110010",
+         ""},
+        {"cleared during the run",
+         Then(Thread, &TButtonStates::ListEmptied),
+         {0, false, true, false, false},
+         "0000000",
+         ""},
+        {"sequential run", Run(false), {2, true, true, true, false}, "0000000", ""},
+        {"finished run",
+         Then(Thread, &TButtonStates::FinalTerminate),
+         {2, true, false, false, false},
+         "0010000",
+         ClearFirst},
+        {"cleared after the run",
+         Then(Thread, &TButtonStates::ListCleared),
+         {0, false, false, false, false},
+         "1000000",
+         ""},
+    };
+    for (const TCase& C : Cases) {
+        const TButtonStates Menu = MenuStates(C.Buttons, C.Facts);
+        EXPECT_EQ(Pattern(Menu), C.Menu) << C.Situation;
+        EXPECT_EQ(StartHint(Menu, C.Facts), C.Hint) << C.Situation;
     }
 }
 
