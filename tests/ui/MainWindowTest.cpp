@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QSettings>
@@ -26,6 +27,7 @@
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTimer>
+#include <QToolBar>
 #include <QTreeView>
 #include <QUrl>
 
@@ -248,13 +250,18 @@ TEST_F(MainWindowTest, AddsThroughTheDialogAndRunsInThreadAndSequentialMode) {
     EXPECT_TRUE(Window->Action("mnuPlay")->isEnabled());
     EXPECT_TRUE(Window->Action("mnuOpenFolder")->isEnabled());
     Window->PopupMenu()->hide();
-    // Starting again would run engines that have run: nothing happens.
+    // Starting again would run engines that have run: Start is greyed in the menu too, and the
+    // status bar says what to do instead.
+    EXPECT_FALSE(Window->Action("menu4")->isEnabled());
+    EXPECT_EQ(Window->findChild<QLabel*>("StatusHint")->text(),
+              "To convert more: \"Clear Task\", then \"Add Task\"");
     Window->StartTasks();
     EXPECT_FALSE(Window->RunActive());
 
     Window->Action("btnClear")->trigger();
     EXPECT_EQ(Pattern(Window->Buttons()), "1000000");
     EXPECT_EQ(Window->Rows().Count(), 0);
+    EXPECT_EQ(Window->findChild<QLabel*>("StatusHint")->text(), "");
 
     Chosen = {QString::fromStdString(A)};
     Window->Action("btnAdd")->trigger();
@@ -491,10 +498,6 @@ TEST_F(MainWindowTest, ReportsMissingLibrariesFailuresAndHelp) {
     EXPECT_EQ(Window->HelpViewer(), Viewer);
     Screenshot(Viewer, "help");
     EXPECT_EQ(Boxes.size(), 1u);
-    // "Get Lorvane" of a build that names no web page: the manual's page about the companion.
-    Window->Action("ToolButtonGetMore")->trigger();
-    EXPECT_TRUE(Viewer->Browser()->source().toString().endsWith("lorvane.htm"));
-    EXPECT_TRUE(Viewer->Browser()->toPlainText().contains("kivoth"));
 
     std::filesystem::create_directories(Dir + "/emptyhelp");
     Window->SetHelpFolder(QString::fromStdString(Dir + "/nohelp"));
@@ -604,8 +607,9 @@ TEST_F(MainWindowTest, FinishedStoppedAndFailedRowsFollowingLogAndBoxesInFront) 
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
-// The "File" menu's items work whatever the buttons say: a running task is removed during a
-// two-thread run, the task behind it takes its row, and the run ends with the rows that are left.
+// The "File" menu's items during a two-thread run do what the buttons may not: the Delete key
+// (the menu's "Remove Task...") removes a running task, the task behind it takes its row, and
+// the run ends with the rows that are left; after it the menu offers only "Clear Task...".
 TEST_F(MainWindowTest, FileMenuRemovesARunningTask) {
     TRunSettings Two = Window->Settings();
     Two.ThreadCount = "2";
@@ -629,10 +633,20 @@ TEST_F(MainWindowTest, FileMenuRemovesARunningTask) {
     // Paused, so that the first task is sure to be running when it goes.
     Window->Action("menu6")->trigger();
     EXPECT_EQ(Window->Rows()[0].State, TTaskState::Running);
-    EXPECT_FALSE(Window->Action("btnRemove")->isEnabled());
-    EXPECT_TRUE(Window->Action("menu2")->isEnabled());
+    const auto FileMenu = [this] {
+        std::string P;
+        for (const char* Item : {"menu1", "menu2", "menu3", "menu4", "menu5", "menu6", "menu7"})
+            P += Window->Action(Item)->isEnabled() ? '1' : '0';
+        return P;
+    };
+    EXPECT_EQ(Pattern(Window->Buttons()), "0000101");
+    EXPECT_EQ(FileMenu(), "1010101");  // no row selected: nothing to remove
     Window->List()->setCurrentIndex(Window->List()->model()->index(0, 0));
-    Window->Action("menu2")->trigger();
+    EXPECT_EQ(FileMenu(), "1110101");
+    EXPECT_EQ(Window->Action("menu2")->shortcut(), QKeySequence(QKeySequence::Delete));
+    Window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+    QTest::keyClick(Window->List(), Qt::Key_Delete);
     ASSERT_EQ(Window->Rows().Count(), 2);
     EXPECT_EQ(Window->Rows()[0].OutputFile, SecondOutput);
     EXPECT_TRUE(Window->RunActive());
@@ -642,13 +656,185 @@ TEST_F(MainWindowTest, FileMenuRemovesARunningTask) {
         EXPECT_EQ(R.State, TTaskState::Finished) << R.Cells[colInput];
     EXPECT_EQ(Window->findChild<QLabel*>("StatusText")->text(), "2 of 2 finished, 0 failed");
     EXPECT_FALSE(std::filesystem::exists(Dir + "/first_(new).mp3"));
-    // The list holds a finished run: adding waits for "Clear Task", and says so.
-    Window->Action("menu1")->trigger();
-    EXPECT_EQ(Window->Rows().Count(), 2);
-    EXPECT_TRUE(LogHas("***Adding needs \"Clear Task\" first: the list holds a finished run."));
+    // The list holds a finished run: adding and starting wait for "Clear Task".
+    EXPECT_EQ(FileMenu(), "0010000");
     Window->Action("menu3")->trigger();
     EXPECT_EQ(Window->Rows().Count(), 0);
     EXPECT_TRUE(Window->Action("btnAdd")->isEnabled());
+    EXPECT_EQ(FileMenu(), "1000000");
+}
+
+// "Clear Task" during a run: nothing is left to stop or pause, in the toolbar or the menus,
+// and adding comes back with the run's end.
+TEST_F(MainWindowTest, ClearDuringARunLeavesNothingToStopOrPause) {
+    Chosen = {QString::fromStdString(LongSound("long.wav", 240))};
+    ScriptDialogs();
+    Window->Action("btnAdd")->trigger();
+    ASSERT_EQ(Window->Rows().Count(), 1);
+    Window->Component().SetProgressInterval(100);
+    Window->Action("btnStart")->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->Rows()[0].Cells[colCurrentTime].empty(); }, 20000));
+    Window->Action("menu3")->trigger();
+    EXPECT_EQ(Window->Rows().Count(), 0);
+    for (const char* Item : {"btnStop", "btnPause", "btnResume", "menu5", "menu6", "menu7", "menu2", "menu3"})
+        EXPECT_FALSE(Window->Action(Item)->isEnabled()) << Item;
+    ASSERT_TRUE(WaitForRun());
+    EXPECT_EQ(Pattern(Window->Buttons()), "1000000");
+    EXPECT_TRUE(Window->Action("menu1")->isEnabled());
+}
+
+// Every menu's items carry a mnemonic of their own, the toolbar's too (apart from the menu bar's),
+// and the menus show the shortcut keys.
+TEST_F(MainWindowTest, MenusCarryMnemonicsAndShowShortcuts) {
+    const auto Mnemonic = [](const QString& Text) {
+        const qsizetype At = Text.indexOf('&');
+        return At >= 0 && At + 1 < Text.size() ? Text[At + 1].toLower() : QChar();
+    };
+    // Used: the letters taken so far, where each must be new.
+    const auto Check = [&](const QList<QAction*>& Actions, bool ButtonTexts, std::set<QChar>* Used,
+                           const char* Where) {
+        for (QAction* A : Actions) {
+            if (A->isSeparator() || !A->isVisible()) continue;
+            const QString Text = ButtonTexts ? A->iconText() : A->text();
+            const QChar Key = Mnemonic(Text);
+            EXPECT_FALSE(Key.isNull()) << Where << ": " << Text.toStdString();
+            if (Used) {
+                EXPECT_TRUE(Used->insert(Key).second) << Where << ": " << Text.toStdString();
+            }
+        }
+    };
+    std::set<QChar> Bar;
+    Check(Window->menuBar()->actions(), false, &Bar, "menu bar");
+    for (QAction* Title : Window->menuBar()->actions()) {
+        std::set<QChar> Items;
+        // The "File" menu's texts are the Part's, letters shared as they come ("&Start" and
+        // "&Settings", "&Add" and "P&ause"): pressed again, a letter moves to the next item.
+        Check(Title->menu()->actions(), false, Title->text() == "&File" ? nullptr : &Items,
+              Title->text().toUtf8().constData());
+    }
+    std::set<QChar> Popup;
+    Check(Window->PopupMenu()->actions(), false, &Popup, "pop-up");
+    // The toolbar's Alt+letters work beside the menu bar's.
+    Check(Window->findChild<QToolBar*>("ToolBarMain")->actions(), true, &Bar, "toolbar");
+    // The Part's texts are kept, the mnemonic aside.
+    EXPECT_EQ(Window->Action("menu4")->text(), "&Start Convertion");
+    EXPECT_EQ(Window->Action("btnAdd")->iconText().remove('&'), "Add Task");
+    EXPECT_EQ(Window->Action("btnPause")->iconText().remove('&'), "Pause");
+
+    EXPECT_EQ(Window->Action("menu1")->shortcut(), QKeySequence(QKeySequence::Open));
+    EXPECT_EQ(Window->Action("menu4")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Return));
+    EXPECT_EQ(Window->Action("menu9")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(Window->Action("ToolButtonHelp")->shortcut(), QKeySequence(QKeySequence::HelpContents));
+    // Only the menu's items hold them: one key, one action.
+    EXPECT_TRUE(Window->Action("btnAdd")->shortcut().isEmpty());
+    EXPECT_TRUE(Window->Action("btnStart")->shortcut().isEmpty());
+    EXPECT_TRUE(Window->Action("btnStart")
+                    ->toolTip()
+                    .contains(QKeySequence(Qt::CTRL | Qt::Key_Return).toString(QKeySequence::NativeText)));
+
+    // An empty list: only adding can act from the menu.
+    std::string FileMenu;
+    for (const char* Item : {"menu1", "menu2", "menu3", "menu4", "menu5", "menu6", "menu7"})
+        FileMenu += Window->Action(Item)->isEnabled() ? '1' : '0';
+    EXPECT_EQ(FileMenu, "1000000");
+}
+
+// Of files added together, those that could not be added are counted in the status bar; a click
+// on the message brings the first one's log line into view, selected.
+TEST_F(MainWindowTest, RejectedFilesAreCountedAndAClickShowsTheirLine) {
+    {
+        std::ofstream Noise(Dir + "/noise.mp3", std::ios::binary);
+        for (int I = 0; I < 4096; ++I) Noise.put(static_cast<char>((I * 7919 + 13) % 251));
+    }
+    ScriptDialogs(true);
+    Window->AddPaths({QString::fromStdString(Dir + "/noise.mp3"), QString::fromStdString(Clip("a.avi")),
+                      QString::fromStdString(Clip("b.avi")), QString::fromStdString(Clip("c.avi"))});
+    ASSERT_EQ(Window->Rows().Count(), 3);
+    EXPECT_EQ(Window->statusBar()->currentMessage(), "1 file could not be added");
+    TLogPane* Log = Window->LogPane();
+    QString Rejection;
+    for (const QString& Line : Log->toPlainText().split('\n'))
+        if (Line.startsWith("***File load error: ")) Rejection = Line;
+    ASSERT_FALSE(Rejection.isEmpty()) << Log->toPlainText().toStdString();
+    const auto Shown = [Log](const QTextCursor& C) {
+        const QRect Line = Log->cursorRect(C);
+        return Line.top() >= 0 && Line.bottom() < Log->viewport()->height();
+    };
+    const QTextCursor Found = Log->document()->find(Rejection);
+    ASSERT_FALSE(Found.isNull());
+    QApplication::processEvents();
+    EXPECT_FALSE(Shown(Found));  // buried under the other files' lines
+
+    QTest::mouseClick(Window->statusBar(), Qt::LeftButton, {}, QPoint(20, 8));
+    EXPECT_EQ(Log->textCursor().selectedText(), Rejection);
+    QApplication::processEvents();
+    EXPECT_TRUE(Shown(Log->textCursor()));
+    Screenshot(Window.get(), "window-rejected-file");
+
+    // Two of two: both counted, no row added.
+    { std::ofstream(Dir + "/empty.wav"); }
+    Window->AddPaths(
+        {QString::fromStdString(Dir + "/noise.mp3"), QString::fromStdString(Dir + "/empty.wav")});
+    EXPECT_EQ(Window->Rows().Count(), 3);
+    EXPECT_EQ(Window->statusBar()->currentMessage(), "2 files could not be added");
+}
+
+// With no program to open anything (an empty PATH, no desktop named): Play Output, Open Folder
+// and Get Lorvane say so in the log and the status bar. "Get Lorvane" shows only in a build
+// that names a page.
+TEST_F(MainWindowTest, NoPlayerFileManagerOrBrowserIsSaid) {
+    Chosen = {QString::fromStdString(Clip("a.avi"))};
+    ScriptDialogs();
+    Window->Action("btnAdd")->trigger();
+    ASSERT_EQ(Window->Rows().Count(), 1);
+    Window->Action("btnStart")->trigger();
+    ASSERT_TRUE(WaitForRun());
+    ASSERT_TRUE(Window->Rows().CanPlay(-1));
+
+    const std::filesystem::path Empty = Dir + "/nothing";
+    std::filesystem::create_directories(Empty);
+    struct TEnvironment {
+        std::vector<std::pair<const char*, QByteArray>> Saved;
+        void Set(const char* Name, const QByteArray& Value) {
+            Saved.emplace_back(Name, qgetenv(Name));
+            qputenv(Name, Value);
+        }
+        ~TEnvironment() {
+            for (const auto& [Name, Value] : Saved) qputenv(Name, Value);
+        }
+    } Env;
+    const QByteArray Nothing = QByteArray::fromStdString(Empty.string());
+    Env.Set("PATH", Nothing);
+    Env.Set("XDG_DATA_DIRS", Nothing);
+    Env.Set("XDG_CONFIG_DIRS", Nothing);
+    for (const char* Name :
+         {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "BROWSER", "DEFAULT_BROWSER"})
+        Env.Set(Name, QByteArray());
+
+    const QString Output = QString::fromStdU16String(Window->Rows()[0].OutputFile);
+    Window->Action("mnuPlay")->trigger();
+    EXPECT_TRUE(LogHas("***Cannot play " + Output + ": no media player found"))
+        << Window->LogPane()->toPlainText().toStdString();
+    EXPECT_EQ(Window->statusBar()->currentMessage(), "No media player found to play a_(new).mp3");
+    const QString Folder = QString::fromStdString(Dir) + "/";
+    Window->Action("mnuOpenFolder")->trigger();
+    EXPECT_TRUE(LogHas("***Cannot open " + Folder + ": no file manager found"))
+        << Window->LogPane()->toPlainText().toStdString();
+    EXPECT_EQ(Window->statusBar()->currentMessage(), "No file manager found to open " + Folder);
+
+    QToolBar* Tools = Window->findChild<QToolBar*>("ToolBarMain");
+    QAction* GetMore = Window->Action("ToolButtonGetMore");
+    Window->SetHomePage(QString());
+    EXPECT_FALSE(GetMore->isVisible());
+    EXPECT_FALSE(Tools->widgetForAction(GetMore)->isVisible());
+    EXPECT_FALSE(Tools->actions().last()->isVisible());
+    EXPECT_FALSE(Tools->actions()[Tools->actions().size() - 2]->isVisible());  // its separator
+    Window->SetHomePage("https://example.org/Lorvane");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Tools->widgetForAction(GetMore)->isVisible(); }));
+    GetMore->trigger();
+    EXPECT_TRUE(LogHas("***Cannot open https://example.org/lorvane: no web browser found"));
+    EXPECT_EQ(Window->statusBar()->currentMessage(),
+              "No web browser found to open https://example.org/lorvane");
 }
 
 // The custom hook on frames of a real bitmap: text drawn, 100-149 untouched, flips, the end.
