@@ -159,6 +159,7 @@ class MainWindowTest : public ::testing::Test {
     void Screenshot(QWidget* W, const char* Name) {
         const QString Folder = QCoreApplication::applicationDirPath() + "/../screenshots";
         QDir().mkpath(Folder);
+        QApplication::processEvents();  // the layouts follow texts set just before
         const QImage Image = W->grab().toImage();
         EXPECT_GT(ColourCount(Image), 8u) << Name;
         EXPECT_TRUE(Image.save(Folder + "/" + Name + ".png")) << Name;
