@@ -739,6 +739,18 @@ TEST_F(MainWindowTest, MenusCarryMnemonicsAndShowShortcuts) {
                     ->toolTip()
                     .contains(QKeySequence(Qt::CTRL | Qt::Key_Return).toString(QKeySequence::NativeText)));
 
+    // Alt and a button's letter presses it.
+    int Asked = 0;
+    Window->Prompts().ChooseFiles = [&Asked] {
+        ++Asked;
+        return QStringList();
+    };
+    Window->activateWindow();
+    Window->List()->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == Window->List(); }));
+    QTest::keyClick(Window->List(), Qt::Key_A, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Asked == 1; }));  // the button's click is animated
+
     // An empty list: only adding can act from the menu.
     std::string FileMenu;
     for (const char* Item : {"menu1", "menu2", "menu3", "menu4", "menu5", "menu6", "menu7"})
