@@ -714,8 +714,8 @@ TEST_F(MainWindowTest, MenusCarryMnemonicsAndShowShortcuts) {
     Check(Window->menuBar()->actions(), false, &Bar, "menu bar");
     for (QAction* Title : Window->menuBar()->actions()) {
         std::set<QChar> Items;
-        // The "File" menu's texts are the Part's, letters shared as they come ("&Start" and
-        // "&Settings", "&Add" and "P&ause"): pressed again, a letter moves to the next item.
+        // The "File" menu's classic texts share letters ("&Start" and "&Settings", "&Add" and
+        // "P&ause"): pressed again, a letter moves to the next item.
         Check(Title->menu()->actions(), false, Title->text() == "&File" ? nullptr : &Items,
               Title->text().toUtf8().constData());
     }
@@ -723,7 +723,7 @@ TEST_F(MainWindowTest, MenusCarryMnemonicsAndShowShortcuts) {
     Check(Window->PopupMenu()->actions(), false, &Popup, "pop-up");
     // The toolbar's Alt+letters work beside the menu bar's.
     Check(Window->findChild<QToolBar*>("ToolBarMain")->actions(), true, &Bar, "toolbar");
-    // The Part's texts are kept, the mnemonic aside.
+    // The classic texts are kept, the mnemonic aside.
     EXPECT_EQ(Window->Action("menu4")->text(), "&Start Convertion");
     EXPECT_EQ(Window->Action("btnAdd")->iconText().remove('&'), "Add Task");
     EXPECT_EQ(Window->Action("btnPause")->iconText().remove('&'), "Pause");
