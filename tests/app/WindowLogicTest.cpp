@@ -59,60 +59,39 @@ TEST(ButtonStatesTest, FollowTheRunThroughAWholeSession) {
     }
 }
 
-// The menus over the buttons' states of each situation and what the window knows besides: an
-// item is enabled exactly when its handler acts, and Start says why it is greyed after a run.
+// The menus over the buttons of each situation (start-up, or a thread-mode run and a step) and
+// what the window knows besides; Start says why it is greyed after a run.
 TEST(ButtonStatesTest, MenusAreEnabledExactlyWhenTheirHandlersAct) {
-    const auto Run = [](bool ThreadMode) {
-        TButtonStates B;
-        B.RunStarted(ThreadMode);
-        return B;
-    };
-    const auto Then = [](TButtonStates B, void (TButtonStates::*Step)()) {
-        (B.*Step)();
-        return B;
-    };
-    const TButtonStates StartUp, Thread = Run(true);
+    using B = TButtonStates;
     struct TCase {
-        const char* Situation;
-        TButtonStates Buttons;
+        bool Ran;
+        void (B::*Step)();
         TListFacts Facts;  // rows, selected, run active, sequential, stop pressed
-        const char* Menu;
-        const char* Hint;
-    };
-    const char* const ClearFirst = "To convert more: \"Clear Task\", then \"Add Task\"";
-    const std::vector<TCase> Cases = {
-        {"start-up, empty list", StartUp, {0, false, false, false, false}, "1000000", ""},
-        {"rows, none selected", StartUp, {2, false, false, false, false}, "1011111", ""},
-        {"rows, one selected", StartUp, {2, true, false, false, false}, "1111111", ""},
-        {"thread run", Thread, {2, true, true, false, false}, "1110110", ""},
-        {"thread run, none selected", Thread, {2, false, true, false, false}, "1010110", ""},
-        {"paused", Then(Thread, &TButtonStates::Paused), {2, true, true, false, false}, "1110101", ""},
-        {"stop pressed",
-         Then(Thread, &TButtonStates::StopPressed),
-         {2, true, true, false, true},
-         "0110010",
-         ""},
-        {"cleared during the run",
-         Then(Thread, &TButtonStates::ListEmptied),
-         {0, false, true, false, false},
-         "0000000",
-         ""},
-        {"sequential run", Run(false), {2, true, true, true, false}, "0000000", ""},
-        {"finished run",
-         Then(Thread, &TButtonStates::FinalTerminate),
+        const char *Menu, *Hint;
+    } Cases[] = {
+        {false, nullptr, {0, false, false, false, false}, "1000000", ""},
+        {false, nullptr, {2, false, false, false, false}, "1011111", ""},
+        {false, nullptr, {2, true, false, false, false}, "1111111", ""},
+        {true, nullptr, {2, true, true, false, false}, "1110110", ""},
+        {true, nullptr, {2, false, true, false, false}, "1010110", ""},
+        {true, &B::Paused, {2, true, true, false, false}, "1110101", ""},
+        {true, &B::StopPressed, {2, true, true, false, true}, "0110010", ""},
+        {true, &B::ListEmptied, {0, false, true, false, false}, "0000000", ""},
+        {true, nullptr, {2, true, true, true, false}, "0000000", ""},
+        {true,
+         &B::FinalTerminate,
          {2, true, false, false, false},
          "0010000",
-         ClearFirst},
-        {"cleared after the run",
-         Then(Thread, &TButtonStates::ListCleared),
-         {0, false, false, false, false},
-         "1000000",
-         ""},
+         "To convert more: \"Clear Task\", then \"Add Task\""},
+        {true, &B::ListCleared, {0, false, false, false, false}, "1000000", ""},
     };
     for (const TCase& C : Cases) {
-        const TButtonStates Menu = MenuStates(C.Buttons, C.Facts);
-        EXPECT_EQ(Pattern(Menu), C.Menu) << C.Situation;
-        EXPECT_EQ(StartHint(Menu, C.Facts), C.Hint) << C.Situation;
+        B Buttons;
+        if (C.Ran) Buttons.RunStarted(true);
+        if (C.Step) (Buttons.*C.Step)();
+        const B Menu = MenuStates(Buttons, C.Facts);
+        EXPECT_EQ(Pattern(Menu), C.Menu) << (&C - Cases);
+        EXPECT_EQ(StartHint(Menu, C.Facts), C.Hint) << (&C - Cases);
     }
 }
 

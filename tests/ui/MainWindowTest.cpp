@@ -24,6 +24,7 @@
 #include <QStatusBar>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTimer>
@@ -163,6 +164,24 @@ class MainWindowTest : public ::testing::Test {
         const QImage Image = W->grab().toImage();
         EXPECT_GT(ColourCount(Image), 8u) << Name;
         EXPECT_TRUE(Image.save(Folder + "/" + Name + ".png")) << Name;
+    }
+
+    // The "File" menu's items in order, '1' for each enabled one.
+    std::string FileMenu() const {
+        std::string P;
+        for (const char* Item : {"menu1", "menu2", "menu3", "menu4", "menu5", "menu6", "menu7"})
+            P += Window->Action(Item)->isEnabled() ? '1' : '0';
+        return P;
+    }
+
+    // Keys go where the focus is: a settings dialog's window hands it back only after it has gone.
+    bool FocusList() {
+        Window->activateWindow();
+        Window->List()->setFocus();
+        return QTest::qWaitFor([&] {
+            return QGuiApplication::focusWindow() == Window->windowHandle() &&
+                   QApplication::focusWidget() == Window->List();
+        });
     }
 
     bool WaitForRun(int Seconds = 60) {
@@ -634,25 +653,11 @@ TEST_F(MainWindowTest, FileMenuRemovesARunningTask) {
     // Paused, so that the first task is sure to be running when it goes.
     Window->Action("menu6")->trigger();
     EXPECT_EQ(Window->Rows()[0].State, TTaskState::Running);
-    const auto FileMenu = [this] {
-        std::string P;
-        for (const char* Item : {"menu1", "menu2", "menu3", "menu4", "menu5", "menu6", "menu7"})
-            P += Window->Action(Item)->isEnabled() ? '1' : '0';
-        return P;
-    };
     EXPECT_EQ(Pattern(Window->Buttons()), "0000101");
     EXPECT_EQ(FileMenu(), "1010101");  // no row selected: nothing to remove
     Window->List()->setCurrentIndex(Window->List()->model()->index(0, 0));
     EXPECT_EQ(FileMenu(), "1110101");
-    EXPECT_EQ(Window->Action("menu2")->shortcut(), QKeySequence(QKeySequence::Delete));
-    // The key goes where the focus is: the settings dialog's window hands it back only after
-    // it has gone.
-    Window->activateWindow();
-    Window->List()->setFocus();
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        return QGuiApplication::focusWindow() == Window->windowHandle() &&
-               QApplication::focusWidget() == Window->List();
-    }));
+    ASSERT_TRUE(FocusList());
     QTest::keyClick(Window->List(), Qt::Key_Delete);
     ASSERT_EQ(Window->Rows().Count(), 2);
     EXPECT_EQ(Window->Rows()[0].OutputFile, SecondOutput);
@@ -671,91 +676,42 @@ TEST_F(MainWindowTest, FileMenuRemovesARunningTask) {
     EXPECT_EQ(FileMenu(), "1000000");
 }
 
-// "Clear Task" during a run: nothing is left to stop or pause, in the toolbar or the menus,
-// and adding comes back with the run's end.
-TEST_F(MainWindowTest, ClearDuringARunLeavesNothingToStopOrPause) {
-    Chosen = {QString::fromStdString(LongSound("long.wav", 240))};
-    ScriptDialogs();
-    Window->Action("btnAdd")->trigger();
-    ASSERT_EQ(Window->Rows().Count(), 1);
-    Window->Component().SetProgressInterval(100);
-    Window->Action("btnStart")->trigger();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->Rows()[0].Cells[colCurrentTime].empty(); }, 20000));
-    Window->Action("menu3")->trigger();
-    EXPECT_EQ(Window->Rows().Count(), 0);
-    for (const char* Item : {"btnStop", "btnPause", "btnResume", "menu5", "menu6", "menu7", "menu2", "menu3"})
-        EXPECT_FALSE(Window->Action(Item)->isEnabled()) << Item;
-    ASSERT_TRUE(WaitForRun());
-    EXPECT_EQ(Pattern(Window->Buttons()), "1000000");
-    EXPECT_TRUE(Window->Action("menu1")->isEnabled());
-}
-
-// Every menu's items carry a mnemonic of their own, the toolbar's too (apart from the menu bar's),
-// and the menus show the shortcut keys.
+// Each menu's items and the toolbar's buttons carry mnemonics of their own (the toolbar's apart
+// from the menu bar's), and Alt with a button's letter presses it; the menu shows the keys.
 TEST_F(MainWindowTest, MenusCarryMnemonicsAndShowShortcuts) {
-    const auto Mnemonic = [](const QString& Text) {
-        const qsizetype At = Text.indexOf('&');
-        return At >= 0 && At + 1 < Text.size() ? Text[At + 1].toLower() : QChar();
-    };
     // Used: the letters taken so far, where each must be new.
-    const auto Check = [&](const QList<QAction*>& Actions, bool ButtonTexts, std::set<QChar>* Used,
-                           const char* Where) {
+    const auto Check = [](const QList<QAction*>& Actions, bool Buttons, std::set<QChar>* Used) {
         for (QAction* A : Actions) {
+            const QString Text = Buttons ? A->iconText() : A->text();
+            const qsizetype At = Text.indexOf('&');
             if (A->isSeparator() || !A->isVisible()) continue;
-            const QString Text = ButtonTexts ? A->iconText() : A->text();
-            const QChar Key = Mnemonic(Text);
-            EXPECT_FALSE(Key.isNull()) << Where << ": " << Text.toStdString();
+            ASSERT_TRUE(At >= 0 && At + 1 < Text.size()) << Text.toStdString();
             if (Used) {
-                EXPECT_TRUE(Used->insert(Key).second) << Where << ": " << Text.toStdString();
+                EXPECT_TRUE(Used->insert(Text[At + 1].toLower()).second) << Text.toStdString();
             }
         }
     };
-    std::set<QChar> Bar;
-    Check(Window->menuBar()->actions(), false, &Bar, "menu bar");
-    for (QAction* Title : Window->menuBar()->actions()) {
-        std::set<QChar> Items;
-        // The "File" menu's classic texts share letters ("&Start" and "&Settings", "&Add" and
-        // "P&ause"): pressed again, a letter moves to the next item.
-        Check(Title->menu()->actions(), false, Title->text() == "&File" ? nullptr : &Items,
-              Title->text().toUtf8().constData());
-    }
-    std::set<QChar> Popup;
-    Check(Window->PopupMenu()->actions(), false, &Popup, "pop-up");
-    // The toolbar's Alt+letters work beside the menu bar's.
-    Check(Window->findChild<QToolBar*>("ToolBarMain")->actions(), true, &Bar, "toolbar");
-    // The classic texts are kept, the mnemonic aside.
+    std::set<QChar> Bar, Help, Popup;
+    Check(Window->menuBar()->actions(), false, &Bar);
+    // The "File" menu's classic texts share letters ("&Start", "&Settings"): pressed again, a
+    // letter moves to the next item.
+    Check(Window->menuBar()->actions()[0]->menu()->actions(), false, nullptr);
+    Check(Window->menuBar()->actions()[1]->menu()->actions(), false, &Help);
+    Check(Window->PopupMenu()->actions(), false, &Popup);
+    Check(Window->findChild<QToolBar*>("ToolBarMain")->actions(), true, &Bar);
     EXPECT_EQ(Window->Action("menu4")->text(), "&Start Convertion");
-    EXPECT_EQ(Window->Action("btnAdd")->iconText().remove('&'), "Add Task");
-    EXPECT_EQ(Window->Action("btnPause")->iconText().remove('&'), "Pause");
+    EXPECT_EQ(Window->Action("btnAdd")->iconText(), "&Add Task");
 
-    EXPECT_EQ(Window->Action("menu1")->shortcut(), QKeySequence(QKeySequence::Open));
     EXPECT_EQ(Window->Action("menu4")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Return));
-    EXPECT_EQ(Window->Action("menu9")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
-    EXPECT_EQ(Window->Action("ToolButtonHelp")->shortcut(), QKeySequence(QKeySequence::HelpContents));
-    // Only the menu's items hold them: one key, one action.
-    EXPECT_TRUE(Window->Action("btnAdd")->shortcut().isEmpty());
-    EXPECT_TRUE(Window->Action("btnStart")->shortcut().isEmpty());
-    EXPECT_TRUE(Window->Action("btnStart")
-                    ->toolTip()
-                    .contains(QKeySequence(Qt::CTRL | Qt::Key_Return).toString(QKeySequence::NativeText)));
 
-    // Alt and a button's letter presses it.
     int Asked = 0;
     Window->Prompts().ChooseFiles = [&Asked] {
         ++Asked;
         return QStringList();
     };
-    Window->activateWindow();
-    Window->List()->setFocus();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == Window->List(); }));
+    ASSERT_TRUE(FocusList());
     QTest::keyClick(Window->List(), Qt::Key_A, Qt::AltModifier);
     EXPECT_TRUE(QTest::qWaitFor([&] { return Asked == 1; }));  // the button's click is animated
-
-    // An empty list: only adding can act from the menu.
-    std::string FileMenu;
-    for (const char* Item : {"menu1", "menu2", "menu3", "menu4", "menu5", "menu6", "menu7"})
-        FileMenu += Window->Action(Item)->isEnabled() ? '1' : '0';
-    EXPECT_EQ(FileMenu, "1000000");
 }
 
 // Of files added together, those that could not be added are counted in the status bar; a click
@@ -771,82 +727,53 @@ TEST_F(MainWindowTest, RejectedFilesAreCountedAndAClickShowsTheirLine) {
     ASSERT_EQ(Window->Rows().Count(), 3);
     EXPECT_EQ(Window->statusBar()->currentMessage(), "1 file could not be added");
     TLogPane* Log = Window->LogPane();
-    QString Rejection;
-    for (const QString& Line : Log->toPlainText().split('\n'))
-        if (Line.startsWith("***File load error: ")) Rejection = Line;
-    ASSERT_FALSE(Rejection.isEmpty()) << Log->toPlainText().toStdString();
+    const QTextCursor Found = Log->document()->find("***File load error: ");
+    ASSERT_FALSE(Found.isNull());
     const auto Shown = [Log](const QTextCursor& C) {
+        QApplication::processEvents();
         const QRect Line = Log->cursorRect(C);
         return Line.top() >= 0 && Line.bottom() < Log->viewport()->height();
     };
-    const QTextCursor Found = Log->document()->find(Rejection);
-    ASSERT_FALSE(Found.isNull());
-    QApplication::processEvents();
     EXPECT_FALSE(Shown(Found));  // buried under the other files' lines
-
     QTest::mouseClick(Window->statusBar(), Qt::LeftButton, {}, QPoint(20, 8));
-    EXPECT_EQ(Log->textCursor().selectedText(), Rejection);
-    QApplication::processEvents();
+    EXPECT_EQ(Log->textCursor().selectedText(), Found.block().text());
     EXPECT_TRUE(Shown(Log->textCursor()));
     Screenshot(Window.get(), "window-rejected-file");
-
-    // Two of two: both counted, no row added.
-    { std::ofstream(Dir + "/empty.wav"); }
-    Window->AddPaths(
-        {QString::fromStdString(Dir + "/noise.mp3"), QString::fromStdString(Dir + "/empty.wav")});
-    EXPECT_EQ(Window->Rows().Count(), 3);
-    EXPECT_EQ(Window->statusBar()->currentMessage(), "2 files could not be added");
 }
 
-// With no program to open anything (an empty PATH, no desktop named): Play Output, Open Folder
-// and Get Lorvane say so in the log and the status bar. "Get Lorvane" shows only in a build
-// that names a page.
+// With no program to open anything (an empty PATH, no desktop or browser named), Play Output,
+// Open Folder and Get Lorvane say so in the log and the status bar. "Get Lorvane" shows only
+// when the build names a page.
 TEST_F(MainWindowTest, NoPlayerFileManagerOrBrowserIsSaid) {
     Chosen = {QString::fromStdString(Clip("a.avi"))};
     ScriptDialogs();
     Window->Action("btnAdd")->trigger();
-    ASSERT_EQ(Window->Rows().Count(), 1);
     Window->Action("btnStart")->trigger();
     ASSERT_TRUE(WaitForRun());
     ASSERT_TRUE(Window->Rows().CanPlay(-1));
+    std::filesystem::create_directories(Dir + "/nothing");
+    struct TPathKept {
+        QByteArray Path = qgetenv("PATH");
+        ~TPathKept() { qputenv("PATH", Path); }
+    } Kept;
+    qputenv("PATH", QByteArray::fromStdString(Dir + "/nothing"));
+    for (const char* Name : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "BROWSER"})
+        qunsetenv(Name);
 
-    const std::filesystem::path Empty = Dir + "/nothing";
-    std::filesystem::create_directories(Empty);
-    struct TEnvironment {
-        std::vector<std::pair<const char*, QByteArray>> Saved;
-        void Set(const char* Name, const QByteArray& Value) {
-            Saved.emplace_back(Name, qgetenv(Name));
-            qputenv(Name, Value);
-        }
-        ~TEnvironment() {
-            for (const auto& [Name, Value] : Saved) qputenv(Name, Value);
-        }
-    } Env;
-    const QByteArray Nothing = QByteArray::fromStdString(Empty.string());
-    Env.Set("PATH", Nothing);
-    Env.Set("XDG_DATA_DIRS", Nothing);
-    Env.Set("XDG_CONFIG_DIRS", Nothing);
-    for (const char* Name :
-         {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "BROWSER", "DEFAULT_BROWSER"})
-        Env.Set(Name, QByteArray());
-
-    const QString Output = QString::fromStdU16String(Window->Rows()[0].OutputFile);
     Window->Action("mnuPlay")->trigger();
-    EXPECT_TRUE(LogHas("***Cannot play " + Output + ": no media player found"))
-        << Window->LogPane()->toPlainText().toStdString();
+    EXPECT_TRUE(
+        LogHas(QString::fromStdString("***Cannot play " + Dir + "/a_(new).mp3: no media player found")));
     EXPECT_EQ(Window->statusBar()->currentMessage(), "No media player found to play a_(new).mp3");
-    const QString Folder = QString::fromStdString(Dir) + "/";
     Window->Action("mnuOpenFolder")->trigger();
-    EXPECT_TRUE(LogHas("***Cannot open " + Folder + ": no file manager found"))
-        << Window->LogPane()->toPlainText().toStdString();
-    EXPECT_EQ(Window->statusBar()->currentMessage(), "No file manager found to open " + Folder);
+    EXPECT_TRUE(LogHas(QString::fromStdString("***Cannot open " + Dir + "/: no file manager found")));
+    EXPECT_EQ(Window->statusBar()->currentMessage(),
+              QString::fromStdString("No file manager found to open " + Dir + "/"));
 
     QToolBar* Tools = Window->findChild<QToolBar*>("ToolBarMain");
     QAction* GetMore = Window->Action("ToolButtonGetMore");
     Window->SetHomePage(QString());
     EXPECT_FALSE(GetMore->isVisible());
     EXPECT_FALSE(Tools->widgetForAction(GetMore)->isVisible());
-    EXPECT_FALSE(Tools->actions().last()->isVisible());
     EXPECT_FALSE(Tools->actions()[Tools->actions().size() - 2]->isVisible());  // its separator
     Window->SetHomePage("https://example.org/Lorvane");
     EXPECT_TRUE(QTest::qWaitFor([&] { return Tools->widgetForAction(GetMore)->isVisible(); }));
