@@ -14,7 +14,6 @@ namespace zembra {
 inline constexpr const char* kHelpFolderMissing = "HHCtrl.OCX not installed!\r HTMLHELP cannot displayed!";
 inline constexpr const char* kHelpTopicMissing = "Function HTMLHELP cannot loaded!";
 inline constexpr const char* kHelpTopic = "introduction.htm";
-inline constexpr const char* kCompanionTopic = "lorvane.htm";
 
 class THelpViewer : public QWidget {
     Q_OBJECT

@@ -16,12 +16,14 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QSplitter>
+#include <QTextBlock>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -31,6 +33,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <utility>
 
 #include "app/ExceptionText.h"
 #include "app/FileFilters.h"
@@ -84,28 +87,22 @@ bool Unfinished(const TTaskRow& Row) {
     return Row.State == TTaskState::Waiting || Row.State == TTaskState::Running;
 }
 
-// The Delete key on the task list does what "File > Remove" does in every state: the toolbar's
-// action, whose shortcut it is, is disabled during a run. Taking the key before the shortcut
-// also keeps one press from removing two rows.
-class TDeleteKeyFilter : public QObject {
+// Calls back on a left click of the watched widget.
+class TClickFilter : public QObject {
   public:
-    TDeleteKeyFilter(QObject* Parent, std::function<void()> Remove)
-        : QObject(Parent), FRemove(std::move(Remove)) {}
+    TClickFilter(QObject* Parent, std::function<void()> OnClick)
+        : QObject(Parent), FOnClick(std::move(OnClick)) {}
 
   protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override {
-        if (Event->type() != QEvent::ShortcutOverride && Event->type() != QEvent::KeyPress)
-            return QObject::eventFilter(Watched, Event);
-        const auto* Key = static_cast<QKeyEvent*>(Event);
-        if (Key->key() != Qt::Key_Delete || (Key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
-            return QObject::eventFilter(Watched, Event);
-        Event->accept();
-        if (Event->type() == QEvent::KeyPress) FRemove();
-        return true;
+        if (Event->type() == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton)
+            FOnClick();
+        return QObject::eventFilter(Watched, Event);
     }
 
   private:
-    std::function<void()> FRemove;
+    std::function<void()> FOnClick;
 };
 
 // Closes the component's probe on every way out of a file's turn.
@@ -134,6 +131,7 @@ TfrmMain::TfrmMain(QWidget* Parent) : QMainWindow(Parent), FComponent(std::make_
 
     CreateActions();
     CreateWidgets();
+    SetHomePage(ZEMBRA_HOMEPAGE);
     LoadSettings();
     BindEvents();
     ApplyButtons();
@@ -205,42 +203,36 @@ void TfrmMain::CreateActions() {
         auto* A = new QAction(Icon, MenuText, this);
         A->setObjectName(Name);
         A->setIconText(ButtonText);
-        A->setToolTip(ButtonText);
+        A->setToolTip(QString(ButtonText).remove('&'));
         connect(A, &QAction::triggered, this, [this, Slot] { Guarded([this, Slot] { (this->*Slot)(); }); });
         return A;
     };
-    // The "File" menu has items of its own that call the same handlers whatever the buttons'
-    // state, so each handler checks for itself what it may do in the run's present state.
-    actAdd = Make("btnAdd", "&Add Task...", "Add Task",
+    // The toolbar's mnemonics take letters of their own, apart from each other and from the
+    // menu bar's "File" and "Help", so that each Alt+letter presses one button.
+    actAdd = Make("btnAdd", "&Add Task...", "&Add Task",
                   ThemeIcon("list-add", QStyle::SP_FileDialogNewFolder, S), &TfrmMain::AddTask);
-    actRemove = Make("btnRemove", "&Remove Task...", "Remove",
+    actRemove = Make("btnRemove", "&Remove Task...", "&Remove",
                      ThemeIcon("list-remove", QStyle::SP_DialogDiscardButton, S), &TfrmMain::RemoveTask);
-    actClear = Make("btnClear", "&Clear Task...", "Clear Task",
+    actClear = Make("btnClear", "&Clear Task...", "&Clear Task",
                     ThemeIcon("edit-clear", QStyle::SP_DialogResetButton, S), &TfrmMain::ClearTasks);
-    actStart = Make("btnStart", "&Start Convertion", "Start",
+    actStart = Make("btnStart", "&Start Convertion", "&Start",
                     ThemeIcon("media-playback-start", QStyle::SP_MediaPlay, S), &TfrmMain::StartTasks);
-    actStop = Make("btnStop", "Sto&p", "Stop", ThemeIcon("media-playback-stop", QStyle::SP_MediaStop, S),
+    actStop = Make("btnStop", "Sto&p", "Sto&p", ThemeIcon("media-playback-stop", QStyle::SP_MediaStop, S),
                    &TfrmMain::StopTasks);
-    actPause = Make("btnPause", "P&ause", "Pause",
+    actPause = Make("btnPause", "P&ause", "Pa&use",
                     ThemeIcon("media-playback-pause", QStyle::SP_MediaPause, S), &TfrmMain::PauseTasks);
-    actResume = Make("btnResume", "Resu&me", "Resume",
+    actResume = Make("btnResume", "Resu&me", "Resu&me",
                      ThemeIcon("media-seek-forward", QStyle::SP_MediaSeekForward, S), &TfrmMain::ResumeTasks);
-    actSettings = Make("ToolButtonSettings", "&Settings...", "Settings",
+    actSettings = Make("ToolButtonSettings", "&Settings...", "Se&ttings",
                        ThemeIcon("preferences-system", QStyle::SP_FileDialogDetailedView, S),
                        &TfrmMain::ShowPreferences);
-    actHelp = Make("ToolButtonHelp", "Help Content...", "Help",
+    actHelp = Make("ToolButtonHelp", "&Help Content...", "He&lp",
                    ThemeIcon("help-contents", QStyle::SP_DialogHelpButton, S), &TfrmMain::ShowHelp);
-    actGetMore = Make("ToolButtonGetMore", "Get Lorvane", "Get Lorvane",
+    actGetMore = Make("ToolButtonGetMore", "&Get Lorvane", "&Get Lorvane",
                       ThemeIcon("web-browser", QStyle::SP_DriveNetIcon, S), &TfrmMain::GetMore);
     actExit = new QAction("&Exit", this);
     actExit->setObjectName("menu9");
     connect(actExit, &QAction::triggered, this, &QWidget::close);
-
-    actAdd->setShortcut(QKeySequence::Open);
-    actRemove->setShortcut(QKeySequence::Delete);
-    actStart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
-    actHelp->setShortcut(QKeySequence::HelpContents);
-    actExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     menu1 = Make("menu1", "&Add Task...", "Add Task", actAdd->icon(), &TfrmMain::AddTask);
     menu2 = Make("menu2", "&Remove Task...", "Remove", actRemove->icon(), &TfrmMain::RemoveTask);
@@ -249,12 +241,24 @@ void TfrmMain::CreateActions() {
     menu5 = Make("menu5", "Sto&p", "Stop", actStop->icon(), &TfrmMain::StopTasks);
     menu6 = Make("menu6", "P&ause", "Pause", actPause->icon(), &TfrmMain::PauseTasks);
     menu7 = Make("menu7", "Resu&me", "Resume", actResume->icon(), &TfrmMain::ResumeTasks);
-    // The shortcuts stay with the toolbar's actions, which follow the run's states.
-    mnuAdd = Make("mnuAdd", "Add", "Add", actAdd->icon(), &TfrmMain::AddTask);
-    mnuRemove = Make("mnuRemove", "Remove", "Remove", actRemove->icon(), &TfrmMain::RemoveTask);
-    mnuClear = Make("mnuClear", "Clear", "Clear", actClear->icon(), &TfrmMain::ClearTasks);
-    mnuPlay = Make("mnuPlay", "Play Output", "Play Output", QIcon(), &TfrmMain::PlayOutput);
-    mnuOpenFolder = Make("mnuOpenFolder", "Open Folder", "Open Folder", QIcon(), &TfrmMain::OpenFolder);
+    // The shortcuts sit on the menu's items, which show them and are enabled whenever their
+    // handlers act: Delete removes a running task as the menu does.
+    menu1->setShortcut(QKeySequence::Open);
+    menu2->setShortcut(QKeySequence::Delete);
+    menu4->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
+    actHelp->setShortcut(QKeySequence::HelpContents);
+    actExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    // The buttons' tooltips name the keys of the items they stand beside.
+    const std::pair<QAction*, const QAction*> Keys[] = {
+        {actAdd, menu1}, {actRemove, menu2}, {actStart, menu4}, {actHelp, actHelp}};
+    for (const auto& [Button, Item] : Keys)
+        Button->setToolTip(
+            QString("%1 (%2)").arg(Button->toolTip(), Item->shortcut().toString(QKeySequence::NativeText)));
+    mnuAdd = Make("mnuAdd", "&Add", "Add", actAdd->icon(), &TfrmMain::AddTask);
+    mnuRemove = Make("mnuRemove", "&Remove", "Remove", actRemove->icon(), &TfrmMain::RemoveTask);
+    mnuClear = Make("mnuClear", "&Clear", "Clear", actClear->icon(), &TfrmMain::ClearTasks);
+    mnuPlay = Make("mnuPlay", "&Play Output", "Play Output", QIcon(), &TfrmMain::PlayOutput);
+    mnuOpenFolder = Make("mnuOpenFolder", "&Open Folder", "Open Folder", QIcon(), &TfrmMain::OpenFolder);
 }
 
 void TfrmMain::CreateWidgets() {
@@ -277,16 +281,16 @@ void TfrmMain::CreateWidgets() {
     Tools->addSeparator();
     Tools->addAction(actSettings);
     Tools->addAction(actHelp);
-    Tools->addSeparator();
+    FGetMoreSeparator = Tools->addSeparator();
     Tools->addAction(actGetMore);
     for (QAction* A : Tools->actions())
         if (QWidget* W = Tools->widgetForAction(A); W && !A->isSeparator()) {
-            W->setAccessibleName(A->iconText());
+            W->setAccessibleName(A->iconText().remove('&'));
             W->setFocusPolicy(Qt::TabFocus);
         }
     addToolBar(Qt::TopToolBarArea, Tools);
 
-    QMenu* File = menuBar()->addMenu("File");
+    QMenu* File = menuBar()->addMenu("&File");
     File->addAction(menu1);
     File->addAction(menu2);
     File->addAction(menu3);
@@ -300,7 +304,7 @@ void TfrmMain::CreateWidgets() {
     File->addAction(actSettings);
     File->addSeparator();
     File->addAction(actExit);
-    QMenu* Help = menuBar()->addMenu("Help");
+    QMenu* Help = menuBar()->addMenu("&Help");
     Help->addAction(actHelp);
     Help->addSeparator();
     Help->addAction(actGetMore);
@@ -334,6 +338,9 @@ void TfrmMain::CreateWidgets() {
     connect(FModel, &QAbstractItemModel::rowsInserted, this, [this] { FFitColumns.start(); });
     connect(FModel, &QAbstractItemModel::modelReset, this, [this] { FFitColumns.start(); });
     FitColumns();
+    // Removing needs a selected row.
+    connect(FList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { ApplyButtons(); });
     FList->setContextMenuPolicy(Qt::CustomContextMenu);
     FPopup = new QMenu(this);
     FPopup->setObjectName("PopupMenu1");
@@ -347,7 +354,6 @@ void TfrmMain::CreateWidgets() {
     connect(FList, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& At) { FPopup->popup(FList->viewport()->mapToGlobal(At)); });
     connect(FList, &QAbstractItemView::doubleClicked, this, [this] { Guarded([this] { PlayOutput(); }); });
-    FList->installEventFilter(new TDeleteKeyFilter(FList, [this] { Guarded([this] { RemoveTask(); }); }));
 
     FLog = new TLogPane(this);
     FLog->setMinimumHeight(kLogHeight / 2);
@@ -368,8 +374,18 @@ void TfrmMain::CreateWidgets() {
     FStatusBar->setTextVisible(false);
     FStatusBar->setMaximumWidth(200);
     FStatusBar->setAccessibleName("Total progress");
+    FStatusHint = new QLabel(this);
+    FStatusHint->setObjectName("StatusHint");
     statusBar()->addWidget(FStatusText, 1);
+    statusBar()->addWidget(FStatusHint);
     statusBar()->addWidget(FStatusTime);
+    // A message about a log line shows that line when clicked.
+    statusBar()->installEventFilter(new TClickFilter(statusBar(), [this] { RevealReportedLine(); }));
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& Message) {
+        const bool AboutALine = !Message.isEmpty() && Message == FReportedMessage && !FReportedLine.isNull();
+        statusBar()->setToolTip(AboutALine ? "Click to show it in the log" : QString());
+        statusBar()->setCursor(AboutALine ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    });
     statusBar()->addPermanentWidget(FStatusBar);
 
     setTabOrder(FList, FLog);
@@ -467,6 +483,14 @@ void TfrmMain::SetSettings(const TRunSettings& S) {
 }
 
 void TfrmMain::ApplyButtons() {
+    TListFacts Facts;
+    Facts.Rows = Rows().Count();
+    Facts.RowSelected = SelectedRow() >= 0;
+    Facts.RunActive = FRunActive;
+    Facts.Sequential = FSequential;
+    Facts.StopPressed = FStopPressed;
+    // A run emptied by "Clear Task" or removals has nothing left to stop while its end comes.
+    if (FRunActive && Facts.Rows == 0) FButtons.ListEmptied();
     actAdd->setEnabled(FButtons.Add);
     actRemove->setEnabled(FButtons.Remove);
     actClear->setEnabled(FButtons.Clear);
@@ -474,12 +498,23 @@ void TfrmMain::ApplyButtons() {
     actStop->setEnabled(FButtons.Stop);
     actPause->setEnabled(FButtons.Pause);
     actResume->setEnabled(FButtons.Resume);
+
+    const TButtonStates Menu = MenuStates(FButtons, Facts);
+    menu1->setEnabled(Menu.Add);
+    menu2->setEnabled(Menu.Remove);
+    menu3->setEnabled(Menu.Clear);
+    menu4->setEnabled(Menu.Start);
+    menu5->setEnabled(Menu.Stop);
+    menu6->setEnabled(Menu.Pause);
+    menu7->setEnabled(Menu.Resume);
+    mnuAdd->setEnabled(Menu.Add);
+    mnuRemove->setEnabled(Menu.Remove);
+    mnuClear->setEnabled(Menu.Clear);
+    FStatusHint->setText(Q(StartHint(Menu, Facts)));
 }
 
 void TfrmMain::UpdatePopup() {
-    mnuAdd->setEnabled(FButtons.Add);
-    mnuRemove->setEnabled(FButtons.Remove);
-    mnuClear->setEnabled(FButtons.Clear);
+    ApplyButtons();
     mnuOpenFolder->setEnabled(Rows().Count() > 0);
     mnuPlay->setEnabled(Rows().CanPlay(SelectedRow()));
 }
@@ -523,6 +558,29 @@ void TfrmMain::LogBlock(const QString& Line) {
     Log(QString());
     Log(Line);
     Log(QString());
+}
+
+QTextCursor TfrmMain::NewestLine() const {
+    // LogBlock ends with an empty line. The cursor moves with its line as the log drops its
+    // oldest lines.
+    const QTextBlock Last = FLog->document()->lastBlock();
+    return QTextCursor(Last.text().isEmpty() && Last.previous().isValid() ? Last.previous() : Last);
+}
+
+void TfrmMain::ReportInStatus(const QString& Message, const QTextCursor& Line) {
+    FReportedLine = Line;
+    FReportedMessage = Message;
+    statusBar()->showMessage(Message);
+}
+
+void TfrmMain::RevealReportedLine() {
+    if (FReportedLine.isNull() || statusBar()->currentMessage() != FReportedMessage) return;
+    QTextCursor Line(FReportedLine.block());
+    if (!Line.block().isValid()) return;  // cleared from the log since
+    Line.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    FLog->setTextCursor(Line);
+    FLog->centerCursor();
+    FLog->setFocus();
 }
 
 void TfrmMain::ShowException(const std::exception& E) {
@@ -597,15 +655,22 @@ void TfrmMain::AddFiles(const QStringList& Files) {
     Context.Claim = ClaimOutputFile;
     bool Shared = false;
     TConversionRequest SharedRequest;
+    // The first rejection's line: one file's line is soon buried under the next file's.
+    int Rejected = 0;
+    QTextCursor FirstRejection;
+    const auto Reject = [this, &Rejected, &FirstRejection] {
+        if (Rejected++ == 0) FirstRejection = NewestLine();
+    };
     for (int I = 0; I < Files.size(); ++I) {
         const std::u16string FileName = Files[I].toStdU16String();
         if (!Probe.LoadFile(FileName)) {
             LogBlock("***File load error: " + Q(Probe.LastError()));
+            Reject();
             continue;
         }
         TProbeCloser Closer{Probe};
         if (Shared) {
-            AddTheTask(SharedRequest, SourceInfoOf(Probe), Context);
+            if (!AddTheTask(SharedRequest, SourceInfoOf(Probe), Context)) Reject();
             continue;
         }
         if (!FOptionDialog) FOptionDialog = new TfrmOption(this);
@@ -613,25 +678,30 @@ void TfrmMain::AddFiles(const QStringList& Files) {
         FOptionDialog->SetRemainingFiles(static_cast<int>(Files.size()) - I - 1);
         FOptionDialog->SetProbe(&Probe);
         if (FOptionDialog->exec() != QDialog::Accepted) continue;
-        AddTheTask(FOptionDialog->Request(), FOptionDialog->Source(), Context);
+        if (!AddTheTask(FOptionDialog->Request(), FOptionDialog->Source(), Context)) Reject();
         if (FOptionDialog->ApplyToRemaining()) {
             Shared = true;
             SharedRequest = FOptionDialog->Choices();
         }
     }
     UpdateStatus();
+    if (Rejected > 0) {
+        ReportInStatus(Rejected == 1 ? QString("1 file could not be added")
+                                     : QString("%1 files could not be added").arg(Rejected),
+                       FirstRejection);
+    }
 }
 
-void TfrmMain::AddTheTask(const TConversionRequest& Request, const TSourceInfo& Source,
+bool TfrmMain::AddTheTask(const TConversionRequest& Request, const TSourceInfo& Source,
                           const TBuildContext& Context) {
     const TAddedTask Added = AddConversionTask(*FComponent, Request, Source, Context);
     if (Added.Failure == TAddFailure::Input) {
         LogBlock("***File open error: " + Q(Added.Error));
-        return;
+        return false;
     }
     if (Added.Failure == TAddFailure::Output) {
         LogBlock("***Cannot do convert, error: " + Q(Added.Error));
-        return;
+        return false;
     }
     const TInputOptions& In = Added.Records.In;
     const TOutputOptions& Out = Added.Records.Out;
@@ -644,6 +714,7 @@ void TfrmMain::AddTheTask(const TConversionRequest& Request, const TSourceInfo& 
     LogBlock("***File has been added to convert list.");
     if (!FRunActive) FButtons.TaskAdded();
     ApplyButtons();
+    return true;
 }
 
 // ---- the list ----
@@ -710,7 +781,6 @@ void TfrmMain::StartTasks() {
     if (Rows().Count() == 0 || FRunActive || FComponent->TaskCount() != Rows().Count()) return;
     FComponent->SetThreadPriority(PriorityOf(FSettings));
     FButtons.RunStarted(FSettings.ThreadMode);
-    ApplyButtons();
     const int32_t Count = StartThreadCount(FSettings);
     FRunActive = true;
     FSequential = Count <= 0;
@@ -718,6 +788,8 @@ void TfrmMain::StartTasks() {
     FTerminatedInRun = 0;
     FFinalPending = false;
     FStopPressed = false;
+    // The menus follow the run's facts as well as the buttons.
+    ApplyButtons();
     FEstimate.Start(FClock.elapsed());
     // What an earlier removal or clear left is old news once a new run starts.
     statusBar()->clearMessage();
@@ -731,7 +803,6 @@ void TfrmMain::StartTasks() {
 void TfrmMain::StopTasks() {
     FButtons.StopPressed();
     FStopPressed = true;
-    ApplyButtons();
     // Stop is enabled before any run: the idle tasks then report their ends and the final
     // event, and the list is over as after a run.
     if (!FRunActive && FComponent->TaskCount() > 0) {
@@ -741,6 +812,8 @@ void TfrmMain::StopTasks() {
         FTerminatedInRun = 0;
         FFinalPending = false;
     }
+    // The menus follow the run's facts as well as the buttons.
+    ApplyButtons();
     ++FInsideComponent;
     FComponent->StopTasks(true);
     --FInsideComponent;
@@ -882,28 +955,39 @@ void TfrmMain::ShowHelp() {
     FHelp->ShowTopic(FHelpFolder);
 }
 
+void TfrmMain::SetHomePage(const QString& Page) {
+    FHomePage = Page.toLower();
+    // A build without a page has nothing to get.
+    actGetMore->setVisible(!FHomePage.isEmpty());
+    FGetMoreSeparator->setVisible(!FHomePage.isEmpty());
+}
+
 void TfrmMain::GetMore() {
-    const QString Page = QString(ZEMBRA_HOMEPAGE).toLower();
-    if (Page.isEmpty()) {
-        // No page was configured: the manual says what the companion is and where to get it.
-        if (!FHelp) FHelp = new THelpViewer(this);
-        FHelp->ShowTopic(FHelpFolder, kCompanionTopic);
-        return;
-    }
+    if (FHomePage.isEmpty()) return;
     // Without a browser the click would seem to do nothing at all.
-    if (!QDesktopServices::openUrl(QUrl(Page))) LogBlock("***Cannot open " + Page + ": no web browser found");
+    if (!QDesktopServices::openUrl(QUrl(FHomePage))) {
+        LogBlock("***Cannot open " + FHomePage + ": no web browser found");
+        ReportInStatus("No web browser found to open " + FHomePage, NewestLine());
+    }
 }
 
 void TfrmMain::PlayOutput() {
     const QString File = QString::fromStdU16String(Rows().FileToPlay(SelectedRow()));
-    if (!File.isEmpty() && QFileInfo(File).isFile()) QDesktopServices::openUrl(QUrl::fromLocalFile(File));
+    if (File.isEmpty() || !QFileInfo(File).isFile()) return;
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(File))) {
+        LogBlock("***Cannot play " + File + ": no media player found");
+        ReportInStatus("No media player found to play " + QFileInfo(File).fileName(), NewestLine());
+    }
 }
 
 void TfrmMain::OpenFolder() {
     const int Row = Rows().RowOfInterest(SelectedRow());
     const QString Folder = QString::fromStdU16String(Rows().FolderToOpen(SelectedRow()));
     if (Folder.isEmpty() || !QFileInfo(Folder).isDir()) return;
-    ShowInFileManager(QString::fromStdU16String(Rows()[Row].OutputFile), Folder);
+    if (!ShowInFileManager(QString::fromStdU16String(Rows()[Row].OutputFile), Folder)) {
+        LogBlock("***Cannot open " + Folder + ": no file manager found");
+        ReportInStatus("No file manager found to open " + Folder, NewestLine());
+    }
 }
 
 // ---- window events ----

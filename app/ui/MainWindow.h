@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QStringList>
+#include <QTextCursor>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -68,6 +69,8 @@ class TfrmMain : public QMainWindow {
     TWindowPrompts OwnPrompts();
     void SetLibraryFolder(const QString& Folder) { FLibraryFolder = Folder; }
     void SetHelpFolder(const QString& Folder) { FHelpFolder = Folder; }
+    // The page "Get Lorvane" opens; with none its button and menu item are hidden.
+    void SetHomePage(const QString& Page);
     const TRunSettings& Settings() const { return FSettings; }
     void SetSettings(const TRunSettings& S);
 
@@ -119,13 +122,17 @@ class TfrmMain : public QMainWindow {
     int SelectedRow() const;
     void Log(const QString& Line);
     void LogBlock(const QString& Line);  // an empty line, the line, an empty line
+    // A status bar message about a log line, which a click on the message shows.
+    void ReportInStatus(const QString& Message, const QTextCursor& Line);
+    QTextCursor NewestLine() const;
+    void RevealReportedLine();
     void ShowException(const std::exception& E);
     void StartCompanion();
 
     bool LoadLibraries();
     void AddFiles(const QStringList& Files);
-    // Adds the task and its row, or logs why it could not.
-    void AddTheTask(const TConversionRequest& Request, const TSourceInfo& Source,
+    // Adds the task and its row, or logs why it could not (false).
+    bool AddTheTask(const TConversionRequest& Request, const TSourceInfo& Source,
                     const TBuildContext& Context);
 
     // The component's events, on the window's thread.
@@ -153,6 +160,7 @@ class TfrmMain : public QMainWindow {
     TLogPane* FLog = nullptr;
     QLabel* FStatusText = nullptr;
     QLabel* FStatusTime = nullptr;
+    QLabel* FStatusHint = nullptr;
     QProgressBar* FStatusBar = nullptr;
     QMenu* FPopup = nullptr;
     TfrmOption* FOptionDialog = nullptr;
@@ -161,8 +169,10 @@ class TfrmMain : public QMainWindow {
     QAction *actAdd, *actRemove, *actClear, *actStart, *actStop, *actPause, *actResume;
     QAction *actSettings, *actHelp, *actGetMore, *actExit;
     QAction *mnuAdd, *mnuRemove, *mnuClear, *mnuPlay, *mnuOpenFolder;
-    // The "File" menu's own items: they stay enabled whatever the buttons say.
+    // The "File" menu's own items: during a run they may do what the buttons may not.
     QAction *menu1, *menu2, *menu3, *menu4, *menu5, *menu6, *menu7;
+    QAction* FGetMoreSeparator = nullptr;
+    QString FHomePage;
 
     // The run as the window sees it.
     bool FRunActive = false;
@@ -176,6 +186,9 @@ class TfrmMain : public QMainWindow {
     QElapsedTimer FClock;
     QTimer FFitColumns;
     TRunEstimate FEstimate;
+    // The log line the status bar's message is about; null when it is about none.
+    QTextCursor FReportedLine;
+    QString FReportedMessage;
 };
 
 }  // namespace zembra

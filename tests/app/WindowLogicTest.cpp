@@ -35,8 +35,8 @@ TEST(ButtonStatesTest, FollowTheRunThroughAWholeSession) {
         {"start-up", [](TButtonStates&) {}, "1111111"},
         {"task added", [](TButtonStates& B) { B.TaskAdded(); }, "1111111"},
         {"one of two removed", [](TButtonStates& B) { B.TaskRemoved(1); }, "1111111"},
-        {"last removed", [](TButtonStates& B) { B.TaskRemoved(0); }, "1000111"},
-        {"added again", [](TButtonStates& B) { B.TaskAdded(); }, "1111111"},
+        {"last removed", [](TButtonStates& B) { B.TaskRemoved(0); }, "1000000"},
+        {"added again", [](TButtonStates& B) { B.TaskAdded(); }, "1111000"},
         {"thread run", [](TButtonStates& B) { B.RunStarted(true); }, "0000110"},
         {"paused", [](TButtonStates& B) { B.Paused(); }, "0000101"},
         {"resumed", [](TButtonStates& B) { B.Resumed(); }, "0000110"},
@@ -46,11 +46,52 @@ TEST(ButtonStatesTest, FollowTheRunThroughAWholeSession) {
         {"added after clear", [](TButtonStates& B) { B.TaskAdded(); }, "1111000"},
         {"sequential run", [](TButtonStates& B) { B.RunStarted(false); }, "0000000"},
         {"sequential end", [](TButtonStates& B) { B.FinalTerminate(); }, "0010000"},
+        {"cleared again", [](TButtonStates& B) { B.ListCleared(); }, "1000000"},
+        {"added for a third run", [](TButtonStates& B) { B.TaskAdded(); }, "1111000"},
+        {"third run", [](TButtonStates& B) { B.RunStarted(true); }, "0000110"},
+        {"emptied during the run", [](TButtonStates& B) { B.ListEmptied(); }, "0000000"},
+        {"the emptied run's end", [](TButtonStates& B) { B.ListCleared(); }, "1000000"},
     };
     TButtonStates B;
     for (const TStep& S : Steps) {
         S.Apply(B);
         EXPECT_EQ(Pattern(B), S.Expected) << S.Situation;
+    }
+}
+
+// The menus over the buttons of each situation (start-up, or a thread-mode run and a step) and
+// what the window knows besides; Start says why it is greyed after a run.
+TEST(ButtonStatesTest, MenusAreEnabledExactlyWhenTheirHandlersAct) {
+    using B = TButtonStates;
+    struct TCase {
+        bool Ran;
+        void (B::*Step)();
+        TListFacts Facts;  // rows, selected, run active, sequential, stop pressed
+        const char *Menu, *Hint;
+    } Cases[] = {
+        {false, nullptr, {0, false, false, false, false}, "1000000", ""},
+        {false, nullptr, {2, false, false, false, false}, "1011111", ""},
+        {false, nullptr, {2, true, false, false, false}, "1111111", ""},
+        {true, nullptr, {2, true, true, false, false}, "1110110", ""},
+        {true, nullptr, {2, false, true, false, false}, "1010110", ""},
+        {true, &B::Paused, {2, true, true, false, false}, "1110101", ""},
+        {true, &B::StopPressed, {2, true, true, false, true}, "0110010", ""},
+        {true, &B::ListEmptied, {0, false, true, false, false}, "0000000", ""},
+        {true, nullptr, {2, true, true, true, false}, "0000000", ""},
+        {true,
+         &B::FinalTerminate,
+         {2, true, false, false, false},
+         "0010000",
+         "To convert more: \"Clear Task\", then \"Add Task\""},
+        {true, &B::ListCleared, {0, false, false, false, false}, "1000000", ""},
+    };
+    for (const TCase& C : Cases) {
+        B Buttons;
+        if (C.Ran) Buttons.RunStarted(true);
+        if (C.Step) (Buttons.*C.Step)();
+        const B Menu = MenuStates(Buttons, C.Facts);
+        EXPECT_EQ(Pattern(Menu), C.Menu) << (&C - Cases);
+        EXPECT_EQ(StartHint(Menu, C.Facts), C.Hint) << (&C - Cases);
     }
 }
 

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QSettings>
@@ -23,9 +24,11 @@
 #include <QStatusBar>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTimer>
+#include <QToolBar>
 #include <QTreeView>
 #include <QUrl>
 
@@ -165,9 +168,28 @@ class MainWindowTest : public ::testing::Test {
     void Screenshot(QWidget* W, const char* Name) {
         const QString Folder = QCoreApplication::applicationDirPath() + "/../screenshots";
         QDir().mkpath(Folder);
+        QApplication::processEvents();  // the layouts follow texts set just before
         const QImage Image = W->grab().toImage();
         EXPECT_GT(ColourCount(Image), 8u) << Name;
         EXPECT_TRUE(Image.save(Folder + "/" + Name + ".png")) << Name;
+    }
+
+    // The "File" menu's items in order, '1' for each enabled one.
+    std::string FileMenu() const {
+        std::string P;
+        for (const char* Item : {"menu1", "menu2", "menu3", "menu4", "menu5", "menu6", "menu7"})
+            P += Window->Action(Item)->isEnabled() ? '1' : '0';
+        return P;
+    }
+
+    // Keys go where the focus is: a settings dialog's window hands it back only after it has gone.
+    bool FocusList() {
+        Window->activateWindow();
+        Window->List()->setFocus();
+        return QTest::qWaitFor([&] {
+            return QGuiApplication::focusWindow() == Window->windowHandle() &&
+                   QApplication::focusWidget() == Window->List();
+        });
     }
 
     bool WaitForRun(int Seconds = 60) {
@@ -258,13 +280,18 @@ TEST_F(MainWindowTest, AddsThroughTheDialogAndRunsInThreadAndSequentialMode) {
     EXPECT_TRUE(Window->Action("mnuPlay")->isEnabled());
     EXPECT_TRUE(Window->Action("mnuOpenFolder")->isEnabled());
     Window->PopupMenu()->hide();
-    // Starting again would run engines that have run: nothing happens.
+    // Starting again would run engines that have run: Start is greyed in the menu too, and the
+    // status bar says what to do instead.
+    EXPECT_FALSE(Window->Action("menu4")->isEnabled());
+    EXPECT_EQ(Window->findChild<QLabel*>("StatusHint")->text(),
+              "To convert more: \"Clear Task\", then \"Add Task\"");
     Window->StartTasks();
     EXPECT_FALSE(Window->RunActive());
 
     Window->Action("btnClear")->trigger();
     EXPECT_EQ(Pattern(Window->Buttons()), "1000000");
     EXPECT_EQ(Window->Rows().Count(), 0);
+    EXPECT_EQ(Window->findChild<QLabel*>("StatusHint")->text(), "");
 
     Chosen = {QString::fromStdString(A)};
     Window->Action("btnAdd")->trigger();
@@ -513,10 +540,6 @@ TEST_F(MainWindowTest, ReportsMissingLibrariesFailuresAndHelp) {
     EXPECT_EQ(Window->HelpViewer(), Viewer);
     Screenshot(Viewer, "help");
     EXPECT_EQ(Boxes.size(), 1u);
-    // "Get Lorvane" of a build that names no web page: the manual's page about the companion.
-    Window->Action("ToolButtonGetMore")->trigger();
-    EXPECT_TRUE(Viewer->Browser()->source().toString().endsWith("lorvane.htm"));
-    EXPECT_TRUE(Viewer->Browser()->toPlainText().contains("kivoth"));
 
     std::filesystem::create_directories(Dir + "/emptyhelp");
     Window->SetHelpFolder(QString::fromStdString(Dir + "/nohelp"));
@@ -627,8 +650,9 @@ TEST_F(MainWindowTest, FinishedStoppedAndFailedRowsFollowingLogAndBoxesInFront) 
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
-// The "File" menu's items work whatever the buttons say: a running task is removed during a
-// two-thread run, the task behind it takes its row, and the run ends with the rows that are left.
+// The "File" menu's items during a two-thread run do what the buttons may not: the Delete key
+// (the menu's "Remove Task...") removes a running task, the task behind it takes its row, and
+// the run ends with the rows that are left; after it the menu offers only "Clear Task...".
 TEST_F(MainWindowTest, FileMenuRemovesARunningTask) {
     TRunSettings Two = Window->Settings();
     Two.ThreadCount = "2";
@@ -652,10 +676,12 @@ TEST_F(MainWindowTest, FileMenuRemovesARunningTask) {
     // Paused, so that the first task is sure to be running when it goes.
     Window->Action("menu6")->trigger();
     EXPECT_EQ(Window->Rows()[0].State, TTaskState::Running);
-    EXPECT_FALSE(Window->Action("btnRemove")->isEnabled());
-    EXPECT_TRUE(Window->Action("menu2")->isEnabled());
+    EXPECT_EQ(Pattern(Window->Buttons()), "0000101");
+    EXPECT_EQ(FileMenu(), "1010101");  // no row selected: nothing to remove
     Window->List()->setCurrentIndex(Window->List()->model()->index(0, 0));
-    Window->Action("menu2")->trigger();
+    EXPECT_EQ(FileMenu(), "1110101");
+    ASSERT_TRUE(FocusList());
+    QTest::keyClick(Window->List(), Qt::Key_Delete);
     ASSERT_EQ(Window->Rows().Count(), 2);
     EXPECT_EQ(Window->Rows()[0].OutputFile, SecondOutput);
     EXPECT_TRUE(Window->RunActive());
@@ -665,13 +691,119 @@ TEST_F(MainWindowTest, FileMenuRemovesARunningTask) {
         EXPECT_EQ(R.State, TTaskState::Finished) << R.Cells[colInput];
     EXPECT_EQ(Window->findChild<QLabel*>("StatusText")->text(), "2 of 2 finished, 0 failed");
     EXPECT_FALSE(std::filesystem::exists(Dir + "/first_(new).mp3"));
-    // The list holds a finished run: adding waits for "Clear Task", and says so.
-    Window->Action("menu1")->trigger();
-    EXPECT_EQ(Window->Rows().Count(), 2);
-    EXPECT_TRUE(LogHas("***Adding needs \"Clear Task\" first: the list holds a finished run."));
+    // The list holds a finished run: adding and starting wait for "Clear Task".
+    EXPECT_EQ(FileMenu(), "0010000");
     Window->Action("menu3")->trigger();
     EXPECT_EQ(Window->Rows().Count(), 0);
     EXPECT_TRUE(Window->Action("btnAdd")->isEnabled());
+    EXPECT_EQ(FileMenu(), "1000000");
+}
+
+// Each menu's items and the toolbar's buttons carry mnemonics of their own (the toolbar's apart
+// from the menu bar's), and Alt with a button's letter presses it; the menu shows the keys.
+TEST_F(MainWindowTest, MenusCarryMnemonicsAndShowShortcuts) {
+    // Used: the letters taken so far, where each must be new.
+    const auto Check = [](const QList<QAction*>& Actions, bool Buttons, std::set<QChar>* Used) {
+        for (QAction* A : Actions) {
+            const QString Text = Buttons ? A->iconText() : A->text();
+            const qsizetype At = Text.indexOf('&');
+            if (A->isSeparator() || !A->isVisible()) continue;
+            ASSERT_TRUE(At >= 0 && At + 1 < Text.size()) << Text.toStdString();
+            if (Used) {
+                EXPECT_TRUE(Used->insert(Text[At + 1].toLower()).second) << Text.toStdString();
+            }
+        }
+    };
+    std::set<QChar> Bar, Help, Popup;
+    Check(Window->menuBar()->actions(), false, &Bar);
+    // The "File" menu's classic texts share letters ("&Start", "&Settings"): pressed again, a
+    // letter moves to the next item.
+    Check(Window->menuBar()->actions()[0]->menu()->actions(), false, nullptr);
+    Check(Window->menuBar()->actions()[1]->menu()->actions(), false, &Help);
+    Check(Window->PopupMenu()->actions(), false, &Popup);
+    Check(Window->findChild<QToolBar*>("ToolBarMain")->actions(), true, &Bar);
+    EXPECT_EQ(Window->Action("menu4")->text(), "&Start Convertion");
+    EXPECT_EQ(Window->Action("btnAdd")->iconText(), "&Add Task");
+
+    EXPECT_EQ(Window->Action("menu4")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Return));
+
+    int Asked = 0;
+    Window->Prompts().ChooseFiles = [&Asked] {
+        ++Asked;
+        return QStringList();
+    };
+    ASSERT_TRUE(FocusList());
+    QTest::keyClick(Window->List(), Qt::Key_A, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Asked == 1; }));  // the button's click is animated
+}
+
+// Of files added together, those that could not be added are counted in the status bar; a click
+// on the message brings the first one's log line into view, selected.
+TEST_F(MainWindowTest, RejectedFilesAreCountedAndAClickShowsTheirLine) {
+    {
+        std::ofstream Noise(Dir + "/noise.mp3", std::ios::binary);
+        for (int I = 0; I < 4096; ++I) Noise.put(static_cast<char>((I * 7919 + 13) % 251));
+    }
+    ScriptDialogs(true);
+    Window->AddPaths({QString::fromStdString(Dir + "/noise.mp3"), QString::fromStdString(Clip("a.avi")),
+                      QString::fromStdString(Clip("b.avi")), QString::fromStdString(Clip("c.avi"))});
+    ASSERT_EQ(Window->Rows().Count(), 3);
+    EXPECT_EQ(Window->statusBar()->currentMessage(), "1 file could not be added");
+    TLogPane* Log = Window->LogPane();
+    const QTextCursor Found = Log->document()->find("***File load error: ");
+    ASSERT_FALSE(Found.isNull());
+    const auto Shown = [Log](const QTextCursor& C) {
+        QApplication::processEvents();
+        const QRect Line = Log->cursorRect(C);
+        return Line.top() >= 0 && Line.bottom() < Log->viewport()->height();
+    };
+    EXPECT_FALSE(Shown(Found));  // buried under the other files' lines
+    QTest::mouseClick(Window->statusBar(), Qt::LeftButton, {}, QPoint(20, 8));
+    EXPECT_EQ(Log->textCursor().selectedText(), Found.block().text());
+    EXPECT_TRUE(Shown(Log->textCursor()));
+    Screenshot(Window.get(), "window-rejected-file");
+}
+
+// With no program to open anything (an empty PATH, no desktop or browser named), Play Output,
+// Open Folder and Get Lorvane say so in the log and the status bar. "Get Lorvane" shows only
+// when the build names a page.
+TEST_F(MainWindowTest, NoPlayerFileManagerOrBrowserIsSaid) {
+    Chosen = {QString::fromStdString(Clip("a.avi"))};
+    ScriptDialogs();
+    Window->Action("btnAdd")->trigger();
+    Window->Action("btnStart")->trigger();
+    ASSERT_TRUE(WaitForRun());
+    ASSERT_TRUE(Window->Rows().CanPlay(-1));
+    std::filesystem::create_directories(Dir + "/nothing");
+    struct TPathKept {
+        QByteArray Path = qgetenv("PATH");
+        ~TPathKept() { qputenv("PATH", Path); }
+    } Kept;
+    qputenv("PATH", QByteArray::fromStdString(Dir + "/nothing"));
+    for (const char* Name : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "BROWSER"})
+        qunsetenv(Name);
+
+    Window->Action("mnuPlay")->trigger();
+    EXPECT_TRUE(
+        LogHas(QString::fromStdString("***Cannot play " + Dir + "/a_(new).mp3: no media player found")));
+    EXPECT_EQ(Window->statusBar()->currentMessage(), "No media player found to play a_(new).mp3");
+    Window->Action("mnuOpenFolder")->trigger();
+    EXPECT_TRUE(LogHas(QString::fromStdString("***Cannot open " + Dir + "/: no file manager found")));
+    EXPECT_EQ(Window->statusBar()->currentMessage(),
+              QString::fromStdString("No file manager found to open " + Dir + "/"));
+
+    QToolBar* Tools = Window->findChild<QToolBar*>("ToolBarMain");
+    QAction* GetMore = Window->Action("ToolButtonGetMore");
+    Window->SetHomePage(QString());
+    EXPECT_FALSE(GetMore->isVisible());
+    EXPECT_FALSE(Tools->widgetForAction(GetMore)->isVisible());
+    EXPECT_FALSE(Tools->actions()[Tools->actions().size() - 2]->isVisible());  // its separator
+    Window->SetHomePage("https://example.org/Lorvane");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Tools->widgetForAction(GetMore)->isVisible(); }));
+    GetMore->trigger();
+    EXPECT_TRUE(LogHas("***Cannot open https://example.org/lorvane: no web browser found"));
+    EXPECT_EQ(Window->statusBar()->currentMessage(),
+              "No web browser found to open https://example.org/lorvane");
 }
 
 // One rule for what unfinished tasks leave, said in the row, the log and the status bar. With
