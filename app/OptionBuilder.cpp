@@ -249,6 +249,7 @@ std::u16string NameFromTags(const TConversionRequest& R, const TSourceInfo& Sour
 }
 
 bool KeepsReplayGain(const std::string& Format) {
+    if (!lavf.av_guess_format) return false;  // nothing is known before the libraries load
     const AVOutputFormat* Muxer = lavf.av_guess_format(nullptr, ("x." + LowerCase(Format)).c_str(), nullptr);
     return Muxer && ReplayGainStyleOf(Muxer->name) != TReplayGainStyle::None;
 }

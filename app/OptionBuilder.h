@@ -138,7 +138,7 @@ std::string RelativeNameFromTags(const TConversionRequest& Request, const TSourc
 std::u16string NameFromTags(const TConversionRequest& Request, const TSourceInfo& Source,
                             const std::u16string& OutputFolder);
 // Whether outputs of the format keep ReplayGain tags (an m4a file is written by the MP4 muxer).
-// Asks the loaded libraries.
+// Asks the libraries: false before they are loaded.
 bool KeepsReplayGain(const std::string& Format);
 // How long the output runs in microseconds: the cut's length, or the source's duration (-1
 // when unknown).

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AlbumGain.h"
 #include "app/ButtonStates.h"
 #include "app/RunEstimate.h"
 #include "app/RunSettings.h"
@@ -170,6 +171,7 @@ class TfrmMain : public QMainWindow {
     QElapsedTimer FClock;
     QTimer FFitColumns;
     TRunEstimate FEstimate;
+    TTaskAlbums FAlbums;
 };
 
 }  // namespace zembra
