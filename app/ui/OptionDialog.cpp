@@ -843,8 +843,9 @@ void TfrmOption::trcPreviewChange(int Position) {
 void TfrmOption::UpdateCutClipEnabled() {
     const bool Usable = CutClipUsable(trcPreview->SelStart(), trcPreview->SelEnd());
     chkCutClip->setEnabled(Usable);
-    // Both marks set are the cut asked for: a tick left to remember would convert the whole file.
-    if (Usable) chkCutClip->setChecked(true);
+    // A mark set is the cut asked for: a tick left to remember would convert the whole file. Marks
+    // that make no cut show none ticked.
+    chkCutClip->setChecked(Usable);
 }
 
 void TfrmOption::btnStartTimeClick() {
