@@ -4,12 +4,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTabWidget>
@@ -19,12 +21,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/FormatSummary.h"
 #include "app/TrackBar.h"
 #include "app/ui/ActualSizeWindow.h"
 #include "app/ui/OptionDialog.h"
@@ -600,6 +604,29 @@ TEST_F(uiOptionDialog, NamesFromTagsReplayGainAndTheLineForASongWithoutVideo) {
     Find<QRadioButton>("rdoReplayGainTrack")->setChecked(true);
     EXPECT_EQ(Dialog->Choices().ReplayGain, TReplayGainMode::Track);
     EXPECT_EQ(Note->text(), "");
+}
+
+// The manual's table of formats quotes the dialog's line for a film and for a song, format by
+// format, so that neither can say something the other does not.
+TEST(uiOptionDialogManual, TheFormatTableQuotesTheDialogsLines) {
+    QFile Page(QString::fromStdString(fs::read_symlink("/proc/self/exe").parent_path().string()) +
+               "/help/formats.htm");
+    ASSERT_TRUE(Page.open(QIODevice::ReadOnly));
+    const QString Text = QString::fromUtf8(Page.readAll());
+    const QRegularExpression Row("<tr><td>(\\w+)</td><td>.*?</td><td>(.*?)</td></tr>",
+                                 QRegularExpression::DotMatchesEverythingOption);
+    std::map<std::string, std::string> Quoted;
+    for (auto It = Row.globalMatch(Text); It.hasNext();) {
+        const QRegularExpressionMatch M = It.next();
+        Quoted[M.captured(1).toStdString()] = M.captured(2).toStdString();
+    }
+    EXPECT_EQ(Quoted.size(), kOutputFormats.size());
+    for (const char* Format : kOutputFormats) {
+        const std::string Film = FormatSummary(Format, true), Song = FormatSummary(Format, false);
+        EXPECT_EQ(Quoted[Format], Film == Song ? Film : Film + " / " + Song) << Format;
+        // Only the formats that keep a film's video name one, and never for a song.
+        EXPECT_EQ(Song.find("video"), std::string::npos) << Format;
+    }
 }
 
 TEST_F(uiOptionDialog, HookBoxesFollowTheHookFolder) {
