@@ -288,7 +288,7 @@ QWidget* TfrmOption::CreateOutputPage() {
     rdoReplayGainTrack = Named(new QRadioButton(QStringLiteral("track"), Page), "rdoReplayGainTrack");
     rdoReplayGainAlbum = Named(new QRadioButton(QStringLiteral("album"), Page), "rdoReplayGainAlbum");
     rdoReplayGainAlbum->setToolTip(
-        QStringLiteral("The files added together with \"Apply to the remaining files\" form one album"));
+        QStringLiteral("The files added together with \"Apply to the remaining N files\" form one album"));
     auto* Gains = new QButtonGroup(Page);
     for (QRadioButton* Radio : {rdoReplayGainOff, rdoReplayGainTrack, rdoReplayGainAlbum}) {
         Gains->addButton(Radio);
