@@ -1,6 +1,5 @@
 // The dialog's choices as the window carries them out: a tagged album added with one choice for
-// all its files, named from its tags and given album gain, comes out as zembra-cli makes it; a
-// cut's row shows the cut's length.
+// all its files, named from its tags and given album gain, comes out as zembra-cli makes it.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,7 +11,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSlider>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -183,49 +181,6 @@ TEST_F(WindowChoicesTest, AnAlbumAddedTogetherGetsTheNamesAndTagsZembraCliGives)
     }
     EXPECT_NE(FromWindow.at("Band/First/03 End.mp3").at("replaygain_track_gain"),
               First.at("replaygain_album_gain"));
-}
-
-// Setting both marks is enough: the row shows the piece's length and the output holds the piece.
-TEST_F(WindowChoicesTest, ACutsRowShowsTheCutsLength) {
-    testmedia::TClipSpec Spec;
-    Spec.Path = Dir + "/four.wav";
-    testmedia::TAudioSpec Audio;
-    Audio.Encoder = "pcm_s16le";
-    Audio.Duration = 4.0;
-    Spec.Audios.push_back(Audio);
-    ASSERT_EQ(testmedia::WriteClip(Spec), "");
-    Chosen << QString::fromStdString(Spec.Path) << QString::fromStdString(Spec.Path);
-    int Dialogs = 0;
-    QTimer Script;
-    QObject::connect(&Script, &QTimer::timeout, [&] {
-        auto* Dialog = qobject_cast<TfrmOption*>(QApplication::activeModalWidget());
-        if (!Dialog || !Dialog->isVisible()) return;
-        // The first file is cut from 1 s to 3 s, the second left whole.
-        if (Dialogs++ == 0) {
-            auto* Bar = Dialog->findChild<QSlider*>("trcPreview");
-            Bar->setValue(Bar->maximum() / 4);
-            Dialog->findChild<QPushButton*>("btnStartTime")->click();
-            Bar->setValue(Bar->maximum() * 3 / 4);
-            Dialog->findChild<QPushButton*>("btnEndTime")->click();
-        }
-        Dialog->findChild<QPushButton*>("btnOk")->click();
-    });
-    Script.start(20);
-    Window->AddTask();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Window->Rows().Count() == 2; }, 30000))
-        << Window->LogPane()->toPlainText().toStdString();
-    Script.stop();
-    EXPECT_EQ(Window->Rows()[0].Cells[colTotalTime], "2");
-    EXPECT_EQ(Window->Rows()[1].Cells[colTotalTime], "4");
-
-    QSignalSpy Finished(Window.get(), &TfrmMain::RunFinished);
-    Window->StartTasks();
-    ASSERT_TRUE(Finished.wait(120000));
-    TAVProbe Probe;
-    ASSERT_TRUE(Probe.LoadFile(Window->Rows()[0].OutputFile));
-    TFileStreamInfo Info;
-    ASSERT_TRUE(Probe.GetFileStreamInfo(Info));
-    EXPECT_NEAR(static_cast<double>(Info.Duration), 2000000.0, 100000.0);
 }
 
 }  // namespace
