@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/NameTemplate.h"
+
 namespace zembra {
 
 // The piece of the source to convert, in milliseconds of the source.
@@ -73,6 +75,10 @@ struct TConversionRequest {
     // as it is, without "_(new)", and numbered "NAME (1)" when taken. Empty: the source's name
     // in the output folder.
     std::u16string OutputName;
+    // Outputs named from the source's tags in the output folder (or beside the source), when
+    // OutputName does not name it already.
+    std::optional<TNameTemplate> Name;
+    TNameCharset NameCharset = TNameCharset::Portable;
     bool Overwrite = false;     // an existing output is replaced once the new one is finished
     bool SkipExisting = false;  // a source whose output exists already is left alone
     bool KeepPartial = false;   // a stopped task's output is kept under its partial name

@@ -8,7 +8,10 @@
 #include <cstring>
 #include <fstream>
 
+#include "binding/EntryPoints.h"
 #include "component/OutputFieldTable.h"
+#include "engine/ReplayGainTags.h"
+#include "probe/SourceTags.h"
 #include "util/NumericCasts.h"
 #include "util/OutputClaims.h"
 #include "util/StringUtils.h"
@@ -26,6 +29,8 @@ constexpr const char16_t* kImlib2Picture = u"imlib2.jpg";
 constexpr const char16_t* kWaterMarkPicture = u"watermark.gif";
 constexpr const char16_t* kDemoHookPicture = u"QuarnHook.bmp";
 constexpr int32_t kDefaultPictureSize = 64;
+// What a name from tags leaves free of the 255 bytes for a collision's " (99999)".
+constexpr size_t kNumberRoom = 8;
 
 std::u16string HookFolderOf(const TBuildContext& Context) {
     return Context.HookFolder.empty() ? DefaultHookFolder() : Context.HookFolder;
@@ -139,6 +144,12 @@ TSourceInfo SourceInfoOf(TCustomAVProbe& Probe) {
         Source.VideoWidth = Video.Width;
         Source.VideoHeight = Video.Height;
     }
+    if (const AVFormatContext* Context = Probe.Context())
+        for (unsigned I = 0; I < Context->nb_streams; ++I)
+            if (Context->streams[I]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                !(Context->streams[I]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+                Source.HasVideo = true;
+    Source.Tags = SourceTagsOf(Probe);
     Source.Sound = SourceSoundOf(Probe);
     return Source;
 }
@@ -221,6 +232,34 @@ std::u16string ChosenOutputName(const std::u16string& Base, const std::string& S
 }
 
 }  // namespace
+
+std::string RelativeNameFromTags(const TConversionRequest& R, const TSourceInfo& Source) {
+    if (!R.Name) return "";
+    std::string BaseName = Utf16ToUtf8(ExtractFileNameW(Source.FileName));
+    if (const size_t Dot = BaseName.rfind('.'); Dot != std::string::npos) BaseName.erase(Dot);
+    return RenderName(*R.Name, Source.Tags, BaseName, R.NameCharset,
+                      FormatSuffix(R.Format).size() + kNumberRoom);
+}
+
+std::u16string NameFromTags(const TConversionRequest& R, const TSourceInfo& Source,
+                            const std::u16string& OutputFolder) {
+    if (!R.Name) return u"";
+    return (OutputFolder.empty() ? ExtractFilePathW(Source.FileName) : OutputFolder) +
+           Utf8ToUtf16(RelativeNameFromTags(R, Source));
+}
+
+bool KeepsReplayGain(const std::string& Format) {
+    if (!lavf.av_guess_format) return false;  // nothing is known before the libraries load
+    const AVOutputFormat* Muxer = lavf.av_guess_format(nullptr, ("x." + LowerCase(Format)).c_str(), nullptr);
+    return Muxer && ReplayGainStyleOf(Muxer->name) != TReplayGainStyle::None;
+}
+
+int64_t OutputDuration(const TConversionRequest& R, const TSourceInfo& Source) {
+    int64_t StartMs = 0, LengthMs = 0;
+    if (!CutRange(R.Cut, Source.Duration, StartMs, LengthMs)) return Source.Duration;
+    if (LengthMs >= 0) return LengthMs * 1000;
+    return Source.Duration < 0 ? -1 : std::max<int64_t>(Source.Duration - StartMs * 1000, 0);
+}
 
 int ClaimOutputFile(const std::u16string& Name) {
     return ClaimOutputName(FileSystemName(Name));
@@ -391,9 +430,11 @@ TTaskRecords BuildTaskRecords(const TConversionRequest& R, const TSourceInfo& So
     O.DisableSubtitle = true;
     const std::string Suffix = FormatSuffix(R.Format);
     O.FileExt = Suffix;
-    O.FileName = R.OutputName.empty() ? NumberedOutputName(OutputBaseName(R.OutputFolder, Source.FileName),
-                                                           Suffix, R.Overwrite, Context)
-                                      : ChosenOutputName(R.OutputName, Suffix, R.Overwrite, Context);
+    const std::u16string Chosen =
+        R.OutputName.empty() ? NameFromTags(R, Source, R.OutputFolder) : R.OutputName;
+    O.FileName = Chosen.empty() ? NumberedOutputName(OutputBaseName(R.OutputFolder, Source.FileName), Suffix,
+                                                     R.Overwrite, Context)
+                                : ChosenOutputName(Chosen, Suffix, R.Overwrite, Context);
     AddOptionLines(R, O);
     T.Sound = R.Reencode ? TSoundCopyDecision{false, R.ReencodeReason} : SoundCopyFor(R, Source);
     if (T.Sound.Copy) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,10 @@ struct TSourceInfo {
     int64_t Duration = -1;     // microseconds, -1 when unknown
     int32_t VideoWidth = -1;   // of the first video stream
     int32_t VideoHeight = -1;
-    TSourceSound Sound;  // the audio stream a conversion takes
+    // Moving pictures: a song's cover picture does not count, it makes no video track.
+    bool HasVideo = false;
+    TSourceSound Sound;                       // the audio stream a conversion takes
+    std::map<std::string, std::string> Tags;  // as SourceTagsOf reads them
 };
 
 // What a probe that has loaded the source tells the builder. May read packets of an MPEG
@@ -125,6 +129,21 @@ TSoundCopyDecision SoundCopyFor(const TConversionRequest& Request, const TSource
 
 // The source name without its extension, in the output folder (empty: the source's own).
 std::u16string OutputBaseName(const std::u16string& OutputFolder, const std::u16string& SourceFileName);
+// With a name template: the output's path below the output folder from the source's tags,
+// folders joined by '/', without the format's suffix; empty without a template. The file name
+// leaves room for the suffix and a collision's number.
+std::string RelativeNameFromTags(const TConversionRequest& Request, const TSourceInfo& Source);
+// The same as a whole name: in OutputFolder (ending with '/'), or beside the source when it is
+// empty. Empty without a template.
+std::u16string NameFromTags(const TConversionRequest& Request, const TSourceInfo& Source,
+                            const std::u16string& OutputFolder);
+// Whether outputs of the format keep ReplayGain tags (an m4a file is written by the MP4 muxer).
+// Asks the libraries: false before they are loaded.
+bool KeepsReplayGain(const std::string& Format);
+// How long the output runs in microseconds: the cut's length, or the source's duration (-1
+// when unknown).
+int64_t OutputDuration(const TConversionRequest& Request, const TSourceInfo& Source);
+
 // The cut start and duration in milliseconds: the marks, with the start moved to 0 when it is
 // negative or not before the end of the source and the end moved to the end of the source when
 // it is not after the start or beyond the end; a cut without an end has the length -1. False

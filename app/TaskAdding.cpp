@@ -1,6 +1,10 @@
 #include "app/TaskAdding.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "util/OutputClaims.h"
+#include "util/StringUtils.h"
 #include "util/WideFiles.h"
 
 namespace zembra {
@@ -9,6 +13,17 @@ TAddedTask AddConversionTask(TCustomRUvivoVOV& Component, const TConversionReque
                              const TSourceInfo& Source, const TBuildContext& Context,
                              const std::function<bool(const TTaskRecords&)>& Check,
                              const std::function<void(TTaskId)>& Made) {
+    if (Request.Name && Request.OutputName.empty()) {
+        const std::u16string Folder = ExtractFilePathW(NameFromTags(Request, Source, Request.OutputFolder));
+        std::error_code Error;
+        std::filesystem::create_directories(FileSystemName(Folder), Error);
+        if (Error) {
+            TAddedTask Failed;
+            Failed.Failure = TAddFailure::Output;
+            Failed.Error = "cannot make the folder " + Utf16ToUtf8(Folder) + ": " + Error.message();
+            return Failed;
+        }
+    }
     TAddedTask Added{BuildTaskRecords(Request, Source, Context)};
     const TInputOptions& In = Added.Records.In;
     const TOutputOptions& Out = Added.Records.Out;

@@ -16,7 +16,8 @@ enum class TAddFailure {
     None,
     Refused,  // the caller's check turned it down before the task was made
     Input,    // the task could not be made for the source
-    Output,   // the task was made, but its output was refused; the task has gone again
+    Output,   // the output's folder could not be made, or the output was refused; a task made for
+              // it has gone again
 };
 
 struct TAddedTask {
@@ -27,6 +28,8 @@ struct TAddedTask {
     std::string Error;   // the component's message for an Input or Output failure
 };
 
+// A name from the request's template may name folders that are not there yet: they are made
+// first.
 // Check: called with the records just before the task is made; false leaves the task out.
 // Made: called with the new task's id before it has its output, so before it can run and report.
 TAddedTask AddConversionTask(TCustomRUvivoVOV& Component, const TConversionRequest& Request,

@@ -45,7 +45,7 @@ struct TTaskRow {
     TTaskState State = TTaskState::Waiting;
     // Why a task failed, or a warning about a finished one: the row's tooltip.
     std::string Note;
-    int64_t SourceMs = -1;  // the probe's duration; -1 unknown
+    int64_t SourceMs = -1;  // what the task converts (a cut's length); -1 unknown
     int64_t CurrentMs = 0;
     int64_t TotalMs = -1;  // of the output; -1 unknown
     // 0 ... 100 for the bar; -1 while no share is known.
@@ -54,7 +54,8 @@ struct TTaskRow {
 
 class TTaskRows {
   public:
-    // DurationUs: the probe's, -1 when unknown; Size in bytes.
+    // DurationUs: what the task converts (a cut's length, else the probe's duration), -1 when
+    // unknown; Size in bytes.
     void Add(const std::u16string& InputFile, int64_t DurationUs, int64_t Size,
              const std::u16string& OutputFile, uint64_t TaskId = 0);
     // The row of a task by its id; -1 once that row is gone (its task's late reports find none).

@@ -11,17 +11,15 @@
 
 #include "app/ConversionRequest.h"
 #include "cli/CutRequest.h"
-#include "cli/NameTemplate.h"
+#include "app/NameTemplate.h"
 
 namespace zembra::cli {
 
 // What each file's conversion asks for, and how the batch runs.
 struct TCliOptions : TConversionRequest {
     TCliOptions() { ReencodeReason = "--reencode given"; }
-    std::string OutputDir;              // empty: beside each input
-    std::optional<int32_t> Threads;     // none: the processors, at most one a file
-    std::optional<TNameTemplate> Name;  // --name: outputs named from tags
-    TNameCharset NameCharset = TNameCharset::Portable;
+    std::string OutputDir;           // empty: beside each input
+    std::optional<int32_t> Threads;  // none: the processors, at most one a file
     bool Info = false;
     std::string LogLevel = "error";
     bool Quiet = false;

@@ -14,18 +14,17 @@
 #include <thread>
 #include <vector>
 
+#include "app/AlbumGain.h"
 #include "app/OptionBuilder.h"
 #include "app/TaskAdding.h"
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegLoader.h"
-#include "cli/AlbumGain.h"
 #include "app/FileFilters.h"
 #include "cli/BatchFeeder.h"
 #include "cli/BatchSummary.h"
 #include "cli/CliOptions.h"
 #include "cli/EngineOptionList.h"
 #include "cli/FolderWalk.h"
-#include "cli/NameTemplate.h"
 #include "cli/OptionNameCheck.h"
 #include "cli/OutputRecords.h"
 #include "cli/ProgressDisplay.h"
@@ -33,9 +32,7 @@
 #include "cli/UniqueInputs.h"
 #include "cli/VersionText.h"
 #include "component/RUvivoVOV.h"
-#include "engine/ReplayGainTags.h"
 #include "logging/FFmpegLogger.h"
-#include "probe/SourceTags.h"
 #include "util/MainThread.h"
 #include "util/OpenFileLimit.h"
 #include "util/OutputClaims.h"
@@ -46,12 +43,11 @@ namespace {
 
 using namespace zembra;
 using namespace zembra::cli;
+using TTags = std::map<std::string, std::string>;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-// What a name from tags leaves free of the 255 bytes for a collision's " (99999)".
-constexpr size_t kNumberRoom = 8;
 
 // A Ctrl+C more than a second after the first: the tasks are not waited for any more, but what
 // they leave is removed as the next run would, so that no name is left empty or half written.
@@ -109,55 +105,17 @@ int32_t TasksAtOnce(const TCliOptions& O, size_t TaskCount) {
     return static_cast<int32_t>(std::clamp<int64_t>(static_cast<int64_t>(TaskCount), 1, Processors));
 }
 
-// What the probe knows of the file, for the option builder, and its tags when asked for.
-TSourceInfo Inspect(TAVProbe& Probe, const std::u16string& FileName,
-                    std::map<std::string, std::string>* Tags = nullptr) {
+// What the probe knows of the file, for the option builder.
+TSourceInfo Inspect(TAVProbe& Probe, const std::u16string& FileName) {
     if (!Probe.LoadFile(FileName)) {
         TSourceInfo Unknown;
         Unknown.FileName = FileName;
         return Unknown;
     }
     TSourceInfo Source = SourceInfoOf(Probe);
-    if (Tags) *Tags = SourceTagsOf(Probe);
     Probe.Close();
     Source.FileName = FileName;
     return Source;
-}
-
-// The output's name from --name's template, without the suffix: in the output folder, or beside
-// the input without one.
-std::u16string TemplatedName(const TCliOptions& O, const std::u16string& Input,
-                             const std::u16string& OutputDir,
-                             const std::map<std::string, std::string>& Tags) {
-    std::string BaseName = Utf16ToUtf8(ExtractFileNameW(Input));
-    if (const size_t Dot = BaseName.rfind('.'); Dot != std::string::npos) BaseName.erase(Dot);
-    const std::string Relative =
-        RenderName(*O.Name, Tags, BaseName, O.NameCharset, FormatSuffix(O.Format).size() + kNumberRoom);
-    return (OutputDir.empty() ? ExtractFilePathW(Input) : OutputDir) + Utf8ToUtf16(Relative);
-}
-
-// Whether outputs of the format keep ReplayGain tags (an m4a file is written by the MP4 muxer).
-bool KeepsReplayGain(const std::string& FormatName) {
-    const AVOutputFormat* Muxer =
-        lavf.av_guess_format(nullptr, ("x." + LowerCase(FormatName)).c_str(), nullptr);
-    return Muxer && ReplayGainStyleOf(Muxer->name) != TReplayGainStyle::None;
-}
-
-// The album a file belongs to with --replaygain album: its album's tags with --name (the
-// albums the names are made of), else its folder. Key and the name a message gives it.
-std::pair<std::string, std::string> AlbumKey(const TCliOptions& O, const std::u16string& Input,
-                                             const std::map<std::string, std::string>& Tags) {
-    if (!O.Name) {
-        const std::string Folder = Utf16ToUtf8(ExtractFilePathW(Input));
-        return {Folder, Folder};
-    }
-    auto Tag = [&](const char* Key) {
-        const auto It = Tags.find(Key);
-        return It == Tags.end() ? std::string() : It->second;
-    };
-    const std::string Album = Tag("album"), Artist = Tag("album_artist");
-    return {Artist + '\x1f' + Album, "album '" + (Album.empty() ? "Unknown Album" : Album) +
-                                         (Artist.empty() ? "'" : "' of " + Artist)};
 }
 
 // "--list-formats": one line a format, its name and the encoder its sound alone is written with
@@ -279,12 +237,11 @@ class TBatch {
         Summary.Warned(File, Problem);
     }
 
-    std::optional<TOutputPlace> PlaceOf(const TInputItem& Item, const std::u16string& Input,
-                                        const std::map<std::string, std::string>& Tags) {
+    std::optional<TOutputPlace> PlaceOf(const TInputItem& Item, const TSourceInfo& Source) {
         TOutputPlace Place;
         // With --name the tags give the folders, in place of those mirrored from the input's.
         if (O.Name) {
-            Place.Name = TemplatedName(O, Input, OutputDir, Tags);
+            Place.Name = NameFromTags(O, Source, OutputDir);
             Place.Folder = ExtractFilePathW(Place.Name);
         } else if (!OutputDir.empty()) {
             Place.Folder = OutputDir + Utf8ToUtf16(Item.SubFolder);
@@ -306,15 +263,17 @@ class TBatch {
         const std::string& File = Item.Path;
         const std::u16string Input = ExpandFileNameW(Utf8ToUtf16(File));
         std::optional<TSourceInfo> Probed;
-        std::map<std::string, std::string> Tags;
-        if (O.Name) Probed = Inspect(Component.Probe(), Input, &Tags);
+        if (O.Name) Probed = Inspect(Component.Probe(), Input);
         // Counted before anything can fail: an album missing a file gets no album gain.
         size_t Album = 0;
         if (AlbumGain) {
-            const auto [Key, AlbumName] = AlbumKey(O, Input, Tags);
+            const auto [Key, AlbumName] =
+                AlbumKeyOf(O.Name.has_value(), Input, Probed ? Probed->Tags : TTags{});
             Album = Albums.AlbumOf(Key, AlbumName);
         }
-        const std::optional<TOutputPlace> Place = PlaceOf(Item, Input, Tags);
+        TSourceInfo Unprobed;
+        Unprobed.FileName = Input;
+        const std::optional<TOutputPlace> Place = PlaceOf(Item, Probed ? *Probed : Unprobed);
         if (!Place) return;
         const std::string Identity = SourceIdentity(FileSystemName(Input));
         const TNameFamily Family =

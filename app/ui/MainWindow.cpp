@@ -678,6 +678,7 @@ void TfrmMain::AddFiles(const QStringList& Files) {
         FOptionDialog->SetRemainingFiles(static_cast<int>(Files.size()) - I - 1);
         FOptionDialog->SetProbe(&Probe);
         if (FOptionDialog->exec() != QDialog::Accepted) continue;
+        FAlbums.BeginAlbum();  // with the files its choice is applied to
         if (!AddTheTask(FOptionDialog->Request(), FOptionDialog->Source(), Context)) Reject();
         if (FOptionDialog->ApplyToRemaining()) {
             Shared = true;
@@ -705,10 +706,9 @@ bool TfrmMain::AddTheTask(const TConversionRequest& Request, const TSourceInfo& 
     }
     const TInputOptions& In = Added.Records.In;
     const TOutputOptions& Out = Added.Records.Out;
-    TAVProbe& Probe = FComponent->Probe();
-    TFileStreamInfo Info;
-    if (!Probe.GetFileStreamInfo(Info)) Info.Duration = -1;
-    FModel->Add(In.FileName, Info.Duration, Probe.GetFileSize(), Out.FileName, Added.Id);
+    FModel->Add(In.FileName, OutputDuration(Request, Source), FComponent->Probe().GetFileSize(), Out.FileName,
+                Added.Id);
+    if (Request.ReplayGain == TReplayGainMode::Album) FAlbums.Join(Added.Id, Out.FileName, Source.Tags);
     // Added during a run, it joins the run, and the run's end waits for it too.
     if (FRunActive) ++FRunTaskCount;
     LogBlock("***File has been added to convert list.");
@@ -930,6 +930,9 @@ void TfrmMain::FinishRun() {
     else
         FButtons.FinalTerminate();
     ApplyButtons();
+    FAlbums.RunEnded(*FComponent, [this](const std::string& Name, const std::string& Problem) {
+        LogBlock(QString("***%1: %2").arg(Q(Name), Q(Problem)));
+    });
     FComponent->ClearTasks();
     UpdateStatus();
     FitColumns();

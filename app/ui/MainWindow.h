@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AlbumGain.h"
 #include "app/ButtonStates.h"
 #include "app/RunEstimate.h"
 #include "app/RunSettings.h"
@@ -189,6 +190,7 @@ class TfrmMain : public QMainWindow {
     // The log line the status bar's message is about; null when it is about none.
     QTextCursor FReportedLine;
     QString FReportedMessage;
+    TTaskAlbums FAlbums;
 };
 
 }  // namespace zembra

@@ -38,6 +38,7 @@ namespace {
 
 constexpr const char* kApplicationTitle = "Zembra";
 constexpr const char* kNotAvailable = "N/A";
+constexpr const char* kDefaultNameTemplate = "{albumartist}/{album}/{track:02} {title}";
 // Long enough to swallow the positions a drag passes over, short enough to feel immediate.
 constexpr int kPreviewDelayMs = 40;
 
@@ -164,6 +165,10 @@ TfrmOption::TfrmOption(QWidget* Parent) : QDialog(Parent) {
     for (QCheckBox* Box : {chkAudioVolume, chkAudioBitRate, chkCutClip, chkCopySound})
         connect(Box, &QCheckBox::toggled, this, &TfrmOption::UpdateFormatSummary);
     connect(edtAudioVolume, &QLineEdit::textChanged, this, &TfrmOption::UpdateFormatSummary);
+    connect(chkNameFromTags, &QCheckBox::toggled, this, &TfrmOption::UpdateNameExample);
+    connect(edtNameTemplate, &QLineEdit::textChanged, this, &TfrmOption::UpdateNameExample);
+    for (QRadioButton* Radio : {rdoReplayGainOff, rdoReplayGainTrack, rdoReplayGainAlbum})
+        connect(Radio, &QRadioButton::toggled, this, &TfrmOption::UpdateNameExample);
     DoUpdateHook();
     UpdateFormatSummary();
 }
@@ -256,6 +261,45 @@ QWidget* TfrmOption::CreateOutputPage() {
     lblSoundCopy = Named(new QLabel(Page), "lblSoundCopy");
     lblSoundCopy->setWordWrap(true);
     Right->addWidget(lblSoundCopy);
+
+    auto* NameRow = new QHBoxLayout;
+    chkNameFromTags = Check("chkNameFromTags", QStringLiteral("Name outputs from tags"), Page);
+    chkNameFromTags->setToolTip(
+        QStringLiteral("Folders and file name below the output folder from the source's tags; the fields are "
+                       "%1, {track:02} pads the number to two digits")
+            .arg(Q([] {
+                std::string List;
+                for (const std::string& F : NameFields()) List += (List.empty() ? "{" : ", {") + F + "}";
+                return List;
+            }())));
+    edtNameTemplate = Edit("edtNameTemplate", QString::fromLatin1(kDefaultNameTemplate), Page);
+    Enables(chkNameFromTags, {edtNameTemplate});
+    NameRow->addWidget(chkNameFromTags);
+    NameRow->addWidget(edtNameTemplate, 1);
+    Right->addLayout(NameRow);
+    lblNameExample = Named(new QLabel(Page), "lblNameExample");
+    lblNameExample->setWordWrap(true);
+    lblNameExample->setTextFormat(Qt::PlainText);
+    Right->addWidget(lblNameExample);
+
+    auto* GainRow = new QHBoxLayout;
+    GainRow->addWidget(Named(new QLabel(QStringLiteral("ReplayGain:"), Page), "lblReplayGainCaption"));
+    rdoReplayGainOff = Named(new QRadioButton(QStringLiteral("off"), Page), "rdoReplayGainOff");
+    rdoReplayGainTrack = Named(new QRadioButton(QStringLiteral("track"), Page), "rdoReplayGainTrack");
+    rdoReplayGainAlbum = Named(new QRadioButton(QStringLiteral("album"), Page), "rdoReplayGainAlbum");
+    rdoReplayGainAlbum->setToolTip(
+        QStringLiteral("The files added together with \"Apply to the remaining N files\" form one album"));
+    auto* Gains = new QButtonGroup(Page);
+    for (QRadioButton* Radio : {rdoReplayGainOff, rdoReplayGainTrack, rdoReplayGainAlbum}) {
+        Gains->addButton(Radio);
+        GainRow->addWidget(Radio);
+    }
+    rdoReplayGainOff->setChecked(true);
+    GainRow->addStretch();
+    Right->addLayout(GainRow);
+    lblReplayGain = Named(new QLabel(Page), "lblReplayGain");
+    lblReplayGain->setWordWrap(true);
+    Right->addWidget(lblReplayGain);
     Right->addWidget(Named(new QLabel(QStringLiteral("Output Folder"), Page), "lblOutPath"));
     auto* OutRow = new QHBoxLayout;
     edtOutPath = Edit("edtOutPath", QString::fromLatin1(kSameAsInput), Page, true);
@@ -536,6 +580,14 @@ TConversionRequest TfrmOption::Choices() const {
     C.Overwrite = chkOverwrite->isChecked();
     C.NoTags = C.NoCover = !chkKeepTags->isChecked();
     C.Reencode = !chkCopySound->isChecked();
+    if (chkNameFromTags->isChecked()) {
+        std::string Error;
+        C.Name = ParseNameTemplate(S(edtNameTemplate->text()), Error);
+    }
+    if (rdoReplayGainTrack->isChecked()) C.ReplayGain = TReplayGainMode::Track;
+    if (rdoReplayGainAlbum->isChecked()) C.ReplayGain = TReplayGainMode::Album;
+    // The sound is not measured for tags the format cannot keep.
+    if (C.ReplayGain && !KeepsReplayGain(C.Format)) C.ReplayGain.reset();
     if (edtOutPath->text() != QString::fromLatin1(kSameAsInput))
         C.OutputFolder = edtOutPath->text().toStdU16String();
 
@@ -634,13 +686,31 @@ void TfrmOption::UpdateFormatSummary() {
     if (!FBuilt) return;
     const TConversionRequest C = Choices();
     const TSoundCopyDecision Sound = SoundCopyFor(C, FSource);
-    std::string Summary = FormatSummary(C.Format);
+    std::string Summary = FormatSummary(C.Format, FSource.HasVideo);
     if (!C.Reencode && Sound.Copy)
         Summary += Summary.empty() ? "sound copied unchanged" : "; sound copied unchanged";
     lblFormatSummary->setText(Q(Summary));
     // Unchecked, a copy the format would allow is still worth knowing about.
     lblSoundCopy->setText(
         Q(!C.Reencode || !Sound.Copy ? Sound.Text() : "encoded: copying is off (" + Sound.Why + ")"));
+    UpdateNameExample();
+}
+
+void TfrmOption::UpdateNameExample() {
+    if (!FBuilt) return;
+    const TConversionRequest C = Choices();
+    QString Example;
+    std::string Error;
+    if (C.Name && !FSource.FileName.empty())
+        Example =
+            QStringLiteral("This file: %1").arg(Q(RelativeNameFromTags(C, FSource) + FormatSuffix(C.Format)));
+    else if (chkNameFromTags->isChecked() && !ParseNameTemplate(S(edtNameTemplate->text()), Error))
+        Example = Q(Error);
+    lblNameExample->setText(Example);
+    lblReplayGain->setText(
+        !rdoReplayGainOff->isChecked() && !C.ReplayGain
+            ? QStringLiteral("%1 files keep no ReplayGain tags: none are written").arg(Q(LowerCase(C.Format)))
+            : QString());
 }
 
 void TfrmOption::showEvent(QShowEvent* Event) {
@@ -672,6 +742,13 @@ bool TfrmOption::IsOnCdRom(const QString& Folder) const {
 }
 
 bool TfrmOption::CanCloseWithOk() {
+    std::string Error;
+    if (chkNameFromTags->isChecked() && !ParseNameTemplate(S(edtNameTemplate->text()), Error)) {
+        ShowInformation(QString::fromLatin1(kApplicationTitle), Q(Error));
+        tabPages->setCurrentIndex(0);
+        edtNameTemplate->setFocus();
+        return false;
+    }
     const std::u16string Source = FProbe && FProbe->Loaded() ? FProbe->GetFileName() : std::u16string();
     const QString Folder =
         QString::fromStdU16String(OutputFolderToCheck(edtOutPath->text().toStdU16String(), Source));
@@ -764,7 +841,11 @@ void TfrmOption::trcPreviewChange(int Position) {
 }
 
 void TfrmOption::UpdateCutClipEnabled() {
-    chkCutClip->setEnabled(CutClipUsable(trcPreview->SelStart(), trcPreview->SelEnd()));
+    const bool Usable = CutClipUsable(trcPreview->SelStart(), trcPreview->SelEnd());
+    chkCutClip->setEnabled(Usable);
+    // A mark set is the cut asked for: a tick left to remember would convert the whole file. Marks
+    // that make no cut show none ticked.
+    chkCutClip->setChecked(Usable);
 }
 
 void TfrmOption::btnStartTimeClick() {

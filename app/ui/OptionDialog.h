@@ -86,6 +86,7 @@ class TfrmOption : public QDialog {
     void btnPTSsClick();
     void DoUpdateHook();
     void UpdateFormatSummary();
+    void UpdateNameExample();
 
     // Part of the preview: the track bar follows the source, the picture its position.
     void SetupTrackBar();
@@ -137,6 +138,13 @@ class TfrmOption : public QDialog {
     QCheckBox* chkKeepTags = nullptr;
     QCheckBox* chkCopySound = nullptr;
     QLabel* lblSoundCopy = nullptr;  // whether the sound would be copied, and why
+    QCheckBox* chkNameFromTags = nullptr;
+    QLineEdit* edtNameTemplate = nullptr;
+    QLabel* lblNameExample = nullptr;  // the name this source gets, or why the template gives none
+    QRadioButton* rdoReplayGainOff = nullptr;
+    QRadioButton* rdoReplayGainTrack = nullptr;
+    QRadioButton* rdoReplayGainAlbum = nullptr;
+    QLabel* lblReplayGain = nullptr;  // what the chosen format does with the tags
     QLineEdit* edtOutPath = nullptr;
     QPushButton* btnOutPath = nullptr;
     QCheckBox* chkApplyRemaining = nullptr;

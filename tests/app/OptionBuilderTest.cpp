@@ -122,6 +122,12 @@ class OptionBuilder : public ::testing::Test {
     TOutputOptions Out() { return BuildTaskRecords(Request, Source, Context).Out; }
     std::string Name(const TOutputOptions& O) { return Utf16ToUtf8(O.FileName); }
     std::u16string At(const std::string& Name) { return Utf8ToUtf16(Dir + "/" + Name); }
+    static TNameTemplate Template(const std::string& Text) {
+        std::string Error;
+        const std::optional<TNameTemplate> T = ParseNameTemplate(Text, Error);
+        EXPECT_TRUE(T) << Error;
+        return T.value_or(TNameTemplate{});
+    }
 
     std::string Dir;
     TConversionRequest Request;
@@ -298,6 +304,21 @@ TEST_F(OptionBuilder, EachRequestFieldChangesExactlyItsRecordFields) {
          [&](TTaskRecords& W) { W.Out.FileName = At("out/clip_(new).mkv"); }},
         {"output name", [&](TRequest& R) { R.OutputName = At("Artist/Song"); },
          [&](TTaskRecords& W) { W.Out.FileName = At("Artist/Song.mkv"); }},
+        {"name from tags (the source has none)",
+         [&](TRequest& R) { R.Name = Template("{albumartist}/{title}"); },
+         [&](TTaskRecords& W) { W.Out.FileName = At("Unknown Artist/clip.mkv"); }},
+        {"name from tags in the output folder",
+         [&](TRequest& R) {
+             R.Name = Template("{album}/{name}");
+             R.OutputFolder = At("out/");
+         },
+         [&](TTaskRecords& W) { W.Out.FileName = At("out/Unknown Album/clip.mkv"); }},
+        {"a name given wins over the template",
+         [&](TRequest& R) {
+             R.Name = Template("{album}/{name}");
+             R.OutputName = At("Artist/Song");
+         },
+         [&](TTaskRecords& W) { W.Out.FileName = At("Artist/Song.mkv"); }},
         {"overwrite, nothing there", [](TRequest& R) { R.Overwrite = true; }, [](TTaskRecords&) {}},
         {"copy timestamp", [](TRequest& R) { R.CopyTimestamp = true; },
          [](TTaskRecords& W) { W.Out.CopyTimestamp = true; }},
@@ -360,6 +381,44 @@ TEST_F(OptionBuilder, EachRequestFieldChangesExactlyItsRecordFields) {
         EXPECT_EQ(Got.Sound.Text(), Want.Sound.Text());
         // The input record alone is the same, and names nothing.
         EXPECT_EQ(BuildInputOptions(R, Source).OptionLines, Want.In.OptionLines);
+    }
+}
+
+// Names from tags as a library's songs get them, numbered when taken; and the length a task's
+// row shows, which is the cut's when there is one.
+TEST_F(OptionBuilder, NamesFromTagsAndTheLengthOfWhatIsConverted) {
+    Source.Tags = {{"album_artist", "Nina"}, {"album", "Blue: Live"}, {"title", "Rain"}, {"track", "03/12"}};
+    Request.Name = Template("{albumartist}/{album}/{track:02} {title}");
+    EXPECT_EQ(RelativeNameFromTags(Request, Source), "Nina/Blue_ Live/03 Rain");
+    EXPECT_EQ(Name(Out()), Dir + "/Nina/Blue_ Live/03 Rain.mp3");
+    Request.NameCharset = TNameCharset::Posix;
+    EXPECT_EQ(Name(Out()), Dir + "/Nina/Blue: Live/03 Rain.mp3");
+    Touch("Nina/Blue: Live/03 Rain.mp3");
+    EXPECT_EQ(Name(Out()), Dir + "/Nina/Blue: Live/03 Rain (1).mp3");
+    Request.Overwrite = true;
+    EXPECT_EQ(Name(Out()), Dir + "/Nina/Blue: Live/03 Rain.mp3");
+    Request.Name.reset();
+    EXPECT_EQ(RelativeNameFromTags(Request, Source), "");
+    EXPECT_EQ(NameFromTags(Request, Source, At("out/")), u"");
+
+    const struct {
+        std::optional<TCutRequest> Cut;
+        int64_t DurationUs;
+        int64_t Want;
+    } Lengths[] = {
+        {std::nullopt, 10000000, 10000000},
+        {std::nullopt, -1, -1},
+        {TCutRequest{2000, 5500}, 10000000, 3500000},
+        {TCutRequest{2000, 50000}, 10000000, 8000000},  // the end moved to the source's
+        {TCutRequest{2000, std::nullopt}, 10000000, 8000000},
+        {TCutRequest{2000, std::nullopt}, -1, -1},
+        {TCutRequest{6000, 5000}, 10000000, 10000000},  // marks that make no cut
+    };
+    for (const auto& L : Lengths) {
+        Request.Cut = L.Cut;
+        Source.Duration = L.DurationUs;
+        EXPECT_EQ(OutputDuration(Request, Source), L.Want)
+            << (L.Cut ? L.Cut->StartMs : -1) << " " << L.DurationUs;
     }
 }
 

@@ -4,12 +4,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTabWidget>
@@ -19,12 +21,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/FormatSummary.h"
 #include "app/TrackBar.h"
 #include "app/ui/ActualSizeWindow.h"
 #include "app/ui/OptionDialog.h"
@@ -359,21 +363,27 @@ TEST_F(uiOptionDialog, CutMarksThroughTheTrackBarGiveStartAndLength) {
     MoveTo(3 * Quarter);
     Find<QPushButton>("btnStartTime")->click();
     EXPECT_FALSE(Cut->isEnabled());
+    EXPECT_FALSE(Cut->isChecked());
     EXPECT_EQ(Dialog->GetInputOptions().StartTimeMs, -1);
 
     Find<QPushButton>("btnEndTime")->click();  // end = start: still nothing
     EXPECT_FALSE(Cut->isEnabled());
+    EXPECT_FALSE(Cut->isChecked());
     MoveTo(Quarter);
     Find<QPushButton>("btnStartTime")->click();
     MoveTo(3 * Quarter);
     Find<QPushButton>("btnEndTime")->click();
+    // Both marks set are the cut asked for: ticked without a further click.
     EXPECT_TRUE(Cut->isEnabled());
+    EXPECT_TRUE(Cut->isChecked());
     EXPECT_EQ(Edit("edtStartTime")->text().toStdString(), FormatSecondsMs(Quarter * Step));
     EXPECT_EQ(Edit("edtEndTime")->text().toStdString(), FormatSecondsMs(3 * Quarter * Step));
     EXPECT_EQ(Find<QLabel>("lblPTS")->text().toStdString(), PTSText(3 * Quarter, Step));
-    // Enabled is not checked: still no cut until the user ticks it.
+    // The user's untick is kept until a mark is set again.
+    Cut->setChecked(false);
     EXPECT_EQ(Dialog->GetOutputOptions().RecordingTimeMs, -1);
-    Cut->setChecked(true);
+    Find<QPushButton>("btnEndTime")->click();
+    EXPECT_TRUE(Cut->isChecked());
 
     // OK hides the dialog before the records are built; the marks survive that.
     Dialog->show();
@@ -512,6 +522,110 @@ TEST_F(uiOptionDialog, TheSoundCopyBoxCopiesWhereTheFormatHoldsTheSource) {
         EXPECT_EQ(Copies(), Steps[I].Copied);
         EXPECT_EQ(Summary->text().toStdString(), Steps[I].Summary);
         EXPECT_EQ(Reason->text().toStdString(), Steps[I].Reason);
+    }
+}
+
+// A tagged song without video: the template's live example follows the box, the template, the
+// format and the output folder, a template that names nothing keeps OK from closing, and the
+// ReplayGain choice reaches the records only for formats that keep the tags.
+TEST_F(uiOptionDialog, NamesFromTagsReplayGainAndTheLineForASongWithoutVideo) {
+    testmedia::TClipSpec Spec;
+    Spec.Path = (Folder / "song.flac").string();
+    testmedia::TAudioSpec Audio;
+    Audio.Encoder = "flac";
+    Audio.Duration = 0.3;
+    Spec.Audios.push_back(Audio);
+    Spec.Metadata = {{"album_artist", "Nina"}, {"album", "Blue/Green"}, {"title", "Rain"}, {"track", "3/12"}};
+    Load(Write(Spec));
+    auto* Names = Box("chkNameFromTags");
+    auto* Template = Edit("edtNameTemplate");
+    auto* Example = Find<QLabel>("lblNameExample");
+    EXPECT_EQ(Names->text(), "Name outputs from tags");
+    EXPECT_FALSE(Names->isChecked());
+    EXPECT_FALSE(Template->isEnabled());
+    EXPECT_EQ(Template->text(), "{albumartist}/{album}/{track:02} {title}");
+    EXPECT_EQ(Example->text(), "");
+    EXPECT_FALSE(Dialog->Choices().Name.has_value());
+
+    struct TStep {
+        std::function<void()> Act;
+        const char* Example;
+        const char* Summary;
+    };
+    const TStep Steps[] = {
+        {[&] { Names->setChecked(true); }, "This file: Nina/Blue-Green/03 Rain.mp3", "MP3 audio (LAME)"},
+        {[&] { SelectFormat("M4a"); }, "This file: Nina/Blue-Green/03 Rain.m4a", "MPEG-4: AAC audio"},
+        {[&] { SelectFormat("Ogg"); }, "This file: Nina/Blue-Green/03 Rain.ogg", "Ogg: FLAC audio"},
+        {[&] { SelectFormat("Ra"); }, "This file: Nina/Blue-Green/03 Rain.ra", "RealMedia: AC-3 audio"},
+        {[&] { Template->setText("{track} - {name}"); }, "This file: 3 - song.ra", "RealMedia: AC-3 audio"},
+        {[&] { Template->setText("{artst}"); }, "", "RealMedia: AC-3 audio"},
+        {[&] { Names->setChecked(false); }, "", "RealMedia: AC-3 audio"},
+    };
+    for (size_t I = 0; I < std::size(Steps); ++I) {
+        SCOPED_TRACE("step " + std::to_string(I));
+        Steps[I].Act();
+        if (*Steps[I].Example) {
+            EXPECT_EQ(Example->text().toStdString(), Steps[I].Example);
+        }
+        EXPECT_EQ(Find<QLabel>("lblFormatSummary")->text().toStdString(), Steps[I].Summary);
+    }
+    // A template that names nothing says why, and OK keeps the dialog open.
+    Names->setChecked(true);
+    EXPECT_TRUE(Example->text().startsWith("name template '{artst}': unknown field {artst}"))
+        << Example->text().toStdString();
+    EXPECT_FALSE(Dialog->Choices().Name.has_value());
+    {
+        TBoxCatcher Boxes;
+        Dialog->show();
+        Find<QPushButton>("btnOk")->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !Boxes.Seen.empty(); }, 10000));
+        EXPECT_TRUE(Dialog->isVisible());
+        EXPECT_EQ(Boxes.Seen[0].rfind("Zembra: name template '{artst}'", 0), 0u) << Boxes.Seen[0];
+        Dialog->reject();
+    }
+
+    // The records name the output as the example does, beside the source.
+    Template->setText("{albumartist}/{album}/{track:02} {title}");
+    SelectFormat("Mp3");
+    const TOutputOptions Named = Dialog->GetOutputOptions();
+    EXPECT_EQ(Named.FileName, Utf8ToUtf16(Folder.string() + "/Nina/Blue-Green/03 Rain.mp3"));
+    EXPECT_EQ(Named.OptionLines.find("replaygain=1"), std::string::npos);
+
+    auto* Note = Find<QLabel>("lblReplayGain");
+    Find<QRadioButton>("rdoReplayGainAlbum")->setChecked(true);
+    EXPECT_EQ(Dialog->Choices().ReplayGain, TReplayGainMode::Album);
+    EXPECT_NE(Dialog->GetOutputOptions().OptionLines.find("replaygain=1\r\n"), std::string::npos);
+    EXPECT_EQ(Note->text(), "");
+    SelectFormat("Wav");
+    EXPECT_FALSE(Dialog->Choices().ReplayGain.has_value());
+    EXPECT_EQ(Dialog->GetOutputOptions().OptionLines.find("replaygain"), std::string::npos);
+    EXPECT_EQ(Note->text(), "wav files keep no ReplayGain tags: none are written");
+    SelectFormat("Flac");
+    Find<QRadioButton>("rdoReplayGainTrack")->setChecked(true);
+    EXPECT_EQ(Dialog->Choices().ReplayGain, TReplayGainMode::Track);
+    EXPECT_EQ(Note->text(), "");
+}
+
+// The manual's table of formats quotes the dialog's line for a film and for a song, format by
+// format, so that neither can say something the other does not.
+TEST(uiOptionDialogManual, TheFormatTableQuotesTheDialogsLines) {
+    QFile Page(QString::fromStdString(fs::read_symlink("/proc/self/exe").parent_path().string()) +
+               "/help/formats.htm");
+    ASSERT_TRUE(Page.open(QIODevice::ReadOnly));
+    const QString Text = QString::fromUtf8(Page.readAll());
+    const QRegularExpression Row("<tr><td>(\\w+)</td><td>.*?</td><td>(.*?)</td></tr>",
+                                 QRegularExpression::DotMatchesEverythingOption);
+    std::map<std::string, std::string> Quoted;
+    for (auto It = Row.globalMatch(Text); It.hasNext();) {
+        const QRegularExpressionMatch M = It.next();
+        Quoted[M.captured(1).toStdString()] = M.captured(2).toStdString();
+    }
+    EXPECT_EQ(Quoted.size(), kOutputFormats.size());
+    for (const char* Format : kOutputFormats) {
+        const std::string Film = FormatSummary(Format, true), Song = FormatSummary(Format, false);
+        EXPECT_EQ(Quoted[Format], Film == Song ? Film : Film + " / " + Song) << Format;
+        // Only the formats that keep a film's video name one, and never for a song.
+        EXPECT_EQ(Song.find("video"), std::string::npos) << Format;
     }
 }
 

@@ -1,6 +1,6 @@
 // Output names from tags, worked out from tag maps alone.
 
-#include "cli/NameTemplate.h"
+#include "app/NameTemplate.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace zembra::cli {
+namespace zembra {
 namespace {
 
 using TTags = std::map<std::string, std::string>;
@@ -129,4 +129,4 @@ TEST(NameTemplate, RendersTagsIntoSafeNamesAndRefusesTemplatesThatCannotName) {
 }
 
 }  // namespace
-}  // namespace zembra::cli
+}  // namespace zembra

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace zembra::cli {
+namespace zembra {
 
 // Which characters a name may keep. Portable: what FAT and NTFS accept too, for a library that
 // goes onto a player or a shared disk, in well-formed UTF-8. Posix: everything but '/' and
@@ -44,4 +44,4 @@ std::optional<TNameTemplate> ParseNameTemplate(const std::string& Text, std::str
 std::string RenderName(const TNameTemplate& Template, const std::map<std::string, std::string>& Tags,
                        const std::string& BaseName, TNameCharset Charset, size_t Reserve);
 
-}  // namespace zembra::cli
+}  // namespace zembra

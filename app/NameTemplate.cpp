@@ -1,11 +1,11 @@
-#include "cli/NameTemplate.h"
+#include "app/NameTemplate.h"
 
 #include <algorithm>
 #include <string_view>
 
 #include "util/StringUtils.h"
 
-namespace zembra::cli {
+namespace zembra {
 
 namespace {
 
@@ -209,4 +209,4 @@ std::string RenderName(const TNameTemplate& Template, const std::map<std::string
     return Path;
 }
 
-}  // namespace zembra::cli
+}  // namespace zembra
