@@ -836,8 +836,8 @@ TEST_F(MainWindowTest, StopRemoveAndClearLeaveWhatThePreferenceSays) {
             .hasMatch();
     };
 
-    Window->List()->setFocus();
     Window->List()->setCurrentIndex(Window->List()->model()->index(0, 0));
+    ASSERT_TRUE(FocusList());
     QTest::keyClick(Window->List(), Qt::Key_Delete);
     ASSERT_EQ(Window->Rows().Count(), 2);
     EXPECT_EQ(Window->Rows()[0].Cells[colInput], "second.wav");
