@@ -13,7 +13,9 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "util/Formatting.h"
@@ -62,7 +64,6 @@ class TPreviewForm : public QWidget {
         const QScreen* Screen = Owner && Owner->screen() ? Owner->screen() : QGuiApplication::primaryScreen();
         const QRect Area =
             Screen ? Screen->availableGeometry() : QRect(0, 0, Picture.width(), Picture.height());
-        setFixedSize(PreviewClientSize(Picture, Area.size()));
         // The frame the window system will add is not known before the window is shown; the
         // main window's is the best guess.
         QMargins Frame;
@@ -77,7 +78,10 @@ class TPreviewForm : public QWidget {
         for (QWidget* Other : QApplication::topLevelWidgets())
             if (Other != this && Other->isVisible() && dynamic_cast<TPreviewForm*>(Other))
                 Taken.push_back(Other->frameGeometry());
-        move(PlacePreview(Area, OwnerFrame, size().grownBy(Frame), Taken));
+        const QRect Placed =
+            PlacePreview(Area, OwnerFrame, PreviewClientSize(Picture, Area.size()), Frame, Taken);
+        setFixedSize(Placed.size().shrunkBy(Frame));
+        move(Placed.topLeft());
     }
 
     void Draw(const TBitmap& Picture) {
@@ -143,26 +147,35 @@ QSize PreviewClientSize(QSize Picture, QSize Screen) {
                  std::clamp(static_cast<int>(std::lround(Source.height() * Scale)), 1, Bound.height()));
 }
 
-QPoint PlacePreview(const QRect& Screen, const QRect& Owner, QSize Frame, const std::vector<QRect>& Taken) {
+namespace {
+
+long long OverlapArea(const QRect& A, const QRect& B) {
+    const QRect I = A.intersected(B);
+    return I.isEmpty() ? 0 : static_cast<long long>(I.width()) * I.height();
+}
+
+// How much of the main window (which counts most) and the other previews a frame would hide.
+long long CoveredBy(const QRect& R, const QRect& Owner, const std::vector<QRect>& Taken) {
+    long long Sum = Owner.isEmpty() ? 0 : 4 * OverlapArea(R, Owner);
+    for (const QRect& T : Taken) Sum += OverlapArea(R, T);
+    return Sum;
+}
+
+std::array<QPoint, 4> Corners(const QRect& Screen, QSize Frame) {
+    const int Right = Screen.right() - Frame.width() + 1, Bottom = Screen.bottom() - Frame.height() + 1;
+    return {QPoint(Right, Screen.top()), QPoint(Right, Bottom), QPoint(Screen.left(), Bottom),
+            Screen.topLeft()};
+}
+
+}  // namespace
+
+std::optional<QPoint> FreePreviewPlace(const QRect& Screen, const QRect& Owner, QSize Frame,
+                                       const std::vector<QRect>& Taken) {
     const int W = Frame.width(), H = Frame.height();
-    auto Overlap = [](const QRect& A, const QRect& B) -> long long {
-        const QRect I = A.intersected(B);
-        return I.isEmpty() ? 0 : static_cast<long long>(I.width()) * I.height();
-    };
-    auto Covered = [&](const QRect& R) {
-        long long Sum = Owner.isEmpty() ? 0 : 4 * Overlap(R, Owner);  // the main window counts most
-        for (const QRect& T : Taken) Sum += Overlap(R, T);
-        return Sum;
-    };
     auto Free = [&](const QPoint& P) {
         const QRect R(P, Frame);
-        return Screen.contains(R) && Covered(R) == 0;
+        return Screen.contains(R) && CoveredBy(R, Owner, Taken) == 0;
     };
-
-    const QPoint Corners[] = {{Screen.right() - W + 1, Screen.top()},
-                              {Screen.right() - W + 1, Screen.bottom() - H + 1},
-                              {Screen.left(), Screen.bottom() - H + 1},
-                              Screen.topLeft()};
     if (!Owner.isEmpty()) {
         // Beside the window, first level with its top, then wherever along that side a place is
         // free of the previews already open.
@@ -178,18 +191,32 @@ QPoint PlacePreview(const QRect& Screen, const QRect& Owner, QSize Frame, const 
         const int Below = Owner.bottom() + 1 + kPreviewGap, Above = Owner.top() - kPreviewGap - H;
         for (int X : {Right, Left})
             for (int Y : Ys)
-                if (Free({X, Y})) return {X, Y};
+                if (Free({X, Y})) return QPoint(X, Y);
         for (int Y : {Below, Above})
             for (int X : Xs)
-                if (Free({X, Y})) return {X, Y};
+                if (Free({X, Y})) return QPoint(X, Y);
     }
-    for (const QPoint& C : Corners)
+    for (const QPoint& C : Corners(Screen, Frame))
         if (Free(C)) return C;
+    return std::nullopt;
+}
+
+QRect PlacePreview(const QRect& Screen, const QRect& Owner, QSize Client, const QMargins& Frame,
+                   const std::vector<QRect>& Taken) {
+    // A somewhat smaller picture beside the window beats a bigger one over it.
+    for (int Percent = 100; Percent >= 50; Percent -= 5) {
+        const QSize Scaled(std::max(1, static_cast<int>(std::lround(Client.width() * Percent / 100.0))),
+                           std::max(1, static_cast<int>(std::lround(Client.height() * Percent / 100.0))));
+        const QSize Size = Scaled.grownBy(Frame);
+        if (const std::optional<QPoint> At = FreePreviewPlace(Screen, Owner, Size, Taken))
+            return QRect(*At, Size);
+    }
     // Nowhere is free: the corner that hides least.
-    QPoint Best = Corners[0];
-    for (const QPoint& C : Corners)
-        if (Covered(QRect(C, Frame)) < Covered(QRect(Best, Frame))) Best = C;
-    return Best;
+    const QSize Size = Client.grownBy(Frame);
+    QPoint Best = Corners(Screen, Size)[0];
+    for (const QPoint& C : Corners(Screen, Size))
+        if (CoveredBy(QRect(C, Size), Owner, Taken) < CoveredBy(QRect(Best, Size), Owner, Taken)) Best = C;
+    return QRect(Best, Size);
 }
 
 std::string PreviewCaption(int64_t PTS) {

@@ -8,9 +8,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include <QMargins>
 #include <QPointer>
 #include <QRect>
 #include <QSize>
@@ -57,9 +59,16 @@ std::string PreviewCaption(int64_t PTS);
 QSize PreviewClientSize(QSize Picture, QSize Screen);
 
 // Where a preview's frame of the given size goes: beside Owner (right, left, below, above)
-// where the screen has room, clear of the previews already open (Taken); failing that, the
-// screen corner that covers least of them. Owner may be empty (no main window).
-QPoint PlacePreview(const QRect& Screen, const QRect& Owner, QSize Frame, const std::vector<QRect>& Taken);
+// where the screen has room, clear of the previews already open (Taken), else in a free corner;
+// nullopt when no place is free. Owner may be empty (no main window).
+std::optional<QPoint> FreePreviewPlace(const QRect& Screen, const QRect& Owner, QSize Frame,
+                                       const std::vector<QRect>& Taken);
+
+// The frame of a preview whose picture area would like to be Client, with the window system's
+// Frame around it: at a free place (see above), shrunk (down to half) when only a smaller one
+// finds one; failing that, full size in the screen corner that covers least of the others.
+QRect PlacePreview(const QRect& Screen, const QRect& Owner, QSize Client, const QMargins& Frame,
+                   const std::vector<QRect>& Taken);
 
 // Makes the engine create a TPreviewer whenever a conversion previews; Owner (the main window)
 // is the window the previews keep clear of.

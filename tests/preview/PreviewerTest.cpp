@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <vector>
 #include <thread>
 
@@ -97,39 +98,58 @@ TEST(Previewer, ClientSizeFitsAThirdOfTheScreenKeepingTheShape) {
             << C.Picture.width() << "x" << C.Picture.height();
 }
 
-TEST(Previewer, PlacedBesideTheWindowWhereTheScreenHasRoomElseInTheLeastCoveringCorner) {
+TEST(Previewer, PlacedBesideTheWindowWhereTheScreenHasRoom) {
     const QRect Screen(0, 0, 1600, 1000);
     const QSize Frame(540, 330);
     struct TCase {
         const char* What;
         QRect Owner;
         std::vector<QRect> Taken;
-        QPoint Expected;
+        std::optional<QPoint> Expected;
     } const Cases[] = {
-        {"room on the right", QRect(100, 50, 730, 440), {}, {838, 50}},
-        {"room on the left only", QRect(700, 50, 730, 440), {}, {152, 50}},
+        {"room on the right", QRect(100, 50, 730, 440), {}, QPoint(838, 50)},
+        {"room on the left only", QRect(700, 50, 730, 440), {}, QPoint(152, 50)},
         {"a second preview goes under the first",
          QRect(100, 50, 730, 440),
          {QRect(838, 50, 540, 330)},
-         {838, 388}},
-        {"the window spans the width: below it", QRect(0, 0, 1600, 500), {}, {0, 508}},
-        {"the window low on a full-width screen: above it", QRect(0, 500, 1600, 500), {}, {0, 162}},
-        {"no main window: the top right corner", QRect(), {}, {1060, 0}},
-        {"maximised: the corner that hides least of the others",
-         QRect(0, 0, 1600, 1000),
-         {QRect(1060, 0, 540, 330)},
-         {1060, 670}},
+         QPoint(838, 388)},
+        {"the window spans the width: below it", QRect(0, 0, 1600, 500), {}, QPoint(0, 508)},
+        {"the window low on a full-width screen: above it", QRect(0, 500, 1600, 500), {}, QPoint(0, 162)},
+        {"no main window: the top right corner", QRect(), {}, QPoint(1060, 0)},
+        {"centred, too big for either side", QRect(443, 263, 716, 500), {}, std::nullopt},
+        {"maximised", QRect(0, 0, 1600, 1000), {}, std::nullopt},
     };
     for (const TCase& C : Cases) {
-        const QPoint At = PlacePreview(Screen, C.Owner, Frame, C.Taken);
+        const std::optional<QPoint> At = FreePreviewPlace(Screen, C.Owner, Frame, C.Taken);
         EXPECT_EQ(At, C.Expected) << C.What;
-        const QRect Placed(At, Frame);
+        if (!At) continue;
+        const QRect Placed(*At, Frame);
         EXPECT_TRUE(Screen.contains(Placed)) << C.What;
-        if (C.Owner != Screen) {
-            EXPECT_FALSE(Placed.intersects(C.Owner)) << C.What;
-            for (const QRect& T : C.Taken) EXPECT_FALSE(Placed.intersects(T)) << C.What;
-        }
+        EXPECT_FALSE(Placed.intersects(C.Owner)) << C.What;
+        for (const QRect& T : C.Taken) EXPECT_FALSE(Placed.intersects(T)) << C.What;
     }
+}
+
+TEST(Previewer, ShrunkToFitBesideTheWindowElseFullSizeInTheCornerThatHidesLeast) {
+    const QRect Screen(0, 0, 1600, 1000);
+    const QSize Client(533, 300);
+    const QMargins Frame(1, 21, 1, 1);
+    // A window centred on the screen leaves about 440 pixels on either side.
+    const QRect Centred(443, 263, 716, 500);
+    const QRect Beside = PlacePreview(Screen, Centred, Client, Frame, {});
+    const QSize Shrunk = Beside.size().shrunkBy(Frame);
+    EXPECT_TRUE(Screen.contains(Beside));
+    EXPECT_FALSE(Beside.intersects(Centred));
+    EXPECT_LT(Shrunk.width(), Client.width());
+    EXPECT_GE(Shrunk.width(), 400);  // as big as the side allows, in steps of a twentieth
+    EXPECT_LE(std::abs(Shrunk.width() * Client.height() - Shrunk.height() * Client.width()), Client.width());
+    // With room, the full size.
+    const QRect Left(0, 0, 700, 500);
+    EXPECT_EQ(PlacePreview(Screen, Left, Client, Frame, {}).size(), Client.grownBy(Frame));
+    // A maximised window: full size, in the corner that hides least of the other preview.
+    const QRect Other(1065, 0, 535, 322);
+    EXPECT_EQ(PlacePreview(Screen, Screen, Client, Frame, {Other}),
+              QRect(QPoint(1065, 678), Client.grownBy(Frame)));
 }
 
 // The window's own geometry, against a main window on the (offscreen) screen: a film's picture
