@@ -1,15 +1,21 @@
 #pragma once
 
-// The realtime previewer: a small window, always on top, that shows the pictures a conversion
-// hands over and is titled with each picture's time. The engine sees it only as an
-// IPreviewWindow made by the factory that InstallPreviewerFactory puts in place, so the engine
-// stays free of the window toolkit.
+// The realtime previewer: a small window that shows the pictures a conversion hands over and is
+// titled with each picture's time. It sits beside the main window rather than over it, stays in
+// the program's own stack of windows (never above other programs), and keeps below any box the
+// program shows. The engine sees it only as an IPreviewWindow made by the factory that
+// InstallPreviewerFactory puts in place, so the engine stays free of the window toolkit.
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include <QMargins>
 #include <QPointer>
+#include <QRect>
+#include <QSize>
 #include <QWidget>
 
 #include "engine/PreviewWindow.h"
@@ -48,7 +54,24 @@ class TPreviewer : public IPreviewWindow {
 // The caption for a picture time: "hh:mm:ss.zzz", or "N/A" for the library's missing time.
 std::string PreviewCaption(int64_t PTS);
 
-// Makes the engine create a TPreviewer whenever a conversion previews.
-void InstallPreviewerFactory();
+// The size of a preview's picture area: the picture scaled down, keeping its shape, to fit a
+// third of the screen's width and height; never enlarged.
+QSize PreviewClientSize(QSize Picture, QSize Screen);
+
+// Where a preview's frame of the given size goes: beside Owner (right, left, below, above)
+// where the screen has room, clear of the previews already open (Taken), else in a free corner;
+// nullopt when no place is free. Owner may be empty (no main window).
+std::optional<QPoint> FreePreviewPlace(const QRect& Screen, const QRect& Owner, QSize Frame,
+                                       const std::vector<QRect>& Taken);
+
+// The frame of a preview whose picture area would like to be Client, with the window system's
+// Frame around it: at a free place (see above), shrunk (down to half) when only a smaller one
+// finds one; failing that, full size in the screen corner that covers least of the others.
+QRect PlacePreview(const QRect& Screen, const QRect& Owner, QSize Client, const QMargins& Frame,
+                   const std::vector<QRect>& Taken);
+
+// Makes the engine create a TPreviewer whenever a conversion previews; Owner (the main window)
+// is the window the previews keep clear of.
+void InstallPreviewerFactory(QWidget* Owner = nullptr);
 
 }  // namespace zembra

@@ -31,11 +31,16 @@ int WakeFd() {
 void InstallMainThreadWakeUp(QObject* Owner) {
     const int Fd = WakeFd();
     auto* Notifier = new QSocketNotifier(Fd, QSocketNotifier::Read, Owner);
-    QObject::connect(Notifier, &QSocketNotifier::activated, Owner, [Fd] {
+    QObject::connect(Notifier, &QSocketNotifier::activated, Owner, [Fd, Owner] {
         uint64_t Count = 0;
         // Empty or not, the counter is reset; calls queued after this read wake us again.
         [[maybe_unused]] const ssize_t Got = read(Fd, &Count, sizeof Count);
-        PumpMainThreadQueue();
+        // The calls run from a posted event, not from here: a call may open a box, and the event
+        // loop does not watch a notifier again while that notifier's own signal is still being
+        // handled, so every later call (a running task's progress, a preview's picture, the
+        // worker waiting for it) would stand still until the box was closed.
+        QMetaObject::invokeMethod(
+            Owner, [] { PumpMainThreadQueue(); }, Qt::QueuedConnection);
     });
     QObject::connect(Owner, &QObject::destroyed, [] { SetMainThreadWakeUp(nullptr); });
     SetMainThreadWakeUp([Fd] {

@@ -120,7 +120,7 @@ TfrmMain::TfrmMain(QWidget* Parent) : QMainWindow(Parent), FComponent(std::make_
     setAcceptDrops(true);
     SetMainThread();
     InstallMainThreadWakeUp(this);
-    InstallPreviewerFactory();
+    InstallPreviewerFactory(this);
     SetExceptionHandler([this](const std::exception& E) { ShowException(E); });
     FClock.start();
 

@@ -16,6 +16,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <optional>
+#include <vector>
 #include <thread>
 
 #include "engine/PreviewWindow.h"
@@ -60,7 +62,7 @@ QColor PixelOf(QWidget* W, int X, int Y) {
 
 constexpr int64_t kOneHourTwoMinutes = ((1 * 60 + 2) * 60 + 3) * 1000000LL + 456000;  // 01:02:03.456
 
-TEST(Previewer, FirstPictureOpensASmallToolWindowOnTopTitledWithItsTime) {
+TEST(Previewer, FirstPictureOpensAToolWindowOfTheProgramTitledWithItsTime) {
     TPreviewer P;
     EXPECT_EQ(P.Window(), nullptr);
     const TBitmap Picture = Filled(160, 120, 10, 20, 200);
@@ -70,15 +72,111 @@ TEST(Previewer, FirstPictureOpensASmallToolWindowOnTopTitledWithItsTime) {
     EXPECT_TRUE(W->isVisible());
     EXPECT_EQ(W->windowTitle(), "01:02:03.456");
     EXPECT_EQ(W->size(), QSize(160, 120));
-    EXPECT_TRUE(W->windowFlags() & Qt::WindowStaysOnTopHint);
+    // Not above every other program, and without a parent that a box could block it through.
+    EXPECT_FALSE(W->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(W->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
+    EXPECT_EQ(W->parentWidget(), nullptr);
+    EXPECT_TRUE(W->testAttribute(Qt::WA_ShowWithoutActivating));
     EXPECT_FALSE(W->windowFlags() & Qt::WindowMinMaxButtonsHint);
     EXPECT_EQ(P.FrameNumber(), 1);
-    if (QScreen* Screen = QGuiApplication::primaryScreen()) {
-        const QPoint Centre = Screen->availableGeometry().center();
-        EXPECT_LE(std::abs(W->geometry().center().x() - Centre.x()), 2);
-        EXPECT_LE(std::abs(W->geometry().center().y() - Centre.y()), 2);
+}
+
+TEST(Previewer, ClientSizeFitsAThirdOfTheScreenKeepingTheShape) {
+    struct TCase {
+        QSize Picture, Screen, Expected;
+    } const Cases[] = {
+        {{1280, 720}, {1600, 1000}, {533, 300}},  // a 720p film on the test desktop
+        {{1920, 1080}, {3840, 2160}, {1280, 720}},
+        {{720, 1280}, {1600, 1000}, {187, 333}},  // upright: the height bounds it
+        {{320, 240}, {1600, 1000}, {320, 240}},   // small pictures are not enlarged
+        {{533, 300}, {1600, 1000}, {533, 300}},   // exactly the bound
+        {{4000, 10}, {1600, 1000}, {533, 1}},     // a sliver keeps a visible row
+        {{0, 0}, {1600, 1000}, {1, 1}},
+    };
+    for (const TCase& C : Cases)
+        EXPECT_EQ(PreviewClientSize(C.Picture, C.Screen), C.Expected)
+            << C.Picture.width() << "x" << C.Picture.height();
+}
+
+TEST(Previewer, PlacedBesideTheWindowWhereTheScreenHasRoom) {
+    const QRect Screen(0, 0, 1600, 1000);
+    const QSize Frame(540, 330);
+    struct TCase {
+        const char* What;
+        QRect Owner;
+        std::vector<QRect> Taken;
+        std::optional<QPoint> Expected;
+    } const Cases[] = {
+        {"room on the right", QRect(100, 50, 730, 440), {}, QPoint(838, 50)},
+        {"room on the left only", QRect(700, 50, 730, 440), {}, QPoint(152, 50)},
+        {"a second preview goes under the first",
+         QRect(100, 50, 730, 440),
+         {QRect(838, 50, 540, 330)},
+         QPoint(838, 388)},
+        {"the window spans the width: below it", QRect(0, 0, 1600, 500), {}, QPoint(0, 508)},
+        {"the window low on a full-width screen: above it", QRect(0, 500, 1600, 500), {}, QPoint(0, 162)},
+        {"no main window: the top right corner", QRect(), {}, QPoint(1060, 0)},
+        {"centred, too big for either side", QRect(443, 263, 716, 500), {}, std::nullopt},
+        {"maximised", QRect(0, 0, 1600, 1000), {}, std::nullopt},
+    };
+    for (const TCase& C : Cases) {
+        const std::optional<QPoint> At = FreePreviewPlace(Screen, C.Owner, Frame, C.Taken);
+        EXPECT_EQ(At, C.Expected) << C.What;
+        if (!At) continue;
+        const QRect Placed(*At, Frame);
+        EXPECT_TRUE(Screen.contains(Placed)) << C.What;
+        EXPECT_FALSE(Placed.intersects(C.Owner)) << C.What;
+        for (const QRect& T : C.Taken) EXPECT_FALSE(Placed.intersects(T)) << C.What;
     }
+}
+
+TEST(Previewer, ShrunkToFitBesideTheWindowElseFullSizeInTheCornerThatHidesLeast) {
+    const QRect Screen(0, 0, 1600, 1000);
+    const QSize Client(533, 300);
+    const QMargins Frame(1, 21, 1, 1);
+    // A window centred on the screen leaves about 440 pixels on either side.
+    const QRect Centred(443, 263, 716, 500);
+    const QRect Beside = PlacePreview(Screen, Centred, Client, Frame, {});
+    const QSize Shrunk = Beside.size().shrunkBy(Frame);
+    EXPECT_TRUE(Screen.contains(Beside));
+    EXPECT_FALSE(Beside.intersects(Centred));
+    EXPECT_LT(Shrunk.width(), Client.width());
+    EXPECT_GE(Shrunk.width(), 400);  // as big as the side allows, in steps of a twentieth
+    EXPECT_LE(std::abs(Shrunk.width() * Client.height() - Shrunk.height() * Client.width()), Client.width());
+    // With room, the full size.
+    const QRect Left(0, 0, 700, 500);
+    EXPECT_EQ(PlacePreview(Screen, Left, Client, Frame, {}).size(), Client.grownBy(Frame));
+    // A maximised window: full size, in the corner that hides least of the other preview.
+    const QRect Other(1065, 0, 535, 322);
+    EXPECT_EQ(PlacePreview(Screen, Screen, Client, Frame, {Other}),
+              QRect(QPoint(1065, 678), Client.grownBy(Frame)));
+}
+
+// The window's own geometry, against a main window on the (offscreen) screen: a film's picture
+// is shown small, beside the window and scaled, not at its full size over it.
+TEST(Previewer, AFilmIsShownSmallBesideTheMainWindow) {
+    QWidget Owner;
+    const QRect Area = QGuiApplication::primaryScreen()->availableGeometry();
+    Owner.setGeometry(Area.left(), Area.top(), Area.width() / 2, Area.height() / 2);
+    Owner.show();
+    InstallPreviewerFactory(&Owner);
+    std::unique_ptr<IPreviewWindow> Made = CreatePreviewWindow();
+    auto* P = dynamic_cast<TPreviewer*>(Made.get());
+    TBitmap Film = Filled(Area.width() * 2, Area.width() * 9 / 8, 0, 0, 255);  // 16:9, twice the screen wide
+    const bool Shown = P && P->ShowFrame(Film, 1, 0);
+    InstallPreviewerFactory();
+    SetPreviewWindowFactory(nullptr);
+    ASSERT_NE(P, nullptr);
+    ASSERT_TRUE(Shown);
+    QWidget* W = P->Window();
+    ASSERT_NE(W, nullptr);
+    EXPECT_EQ(W->size(), PreviewClientSize(QSize(Film.Width(), Film.Height()), Area.size()));
+    EXPECT_LE(W->width(), Area.width() / 3);
+    EXPECT_FALSE(W->frameGeometry().intersects(Owner.frameGeometry()));
+    EXPECT_TRUE(Area.contains(W->frameGeometry()));
+    // The whole picture, scaled: its far corner is in the window too.
+    EXPECT_EQ(PixelOf(W, W->width() - 2, W->height() - 2), QColor(255, 0, 0));
+    Made.reset();
 }
 
 TEST(Previewer, PicturesAreDrawnAtTheTopLeftAndTheWindowKeepsItsSize) {

@@ -2,59 +2,37 @@
 #include <unistd.h>
 
 #include <QFileInfo>
+#include <QRect>
+#include <QSize>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <iostream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "binding/FFmpegLoader.h"
 #include "tests/media/ClipInspector.h"
 #include "tests/media/SampleClips.h"
 #include "tests/media/TestMedia.h"
+#include "preview/Previewer.h"
+#include "tests/ui/DesktopSession.h"
 
 namespace zembra {
 namespace {
 
-// Drives the real program on a real X server: the settings dialog is answered with Return (its
-// OK is the default button), the run started with Ctrl+Return and the window left with Ctrl+Q,
-// each key typed through the X test extension into the window that has the focus.
-constexpr const char* kDriver = R"(#!/bin/bash
-set -u
-ZEMBRA=$1 CLIP=$2 OUT=$3 PRELOAD=${4:-}
-export QT_QPA_PLATFORM=xcb
-# In a sanitizer build the program keeps its checks but not the leak check at exit: on a real X
-# server Qt's D-Bus thread leaves libdbus's read buffers behind. The window's own code is
-# leak-checked by the in-process tests.
-[ -n "${ASAN_OPTIONS:-}" ] && export ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0"
-start() { LD_PRELOAD=$PRELOAD "$ZEMBRA" "$CLIP" > "$OUT.log" 2>&1 & PID=$!; }
-find_window() {
-  for _ in $(seq 1 600); do
-    W=$(xdotool search --name "$1" 2>/dev/null | head -1)
-    [ -n "$W" ] && { echo "$W"; return 0; }
-    kill -0 $PID 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
-press() { xdotool windowfocus --sync "$1" 2>/dev/null; xdotool key "$2"; }
-for _ in $(seq 1 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-start
-# On a busy machine the test server has refused the program's first connection now and then;
-# that is the server's affair, so the program gets a second try.
-if ! DIALOG=$(find_window "^Output Options") && grep -q "could not connect to display" "$OUT.log"; then
-  echo "first start could not connect to the display; starting again"
-  cat "$OUT.log"
-  sleep 1
-  start
-fi
-[ -n "${DIALOG:-}" ] || DIALOG=$(find_window "^Output Options") || { kill $PID; echo "no dialog"; exit 2; }
-sleep 0.5
+// Converts one file: the settings dialog is answered with Return (its OK is the default button),
+// the run started with Ctrl+Return and the window left with Ctrl+Q once the output has stopped
+// growing (quitting mid-run would ask).
+constexpr const char* kConvertOne = R"(
+CLIP=$1 OUT=$2
+start_zembra "$CLIP" || { echo "did not start"; exit 1; }
+DIALOG=$(find_window "^Output Options") || { echo "no dialog"; exit 2; }
 press "$DIALOG" Return
-MAIN=$(find_window "^Zembra version 2015 6.5.7$") || { kill $PID; echo "no window"; exit 3; }
-sleep 0.5
+MAIN=$(find_window "^Zembra version 2015 6.5.7$") || { echo "no window"; exit 3; }
 press "$MAIN" ctrl+Return
-# The run is over when the output has stopped growing for a second (quitting mid-run would ask).
 LAST=-1
 for _ in $(seq 1 120); do
   SIZE=$(stat -c %s "$OUT" 2>/dev/null || echo -1)
@@ -62,66 +40,51 @@ for _ in $(seq 1 120); do
   LAST=$SIZE
   sleep 1
 done
-press "$MAIN" ctrl+q
-for _ in $(seq 1 300); do kill -0 $PID 2>/dev/null || break; sleep 0.1; done
-if kill -0 $PID 2>/dev/null; then kill $PID; echo "did not quit"; exit 4; fi
-wait $PID
+quit_zembra "$MAIN" || exit 4
 )";
-
-bool OnPath(const char* Program) {
-    return std::system((std::string("command -v ") + Program + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 class EndToEndTest : public ::testing::Test {
   protected:
     void SetUp() override {
         Zembra = std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/zembra";
         if (!QFileInfo(QString::fromStdString(Zembra)).isExecutable()) GTEST_SKIP() << "zembra is not built";
-        if (!OnPath("xvfb-run") || !OnPath("xdotool")) GTEST_SKIP() << "xvfb-run or xdotool missing";
+        if (const std::string Missing = e2e::TDesktopSession::Missing({.WindowManager = false});
+            !Missing.empty())
+            GTEST_SKIP() << "missing on this machine: " << Missing;
         FFLoader().SetLibraryPath(DefaultLibraryFolder());
         ASSERT_TRUE(FFLoader().LoadLibrarySet(kDefaultLibrarySet)) << FFLoader().LastError();
         char Pattern[] = "/tmp/zembra-e2e-XXXXXX";
         ASSERT_NE(::mkdtemp(Pattern), nullptr);
         Dir = Pattern;
+        Session = std::make_unique<e2e::TDesktopSession>(Dir, Zembra);
     }
     void TearDown() override {
         std::error_code Ec;
-        if (!Dir.empty()) std::filesystem::remove_all(Dir, Ec);
+        // A failed scenario leaves its folder (logs, pictures) to look at.
+        if (!Dir.empty() && !HasFailure() && !std::getenv("ZEMBRA_E2E_KEEP"))
+            std::filesystem::remove_all(Dir, Ec);
+        if (HasFailure()) std::cerr << "scenario folder kept: " << Dir << "\n";
     }
 
-    // Runs the driver on a server of its own; the program's preferences live in Dir.
-    void Drive(const std::string& Clip, const std::string& Output) {
-        const std::string Driver = Dir + "/drive.sh";
-        std::ofstream(Driver) << kDriver;
-        // A sanitizer build's preload is for the program under test only, not for the X server
-        // and the tools around it.
-        const char* Preload = std::getenv("LD_PRELOAD");
-        // xvfb-run -a takes the first display without a lock file from its start number on, and
-        // two runs at once (another build's tests) can both pick it: one server then fails to
-        // start. A start number of this process's own makes that unlikely.
-        const std::string Display = std::to_string(100 + ::getpid() % 5000);
-        const std::string Command = "env -u LD_PRELOAD XDG_CONFIG_HOME='" + Dir + "/config' xvfb-run -a -n " +
-                                    Display + " -e '" + Dir + "/xvfb.log' bash '" + Driver + "' '" + Zembra +
-                                    "' '" + Clip + "' '" + Output + "' '" + (Preload ? Preload : "") +
-                                    "' > '" + Dir + "/driver.log' 2>&1";
-        const int Status = std::system(Command.c_str());
-        std::string ServerLog;
-        std::getline(std::ifstream(Dir + "/driver.log"), DriverLog, '\0');
-        std::getline(std::ifstream(Output + ".log"), ProgramLog, '\0');
-        std::getline(std::ifstream(Dir + "/xvfb.log"), ServerLog, '\0');
-        EXPECT_EQ(Status, 0) << DriverLog << ProgramLog << ServerLog;
+    // Runs Script on a desktop of its own; false (with the logs as a failure) when it failed.
+    bool Drive(const std::string& Script, const std::vector<std::string>& Args,
+               const e2e::TDesktopOptions& Options) {
+        const int Status = Session->Run(Script, Args, Options);
+        EXPECT_EQ(Status, 0) << Session->Logs();
+        return Status == 0;
     }
 
-    std::string Zembra, Dir, DriverLog, ProgramLog;
+    std::string Zembra, Dir;
+    std::unique_ptr<e2e::TDesktopSession> Session;
 };
 
 TEST_F(EndToEndTest, ZembraConvertsAClipOnARealXServer) {
     const testmedia::TClipSpec Spec = testmedia::SampleClip(testmedia::TSampleKind::Avi, Dir + "/clip.avi");
     ASSERT_EQ(testmedia::WriteClip(Spec), "");
     const std::string Output = Dir + "/clip_(new).mp3";
-    Drive(Spec.Path, Output);
+    Drive(kConvertOne, {Spec.Path, Output}, {.WindowManager = false});
     testmedia::TClipFacts Facts;
-    ASSERT_EQ(testmedia::InspectClip(Output, Facts), "") << DriverLog << ProgramLog;
+    ASSERT_EQ(testmedia::InspectClip(Output, Facts), "") << Session->Logs();
     ASSERT_EQ(Facts.Streams.size(), 1u);
     EXPECT_EQ(Facts.Streams[0].CodecId, AV_CODEC_ID_MP3);
     EXPECT_GT(Facts.Duration, 0.5);
@@ -130,16 +93,14 @@ TEST_F(EndToEndTest, ZembraConvertsAClipOnARealXServer) {
 // With "Realtime Preview" on, a song's cover goes along as it is: never decoded, previewed or
 // hooked, so the song converts with its cover.
 TEST_F(EndToEndTest, ASongWithACoverConvertsWithThePreviewOn) {
-    std::filesystem::create_directories(Dir + "/config/Zembra");
-    std::ofstream(Dir + "/config/Zembra/Zembra.conf") << "[run]\npreview=true\n";
     testmedia::TClipSpec Spec{.Path = Dir + "/song.flac",
                               .Videos = {{.Encoder = "mjpeg", .FrameCount = 1, .AttachedPicture = true}},
                               .Audios = {{.Encoder = "flac", .Duration = 2.0}}};
     ASSERT_EQ(testmedia::WriteClip(Spec), "");
     const std::string Output = Dir + "/song_(new).mp3";
-    Drive(Spec.Path, Output);
+    Drive(kConvertOne, {Spec.Path, Output}, {.WindowManager = false, .Preferences = "[run]\npreview=true\n"});
     testmedia::TClipFacts Facts;
-    ASSERT_EQ(testmedia::InspectClip(Output, Facts), "") << DriverLog << ProgramLog;
+    ASSERT_EQ(testmedia::InspectClip(Output, Facts), "") << Session->Logs();
     int Sound = 0, Covers = 0;
     for (const auto& St : Facts.Streams) {
         Sound += St.CodecId == AV_CODEC_ID_MP3;
@@ -148,6 +109,102 @@ TEST_F(EndToEndTest, ASongWithACoverConvertsWithThePreviewOn) {
     EXPECT_EQ(Sound, 1);
     EXPECT_EQ(Covers, 1);
     EXPECT_GT(Facts.Duration, 1.5);
+}
+
+// A failure box and a realtime preview at once, under a window manager: two tasks run
+// together, one of a file deleted after it was added (its box opens at once), the other of a
+// 720p film converted to Ogg (Theora video) with the preview on.
+constexpr const char* kBoxAndPreview = R"(
+MISSING=$1 FILM=$2
+start_zembra "$MISSING" "$FILM" || { echo "did not start"; exit 1; }
+DIALOG=$(find_window "^Output Options$") || { echo "no dialog"; exit 2; }
+# The format list has the focus, on Mp3; Ogg (Theora video) is below it, one column on.
+press "$DIALOG" Down Right
+snap 1-dialog
+# The dialog keeps its choice for the next file.
+DIALOG=$(shown_again "$DIALOG" press "$DIALOG" Return) || { echo "no dialog for the second file"; exit 3; }
+press "$DIALOG" Return
+MAIN=$(find_window "^Zembra version 2015 6.5.7$") || { echo "no window"; exit 4; }
+wait_gone "$DIALOG"
+rm -f "$MISSING"
+press "$MAIN" ctrl+Return
+BOX_TITLE="^Zembra$" PREVIEW_TITLE="^([0-9][0-9]:[0-9][0-9]:[0-9][0-9][.][0-9]+|N/A)$"
+shown() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+either() { shown "$BOX_TITLE" || shown "$PREVIEW_TITLE"; }
+wait_for 120 either || { echo "neither box nor preview"; exit 5; }
+if shown "$BOX_TITLE"; then fact first box; else fact first preview; fi
+BOX=$(find_window "$BOX_TITLE") || { echo "no failure box"; exit 5; }
+PREVIEW=$(find_window "$PREVIEW_TITLE") || { echo "no preview"; exit 6; }
+fact screen 0 0 $(xdotool getdisplaygeometry)
+fact main $(frame "$MAIN")
+fact box $(frame "$BOX")
+fact preview $(frame "$PREVIEW")
+fact preview_area $(client "$PREVIEW")
+fact main_stack $(stack_position "$MAIN")
+fact box_stack $(stack_position "$BOX")
+fact preview_stack $(stack_position "$PREVIEW")
+fact preview_state $(xprop -id "$PREVIEW" _NET_WM_STATE)
+snap 2-box-and-preview
+# The preview's close button works while the box is open (and the film is still converting:
+# its output is still the hidden partial file).
+click_close "$PREVIEW"
+wait_gone "$PREVIEW" && fact preview_closed yes
+is_mapped "$BOX" && fact box_open yes
+ls -A "$SCRATCH" | grep -q '^[.]film_(new)[.]ogg.*part' && fact still_converting yes
+snap 3-preview-closed
+press "$BOX" Return
+wait_gone "$BOX" || { echo "the box did not close"; exit 7; }
+quit_zembra "$MAIN" || exit 8
+)";
+
+QRect RectFact(const e2e::TDesktopSession& S, const std::string& Name) {
+    int X = 0, Y = 0, W = 0, H = 0;
+    EXPECT_TRUE(S.Rect(Name, X, Y, W, H)) << Name << " = '" << S.Fact(Name) << "'";
+    return QRect(X, Y, W, H);
+}
+
+TEST_F(EndToEndTest, AFailureBoxStaysAboveTheSmallPreviewBesideTheWindow) {
+    if (const std::string Missing = e2e::TDesktopSession::Missing({}); !Missing.empty())
+        GTEST_SKIP() << "missing on this machine: " << Missing;
+    testmedia::TClipSpec Gone = testmedia::SampleClip(testmedia::TSampleKind::Avi, Dir + "/gone.avi");
+    ASSERT_EQ(testmedia::WriteClip(Gone), "");
+    // Long enough that the run is still going when the scenario has looked (it stops it then).
+    const testmedia::TClipSpec Film{
+        .Path = Dir + "/film.mkv",
+        .Videos = {{.Width = 1280, .Height = 720, .FrameRate = {10, 1}, .FrameCount = 600}},
+        .Audios = {{.Duration = 60.0}}};
+    ASSERT_EQ(testmedia::WriteClip(Film), "");
+    ASSERT_TRUE(Drive(kBoxAndPreview, {Gone.Path, Film.Path},
+                      {.Preferences = "[run]\npreview=true\nthreadMode=true\nthreadCount=2\n"}));
+    const e2e::TDesktopSession& S = *Session;
+    const QRect Screen = RectFact(S, "screen"), Main = RectFact(S, "main"), Box = RectFact(S, "box"),
+                Preview = RectFact(S, "preview"), Area = RectFact(S, "preview_area");
+    std::cout << "first shown: " << S.Fact("first") << "; main " << S.Fact("main") << ", box "
+              << S.Fact("box") << ", preview " << S.Fact("preview") << "\n";
+    // Small: the film scaled to at most a third of the screen (less where the side of the
+    // window has less room, but not below half of that), its shape kept.
+    const QSize Third = PreviewClientSize(QSize(1280, 720), Screen.size());
+    EXPECT_LE(Area.width(), Third.width());
+    EXPECT_GE(Area.width(), Third.width() / 2);
+    EXPECT_LE(std::abs(Area.width() * 720 - Area.height() * 1280), 1280) << S.Fact("preview_area");
+    // Beside the window, on the screen, and not above every other program.
+    EXPECT_FALSE(Preview.intersects(Main));
+    EXPECT_TRUE(Screen.contains(Preview));
+    EXPECT_EQ(S.Fact("preview_state").find("_NET_WM_STATE_ABOVE"), std::string::npos)
+        << S.Fact("preview_state");
+    // The box above the preview, whichever opened first, and above the window it belongs to.
+    const int BoxAt = std::stoi(S.Fact("box_stack")), PreviewAt = std::stoi(S.Fact("preview_stack")),
+              MainAt = std::stoi(S.Fact("main_stack"));
+    EXPECT_GE(PreviewAt, 0);
+    EXPECT_GT(BoxAt, PreviewAt);
+    EXPECT_GT(BoxAt, MainAt);
+    EXPECT_FALSE(Box.isEmpty());
+    // The preview could be closed while the box was open, and the box stayed.
+    EXPECT_EQ(S.Fact("preview_closed"), "yes");
+    EXPECT_EQ(S.Fact("box_open"), "yes");
+    EXPECT_EQ(S.Fact("still_converting"), "yes") << "the film ended before the scenario had looked";
+    for (const char* Picture : {"1-dialog", "2-box-and-preview", "3-preview-closed"})
+        EXPECT_TRUE(std::filesystem::exists(Dir + "/" + Picture + ".png")) << Picture;
 }
 
 }  // namespace
