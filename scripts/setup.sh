@@ -7,7 +7,7 @@ ZEMBRA_PACKAGES=(
   build-essential cmake ninja-build pkg-config clang-format
   libgtest-dev
   libavcodec-dev libavformat-dev libavutil-dev libavfilter-dev libswscale-dev libswresample-dev libavdevice-dev
-  qt6-base-dev xvfb xauth xdotool x11-utils openbox dbus-daemon
+  qt6-base-dev xvfb xauth xdotool x11-utils openbox xclip dbus-daemon
   libimlib2-dev libgif-dev libfreetype-dev fonts-dejavu-core
   clang libclang-rt-14-dev time
   librsvg2-bin desktop-file-utils appstream shared-mime-info man-db file lintian

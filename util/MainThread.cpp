@@ -109,10 +109,17 @@ bool PostToMainThread(std::function<void()> Proc, TPostMode Mode) {
     return true;
 }
 
-int PumpMainThreadQueue() {
+bool MainThreadCallsWaiting() {
+    TMainQueue& Q = Queue();
+    std::lock_guard<std::mutex> G(Q.Lock);
+    return !Q.Calls.empty();
+}
+
+int PumpMainThreadQueue(int Limit) {
     TMainQueue& Q = Queue();
     int Count = 0;
     for (;;) {
+        if (Limit >= 0 && Count >= Limit) return Count;
         TQueuedCall* Call = nullptr;
         {
             std::lock_guard<std::mutex> G(Q.Lock);

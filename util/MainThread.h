@@ -31,9 +31,11 @@ bool PostToMainThread(std::function<void()> Proc, TPostMode Mode = pmDropWhenFul
 // schedule a pump. Pass an empty function to remove it.
 void SetMainThreadWakeUp(std::function<void()> WakeUp);
 
-// Runs every queued call; returns how many ran. Only the main thread pumps; elsewhere it does
-// nothing and returns 0.
-int PumpMainThreadQueue();
+// Runs every queued call, or at most Limit of them when Limit >= 0; returns how many ran. Only
+// the main thread pumps; elsewhere it does nothing and returns 0.
+int PumpMainThreadQueue(int Limit = -1);
+// True when calls wait for the main thread.
+bool MainThreadCallsWaiting();
 
 // Wakes a main thread blocked in WaitInMainThread so it re-checks its condition (a worker
 // calls this when it finishes).

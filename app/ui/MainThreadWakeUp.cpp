@@ -26,6 +26,16 @@ int WakeFd() {
     return Fd;
 }
 
+// One call per posted event, the event for the next one posted before the call runs: a call
+// that opens a box runs the event loop inside itself, and the calls queued behind it (another
+// task's start, its pictures, a worker waiting for an answer) must still run there.
+void PumpStep(QObject* Owner) {
+    if (!MainThreadCallsWaiting()) return;
+    QMetaObject::invokeMethod(
+        Owner, [Owner] { PumpStep(Owner); }, Qt::QueuedConnection);
+    PumpMainThreadQueue(1);
+}
+
 }  // namespace
 
 void InstallMainThreadWakeUp(QObject* Owner) {
@@ -40,7 +50,7 @@ void InstallMainThreadWakeUp(QObject* Owner) {
         // handled, so every later call (a running task's progress, a preview's picture, the
         // worker waiting for it) would stand still until the box was closed.
         QMetaObject::invokeMethod(
-            Owner, [] { PumpMainThreadQueue(); }, Qt::QueuedConnection);
+            Owner, [Owner] { PumpStep(Owner); }, Qt::QueuedConnection);
     });
     QObject::connect(Owner, &QObject::destroyed, [] { SetMainThreadWakeUp(nullptr); });
     SetMainThreadWakeUp([Fd] {

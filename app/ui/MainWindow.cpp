@@ -376,8 +376,11 @@ void TfrmMain::CreateWidgets() {
     FStatusBar->setAccessibleName("Total progress");
     FStatusHint = new QLabel(this);
     FStatusHint->setObjectName("StatusHint");
-    statusBar()->addWidget(FStatusText, 1);
-    statusBar()->addWidget(FStatusHint);
+    // The run's summary comes first: on a narrow window the hint gives up its width, and the
+    // greyed "Start" carries it as its tooltip too.
+    FStatusHint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusBar()->addWidget(FStatusText);
+    statusBar()->addWidget(FStatusHint, 1);
     statusBar()->addWidget(FStatusTime);
     // A message about a log line shows that line when clicked.
     statusBar()->installEventFilter(new TClickFilter(statusBar(), [this] { RevealReportedLine(); }));
@@ -389,6 +392,8 @@ void TfrmMain::CreateWidgets() {
     statusBar()->addPermanentWidget(FStatusBar);
 
     setTabOrder(FList, FLog);
+    // Keys reach the rows from the start (Home, Delete, the arrows), not only after a click.
+    FList->setFocus();
     resize(kClientWidth,
            kClientHeight + 55 + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     if (const QScreen* Screen = QGuiApplication::primaryScreen())
@@ -510,7 +515,10 @@ void TfrmMain::ApplyButtons() {
     mnuAdd->setEnabled(Menu.Add);
     mnuRemove->setEnabled(Menu.Remove);
     mnuClear->setEnabled(Menu.Clear);
-    FStatusHint->setText(Q(StartHint(Menu, Facts)));
+    const QString Hint = Q(StartHint(Menu, Facts));
+    FStatusHint->setText(Hint);
+    FStatusHint->setToolTip(Hint);
+    actStart->setToolTip(Hint.isEmpty() ? actStart->text().remove('&') : Hint);
 }
 
 void TfrmMain::UpdatePopup() {

@@ -129,9 +129,19 @@ quit_zembra() {
   if alive; then kill "$PID"; echo "did not quit"; return 1; fi
   wait "$PID"
 }
+wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
+wm_ready_or_gone() { wm_running || ! kill -0 "$WM" 2>/dev/null; }
 start_window_manager() {
-  openbox --sm-disable > "$SCRATCH/openbox.log" 2>&1 & WM=$!
-  wait_for 60 eval 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || { echo "no window manager"; exit 90; }
+  # On a busy machine openbox has now and then found the new server refusing it; it gets three
+  # tries, each after the server has answered a client.
+  for _ in 1 2 3; do
+    openbox --sm-disable >> "$SCRATCH/openbox.log" 2>&1 & WM=$!
+    wait_for 60 wm_ready_or_gone
+    wm_running && return 0
+    sleep 1
+  done
+  echo "no window manager"
+  exit 90
 }
 finish() {
   alive && kill "$PID"

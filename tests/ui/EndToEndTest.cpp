@@ -5,10 +5,13 @@
 #include <QRect>
 #include <QSize>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -157,6 +160,55 @@ wait_gone "$BOX" || { echo "the box did not close"; exit 7; }
 quit_zembra "$MAIN" || exit 8
 )";
 
+// Tasks that end before they are done, under a window manager: each file's dialog answered with
+// Return, the run started and paused once every task has written some sound, then $ACTION: "remove-stop"
+// removes the first row with the Delete key and then stops the others from the File menu;
+// "clear" clears the list from the File menu and answers its question with Yes. The log is
+// read back through the clipboard.
+constexpr const char* kEndedEarly = R"SH(
+ACTION=$1 COUNT=$2
+shift 2
+start_zembra "$@" || { echo "did not start"; exit 1; }
+DIALOG=$(find_window "^Output Options$") || { echo "no dialog"; exit 2; }
+for _ in $(seq 2 "$COUNT"); do
+  DIALOG=$(shown_again "$DIALOG" press "$DIALOG" Return) || { echo "no dialog for the next file"; exit 3; }
+done
+press "$DIALOG" Return
+MAIN=$(find_window "^Zembra version 2015 6.5.7$") || { echo "no window"; exit 4; }
+wait_gone "$DIALOG"
+press "$MAIN" ctrl+Return
+converting() {
+  local N
+  N=$(find "$SCRATCH" -maxdepth 1 -name '.*part.mp3' -size +64k | wc -l)
+  [ "$N" -ge "$COUNT" ]
+}
+wait_for 120 converting || { echo "the tasks did not get going"; exit 5; }
+# Paused from the File menu, so that every task is still running when it goes. "&Add Task"
+# and "P&ause" share their letter: the first press moves to "P&ause", Return takes it.
+press "$MAIN" alt+f a Return
+snap "$ACTION-1-paused"
+if [ "$ACTION" = remove-stop ]; then
+  # The list has the focus and a current row, but none is selected until the cursor moves.
+  press "$MAIN" Down Up Delete
+  wait_for 60 test -e "$SCRATCH/a_(new).partial.mp3" && fact removed_kept yes
+  press "$MAIN" alt+f p
+else
+  press "$MAIN" alt+f c
+  QUESTION=$(find_window "^Zembra$") || { echo "no question"; exit 6; }
+  snap "$ACTION-2-question"
+  press "$QUESTION" alt+y
+  wait_gone "$QUESTION"
+fi
+over() { ! find "$SCRATCH" -maxdepth 1 -name '.*part.mp3' | grep -q .; }
+wait_for 60 over || { echo "the tasks did not end"; exit 7; }
+# The log pane follows the list in the focus chain.
+press "$MAIN" Tab ctrl+a ctrl+c
+wait_for 10 xclip -o -selection clipboard
+xclip -o -selection clipboard > "$SCRATCH/log.txt"
+snap "$ACTION-3-over"
+quit_zembra "$MAIN" || exit 8
+)SH";
+
 QRect RectFact(const e2e::TDesktopSession& S, const std::string& Name) {
     int X = 0, Y = 0, W = 0, H = 0;
     EXPECT_TRUE(S.Rect(Name, X, Y, W, H)) << Name << " = '" << S.Fact(Name) << "'";
@@ -204,6 +256,67 @@ TEST_F(EndToEndTest, AFailureBoxStaysAboveTheSmallPreviewBesideTheWindow) {
     EXPECT_EQ(S.Fact("box_open"), "yes");
     EXPECT_EQ(S.Fact("still_converting"), "yes") << "the film ended before the scenario had looked";
     for (const char* Picture : {"1-dialog", "2-box-and-preview", "3-preview-closed"})
+        EXPECT_TRUE(std::filesystem::exists(Dir + "/" + Picture + ".png")) << Picture;
+}
+
+// What became of each output is said in the log and found on disk, under both settings of
+// "Keep what a stopped task converted": removed and stopped tasks keep their partial outputs
+// when it is on, cleared tasks keep nothing when it is off.
+TEST_F(EndToEndTest, RemovedStoppedAndClearedTasksSayWhatTheyLeft) {
+    if (const std::string Missing = e2e::TDesktopSession::Missing({}); !Missing.empty())
+        GTEST_SKIP() << "missing on this machine: " << Missing;
+    if (std::system("command -v xclip >/dev/null") != 0) GTEST_SKIP() << "xclip missing";
+    std::vector<std::string> Files;
+    for (const char* Name : {"a", "b", "c"}) {
+        testmedia::TClipSpec Spec{.Path = Dir + "/" + Name + ".wav",
+                                  .Audios = {{.Encoder = "pcm_s16le", .Duration = 240.0}}};
+        ASSERT_EQ(testmedia::WriteClip(Spec), "");
+        Files.push_back(Spec.Path);
+    }
+    auto ReadLog = [this] {
+        std::ifstream In(Dir + "/log.txt");
+        return std::string(std::istreambuf_iterator<char>(In), {});
+    };
+    auto Listing = [this] {
+        std::vector<std::string> Names;
+        for (const auto& Entry : std::filesystem::directory_iterator(Dir))
+            if (Entry.path().extension() == ".mp3" ||
+                Entry.path().filename().string().find(".part") != std::string::npos)
+                Names.push_back(Entry.path().filename().string());
+        std::sort(Names.begin(), Names.end());
+        return Names;
+    };
+    std::vector<std::string> Args = {"remove-stop", "3"};
+    Args.insert(Args.end(), Files.begin(), Files.end());
+    ASSERT_TRUE(Drive(kEndedEarly, Args, {.Preferences = "[run]\nthreadMode=true\nthreadCount=3\n"}));
+    EXPECT_EQ(Session->Fact("removed_kept"), "yes");
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"a_(new).partial.mp3", "b_(new).partial.mp3",
+                                                   "c_(new).partial.mp3"}));
+    std::string Log = ReadLog();
+    EXPECT_NE(Log.find("partial output kept: a.wav -> " + Dir + "/a_(new).partial.mp3"), std::string::npos)
+        << Log;
+    for (const char* Name : {"b", "c"})
+        EXPECT_NE(Log.find(std::string("partial output kept: ") + Name + ".wav -> " + Dir + "/" + Name +
+                           "_(new).partial.mp3"),
+                  std::string::npos)
+            << Log;
+    for (const std::string& Kept : Listing()) {
+        testmedia::TClipFacts Facts;
+        ASSERT_EQ(testmedia::InspectClip(Dir + "/" + Kept, Facts), "") << Kept;
+        EXPECT_GT(Facts.Duration, 0.5) << Kept;
+        EXPECT_LT(Facts.Duration, 239.0) << Kept;
+        std::filesystem::remove(Dir + "/" + Kept);
+    }
+
+    Args = {"clear", "2", Files[0], Files[1]};
+    ASSERT_TRUE(Drive(kEndedEarly, Args,
+                      {.Preferences = "[run]\nthreadMode=true\nthreadCount=2\nkeepPartial=false\n"}));
+    EXPECT_EQ(Listing(), std::vector<std::string>{});
+    Log = ReadLog();
+    for (const char* Name : {"a", "b"})
+        EXPECT_NE(Log.find(std::string("no output kept: ") + Name + ".wav"), std::string::npos) << Log;
+    for (const char* Picture :
+         {"remove-stop-1-paused", "remove-stop-3-over", "clear-2-question", "clear-3-over"})
         EXPECT_TRUE(std::filesystem::exists(Dir + "/" + Picture + ".png")) << Picture;
 }
 
