@@ -16,6 +16,7 @@
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegLoader.h"
 #include "engine/DecodeAhead.h"
+#include "engine/EncoderParameters.h"
 #include "engine/FlacSplice.h"
 #include "engine/Mp3Splice.h"
 #include "engine/SampleLevels.h"
@@ -154,20 +155,6 @@ std::string UnevenTimeline(const AVFormatContext* Source, int StreamIndex, const
     return "";
 }
 
-TCodecContextPtr OpenEncoderCopy(const AVCodecContext* Settings, const AVDictionary* PrivateOptions) {
-    TCodecContextPtr C = CopyEncoderSettings(Settings, Settings->codec);
-    TDictionary Options;
-    if (Options.CopyFrom(PrivateOptions) < 0)
-        throw FFmpegException("Out of memory for the options of a segment's encoder");
-    int Result;
-    {
-        TCodecLockGuard G;
-        Result = lavc.avcodec_open2(C.get(), Settings->codec, Options.Slot());
-    }
-    if (Result < 0) throw FFmpegException("Error while opening an encoder for a segment of the sound");
-    return C;
-}
-
 // Where a later segment stands on the output's timeline.
 enum class TPlacing { Unknown, Placed, Unplaceable };
 
@@ -230,34 +217,6 @@ class TSegmentThread : public TThread {
 };
 
 }  // namespace
-
-// The settings as the user's options left them, before the encoder opened: an open encoder
-// has changed some to what it made of them, and a copy of those encodes differently.
-TCodecContextPtr CopyEncoderSettings(const AVCodecContext* Settings, const AVCodec* Codec) {
-    TCodecContextPtr C(lavc.avcodec_alloc_context3(Codec));
-    if (!C) throw FFmpegException("Out of memory for a segment's encoder");
-    // Only an encoder with options of its own keeps them where the copy can find them.
-    if (lavu.av_opt_copy(C.get(), Settings) < 0 ||
-        (Codec->priv_class && Settings->priv_data && C->priv_data &&
-         lavu.av_opt_copy(C->priv_data, Settings->priv_data) < 0))
-        throw FFmpegException("The sound encoder's options could not be copied for a segment");
-    C->codec_id = Settings->codec_id;
-    C->sample_rate = Settings->sample_rate;
-    C->sample_fmt = Settings->sample_fmt;
-    lavu.av_channel_layout_uninit(&C->ch_layout);
-    if (lavu.av_channel_layout_copy(&C->ch_layout, &Settings->ch_layout) < 0)
-        throw FFmpegException("The sound encoder's channel layout could not be copied for a segment");
-    C->time_base = Settings->time_base;
-    C->bit_rate = Settings->bit_rate;
-    C->flags = Settings->flags;
-    C->global_quality = Settings->global_quality;
-    C->compression_level = Settings->compression_level;
-    C->cutoff = Settings->cutoff;
-    C->profile = Settings->profile;
-    C->strict_std_compliance = Settings->strict_std_compliance;
-    C->thread_count = 1;
-    return C;
-}
 
 bool SegmentsAllowed(const char* Setting) {
     return !Setting || std::strcmp(Setting, "0") != 0;
