@@ -43,4 +43,9 @@ std::string OpenErrorWithReason(const std::u16string& FileName, int Code);
 // and the reason, never an opening text ("No space left on device", "File too large").
 std::string WriteErrorWithReason(const std::string& Subject, int Code);
 
+double RationalToDouble(AVRational R);
+// Compares a/b with c/d by cross products: 1, -1 or 0. The products are 64-bit: 32-bit ones
+// overflow for ordinary time bases such as 1/90000 against 30000/1001.
+int CompareRational(AVRational A, AVRational B);
+
 }  // namespace zembra

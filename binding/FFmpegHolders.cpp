@@ -76,6 +76,10 @@ void TIOContextDeleter::operator()(AVIOContext* P) const {
     lavf.avio_context_free(&P);
 }
 
+void TMd5Deleter::operator()(AVMD5* P) const {
+    if (P) lavu.av_free(P);
+}
+
 void TAvFreeDeleter::operator()(void* P) const {
     if (P) lavu.av_free(P);
 }

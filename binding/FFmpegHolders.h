@@ -66,6 +66,18 @@ struct TAvFreeDeleter {
 struct TSubtitleDeleter {
     void operator()(AVSubtitle* P) const;
 };
+struct TMd5Deleter {
+    void operator()(AVMD5* P) const;
+};
+// An object closed by a function of a layer above this one (an I/O context of our own, a
+// container reading through one, which the library leaves open): the holder is still this
+// header's, with the closing function named where the object's kind is declared.
+template <typename T, auto Close>
+struct TClosedByDeleter {
+    void operator()(T* P) const {
+        if (P) Close(P);
+    }
+};
 
 using TFormatInputPtr = std::unique_ptr<AVFormatContext, TFormatInputDeleter>;
 using TFormatOutputPtr = std::unique_ptr<AVFormatContext, TFormatOutputDeleter>;
@@ -85,6 +97,9 @@ using TFifoPtr = std::unique_ptr<AVFifo, TFifoDeleter>;
 using TIOContextPtr = std::unique_ptr<AVIOContext, TIOContextDeleter>;
 using TAvBufferPtr = std::unique_ptr<void, TAvFreeDeleter>;
 using TSubtitlePtr = std::unique_ptr<AVSubtitle, TSubtitleDeleter>;
+using TMd5Ptr = std::unique_ptr<AVMD5, TMd5Deleter>;
+template <typename T, auto Close>
+using TClosedByPtr = std::unique_ptr<T, TClosedByDeleter<T, Close>>;
 
 // Allocators that return owned objects (empty on failure).
 TFramePtr MakeFrame();

@@ -24,10 +24,10 @@ using TRaisingTask = TEventTaskScope;
 
 // Raises one terminate event on a thread of its own, so that the reporting thread goes on with
 // the end-of-task steps (which may start the next task) while the handler runs.
-class TDoTerminateThread : public TThread {
+class TTerminateEventThread : public TThread {
   public:
-    TDoTerminateThread(TTerminateEvent Handler, TTaskId AId, int32_t AIndex, bool AFinished, bool AException,
-                       std::string AMessage)
+    TTerminateEventThread(TTerminateEvent Handler, TTaskId AId, int32_t AIndex, bool AFinished,
+                          bool AException, std::string AMessage)
         : FOnTerminate(std::move(Handler)),
           FId(AId),
           FIndex(AIndex),
@@ -822,8 +822,8 @@ void TCustomRUvivoVOV::RaiseTerminate(const TTaskFFmpeg* Engine, bool AFinished,
         // so that no such thread still runs when the component or the program goes away.
         ReapEventThreads();
         try {
-            auto Thread = std::make_unique<events::TDoTerminateThread>(Handler, Id, Index, AFinished,
-                                                                       AException, AMessage);
+            auto Thread = std::make_unique<events::TTerminateEventThread>(Handler, Id, Index, AFinished,
+                                                                          AException, AMessage);
             std::lock_guard<std::mutex> G(FEventThreadLock);
             FEventThreads.reserve(FEventThreads.size() + 1);
             // Started once it has its place: a started thread that could not be kept would be

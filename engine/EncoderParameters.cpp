@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "binding/EntryPoints.h"
+#include "binding/FFmpegLoader.h"
+#include "engine/FFmpegException.h"
 #include "util/StringUtils.h"
 
 namespace zembra {
@@ -120,6 +122,48 @@ std::string AudioEncoderRefusal(const AVCodec* Codec, const AVCodecContext* Cont
     if (!TakesLayout(Limits, Context->ch_layout))
         return "Specified channel layout '" + ChannelLayoutName(Context->ch_layout) + "' is not supported";
     return "";
+}
+
+// The settings as the user's options left them, before the encoder opened: an open encoder
+// has changed some to what it made of them, and a copy of those encodes differently.
+TCodecContextPtr CopyEncoderSettings(const AVCodecContext* Settings, const AVCodec* Codec) {
+    TCodecContextPtr C(lavc.avcodec_alloc_context3(Codec));
+    if (!C) throw FFmpegException("Out of memory for a copy of the sound encoder's settings");
+    // Only an encoder with options of its own keeps them where the copy can find them.
+    if (lavu.av_opt_copy(C.get(), Settings) < 0 ||
+        (Codec->priv_class && Settings->priv_data && C->priv_data &&
+         lavu.av_opt_copy(C->priv_data, Settings->priv_data) < 0))
+        throw FFmpegException("The sound encoder's options could not be copied");
+    C->codec_id = Settings->codec_id;
+    C->sample_rate = Settings->sample_rate;
+    C->sample_fmt = Settings->sample_fmt;
+    lavu.av_channel_layout_uninit(&C->ch_layout);
+    if (lavu.av_channel_layout_copy(&C->ch_layout, &Settings->ch_layout) < 0)
+        throw FFmpegException("The sound encoder's channel layout could not be copied");
+    C->time_base = Settings->time_base;
+    C->bit_rate = Settings->bit_rate;
+    C->flags = Settings->flags;
+    C->global_quality = Settings->global_quality;
+    C->compression_level = Settings->compression_level;
+    C->cutoff = Settings->cutoff;
+    C->profile = Settings->profile;
+    C->strict_std_compliance = Settings->strict_std_compliance;
+    C->thread_count = 1;
+    return C;
+}
+
+TCodecContextPtr OpenEncoderCopy(const AVCodecContext* Settings, const AVDictionary* PrivateOptions) {
+    TCodecContextPtr C = CopyEncoderSettings(Settings, Settings->codec);
+    TDictionary Options;
+    if (Options.CopyFrom(PrivateOptions) < 0)
+        throw FFmpegException("Out of memory for the options of a segment's encoder");
+    int Result;
+    {
+        TCodecLockGuard G;
+        Result = lavc.avcodec_open2(C.get(), Settings->codec, Options.Slot());
+    }
+    if (Result < 0) throw FFmpegException("Error while opening an encoder for a segment of the sound");
+    return C;
 }
 
 }  // namespace zembra

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "binding/FFmpegHeaders.h"
+#include "binding/FFmpegHolders.h"
 
 namespace zembra {
 
@@ -32,5 +32,12 @@ std::string AudioEncoderRefusal(const AVCodec* Codec, const AVCodecContext* Cont
 
 // "5.1(side)", "stereo", "6 channels"...
 std::string ChannelLayoutName(const AVChannelLayout& Layout);
+
+// A context for Codec, not opened, with Settings' options (a context not opened either).
+TCodecContextPtr CopyEncoderSettings(const AVCodecContext* Settings, const AVCodec* Codec);
+
+// Another encoder like the one whose settings (before it opened) are Settings, opened with
+// its private options, for a thread of its own (a segment of the sound). Throws FFmpegException.
+TCodecContextPtr OpenEncoderCopy(const AVCodecContext* Settings, const AVDictionary* PrivateOptions);
 
 }  // namespace zembra

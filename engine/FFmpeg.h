@@ -25,7 +25,7 @@ namespace zembra {
 class TCustomFFmpeg;
 class TConvertThread;
 class TTranscoder;
-class TDoTerminateThread;
+class TUnstartedJobEndNotifier;
 
 using TTerminateCallback = std::function<void(TCustomFFmpeg& AJob)>;
 
@@ -94,8 +94,10 @@ TFileIdentity IdentityOfInput(const std::string& URL);
 // A second, independent opening of an input the job opened (its file, in its format, its
 // streams found), for another thread to read; null with Error set when it cannot be opened.
 // When Opened is known, the file at the name must still be that one: else null with Replaced.
-AVFormatContext* ReopenInput(const AVFormatContext* Open, const TFileIdentity& Opened, int& Error,
-                             bool& Replaced);
+// Closed as the job closes its own inputs, with the I/O context opened for it.
+using TReopenedInputPtr = TClosedByPtr<AVFormatContext, CloseInputContext>;
+TReopenedInputPtr ReopenInput(const AVFormatContext* Open, const TFileIdentity& Opened, int& Error,
+                              bool& Replaced);
 // Closes an output container's file (a custom I/O context of ours or the library's): 0, or the
 // AVERROR of the last bytes that could not be written or of the close.
 int CloseOutputIO(AVFormatContext* Container);
@@ -337,7 +339,7 @@ class TCustomFFmpeg {
     friend std::span<const TOptionDef> EngineOptionTable();
     friend class TConvertThread;
     friend class TTranscoder;
-    friend class TDoTerminateThread;
+    friend class TUnstartedJobEndNotifier;
     void WaitForActiveThreads();
     // Replaces the preview flags by Change(old flags) under the preview lock.
     void ChangePreviewFlags(const std::function<uint8_t(uint8_t)>& Change);

@@ -1,10 +1,13 @@
 #include "engine/FlacSplice.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <new>
 
 #include "binding/EntryPoints.h"
+#include "binding/FFmpegLoader.h"
+#include "engine/FFmpegException.h"
 
 // Why renumbering is all a later segment's frames need: a FLAC frame's subframes are predicted
 // only from the frame's own samples, so an encoder started on the block grid of the whole sound
@@ -185,10 +188,6 @@ bool PatchStreamInfo(std::span<uint8_t> Info, uint64_t TotalSamples, uint32_t Mi
     return true;
 }
 
-void TMd5Deleter::operator()(AVMD5* P) const {
-    if (P) lavu.av_free(P);
-}
-
 TFlacSoundSum::TFlacSoundSum(int BitsPerSample) : FBits(BitsPerSample), FMd5(lavu.av_md5_alloc()) {
     if (!FMd5) throw std::bad_alloc();
     lavu.av_md5_init(FMd5.get());
@@ -255,6 +254,61 @@ bool TFlacSoundSum::Add(const AVFrame* Decoded) {
 void TFlacSoundSum::Finish(uint8_t (&Md5)[16]) {
     lavu.av_md5_final(FMd5.get(), Md5);
     lavu.av_md5_init(FMd5.get());
+}
+
+TFlacJoin::TFlacJoin(const AVCodecParameters* Par, int BlockSize)
+    : FSum(Par->bits_per_raw_sample), FBlockSize(BlockSize) {
+    const AVCodec* Decoder = lavc.avcodec_find_decoder(AV_CODEC_ID_FLAC);
+    if (!Decoder) throw FFmpegException("No FLAC decoder to sum the sound with");
+    FDecoder.reset(lavc.avcodec_alloc_context3(Decoder));
+    FFrame = MakeFrame();
+    if (!FDecoder || !FFrame) throw FFmpegException("Out of memory for the FLAC decoder that sums the sound");
+    if (lavc.avcodec_parameters_to_context(FDecoder.get(), Par) < 0)
+        throw FFmpegException(
+            "The FLAC stream's parameters could not be given to the decoder that sums the sound");
+    FDecoder->thread_count = 1;
+    int Result;
+    {
+        TCodecLockGuard G;
+        Result = lavc.avcodec_open2(FDecoder.get(), Decoder, nullptr);
+    }
+    if (Result < 0) throw FFmpegException("Could not open a FLAC decoder to sum the sound");
+}
+
+TPacketPtr TFlacJoin::Take(TPacketPtr P) {
+    if (P->size > 0) {
+        const auto Renumbered = RenumberFlacFrame({P->data, static_cast<size_t>(P->size)},
+                                                  static_cast<uint64_t>(P->pts), FBlockSize);
+        if (!Renumbered)
+            throw FFmpegException("A FLAC frame of a segment could not be numbered for its place");
+        if (Renumbered->size() != static_cast<size_t>(P->size) ||
+            std::memcmp(Renumbered->data(), P->data, Renumbered->size()) != 0) {
+            TPacketPtr Copy = MakePacket();
+            if (!Copy || lavc.av_new_packet(Copy.get(), static_cast<int>(Renumbered->size())) < 0)
+                throw FFmpegException("Out of memory for a renumbered FLAC frame");
+            if (lavc.av_packet_copy_props(Copy.get(), P.get()) < 0)
+                throw FFmpegException("A renumbered FLAC frame could not take its packet's times and data");
+            std::memcpy(Copy->data, Renumbered->data(), Renumbered->size());
+            P = std::move(Copy);
+        }
+        FMinBytes = std::min(FMinBytes, static_cast<uint32_t>(P->size));
+        FMaxBytes = std::max(FMaxBytes, static_cast<uint32_t>(P->size));
+        if (lavc.avcodec_send_packet(FDecoder.get(), P.get()) < 0)
+            throw FFmpegException("A FLAC frame of a segment does not decode");
+        while (lavc.avcodec_receive_frame(FDecoder.get(), FFrame.get()) >= 0) {
+            FSamples += static_cast<uint64_t>(FFrame->nb_samples);
+            if (!FSum.Add(FFrame.get())) throw FFmpegException("The FLAC sound could not be summed");
+            lavu.av_frame_unref(FFrame.get());
+        }
+    }
+    size_t Size = 0;
+    if (uint8_t* Info = lavc.av_packet_get_side_data(P.get(), AV_PKT_DATA_NEW_EXTRADATA, &Size)) {
+        uint8_t Md5[16];
+        FSum.Finish(Md5);
+        if (!PatchStreamInfo({Info, Size}, FSamples, FMinBytes, FMaxBytes, Md5))
+            throw FFmpegException("The FLAC header could not be completed");
+    }
+    return P;
 }
 
 }  // namespace zembra

@@ -33,11 +33,6 @@ std::optional<std::vector<uint8_t>> RenumberFlacFrame(std::span<const uint8_t> F
 bool PatchStreamInfo(std::span<uint8_t> Info, uint64_t TotalSamples, uint32_t MinFrameBytes,
                      uint32_t MaxFrameBytes, const uint8_t (&Md5)[16]);
 
-struct TMd5Deleter {
-    void operator()(AVMD5* P) const;
-};
-using TMd5Ptr = std::unique_ptr<AVMD5, TMd5Deleter>;
-
 // The MD5 FLAC's STREAMINFO holds, of decoded sound: fed the decoder's frames as they are
 // written, in order. The sum is over the samples interleaved by channel, each a signed
 // little-endian integer of (BitsPerSample + 7) / 8 bytes; FFmpeg's decoder hands them over
@@ -60,6 +55,32 @@ class TFlacSoundSum {
     int FBits;
     TMd5Ptr FMd5;
     std::vector<uint8_t> FBytes;  // one frame's samples as they are summed, kept to save allocations
+};
+
+// The join of a sound's segments each encoded to FLAC by an encoder of its own: a later
+// segment's frames are numbered for their place in the whole, and the header the last
+// segment's encoder leaves for the muxer gets the whole sound's figures, summed from the frames
+// as they are written.
+class TFlacJoin {
+  public:
+    // Par: the output stream's (its bits per sample); BlockSize: the encoders' frame size.
+    // Throws FFmpegException when the decoder that sums the sound cannot be opened.
+    TFlacJoin(const AVCodecParameters* Par, int BlockSize);
+
+    // The packet as it goes to the muxer, its pts being its first sample's place in the whole
+    // sound: renumbered (a new packet if its length or bytes changed), and, when it brings the
+    // encoder's new header, that header completed with the count and sum of every frame taken
+    // so far, this one included. Throws FFmpegException on a frame that cannot be renumbered
+    // or decoded.
+    TPacketPtr Take(TPacketPtr P);
+
+  private:
+    TCodecContextPtr FDecoder;
+    TFramePtr FFrame;
+    TFlacSoundSum FSum;
+    int FBlockSize;
+    uint64_t FSamples = 0;
+    uint32_t FMinBytes = UINT32_MAX, FMaxBytes = 0;
 };
 
 }  // namespace zembra

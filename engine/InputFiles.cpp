@@ -62,8 +62,8 @@ TFileIdentity IdentityOfInput(const std::string& URL) {
     return Id;
 }
 
-AVFormatContext* ReopenInput(const AVFormatContext* Open, const TFileIdentity& Opened, int& Error,
-                             bool& Replaced) {
+TReopenedInputPtr ReopenInput(const AVFormatContext* Open, const TFileIdentity& Opened, int& Error,
+                              bool& Replaced) {
     Error = 0;
     Replaced = false;
     const std::string URL = Open->url ? Open->url : "";
@@ -94,11 +94,9 @@ AVFormatContext* ReopenInput(const AVFormatContext* Open, const TFileIdentity& O
         TCodecLockGuard G;
         Error = lavf.avformat_find_stream_info(Ic, nullptr);
     }
-    if (Error < 0) {
-        CloseInputContext(Ic);
-        return nullptr;
-    }
-    return Ic;
+    TReopenedInputPtr Opening(Ic);
+    if (Error < 0) return nullptr;
+    return Opening;
 }
 
 bool TCustomFFmpeg::FindCodecByName(const std::string& Name, AVMediaType Type, bool Encoder,

@@ -68,9 +68,9 @@ class TWaitThread : public TThread {
 };
 
 // Reports the end of a job that never ran.
-class TDoTerminateThread : public TThread {
+class TUnstartedJobEndNotifier : public TThread {
   public:
-    explicit TDoTerminateThread(TCustomFFmpeg& Job) : FJob(Job) {}
+    explicit TUnstartedJobEndNotifier(TCustomFFmpeg& Job) : FJob(Job) {}
 
   protected:
     void Execute() override {
@@ -418,11 +418,11 @@ void TCustomFFmpeg::StopOrNotify(bool Wait) {
     if (!FNotifyPending.compare_exchange_strong(Expected, true)) return;  // already on its way
     FActiveThreads.fetch_add(1);
     if (Wait) {
-        TDoTerminateThread Notifier(*this);
+        TUnstartedJobEndNotifier Notifier(*this);
         Notifier.Resume();
         Notifier.WaitFor();
     } else {
-        auto* Notifier = new TDoTerminateThread(*this);
+        auto* Notifier = new TUnstartedJobEndNotifier(*this);
         Notifier->SetFreeOnTerminate(true);
         Notifier->Resume();
     }

@@ -105,6 +105,8 @@ template <typename T, typename TLoad>
 #define ZEMBRA_FILTER_VARIANTS
 #endif
 
+namespace {
+
 // The largest magnitude of Count floats, NaN left out; four running maxima overlap.
 float MaxMagnitude(const float* P, size_t Count, float Max) {
     float M[4] = {Max, Max, Max, Max};
@@ -114,6 +116,8 @@ float MaxMagnitude(const float* P, size_t Count, float Max) {
     for (; I < Count; ++I) M[0] = std::max(M[0], std::fabs(P[I]));
     return std::max(std::max(M[0], M[1]), std::max(M[2], M[3]));
 }
+
+}  // namespace
 
 ZEMBRA_FILTER_VARIANTS void TLoudnessMeter::FilterPair(TChannel& A, TChannel& B, const float* L,
                                                        const float* R, size_t Stride, size_t Count) {

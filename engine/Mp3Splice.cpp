@@ -1,7 +1,12 @@
 #include "engine/Mp3Splice.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+
+#include "binding/EntryPoints.h"
+#include "engine/FFmpegException.h"
 
 // Why the frame before a join changes: Layer III keeps a "bit reservoir". A frame's main data
 // (scale factors and Huffman codes) need not start in its own slot; main_data_begin says how
@@ -234,6 +239,57 @@ std::optional<std::vector<uint8_t>> CarryReservoir(std::span<const uint8_t> Prev
         Out[5] = static_cast<uint8_t>(Crc & 0xFF);
     }
     return Out;
+}
+
+int64_t ChooseMp3Splice(const std::deque<TPacketPtr>& Tail, const std::deque<TPacketPtr>& Next,
+                        int64_t Planned, int64_t Window, int FrameSize) {
+    int64_t Best = Planned;
+    int BestCost = INT_MAX;
+    for (size_t I = 1; I < Next.size(); ++I) {
+        const int64_t At = Next[I]->pts;
+        if (At < Planned - Window || At > Planned + Window) continue;
+        const auto Previous = std::find_if(Tail.begin(), Tail.end(),
+                                           [&](const TPacketPtr& P) { return P->pts + P->duration == At; });
+        if (Previous == Tail.end()) continue;
+        const int Borrowed = Mp3MainDataBegin({Next[I]->data, static_cast<size_t>(Next[I]->size)});
+        const int Free = Mp3FreeTail({(*Previous)->data, static_cast<size_t>((*Previous)->size)});
+        if (Borrowed < 0 || Free < 0) continue;
+        // Cost: bytes the previous frame must grow by, then the distance from the plan.
+        const int Grow = std::max(0, Borrowed - Free);
+        const int Cost = Grow * 1000 + static_cast<int>(std::llabs(At - Planned) / FrameSize);
+        if (Cost < BestCost) {
+            BestCost = Cost;
+            Best = At;
+        }
+    }
+    return Best;
+}
+
+bool CarryMp3Reservoir(std::deque<TPacketPtr>& Tail, const std::deque<TPacketPtr>& Next, int64_t Splice) {
+    if (Tail.empty()) return true;
+    std::vector<std::span<const uint8_t>> Dropped;
+    const AVPacket* FirstKept = nullptr;
+    for (const TPacketPtr& P : Next) {
+        if (P->pts < Splice)
+            Dropped.emplace_back(P->data, static_cast<size_t>(P->size));
+        else if (!FirstKept)
+            FirstKept = P.get();
+    }
+    if (!FirstKept) return true;
+    const auto Borrowed = BorrowedBytes(Dropped, {FirstKept->data, static_cast<size_t>(FirstKept->size)});
+    if (!Borrowed || Borrowed->empty()) return true;
+    AVPacket* Previous = Tail.back().get();
+    const auto Rewritten = CarryReservoir({Previous->data, static_cast<size_t>(Previous->size)}, *Borrowed);
+    if (!Rewritten) return false;
+    TPacketPtr Grown = MakePacket();
+    if (!Grown || lavc.av_new_packet(Grown.get(), static_cast<int>(Rewritten->size())) < 0)
+        throw FFmpegException("Out of memory for an MP3 frame grown to carry the next one's data");
+    if (lavc.av_packet_copy_props(Grown.get(), Previous) < 0)
+        throw FFmpegException(
+            "An MP3 frame grown to carry the next one's data could not take its packet's times");
+    std::memcpy(Grown->data, Rewritten->data(), Rewritten->size());
+    Tail.back() = std::move(Grown);
+    return true;
 }
 
 }  // namespace zembra

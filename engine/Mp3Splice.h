@@ -6,9 +6,12 @@
 // frame before the join may have to change.
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <span>
 #include <vector>
+
+#include "binding/FFmpegHolders.h"
 
 namespace zembra {
 
@@ -58,5 +61,20 @@ std::optional<std::vector<uint8_t>> BorrowedBytes(const std::vector<std::span<co
 // bitrate of its version and sample rate leaves room for its own main data and Borrowed.
 std::optional<std::vector<uint8_t>> CarryReservoir(std::span<const uint8_t> Previous,
                                                    std::span<const uint8_t> Borrowed);
+
+// Where the next segment's packets are taken from, among the frames both encoders made within
+// Window output samples of Planned (pts on the output's timeline): where the next segment's
+// frame borrows nothing from the frames before it, or as little as the previous segment's frame
+// ending there has room for, and then nearest Planned (FrameSize: samples a frame). Planned
+// when no frame of Next within the window follows one of Tail.
+int64_t ChooseMp3Splice(const std::deque<TPacketPtr>& Tail, const std::deque<TPacketPtr>& Next,
+                        int64_t Planned, int64_t Window, int FrameSize);
+
+// The previous segment's last kept packet (Tail's back) rewritten to end with the bytes that
+// the first packet of Next from Splice on borrows from the packets of Next before Splice, which
+// are dropped. True when nothing is borrowed or the bytes were carried; false when the frame
+// could not carry them (Tail left as it was). Throws FFmpegException when the grown packet
+// cannot be made.
+bool CarryMp3Reservoir(std::deque<TPacketPtr>& Tail, const std::deque<TPacketPtr>& Next, int64_t Splice);
 
 }  // namespace zembra

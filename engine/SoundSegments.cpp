@@ -16,6 +16,7 @@
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegLoader.h"
 #include "engine/DecodeAhead.h"
+#include "engine/EncoderParameters.h"
 #include "engine/FlacSplice.h"
 #include "engine/Mp3Splice.h"
 #include "engine/SampleLevels.h"
@@ -98,11 +99,6 @@ bool FixedFrameSource(AVCodecID Id) {
            Id == AV_CODEC_ID_EAC3 || Id == AV_CODEC_ID_DTS;
 }
 
-struct TInputCloser {
-    void operator()(AVFormatContext* C) const { CloseInputContext(C); }
-};
-using TInputPtr = std::unique_ptr<AVFormatContext, TInputCloser>;
-
 // Whether the sound's own times run on without a hole or an overlap: where they jump, the
 // one-thread run closes the hole up (or plays the overlap once), which a segment placed by its
 // first frame's time cannot match. "" when they run even, or when nothing tells (no durations):
@@ -134,7 +130,7 @@ std::string UnevenTimeline(const AVFormatContext* Source, int StreamIndex, const
     }
     int Error = 0;
     bool Replaced = false;
-    TInputPtr Input(ReopenInput(Source, Identity, Error, Replaced));
+    TReopenedInputPtr Input = ReopenInput(Source, Identity, Error, Replaced);
     if (!Input || StreamIndex >= static_cast<int>(Input->nb_streams)) return "";
     for (unsigned I = 0; I < Input->nb_streams; ++I)
         if (static_cast<int>(I) != StreamIndex) Input->streams[I]->discard = AVDISCARD_ALL;
@@ -159,19 +155,6 @@ std::string UnevenTimeline(const AVFormatContext* Source, int StreamIndex, const
     return "";
 }
 
-TCodecContextPtr OpenEncoderCopy(const AVCodecContext* Settings, const AVDictionary* PrivateOptions) {
-    TCodecContextPtr C = CopyEncoderSettings(Settings, Settings->codec);
-    TDictionary Options;
-    if (Options.CopyFrom(PrivateOptions) < 0) throw FFmpegException("av_malloc failed");
-    int Result;
-    {
-        TCodecLockGuard G;
-        Result = lavc.avcodec_open2(C.get(), Settings->codec, Options.Slot());
-    }
-    if (Result < 0) throw FFmpegException("Error while opening an encoder for a segment of the sound");
-    return C;
-}
-
 // Where a later segment stands on the output's timeline.
 enum class TPlacing { Unknown, Placed, Unplaceable };
 
@@ -182,7 +165,7 @@ struct TSegment {
     int64_t EncodeFrom = 0;  // and the first of it encoded
     int64_t Start = 0;       // the planned first kept sample
     int64_t NextStart = 0;   // and the next segment's
-    TInputPtr Input;
+    TReopenedInputPtr Input;
     int StreamIndex = 0;
     TCodecContextPtr Decoder;
     AVCodecContext* Encoder = nullptr;  // the job's own for the first segment
@@ -235,34 +218,6 @@ class TSegmentThread : public TThread {
 
 }  // namespace
 
-// The settings as the user's options left them, before the encoder opened: an open encoder
-// has changed some to what it made of them, and a copy of those encodes differently.
-TCodecContextPtr CopyEncoderSettings(const AVCodecContext* Settings, const AVCodec* Codec) {
-    TCodecContextPtr C(lavc.avcodec_alloc_context3(Codec));
-    if (!C) throw FFmpegException("av_mallocz fail");
-    // Only an encoder with options of its own keeps them where the copy can find them.
-    if (lavu.av_opt_copy(C.get(), Settings) < 0 ||
-        (Codec->priv_class && Settings->priv_data && C->priv_data &&
-         lavu.av_opt_copy(C->priv_data, Settings->priv_data) < 0))
-        throw FFmpegException("av_mallocz fail");
-    C->codec_id = Settings->codec_id;
-    C->sample_rate = Settings->sample_rate;
-    C->sample_fmt = Settings->sample_fmt;
-    lavu.av_channel_layout_uninit(&C->ch_layout);
-    if (lavu.av_channel_layout_copy(&C->ch_layout, &Settings->ch_layout) < 0)
-        throw FFmpegException("av_mallocz fail");
-    C->time_base = Settings->time_base;
-    C->bit_rate = Settings->bit_rate;
-    C->flags = Settings->flags;
-    C->global_quality = Settings->global_quality;
-    C->compression_level = Settings->compression_level;
-    C->cutoff = Settings->cutoff;
-    C->profile = Settings->profile;
-    C->strict_std_compliance = Settings->strict_std_compliance;
-    C->thread_count = 1;
-    return C;
-}
-
 bool SegmentsAllowed(const char* Setting) {
     return !Setting || std::strcmp(Setting, "0") != 0;
 }
@@ -293,72 +248,6 @@ TSegmentSpan SegmentSpan(std::span<const int64_t> Starts, size_t Index, int64_t 
     Span.To = Index + 1 < Starts.size() ? Starts[Index + 1] + PostRoll : INT64_MAX;
     return Span;
 }
-
-// FLAC frames carry their number, and the file's header the count and the sum (MD5) of every
-// sample: a later segment's frames are numbered for their place in the whole, and the header the
-// last segment's encoder leaves for the muxer gets the whole sound's figures, summed from the
-// frames as they are written.
-class TFlacJoin {
-  public:
-    TFlacJoin(const AVCodecParameters* Par, int BlockSize)
-        : FSum(Par->bits_per_raw_sample), FBlockSize(BlockSize) {
-        const AVCodec* Decoder = lavc.avcodec_find_decoder(AV_CODEC_ID_FLAC);
-        FDecoder.reset(lavc.avcodec_alloc_context3(Decoder));
-        FFrame = MakeFrame();
-        if (!Decoder || !FDecoder || !FFrame || lavc.avcodec_parameters_to_context(FDecoder.get(), Par) < 0)
-            throw FFmpegException("av_mallocz fail");
-        FDecoder->thread_count = 1;
-        int Result;
-        {
-            TCodecLockGuard G;
-            Result = lavc.avcodec_open2(FDecoder.get(), Decoder, nullptr);
-        }
-        if (Result < 0) throw FFmpegException("Could not open a FLAC decoder to sum the sound");
-    }
-
-    TPacketPtr Take(TPacketPtr P) {
-        if (P->size > 0) {
-            const auto Renumbered = RenumberFlacFrame({P->data, static_cast<size_t>(P->size)},
-                                                      static_cast<uint64_t>(P->pts), FBlockSize);
-            if (!Renumbered)
-                throw FFmpegException("A FLAC frame of a segment could not be numbered for its place");
-            if (Renumbered->size() != static_cast<size_t>(P->size) ||
-                std::memcmp(Renumbered->data(), P->data, Renumbered->size()) != 0) {
-                TPacketPtr Copy = MakePacket();
-                if (!Copy || lavc.av_new_packet(Copy.get(), static_cast<int>(Renumbered->size())) < 0 ||
-                    lavc.av_packet_copy_props(Copy.get(), P.get()) < 0)
-                    throw FFmpegException("av_mallocz fail");
-                std::memcpy(Copy->data, Renumbered->data(), Renumbered->size());
-                P = std::move(Copy);
-            }
-            FMinBytes = std::min(FMinBytes, static_cast<uint32_t>(P->size));
-            FMaxBytes = std::max(FMaxBytes, static_cast<uint32_t>(P->size));
-            if (lavc.avcodec_send_packet(FDecoder.get(), P.get()) < 0)
-                throw FFmpegException("A FLAC frame of a segment does not decode");
-            while (lavc.avcodec_receive_frame(FDecoder.get(), FFrame.get()) >= 0) {
-                FSamples += static_cast<uint64_t>(FFrame->nb_samples);
-                if (!FSum.Add(FFrame.get())) throw FFmpegException("The FLAC sound could not be summed");
-                lavu.av_frame_unref(FFrame.get());
-            }
-        }
-        size_t Size = 0;
-        if (uint8_t* Info = lavc.av_packet_get_side_data(P.get(), AV_PKT_DATA_NEW_EXTRADATA, &Size)) {
-            uint8_t Md5[16];
-            FSum.Finish(Md5);
-            if (!PatchStreamInfo({Info, Size}, FSamples, FMinBytes, FMaxBytes, Md5))
-                throw FFmpegException("The FLAC header could not be completed");
-        }
-        return P;
-    }
-
-  private:
-    TCodecContextPtr FDecoder;
-    TFramePtr FFrame;
-    TFlacSoundSum FSum;
-    int FBlockSize;
-    uint64_t FSamples = 0;
-    uint32_t FMinBytes = UINT32_MAX, FMaxBytes = 0;
-};
 
 // The run of one job's sound in segments. Every segment thread reads its own opening of the
 // input; the job's thread only muxes, in order, and reports.
@@ -407,9 +296,6 @@ class TSoundSegmentRun {
     // Waits for the next packet of G (null once G is closed and empty); rethrows a segment's
     // failure, reports progress meanwhile.
     TPacketPtr Next(TSegment& G);
-    // The first output sample the next segment's packets are taken from.
-    int64_t ChooseSplice(const std::deque<TPacketPtr>& Tail, const std::deque<TPacketPtr>& Next,
-                         int64_t Planned) const;
     void Write(TPacketPtr Packet);
 
     TTranscoder& T;
@@ -471,7 +357,7 @@ bool TSoundSegmentRun::Open() {
         G->EncodeFrom = EncoderFromStart ? G->Start : G->Span.From;
         int Error = 0;
         bool Replaced = false;
-        G->Input.reset(ReopenInput(Source, T.FJob.InputIdentity(FIst.FileIndex), Error, Replaced));
+        G->Input = ReopenInput(Source, T.FJob.InputIdentity(FIst.FileIndex), Error, Replaced);
         // A segment reads the very file the job opened, or the job stops: half of one file and
         // half of another is no conversion.
         if (Replaced)
@@ -492,8 +378,9 @@ bool TSoundSegmentRun::Open() {
         for (unsigned I = 0; I < G->Input->nb_streams; ++I)
             if (static_cast<int>(I) != G->StreamIndex) G->Input->streams[I]->discard = AVDISCARD_ALL;
         G->Decoder.reset(lavc.avcodec_alloc_context3(nullptr));
-        if (!G->Decoder || lavc.avcodec_parameters_to_context(G->Decoder.get(), FIst.St->codecpar) < 0)
-            throw FFmpegException("av_mallocz fail");
+        if (!G->Decoder) throw FFmpegException("Out of memory for a segment's decoder");
+        if (lavc.avcodec_parameters_to_context(G->Decoder.get(), FIst.St->codecpar) < 0)
+            throw FFmpegException("The sound's parameters could not be given to a segment's decoder");
         G->Decoder->pkt_timebase = G->Input->streams[G->StreamIndex]->time_base;
         G->Decoder->thread_count = 1;
         T.FJob.ApplyStoredOptions(G->Decoder.get(), T.FJob.CodecOptions(omtAudio),
@@ -507,7 +394,9 @@ bool TSoundSegmentRun::Open() {
         if (K == 0) {
             G->Encoder = Job;
         } else {
-            if (!FOst.Enc->Pristine) throw FFmpegException("av_mallocz fail");
+            if (!FOst.Enc->Pristine)
+                throw FFmpegException(
+                    "The sound encoder's settings were not kept for the segments' encoders");
             G->OwnEncoder = OpenEncoderCopy(FOst.Enc->Pristine.get(), T.FJob.PrivateCodecOptions(omtAudio));
             G->Encoder = G->OwnEncoder.get();
         }
@@ -515,7 +404,8 @@ bool TSoundSegmentRun::Open() {
         G->Decoded = MakeFrame();
         G->ToEncode = MakeFrame();
         G->Packet = MakePacket();
-        if (!G->Fifo || !G->Decoded || !G->ToEncode || !G->Packet) throw FFmpegException("av_mallocz fail");
+        if (!G->Fifo || !G->Decoded || !G->ToEncode || !G->Packet)
+            throw FFmpegException("Out of memory for a segment's sound FIFO, frames and packet");
         FSegments.push_back(std::move(G));
     }
     return true;
@@ -743,7 +633,7 @@ void TSoundSegmentRun::FeedEncoder(TSegment& G, AVFrame* F, int First, int Count
     if (F->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
         lavu.av_channel_layout_default(&Layout, F->ch_layout.nb_channels);
     else if (lavu.av_channel_layout_copy(&Layout, &F->ch_layout) < 0)
-        throw FFmpegException("av_malloc failed");
+        throw FFmpegException("Out of memory for a decoded frame's channel layout");
     std::unique_ptr<AVChannelLayout, void (*)(AVChannelLayout*)> LayoutGuard(
         &Layout, [](AVChannelLayout* L) { lavu.av_channel_layout_uninit(L); });
     if (!G.Swr || G.SwrFormat != Format || lavu.av_channel_layout_compare(&G.SwrLayout, &Layout) != 0) {
@@ -761,7 +651,8 @@ void TSoundSegmentRun::FeedEncoder(TSegment& G, AVFrame* F, int First, int Count
         G.Swr = std::move(Swr);
         G.SwrFormat = Format;
         lavu.av_channel_layout_uninit(&G.SwrLayout);
-        if (lavu.av_channel_layout_copy(&G.SwrLayout, &Layout) < 0) throw FFmpegException("av_malloc failed");
+        if (lavu.av_channel_layout_copy(&G.SwrLayout, &Layout) < 0)
+            throw FFmpegException("Out of memory for the resampler's channel layout");
     }
     const int Channels = F->ch_layout.nb_channels;
     const bool Planar = lavu.av_sample_fmt_is_planar(Format);
@@ -775,15 +666,16 @@ void TSoundSegmentRun::FeedEncoder(TSegment& G, AVFrame* F, int First, int Count
         G.Planes.assign(static_cast<size_t>(lavu.av_sample_fmt_is_planar(C->sample_fmt) ? Out : 1), nullptr);
         G.PlaneData.reset();
         if (lavu.av_samples_alloc(G.Planes.data(), nullptr, Out, Capacity, C->sample_fmt, 0) < 0)
-            throw FFmpegException("av_malloc failed");
+            throw FFmpegException(zembra::Format("Out of memory for %d resampled samples", Capacity));
         G.PlaneData.reset(G.Planes[0]);
         G.PlaneCapacity = Capacity;
     }
     const int Converted = lswr.swr_convert(G.Swr.get(), G.Planes.data(), G.PlaneCapacity, In.data(), Count);
-    if (Converted < 0) throw FFmpegException("av_audio_convert() failed");
+    if (Converted < 0) throw FFmpegException("Could not resample the sound of a segment");
     if (Converted > 0 && lavu.av_audio_fifo_write(G.Fifo.get(), reinterpret_cast<void**>(G.Planes.data()),
                                                   Converted) < Converted)
-        throw FFmpegException("av_fifo_realloc2() failed");
+        throw FFmpegException(
+            zembra::Format("Out of memory for %d more samples in the sound FIFO", Converted));
     SendFrames(G, false);
 }
 
@@ -816,10 +708,11 @@ void TSoundSegmentRun::SendFrames(TSegment& G, bool Final) {
         Out->sample_rate = C->sample_rate;
         if (lavu.av_channel_layout_copy(&Out->ch_layout, &C->ch_layout) < 0 ||
             lavu.av_frame_get_buffer(Out, 0) < 0)
-            throw FFmpegException("frame_bytes invalid.");
+            throw FFmpegException(
+                zembra::Format("Out of memory for a frame of %d samples to encode", FrameSamples));
         if (lavu.av_audio_fifo_read(G.Fifo.get(), reinterpret_cast<void**>(Out->extended_data), Samples) <
             Samples)
-            throw FFmpegException("frame_bytes invalid.");
+            throw FFmpegException(zembra::Format("Could not read %d samples from the sound FIFO", Samples));
         if (FrameSamples > Samples)
             lavu.av_samples_set_silence(Out->extended_data, Samples, FrameSamples - Samples,
                                         C->ch_layout.nb_channels, C->sample_fmt);
@@ -835,7 +728,7 @@ void TSoundSegmentRun::SendFrames(TSegment& G, bool Final) {
 void TSoundSegmentRun::ReceivePackets(TSegment& G) {
     for (;;) {
         TPacketPtr Out = MakePacket();
-        if (!Out) throw FFmpegException("av_mallocz fail");
+        if (!Out) throw FFmpegException("Out of memory for an encoded packet of the sound");
         const int Result = lavc.avcodec_receive_packet(G.Encoder, Out.get());
         if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF) return;
         if (Result < 0) throw FFmpegException("Audio encoding failed");
@@ -904,35 +797,6 @@ TPacketPtr TSoundSegmentRun::Next(TSegment& G) {
             L.lock();
         }
     }
-}
-
-int64_t TSoundSegmentRun::ChooseSplice(const std::deque<TPacketPtr>& Tail, const std::deque<TPacketPtr>& Next,
-                                       int64_t Planned) const {
-    if (FOst.Enc->Codec->codec_id != AV_CODEC_ID_MP3) return Planned;
-    // An MP3 frame may take part of its data from the frames before it. Among the frames both
-    // threads encoded with the sound around them, the splice goes where the next segment's frame
-    // borrows nothing, or as little as the previous segment's frame has room for.
-    int64_t Best = Planned;
-    int BestCost = INT_MAX;
-    const int64_t Window = static_cast<int64_t>(kSpliceWindowSeconds * FRate);
-    for (size_t I = 1; I < Next.size(); ++I) {
-        const int64_t At = Next[I]->pts;
-        if (At < Planned - Window || At > Planned + Window) continue;
-        const auto Previous = std::find_if(Tail.begin(), Tail.end(),
-                                           [&](const TPacketPtr& P) { return P->pts + P->duration == At; });
-        if (Previous == Tail.end()) continue;
-        const int Borrowed = Mp3MainDataBegin({Next[I]->data, static_cast<size_t>(Next[I]->size)});
-        const int Free = Mp3FreeTail({(*Previous)->data, static_cast<size_t>((*Previous)->size)});
-        if (Borrowed < 0 || Free < 0) continue;
-        // Cost: bytes the previous frame must grow by, then the distance from the plan.
-        const int Grow = std::max(0, Borrowed - Free);
-        const int Cost = Grow * 1000 + static_cast<int>(std::llabs(At - Planned) / FFrameSize);
-        if (Cost < BestCost) {
-            BestCost = Cost;
-            Best = At;
-        }
-    }
-    return Best;
 }
 
 void TSoundSegmentRun::Write(TPacketPtr Packet) {
@@ -1004,41 +868,14 @@ bool TSoundSegmentRun::MuxInOrder() {
             Following.push_back(std::move(P));
         }
         if (FLeave.load() || T.FJob.StopRequested()) return false;
-        const int64_t Splice = ChooseSplice(Tail, Following, Planned);
+        const bool Mp3 = FOst.Enc->Codec->codec_id == AV_CODEC_ID_MP3;
+        const int64_t Splice =
+            Mp3 ? ChooseMp3Splice(Tail, Following, Planned,
+                                  static_cast<int64_t>(kSpliceWindowSeconds * FRate), FFrameSize)
+                : Planned;
         while (!Tail.empty() && Tail.back()->pts >= Splice) Tail.pop_back();
-        if (FOst.Enc->Codec->codec_id == AV_CODEC_ID_MP3 && !Tail.empty()) {
-            // The frames the next segment drops may hold data its first kept frame borrows:
-            // the previous frame carries those bytes at its end.
-            std::vector<std::span<const uint8_t>> Dropped;
-            const AVPacket* FirstKept = nullptr;
-            for (const TPacketPtr& P : Following) {
-                if (P->pts < Splice)
-                    Dropped.emplace_back(P->data, static_cast<size_t>(P->size));
-                else if (!FirstKept)
-                    FirstKept = P.get();
-            }
-            if (FirstKept) {
-                const auto Borrowed =
-                    BorrowedBytes(Dropped, {FirstKept->data, static_cast<size_t>(FirstKept->size)});
-                if (Borrowed && !Borrowed->empty()) {
-                    AVPacket* Previous = Tail.back().get();
-                    const auto Rewritten =
-                        CarryReservoir({Previous->data, static_cast<size_t>(Previous->size)}, *Borrowed);
-                    if (Rewritten) {
-                        TPacketPtr Grown = MakePacket();
-                        if (!Grown ||
-                            lavc.av_new_packet(Grown.get(), static_cast<int>(Rewritten->size())) < 0 ||
-                            lavc.av_packet_copy_props(Grown.get(), Previous) < 0)
-                            throw FFmpegException("av_mallocz fail");
-                        std::memcpy(Grown->data, Rewritten->data(), Rewritten->size());
-                        Tail.back() = std::move(Grown);
-                    } else {
-                        GetLogger().Log(&T.FJob, llWarning,
-                                        "An MP3 frame could not carry the data the next one borrows");
-                    }
-                }
-            }
-        }
+        if (Mp3 && !CarryMp3Reservoir(Tail, Following, Splice))
+            GetLogger().Log(&T.FJob, llWarning, "An MP3 frame could not carry the data the next one borrows");
         for (TPacketPtr& P : Tail) Write(std::move(P));
         for (TPacketPtr& P : Following)
             if (P->pts >= Splice) Carried.push_back(std::move(P));

@@ -14,9 +14,6 @@
 
 namespace zembra {
 
-// A context for Codec, not opened, with Settings' options (a context not opened either).
-TCodecContextPtr CopyEncoderSettings(const AVCodecContext* Settings, const AVCodec* Codec);
-
 // The value of ZEMBRA_SEGMENTS (null: unset) allows segments unless it is "0".
 bool SegmentsAllowed(const char* Setting);
 

@@ -109,10 +109,6 @@ std::string JoinLines(const std::vector<std::string>& Lines) {
 
 }  // namespace
 
-void TUnicodeIODeleter::operator()(AVIOContext* P) const {
-    if (P) CloseUnicodeIO(P);
-}
-
 std::string ProbeRateText(double Rate, const char* Unit) {
     const long long V = std::llround(Rate * 100);
     if (V % 100) return Format(", %3.2f %s", Rate, Unit);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "binding/FFmpegHolders.h"
+#include "protocol/UnicodeProtocol.h"
 #include "util/Bitmap.h"
 
 namespace zembra {
@@ -51,12 +52,6 @@ struct TVideoStreamInfo {
     int32_t FrameRateNum = -1;
     int32_t FrameRateDen = -1;
 };
-
-// Closes one of the protocol's custom I/O contexts.
-struct TUnicodeIODeleter {
-    void operator()(AVIOContext* P) const;
-};
-using TUnicodeIOPtr = std::unique_ptr<AVIOContext, TUnicodeIODeleter>;
 
 class TCustomAVProbe {
   public:

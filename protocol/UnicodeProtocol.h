@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "binding/FFmpegHeaders.h"
+#include "binding/FFmpegHolders.h"
 
 namespace zembra {
 
@@ -41,6 +41,8 @@ AVIOContext* OpenUnicodeIO(const std::string& URL, int Flags, int& ErrorCode);
 int CloseUnicodeIO(AVIOContext*& Context);
 // Whether a custom I/O context is one of ours.
 bool IsUnicodeIO(const AVIOContext* Context);
+// One of ours, closed with its file.
+using TUnicodeIOPtr = TClosedByPtr<AVIOContext, CloseUnicodeIO>;
 
 // Kept for the loader's registration point: marks the protocol available once per process.
 void RegisterUnicodeProtocol();

@@ -155,14 +155,4 @@ std::string MediaTypeName(int CodecType) {
     }
 }
 
-double RationalToDouble(AVRational R) {
-    return static_cast<double>(R.num) / static_cast<double>(R.den);
-}
-
-int CompareRational(AVRational A, AVRational B) {
-    const int64_t L = static_cast<int64_t>(A.num) * B.den;
-    const int64_t R = static_cast<int64_t>(B.num) * A.den;
-    return L > R ? 1 : (L < R ? -1 : 0);
-}
-
 }  // namespace zembra

@@ -3,10 +3,6 @@
 #include <cstdint>
 #include <string>
 
-extern "C" {
-#include <libavutil/rational.h>
-}
-
 namespace zembra {
 
 // "%.2f GB" / "%.2f MB" / "%.2f KB" above each power of 1024 (Decimals digits after the point),
@@ -28,10 +24,5 @@ std::string FormatDateTimeText(const std::string& Format, TDateTime Value);
 
 // 0 "Video", 1 "Audio", 2 "Data", 3 "Subtitle", 4 "Attachment", else "Unknown".
 std::string MediaTypeName(int CodecType);
-
-double RationalToDouble(AVRational R);
-// Compares a/b with c/d by cross products: 1, -1 or 0. The products are 64-bit: 32-bit ones
-// overflow for ordinary time bases such as 1/90000 against 30000/1001.
-int CompareRational(AVRational A, AVRational B);
 
 }  // namespace zembra

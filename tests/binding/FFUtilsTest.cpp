@@ -101,4 +101,14 @@ TEST_F(FFUtilsTest, WriteErrorsSayWritingAndWhy) {
 }
 
 }  // namespace
+TEST(Rational, ConversionAndComparison) {
+    EXPECT_DOUBLE_EQ(RationalToDouble({30000, 1001}), 30000.0 / 1001.0);
+    EXPECT_EQ(CompareRational({1, 2}, {2, 4}), 0);
+    EXPECT_EQ(CompareRational({2, 3}, {1, 2}), 1);
+    EXPECT_EQ(CompareRational({1, 3}, {1, 2}), -1);
+    // 90000 * 30000 overflows 32 bits; the comparison must still be right.
+    EXPECT_EQ(CompareRational({1, 90000}, {30000, 1001}), -1);
+    EXPECT_EQ(CompareRational({90000, 1}, {1, 30000}), 1);
+}
+
 }  // namespace zembra
