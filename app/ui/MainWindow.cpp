@@ -379,6 +379,7 @@ void TfrmMain::CreateWidgets() {
     // The run's summary comes first: on a narrow window the hint gives up its width, and the
     // greyed "Start" carries it as its tooltip too.
     FStatusHint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    FStatusHint->setContentsMargins(16, 0, 0, 0);
     statusBar()->addWidget(FStatusText);
     statusBar()->addWidget(FStatusHint, 1);
     statusBar()->addWidget(FStatusTime);

@@ -263,7 +263,7 @@ QWidget* TfrmOption::CreateOutputPage() {
     Right->addWidget(lblSoundCopy);
 
     auto* NameRow = new QHBoxLayout;
-    chkNameFromTags = Check("chkNameFromTags", QStringLiteral("Name outputs from tags"), Page);
+    chkNameFromTags = Check("chkNameFromTags", QStringLiteral("Name outputs from &tags"), Page);
     chkNameFromTags->setToolTip(
         QStringLiteral("Folders and file name below the output folder from the source's tags; the fields are "
                        "%1, {track:02} pads the number to two digits")
@@ -284,9 +284,9 @@ QWidget* TfrmOption::CreateOutputPage() {
 
     auto* GainRow = new QHBoxLayout;
     GainRow->addWidget(Named(new QLabel(QStringLiteral("ReplayGain:"), Page), "lblReplayGainCaption"));
-    rdoReplayGainOff = Named(new QRadioButton(QStringLiteral("off"), Page), "rdoReplayGainOff");
-    rdoReplayGainTrack = Named(new QRadioButton(QStringLiteral("track"), Page), "rdoReplayGainTrack");
-    rdoReplayGainAlbum = Named(new QRadioButton(QStringLiteral("album"), Page), "rdoReplayGainAlbum");
+    rdoReplayGainOff = Named(new QRadioButton(QStringLiteral("o&ff"), Page), "rdoReplayGainOff");
+    rdoReplayGainTrack = Named(new QRadioButton(QStringLiteral("t&rack"), Page), "rdoReplayGainTrack");
+    rdoReplayGainAlbum = Named(new QRadioButton(QStringLiteral("al&bum"), Page), "rdoReplayGainAlbum");
     rdoReplayGainAlbum->setToolTip(
         QStringLiteral("The files added together with \"Apply to the remaining N files\" form one album"));
     auto* Gains = new QButtonGroup(Page);
@@ -549,7 +549,8 @@ void TfrmOption::SetBuildContext(const TBuildContext& Context) {
 
 void TfrmOption::SetRemainingFiles(int Count) {
     FRemaining = Count > 0 ? Count : 0;
-    chkApplyRemaining->setText(QStringLiteral("Apply to the remaining %1 %2")
+    // Alt+A ticks it: a long list is answered from the keyboard.
+    chkApplyRemaining->setText(QStringLiteral("&Apply to the remaining %1 %2")
                                    .arg(FRemaining)
                                    .arg(FRemaining == 1 ? "file" : "files"));
     chkApplyRemaining->setChecked(false);

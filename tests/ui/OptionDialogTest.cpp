@@ -324,9 +324,9 @@ TEST_F(uiOptionDialog, EnablingRulesNumberingAndCropEdits) {
     EXPECT_FALSE(Apply->isVisibleTo(Dialog.get()));
     Dialog->SetRemainingFiles(3);
     EXPECT_TRUE(Apply->isVisibleTo(Dialog.get()));
-    EXPECT_EQ(Apply->text(), "Apply to the remaining 3 files");
+    EXPECT_EQ(Apply->text(), "&Apply to the remaining 3 files");
     Dialog->SetRemainingFiles(1);
-    EXPECT_EQ(Apply->text(), "Apply to the remaining 1 file");
+    EXPECT_EQ(Apply->text(), "&Apply to the remaining 1 file");
     Dialog->show();
     Apply->setChecked(true);
     EXPECT_TRUE(Dialog->ApplyToRemaining());
@@ -540,7 +540,7 @@ TEST_F(uiOptionDialog, NamesFromTagsReplayGainAndTheLineForASongWithoutVideo) {
     auto* Names = Box("chkNameFromTags");
     auto* Template = Edit("edtNameTemplate");
     auto* Example = Find<QLabel>("lblNameExample");
-    EXPECT_EQ(Names->text(), "Name outputs from tags");
+    EXPECT_EQ(Names->text(), "Name outputs from &tags");
     EXPECT_FALSE(Names->isChecked());
     EXPECT_FALSE(Template->isEnabled());
     EXPECT_EQ(Template->text(), "{albumartist}/{album}/{track:02} {title}");

@@ -27,20 +27,17 @@
 #include "app/ui/MainWindow.h"
 #include "app/ui/OptionDialog.h"
 #include "binding/FFmpegLoader.h"
-#include "probe/AVProbe.h"
-#include "probe/SourceTags.h"
-#include "tests/media/TestMedia.h"
 #include "tests/support/RunProgram.h"
+#include "tests/ui/AlbumTracks.h"
 #include "tests/ui/TestApplication.h"
-#include "util/StringUtils.h"
 
 namespace zembra {
 namespace {
 
 namespace fs = std::filesystem;
-using TTags = std::map<std::string, std::string>;
+using testing::TTags;
 
-constexpr const char* kTemplate = "{albumartist}/{album}/{track:02} {title}";
+constexpr const char* kTemplate = testing::kAlbumTemplate;
 
 class WindowChoicesTest : public ::testing::Test {
   protected:
@@ -76,42 +73,10 @@ class WindowChoicesTest : public ::testing::Test {
         fs::remove_all(Dir, Ignored);
     }
 
-    // A second of the generator's music at Level, tagged as a track of the album.
     std::string Track(int Number, const std::string& Title, float Level) {
-        testmedia::TClipSpec Spec;
-        Spec.Path = Dir + "/album/" + std::to_string(Number) + ".flac";
-        testmedia::TAudioSpec Audio;
-        Audio.Encoder = "flac";
-        Audio.SampleRate = 44100;
-        Audio.Duration = 1.0;
-        Audio.Music = true;
-        Audio.Level = Level;
-        Spec.Audios.push_back(Audio);
-        Spec.Metadata = {{"album_artist", "Band"},
-                         {"artist", "Band"},
-                         {"album", "First"},
-                         {"title", Title},
-                         {"track", std::to_string(Number) + "/3"}};
-        EXPECT_EQ(testmedia::WriteClip(Spec), "") << Spec.Path;
-        return Spec.Path;
+        return testing::WriteAlbumTrack(Dir + "/album", Number, Title, Level);
     }
-
-    // The files below Root with the tags that tell name and gain, the hidden ones left out.
-    static std::map<std::string, TTags> Tree(const std::string& Root) {
-        std::map<std::string, TTags> Files;
-        for (const auto& E : fs::recursive_directory_iterator(Root)) {
-            if (!E.is_regular_file() || E.path().filename().string()[0] == '.') continue;
-            TAVProbe Probe;
-            EXPECT_TRUE(Probe.LoadFile(Utf8ToUtf16(E.path().string()))) << E.path();
-            TTags Wanted;
-            const TTags All = SourceTagsOf(Probe);
-            for (const char* Key : {"title", "track", "replaygain_track_gain", "replaygain_track_peak",
-                                    "replaygain_album_gain", "replaygain_album_peak"})
-                if (All.count(Key)) Wanted[Key] = All.at(Key);
-            Files[fs::relative(E.path(), Root).string()] = Wanted;
-        }
-        return Files;
-    }
+    static std::map<std::string, TTags> Tree(const std::string& Root) { return testing::TaggedTree(Root); }
 
     std::string Dir;
     std::unique_ptr<TfrmMain> Window;
