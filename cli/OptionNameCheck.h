@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/OptionDefs.h"
+
 namespace zembra::cli {
 
-// The engine's own table, an old name it translates, or an option of the libraries' option
-// system (codec, container, scaler, their private options, and the codec options with an
-// "a", "v" or "s" in front). Needs the libraries.
-bool IsKnownOptionName(const std::string& Name);
+// The engine's own rule, so that the check and the job never disagree on a name.
+using zembra::IsKnownOptionName;
 
 // The name of the first NAME=VALUE line whose name is not known; empty when all are.
 std::string FirstUnknownOption(const std::vector<std::string>& Lines);

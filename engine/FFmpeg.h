@@ -164,11 +164,6 @@ class TCustomFFmpeg {
     void SetProgramId(int32_t Value);
     void SetRecordingTimeMs(int64_t Milliseconds);
     void SetRecordingTime(int64_t Microseconds);
-    void SetAudioVolume(int32_t Value);
-    void SetAudioSyncMethod(int32_t Value) { FSettings.AudioSyncMethod = Value; }
-    void SetVideoSyncMethod(int32_t Value) { FSettings.VideoSyncMethod = Value; }
-    void SetMuxMaxDelay(float Seconds);
-    void SetMuxPreload(float Seconds);
     void SetPadColor(int32_t RGB);
     void AddMetadata(const std::string& Name, const std::string& Value);
     void SetCodecOptionInt(const std::string& Name, int32_t Value);
@@ -261,31 +256,35 @@ class TCustomFFmpeg {
     void CloseRegisteredCodecs();
     void CloseOutputFiles();
     void CloseInputFiles();
-    // The setters of the option table's custom rows: the option's name, then its value.
     template <typename T>
     void StoreOption(const TOptionDef& Def, T Value);
-    void SetFrameLimit(const std::string& Name, const std::string& Value);
-    void SetLogLevelOption(const std::string& Name, const std::string& Value);
-    void SetFrameRate(const std::string& Name, const std::string& Value);
-    void SetPadColorOption(const std::string& Name, const std::string& Value);
-    void AddStreamMap(const std::string& Name, const std::string& Value);
-    void AddMetaDataMap(const std::string& Name, const std::string& Value);
-    void SetFrameSize(const std::string& Name, const std::string& Value);
-    void SetAspect(const std::string& Name, const std::string& Value);
-    void SetPixelFormat(const std::string& Name, const std::string& Value);
-    void SetSampleFormat(const std::string& Name, const std::string& Value);
-    void SetCrop(const std::string& Name, const std::string& Value);
-    void SetCodecName(const std::string& Name, const std::string& Value);
-    void SetCodecTag(const std::string& Name, const std::string& Value);
-    void SetMatrix(const std::string& Name, const std::string& Value);
-    void SetBitrate(const std::string& Name, const std::string& Value);
-    void SetBitstreamFilter(const std::string& Name, const std::string& Value);
-    void SetVStats(const std::string& Name, const std::string& Value);
-    void SetFormat(const std::string& Name, const std::string& Value);
-    void SetITSScale(const std::string& Name, const std::string& Value);
-    void SetMetadataOption(const std::string& Name, const std::string& Value);
-    void AddExtraStream(const std::string& Name, const std::string& Value);
-    void SetTargetOption(const std::string& Name, const std::string& Value);
+    // The setters behind the option table's custom rows. A setter shared by several rows takes
+    // what tells the rows apart (the field, the stream kind) from its row, never from the name.
+    void SetFrameLimit(const std::string& Value, size_t Kind);
+    void SetLogLevelOption(const std::string& Value);
+    void SetFrameRate(const std::string& Value);
+    void SetPadColorOption(const std::string& Value);
+    void AddStreamMap(const std::string& Value);
+    void AddMetaDataMap(const std::string& Value);
+    void SetFrameSize(const std::string& Value);
+    void SetAspect(const std::string& Value);
+    void SetPixelFormat(const std::string& Value);
+    void SetSampleFormat(const std::string& Value);
+    void SetCrop(const std::string& Value, int32_t TJobSettings::*Side, bool Vertical);
+    void SetCodecName(const std::string& Value, std::string TJobSettings::*Codec, bool TJobSettings::*Copy);
+    void SetCodecTag(const std::string& Value, uint32_t TJobSettings::*Tag, const char* Kind);
+    void SetMatrix(const std::string& Value, std::vector<uint16_t> TJobSettings::*Matrix);
+    // Name is the library option the bit rate is handed on as.
+    void SetBitrate(const std::string& Name, const std::string& Value, TOptionMediaType Kind);
+    void SetBitstreamFilter(const std::string& Value, TBitstreamFilterChain TJobSettings::*Chain);
+    void SetVStats(const std::string& Value);
+    void SetFormat(const std::string& Value);
+    void SetITSScale(const std::string& Value);
+    void SetMetadataOption(const std::string& Value);
+    void AddExtraStream(void (TCustomFFmpeg::*Add)(AVFormatContext* Container, int FileIndex));
+    // Codec: the field whose codec names the preset first ("libx264-normal"), when one is set.
+    void LoadPresetFor(const std::string& PresetName, std::string TJobSettings::*Codec);
+    void SetTargetOption(const std::string& Value);
     // A picture size the encoder cannot code, chosen by no one, becomes the nearest it can.
     void FitPictureToEncoder(AVCodecContext* Codec);
     // With copy_cover, the inputs' first cover as the output's, in the form the container keeps
@@ -310,7 +309,7 @@ class TCustomFFmpeg {
     // Renames the temporary file of output Index to the first free partial name of its output.
     void KeepPartialOutput(int Index);
     void ClearForcedFormats();
-    void AddFrameHook(const std::string& Name, const std::string& Value);
+    void AddFrameHook(const std::string& Value);
     bool SetPrivateCodecOption(const std::string& Name, const std::string& Value, bool& Found);
     bool SetPrivateFormatOption(const std::string& Name, const std::string& Value, bool& Found);
 

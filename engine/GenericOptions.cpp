@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "binding/EntryPoints.h"
 #include "binding/FFmpegHolders.h"
 #include "engine/FFmpeg.h"
 #include "engine/LegacyOptionMap.h"
+#include "engine/OptionDefs.h"
 #include "engine/Presets.h"
 #include "logging/FFmpegLogger.h"
 #include "util/StringUtils.h"
@@ -31,7 +33,26 @@ bool HasPrivateOption(const AVCodec* Codec, const std::string& Name) {
     return lavu.av_opt_find2(&Class, Name.c_str(), nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ, nullptr) != nullptr;
 }
 
+// Classes searched as if they were objects, children included: every codec's, muxer's,
+// demuxer's and protocol's private class hangs below these.
+bool InClass(const AVClass* Class, const std::string& Name) {
+    if (!Class) return false;
+    return lavu.av_opt_find(&Class, Name.c_str(), nullptr, 0,
+                            AV_OPT_SEARCH_FAKE_OBJ | AV_OPT_SEARCH_CHILDREN) != nullptr;
+}
+
 }  // namespace
+
+bool IsKnownOptionName(const std::string& Name) {
+    if (Name.empty()) return false;
+    if (FindOptionDef(Name) || TranslateLegacyOption(Name, "1")) return true;
+    const AVClass* Codecs = lavc.avcodec_get_class();
+    if (InClass(Codecs, Name) || InClass(lavf.avformat_get_class(), Name) ||
+        (lsws.sws_get_class && InClass(lsws.sws_get_class(), Name)))
+        return true;
+    const bool Prefixed = Name.size() > 1 && (Name[0] == 'a' || Name[0] == 'v' || Name[0] == 's');
+    return Prefixed && InClass(Codecs, Name.substr(1));
+}
 
 bool TCustomFFmpeg::SetGenericOption(const std::string& RawName, const std::string& RawValue) {
     const std::string Name = Trim(RawName);
@@ -180,14 +201,18 @@ void TCustomFFmpeg::ApplyStoredOptions(void* Target, void* Source, int Mask) {
 }
 
 void TCustomFFmpeg::LoadPreset(const std::string& OptionName, const std::string& PresetName) {
+    const TOptionDef* Def = FindOptionDef(OptionName);
+    if (!Def || Def->Phase != kPhasePresets) throw std::logic_error("not a preset option: " + OptionName);
+    ApplyOption(OptionName, PresetName);
+}
+
+void TCustomFFmpeg::LoadPresetFor(const std::string& PresetName, std::string TJobSettings::*OwnCodec) {
     std::string LookedUp = PresetName;
     const char* BuiltIn = FindBuiltInPreset(PresetName);
     if (!BuiltIn) {
+        // Without a codec of the preset's own kind, the subtitle codec names it.
         const TJobSettings& S = FSettings;
-        const std::string& Codec = (OptionName == "vpre" && !S.VideoCodecName.empty()) ? S.VideoCodecName
-                                   : (OptionName == "apre" && !S.AudioCodecName.empty())
-                                       ? S.AudioCodecName
-                                       : S.SubtitleCodecName;
+        const std::string& Codec = !(S.*OwnCodec).empty() ? S.*OwnCodec : S.SubtitleCodecName;
         if (!Codec.empty()) LookedUp = Codec + "-" + PresetName;
         BuiltIn = FindBuiltInPreset(LookedUp);
     }
@@ -214,7 +239,7 @@ void TCustomFFmpeg::LoadPreset(const std::string& OptionName, const std::string&
             throw FFmpegException(Format("%s: Invalid syntax: \"%s\"", PresetName.c_str(), Line.c_str()));
         const std::string LowerKey = LowerCase(Key);
         if (LowerKey == "acodec" || LowerKey == "vcodec" || LowerKey == "scodec") {
-            SetCodecName(LowerKey, Value);
+            ApplyOption(LowerKey, Value);
         } else if (!SetGenericOption(Key, Value)) {
             throw FFmpegException(Format("%s: Invalid option or argument: \"%s\", parsed as \"%s\" = \"%s\"",
                                          PresetName.c_str(), Line.c_str(), Key.c_str(), Value.c_str()));

@@ -477,18 +477,6 @@ void TCustomFFmpeg::SetRecordingTime(int64_t Microseconds) {
     FTotalDuration = static_cast<int32_t>(std::min<int64_t>(Microseconds / 1000, INT32_MAX));
 }
 
-void TCustomFFmpeg::SetAudioVolume(int32_t Value) {
-    if (Value >= 0) FSettings.AudioVolume = Value;
-}
-
-void TCustomFFmpeg::SetMuxMaxDelay(float Seconds) {
-    if (Seconds > 0) FSettings.MuxMaxDelay = Seconds;
-}
-
-void TCustomFFmpeg::SetMuxPreload(float Seconds) {
-    if (Seconds > 0) FSettings.MuxPreload = Seconds;
-}
-
 void TCustomFFmpeg::SetPTSPeriods(const std::vector<TPTSPeriod>& Periods) {
     FPTSPeriods = Periods;
     std::sort(FPTSPeriods.begin(), FPTSPeriods.end(),

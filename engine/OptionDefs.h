@@ -28,7 +28,7 @@ enum class TOptionKind {
     Duration,   // the libraries' time text, in microseconds
     Date,       // the libraries' date text, stored in whole seconds
     Text,       // stored as it stands
-    Custom,     // a setter of the job's own
+    Custom,     // the row's own setter
 };
 
 // What a line's value changes, as far as whether the sound could still be copied is concerned.
@@ -57,7 +57,9 @@ struct TOptionRange {
     }
 };
 
-using TOptionSetter = void (TCustomFFmpeg::*)(const std::string& Name, const std::string& Value);
+// A custom row's own setter. Name is the row's, for messages and for options handed on to the
+// libraries under it; the setter never chooses what to do by it.
+using TOptionSetter = void (*)(TCustomFFmpeg& Job, const std::string& Name, const std::string& Value);
 using TTimeSetter = void (TCustomFFmpeg::*)(int64_t Microseconds);
 
 // Where a typed row's value lands: a field of the job's settings, or a setter for a value that
@@ -83,6 +85,11 @@ struct TOptionDef {
 std::span<const TOptionDef> EngineOptionTable();
 // The row of Name (matched exactly), or nullptr for a name the libraries' options take.
 const TOptionDef* FindOptionDef(std::string_view Name);
+
+// Whether a job can do anything with an option line's name: a row of the table, an old name it
+// translates, or an option of the libraries' option system (codec, container, scaler, their
+// private options, and the codec options with an "a", "v" or "s" in front). Needs the libraries.
+bool IsKnownOptionName(const std::string& Name);
 
 // For lists and messages: "flag", "integer", "duration", ...; and "sound", "video", ...
 const char* OptionKindName(TOptionKind Kind);

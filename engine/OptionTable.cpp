@@ -137,30 +137,30 @@ void TCustomFFmpeg::ApplyOption(const std::string& Name, const std::string& Valu
             if (InRange(*Def, static_cast<double>(Value.size()))) StoreOption(*Def, Value);
             return;
         case TOptionKind::Custom:
-            return (this->*std::get<TOptionSetter>(Def->Target))(Name, Value);
+            return std::get<TOptionSetter>(Def->Target)(*this, Name, Value);
     }
 }
 
-void TCustomFFmpeg::SetFrameLimit(const std::string& Name, const std::string& Value) {
-    FSettings.MaxFrames[Name == "vframes" ? 0 : Name == "aframes" ? 1 : 2] = StrToInt(Value);
+void TCustomFFmpeg::SetFrameLimit(const std::string& Value, size_t Kind) {
+    FSettings.MaxFrames.at(Kind) = StrToInt(Value);
 }
 
-void TCustomFFmpeg::SetLogLevelOption(const std::string&, const std::string& Value) {
+void TCustomFFmpeg::SetLogLevelOption(const std::string& Value) {
     GetLogger().SetLogLevelByName(Value);
 }
 
-void TCustomFFmpeg::SetFrameRate(const std::string&, const std::string& Value) {
+void TCustomFFmpeg::SetFrameRate(const std::string& Value) {
     if (Value.empty()) return;
     AVRational Rate{0, 0};
     if (lavu.av_parse_video_rate(&Rate, Value.c_str()) < 0) throw FFmpegException("Incorrect frame rate");
     FSettings.FrameRate = Rate;
 }
 
-void TCustomFFmpeg::SetPadColorOption(const std::string&, const std::string& Value) {
+void TCustomFFmpeg::SetPadColorOption(const std::string& Value) {
     SetPadColor(StrToInt(Value));
 }
 
-void TCustomFFmpeg::SetFormat(const std::string&, const std::string& Value) {
+void TCustomFFmpeg::SetFormat(const std::string& Value) {
     if (Value.empty()) return;
     std::string Name = Value;
     if (Name == "pgmyuv") {
@@ -188,7 +188,7 @@ void TCustomFFmpeg::SetOutputFormat(const std::string& Name) {
     FSettings.OutputFormatName = Name;
 }
 
-void TCustomFFmpeg::AddStreamMap(const std::string&, const std::string& Value) {
+void TCustomFFmpeg::AddStreamMap(const std::string& Value) {
     TStreamMapEntry& M = AppendBounded(FStreamMaps, kMaxStreamMaps, "stream maps");
     size_t P = 0;
     M.FileIndex = ReadIndex(Value, P);
@@ -203,14 +203,14 @@ void TCustomFFmpeg::AddStreamMap(const std::string&, const std::string& Value) {
     }
 }
 
-void TCustomFFmpeg::AddMetaDataMap(const std::string&, const std::string& Value) {
+void TCustomFFmpeg::AddMetaDataMap(const std::string& Value) {
     TMetaDataMap& M = AppendBounded(FMetaDataMaps, kMaxFiles, "metadata maps");
     size_t P = 0;
     M.OutFile = ReadIndex(Value, P);
     M.InFile = ReadIndex(Value, P);
 }
 
-void TCustomFFmpeg::SetITSScale(const std::string&, const std::string& Value) {
+void TCustomFFmpeg::SetITSScale(const std::string& Value) {
     size_t P = 0;
     const long Stream = ReadLong(Value, P);
     if (P < Value.size()) ++P;
@@ -226,7 +226,7 @@ void TCustomFFmpeg::SetITSScale(const std::string&, const std::string& Value) {
     FInputTsScale[FInputFileCount][Stream] = Scale;
 }
 
-void TCustomFFmpeg::SetMetadataOption(const std::string&, const std::string& Value) {
+void TCustomFFmpeg::SetMetadataOption(const std::string& Value) {
     if (Value.find('=') == std::string::npos) throw FFmpegException("Missing =");
     std::string Rest = Value;
     const std::string Key = SplitFirst(Rest, "=", true);
@@ -237,7 +237,7 @@ void TCustomFFmpeg::AddMetadata(const std::string& Name, const std::string& Valu
     FSettings.Metadata.emplace_back(Name, Value);
 }
 
-void TCustomFFmpeg::SetFrameSize(const std::string&, const std::string& Value) {
+void TCustomFFmpeg::SetFrameSize(const std::string& Value) {
     if (Value.empty()) return;
     int W = 0, H = 0;
     if (lavu.av_parse_video_size(&W, &H, Value.c_str()) < 0 ||
@@ -249,7 +249,7 @@ void TCustomFFmpeg::SetFrameSize(const std::string&, const std::string& Value) {
     FSettings.FrameSizeGiven = true;
 }
 
-void TCustomFFmpeg::SetAspect(const std::string&, const std::string& Value) {
+void TCustomFFmpeg::SetAspect(const std::string& Value) {
     double Ratio = 0.0;
     const size_t Colon = Value.find(':');
     if (Colon != std::string::npos) {
@@ -267,7 +267,7 @@ void TCustomFFmpeg::SetAspect(const std::string&, const std::string& Value) {
     FSettings.FrameAspectRatio = SaturatingCast<float>(Ratio);
 }
 
-void TCustomFFmpeg::SetPixelFormat(const std::string&, const std::string& Value) {
+void TCustomFFmpeg::SetPixelFormat(const std::string& Value) {
     if (Value == "list") {
         char Buf[128];
         for (int Fmt = -1; Fmt < AV_PIX_FMT_NB; ++Fmt) {
@@ -283,7 +283,7 @@ void TCustomFFmpeg::SetPixelFormat(const std::string&, const std::string& Value)
     FSettings.FramePixFmt = Fmt;
 }
 
-void TCustomFFmpeg::SetSampleFormat(const std::string&, const std::string& Value) {
+void TCustomFFmpeg::SetSampleFormat(const std::string& Value) {
     if (Value == "list") {
         char Buf[128];
         for (int Fmt = -1; Fmt < AV_SAMPLE_FMT_NB; ++Fmt) {
@@ -296,20 +296,16 @@ void TCustomFFmpeg::SetSampleFormat(const std::string&, const std::string& Value
     FSettings.AudioSampleFmt = lavu.av_get_sample_fmt(Value.c_str());
 }
 
-void TCustomFFmpeg::SetCrop(const std::string& Name, const std::string& Value) {
+void TCustomFFmpeg::SetCrop(const std::string& Value, int32_t TJobSettings::*Side, bool Vertical) {
     const int32_t V = StrToInt(Value);
     if (V < 0) return;
     TJobSettings& S = FSettings;
-    const bool Vertical = Name == "croptop" || Name == "cropbottom";
     int32_t& Size = Vertical ? S.FrameHeight : S.FrameWidth;
     if (V >= Size)
         throw FFmpegException(std::string(Vertical ? "Vertical" : "Horizontal") +
                               " crop dimensions are outside the range of the original image.\n"
                               "Remember to crop first and scale second.");
-    (Name == "croptop"      ? S.CropTop
-     : Name == "cropbottom" ? S.CropBottom
-     : Name == "cropleft"   ? S.CropLeft
-                            : S.CropRight) = V;
+    S.*Side = V;
     Size -= V;
 }
 
@@ -318,33 +314,21 @@ void TCustomFFmpeg::SetPadColor(int32_t RGB) {
     FSettings.PadColor = {C.Y, C.U, C.V};
 }
 
-void TCustomFFmpeg::SetCodecName(const std::string& Name, const std::string& Value) {
-    TJobSettings& S = FSettings;
-    std::string& Codec = Name == "vcodec"   ? S.VideoCodecName
-                         : Name == "acodec" ? S.AudioCodecName
-                                            : S.SubtitleCodecName;
-    bool& Copy = Name == "vcodec"   ? S.VideoStreamCopy
-                 : Name == "acodec" ? S.AudioStreamCopy
-                                    : S.SubtitleStreamCopy;
-    Codec.clear();
+void TCustomFFmpeg::SetCodecName(const std::string& Value, std::string TJobSettings::*Codec,
+                                 bool TJobSettings::*Copy) {
+    (FSettings.*Codec).clear();
     if (Value == "copy")
-        Copy = true;
+        FSettings.*Copy = true;
     else
-        Codec = Value;
+        FSettings.*Codec = Value;
 }
 
-void TCustomFFmpeg::SetCodecTag(const std::string& Name, const std::string& Value) {
-    if (Value.size() != 4) {
-        const char* Kind = Name == "vtag" ? "video" : Name == "atag" ? "audio" : "subtitle";
-        throw FFmpegException(Format("%s tag parameter must be 4 chars", Kind));
-    }
-    const uint32_t Tag = MKTAG(Value[0], Value[1], Value[2], Value[3]);
-    (Name == "vtag"   ? FSettings.VideoCodecTag
-     : Name == "atag" ? FSettings.AudioCodecTag
-                      : FSettings.SubtitleCodecTag) = Tag;
+void TCustomFFmpeg::SetCodecTag(const std::string& Value, uint32_t TJobSettings::*Tag, const char* Kind) {
+    if (Value.size() != 4) throw FFmpegException(Format("%s tag parameter must be 4 chars", Kind));
+    FSettings.*Tag = MKTAG(Value[0], Value[1], Value[2], Value[3]);
 }
 
-void TCustomFFmpeg::SetMatrix(const std::string& Name, const std::string& Value) {
+void TCustomFFmpeg::SetMatrix(const std::string& Value, std::vector<uint16_t> TJobSettings::*Target) {
     // Filled aside: a refused text must not leave a half-read matrix for the encoder.
     std::vector<uint16_t> Matrix(64, 0);
     size_t P = 0;
@@ -363,19 +347,19 @@ void TCustomFFmpeg::SetMatrix(const std::string& Name, const std::string& Value)
             throw FFmpegException(Format("Syntax error in matrix \"%s\" at coeff %d", Value.c_str(), I));
         P = Comma + 1;
     }
-    (Name == "intra_matrix" ? FSettings.IntraMatrix : FSettings.InterMatrix) = std::move(Matrix);
+    FSettings.*Target = std::move(Matrix);
 }
 
-void TCustomFFmpeg::SetBitrate(const std::string& Name, const std::string& Value) {
+void TCustomFFmpeg::SetBitrate(const std::string& Name, const std::string& Value, TOptionMediaType Kind) {
     if (!SetGenericOption(Name, Value)) return;
-    AVCodecContext* Ctx = FCodecOpts[Name[0] == 'a' ? omtAudio : omtVideo].get();
+    AVCodecContext* Ctx = FCodecOpts[Kind].get();
     int64_t Bitrate = 0;
     if (Ctx && lavu.av_opt_get_int(Ctx, "b", 0, &Bitrate) >= 0 && Bitrate < 1000)
         Log(llWarning,
             "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s");
 }
 
-void TCustomFFmpeg::SetBitstreamFilter(const std::string& Name, const std::string& Value) {
+void TCustomFFmpeg::SetBitstreamFilter(const std::string& Value, TBitstreamFilterChain TJobSettings::*Chain) {
     if (Value.empty() || Value[0] == '=') return;
     TBitstreamFilterSpec Spec;
     const size_t Eq = Value.find('=');
@@ -383,13 +367,10 @@ void TCustomFFmpeg::SetBitstreamFilter(const std::string& Name, const std::strin
     Spec.Arguments = Eq == std::string::npos ? "" : Value.substr(Eq + 1);
     if (!lavc.av_bsf_get_by_name(Spec.Name.c_str()))
         throw FFmpegException("Unknown bitstream filter " + Trim(Value));
-    TBitstreamFilterChain& Chain = Name == "absf"   ? FSettings.AudioBitstreamFilters
-                                   : Name == "vbsf" ? FSettings.VideoBitstreamFilters
-                                                    : FSettings.SubtitleBitstreamFilters;
-    Chain.push_back(Spec);
+    (FSettings.*Chain).push_back(Spec);
 }
 
-void TCustomFFmpeg::SetVStats(const std::string&, const std::string&) {
+void TCustomFFmpeg::SetVStats(const std::string&) {
     const std::time_t Now = std::time(nullptr);
     std::tm Local{};
     localtime_r(&Now, &Local);
@@ -402,20 +383,15 @@ void TCustomFFmpeg::SetCodecOptionInt(const std::string& Name, int32_t Value) {
     SetGenericOption(Name, std::to_string(Value));
 }
 
-void TCustomFFmpeg::AddExtraStream(const std::string& Name, const std::string&) {
+void TCustomFFmpeg::AddExtraStream(void (TCustomFFmpeg::*Add)(AVFormatContext* Container, int FileIndex)) {
     if (FOutputFileCount < 1) throw FFmpegException("At least one output file must be specified");
     // A joined output is one file, in the first slot, whatever the table's count says.
     const int File = FJoined ? 0 : FOutputFileCount - 1;
     AVFormatContext* Container = FOutputFiles[File];
-    if (Name == "newvideo")
-        AddVideoStream(Container, File);
-    else if (Name == "newaudio")
-        AddAudioStream(Container, File);
-    else
-        AddSubtitleStream(Container, File);
+    (this->*Add)(Container, File);
 }
 
-void TCustomFFmpeg::AddFrameHook(const std::string&, const std::string& Value) {
+void TCustomFFmpeg::AddFrameHook(const std::string& Value) {
     const std::vector<std::string> Arguments = SplitHookOptionText(Value);
     if (zembra::AddFrameHook(FFrameHooks, Arguments) != kFrameHookOk)
         throw FFmpegException("Failed to add video hook function: " + Value);

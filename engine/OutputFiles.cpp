@@ -470,7 +470,104 @@ int32_t TCustomFFmpeg::OpenOutputFile(const std::u16string& FileName, bool Join)
     return FOutputFileCount;
 }
 
-void TCustomFFmpeg::SetTargetOption(const std::string&, const std::string& Value) {
+namespace {
+
+enum class TTargetHow {
+    Option,        // an option line of the job's own
+    Library,       // an option of the libraries' option system
+    Format,        // the output's container
+    StereoIfMono,  // one channel becomes two, any other count stays
+    AssumeAspect,  // the aspect ratio, unless one was given
+};
+
+// One value a target sets, by television norm: Ntsc and Film fall back on the norm before them
+// (film on NTSC, NTSC on PAL) when not given.
+struct TTargetRow {
+    const char* Type;
+    TTargetHow How;
+    const char* Name;
+    const char* Pal;
+    const char* Ntsc = nullptr;
+    const char* Film = nullptr;
+};
+
+using H = TTargetHow;
+constexpr const char* kRatePal = "25";
+constexpr const char* kRateNtsc = "30000/1001";
+constexpr const char* kRateFilm = "24000/1001";
+
+// The targets' settings, each target's rows in the order they are applied.
+const TTargetRow kTargetRows[] = {
+    {"vcd", H::Option, "vcodec", "mpeg1video"},
+    {"vcd", H::Option, "acodec", "mp2"},
+    {"vcd", H::Format, "", "vcd"},
+    {"vcd", H::Option, "s", "352x288", "352x240"},
+    {"vcd", H::Option, "r", kRatePal, kRateNtsc, kRateFilm},
+    {"vcd", H::Library, "g", "15", "18"},
+    {"vcd", H::Library, "b", "1150000"},
+    {"vcd", H::Library, "maxrate", "1150000"},
+    {"vcd", H::Library, "minrate", "1150000"},
+    {"vcd", H::Library, "bufsize", "327680"},
+    {"vcd", H::Library, "ab", "224000"},
+    {"vcd", H::Option, "ar", "44100"},
+    {"vcd", H::Option, "ac", "2"},
+    {"vcd", H::Library, "packetsize", "2324"},
+    {"vcd", H::Library, "muxrate", "1411200"},
+    {"vcd", H::Option, "muxpreload", "0.44"},
+    {"vcd", H::AssumeAspect, "", "4:3"},
+
+    {"svcd", H::Option, "vcodec", "mpeg2video"},
+    {"svcd", H::Option, "acodec", "mp2"},
+    {"svcd", H::Format, "", "svcd"},
+    {"svcd", H::Option, "s", "480x576", "480x480"},
+    {"svcd", H::Option, "r", kRatePal, kRateNtsc, kRateFilm},
+    {"svcd", H::Library, "g", "15", "18"},
+    {"svcd", H::Library, "b", "2040000"},
+    {"svcd", H::Library, "maxrate", "2516000"},
+    {"svcd", H::Library, "minrate", "0"},
+    {"svcd", H::Library, "bufsize", "1835008"},
+    {"svcd", H::Library, "flags", "+scan_offset"},
+    {"svcd", H::Library, "ab", "224000"},
+    {"svcd", H::Option, "ar", "44100"},
+    {"svcd", H::StereoIfMono, "", ""},
+    {"svcd", H::Library, "packetsize", "2324"},
+    {"svcd", H::AssumeAspect, "", "4:3"},
+
+    {"dvd", H::Option, "vcodec", "mpeg2video"},
+    {"dvd", H::Option, "acodec", "ac3"},
+    {"dvd", H::Format, "", "dvd"},
+    {"dvd", H::Option, "s", "720x576", "720x480"},
+    {"dvd", H::Option, "r", kRatePal, kRateNtsc, kRateFilm},
+    {"dvd", H::Library, "g", "15", "18"},
+    {"dvd", H::Library, "b", "6000000"},
+    {"dvd", H::Library, "maxrate", "9000000"},
+    {"dvd", H::Library, "minrate", "0"},
+    {"dvd", H::Library, "bufsize", "1835008"},
+    {"dvd", H::Library, "ab", "448000"},
+    {"dvd", H::Option, "ar", "48000"},
+    {"dvd", H::StereoIfMono, "", ""},
+    {"dvd", H::Library, "packetsize", "2048"},
+    {"dvd", H::Library, "muxrate", "10080000"},
+    {"dvd", H::AssumeAspect, "", "16:9"},
+
+    {"dv", H::Format, "", "dv"},
+    {"dv", H::Option, "s", "720x576", "720x480"},
+    {"dv", H::Option, "pix_fmt", "yuv420p", "yuv411p"},
+    {"dv", H::Option, "r", kRatePal, kRateNtsc, kRateFilm},
+    {"dv", H::Option, "ar", "48000"},
+    {"dv", H::Option, "ac", "2"},
+
+    {"dv50", H::Format, "", "dv"},
+    {"dv50", H::Option, "s", "720x576", "720x480"},
+    {"dv50", H::Option, "pix_fmt", "yuv422p"},
+    {"dv50", H::Option, "r", kRatePal, kRateNtsc, kRateFilm},
+    {"dv50", H::Option, "ar", "48000"},
+    {"dv50", H::Option, "ac", "2"},
+};
+
+}  // namespace
+
+void TCustomFFmpeg::SetTargetOption(const std::string& Value) {
     std::string Type = Trim(Value);
     std::string Norm;
     for (const char* Prefix : {"pal-", "ntsc-", "film-"}) {
@@ -518,84 +615,34 @@ void TCustomFFmpeg::SetTarget(const std::string& Type, const std::string& NormTe
         if (FSettings.Verbose > 0)
             Log(llVerbose, Format("Assuming %s for target.", Norm == PAL ? "PAL" : "NTSC"));
     }
-    auto ByNorm = [&](const char* Pal, const char* Ntsc, const char* Film) {
-        return std::string(Norm == PAL ? Pal : Norm == NTSC ? Ntsc : Film);
-    };
-    const std::string Rate = ByNorm("25", "30000/1001", "24000/1001");
-    const std::string Gop = ByNorm("15", "18", "18");
-    auto Generic = [&](const char* Name, const std::string& Value) { SetGenericOption(Name, Value); };
-    auto Aspect = [&](const char* Text) {
-        if (FSettings.FrameAspectRatio != 0.0f) return;
-        Log(llInfo, Format("Assuming %s for aspect ratio", Text));
-        ApplyOption("aspect", Text);
-    };
-
-    if (Type == "vcd") {
-        ApplyOption("vcodec", "mpeg1video");
-        ApplyOption("acodec", "mp2");
-        SetOutputFormat("vcd");
-        ApplyOption("s", ByNorm("352x288", "352x240", "352x240"));
-        ApplyOption("r", Rate);
-        Generic("g", Gop);
-        Generic("b", "1150000");
-        Generic("maxrate", "1150000");
-        Generic("minrate", "1150000");
-        Generic("bufsize", "327680");
-        Generic("ab", "224000");
-        FSettings.AudioSampleRate = 44100;
-        FSettings.AudioChannels = 2;
-        FSettings.AudioSampleRateGiven = FSettings.AudioChannelsGiven = true;
-        Generic("packetsize", "2324");
-        Generic("muxrate", "1411200");
-        FSettings.MuxPreload = 0.44f;
-        Aspect("4:3");
-    } else if (Type == "svcd") {
-        ApplyOption("vcodec", "mpeg2video");
-        ApplyOption("acodec", "mp2");
-        SetOutputFormat("svcd");
-        ApplyOption("s", ByNorm("480x576", "480x480", "480x480"));
-        ApplyOption("r", Rate);
-        Generic("g", Gop);
-        Generic("b", "2040000");
-        Generic("maxrate", "2516000");
-        Generic("minrate", "0");
-        Generic("bufsize", "1835008");
-        Generic("flags", "+scan_offset");
-        Generic("ab", "224000");
-        FSettings.AudioSampleRate = 44100;
-        FSettings.AudioSampleRateGiven = true;
-        if (FSettings.AudioChannels == 1) FSettings.AudioChannels = 2;
-        Generic("packetsize", "2324");
-        Aspect("4:3");
-    } else if (Type == "dvd") {
-        ApplyOption("vcodec", "mpeg2video");
-        ApplyOption("acodec", "ac3");
-        SetOutputFormat("dvd");
-        ApplyOption("s", ByNorm("720x576", "720x480", "720x480"));
-        ApplyOption("r", Rate);
-        Generic("g", Gop);
-        Generic("b", "6000000");
-        Generic("maxrate", "9000000");
-        Generic("minrate", "0");
-        Generic("bufsize", "1835008");
-        Generic("ab", "448000");
-        FSettings.AudioSampleRate = 48000;
-        FSettings.AudioSampleRateGiven = true;
-        if (FSettings.AudioChannels == 1) FSettings.AudioChannels = 2;
-        Generic("packetsize", "2048");
-        Generic("muxrate", "10080000");
-        Aspect("16:9");
-    } else if (Type == "dv" || Type == "dv50") {
-        SetOutputFormat("dv");
-        ApplyOption("s", ByNorm("720x576", "720x480", "720x480"));
-        ApplyOption("pix_fmt", Type == "dv50" ? "yuv422p" : ByNorm("yuv420p", "yuv411p", "yuv411p"));
-        ApplyOption("r", Rate);
-        FSettings.AudioSampleRate = 48000;
-        FSettings.AudioChannels = 2;
-        FSettings.AudioSampleRateGiven = FSettings.AudioChannelsGiven = true;
-    } else {
-        throw FFmpegException("Unknown target type");
+    bool Known = false;
+    for (const TTargetRow& Row : kTargetRows) {
+        if (Type != Row.Type) continue;
+        Known = true;
+        const char* const Ntsc = Row.Ntsc ? Row.Ntsc : Row.Pal;
+        const char* const Film = Row.Film ? Row.Film : Ntsc;
+        const char* const Value = Norm == PAL ? Row.Pal : Norm == NTSC ? Ntsc : Film;
+        switch (Row.How) {
+            case TTargetHow::Option:
+                ApplyOption(Row.Name, Value);
+                break;
+            case TTargetHow::Library:
+                SetGenericOption(Row.Name, Value);
+                break;
+            case TTargetHow::Format:
+                SetOutputFormat(Value);
+                break;
+            case TTargetHow::StereoIfMono:
+                if (FSettings.AudioChannels == 1) FSettings.AudioChannels = 2;
+                break;
+            case TTargetHow::AssumeAspect:
+                if (FSettings.FrameAspectRatio != 0.0f) break;
+                Log(llInfo, Format("Assuming %s for aspect ratio", Value));
+                ApplyOption("aspect", Value);
+                break;
+        }
     }
+    if (!Known) throw FFmpegException("Unknown target type");
 }
 
 }  // namespace zembra

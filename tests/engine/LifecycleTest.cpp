@@ -281,10 +281,6 @@ TEST_F(Lifecycle, SettersValidate) {
     EXPECT_EQ(Job.TotalDuration(), 2500);
     Job.SetRecordingTime(7000000);
     EXPECT_EQ(Job.TotalDuration(), 7000);
-    Job.SetAudioVolume(-1);
-    EXPECT_EQ(Job.Settings().AudioVolume, 256);
-    Job.SetMuxPreload(0);
-    EXPECT_FLOAT_EQ(Job.Settings().MuxPreload, 0.5f);
     Job.SetPTSPeriods({{10, 30}, {0, 5}, {40, 20}});
     ASSERT_EQ(Job.PTSPeriods().size(), 3u);
     EXPECT_EQ(Job.PTSPeriods()[0].End, 5);

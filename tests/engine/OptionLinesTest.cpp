@@ -232,6 +232,75 @@ TEST_F(OptionLines, CodecsTagsAndMatrices) {
     EXPECT_EQ(ErrorOf("inter_matrix=1,2,3"), "Syntax error in matrix \"1,2,3\" at coeff 2");
 }
 
+// Rows that share a setter each reach their own field and leave their siblings alone: a row
+// handled as another (the last of its group, say) shows as a change in the wrong slot.
+TEST_F(OptionLines, RowsSharingASetterEachWriteTheirOwnField) {
+    using TGroup = std::vector<std::string> (*)(const TJobSettings&);
+    const TGroup Frames = [](const TJobSettings& S) {
+        return std::vector<std::string>{std::to_string(S.MaxFrames[0]), std::to_string(S.MaxFrames[1]),
+                                        std::to_string(S.MaxFrames[2])};
+    };
+    const TGroup Crops = [](const TJobSettings& S) {
+        return std::vector<std::string>{std::to_string(S.CropTop), std::to_string(S.CropBottom),
+                                        std::to_string(S.CropLeft), std::to_string(S.CropRight)};
+    };
+    const TGroup Codecs = [](const TJobSettings& S) {
+        return std::vector<std::string>{S.VideoCodecName + (S.VideoStreamCopy ? "+copy" : ""),
+                                        S.AudioCodecName + (S.AudioStreamCopy ? "+copy" : ""),
+                                        S.SubtitleCodecName + (S.SubtitleStreamCopy ? "+copy" : "")};
+    };
+    const TGroup Tags = [](const TJobSettings& S) {
+        return std::vector<std::string>{std::to_string(S.VideoCodecTag), std::to_string(S.AudioCodecTag),
+                                        std::to_string(S.SubtitleCodecTag)};
+    };
+    const TGroup Matrices = [](const TJobSettings& S) {
+        return std::vector<std::string>{std::to_string(S.IntraMatrix.size()),
+                                        std::to_string(S.InterMatrix.size())};
+    };
+    const TGroup Filters = [](const TJobSettings& S) {
+        return std::vector<std::string>{std::to_string(S.VideoBitstreamFilters.size()),
+                                        std::to_string(S.AudioBitstreamFilters.size()),
+                                        std::to_string(S.SubtitleBitstreamFilters.size())};
+    };
+    std::string Matrix = "8";
+    for (int I = 1; I < 64; ++I) Matrix += ",8";
+    const std::string Tag = std::to_string(MKTAG('A', 'B', 'C', 'D'));
+    const struct {
+        std::string Line;
+        TGroup Group;
+        size_t Slot;
+        std::string Expected;
+    } Cases[] = {
+        {"vframes=7", Frames, 0, "7"},
+        {"aframes=7", Frames, 1, "7"},
+        {"dframes=7", Frames, 2, "7"},
+        {"croptop=8", Crops, 0, "8"},
+        {"cropbottom=8", Crops, 1, "8"},
+        {"cropleft=8", Crops, 2, "8"},
+        {"cropright=8", Crops, 3, "8"},
+        {"vcodec=mpeg4", Codecs, 0, "mpeg4"},
+        {"acodec=copy", Codecs, 1, "+copy"},
+        {"scodec=mov_text", Codecs, 2, "mov_text"},
+        {"vtag=ABCD", Tags, 0, Tag},
+        {"atag=ABCD", Tags, 1, Tag},
+        {"stag=ABCD", Tags, 2, Tag},
+        {"intra_matrix=" + Matrix, Matrices, 0, "64"},
+        {"inter_matrix=" + Matrix, Matrices, 1, "64"},
+        {"vbsf=null", Filters, 0, "1"},
+        {"absf=null", Filters, 1, "1"},
+        {"sbsf=null", Filters, 2, "1"},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Line);
+        Job.ResetJob();
+        ASSERT_EQ(ErrorOf("s=640x480"), "");  // crops need a size to cut from
+        std::vector<std::string> Expected = Case.Group(Job.Settings());
+        Expected.at(Case.Slot) = Case.Expected;
+        ASSERT_EQ(ErrorOf(Case.Line), "");
+        EXPECT_EQ(Case.Group(Job.Settings()), Expected);
+    }
+}
+
 TEST_F(OptionLines, FormatsAndPixelFormats) {
     EXPECT_EQ(ErrorOf("f=nosuch"), "Unknown input or output format: nosuch");
     EXPECT_EQ(ErrorOf("f=wav"), "");

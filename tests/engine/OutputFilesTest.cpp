@@ -135,6 +135,28 @@ TEST_F(OutputFiles, TargetFailures) {
     EXPECT_EQ(Job.Settings().FrameRate.num, 24000);
 }
 
+// A target's rows by norm (film takes NTSC's size and group of pictures, its own rate) and its
+// channel rule: svcd and dvd make one channel two and leave any other count as given.
+TEST_F(OutputFiles, TargetNormsAndChannels) {
+    ASSERT_EQ(ErrorOf("target=film-vcd"), "");
+    const TJobSettings& S = Job.Settings();
+    EXPECT_EQ(S.FrameWidth, 352);
+    EXPECT_EQ(S.FrameHeight, 240);
+    EXPECT_EQ(S.FrameRate.num, 24000);
+    EXPECT_EQ(S.FrameRate.den, 1001);
+    EXPECT_EQ(Job.CodecOptions(omtVideo)->gop_size, 18);
+    EXPECT_EQ(S.AudioChannels, 2);
+    EXPECT_TRUE(S.AudioSampleRateGiven && S.AudioChannelsGiven);
+    for (const auto& [Channels, Expected] : {std::pair{1, 2}, std::pair{6, 6}}) {
+        Job.ResetJob();
+        ASSERT_EQ(ErrorOf("ac=" + std::to_string(Channels) + "\ntarget=pal-svcd"), "");
+        EXPECT_EQ(S.AudioChannels, Expected);
+        EXPECT_EQ(S.AudioSampleRate, 44100);
+        EXPECT_EQ(S.OutputFormatName, "svcd");
+        EXPECT_EQ(Job.CodecOptions(omtVideo)->bit_rate, 2040000);
+    }
+}
+
 TEST_F(OutputFiles, RateControlOverrides) {
     const std::vector<RcOverride> E = ParseRcOverride("0,100,2/200,300,-50");
     ASSERT_EQ(E.size(), 2u);
